@@ -1,1 +1,108 @@
-// placeholder
+#include "support/scratch_dir.hpp"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace mps::testing {
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() {
+  std::string pattern = (fs::temp_directory_path() / "mps1d-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern + "/";
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  // Write-protected folders made by a test must not block the clean-up.
+  for (auto& entry : fs::recursive_directory_iterator(path_, ec)) {
+    fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+void ScratchDir::make_dir(const std::string& name) const { fs::create_directories(path_ + name); }
+
+void ScratchDir::write(const std::string& name, const std::string& text) const {
+  std::ofstream f(path_ + name, std::ios::binary);
+  f << text;
+}
+
+std::string ScratchDir::read(const std::string& name) const {
+  std::ifstream f(path_ + name, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+bool ScratchDir::exists(const std::string& name) const { return fs::exists(path_ + name); }
+
+ProgramResult run_in(const std::string& program, const std::string& folder) {
+  const std::string out_path = folder + ".stdout.txt";
+  const std::string err_path = folder + ".stderr.txt";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(folder.c_str()) != 0) ::_exit(127);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ProgramResult r;
+  r.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  auto slurp = [](const std::string& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+  };
+  r.out = slurp(out_path);
+  r.err = slurp(err_path);
+  fs::remove(out_path);
+  fs::remove(err_path);
+  return r;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string example_input(const std::string& name) {
+  std::ifstream f(std::string(MPS_EXAMPLES) + "/" + name + "/execdata.txt", std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+std::string replace_line(const std::string& text, int number, const std::string& line) {
+  std::vector<std::string> lines = split_lines(text);
+  lines.at(static_cast<std::size_t>(number - 1)) = line;
+  std::string joined;
+  for (const auto& l : lines) joined += l + '\n';
+  return joined;
+}
+
+}  // namespace mps::testing

@@ -1,1 +1,178 @@
-// placeholder
+#include "textio/fortran_format.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace mps::textio {
+namespace {
+
+using Row = std::vector<std::string>;
+
+// Undoes the escapes of the vector files: \t \n \r \\ and \xHH.
+std::string unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    const char c = s[++i];
+    if (c == 't') out += '\t';
+    else if (c == 'n') out += '\n';
+    else if (c == 'r') out += '\r';
+    else if (c == 'x') out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)), i += 2;
+    else out += c;
+  }
+  return out;
+}
+
+// "|text|" -> text.
+std::string field(const std::string& barred) {
+  EXPECT_TRUE(barred.size() >= 2 && barred.front() == '|' && barred.back() == '|') << barred;
+  return unescape(barred.substr(1, barred.size() - 2));
+}
+
+// Rows of a vector file, header skipped, split at tabs.
+std::vector<Row> load(const std::string& name) {
+  std::ifstream in(std::string(MPS_TEST_DATA "/vectors/") + name);
+  EXPECT_TRUE(in) << name;
+  std::vector<Row> rows;
+  std::string line;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    Row row;
+    std::stringstream ss(line);
+    for (std::string cell; std::getline(ss, cell, '\t');) row.push_back(cell);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+struct RealCase {
+  const char* file;
+  std::size_t rows;
+  bool e_form;
+  int width, digits;
+};
+
+TEST(FortranFormat, RealVectors) {
+  for (const RealCase& c : {RealCase{"format_E23_12.tsv", 353, true, 23, 12},
+                            RealCase{"format_E13_5.tsv", 177, true, 13, 5},
+                            RealCase{"format_F20_12.tsv", 161, false, 20, 12},
+                            RealCase{"format_F12_5.tsv", 148, false, 12, 5}}) {
+    const auto rows = load(c.file);
+    EXPECT_EQ(rows.size(), c.rows) << c.file;
+    for (const Row& r : rows) {
+      ASSERT_EQ(r.size(), 7u) << c.file;
+      const double v = std::bit_cast<double>(std::stoull(r[3], nullptr, 16));
+      const std::string got = c.e_form ? format_E(v, c.width, c.digits) : format_F(v, c.width, c.digits);
+      EXPECT_EQ(got, field(r[6])) << c.file << " id " << r[0] << " (" << r[2] << ")";
+    }
+  }
+}
+
+TEST(FortranFormat, IntegerVectors) {
+  const auto rows = load("format_I.tsv");
+  EXPECT_EQ(rows.size(), 32u);
+  for (const Row& r : rows) {
+    ASSERT_EQ(r.size(), 6u);
+    const std::int64_t v = std::stoll(r[1]);
+    EXPECT_EQ(format_I(v, 8), field(r[2])) << "I8 of " << v;
+    EXPECT_EQ(format_I(v, 1), field(r[3])) << "I1 of " << v;
+    EXPECT_EQ(format_I(v, 12, 12), field(r[4])) << "I12.12 of " << v;
+    EXPECT_EQ(format_I(v, 8, 8), field(r[5])) << "I8.8 of " << v;
+  }
+}
+
+// Records of the vector file rebuilt field by field; records of one WRITE
+// are joined with '\n'.  Values are copied from the `values` column.
+TEST(FortranFormat, RecordVectors) {
+  using Rec = std::string;
+  const auto e = [](Rec& s, double v) { append_E23_12(s, v); };
+  const auto i128 = [](Rec& s, std::int64_t v) { append_I(s, v, 12, 12); };
+  const std::map<int, std::function<void(Rec&)>> build = {
+      {5, [&](Rec& s) { i128(s, 1000), s += "  ", append_I(s, 1, 8, 8), s += "  ", append_I(s, 0, 8, 8); }},
+      {10, [](Rec& s) { for (int v : {10, -1, 9}) append_I(s, v, 1), s += ' '; append_I(s, 1, 1); }},
+      {11, [](Rec& s) { for (int v : {1, 0, 0, 1}) append_I(s, v, 1), s += ' '; }},
+      {15, [&](Rec& s) { e(s, 0x1.3fffffba28b5ap+3), s += "  ", e(s, 1.0); }},
+      {18, [&](Rec& s) { for (double v : {0.0, -0x1.d42aea2879f2ep+328, 0x1.d42aea2879f2ep+328}) e(s, v), s += "  "; e(s, 0.0); }},
+      {19, [&](Rec& s) { for (double v : {0.0, 1.0, -1.0, 0.0}) e(s, v), s += "  "; }},
+      {22, [](Rec& s) { append_F12_5(s, 0x1.e848p+19), s += "  ", append_F12_5(s, 1.25); }},
+      {25, [&](Rec& s) { s += ' ', e(s, 1.5); }},
+      {27, [&](Rec& s) { e(s, 1.5), s += '\n', e(s, -1.5), s += '\n', e(s, 0.0); }},
+      {28, [](Rec& s) { append_F20_12(s, 0x1.1de784ap+28), append_A(s, " - comment", 0); }},
+      {31, [](Rec& s) { append_F20_12(s, 1.5), append_A(s, " - value", 0), s += '\n'; }},
+      {35, [](Rec& s) { append_I(s, 0, 8), append_A(s, " abc\t  - text after a TAB", 0); }},
+      {36, [](Rec& s) { append_A(s, "ab\\cd\\", 20), append_A(s, " - text field of 20 characters", 0); }},
+      {37, [](Rec& s) { append_A(s, "ab\\cd\\", 100), append_A(s, " - text field of 100 characters", 0); }},
+  };
+  std::size_t checked = 0;
+  for (const Row& r : load("format_records.tsv")) {
+    const auto it = build.find(std::stoi(r[0]));
+    if (it == build.end()) continue;
+    std::string expected;
+    std::stringstream records(r[5].substr(1, r[5].size() - 2));
+    for (std::string rec; std::getline(records, rec, '|');) {
+      if (rec != " ") expected += unescape(rec);
+      else expected += '\n';
+    }
+    Rec got = "prefix:";
+    it->second(got);
+    EXPECT_EQ(got, "prefix:" + expected) << "record id " << r[0] << " " << r[1];
+    ++checked;
+  }
+  EXPECT_EQ(checked, build.size());
+}
+
+TEST(StepLabel, TwelveDigitsThenAllDigits) {
+  EXPECT_EQ(step_label(0), "000000000000");
+  EXPECT_EQ(step_label(1000), "000000001000");
+  EXPECT_EQ(step_label(999999999999), "999999999999");
+  EXPECT_EQ(step_label(1000000000000), "1000000000000");
+  EXPECT_EQ(step_label(-5), "-000000000005");
+  EXPECT_EQ(step_label(INT64_MIN), "-9223372036854775808");
+}
+
+TEST(FortranFormat, TextFieldPadsButNeverCuts) {
+  std::string s = "[";
+  append_A(s, "ab", 5);
+  append_A(s, "abcdef", 3);
+  append_A(s, "", 2);
+  EXPECT_EQ(s, "[ab   abcdef  ");
+}
+
+TEST(FortranFormat, FieldsAppendBehindExistingText) {
+  std::string s = "x";
+  append_E13_5(s, 1.2345);
+  append_F12_5(s, -0.5);
+  append_I(s, 42, 4);
+  append_E23_12(s, 1e-101);
+  EXPECT_EQ(s, "x  0.12345E+01    -0.50000  42     0.100000000000-100");
+}
+
+TEST(FortranFormat, NarrowAndFreeWidths) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  // Digits beyond the stack buffer and widths of 0 (text as long as needed).
+  EXPECT_EQ(format_F(0.1, 0, 60), "0." + std::string("1000000000000000055511151231257827021181583404541015625") + "00000");
+  EXPECT_EQ(format_E(-2.5, 0, 1), "-0.2E+01");  // tie to even
+  EXPECT_EQ(format_F(2.5, 0, 0), "2.");
+  EXPECT_EQ(format_I(-7, 0), "-7");
+  // The zero before the point goes when only it does not fit.
+  EXPECT_EQ(format_E(-1.5, 9, 3), "-.150E+01");
+  EXPECT_EQ(format_F(0.5, 4, 3), ".500");
+  EXPECT_EQ(format_F(-0.5, 4, 3), "****");
+  EXPECT_EQ(format_E(-kInf, 5, 2), " -Inf");
+  EXPECT_EQ(format_E(kInf, 2, 2), "**");
+}
+
+}  // namespace
+}  // namespace mps::textio

@@ -1,0 +1,43 @@
+#pragma once
+// Typed errors raised where a problem is found; the entry point turns each
+// into its console report and a non-zero exit status.
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+namespace mps {
+
+// A rejected value: ends the run with the parameter error report
+// (message in a 100-character field, "Please correct parameter ", pause).
+// `pause` is false for the few rejections that end without waiting.
+class ParameterError : public std::runtime_error {
+public:
+  explicit ParameterError(const std::string& message, bool pause = true)
+      : std::runtime_error(message), pause_(pause) {}
+  bool pause() const { return pause_; }
+
+private:
+  bool pause_;
+};
+
+// A rejection that prints its one line and ends at once, without the
+// parameter report layout and without waiting (invalid polarisation).
+class FatalMessage : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// A line of the input file that cannot be read, or an input that ends early:
+// ends the run with the read error report, which names the current error
+// label.  `detail` says where and what, for the standard-error line.
+class ReadError : public std::runtime_error {
+public:
+  ReadError(std::string label, std::string detail)
+      : std::runtime_error(detail), label_(std::move(label)) {}
+  const std::string& label() const { return label_; }
+
+private:
+  std::string label_;
+};
+
+}  // namespace mps

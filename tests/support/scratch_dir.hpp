@@ -1,0 +1,45 @@
+#pragma once
+// Test helpers: a temporary folder removed at the end of the test, and a
+// way to run the program in a folder as a user would.
+#include <string>
+#include <vector>
+
+namespace mps::testing {
+
+class ScratchDir {
+public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }  // ends in '/'
+  std::string file(const std::string& name) const { return path_ + name; }
+  void make_dir(const std::string& name) const;
+  void write(const std::string& name, const std::string& text) const;
+  std::string read(const std::string& name) const;
+  bool exists(const std::string& name) const;
+
+private:
+  std::string path_;
+};
+
+struct ProgramResult {
+  int exit_status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` without arguments in `folder`, standard input from
+// /dev/null; waits for it and returns its exit status and output.
+ProgramResult run_in(const std::string& program, const std::string& folder);
+
+// Lines of a text (without their line ends).
+std::vector<std::string> split_lines(const std::string& text);
+
+// Text of an example input file.
+std::string example_input(const std::string& name);
+
+// Replaces the 1-based line `number` of `text` by `line`.
+std::string replace_line(const std::string& text, int number, const std::string& line);
+
+}  // namespace mps::testing
