@@ -1,1 +1,151 @@
-// placeholder
+// The program as a user runs it: a folder with execdata.txt, no arguments,
+// standard input at its end.  Checks console text, exit status and which
+// files are left behind.
+#include <gtest/gtest.h>
+
+#include "support/scratch_dir.hpp"
+
+namespace mps::testing {
+namespace {
+
+const std::string kBanner =
+    "     \n"
+    "          SOLUTION OF MAXWELL- PSEUDOSPIN EQUATIONS IN 1D+Time\n"
+    "             \n"
+    "                   REVISION 5 7.11.2020\n"
+    "     \n"
+    "                        Enjoy :-) \n"
+    "  \n";
+
+std::string field100(const std::string& text) { return text + std::string(100 - text.size(), ' '); }
+
+struct RunFolder {
+  ScratchDir dir;
+  explicit RunFolder(const std::string& input) {
+    for (const char* d : {"Results", "DiscardedResults", "Continue"}) dir.make_dir(d);
+    dir.write("execdata.txt", input);
+  }
+  ProgramResult run() const { return run_in(MPS_PROGRAM, dir.path()); }
+  bool left_setup_files() const {
+    return dir.exists("Results/n_z.dat") || dir.exists("Results/param.txt");
+  }
+};
+
+TEST(Program, QuickstartWritesProfileAndEcho) {
+  RunFolder run(example_input("quickstart"));
+  const ProgramResult r = run.run();
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, kBanner.size()), kBanner);
+  EXPECT_NE(r.out.find("    END OF PROGRAM ! \n"), std::string::npos);
+  EXPECT_EQ(split_lines(run.dir.read("Results/n_z.dat")).size(), 620u);
+  EXPECT_EQ(split_lines(run.dir.read("Results/param.txt")).size(), 54u);
+}
+
+TEST(Program, ParameterErrorReportExactTextAndNoFiles) {
+  // n_levels = 3
+  RunFolder run(replace_line(example_input("quickstart"), 4, "3"));
+  const ProgramResult r = run.run();
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.out, kBanner + "\n " + field100("Number of levels must be 4: n_levels = 3") +
+                       "\n\n Please correct parameter \n");
+  EXPECT_FALSE(run.left_setup_files());
+}
+
+TEST(Program, ReadErrorReportNamesLabelAndLine) {
+  RunFolder run(replace_line(example_input("quickstart"), 11, "1.0e24x   # density"));
+  const ProgramResult r = run.run();
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.out, kBanner + " Error in file structure.dat " + field100(" Density atom ") + "\n");
+  EXPECT_NE(r.err.find("line 11"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("1.0e24x"), std::string::npos) << r.err;
+  EXPECT_FALSE(run.left_setup_files());
+}
+
+TEST(Program, MissingOrEmptyInputIsAReadError) {
+  for (const bool empty : {false, true}) {
+    ScratchDir dir;
+    dir.make_dir("Results");
+    if (empty) dir.write("execdata.txt", "");
+    const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.out, kBanner + " Error in file structure.dat " + field100("") + "\n");
+    EXPECT_NE(r.err.find("execdata.txt"), std::string::npos);
+  }
+}
+
+TEST(Program, RejectedInputsLeaveNoFiles) {
+  const std::string q = example_input("quickstart");
+  const std::vector<std::pair<int, std::string>> broken = {
+      {46, "Courant number 0 S"},
+      {47, "steps between two spatial dumps LL 0 steps"},
+      {49, "continue from stored step J_final 2500 -"},
+      {50, "total number of time steps -1 -"},
+      {54, "700"},                                // a sampling cell outside 1..NZ
+      {57, "0.0 2 4"},                            // dz
+      {58, "-100 0 1.0 0 0 0 0 0 0 0"},           // negative cell count
+      {38, "1 3 0.955022 0 0 0 2.0e8 1 0 10 160 0"},  // Gaussian of zero duration
+      {38, "1 3 0.955022 50 0 0 2.0e8 1 0 900 160 0"}, // origin beyond NZ
+      {38, "1 1 0.955022 50 0 0 2.0e8 1 0 10 1e12 1"},  // delay multiple too large
+  };
+  for (const auto& [line, text] : broken) {
+    RunFolder run(replace_line(q, line, text));
+    const ProgramResult r = run.run();
+    EXPECT_EQ(r.exit_status, 1) << text << "\n" << r.out;
+    EXPECT_NE(r.out.find("Please correct parameter"), std::string::npos) << text;
+    EXPECT_FALSE(run.left_setup_files()) << text;
+  }
+}
+
+TEST(Program, GradedLayerRoundingIsAcceptedAndExcursionRejected) {
+  const std::string q = example_input("quickstart");
+  {
+    // 1.0 to 3.59 over 13 cells lands one ulp above 3.59 at the last cell.
+    RunFolder run(replace_line(q, 59, "13 0 1.0 3.59 0 0 0 0 0 0\n187 0 3.5 0 0 0 0 0 0 0"));
+    const ProgramResult r = run.run();
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    const auto lines = split_lines(run.dir.read("Results/n_z.dat"));
+    ASSERT_EQ(lines.size(), 620u);
+    EXPECT_EQ(lines[112], "     0.56500       3.59000");
+  }
+  // End values so far apart that the grading overflows to infinity.
+  const std::pair<const char*, const char*> excursions[] = {
+      {"200 0 -1e308 1e308 0 0 0 0 0 0", "1 ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals"},
+      {"200 0 1e308 -1e308 0 0 0 0 0 0", "2 ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals"}};
+  for (const auto& [row, message] : excursions) {
+    RunFolder run(replace_line(q, 59, row));
+    const ProgramResult r = run.run();
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_NE(r.out.find(field100(message)), std::string::npos) << r.out;
+    EXPECT_FALSE(run.left_setup_files());
+  }
+}
+
+TEST(Program, MissingResultsFolderIsNamed) {
+  ScratchDir dir;
+  dir.write("execdata.txt", example_input("quickstart"));
+  const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find(dir.path() + "Results/"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+}
+
+TEST(Program, FoldersOfAnyLengthAndPlaceAreUsed) {
+  ScratchDir dir;
+  const std::string deep = std::string(120, 'r') + "/" + std::string(60, 's');
+  dir.make_dir(deep);
+  const std::string absolute = dir.path() + deep;
+  std::string input = example_input("quickstart");
+  input = replace_line(input, 1, absolute + "   # absolute, longer than 100 characters");
+  input = replace_line(input, 2, "Elsewhere");
+  dir.write("execdata.txt", input);
+  const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_TRUE(dir.exists(deep + "/n_z.dat"));
+  EXPECT_TRUE(dir.exists(deep + "/param.txt"));
+  EXPECT_FALSE(dir.exists("Results/n_z.dat"));
+  const std::string first = split_lines(dir.read(deep + "/param.txt")).at(0);
+  EXPECT_EQ(first, field100(dir.path() + "execdata.txt") + " - structure geometry dat file");
+}
+
+}  // namespace
+}  // namespace mps::testing
