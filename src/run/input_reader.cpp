@@ -181,7 +181,7 @@ void read_level_table(ExecdataReader& reader, RunParameters& p) {
     throw ParameterError(" Energy levels need to be degenerate: two coupled two-level systems");
   }
   if (p.levels[1].energy != 0.0) {
-    throw ParameterError("Select zero energy separation between levels 1 and 3");
+    throw ParameterError(" Select zero energy separation between levels 1 and 3");
   }
   using namespace constants;
   p.transition_energy = electron_volt * p.levels[0].energy * first_factor;

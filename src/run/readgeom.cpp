@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "field/time_loop.hpp"
 #include "run/errors.hpp"
 #include "run/floating_point.hpp"
 #include "run/param_echo.hpp"
@@ -62,17 +63,19 @@ void write_setup_files(const RunInput& input) {
   write_parameter_echo(input, input.dirs.work_dir + kInputName);
 }
 
-void READGEOM(const std::string& work_dir) {
+void READGEOM(const std::string& work_dir, std::ostream& progress) {
   const RunInput input = prepare_run(work_dir);
+  RunArrays arrays;
+  allocate_run_arrays(input, arrays);
   write_setup_files(input);
-  // The time loop takes over here.
+  VCSELSUB(input, arrays, progress);
 }
 
 int run_program(Console& console, const std::string& work_dir) {
   enable_flush_to_zero_all_threads();
   print_banner(console.out);
   try {
-    READGEOM(with_separator(work_dir.empty() ? current_folder() : work_dir));
+    READGEOM(with_separator(work_dir.empty() ? current_folder() : work_dir), console.out);
     print_closing_line(console.out);
     return kExitOk;
   } catch (const ParameterError& e) {

@@ -1,6 +1,7 @@
 #pragma once
 // The run sequence: working folder, input file, checks, grid and material
 // profile, the set-up files "n_z.dat" and "param.txt", then the time loop.
+#include <iosfwd>
 #include <string>
 
 #include "run/console.hpp"
@@ -17,7 +18,7 @@ void write_setup_files(const RunInput& input);
 
 // The driver of one run in `work_dir`: reads the input, writes the set-up
 // files and runs the time loop.  Errors propagate as typed exceptions.
-void READGEOM(const std::string& work_dir);
+void READGEOM(const std::string& work_dir, std::ostream& progress);
 
 // The whole program: floating-point set-up, banner, READGEOM, closing line;
 // every error becomes its console report and a non-zero exit status.

@@ -55,23 +55,23 @@ namespace {
 
 // The linear grading can land a few ulps beyond an end value through
 // rounding alone (1.0 to 3.59 over 13 cells gives 3.5900000000000003 at the
-// last cell); only a real excursion is an error.
-bool beyond(double value, double bound, bool above) {
-  double limit = bound;
-  for (int i = 0; i < 4; ++i) {
-    limit = std::nextafter(limit, above ? INFINITY : -INFINITY);
-  }
-  return above ? value > limit : value < limit;
+// last cell); only a real excursion is an error.  The rounding scales with
+// the larger end value, not with the bound tested: 5.15 down to 1.01 over 31
+// cells ends at 1.0099999999999989, five ulps of 1.01 below it.
+bool beyond(double value, double bound, double scale, bool above) {
+  const double slack = 4.0 * (scale - std::nextafter(scale, 0.0));  // finite up to DBL_MAX
+  return above ? value > bound + slack : value < bound - slack;
 }
 
 void check_graded_value(const Layer& layer, double n) {
   const double nA = layer.index;
   const double nB = layer.index_end;
+  const double scale = std::max(std::fabs(nA), std::fabs(nB));
   if (nB > nA) {
-    if (beyond(n, nB, true) || beyond(n, nA, false)) {
+    if (beyond(n, nB, scale, true) || beyond(n, nA, scale, false)) {
       throw ParameterError("1 ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals");
     }
-  } else if (beyond(n, nA, true) || beyond(n, nB, false)) {
+  } else if (beyond(n, nA, scale, true) || beyond(n, nB, scale, false)) {
     throw ParameterError("2 ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals");
   }
 }

@@ -91,7 +91,9 @@ TEST(ParameterEcho, SmallStepsAndLongPaths) {
   RunInput in = quickstart();
   in.params.dz = 1e-8;
   in.params.dt = 1e-17;
-  const std::string path = "/" + std::string(130, 'p') + "/execdata.txt";
+  std::string path(130, 'p');
+  path.insert(0, 1, '/');
+  path += "/execdata.txt";
   const auto lines = split_lines(parameter_echo(in, path));
   EXPECT_EQ(lines[0], path + " - structure geometry dat file");  // widened, not cut
   EXPECT_EQ(lines[1].substr(0, 20), "      0.010000000000");

@@ -1,0 +1,182 @@
+#include "field/time_loop.hpp"
+
+#include <iomanip>
+#include <ostream>
+
+#include "field/boundaries.hpp"
+#include "field/field_update.hpp"
+#include "field/pulse_source.hpp"
+#include "medium/max_ex.hpp"
+#include "medium/medium_update.hpp"
+#include "results/snapshot.hpp"
+#include "textio/text_file.hpp"
+
+namespace mps {
+
+BlockPlan plan_blocks(std::int64_t Nt, std::int64_t LL, std::int64_t J_final) {
+  BlockPlan plan;
+  plan.first_block = J_final / LL + 1;
+  plan.first_start = J_final;
+  plan.blocks = (Nt + LL - J_final) / LL;
+  return plan;
+}
+
+void allocate_run_arrays(const RunInput& in, RunArrays& a) {
+  const StructureProfile& s = in.structure;
+  a.field.allocate(s.NZ);
+  a.medium.allocate(s.NZ);
+  a.medium.u13eq = s.diag_b13;
+  a.medium.u14eq = s.diag_b14;
+  a.medium.u15eq = s.diag_b15;
+  a.monitors.allocate(in.params.n_monitor, in.params.LL);
+}
+
+namespace {
+
+// Working values of the loop that live across steps and blocks.
+struct LoopState {
+  std::int64_t block = 1;  // b
+  std::int64_t Jb = 0;     // block start
+  double max_variable = 0.0;
+  bool settings_checked = false;
+  PulseSource source;
+  BoundarySettings boundaries;
+};
+
+// Start of a fresh run: the population flags from the start values (set A)
+// inside the dot region z1..z2, 0 elsewhere.
+void initial_flags(const StructureProfile& s, MediumState& m) {
+  for (std::int32_t i = 1; i <= s.NZ; ++i) {
+    const auto c = static_cast<std::size_t>(i);
+    if (s.z1 <= i && i <= s.z2) {
+      const Populations p = populations(s.diag_a13[c], s.diag_a14[c], s.diag_a15[c]);
+      m.occ[c] = {p.rho11 > 0.0, p.rho22 > 0.0, p.rho33 > 0.0, p.rho44 > 0.0};
+    } else {
+      m.occ[c] = {0, 0, 0, 0};
+    }
+  }
+}
+
+// Stored diagonal components at level 0 of a fresh run: start minus
+// equilibrium values.
+void initial_medium(const StructureProfile& s, MediumState& m) {
+  for (std::int32_t i = 0; i <= s.NZ; ++i) {
+    const auto c = static_cast<std::size_t>(i);
+    double* w = m.w_at(0, i);
+    w[12] = s.diag_a13[c] - s.diag_b13[c];
+    w[13] = s.diag_a14[c] - s.diag_b14[c];
+    w[14] = s.diag_a15[c] - s.diag_b15[c];
+  }
+}
+
+void sample_monitors(const RunInput& in, const FieldState& f, const MediumState& m,
+                     MonitorBuffers& b, std::int64_t r) {
+  const int nw = f.new_level();
+  const auto& cells = in.params.monitor_cells;
+  for (std::int32_t k = 1; k <= b.M; ++k) {
+    const std::int32_t cell = cells[static_cast<std::size_t>(k - 1)];
+    const auto c = static_cast<std::size_t>(cell);
+    const std::size_t at = b.at(k, r);
+    b.ex[at] = f.Ex[static_cast<std::size_t>(nw)][c];
+    b.ey[at] = f.Ey[static_cast<std::size_t>(nw)][c];
+    Populations p;
+    if (in.structure.z1 <= cell && cell <= in.structure.z2) {
+      p = populations(m.u13[static_cast<std::size_t>(nw)][c], m.u14[static_cast<std::size_t>(nw)][c],
+                      m.u15[static_cast<std::size_t>(nw)][c]);
+    }
+    b.rho11[at] = p.rho11;
+    b.rho22[at] = p.rho22;
+    b.rho33[at] = p.rho33;
+    b.rho44[at] = p.rho44;
+  }
+}
+
+// One normal step J.  Levels (new = Jtoggle after the flip):
+//   before: E, H, w at old = step J-1;  new = step J-2 (overwritten)
+//   H update:      H_new from H_old, E_old
+//   E and medium:  E_new, w_new from E_old, w_old and H_new
+//   source, ends:  E_new at the injection cell and at cells 1, N
+//   after:  new = step J, old = step J-1
+void normal_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t J) {
+  const RunParameters& p = in.params;
+  const StructureProfile& s = in.structure;
+  FieldState& f = a.field;
+  const std::int64_t r = J - st.Jb;
+
+  f.Jtoggle = 1 - f.Jtoggle;
+  const DecayFactors decay = decay_factors(J, p.dt, p.T);
+
+  update_H(f, a.coeffs);
+
+  MediumStepContext ctx;
+  ctx.dt = p.dt;
+  ctx.decay = &decay;
+  ctx.cavity_left = s.cavity_left;
+  ctx.cavity_right = s.cavity_right;
+  ILOOP(f, a.medium, a.coeffs, ctx);
+
+  apply_pulse_source(st.source, f, J, p.dt);
+  apply_boundaries(f, st.boundaries);
+
+  sample_monitors(in, f, a.medium, a.monitors, r);
+  st.max_variable = MAXEX(f, f.new_level(), f.N);
+  a.monitors.max_ex[static_cast<std::size_t>(r)] = st.max_variable;
+
+  if (is_snapshot_step(J, p.LL, st.block, st.Jb)) {
+    SnapshotInput snap;
+    snap.J = J;
+    snap.Jb = st.Jb;
+    snap.field = &f;
+    snap.medium = &a.medium;
+    snap.decay = &decay;
+    snap.max_buffer = &a.monitors.max_ex;
+    snap.E0 = p.pulse.amplitude;
+    snap.folder = in.dirs.results_dir;
+    RESULTJ(snap, st.max_variable);
+  }
+}
+
+}  // namespace
+
+void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress) {
+  const RunParameters& p = in.params;
+  const StructureProfile& s = in.structure;
+  const BlockPlan plan = plan_blocks(p.Nt, p.LL, p.J_final);
+  if (plan.blocks < 1) return;
+
+  LoopState st;
+  st.block = plan.first_block;
+  st.Jb = plan.first_start;
+  st.source = make_pulse_source(p, s.NZ, s.cavity_left, s.cavity_right);
+  st.boundaries = boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
+  initial_flags(s, a.medium);
+  // The level toggle is set once: with an odd LL a block ends on level 1,
+  // and the next block must go on flipping from there.
+  a.field.Jtoggle = 0;
+
+  for (std::int64_t left = plan.blocks; left > 0; --left) {
+    progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> " << std::setw(12)
+             << p.LL << '\n' << std::flush;
+    compute_field_profile(s, p.dz, p.dt, a.coeffs);
+    st.source.injection_cell = st.source.origin_cell;
+    if (st.Jb == 0) initial_medium(s, a.medium);
+    textio::append_text_file(in.dirs.results_dir + "point.txt", "");
+    classify_cells(a.medium, s.cavity_left, s.cavity_right);
+
+    const std::int64_t block_end = st.block * p.LL;
+    for (std::int64_t J = st.Jb + 1; J <= block_end; ++J) {
+      if (!st.settings_checked) {
+        // Unsupported pulse and boundary settings end the run before the
+        // first step writes anything.
+        check_pulse(p.pulse);
+        check_boundary_types(p);
+        st.settings_checked = true;
+      }
+      normal_step(in, a, st, J);
+    }
+    st.block += 1;
+    st.Jb += p.LL;
+  }
+}
+
+}  // namespace mps

@@ -1,0 +1,42 @@
+#pragma once
+// Spatial snapshots: the complete state along z at one step, both time
+// levels, as one-column text files in the results folder.
+//
+// Files at step J (L(J) = 12-digit zero-padded label):
+//   Ex_z, Ey_z (divided by the field scale E0), Hx_z, Hy_z, u1_z..u15_z
+//     (stored medium values w), each for L(J) (new level) and L(J-1) (old
+//     level), one E23.12 value per cell;
+//   s13_z..s15_z L(1): the physical u13..u15 at step 1 only (E13.5), whose
+//     u13_z..u15_z files of L(1) then stay empty;
+//   gamma.dat: the population flags, "d d d d " per cell;
+//   stmp L(J): J, Jtoggle, 1 - Jtoggle and the 15 decay factors;
+//   Ex_max.dat: Ex/E0 when the block's field maximum is positive;
+//   point.txt: one index line appended per snapshot, read by a continued run.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "field/field_state.hpp"
+#include "medium/medium_state.hpp"
+
+namespace mps {
+
+struct SnapshotInput {
+  std::int64_t J = 0;
+  std::int64_t Jb = 0;                       // block start: row d = J - Jb of the maximum buffer
+  const FieldState* field = nullptr;
+  const MediumState* medium = nullptr;
+  const DecayFactors* decay = nullptr;       // factors at t = (J + 0.5) dt
+  const std::vector<double>* max_buffer = nullptr;  // field maximum per trace row
+  double E0 = 1.0;                           // field scale [V/m]
+  std::string folder;                        // results folder, '/'-terminated
+};
+
+// Writes every file of the snapshot; `max_variable` is the time loop's
+// field maximum, replaced by the block maximum when the block has rows.
+void RESULTJ(const SnapshotInput& in, double& max_variable);
+
+// "point.txt" line: label of J, Jtoggle and 1 - Jtoggle as 8 digits.
+std::string point_line(std::int64_t J, int Jtoggle);
+
+}  // namespace mps
