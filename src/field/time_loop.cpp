@@ -41,6 +41,9 @@ struct LoopState {
   bool settings_checked = false;
   PulseSource source;
   BoundarySettings boundaries;
+  MediumParameters medium;
+  MediumStep step;               // coefficients of the step being computed
+  std::int64_t evaluations = 0;  // right-hand-side evaluations of the dot cells
 };
 
 // Start of a fresh run: the population flags from the start values (set A)
@@ -99,21 +102,15 @@ void sample_monitors(const RunInput& in, const FieldState& f, const MediumState&
 //   after:  new = step J, old = step J-1
 void normal_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t J) {
   const RunParameters& p = in.params;
-  const StructureProfile& s = in.structure;
   FieldState& f = a.field;
   const std::int64_t r = J - st.Jb;
 
   f.Jtoggle = 1 - f.Jtoggle;
-  const DecayFactors decay = decay_factors(J, p.dt, p.T);
+  prepare_medium_step(st.medium, J, p.dt, st.step);
 
   update_H(f, a.coeffs);
 
-  MediumStepContext ctx;
-  ctx.dt = p.dt;
-  ctx.decay = &decay;
-  ctx.cavity_left = s.cavity_left;
-  ctx.cavity_right = s.cavity_right;
-  ILOOP(f, a.medium, a.coeffs, ctx);
+  st.evaluations += ILOOP(f, a.medium, a.coeffs, st.medium, st.step);
 
   apply_pulse_source(st.source, f, J, p.dt);
   apply_boundaries(f, st.boundaries);
@@ -128,7 +125,7 @@ void normal_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t J
     snap.Jb = st.Jb;
     snap.field = &f;
     snap.medium = &a.medium;
-    snap.decay = &decay;
+    snap.decay = &st.step.decay;
     snap.max_buffer = &a.monitors.max_ex;
     snap.E0 = p.pulse.amplitude;
     snap.folder = in.dirs.results_dir;
@@ -149,6 +146,7 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress) {
   st.Jb = plan.first_start;
   st.source = make_pulse_source(p, s.NZ, s.cavity_left, s.cavity_right);
   st.boundaries = boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
+  st.medium = medium_parameters(p, s);
   initial_flags(s, a.medium);
   // The level toggle is set once: with an odd LL a block ends on level 1,
   // and the next block must go on flipping from there.

@@ -1,23 +1,64 @@
 #pragma once
 // One time step of E and the medium on cells 1..N-1 (after the H update).
+//
+// Cells without dots take the plain curl update of E.  In a dot cell the
+// field and the 16 stored values y = (Ex, Ey, w1..w16) are advanced
+// together by the implicit midpoint rule
+//   y_new = y_old + dt f((y_old + y_new)/2),
+// solved by fixed-point iteration: the first iterate masks every negative
+// (and every tiny) rate, later ones do not; the iteration stops when all 18
+// relative changes fall below the tolerance or after `iteration_limit`
+// evaluations.
+#include <cstdint>
+
 #include "field/field_state.hpp"
 #include "medium/medium_state.hpp"
+#include "medium/pseudospin.hpp"
+#include "medium/rhs.hpp"
+#include "run/structure.hpp"
 
 namespace mps {
 
-// What the medium update needs besides the state: the step's decay factors,
-// the cavity cells that bound the population flags, and the time step.
-struct MediumStepContext {
-  double dt = 0.0;
-  const DecayFactors* decay = nullptr;
-  std::int32_t cavity_left = 0, cavity_right = 0;
+// Medium parameters that hold for the whole run.
+struct MediumParameters {
+  LevelMatrix<double> tau;        // configured transfer times [s]
+  TransferRates gamma;            // their rates [1/s]
+  std::array<double, 16> T{};     // T1..T15 [s]
+  double dipole = 0.0;            // p [C m]
+  double density = 0.0;           // Nd [m^-3]
+  double detuning = 0.0;          // Delta [rad/s]
+  double half_detuning = 0.0;     // Delta / 2
+  std::int64_t iteration_limit = 0;
+  double tolerance = 0.0;
+  std::int32_t cavity_left = 0, cavity_right = 0;  // flags are kept in (left, right]
 };
 
-// Advances E at the new level for every cell 1..N-1 and carries the medium
-// of passive cells: w_new = w_old (values below 1e-120 flushed), the
-// physical u13..u15 and the population flags.
-void ILOOP(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
-           const MediumStepContext& ctx);
+MediumParameters medium_parameters(const RunParameters& params, const StructureProfile& structure);
+
+// Everything of one step J that is the same for every cell.
+struct MediumStep {
+  double t = 0.0;   // (J + 0.5) dt [s]
+  double dt = 0.0;
+  StepCoefficients coeffs;  // F and B
+  DecayFactors decay;       // exp(-t/T_k) now and one step before
+  // Field couplings without the cell's 1/eps_r: aX1, aX7, aX13, aY1, aY7.
+  double aX1 = 0.0, aX7 = 0.0, aX13 = 0.0, aY1 = 0.0, aY7 = 0.0;
+  double growth1 = 0.0, growth7 = 0.0;  // exp(t/T1), exp(t/T7)
+};
+
+void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);
+
+// Advances one dot cell from `old` to `now` (which enters as anything and
+// leaves as the new state).  Returns the number of right-hand-side
+// evaluations made (1 .. max(1, iteration_limit)).
+int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell, double dt,
+                     std::int64_t iteration_limit, double tolerance, const CellVector& old,
+                     CellVector& now);
+
+// ILOOP: E at the new level for every cell 1..N-1, the medium of every
+// passive and dot cell.  Returns the number of right-hand-side evaluations.
+std::int64_t ILOOP(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
+                   const MediumParameters& mp, const MediumStep& step);
 
 // Population flags of cell i from its physical u13..u15: rho_kk > 0 inside
 // (cavity_left, cavity_right], all 0 outside.

@@ -1,15 +1,16 @@
 // The layer table: grid, cavity and dot region, the per-cell material
 // arrays, and the refractive-index profile written to "n_z.dat".
-#include "run/structure.hpp"
-
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "run/errors.hpp"
 #include "run/input_reader.hpp"
+#include "run/structure.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps {
@@ -18,9 +19,8 @@ namespace {
 // The quickstart parameter part (pulse injected at cell 1, no sampling
 // cells), then the given spatial line and layer rows.
 RunInput read_structure(const std::string& spatial, const std::vector<std::string>& rows) {
-  static const std::vector<std::string> lines = testing::split_lines(
-      testing::replace_line(testing::example_input("quickstart"), 38,
-                            "1 3 0.955022 50 0 0 2.0e8 1 0 1 160 0"));
+  static const std::vector<std::string> lines = testing::split_lines(testing::replace_line(
+      testing::example_input("quickstart"), 38, "1 3 0.955022 50 0 0 2.0e8 1 0 1 160 0"));
   std::string text;
   for (std::size_t k = 0; k < 52; ++k) text += lines[k] + '\n';
   text += "0 monitor_cells\n# dz, cavity layers, layers\n" + spatial + '\n';
@@ -30,42 +30,52 @@ RunInput read_structure(const std::string& spatial, const std::vector<std::strin
 
 // A layer row of `cells` cells and index n; `b13` != 0 makes it a dot layer.
 std::string row(int cells, double n = 1.0, double b13 = 0.0) {
-  return std::to_string(cells) + " 0 " + std::to_string(n) + " 0 0 0 0 " + std::to_string(b13) + " 0 0";
+  return std::to_string(cells) + " 0 " + std::to_string(n) + " 0 0 0 0 " + std::to_string(b13) +
+         " 0 0";
 }
 
 TEST(StructureGrid, CavityAndDotRegionFromTheLayerTable) {
+  using Grid = std::array<std::int64_t, 8>;  // layers NZ left right active before z1 z2
   struct Case {
     const char* name;
     const char* spatial;
     std::vector<std::string> rows;
-    int layers, NZ, left, right, active, before, z1, z2;
+    Grid grid;
   };
   const Case cases[] = {
-      {"no dot layer: the layer after the first cavity layer sizes the region",
-       "5e-9 2 2", {row(10), row(20), row(30)}, 3, 60, 10, 30, 30, 60, 6, 35},
-      {"dot layer filling the cavity", "5e-9 2 2", {row(10), row(20, 1.0, -1), row(30)},
-       3, 60, 10, 30, 20, 10, 11, 30},
-      {"5 dot cells centred in a 20-cell cavity", "5e-9 2 4",
-       {row(10), row(5), row(5, 1.0, -1), row(10), row(30)}, 5, 60, 10, 30, 5, 15, 18, 23},
-      {"first cavity layer 1: the first row alone", "5e-9 1 3", {row(10), row(20, 1.0, -1), row(30)},
-       1, 10, 1, 10, 0, 10, 6, 6},
-      {"set A alone makes no dot layer; any B value does", "5e-9 2 3",
-       {"10 0 1.0 0 1 1 1 0 0 0", row(20), "4 0 3.5 0 0 0 0 0 0 1", row(30)}, 4, 64, 10, 34, 4, 30, 21, 24},
-      {"cavity reaching the right end", "5e-9 2 3", {row(10), row(20), row(30)}, 3, 60, 10, 60, 30, 60, 21, 50},
+      {"no dot layer: the layer after the first cavity layer sizes the region (d = -11)",
+       "5e-9 2 2",
+       {row(10), row(20), row(31)},
+       {3, 61, 10, 30, 31, 61, 6, 35}},
+      {"dot layer filling the cavity",
+       "5e-9 2 2",
+       {row(10), row(20, 1.0, -1), row(30)},
+       {3, 60, 10, 30, 20, 10, 11, 30}},
+      {"5 dot cells centred in a 20-cell cavity",
+       "5e-9 2 4",
+       {row(10), row(5), row(5, 1.0, -1), row(10), row(30)},
+       {5, 60, 10, 30, 5, 15, 18, 23}},
+      {"first cavity layer 1: the first row alone",
+       "5e-9 1 3",
+       {row(10), row(20, 1.0, -1), row(30)},
+       {1, 10, 1, 10, 0, 10, 6, 6}},
+      {"set A alone makes no dot layer; any B value does",
+       "5e-9 2 3",
+       {"10 0 1.0 0 1 1 1 0 0 0", row(20), "4 0 3.5 0 0 0 0 0 0 1", row(30)},
+       {4, 64, 10, 34, 4, 30, 21, 24}},
+      {"cavity reaching the right end",
+       "5e-9 2 3",
+       {row(10), row(20), row(30)},
+       {3, 60, 10, 60, 30, 60, 21, 50}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const RunInput in = read_structure(c.spatial, c.rows);
     const StructureProfile& s = in.structure;
-    EXPECT_EQ(s.layer_count(), c.layers);
-    EXPECT_EQ(s.NZ, c.NZ);
-    EXPECT_EQ(s.cavity_left, c.left);
-    EXPECT_EQ(s.cavity_right, c.right);
-    EXPECT_EQ(s.active_cells, c.active);
-    EXPECT_EQ(s.cells_before_active, c.before);
-    EXPECT_EQ(s.z1, c.z1);
-    EXPECT_EQ(s.z2, c.z2);
-    EXPECT_EQ(in.params.monitor_cells, (std::vector<std::int32_t>{1, c.NZ - 1}));
+    EXPECT_EQ((Grid{s.layer_count(), s.NZ, s.cavity_left, s.cavity_right, s.active_cells,
+                    s.cells_before_active, s.z1, s.z2}),
+              c.grid);
+    EXPECT_EQ(in.params.monitor_cells, (std::vector<std::int32_t>{1, s.NZ - 1}));
   }
 }
 
@@ -136,9 +146,12 @@ std::vector<std::string> index_column(const StructureProfile& s) {
 
 TEST(StructureIndexFile, GradedLayersStepLinearlyToTheirEndIndex) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(index_column(profile({layer(4, 1.0, 2.0)})), (V{"1.25000", "1.50000", "1.75000", "2.00000"}));
-  EXPECT_EQ(index_column(profile({layer(4, 1.0, 0.0)})), (V{"1.00000", "1.00000", "1.00000", "1.00000"}));
-  EXPECT_EQ(index_column(profile({layer(4, 2.0, 1.0)})), (V{"1.75000", "1.50000", "1.25000", "1.00000"}));
+  EXPECT_EQ(index_column(profile({layer(4, 1.0, 2.0)})),
+            (V{"1.25000", "1.50000", "1.75000", "2.00000"}));
+  EXPECT_EQ(index_column(profile({layer(4, 1.0, 0.0)})),
+            (V{"1.00000", "1.00000", "1.00000", "1.00000"}));
+  EXPECT_EQ(index_column(profile({layer(4, 2.0, 1.0)})),
+            (V{"1.75000", "1.50000", "1.25000", "1.00000"}));
   EXPECT_EQ(index_column(profile({layer(2, 3.0, 0.0), layer(2, 1.0, 2.0)})),
             (V{"3.00000", "3.00000", "1.50000", "2.00000"}));
 
@@ -151,7 +164,8 @@ TEST(StructureIndexFile, GradedLayersStepLinearlyToTheirEndIndex) {
 TEST(StructureIndexFile, GradedValueOutsideItsEndValuesIsRejected) {
   // The index difference overflows, so the first graded value is infinite.
   const char* const msg = " ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals";
-  for (const auto& [nA, nB, first] : {std::tuple{-1.7e308, 1.7e308, '1'}, std::tuple{1.7e308, -1.7e308, '2'}}) {
+  for (const auto& [nA, nB, first] :
+       {std::tuple{-1.7e308, 1.7e308, '1'}, std::tuple{1.7e308, -1.7e308, '2'}}) {
     try {
       refractive_index_profile(profile({layer(1, 1.0, 0.0), layer(4, nA, nB)}), 1e-6);
       ADD_FAILURE() << "accepted " << nA << " -> " << nB;

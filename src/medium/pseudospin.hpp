@@ -1,0 +1,60 @@
+#pragma once
+// Coefficients of the four-level pseudospin equations.
+//
+// With the decay factored out of the stored values (u_k = e^{-t/T_k} w_k),
+// the coupling of w_l into dw_k/dt carries the factor
+//   X_kl = exp(t/T_k - t/T_l),
+// collected per step in two 15 x 15 matrices: F(k,l) multiplies w_l in
+// dw_k/dt and B(k,l) multiplies w_k in dw_l/dt (only k < l is used).  The
+// precession pairs (1,7), (3,9), (4,10), (6,12) rotate at the detuning
+// Delta; the field-driven pairs carry the Rabi factor p/hbar or p/(2 hbar)
+// (p = dipole moment); (13,14), (13,15), (14,15) couple the populations
+// through the transfer times and are set per cell by COEFF_RHO.
+#include <array>
+#include <cstdint>
+
+#include "run/run_parameters.hpp"
+
+namespace mps {
+
+// 15 x 15 matrix indexed 1..15 like the pseudospin components.
+struct CouplingMatrix {
+  std::array<double, 16 * 16> v{};
+  double& operator()(int k, int l) { return v[static_cast<std::size_t>(k * 16 + l)]; }
+  double operator()(int k, int l) const { return v[static_cast<std::size_t>(k * 16 + l)]; }
+};
+
+// The per-step matrices CoeffForward (F) and CoeffBackward (B).
+struct StepCoefficients {
+  CouplingMatrix F;
+  CouplingMatrix B;
+};
+
+// F and B at t = (J + 0.5) dt from Delta, the dipole moment and T1..T15.
+void step_coefficients(double t, double detuning, double dipole, const std::array<double, 16>& T,
+                       StepCoefficients& out);
+
+// Transfer rates gamma(i,j) [1/s] of the configured times: 1->3, 2->1, 2->4,
+// 3->1, 4->2, and 4->3 at the recombination rate of 2->1.
+using TransferRates = LevelMatrix<double>;
+TransferRates transfer_rates(const LevelMatrix<double>& tau);
+
+// The population block of one dot cell, from its working transfer times.
+struct PopulationCoupling {
+  double T13 = 0.0, T14 = 0.0, T15 = 0.0;          // population relaxation times [s]
+  double F13_14 = 0.0, F13_15 = 0.0, F14_15 = 0.0;  // entries replacing those of F
+  double B13_14 = 0.0, B13_15 = 0.0, B14_15 = 0.0;  // entries replacing those of B
+  double s13 = 0.0, s14 = 0.0, s15 = 0.0;          // relaxation sources of w13..w15
+};
+
+// COEFF_RHO: T13..T15, the (13,14), (13,15), (14,15) couplings and the
+// sources of one cell at t = (J + 0.5) dt, with `tau` its working transfer
+// times, `gamma` the configured rates and u13eq..u15eq its equilibrium.
+PopulationCoupling COEFF_RHO(const LevelMatrix<double>& tau, const TransferRates& gamma, double t,
+                             double u13eq, double u14eq, double u15eq);
+
+// The cell's working transfer times: the configured ones, with the channels
+// out of an empty level switched off (1e100 s) by its population flags.
+LevelMatrix<double> working_tau(const LevelMatrix<double>& tau, const std::array<std::int32_t, 4>& occ);
+
+}  // namespace mps

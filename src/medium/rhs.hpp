@@ -1,0 +1,38 @@
+#pragma once
+// Right-hand side of the coupled field and pseudospin equations of one dot
+// cell, evaluated at the midpoint of the step.
+#include <array>
+
+#include "medium/pseudospin.hpp"
+
+namespace mps {
+
+// y = (Ex, Ey, w1..w16) of one cell; w[0] is w1.
+struct CellVector {
+  double ex = 0.0;
+  double ey = 0.0;
+  std::array<double, 16> w{};
+};
+
+// Everything of one cell and step that the equations read besides the
+// step-level matrices: curls of H, the field couplings and the sources.
+struct CellCoefficients {
+  double curlX = 0.0;  // (Hy(i) - Hy(i-1)) cE(i), H at the new level
+  double curlY = 0.0;  // (Hx(i) - Hx(i-1)) cE(i)
+  double gX = 0.0, gY = 0.0;  // linear field terms of the equilibrium population
+  double aX1 = 0.0, aX7 = 0.0, aX13 = 0.0;  // FieldCoeffX
+  double aY1 = 0.0, aY7 = 0.0, aY13 = 0.0;  // FieldCoeffY
+  double s1 = 0.0, s7 = 0.0;                // field drive of the equilibrium populations
+  PopulationCoupling pop;                   // (13,14), (13,15), (14,15) couplings, s13..s15
+};
+
+// F_4LEVEL_12PUMP: d/dt of y at the midpoint (old + now)/2.  Every term
+// linear in the state carries 0.5 (0.5 c S_k = c w_k,mid) and every product
+// of a field sum with a pseudospin sum 0.25.  Ey drives the pairs (1,13),
+// (2,4), (3,5), (8,10), (9,11); Ex drives (7,13), (2,10), (3,11), (4,8),
+// (5,9); (1,7), (3,9), (4,10), (6,12) precess without field.  The result
+// depends on old and now only through their sums.
+void F_4LEVEL_12PUMP(const StepCoefficients& step, const CellCoefficients& cell,
+                     const CellVector& old, const CellVector& now, CellVector& rate);
+
+}  // namespace mps
