@@ -36,8 +36,9 @@ FieldPair pulse_value(const PulseSource& src, std::int64_t J, double dt, FieldPa
   const double A = p.amplitude;
   const auto m = static_cast<std::int64_t>(p.delay_ratio);
   // Step counts: the input reader has checked that they fit 32-bit integers.
-  const double W = static_cast<double>(static_cast<std::int32_t>(p.tau / dt + 0.5));
-  const auto J0 = static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<double>(m) * W));
+  const bool gaussian = p.shape == 3;
+  const double W = gaussian ? static_cast<double>(static_cast<std::int32_t>(p.tau / dt + 0.5)) : 1.0;
+  const auto J0 = gaussian ? static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<double>(m) * W)) : 0;
   const bool timed = p.shape == 1 || p.shape == 2 || p.shape == 4;
   const std::int64_t J1 =
       timed ? static_cast<std::int64_t>(static_cast<std::int32_t>(p.duration / dt)) * m : 0;

@@ -409,7 +409,9 @@ void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile
         {&row.cells, &row.column2, &row.index, &row.index_end, &row.a13, &row.a14, &row.a15,
          &row.b13, &row.b14, &row.b15},
         false, "a layer row");
-    if (r.status == ReadStatus::end_of_file) break;
+    // The end of the file ends the table; a row cut short by it would be
+    // lost silently, so that is reported.
+    if (r.status == ReadStatus::end_of_file && r.assigned == 0) break;
     if (!r.ok()) reader.fail(r, "a layer row");
     if (row.cells < 0) {
       throw ParameterError("Negative cell count in layer " + std::to_string(j) + ": " +
@@ -481,10 +483,12 @@ void check_against_grid(RunParameters& p, const StructureProfile& s) {
   // The pulse source turns its times into step counts every step; they must
   // be representable.
   const Pulse& q = p.pulse;
-  const double width_steps = q.tau / p.dt + 0.5;
-  const std::int32_t W = checked_trunc(width_steps, "Gaussian duration in steps");
-  checked_trunc(static_cast<double>(q.delay_ratio) * static_cast<double>(W),
-                "Gaussian centre step (delay multiple x duration in steps)");
+  if (q.shape == 3) {
+    const double width_steps = q.tau / p.dt + 0.5;
+    const std::int32_t W = checked_trunc(width_steps, "Gaussian duration in steps");
+    checked_trunc(static_cast<double>(q.delay_ratio) * static_cast<double>(W),
+                  "Gaussian centre step (delay multiple x duration in steps)");
+  }
   if (q.shape == 1 || q.shape == 2 || q.shape == 4) {
     const std::int64_t length_steps = checked_trunc(q.duration / p.dt, "Pulse length in steps");
     const std::int64_t start = length_steps * q.delay_ratio;

@@ -86,6 +86,13 @@ TEST(StructureGrid, RowsAfterTheFiveHundredthAreNotRead) {
   EXPECT_EQ(s.NZ, 500);
 }
 
+// The end of the file ends the table, but a last row cut short by it would
+// drop a layer without a word: that is a read error.
+TEST(StructureGrid, RowCutShortByTheEndOfTheFileIsAReadError) {
+  EXPECT_EQ(read_structure("5e-9 2 3", {row(10), row(20), ""}).structure.NZ, 30);
+  EXPECT_THROW(read_structure("5e-9 2 3", {row(10), row(20), "30 0 1.0"}), ReadError);
+}
+
 TEST(StructureMaterial, PerCellArraysTakeTheirLayerValues) {
   const RunInput in = read_structure(
       "5e-9 2 2", {row(2), "3 0 2.0 0 0.5 0.3 0.6 -1 0.3 0.6", "2 0 4.0 2.0 0 0 0 0 0 0"});
