@@ -1,5 +1,6 @@
 #include "field/time_loop.hpp"
 
+#include <algorithm>
 #include <iomanip>
 #include <ostream>
 
@@ -8,7 +9,10 @@
 #include "field/pulse_source.hpp"
 #include "medium/max_ex.hpp"
 #include "medium/medium_update.hpp"
+#include "results/compression.hpp"
 #include "results/snapshot.hpp"
+#include "results/traces.hpp"
+#include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
 namespace mps {
@@ -44,7 +48,32 @@ struct LoopState {
   MediumParameters medium;
   MediumStep step;               // coefficients of the step being computed
   std::int64_t evaluations = 0;  // right-hand-side evaluations of the dot cells
+  RunningStatistics statistics;
+  std::int64_t statistics_interval = 1;  // trace rows between two statistics lines
+  std::string block_label;               // label of b LL, names the statistics files
+  std::ostream* warnings = nullptr;
 };
+
+// Compresses the ".dat" files of a folder; a file that cannot be compressed
+// stays plain and is reported, and the run goes on.
+void compress_folder(const std::string& folder, std::ostream& warnings) {
+  const CompressionReport report = compress_dat_files(folder);
+  for (const std::string& failure : report.failures) {
+    warnings << "mps1d: warning: " << failure << "; the plain file is kept\n";
+  }
+}
+
+// Row 0 of a block holds the samples of the step before its first step:
+// the last row of the previous block.
+void carry_last_row(MonitorBuffers& b) {
+  const std::int64_t last = b.rows - 1;
+  for (std::int32_t k = 0; k <= b.M; ++k) {
+    for (auto* v : {&b.ex, &b.ey, &b.rho11, &b.rho22, &b.rho33, &b.rho44}) {
+      (*v)[b.at(k, 0)] = (*v)[b.at(k, last)];
+    }
+  }
+  b.max_ex[0] = b.max_ex[static_cast<std::size_t>(last)];
+}
 
 // Start of a fresh run: the population flags from the start values (set A)
 // inside the dot region z1..z2, 0 elsewhere.
@@ -118,6 +147,8 @@ void normal_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t J
   sample_monitors(in, f, a.medium, a.monitors, r);
   st.max_variable = MAXEX(f, f.new_level(), f.N);
   a.monitors.max_ex[static_cast<std::size_t>(r)] = st.max_variable;
+  st.statistics.update(a.monitors, r);
+  if (r % st.statistics_interval == 0) st.statistics.record(st.block_label);
 
   if (is_snapshot_step(J, p.LL, st.block, st.Jb)) {
     SnapshotInput snap;
@@ -130,12 +161,23 @@ void normal_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t J
     snap.E0 = p.pulse.amplitude;
     snap.folder = in.dirs.results_dir;
     RESULTJ(snap, st.max_variable);
+
+    TraceInput traces;
+    traces.J = J;
+    traces.Jb = st.Jb;
+    traces.dt = p.dt;
+    traces.E0 = p.pulse.amplitude;
+    traces.monitor_cells = &p.monitor_cells;
+    traces.buffers = &a.monitors;
+    traces.folder = in.dirs.results_dir;
+    RESULTI(traces);
+    compress_folder(in.dirs.results_dir, *st.warnings);
   }
 }
 
 }  // namespace
 
-void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress) {
+void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ostream& warnings) {
   const RunParameters& p = in.params;
   const StructureProfile& s = in.structure;
   const BlockPlan plan = plan_blocks(p.Nt, p.LL, p.J_final);
@@ -147,6 +189,16 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress) {
   st.source = make_pulse_source(p, s.NZ, s.cavity_left, s.cavity_right);
   st.boundaries = boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
   st.medium = medium_parameters(p, s);
+  st.warnings = &warnings;
+  // A block shorter than 2000 steps would give an interval of 0: every
+  // step gets its statistics line then.
+  st.statistics_interval = std::max<std::int64_t>(p.LL / 2000, 1);
+  st.statistics = RunningStatistics(p.monitor_cells, p.pulse.amplitude);
+  for (const std::string* folder : {&in.dirs.results_dir, &in.dirs.discarded_dir}) {
+    if (!textio::is_directory(*folder)) {
+      throw textio::IoError(*folder, "the folder \"" + *folder + "\" does not exist");
+    }
+  }
   initial_flags(s, a.medium);
   // The level toggle is set once: with an odd LL a block ends on level 1,
   // and the next block must go on flipping from there.
@@ -157,6 +209,8 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress) {
              << p.LL << '\n' << std::flush;
     compute_field_profile(s, p.dz, p.dt, a.coeffs);
     st.source.injection_cell = st.source.origin_cell;
+    st.block_label = textio::step_label(st.block * p.LL);
+    if (st.block > plan.first_block) carry_last_row(a.monitors);
     if (st.Jb == 0) initial_medium(s, a.medium);
     textio::append_text_file(in.dirs.results_dir + "point.txt", "");
     classify_cells(a.medium, s.cavity_left, s.cavity_right);
@@ -172,6 +226,8 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress) {
       }
       normal_step(in, a, st, J);
     }
+    st.statistics.flush(in.dirs.discarded_dir);
+    compress_folder(in.dirs.discarded_dir, warnings);
     st.block += 1;
     st.Jb += p.LL;
   }

@@ -2,7 +2,7 @@
 // The time integration of a run: blocks of LL steps, each step advancing
 // the field and the medium by one time step, with snapshots at step 1 and
 // at every multiple of LL.
-#include <iosfwd>
+#include <iostream>
 
 #include "field/field_state.hpp"
 #include "field/monitor_buffers.hpp"
@@ -21,8 +21,13 @@ struct RunArrays {
 
 void allocate_run_arrays(const RunInput& input, RunArrays& arrays);
 
-// Runs all blocks of the run; writes the block lines to `progress`.
-void VCSELSUB(const RunInput& input, RunArrays& arrays, std::ostream& progress);
+// Runs all blocks of the run; writes the block lines to `progress` and
+// warnings (a file left uncompressed) to `warnings`.
+void VCSELSUB(const RunInput& input, RunArrays& arrays, std::ostream& progress,
+              std::ostream& warnings);
+inline void VCSELSUB(const RunInput& input, RunArrays& arrays, std::ostream& progress) {
+  VCSELSUB(input, arrays, progress, std::cerr);
+}
 
 // Block bookkeeping of a run: first block number, block start and number of
 // blocks, (Nt + LL - J_final) / LL.

@@ -63,19 +63,19 @@ void write_setup_files(const RunInput& input) {
   write_parameter_echo(input, input.dirs.work_dir + kInputName);
 }
 
-void READGEOM(const std::string& work_dir, std::ostream& progress) {
+void READGEOM(const std::string& work_dir, Console& console) {
   const RunInput input = prepare_run(work_dir);
   RunArrays arrays;
   allocate_run_arrays(input, arrays);
   write_setup_files(input);
-  VCSELSUB(input, arrays, progress);
+  VCSELSUB(input, arrays, console.out, console.err);
 }
 
 int run_program(Console& console, const std::string& work_dir) {
   enable_flush_to_zero_all_threads();
   print_banner(console.out);
   try {
-    READGEOM(with_separator(work_dir.empty() ? current_folder() : work_dir), console.out);
+    READGEOM(with_separator(work_dir.empty() ? current_folder() : work_dir), console);
     print_closing_line(console.out);
     return kExitOk;
   } catch (const ParameterError& e) {

@@ -18,7 +18,7 @@ void write_setup_files(const RunInput& input);
 
 // The driver of one run in `work_dir`: reads the input, writes the set-up
 // files and runs the time loop.  Errors propagate as typed exceptions.
-void READGEOM(const std::string& work_dir, std::ostream& progress);
+void READGEOM(const std::string& work_dir, Console& console);
 
 // The whole program: floating-point set-up, banner, READGEOM, closing line;
 // every error becomes its console report and a non-zero exit status.
