@@ -27,17 +27,19 @@ struct RunFolder {
   }
   ProgramResult run() const { return run_in(MPS_PROGRAM, dir.path()); }
   bool left_setup_files() const {
-    return dir.exists("Results/n_z.dat") || dir.exists("Results/param.txt");
+    return dir.exists("Results/n_z.dat") || dir.exists("Results/n_z.dat.gz") ||
+           dir.exists("Results/param.txt");
   }
 };
 
 TEST(Program, QuickstartWritesProfileAndEcho) {
-  RunFolder run(example_input("quickstart"));
+  RunFolder run(short_quickstart());
   const ProgramResult r = run.run();
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, kBanner.size()), kBanner);
   EXPECT_NE(r.out.find("    END OF PROGRAM ! \n"), std::string::npos);
-  EXPECT_EQ(split_lines(run.dir.read("Results/n_z.dat")).size(), 620u);
+  // "n_z.dat" is compressed with the first snapshot; "param.txt" stays plain.
+  EXPECT_EQ(split_lines(run.dir.read_gz("Results/n_z.dat.gz")).size(), 620u);
   EXPECT_EQ(split_lines(run.dir.read("Results/param.txt")).size(), 54u);
 }
 
@@ -97,13 +99,13 @@ TEST(Program, RejectedInputsLeaveNoFiles) {
 }
 
 TEST(Program, GradedLayerRoundingIsAcceptedAndExcursionRejected) {
-  const std::string q = example_input("quickstart");
+  const std::string q = short_quickstart();
   {
     // 1.0 to 3.59 over 13 cells lands one ulp above 3.59 at the last cell.
     RunFolder run(replace_line(q, 59, "13 0 1.0 3.59 0 0 0 0 0 0\n187 0 3.5 0 0 0 0 0 0 0"));
     const ProgramResult r = run.run();
     EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
-    const auto lines = split_lines(run.dir.read("Results/n_z.dat"));
+    const auto lines = split_lines(run.dir.read_gz("Results/n_z.dat.gz"));
     ASSERT_EQ(lines.size(), 620u);
     EXPECT_EQ(lines[112], "     0.56500       3.59000");
   }
@@ -134,15 +136,16 @@ TEST(Program, FoldersOfAnyLengthAndPlaceAreUsed) {
   const std::string deep = std::string(120, 'r') + "/" + std::string(60, 's');
   dir.make_dir(deep);
   const std::string absolute = dir.path() + deep;
-  std::string input = example_input("quickstart");
+  dir.make_dir("Elsewhere");
+  std::string input = short_quickstart();
   input = replace_line(input, 1, absolute + "   # absolute, longer than 100 characters");
   input = replace_line(input, 2, "Elsewhere");
   dir.write("execdata.txt", input);
   const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
   EXPECT_EQ(r.exit_status, 0) << r.err;
-  EXPECT_TRUE(dir.exists(deep + "/n_z.dat"));
+  EXPECT_TRUE(dir.exists(deep + "/n_z.dat.gz"));
   EXPECT_TRUE(dir.exists(deep + "/param.txt"));
-  EXPECT_FALSE(dir.exists("Results/n_z.dat"));
+  EXPECT_FALSE(dir.exists("Results/n_z.dat.gz"));
   const std::string first = split_lines(dir.read(deep + "/param.txt")).at(0);
   EXPECT_EQ(first, field100(dir.path() + "execdata.txt") + " - structure geometry dat file");
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace mps::testing {
 
@@ -39,6 +40,17 @@ std::string ScratchDir::read(const std::string& name) const {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+std::string ScratchDir::read_gz(const std::string& name) const {
+  std::string text;
+  gzFile f = ::gzopen((path_ + name).c_str(), "rb");
+  if (f == nullptr) return text;
+  char buffer[1 << 15];
+  int n = 0;
+  while ((n = ::gzread(f, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  ::gzclose(f);
+  return text;
 }
 
 bool ScratchDir::exists(const std::string& name) const { return fs::exists(path_ + name); }
@@ -95,6 +107,11 @@ std::string example_input(const std::string& name) {
   std::ostringstream s;
   s << f.rdbuf();
   return s.str();
+}
+
+std::string short_quickstart() {
+  std::string text = replace_line(example_input("quickstart"), 47, "steps between two spatial dumps LL 10 steps");
+  return replace_line(text, 50, "total number of time steps 0 -");
 }
 
 std::string replace_line(const std::string& text, int number, const std::string& line) {

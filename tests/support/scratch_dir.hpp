@@ -17,6 +17,8 @@ public:
   void make_dir(const std::string& name) const;
   void write(const std::string& name, const std::string& text) const;
   std::string read(const std::string& name) const;
+  // Content of a gzip-compressed file, decompressed.
+  std::string read_gz(const std::string& name) const;
   bool exists(const std::string& name) const;
 
 private:
@@ -38,6 +40,10 @@ std::vector<std::string> split_lines(const std::string& text);
 
 // Text of an example input file.
 std::string example_input(const std::string& name);
+
+// The quickstart input cut down to one short block (LL = 10, Nt = 0), for
+// tests of the set-up and of the console.
+std::string short_quickstart();
 
 // Replaces the 1-based line `number` of `text` by `line`.
 std::string replace_line(const std::string& text, int number, const std::string& line);
