@@ -10,6 +10,7 @@
 #include "medium/max_ex.hpp"
 #include "medium/medium_update.hpp"
 #include "results/compression.hpp"
+#include "results/continuation.hpp"
 #include "results/snapshot.hpp"
 #include "results/traces.hpp"
 #include "textio/fortran_format.hpp"
@@ -175,6 +176,38 @@ void normal_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t J
   }
 }
 
+// First step of a continued run: the stored state of step J = J_final is
+// restored instead of computed, and row 0 of the block's buffers gets the
+// monitor values of that step, so the statistics go on as if the run had
+// never stopped.
+void restore_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t J) {
+  const RunParameters& p = in.params;
+  RestoreInput restore;
+  restore.J_final = J;
+  restore.E0 = p.pulse.amplitude;
+  restore.results_dir = in.dirs.results_dir;
+  restore.continue_dir = in.dirs.continue_dir;
+  READ_FILES(restore, a.field, a.medium);
+  classify_cells(a.medium, in.structure.cavity_left, in.structure.cavity_right);
+
+  // Physical diagonal components of both restored levels.
+  const DecayFactors decay = decay_factors(J, p.dt, p.T);
+  MediumState& m = a.medium;
+  for (int l = 0; l < 2; ++l) {
+    const bool newest = l == a.field.Jtoggle;
+    const auto& e = newest ? decay.now : decay.previous;
+    const auto level = static_cast<std::size_t>(l);
+    for (std::int32_t i = 0; i <= m.N; ++i) {
+      const auto c = static_cast<std::size_t>(i);
+      const double* w = m.w_at(l, i);
+      m.u13[level][c] = m.u13eq[c] + e[13] * w[12];
+      m.u14[level][c] = m.u14eq[c] + e[14] * w[13];
+      m.u15[level][c] = m.u15eq[c] + e[15] * w[14];
+    }
+  }
+  sample_monitors(in, a.field, a.medium, a.monitors, J - st.Jb);
+}
+
 }  // namespace
 
 void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ostream& warnings) {
@@ -204,6 +237,7 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ost
   // and the next block must go on flipping from there.
   a.field.Jtoggle = 0;
 
+  bool continuing = p.J_final != 0;
   for (std::int64_t left = plan.blocks; left > 0; --left) {
     progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> " << std::setw(12)
              << p.LL << '\n' << std::flush;
@@ -212,11 +246,16 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ost
     st.block_label = textio::step_label(st.block * p.LL);
     if (st.block > plan.first_block) carry_last_row(a.monitors);
     if (st.Jb == 0) initial_medium(s, a.medium);
-    textio::append_text_file(in.dirs.results_dir + "point.txt", "");
+    if (!continuing) textio::append_text_file(in.dirs.results_dir + "point.txt", "");
     classify_cells(a.medium, s.cavity_left, s.cavity_right);
 
     const std::int64_t block_end = st.block * p.LL;
-    for (std::int64_t J = st.Jb + 1; J <= block_end; ++J) {
+    std::int64_t J = st.Jb + 1;
+    if (continuing) {
+      restore_step(in, a, st, st.Jb);
+      continuing = false;
+    }
+    for (; J <= block_end; ++J) {
       if (!st.settings_checked) {
         // Unsupported pulse and boundary settings end the run before the
         // first step writes anything.

@@ -36,9 +36,9 @@ void print_closing_line(std::ostream& out) {
   out.flush();
 }
 
-void print_parameter_error_report(std::ostream& out, const std::string& message) {
+void print_parameter_error_report(std::ostream& out, const std::string& message, bool padded) {
   out << '\n';
-  line(out, field100(message));
+  line(out, padded ? field100(message) : message);
   out << '\n';
   line(out, "Please correct parameter ");
   out.flush();

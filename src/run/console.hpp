@@ -16,7 +16,8 @@ void print_banner(std::ostream& out);
 void print_closing_line(std::ostream& out);
 // Empty line, the message in a 100-character field, empty line,
 // "Please correct parameter ".
-void print_parameter_error_report(std::ostream& out, const std::string& message);
+void print_parameter_error_report(std::ostream& out, const std::string& message,
+                                  bool padded = true);
 // "Error in file structure.dat " and the 100-character error label.
 void print_read_error_report(std::ostream& out, const std::string& label);
 // Waits for Enter on the console; the end of the input continues at once.

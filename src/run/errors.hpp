@@ -12,12 +12,15 @@ namespace mps {
 // `pause` is false for the few rejections that end without waiting.
 class ParameterError : public std::runtime_error {
 public:
-  explicit ParameterError(const std::string& message, bool pause = true)
-      : std::runtime_error(message), pause_(pause) {}
+  explicit ParameterError(const std::string& message, bool pause = true, bool padded = true)
+      : std::runtime_error(message), pause_(pause), padded_(padded) {}
   bool pause() const { return pause_; }
+  // False for the one report whose message line is not a 100-character field.
+  bool padded() const { return padded_; }
 
 private:
   bool pause_;
+  bool padded_;
 };
 
 // A rejection that prints its one line and ends at once, without the

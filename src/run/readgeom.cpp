@@ -79,7 +79,7 @@ int run_program(Console& console, const std::string& work_dir) {
     print_closing_line(console.out);
     return kExitOk;
   } catch (const ParameterError& e) {
-    print_parameter_error_report(console.out, e.what());
+    print_parameter_error_report(console.out, e.what(), e.padded());
     if (e.pause()) wait_for_enter(console);
     return kExitInputError;
   } catch (const ReadError& e) {
