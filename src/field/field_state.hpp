@@ -49,4 +49,18 @@ inline constexpr std::int32_t kMinCellsToFork = 20000;
 // The same for the medium update, whose cells cost far more each.
 inline constexpr std::int64_t kMinMediumCellsToFork = 64;
 
+// body(i) for i = first..last, split statically over the threads when the
+// range has at least `min_to_fork` cells, else on the calling thread without
+// entering a parallel region at all (even a region that declines to fork
+// costs a synchronisation per call, and the loop runs every step).
+template <typename Body>
+inline void for_each_cell(std::int32_t first, std::int32_t last, std::int64_t min_to_fork, Body&& body) {
+  if (static_cast<std::int64_t>(last) - first + 1 >= min_to_fork) {
+#pragma omp parallel for schedule(static)
+    for (std::int32_t i = first; i <= last; ++i) body(i);
+  } else {
+    for (std::int32_t i = first; i <= last; ++i) body(i);
+  }
+}
+
 }  // namespace mps

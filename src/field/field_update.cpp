@@ -16,8 +16,7 @@ void compute_field_profile(const StructureProfile& s, double dz, double dt, Fiel
   for (std::size_t j = 0; j < s.layers.size(); ++j) first[j + 1] = first[j] + s.layers[j].cells;
   const double eps0 = constants::eps0;
 
-#pragma omp parallel for schedule(static) if (N >= kMinCellsToFork)
-  for (std::int32_t i = 1; i <= N; ++i) {
+  for_each_cell(1, N, kMinCellsToFork, [&](std::int32_t i) {
     // The layer with first <= i < first + cells (layers of 0 cells are skipped).
     const auto j = static_cast<std::size_t>(std::upper_bound(first.begin(), first.end(), i) -
                                             first.begin() - 1);
@@ -32,7 +31,7 @@ void compute_field_profile(const StructureProfile& s, double dz, double dt, Fiel
     k.eps_r[static_cast<std::size_t>(i)] = n2;
     k.cE[static_cast<std::size_t>(i)] = 1.0 / (dz * eps0 * n2);
     k.cH[static_cast<std::size_t>(i)] = dt / (dz / (n2 * eps0 * v * v));
-  }
+  });
 }
 
 void update_H(FieldState& f, const FieldCoefficients& k) {
@@ -47,11 +46,10 @@ void update_H(FieldState& f, const FieldCoefficients& k) {
   const double* __restrict cH = k.cH.data();
   const std::int32_t N = f.N;
 
-#pragma omp parallel for schedule(static) if (N >= kMinCellsToFork)
-  for (std::int32_t i = 1; i < N; ++i) {
+  for_each_cell(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
     hx[i] = hx_old[i] + cH[i] * (ey[i + 1] - ey[i]);
     hy[i] = hy_old[i] - cH[i] * (ex[i + 1] - ex[i]);
-  }
+  });
   if (N >= 2) {
     hx[N] = hx[N - 1];
     hy[N] = hy[N - 1];

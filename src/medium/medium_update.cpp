@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <algorithm>
+#include <omp.h>
 
 
 
@@ -36,15 +38,14 @@ void update_E_empty(FieldState& f, const FieldCoefficients& k, double dt) {
   const double* __restrict cE = k.cE.data();
   const std::int32_t N = f.N;
 
-#pragma omp parallel for schedule(static) if (N >= kMinCellsToFork)
-  for (std::int32_t i = 1; i < N; ++i) {
+  for_each_cell(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
     const double curl_y = (hx[i] - hx[i - 1]) * cE[i];
     const double curl_x = (hy[i] - hy[i - 1]) * cE[i];
     const double x = ex_old[i] + dt * -curl_x;
     const double y = ey_old[i] + dt * curl_y;
     ex[i] = flush120(x);
     ey[i] = flush120(y);
-  }
+  });
 }
 
 
@@ -233,18 +234,31 @@ std::int64_t ILOOP(FieldState& f, MediumState& m, const FieldCoefficients& coeff
   const int od = f.old_level();
   const auto count = static_cast<std::int64_t>(m.medium_cells.size());
   std::int64_t evaluations = 0;
-#pragma omp parallel if (count >= kMinMediumCellsToFork) reduction(+ : evaluations)
-  {
+  auto cells = [&](std::int64_t first, std::int64_t last, std::int64_t& evals) {
     CouplingCache cache;
-#pragma omp for schedule(static)
-    for (std::int64_t n = 0; n < count; ++n) {
+    for (std::int64_t n = first; n < last; ++n) {
       const std::int32_t i = m.medium_cells[static_cast<std::size_t>(n)];
       if (m.kind[static_cast<std::size_t>(i)] == CellKind::dot) {
-        advance_dot(f, m, coeffs, mp, step, i, cache, evaluations);
+        advance_dot(f, m, coeffs, mp, step, i, cache, evals);
       } else {
         carry_passive_cell(m, i, nw, od, mp, step);
       }
     }
+  };
+  if (count >= kMinMediumCellsToFork) {
+#pragma omp parallel reduction(+ : evaluations)
+    {
+      // The same contiguous split as a static schedule.
+      const std::int64_t threads = omp_get_num_threads();
+      const std::int64_t t = omp_get_thread_num();
+      const std::int64_t chunk = count / threads;
+      const std::int64_t extra = count % threads;
+      const std::int64_t first = t * chunk + std::min(t, extra);
+      const std::int64_t last = first + chunk + (t < extra ? 1 : 0);
+      cells(first, last, evaluations);
+    }
+  } else {
+    cells(0, count, evaluations);
   }
   return evaluations;
 }

@@ -121,7 +121,8 @@ void gunzip_file(const std::string& compressed, const std::string& plain) {
   }
   ok = ok && n == 0;  // a negative count is a damaged stream
   ok = (std::fclose(out) == 0) && ok;
-  ::gzclose(in);
+  // A stream cut short reads as a clean end of file; only the close tells.
+  ok = (::gzclose(in) == Z_OK) && ok;
   if (!ok || std::rename(part.c_str(), plain.c_str()) != 0) {
     std::remove(part.c_str());
     throw IoError(plain, "cannot decompress \"" + compressed + "\"");
