@@ -30,7 +30,9 @@ std::vector<std::string> files_ending_in(const std::string& folder, const std::s
   }
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (!ends_with(name, suffix)) continue;
+    // As the shell pattern "*.dat": hidden files (and our own temporary
+    // ".NAME.part" files) are not taken.
+    if (name.front() == '.' || !ends_with(name, suffix)) continue;
     struct stat st {};
     if (::stat((folder + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
   }
@@ -94,9 +96,14 @@ void gzip_file(const std::string& plain, const std::string& compressed, int leve
   ok = ok && std::ferror(in) == 0;
   std::fclose(in);
   ok = (::gzclose(out) == Z_OK) && ok;
-  if (!ok || std::rename(part.c_str(), compressed.c_str()) != 0) {
+  if (!ok) {
     std::remove(part.c_str());
     throw IoError(compressed, "cannot write \"" + compressed + "\"");
+  }
+  if (std::rename(part.c_str(), compressed.c_str()) != 0) {
+    const int err = errno;
+    std::remove(part.c_str());
+    throw IoError(compressed, "cannot write \"" + compressed + "\": " + std::strerror(err));
   }
   if (std::remove(plain.c_str()) != 0) {
     throw IoError(plain, "cannot remove \"" + plain + "\" after compressing it: " + std::strerror(errno));
@@ -117,7 +124,10 @@ void gunzip_file(const std::string& compressed, const std::string& plain) {
   bool ok = true;
   int n = 0;
   while (ok && (n = ::gzread(in, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0) {
-    ok = std::fwrite(buffer.data(), 1, static_cast<std::size_t>(n), out) == static_cast<std::size_t>(n);
+    // zlib passes data without a gzip header through unchanged; such a file
+    // is not ours to rename.
+    ok = ::gzdirect(in) == 0 &&
+         std::fwrite(buffer.data(), 1, static_cast<std::size_t>(n), out) == static_cast<std::size_t>(n);
   }
   ok = ok && n == 0;  // a negative count is a damaged stream
   ok = (std::fclose(out) == 0) && ok;

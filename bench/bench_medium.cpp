@@ -1,0 +1,147 @@
+// Cost of the medium update: dot-cell updates per second of whole steps
+// (H update and ILOOP with its implicit step) over a slab of 10^4 dot cells
+// with the reference parameters of examples/quickstart (dense dots,
+// Nd = 1e24 m^-3; tolerance 1e-12, at most 20 evaluations), on 1 and 2
+// threads; and the wall time of the microcavity example run.
+//
+// Figures of merit: items_per_second (dot-cell updates per second) and
+// evaluations (mean right-hand-side evaluations per cell and step).
+#include <benchmark/benchmark.h>
+#include <omp.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "field/field_update.hpp"
+#include "field/time_loop.hpp"
+#include "medium/medium_update.hpp"
+#include "run/input_reader.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+mps::RunInput example(const std::string& name, const std::string& work_dir) {
+  const std::string path = std::string(MPS_EXAMPLES) + "/" + name + "/execdata.txt";
+  return mps::read_execdata(work_dir, path, read_file(path));
+}
+
+// 10^4 dot cells (cells 1..10^4 of 10^4 + 1) of index 3.5 in the
+// quickstart's equilibrium (levels 1 and 3 half filled), crossed by a
+// resonant wave of 2e8 V/m along x: after a warm-up the cells carry the
+// coherences and population changes of a driven medium.
+struct DotSlab {
+  static constexpr std::int32_t kDots = 10000;
+  mps::FieldState f;
+  mps::MediumState m;
+  mps::FieldCoefficients k;
+  mps::MediumParameters mp;
+  mps::MediumStep step;
+  double dt = 0.0;
+  std::int64_t J = 0;
+
+  DotSlab() {
+    const mps::RunInput in = example("quickstart", "./");
+    const mps::RunParameters& p = in.params;
+    dt = p.dt;
+    mps::StructureProfile s;
+    mps::Layer dots;
+    dots.cells = kDots + 1;
+    dots.index = 3.5;
+    s.layers = {dots};
+    s.NZ = kDots + 1;
+    s.phase_velocity.assign(static_cast<std::size_t>(s.NZ) + 1, mps::constants::c0 / 3.5);
+    s.cavity_left = 0;
+    s.cavity_right = s.NZ;
+    mps::compute_field_profile(s, p.dz, p.dt, k);
+    mp = mps::medium_parameters(p, s);
+    f.allocate(s.NZ);
+    m.allocate(s.NZ);
+    // The dot layer of the quickstart: u13eq = -0.5, u14eq = 0.5/sqrt3, u15eq = -1/sqrt6.
+    const mps::Layer& q = in.structure.layers[2];
+    for (std::int32_t i = 1; i <= kDots; ++i) {
+      const auto c = static_cast<std::size_t>(i);
+      m.u13eq[c] = q.b13, m.u14eq[c] = q.b14, m.u15eq[c] = q.b15;
+      m.occ[c] = mps::population_flags(i, q.b13, q.b14, q.b15, mp.cavity_left, mp.cavity_right);
+    }
+    mps::classify_cells(m, mp.cavity_left, mp.cavity_right);
+    // A wave of the resonant wavelength in the medium (lambda0 / 3.5).
+    const double kz = 2.0 * M_PI * 3.5 * p.dz / p.resonant_wavelength;
+    const double eta = 376.73 / 3.5;  // wave impedance of the medium [Ohm]
+    for (int l = 0; l < 2; ++l) {
+      for (std::int32_t i = 1; i <= s.NZ; ++i) {
+        const auto c = static_cast<std::size_t>(i);
+        f.Ex[static_cast<std::size_t>(l)][c] = 2e8 * std::sin(kz * i);
+        f.Hy[static_cast<std::size_t>(l)][c] = 2e8 * std::sin(kz * (i + 0.5)) / eta;
+      }
+    }
+    for (int n = 0; n < 300; ++n) advance();
+  }
+
+  std::int64_t advance() {
+    ++J;
+    f.Jtoggle = 1 - f.Jtoggle;
+    mps::prepare_medium_step(mp, J, dt, step);
+    mps::update_H(f, k);
+    return mps::ILOOP(f, m, k, mp, step);
+  }
+};
+
+void BM_DotCellStep(benchmark::State& state) {
+  const int threads = static_cast<int>(state.range(0));
+  const int saved = omp_get_max_threads();
+  omp_set_num_threads(threads);
+  DotSlab slab;
+  std::int64_t evaluations = 0;
+  for (auto _ : state) {
+    evaluations += slab.advance();
+    benchmark::ClobberMemory();
+  }
+  const auto updates = static_cast<std::int64_t>(state.iterations()) * DotSlab::kDots;
+  state.SetItemsProcessed(updates);
+  state.counters["evaluations"] = static_cast<double>(evaluations) / static_cast<double>(updates);
+  omp_set_num_threads(saved);
+}
+BENCHMARK(BM_DotCellStep)->Arg(1)->Arg(2)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The microcavity example as the program runs it (snapshots and traces in a
+// temporary folder), one run per thread count.
+void BM_MicrocavityRun(benchmark::State& state) {
+  const int saved = omp_get_max_threads();
+  omp_set_num_threads(static_cast<int>(state.range(0)));
+  std::string dir = (fs::temp_directory_path() / "mps1d-bench-XXXXXX").string();
+  if (::mkdtemp(dir.data()) == nullptr) {
+    state.SkipWithError("mkdtemp failed");
+    return;
+  }
+  dir += "/";
+  for (const char* d : {"Results", "DiscardedResults", "Continue"}) fs::create_directories(dir + d);
+  mps::RunInput in = example("microcavity", dir);
+  in.dirs.results_dir = dir + "Results/";
+  in.dirs.discarded_dir = dir + "DiscardedResults/";
+  in.dirs.continue_dir = dir + "Continue/";
+  for (auto _ : state) {
+    mps::RunArrays arrays;
+    mps::allocate_run_arrays(in, arrays);
+    std::ostringstream progress, warnings;
+    mps::VCSELSUB(in, arrays, progress, warnings);
+  }
+  fs::remove_all(dir);
+  omp_set_num_threads(saved);
+}
+BENCHMARK(BM_MicrocavityRun)->Arg(1)->Arg(2)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

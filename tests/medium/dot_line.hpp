@@ -1,0 +1,125 @@
+#pragma once
+// A line of vacuum cells holding a few dot cells, stepped as the time loop
+// steps a run (H update, ILOOP, pulse source, ends), for tests that follow a
+// pulse through the dots and read their populations directly.
+//
+// Courant number 1 (dt = dz/c): in vacuum the 1D Yee scheme then moves a
+// pulse one cell per step without dispersion and the first-order absorbing
+// ends (k = 0) take it out completely, so nothing comes back to the dots.
+#include <array>
+#include <cstdint>
+
+#include "field/boundaries.hpp"
+#include "field/field_update.hpp"
+#include "field/pulse_source.hpp"
+#include "medium/medium_update.hpp"
+
+namespace mps::testing {
+
+inline constexpr double kDipole = 6.4e-29;                             // p [C m], as in the examples
+inline constexpr double kTransition = 1.3 * constants::electron_volt;  // 1<->2 and 3<->4 [J]
+
+// u13..u15 of the populations rho11..rho44 (the inverse of populations()).
+inline std::array<double, 3> diagonal_components(const std::array<double, 4>& rho) {
+  return {rho[1] - rho[0], (3.0 * rho[2] + rho[3] - 1.0) / constants::sqrt3,
+          (4.0 * rho[3] - 1.0) / constants::sqrt6};
+}
+
+struct LineSetup {
+  std::int32_t cells = 200;
+  double density = 1e18;    // Nd [m^-3]
+  double dephasing = 1e-6;  // T1..T12 [s]
+  double transfer = 1e-6;   // tau(1,3), tau(2,4), tau(3,1), tau(4,2) [s]
+  double tau_sp = 1e-6;     // tau(2,1) [s]
+};
+
+struct DotLine {
+  static constexpr double dz = 5e-9;           // [m]
+  static constexpr std::int32_t kOrigin = 10;  // injection cell
+  double dt = dz / constants::c0;              // [s]
+  std::int64_t J = 0;                          // last step done
+  FieldState f;
+  MediumState m;
+  FieldCoefficients k;
+  MediumParameters mp;
+  MediumStep step;
+  PulseSource source;
+  BoundarySettings ends;
+
+  explicit DotLine(const LineSetup& setup) {
+    StructureProfile s;
+    Layer vacuum;
+    vacuum.cells = setup.cells;
+    vacuum.index = 1.0;
+    s.layers = {vacuum};
+    s.NZ = setup.cells;
+    s.phase_velocity.assign(static_cast<std::size_t>(setup.cells) + 1, constants::c0);
+    compute_field_profile(s, dz, dt, k);
+    f.allocate(setup.cells);
+    m.allocate(setup.cells);
+
+    for (auto [i, j] : {std::pair{1, 3}, {2, 4}, {3, 1}, {4, 2}}) mp.tau(i, j) = setup.transfer;
+    mp.tau(2, 1) = setup.tau_sp;
+    mp.gamma = transfer_rates(mp.tau);
+    for (std::size_t n = 1; n <= 12; ++n) mp.T[n] = setup.dephasing;
+    const PopulationCoupling c = COEFF_RHO(mp.tau, mp.gamma, 0.0, 0.0, 0.0, 0.0);
+    mp.T[13] = c.T13;
+    mp.T[14] = c.T14;
+    mp.T[15] = c.T15;
+    mp.dipole = kDipole;
+    mp.density = setup.density;
+    mp.detuning = kTransition / constants::hbar;
+    mp.half_detuning = 0.5 * mp.detuning;
+    mp.iteration_limit = 20;
+    mp.tolerance = 1e-12;
+    mp.cavity_left = 0;  // flags are evaluated in every cell
+    mp.cavity_right = setup.cells;
+
+    source.origin_cell = source.injection_cell = kOrigin;
+    ends.left_type = ends.right_type = 1;
+    ends.k_left = ends.k_right = absorbing_coefficient(1.0, 0.0);
+  }
+
+  // Cells first..last hold dots in equilibrium with populations rho (w = 0).
+  void add_dots(std::int32_t first, std::int32_t last, const std::array<double, 4>& rho) {
+    const auto u = diagonal_components(rho);
+    for (std::int32_t i = first; i <= last; ++i) {
+      const auto c = static_cast<std::size_t>(i);
+      m.u13eq[c] = u[0];
+      m.u14eq[c] = u[1];
+      m.u15eq[c] = u[2];
+      m.occ[c] = population_flags(i, u[0], u[1], u[2], mp.cavity_left, mp.cavity_right);
+    }
+    classify_cells(m, mp.cavity_left, mp.cavity_right);
+  }
+
+  // A Gaussian pulse at the resonance, centred at step 4 W (W its 1/e
+  // half-width in steps); fwhm is the full width at half maximum of E [s].
+  void set_pulse(std::int32_t polarisation, double amplitude, double fwhm) {
+    source.pulse.shape = 3;
+    source.pulse.polarisation = polarisation;
+    source.pulse.amplitude = amplitude;
+    source.pulse.angular_frequency = mp.detuning;
+    source.pulse.tau = fwhm / constants::fwhm_factor;
+    source.pulse.delay_ratio = 4;
+  }
+
+  void advance() {
+    ++J;
+    f.Jtoggle = 1 - f.Jtoggle;
+    prepare_medium_step(mp, J, dt, step);
+    update_H(f, k);
+    ILOOP(f, m, k, mp, step);
+    apply_pulse_source(source, f, J, dt);
+    apply_boundaries(f, ends);
+  }
+
+  double ex(std::int32_t i) const { return f.Ex[static_cast<std::size_t>(f.new_level())][static_cast<std::size_t>(i)]; }
+  Populations rho(std::int32_t i) const {
+    const auto l = static_cast<std::size_t>(f.new_level());
+    const auto c = static_cast<std::size_t>(i);
+    return populations(m.u13[l][c], m.u14[l][c], m.u15[l][c]);
+  }
+};
+
+}  // namespace mps::testing

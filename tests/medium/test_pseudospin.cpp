@@ -1,0 +1,193 @@
+// Coefficients, populations and the right-hand side of one dot cell.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "medium/dot_line.hpp"
+#include "medium/rhs.hpp"
+
+namespace mps::testing {
+namespace {
+
+using constants::sqrt3;
+using constants::sqrt6;
+
+// Deterministic values in [-1, 1).
+struct Values {
+  std::uint64_t x = 0x9e3779b97f4a7c15ull;
+  double next() {
+    x ^= x >> 12, x ^= x << 25, x ^= x >> 27;
+    return static_cast<double>((x * 0x2545f4914f6cdd1dull) >> 11) * 0x1p-52 - 1.0;
+  }
+};
+
+LevelMatrix<double> transfer_times(double t13, double t21, double t24, double t31, double t42) {
+  LevelMatrix<double> tau;
+  tau(1, 3) = t13, tau(2, 1) = t21, tau(2, 4) = t24, tau(3, 1) = t31, tau(4, 2) = t42;
+  return tau;
+}
+
+TEST(Populations, SumToOneAndLevelOneAlone) {
+  Values v;
+  for (int n = 0; n < 20; ++n) {
+    const Populations p = populations(v.next(), v.next(), v.next());
+    EXPECT_NEAR(p.rho11 + p.rho22 + p.rho33 + p.rho44, 1.0, 1e-15);  // a few roundings of O(1) terms
+  }
+  // All population in level 1.  The surds are single-precision values, so
+  // the empty levels come out at the 1e-8 level, not at 0.
+  const Populations p = populations(-1.0, -1.0 / sqrt3, -1.0 / sqrt6);
+  EXPECT_NEAR(p.rho11, 1.0, 1e-7);
+  for (double r : {p.rho22, p.rho33, p.rho44}) EXPECT_LT(std::fabs(r), 1e-7);
+}
+
+// The population block of COEFF_RHO is the rate equation of the five
+// channels 1->3, 2->1, 2->4, 3->1, 4->2 and the recombination 4->3 (at
+// tau_sp), each moving population i -> j at 1/(2 tau(i,j)) (T13 = 4/(2/tau_sp)
+// = 2 tau_sp with only recombination), written for u13..u15.  This checks
+// every coefficient, T13..T15 and the sources at once.
+std::array<double, 3> rate_equation(const LevelMatrix<double>& tau, const std::array<double, 3>& u) {
+  const Populations p = populations(u[0], u[1], u[2]);
+  const double r[5] = {0.0, p.rho11, p.rho22, p.rho33, p.rho44};
+  double d[5] = {};
+  auto flow = [&](int i, int j, double t) {
+    d[i] -= r[i] / (2.0 * t);
+    d[j] += r[i] / (2.0 * t);
+  };
+  flow(1, 3, tau(1, 3)), flow(2, 1, tau(2, 1)), flow(2, 4, tau(2, 4));
+  flow(3, 1, tau(3, 1)), flow(4, 2, tau(4, 2)), flow(4, 3, tau(2, 1));
+  return {d[2] - d[1], (3.0 * d[3] + d[4]) / sqrt3, 4.0 * d[4] / sqrt6};
+}
+
+TEST(CoeffRho, IsTheRateEquationOfTheTransferChannels) {
+  Values v;
+  for (int n = 0; n < 10; ++n) {
+    auto time = [&] { return std::pow(10.0, -11.0 + 1.5 * v.next()); };  // 0.3 ps .. 0.3 ns
+    const auto tau = transfer_times(time(), time(), time(), time(), time());
+    const std::array<double, 3> eq = {0.4 * v.next(), 0.4 * v.next(), 0.4 * v.next()};
+    const std::array<double, 3> dev = {0.3 * v.next(), 0.3 * v.next(), 0.3 * v.next()};
+    // At t = 0 the factors exp(t/T) are 1 and w = u - ueq.
+    const PopulationCoupling c = COEFF_RHO(tau, transfer_rates(tau), 0.0, eq[0], eq[1], eq[2]);
+    const std::array<double, 3> model = {
+        c.s13 - dev[0] / c.T13 + c.F13_14 * dev[1] + c.F13_15 * dev[2],
+        c.s14 + c.B13_14 * dev[0] - dev[1] / c.T14 + c.F14_15 * dev[2],
+        c.s15 + c.B13_15 * dev[0] + c.B14_15 * dev[1] - dev[2] / c.T15};
+    const auto rates = rate_equation(tau, {eq[0] + dev[0], eq[1] + dev[1], eq[2] + dev[2]});
+    double fastest = 0.0;
+    for (auto [i, j] : {std::pair{1, 3}, {2, 1}, {2, 4}, {3, 1}, {4, 2}}) fastest = std::max(fastest, 1.0 / tau(i, j));
+    // Single-precision surds (relative error 3e-8) enter both sides.
+    for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(model[k], rates[k], 1e-7 * fastest) << k;
+  }
+}
+
+TEST(CoeffRho, SwitchedOffChannelsLeaveNoCoupling) {
+  const auto off = transfer_times(1e100, 1e100, 1e100, 1e100, 1e100);
+  const double t = 1e-9;  // exp(t / 1e100) = 1
+  const PopulationCoupling c = COEFF_RHO(off, transfer_rates(off), t, -0.5, 0.5 / sqrt3, -1.0 / sqrt6);
+  for (double T : {c.T13, c.T14, c.T15}) {
+    EXPECT_GT(T, 1e99);
+    EXPECT_LT(T, 1e101);
+  }
+  for (double x : {c.F13_14, c.F13_15, c.F14_15, c.B13_14, c.B13_15, c.B14_15, c.s13, c.s14, c.s15}) {
+    EXPECT_LT(std::fabs(x), 1e-99);
+  }
+  // f13..f15 = 1: (13,15) is the bracket of its rates alone.
+  EXPECT_DOUBLE_EQ(c.B13_15, 1.0 / (sqrt6 * 1e100));
+}
+
+// A cell of the examples' dense medium, with fields and stored values of
+// the size a pulse leaves behind.
+struct Cell {
+  StepCoefficients step;
+  CellCoefficients cell;
+  CellVector old, now;
+  Cell() {
+    DotLine line(LineSetup{200, 1e24, 1e-11, 5e-10, 1e-9});
+    prepare_medium_step(line.mp, 3000, line.dt, line.step);
+    step = line.step.coeffs;
+    Values v;
+    cell.curlX = 1e20 * v.next();
+    cell.curlY = 1e20 * v.next();
+    cell.gX = 1e3 * v.next(), cell.gY = -cell.gX;
+    cell.aX1 = line.step.aX1, cell.aX7 = line.step.aX7, cell.aX13 = line.step.aX13;
+    cell.aY1 = line.step.aY1, cell.aY7 = line.step.aY7, cell.aY13 = -cell.aX13;
+    cell.s1 = 1e6 * v.next(), cell.s7 = 1e6 * v.next();
+    cell.pop = COEFF_RHO(line.mp.tau, line.mp.gamma, line.step.t, -0.5, 0.5 / sqrt3, -1.0 / sqrt6);
+    for (CellVector* y : {&old, &now}) {
+      y->ex = 2e8 * v.next();
+      y->ey = 2e8 * v.next();
+      for (std::size_t k = 0; k < 15; ++k) y->w[k] = 0.5 * v.next();
+    }
+  }
+};
+
+TEST(Rhs, AtRestOnlyCurlsAndRelaxationSources) {
+  Cell c;
+  CellVector rest, rate;
+  F_4LEVEL_12PUMP(c.step, c.cell, rest, rest, rate);
+  EXPECT_EQ(rate.ex, -c.cell.curlX);
+  EXPECT_EQ(rate.ey, c.cell.curlY);
+  for (std::size_t k = 0; k < 12; ++k) EXPECT_EQ(rate.w[k], 0.0) << k;
+  EXPECT_EQ(rate.w[12], c.cell.pop.s13);
+  EXPECT_EQ(rate.w[13], c.cell.pop.s14);
+  EXPECT_EQ(rate.w[14], c.cell.pop.s15);
+  F_4LEVEL_12PUMP(c.step, c.cell, c.old, c.now, rate);
+  EXPECT_EQ(rate.w[15], 0.0);
+}
+
+// Without relaxation the field and the precession move the state unitarily,
+// which keeps Tr rho^2 = 1/4 + (1/2) sum u_k^2: each field-driven and
+// precessing pair must enter its two rows with opposite coefficients and
+// the same field component, so that sum_k w_k dw_k/dt = 0 (at t = 0, w = u).
+TEST(Rhs, FieldAndPrecessionKeepThePurity) {
+  std::array<double, 16> T;
+  T.fill(1e-11);
+  CellCoefficients closed;  // no curls, sources or population coupling
+  StepCoefficients step;
+  step_coefficients(0.0, kTransition / constants::hbar, kDipole, T, step);
+  Values v;
+  for (int n = 0; n < 10; ++n) {
+    CellVector y, rate;
+    y.ex = 3e8 * v.next();
+    y.ey = 3e8 * v.next();
+    for (std::size_t k = 0; k < 15; ++k) y.w[k] = 0.5 * v.next();
+    F_4LEVEL_12PUMP(step, closed, y, y, rate);
+    double sum = 0.0, scale = 0.0;
+    for (std::size_t k = 0; k < 15; ++k) {
+      sum += y.w[k] * rate.w[k];
+      scale += std::fabs(y.w[k] * rate.w[k]);
+    }
+    EXPECT_LT(std::fabs(sum), 1e-14 * scale);  // rounding of 30 products
+  }
+}
+
+bool same(const CellVector& a, const CellVector& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST(Rhs, DependsOnSumsAndUsedCouplingsOnly) {
+  Cell c;
+  CellVector forward, swapped, poisoned;
+  F_4LEVEL_12PUMP(c.step, c.cell, c.old, c.now, forward);
+  F_4LEVEL_12PUMP(c.step, c.cell, c.now, c.old, swapped);
+  EXPECT_TRUE(same(forward, swapped));
+
+  // Every entry of F and B outside the fourteen field and precession pairs
+  // is NaN: reading any of them would show in the result.
+  StepCoefficients dirty = c.step;
+  const int used[14][2] = {{1, 7}, {1, 13}, {2, 4}, {2, 10}, {3, 5}, {3, 9}, {3, 11},
+                           {4, 8}, {4, 10}, {5, 9}, {6, 12}, {7, 13}, {8, 10}, {9, 11}};
+  for (int k = 0; k < 16; ++k) {
+    for (int l = 0; l < 16; ++l) {
+      bool keep = false;
+      for (const auto& u : used) keep = keep || (u[0] == k && u[1] == l);
+      if (!keep) dirty.F(k, l) = dirty.B(k, l) = std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+  F_4LEVEL_12PUMP(dirty, c.cell, c.old, c.now, poisoned);
+  EXPECT_TRUE(same(forward, poisoned));
+}
+
+}  // namespace
+}  // namespace mps::testing
