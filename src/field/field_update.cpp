@@ -46,7 +46,7 @@ void update_H(FieldState& f, const FieldCoefficients& k) {
   const double* __restrict cH = k.cH.data();
   const std::int32_t N = f.N;
 
-  for_each_cell(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
+  for_each_cell_simd(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
     hx[i] = hx_old[i] + cH[i] * (ey[i + 1] - ey[i]);
     hy[i] = hy_old[i] - cH[i] * (ex[i + 1] - ex[i]);
   });

@@ -38,7 +38,7 @@ void update_E_empty(FieldState& f, const FieldCoefficients& k, double dt) {
   const double* __restrict cE = k.cE.data();
   const std::int32_t N = f.N;
 
-  for_each_cell(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
+  for_each_cell_simd(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
     const double curl_y = (hx[i] - hx[i - 1]) * cE[i];
     const double curl_x = (hy[i] - hy[i - 1]) * cE[i];
     const double x = ex_old[i] + dt * -curl_x;

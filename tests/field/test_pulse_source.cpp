@@ -25,7 +25,7 @@ TEST(PulseSource, GaussianCircularTracesShrinkingCirclePeakingAtDelayTimesWidth)
   PulseSource src;
   src.pulse = pulse(3, 4, 2e8);
   const double dt = 1e-17;
-  src.pulse.tau = 1e-15;                // W = 100 steps
+  src.pulse.tau = 99.6e-17;             // W = int(tau / dt + 0.5) = 100 steps
   src.pulse.delay_ratio = 3;            // centre at step 300
   src.pulse.angular_frequency = 1e16;   // 0.1 rad per step
   std::int64_t peak_step = 0;

@@ -6,6 +6,7 @@
 // Courant number 1 (dt = dz/c): in vacuum the 1D Yee scheme then moves a
 // pulse one cell per step without dispersion and the first-order absorbing
 // ends (k = 0) take it out completely, so nothing comes back to the dots.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -119,6 +120,30 @@ struct DotLine {
     const auto l = static_cast<std::size_t>(f.new_level());
     const auto c = static_cast<std::size_t>(i);
     return populations(m.u13[l][c], m.u14[l][c], m.u15[l][c]);
+  }
+};
+
+// One dot cell of the examples' dense medium (Nd = 1e24 m^-3, dephasing
+// 10 ps, transfer times 0.5 ns and 1 ns, levels 1 and 3 half filled), its
+// coefficients formed as ILOOP forms them, in a state a pulse leaves.
+struct DenseCell {
+  DotLine line{LineSetup{200, 1e24, 1e-11, 5e-10, 1e-9}};
+  CellCoefficients cell;
+  CellVector old;
+  DenseCell() {
+    prepare_medium_step(line.mp, 3000, line.dt, line.step);
+    cell.curlX = 3e18, cell.curlY = -2e18;
+    cell.aX1 = line.step.aX1, cell.aX7 = line.step.aX7, cell.aX13 = line.step.aX13;
+    cell.aY1 = line.step.aY1, cell.aY7 = line.step.aY7, cell.aY13 = -cell.aX13;
+    const auto eq = diagonal_components({0.5, 0.0, 0.5, 0.0});
+    cell.gX = kDipole * 1e24 * kDipole / constants::hbar_eps0 * eq[0], cell.gY = -cell.gX;
+    cell.s1 = kDipole * eq[0] * line.step.growth1 / constants::hbar;
+    cell.s7 = -kDipole * eq[0] * line.step.growth7 / constants::hbar;
+    cell.pop = COEFF_RHO(line.mp.tau, line.mp.gamma, line.step.t, eq[0], eq[1], eq[2]);
+    old.ex = 1.5e8, old.ey = -0.7e8;
+    const double w[15] = {0.02, -0.01, 0.003, -0.004, 0.001, 0.002, -0.03, 0.005,
+                          -0.002, 0.004, -0.001, 0.0005, 0.2, -0.05, 0.01};
+    std::copy(w, w + 15, old.w.begin());
   }
 };
 

@@ -10,30 +10,6 @@
 namespace mps::testing {
 namespace {
 
-// One dot cell of the examples' dense medium (Nd = 1e24 m^-3, T2 = 10 ps)
-// in the middle of a resonant pulse, with dephasing and transfer times as
-// in the examples.
-struct DenseCell {
-  DotLine line{LineSetup{200, 1e24, 1e-11, 5e-10, 1e-9}};
-  CellCoefficients cell;
-  CellVector old;
-  DenseCell() {
-    prepare_medium_step(line.mp, 3000, line.dt, line.step);
-    cell.curlX = 3e18, cell.curlY = -2e18;
-    cell.aX1 = line.step.aX1, cell.aX7 = line.step.aX7, cell.aX13 = line.step.aX13;
-    cell.aY1 = line.step.aY1, cell.aY7 = line.step.aY7, cell.aY13 = -cell.aX13;
-    const auto eq = diagonal_components({0.5, 0.0, 0.5, 0.0});
-    cell.gX = kDipole * 1e24 * kDipole / constants::hbar_eps0 * eq[0], cell.gY = -cell.gX;
-    cell.s1 = kDipole * eq[0] * line.step.growth1 / constants::hbar;
-    cell.s7 = -kDipole * eq[0] * line.step.growth7 / constants::hbar;
-    cell.pop = COEFF_RHO(line.mp.tau, line.mp.gamma, line.step.t, eq[0], eq[1], eq[2]);
-    old.ex = 1.5e8, old.ey = -0.7e8;
-    const double w[15] = {0.02, -0.01, 0.003, -0.004, 0.001, 0.002, -0.03, 0.005,
-                          -0.002, 0.004, -0.001, 0.0005, 0.2, -0.05, 0.01};
-    std::copy(w, w + 15, old.w.begin());
-  }
-};
-
 TEST(ImplicitStep, OneIterationIsTheMaskedExplicitStep) {
   DenseCell c;
   CellVector rate, now;

@@ -96,24 +96,12 @@ TEST(CoeffRho, SwitchedOffChannelsLeaveNoCoupling) {
   EXPECT_DOUBLE_EQ(c.B13_15, 1.0 / (sqrt6 * 1e100));
 }
 
-// A cell of the examples' dense medium, with fields and stored values of
-// the size a pulse leaves behind.
-struct Cell {
-  StepCoefficients step;
-  CellCoefficients cell;
-  CellVector old, now;
+// The dense cell with fields and stored values of the size a pulse leaves
+// at both arguments.
+struct Cell : DenseCell {
+  CellVector now;
   Cell() {
-    DotLine line(LineSetup{200, 1e24, 1e-11, 5e-10, 1e-9});
-    prepare_medium_step(line.mp, 3000, line.dt, line.step);
-    step = line.step.coeffs;
     Values v;
-    cell.curlX = 1e20 * v.next();
-    cell.curlY = 1e20 * v.next();
-    cell.gX = 1e3 * v.next(), cell.gY = -cell.gX;
-    cell.aX1 = line.step.aX1, cell.aX7 = line.step.aX7, cell.aX13 = line.step.aX13;
-    cell.aY1 = line.step.aY1, cell.aY7 = line.step.aY7, cell.aY13 = -cell.aX13;
-    cell.s1 = 1e6 * v.next(), cell.s7 = 1e6 * v.next();
-    cell.pop = COEFF_RHO(line.mp.tau, line.mp.gamma, line.step.t, -0.5, 0.5 / sqrt3, -1.0 / sqrt6);
     for (CellVector* y : {&old, &now}) {
       y->ex = 2e8 * v.next();
       y->ey = 2e8 * v.next();
@@ -125,14 +113,14 @@ struct Cell {
 TEST(Rhs, AtRestOnlyCurlsAndRelaxationSources) {
   Cell c;
   CellVector rest, rate;
-  F_4LEVEL_12PUMP(c.step, c.cell, rest, rest, rate);
+  F_4LEVEL_12PUMP(c.line.step.coeffs, c.cell, rest, rest, rate);
   EXPECT_EQ(rate.ex, -c.cell.curlX);
   EXPECT_EQ(rate.ey, c.cell.curlY);
   for (std::size_t k = 0; k < 12; ++k) EXPECT_EQ(rate.w[k], 0.0) << k;
   EXPECT_EQ(rate.w[12], c.cell.pop.s13);
   EXPECT_EQ(rate.w[13], c.cell.pop.s14);
   EXPECT_EQ(rate.w[14], c.cell.pop.s15);
-  F_4LEVEL_12PUMP(c.step, c.cell, c.old, c.now, rate);
+  F_4LEVEL_12PUMP(c.line.step.coeffs, c.cell, c.old, c.now, rate);
   EXPECT_EQ(rate.w[15], 0.0);
 }
 
@@ -169,13 +157,13 @@ bool same(const CellVector& a, const CellVector& b) {
 TEST(Rhs, DependsOnSumsAndUsedCouplingsOnly) {
   Cell c;
   CellVector forward, swapped, poisoned;
-  F_4LEVEL_12PUMP(c.step, c.cell, c.old, c.now, forward);
-  F_4LEVEL_12PUMP(c.step, c.cell, c.now, c.old, swapped);
+  F_4LEVEL_12PUMP(c.line.step.coeffs, c.cell, c.old, c.now, forward);
+  F_4LEVEL_12PUMP(c.line.step.coeffs, c.cell, c.now, c.old, swapped);
   EXPECT_TRUE(same(forward, swapped));
 
   // Every entry of F and B outside the fourteen field and precession pairs
   // is NaN: reading any of them would show in the result.
-  StepCoefficients dirty = c.step;
+  StepCoefficients dirty = c.line.step.coeffs;
   const int used[14][2] = {{1, 7}, {1, 13}, {2, 4}, {2, 10}, {3, 5}, {3, 9}, {3, 11},
                            {4, 8}, {4, 10}, {5, 9}, {6, 12}, {7, 13}, {8, 10}, {9, 11}};
   for (int k = 0; k < 16; ++k) {
