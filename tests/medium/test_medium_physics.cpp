@@ -81,10 +81,10 @@ TEST(RabiFlopping, UpperPopulationFollowsPulseArea) {
 }
 
 TEST(Polarisation, CircularSenseSelectsTheTransition) {
-  // Levels 1 and 3 half filled, as in the examples.  The field enters the
-  // equations only through the 1<->2 dipole (every field-driven pair holds
-  // u13 or a coherence with level 1 or 2), so neither sense moves the
-  // populations of 3 and 4.  Free precession turns (u1, u7) as
+  // Levels 1 and 3 half filled, as in the examples.  Of the diagonal
+  // components the field drives u13 = rho22 - rho11 only (pairs (1,13),
+  // (7,13)); u14 and u15, which hold levels 3 and 4, have no field term, so
+  // neither sense moves those populations.  Free precession turns (u1, u7) as
   // (cos, -sin)(Delta t): q = 3 (Ex, Ey) = E (cos, -sin) turns with it and
   // drives 1<->2 at p E / hbar; q = 4 turns against it, off resonance by
   // 2 Delta.  Pulse of circular area p integral E dt / hbar = pi.

@@ -22,11 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::set<std::string> files_in(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
-  return names;
-}
 
 // Decompressed by the system's tool.
 std::string system_gunzip(const std::string& path) {

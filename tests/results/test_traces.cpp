@@ -15,11 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::set<std::string> files_in(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
-  return names;
-}
 
 std::string E23(double v) { return textio::format_E(v, 23, 12); }
 

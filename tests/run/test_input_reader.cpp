@@ -148,7 +148,10 @@ TEST(InputSampling, UserCellsSitBetweenTheTwoEndCells) {
   EXPECT_EQ(none.params.monitor_cells, (std::vector<std::int32_t>{1, 919}));
 
   std::string cells = "5";
-  for (int k = 2; k <= 97; ++k) cells += "\n" + std::to_string(k);
+  for (int k = 2; k <= 97; ++k) {
+    cells += '\n';
+    cells += std::to_string(k);
+  }
   const RunParameters full = read(variant({{53, "98 monitor_cells"}, {54, cells}})).params;
   ASSERT_EQ(full.n_monitor, 100);
   EXPECT_EQ(full.monitor_cells[1], 5);

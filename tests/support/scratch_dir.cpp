@@ -87,6 +87,12 @@ ProgramResult run_in(const std::string& program, const std::string& folder) {
   return r;
 }
 
+std::set<std::string> files_in(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+  return names;
+}
+
 std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;

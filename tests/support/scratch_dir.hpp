@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers: a temporary folder removed at the end of the test, and a
 // way to run the program in a folder as a user would.
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct ProgramResult {
 // Runs `program` without arguments in `folder`, standard input from
 // /dev/null; waits for it and returns its exit status and output.
 ProgramResult run_in(const std::string& program, const std::string& folder);
+
+// Names of the entries directly inside a folder.
+std::set<std::string> files_in(const std::string& folder);
 
 // Lines of a text (without their line ends).
 std::vector<std::string> split_lines(const std::string& text);

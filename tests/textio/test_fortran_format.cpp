@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/vector_files.hpp"
+
 #include <bit>
 #include <cstdint>
 #include <fstream>
@@ -17,23 +19,7 @@ namespace {
 
 using Row = std::vector<std::string>;
 
-// Undoes the escapes of the vector files: \t \n \r \\ and \xHH.
-std::string unescape(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '\\' || i + 1 == s.size()) {
-      out += s[i];
-      continue;
-    }
-    const char c = s[++i];
-    if (c == 't') out += '\t';
-    else if (c == 'n') out += '\n';
-    else if (c == 'r') out += '\r';
-    else if (c == 'x') out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)), i += 2;
-    else out += c;
-  }
-  return out;
-}
+using testing::unescape;
 
 // "|text|" -> text.
 std::string field(const std::string& barred) {
