@@ -45,13 +45,14 @@ TransferRates transfer_rates(const LevelMatrix<double>& tau) {
 LevelMatrix<double> working_tau(const LevelMatrix<double>& tau, const std::array<std::int32_t, 4>& occ) {
   constexpr double off = 1e100;
   LevelMatrix<double> w = tau;
-  if (occ[0] == 0) w(1, 3) = off;  // level 1 empty: no spin flip 1->3
-  if (occ[1] == 0) w(3, 1) = off;  // level 2 empty
-  if (occ[2] == 0) {               // level 3 empty
+  // The model's switching rule, flag by flag (occ_k = 0: rho_kk <= 0).
+  if (occ[0] == 0) w(1, 3) = off;
+  if (occ[1] == 0) w(3, 1) = off;
+  if (occ[2] == 0) {
     w(2, 4) = off;
     w(2, 1) = off;
   }
-  if (occ[3] == 0) {  // level 4 empty
+  if (occ[3] == 0) {
     w(4, 2) = off;
     w(2, 1) = off;
   }

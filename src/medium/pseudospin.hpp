@@ -53,8 +53,10 @@ struct PopulationCoupling {
 PopulationCoupling COEFF_RHO(const LevelMatrix<double>& tau, const TransferRates& gamma, double t,
                              double u13eq, double u14eq, double u15eq);
 
-// The cell's working transfer times: the configured ones, with the channels
-// out of an empty level switched off (1e100 s) by its population flags.
+// The cell's working transfer times: the configured ones, with channels
+// switched off (1e100 s) by the population flags of the previous step:
+// occ1 = 0 -> tau(1,3); occ2 = 0 -> tau(3,1); occ3 = 0 -> tau(2,4), tau(2,1);
+// occ4 = 0 -> tau(4,2), tau(2,1).
 LevelMatrix<double> working_tau(const LevelMatrix<double>& tau, const std::array<std::int32_t, 4>& occ);
 
 }  // namespace mps
