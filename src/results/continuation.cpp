@@ -17,12 +17,17 @@ using textio::IoError;
 
 namespace {
 
-// Integer of a fixed-width field; blanks are ignored and an empty field is 0.
-bool parse_int_field(std::string_view field, std::int64_t& value) {
-  std::string digits;
+// Formatted fields are read with blanks ignored; an empty field is 0.
+std::string without_blanks(std::string_view field) {
+  std::string t;
   for (const char c : field) {
-    if (c != ' ') digits += c;
+    if (c != ' ') t += c;
   }
+  return t;
+}
+
+bool parse_int_field(std::string_view field, std::int64_t& value) {
+  const std::string digits = without_blanks(field);
   if (digits.empty()) {
     value = 0;
     return true;
@@ -62,10 +67,7 @@ void read_column(const std::string& path, std::int32_t N, double scale, std::vec
 }  // namespace
 
 bool parse_real_field(std::string_view field, double& value) {
-  std::string t;
-  for (const char c : field) {
-    if (c != ' ') t += c;
-  }
+  std::string t = without_blanks(field);
   if (t.empty()) {
     value = 0.0;
     return true;
