@@ -63,7 +63,8 @@ void BM_plain_leapfrog(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(cells) + 1;
   std::vector<double> ex(n), ey(n, 0.0), hx(n, 0.0), hy(n, 0.0);
   for (std::int64_t i = 1; i <= cells; ++i) ex[static_cast<std::size_t>(i)] = start_value(i);
-  std::vector<double> ch(n, kDt / (mps::constants::mu0 * kDz)), ce(n, kDt / (mps::constants::eps0 * kDz));
+  std::vector<double> ch(n, kDt / (mps::constants::mu0 * kDz)),
+      ce(n, kDt / (mps::constants::eps0 * kDz));
   double* __restrict Ex = ex.data();
   double* __restrict Ey = ey.data();
   double* __restrict Hx = hx.data();

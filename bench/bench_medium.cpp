@@ -140,7 +140,12 @@ void BM_MicrocavityRun(benchmark::State& state) {
   fs::remove_all(dir);
   omp_set_num_threads(saved);
 }
-BENCHMARK(BM_MicrocavityRun)->Arg(1)->Arg(2)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_MicrocavityRun)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

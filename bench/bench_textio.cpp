@@ -1,7 +1,5 @@
 // Throughput of the E23.12 field used for snapshot columns, against
 // snprintf("%23.12E") as a yardstick (same width, C layout of the exponent).
-#include "textio/fortran_format.hpp"
-
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -9,6 +7,8 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "textio/fortran_format.hpp"
 
 namespace {
 

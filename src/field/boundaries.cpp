@@ -11,7 +11,8 @@ double absorbing_coefficient(double s, double r) {
 namespace {
 
 void check_side(std::int32_t type, const char* side) {
-  if (type == 3) throw ParameterError(std::string("PML not implemented yet on ") + side + " boundary");
+  if (type == 3)
+    throw ParameterError(std::string("PML not implemented yet on ") + side + " boundary");
   if (type == 4) {
     throw ParameterError(std::string("Periodic BC not implemented yet on ") + side + " boundary");
   }

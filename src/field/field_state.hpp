@@ -13,7 +13,7 @@
 namespace mps {
 
 struct FieldState {
-  std::int32_t N = 0;                        // cells 1..N are used; index 0 stays 0
+  std::int32_t N = 0;                         // cells 1..N are used; index 0 stays 0
   std::array<std::vector<double>, 2> Ex, Ey;  // [level][cell] electric field [V/m]
   std::array<std::vector<double>, 2> Hx, Hy;  // [level][cell] magnetic field [A/m]
   int Jtoggle = 0;                            // level of the step being computed
@@ -54,7 +54,8 @@ inline constexpr std::int64_t kMinMediumCellsToFork = 64;
 // entering a parallel region at all (even a region that declines to fork
 // costs a synchronisation per call, and the loop runs every step).
 template <typename Body>
-inline void for_each_cell(std::int32_t first, std::int32_t last, std::int64_t min_to_fork, Body&& body) {
+inline void for_each_cell(std::int32_t first, std::int32_t last, std::int64_t min_to_fork,
+                          Body&& body) {
   if (static_cast<std::int64_t>(last) - first + 1 >= min_to_fork) {
 #pragma omp parallel for schedule(static)
     for (std::int32_t i = first; i <= last; ++i) body(i);

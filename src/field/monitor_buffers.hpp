@@ -23,7 +23,8 @@ struct MonitorBuffers {
     max_ex.assign(static_cast<std::size_t>(rows), 0.0);
   }
   std::size_t at(std::int32_t k, std::int64_t r) const {
-    return static_cast<std::size_t>(k) * static_cast<std::size_t>(rows) + static_cast<std::size_t>(r);
+    return static_cast<std::size_t>(k) * static_cast<std::size_t>(rows) +
+           static_cast<std::size_t>(r);
   }
 };
 

@@ -37,8 +37,11 @@ FieldPair pulse_value(const PulseSource& src, std::int64_t J, double dt, FieldPa
   const auto m = static_cast<std::int64_t>(p.delay_ratio);
   // Step counts: the input reader has checked that they fit 32-bit integers.
   const bool gaussian = p.shape == 3;
-  const double W = gaussian ? static_cast<double>(static_cast<std::int32_t>(p.tau / dt + 0.5)) : 1.0;
-  const auto J0 = gaussian ? static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<double>(m) * W)) : 0;
+  const double W =
+      gaussian ? static_cast<double>(static_cast<std::int32_t>(p.tau / dt + 0.5)) : 1.0;
+  const auto J0 =
+      gaussian ? static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<double>(m) * W))
+               : 0;
   const bool timed = p.shape == 1 || p.shape == 2 || p.shape == 4;
   const std::int64_t J1 =
       timed ? static_cast<std::int64_t>(static_cast<std::int32_t>(p.duration / dt)) * m : 0;
@@ -48,7 +51,8 @@ FieldPair pulse_value(const PulseSource& src, std::int64_t J, double dt, FieldPa
   double e = 1.0;
   double phase = phi;
   switch (p.shape) {
-    case 1: break;
+    case 1:
+      break;
     case 2: {
       const double half = p.duration / 2.0;
       const double s = (static_cast<double>(J - J1) * dt - half) / half;
@@ -65,22 +69,29 @@ FieldPair pulse_value(const PulseSource& src, std::int64_t J, double dt, FieldPa
     case 4: {
       const double t = static_cast<double>(J) * dt;
       if (t >= 0.0 && t <= 5.0 * src.resonant_period) {
-        const double y = kWindowSlope * dt * static_cast<double>(J - J1) / src.resonant_period - 1.0;
+        const double y =
+            kWindowSlope * dt * static_cast<double>(J - J1) / src.resonant_period - 1.0;
         const double b = 1.0 - y * y;
         const double b2 = b * b;
         e = b2 * b2;
       }
       break;
     }
-    default: return {};
+    default:
+      return {};
   }
   const double amp = A * e;
   switch (p.polarisation) {
-    case 1: return {amp * std::sin(phase), 0.0};
-    case 2: return {0.0, amp * std::sin(phase)};
-    case 3: return {amp * std::cos(phase), -(amp * std::sin(phase))};
-    case 4: return {amp * std::cos(phase), amp * std::sin(phase)};
-    default: return {};
+    case 1:
+      return {amp * std::sin(phase), 0.0};
+    case 2:
+      return {0.0, amp * std::sin(phase)};
+    case 3:
+      return {amp * std::cos(phase), -(amp * std::sin(phase))};
+    case 4:
+      return {amp * std::cos(phase), amp * std::sin(phase)};
+    default:
+      return {};
   }
 }
 

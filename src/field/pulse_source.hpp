@@ -25,7 +25,7 @@ namespace mps {
 // start state (0), the top 53 bits of each output scaled by 2^-53.  Every run
 // draws the same sequence.
 class UniformGenerator {
-public:
+ public:
   double next() {
     state_ += 0x9E3779B97F4A7C15ull;
     std::uint64_t z = state_;
@@ -35,7 +35,7 @@ public:
     return static_cast<double>(z >> 11) * 0x1.0p-53;
   }
 
-private:
+ private:
   std::uint64_t state_ = 0;
 };
 
@@ -46,7 +46,7 @@ struct PulseSource {
   Pulse pulse;
   std::int32_t origin_cell = 0;  // the pulse's own origin (0 -> N - 1)
   std::int32_t injection_cell = 0;
-  double resonant_period = 0.0;  // T0 of the windowed turn-on [s]
+  double resonant_period = 0.0;                    // T0 of the windowed turn-on [s]
   std::int32_t cavity_left = 0, cavity_right = 0;  // noise cells
   UniformGenerator random;
 };

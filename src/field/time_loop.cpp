@@ -114,7 +114,8 @@ void sample_monitors(const RunInput& in, const FieldState& f, const MediumState&
     b.ey[at] = f.Ey[static_cast<std::size_t>(nw)][c];
     Populations p;
     if (in.structure.z1 <= cell && cell <= in.structure.z2) {
-      p = populations(m.u13[static_cast<std::size_t>(nw)][c], m.u14[static_cast<std::size_t>(nw)][c],
+      p = populations(m.u13[static_cast<std::size_t>(nw)][c],
+                      m.u14[static_cast<std::size_t>(nw)][c],
                       m.u15[static_cast<std::size_t>(nw)][c]);
     }
     b.rho11[at] = p.rho11;
@@ -220,7 +221,8 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ost
   st.block = plan.first_block;
   st.Jb = plan.first_start;
   st.source = make_pulse_source(p, s.NZ, s.cavity_left, s.cavity_right);
-  st.boundaries = boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
+  st.boundaries =
+      boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
   st.medium = medium_parameters(p, s);
   st.warnings = &warnings;
   // A block shorter than 2000 steps would give an interval of 0: every
@@ -239,8 +241,9 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ost
 
   bool continuing = p.J_final != 0;
   for (std::int64_t left = plan.blocks; left > 0; --left) {
-    progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> " << std::setw(12)
-             << p.LL << '\n' << std::flush;
+    progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> "
+             << std::setw(12) << p.LL << '\n'
+             << std::flush;
     compute_field_profile(s, p.dz, p.dt, a.coeffs);
     st.source.injection_cell = st.source.origin_cell;
     st.block_label = textio::step_label(st.block * p.LL);

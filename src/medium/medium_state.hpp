@@ -36,12 +36,12 @@ enum class CellKind : std::uint8_t {
 
 struct MediumState {
   std::int32_t N = 0;
-  std::array<std::vector<double>, 2> w;       // [level][16 i + k - 1], stored values
-  std::vector<double> u13eq, u14eq, u15eq;    // [cell] equilibrium diagonal components
+  std::array<std::vector<double>, 2> w;              // [level][16 i + k - 1], stored values
+  std::vector<double> u13eq, u14eq, u15eq;           // [cell] equilibrium diagonal components
   std::array<std::vector<double>, 2> u13, u14, u15;  // [level][cell] physical values
   std::vector<std::array<std::int32_t, 4>> occ;      // [cell] population flags occ1..occ4
-  std::vector<CellKind> kind;                 // [cell]
-  std::vector<std::int32_t> medium_cells;     // cells 1..N-1 that are passive or dot
+  std::vector<CellKind> kind;                        // [cell]
+  std::vector<std::int32_t> medium_cells;            // cells 1..N-1 that are passive or dot
 
   void allocate(std::int32_t cells) {
     N = cells;

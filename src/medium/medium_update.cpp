@@ -1,11 +1,10 @@
 #include "medium/medium_update.hpp"
 
-#include <cmath>
-#include <cstring>
-#include <algorithm>
 #include <omp.h>
 
-
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 
 namespace mps {
 
@@ -48,7 +47,6 @@ void update_E_empty(FieldState& f, const FieldCoefficients& k, double dt) {
   });
 }
 
-
 // A cell without dots: its stored values are carried to the new level
 // unchanged apart from the flush of tiny values.
 void carry_passive_cell(MediumState& m, std::int32_t i, int nw, int od, const MediumParameters& mp,
@@ -71,7 +69,7 @@ void carry_passive_cell(MediumState& m, std::int32_t i, int nw, int od, const Me
 // transfer times) and its equilibrium values, and most dot cells share
 // both: each thread keeps the last result per flag pattern for the step.
 class CouplingCache {
-public:
+ public:
   const PopulationCoupling& get(const MediumParameters& mp, const MediumStep& step,
                                 const std::array<std::int32_t, 4>& occ, double eq13, double eq14,
                                 double eq15) {
@@ -88,7 +86,7 @@ public:
     return e.value;
   }
 
-private:
+ private:
   static bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
   struct Entry {
     bool valid = false;
@@ -98,8 +96,9 @@ private:
   std::array<Entry, 16> entries_{};
 };
 
-void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k, const MediumParameters& mp,
-                 const MediumStep& step, std::int32_t i, CouplingCache& cache, std::int64_t& evaluations) {
+void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k,
+                 const MediumParameters& mp, const MediumStep& step, std::int32_t i,
+                 CouplingCache& cache, std::int64_t& evaluations) {
   const int nw = f.new_level();
   const int od = f.old_level();
   const auto c = static_cast<std::size_t>(i);
@@ -129,7 +128,8 @@ void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k, cons
   const double* w_old = m.w_at(od, i);
   for (int n = 0; n < kStored; ++n) old.w[static_cast<std::size_t>(n)] = w_old[n];
   CellVector now;
-  evaluations += advance_dot_cell(step.coeffs, cell, step.dt, mp.iteration_limit, mp.tolerance, old, now);
+  evaluations +=
+      advance_dot_cell(step.coeffs, cell, step.dt, mp.iteration_limit, mp.tolerance, old, now);
 
   const auto& e = step.decay.now;
   const double u13 = eq13 + e[13] * now.w[12];

@@ -21,13 +21,13 @@ namespace mps {
 
 // Medium parameters that hold for the whole run.
 struct MediumParameters {
-  LevelMatrix<double> tau;        // configured transfer times [s]
-  TransferRates gamma;            // their rates [1/s]
-  std::array<double, 16> T{};     // T1..T15 [s]
-  double dipole = 0.0;            // p [C m]
-  double density = 0.0;           // Nd [m^-3]
-  double detuning = 0.0;          // Delta [rad/s]
-  double half_detuning = 0.0;     // Delta / 2
+  LevelMatrix<double> tau;     // configured transfer times [s]
+  TransferRates gamma;         // their rates [1/s]
+  std::array<double, 16> T{};  // T1..T15 [s]
+  double dipole = 0.0;         // p [C m]
+  double density = 0.0;        // Nd [m^-3]
+  double detuning = 0.0;       // Delta [rad/s]
+  double half_detuning = 0.0;  // Delta / 2
   std::int64_t iteration_limit = 0;
   double tolerance = 0.0;
   std::int32_t cavity_left = 0, cavity_right = 0;  // flags are kept in (left, right]
@@ -37,7 +37,7 @@ MediumParameters medium_parameters(const RunParameters& params, const StructureP
 
 // Everything of one step J that is the same for every cell.
 struct MediumStep {
-  double t = 0.0;   // (J + 0.5) dt [s]
+  double t = 0.0;  // (J + 0.5) dt [s]
   double dt = 0.0;
   StepCoefficients coeffs;  // F and B
   DecayFactors decay;       // exp(-t/T_k) now and one step before

@@ -41,10 +41,10 @@ TransferRates transfer_rates(const LevelMatrix<double>& tau);
 
 // The population block of one dot cell, from its working transfer times.
 struct PopulationCoupling {
-  double T13 = 0.0, T14 = 0.0, T15 = 0.0;          // population relaxation times [s]
+  double T13 = 0.0, T14 = 0.0, T15 = 0.0;           // population relaxation times [s]
   double F13_14 = 0.0, F13_15 = 0.0, F14_15 = 0.0;  // entries replacing those of F
   double B13_14 = 0.0, B13_15 = 0.0, B14_15 = 0.0;  // entries replacing those of B
-  double s13 = 0.0, s14 = 0.0, s15 = 0.0;          // relaxation sources of w13..w15
+  double s13 = 0.0, s14 = 0.0, s15 = 0.0;           // relaxation sources of w13..w15
 };
 
 // COEFF_RHO: T13..T15, the (13,14), (13,15), (14,15) couplings and the
@@ -57,6 +57,7 @@ PopulationCoupling COEFF_RHO(const LevelMatrix<double>& tau, const TransferRates
 // switched off (1e100 s) by the population flags of the previous step:
 // occ1 = 0 -> tau(1,3); occ2 = 0 -> tau(3,1); occ3 = 0 -> tau(2,4), tau(2,1);
 // occ4 = 0 -> tau(4,2), tau(2,1).
-LevelMatrix<double> working_tau(const LevelMatrix<double>& tau, const std::array<std::int32_t, 4>& occ);
+LevelMatrix<double> working_tau(const LevelMatrix<double>& tau,
+                                const std::array<std::int32_t, 4>& occ);
 
 }  // namespace mps

@@ -2,8 +2,8 @@
 
 namespace mps {
 
-void F_4LEVEL_12PUMP(const StepCoefficients& step, const CellCoefficients& c,
-                     const CellVector& old, const CellVector& now, CellVector& rate) {
+void F_4LEVEL_12PUMP(const StepCoefficients& step, const CellCoefficients& c, const CellVector& old,
+                     const CellVector& now, CellVector& rate) {
   const CouplingMatrix& F = step.F;
   const CouplingMatrix& B = step.B;
   std::array<double, 16> S;  // S[k] = w_k(old) + w_k(now), k = 1..15

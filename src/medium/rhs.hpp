@@ -17,9 +17,9 @@ struct CellVector {
 // Everything of one cell and step that the equations read besides the
 // step-level matrices: curls of H, the field couplings and the sources.
 struct CellCoefficients {
-  double curlX = 0.0;  // (Hy(i) - Hy(i-1)) cE(i), H at the new level
-  double curlY = 0.0;  // (Hx(i) - Hx(i-1)) cE(i)
-  double gX = 0.0, gY = 0.0;  // linear field terms of the equilibrium population
+  double curlX = 0.0;                       // (Hy(i) - Hy(i-1)) cE(i), H at the new level
+  double curlY = 0.0;                       // (Hx(i) - Hx(i-1)) cE(i)
+  double gX = 0.0, gY = 0.0;                // linear field terms of the equilibrium population
   double aX1 = 0.0, aX7 = 0.0, aX13 = 0.0;  // FieldCoeffX
   double aY1 = 0.0, aY7 = 0.0, aY13 = 0.0;  // FieldCoeffY
   double s1 = 0.0, s7 = 0.0;                // field drive of the equilibrium populations

@@ -1,13 +1,13 @@
 #include "results/compression.hpp"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "textio/text_file.hpp"
 
@@ -106,7 +106,8 @@ void gzip_file(const std::string& plain, const std::string& compressed, int leve
     throw IoError(compressed, "cannot write \"" + compressed + "\": " + std::strerror(err));
   }
   if (std::remove(plain.c_str()) != 0) {
-    throw IoError(plain, "cannot remove \"" + plain + "\" after compressing it: " + std::strerror(errno));
+    throw IoError(plain,
+                  "cannot remove \"" + plain + "\" after compressing it: " + std::strerror(errno));
   }
 }
 
@@ -126,8 +127,8 @@ void gunzip_file(const std::string& compressed, const std::string& plain) {
   while (ok && (n = ::gzread(in, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0) {
     // zlib passes data without a gzip header through unchanged; such a file
     // is not ours to rename.
-    ok = ::gzdirect(in) == 0 &&
-         std::fwrite(buffer.data(), 1, static_cast<std::size_t>(n), out) == static_cast<std::size_t>(n);
+    ok = ::gzdirect(in) == 0 && std::fwrite(buffer.data(), 1, static_cast<std::size_t>(n), out) ==
+                                    static_cast<std::size_t>(n);
   }
   ok = ok && n == 0;  // a negative count is a damaged stream
   ok = (std::fclose(out) == 0) && ok;
@@ -143,9 +144,8 @@ void gunzip_file(const std::string& compressed, const std::string& plain) {
 }
 
 CompressionReport compress_dat_files(const std::string& folder, int level) {
-  return for_each_file(folder, files_ending_in(folder, ".dat"), [level](const std::string& path) {
-    gzip_file(path, path + ".gz", level);
-  });
+  return for_each_file(folder, files_ending_in(folder, ".dat"),
+                       [level](const std::string& path) { gzip_file(path, path + ".gz", level); });
 }
 
 CompressionReport decompress_gz_files(const std::string& folder) {

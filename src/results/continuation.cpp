@@ -50,15 +50,15 @@ void read_column(const std::string& path, std::int32_t N, double scale, std::vec
                  std::size_t stride = 1, std::size_t offset = 0) {
   const textio::LineCursor lines = textio::LineCursor::from_text(textio::read_text_file(path));
   if (lines.size() < static_cast<std::size_t>(N)) {
-    throw IoError(path, "\"" + path + "\" ends after " + std::to_string(lines.size()) +
-                            " lines; " + std::to_string(N) + " values are needed");
+    throw IoError(path, "\"" + path + "\" ends after " + std::to_string(lines.size()) + " lines; " +
+                            std::to_string(N) + " values are needed");
   }
   for (std::int32_t k = 1; k <= N; ++k) {
     const std::string& line = lines.line(static_cast<std::size_t>(k - 1));
     double v = 0.0;
     if (!parse_real_field(field_at(line, 0, 23), v)) {
-      throw IoError(path, "\"" + path + "\", line " + std::to_string(k) + ": not a number: \"" +
-                              line + "\"");
+      throw IoError(
+          path, "\"" + path + "\", line " + std::to_string(k) + ": not a number: \"" + line + "\"");
     }
     out[static_cast<std::size_t>(k) * stride + offset] = v * scale;
   }
@@ -90,7 +90,8 @@ bool parse_real_field(std::string_view field, double& value) {
 }
 
 int find_level_index(const std::string& point_file, std::int64_t J_final, int current) {
-  const std::string text = textio::file_exists(point_file) ? textio::read_text_file(point_file) : "";
+  const std::string text =
+      textio::file_exists(point_file) ? textio::read_text_file(point_file) : "";
   const textio::LineCursor lines = textio::LineCursor::from_text(text);
   std::int64_t J = J_final;
   std::int64_t level = current;
@@ -110,7 +111,8 @@ int find_level_index(const std::string& point_file, std::int64_t J_final, int cu
 void READ_FILES(const RestoreInput& in, FieldState& f, MediumState& m) {
   const int level = find_level_index(in.results_dir + "point.txt", in.J_final, f.Jtoggle);
   if (level != 0 && level != 1) {
-    throw ParameterError("Level index of J_final in point.txt must be 0 or 1: " + std::to_string(level));
+    throw ParameterError("Level index of J_final in point.txt must be 0 or 1: " +
+                         std::to_string(level));
   }
   f.Jtoggle = level;
   const CompressionReport unpacked = decompress_gz_files(in.continue_dir);
@@ -149,7 +151,8 @@ void READ_FILES(const RestoreInput& in, FieldState& f, MediumState& m) {
       // (4(I1,1X)): one digit every two characters.
       std::int64_t flag = 0;
       if (!parse_int_field(field_at(line, 2 * q, 1), flag)) {
-        throw IoError(gamma, "\"" + gamma + "\", line " + std::to_string(k) + ": bad flag: \"" + line + "\"");
+        throw IoError(
+            gamma, "\"" + gamma + "\", line " + std::to_string(k) + ": bad flag: \"" + line + "\"");
       }
       m.occ[static_cast<std::size_t>(k)][q] = static_cast<std::int32_t>(flag);
     }

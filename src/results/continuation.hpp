@@ -17,9 +17,9 @@ namespace mps {
 
 struct RestoreInput {
   std::int64_t J_final = 0;
-  double E0 = 1.0;                // field scale the files are written with
-  std::string results_dir;        // holds point.txt
-  std::string continue_dir;       // holds the snapshot of J_final
+  double E0 = 1.0;           // field scale the files are written with
+  std::string results_dir;   // holds point.txt
+  std::string continue_dir;  // holds the snapshot of J_final
 };
 
 // Level index stored with step J_final in point.txt; `current` when the

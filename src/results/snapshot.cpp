@@ -15,7 +15,7 @@ namespace {
 // A column file filled cell by cell: values are formatted into a buffer that
 // goes to the file in large pieces.
 class ColumnFile {
-public:
+ public:
   ColumnFile(const std::string& path) : file_(path, OutputFile::Mode::replace) {
     buffer_.reserve(kChunk + 64);
   }
@@ -27,7 +27,7 @@ public:
     file_.close();
   }
 
-private:
+ private:
   static constexpr std::size_t kChunk = 1 << 16;
   void line_end() {
     buffer_ += '\n';
@@ -54,7 +54,8 @@ void write_field_maximum(const SnapshotInput& in, double& max_variable) {
   if (max_variable > reference) {
     ColumnFile file(in.folder + "Ex_max.dat");
     const std::vector<double>& ex = in.field->Ex[static_cast<std::size_t>(in.field->new_level())];
-    for (std::int32_t k = 1; k <= in.field->N; ++k) file.E23(ex[static_cast<std::size_t>(k)] / in.E0);
+    for (std::int32_t k = 1; k <= in.field->N; ++k)
+      file.E23(ex[static_cast<std::size_t>(k)] / in.E0);
     file.close();
   }
 }
@@ -88,13 +89,15 @@ void RESULTJ(const SnapshotInput& in, double& max_variable) {
   files.reserve(41);
   for (int l = 0; l < 2; ++l) {
     const std::string& label = *labels[static_cast<std::size_t>(l)];
-    for (const char* name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z"}) files.emplace_back(in.folder + name + label + ".dat");
+    for (const char* name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z"})
+      files.emplace_back(in.folder + name + label + ".dat");
     for (int k = 1; k <= 15; ++k) {
       files.emplace_back(in.folder + "u" + std::to_string(k) + "_z" + label + ".dat");
     }
   }
   if (first_step) {
-    for (const char* name : {"s13_z", "s14_z", "s15_z"}) files.emplace_back(in.folder + name + now + ".dat");
+    for (const char* name : {"s13_z", "s14_z", "s15_z"})
+      files.emplace_back(in.folder + name + now + ".dat");
   }
   const double E0 = in.E0;
   for (std::int32_t k = 1; k <= N; ++k) {
@@ -134,7 +137,8 @@ void RESULTJ(const SnapshotInput& in, double& max_variable) {
   textio::write_text_file(in.folder + "gamma.dat", gamma);
 
   std::string stamp;
-  for (const std::int64_t v : {in.J, static_cast<std::int64_t>(f.Jtoggle), static_cast<std::int64_t>(1 - f.Jtoggle)}) {
+  for (const std::int64_t v :
+       {in.J, static_cast<std::int64_t>(f.Jtoggle), static_cast<std::int64_t>(1 - f.Jtoggle)}) {
     stamp += textio::step_label(v);
     stamp += ' ';
   }

@@ -23,13 +23,13 @@ namespace mps {
 
 struct SnapshotInput {
   std::int64_t J = 0;
-  std::int64_t Jb = 0;                       // block start: row d = J - Jb of the maximum buffer
+  std::int64_t Jb = 0;  // block start: row d = J - Jb of the maximum buffer
   const FieldState* field = nullptr;
   const MediumState* medium = nullptr;
-  const DecayFactors* decay = nullptr;       // factors at t = (J + 0.5) dt
+  const DecayFactors* decay = nullptr;              // factors at t = (J + 0.5) dt
   const std::vector<double>* max_buffer = nullptr;  // field maximum per trace row
-  double E0 = 1.0;                           // field scale [V/m]
-  std::string folder;                        // results folder, '/'-terminated
+  double E0 = 1.0;                                  // field scale [V/m]
+  std::string folder;                               // results folder, '/'-terminated
 };
 
 // Writes every file of the snapshot; `max_variable` is the time loop's

@@ -14,12 +14,18 @@ const char* const kKindNames[] = {"Ex", "Ey", "rho11", "rho22", "rho33", "rho44"
 
 const std::vector<double>& buffer_of(const MonitorBuffers& b, int kind) {
   switch (kind) {
-    case 0: return b.ex;
-    case 1: return b.ey;
-    case 2: return b.rho11;
-    case 3: return b.rho22;
-    case 4: return b.rho33;
-    default: return b.rho44;
+    case 0:
+      return b.ex;
+    case 1:
+      return b.ey;
+    case 2:
+      return b.rho11;
+    case 3:
+      return b.rho22;
+    case 4:
+      return b.rho33;
+    default:
+      return b.rho44;
   }
 }
 
@@ -29,14 +35,18 @@ enum Family { kPoint = 0, kFirst = 1, kLast = 2 };
 
 std::string trace_name(Family family, std::int32_t cell, int kind, const std::string& label) {
   if (family != kPoint) {
-    return std::string(family == kFirst ? "time1_" : "time2_") + kKindNames[kind] + "_" + label + ".dat";
+    return std::string(family == kFirst ? "time1_" : "time2_") + kKindNames[kind] + "_" + label +
+           ".dat";
   }
-  return std::string("time_") + kKindNames[kind] + "_z" + textio::step_label(cell) + "_" + label + ".dat";
+  return std::string("time_") + kKindNames[kind] + "_z" + textio::step_label(cell) + "_" + label +
+         ".dat";
 }
 
 }  // namespace
 
-double trace_time_fs(std::int64_t s, double dt) { return static_cast<double>(s) * dt * kFemtoseconds; }
+double trace_time_fs(std::int64_t s, double dt) {
+  return static_cast<double>(s) * dt * kFemtoseconds;
+}
 
 void RESULTI(const TraceInput& in) {
   const MonitorBuffers& b = *in.buffers;
@@ -124,7 +134,8 @@ std::vector<std::string> RunningStatistics::file_names(const std::string& block_
   std::vector<std::string> names;
   for (const Quantity& q : quantities_) {
     names.push_back(trace_name(static_cast<Family>(q.family),
-                               cells_[static_cast<std::size_t>(q.monitor - 1)], q.kind, block_label));
+                               cells_[static_cast<std::size_t>(q.monitor - 1)], q.kind,
+                               block_label));
   }
   return names;
 }

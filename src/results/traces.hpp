@@ -26,7 +26,7 @@ struct TraceInput {
   double E0 = 1.0;
   const std::vector<std::int32_t>* monitor_cells = nullptr;  // mon(1..M) at [0..M-1]
   const MonitorBuffers* buffers = nullptr;
-  std::string folder;   // results folder
+  std::string folder;  // results folder
 };
 
 // RESULTI: the block traces of the steps Jb+1 .. J, one line per step (time
@@ -39,7 +39,7 @@ void RESULTI(const TraceInput& in);
 // monitor 1 Ex, Ey; monitor M Ex, Ey; then for k = 2..M-1 Ex, Ey, rho11,
 // rho22, rho33, rho44.
 class RunningStatistics {
-public:
+ public:
   RunningStatistics() = default;
   RunningStatistics(const std::vector<std::int32_t>& monitor_cells, double E0);
 
@@ -56,7 +56,7 @@ public:
   static constexpr double kResetMax = -1e99;
   static constexpr double kResetMin = 1e99;
 
-private:
+ private:
   struct Quantity {
     std::int32_t monitor = 0;  // k
     int kind = 0;              // 0 Ex, 1 Ey, 2..5 rho11..rho44
@@ -66,8 +66,8 @@ private:
   std::vector<Quantity> quantities_;
   std::vector<std::int32_t> cells_;
   double E0_ = 1.0;
-  std::string block_label_;               // label of the recorded lines
-  std::vector<std::string> pending_;      // lines not yet in their files, per quantity
+  std::string block_label_;           // label of the recorded lines
+  std::vector<std::string> pending_;  // lines not yet in their files, per quantity
 };
 
 }  // namespace mps

@@ -1,8 +1,9 @@
 #include "run/console.hpp"
 
+#include <unistd.h>
+
 #include <iostream>
 #include <ostream>
-#include <unistd.h>
 
 #include "textio/fortran_format.hpp"
 

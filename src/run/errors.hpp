@@ -11,14 +11,14 @@ namespace mps {
 // (message in a 100-character field, "Please correct parameter ", pause).
 // `pause` is false for the few rejections that end without waiting.
 class ParameterError : public std::runtime_error {
-public:
+ public:
   explicit ParameterError(const std::string& message, bool pause = true, bool padded = true)
       : std::runtime_error(message), pause_(pause), padded_(padded) {}
   bool pause() const { return pause_; }
   // False for the one report whose message line is not a 100-character field.
   bool padded() const { return padded_; }
 
-private:
+ private:
   bool pause_;
   bool padded_;
 };
@@ -26,7 +26,7 @@ private:
 // A rejection that prints its one line and ends at once, without the
 // parameter report layout and without waiting (invalid polarisation).
 class FatalMessage : public std::runtime_error {
-public:
+ public:
   using std::runtime_error::runtime_error;
 };
 
@@ -34,12 +34,12 @@ public:
 // ends the run with the read error report, which names the current error
 // label.  `detail` says where and what, for the standard-error line.
 class ReadError : public std::runtime_error {
-public:
+ public:
   ReadError(std::string label, std::string detail)
       : std::runtime_error(detail), label_(std::move(label)) {}
   const std::string& label() const { return label_; }
 
-private:
+ private:
   std::string label_;
 };
 

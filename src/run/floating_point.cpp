@@ -29,9 +29,9 @@ void enable_flush_to_zero_all_threads() {
 bool flush_to_zero_active() {
   volatile double a = 1e-200;
   volatile double b = 1e-200;
-  volatile double product = a * b * 1e100;  // 1e-300 would be normal; a*b is subnormal first
+  volatile double product = a * b * 1e100;         // 1e-300 would be normal; a*b is subnormal first
   volatile double tiny = 2.2250738585072014e-308;  // smallest normal
-  volatile double half = tiny * 0.5;                 // subnormal unless flushed
+  volatile double half = tiny * 0.5;               // subnormal unless flushed
   return product == 0.0 && half == 0.0;
 }
 

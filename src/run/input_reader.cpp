@@ -34,10 +34,14 @@ std::string trim_right_blanks(std::string text) {
 // factor of the row before.
 double unit_factor(std::int32_t code, double previous) {
   switch (code) {
-    case 0: return 1.0;
-    case 1: return 0.001;
-    case 2: return 1e-6;
-    default: return previous;
+    case 0:
+      return 1.0;
+    case 1:
+      return 0.001;
+    case 2:
+      return 1e-6;
+    default:
+      return previous;
   }
 }
 
@@ -158,7 +162,8 @@ std::string folder_line(ExecdataReader& reader, const char* what) {
 void read_level_table(ExecdataReader& reader, RunParameters& p) {
   reader.set_label(" ");
   reader.skip_line(true, "the level table heading");
-  const std::size_t max_rows = static_cast<std::size_t>(p.n_levels) * static_cast<std::size_t>(p.n_levels);
+  const std::size_t max_rows =
+      static_cast<std::size_t>(p.n_levels) * static_cast<std::size_t>(p.n_levels);
   p.levels.assign(max_rows, LevelRow{});
   std::string text;
   double factor = 0.0;
@@ -169,8 +174,8 @@ void read_level_table(ExecdataReader& reader, RunParameters& p) {
     reader.back_one();
     LevelRow scratch;
     LevelRow& row = r < max_rows ? p.levels[r] : scratch;
-    const ListReadResult res = reader.read(
-        {TextItem{&row.name, 10}, &row.energy, &row.unit}, false, "a level table row");
+    const ListReadResult res =
+        reader.read({TextItem{&row.name, 10}, &row.energy, &row.unit}, false, "a level table row");
     if (res.status == ReadStatus::end_of_file) reader.fail(res, "a level table row");
     if (!res.ok()) break;  // an unreadable row ends the table
     factor = unit_factor(row.unit, factor);
@@ -261,18 +266,25 @@ void read_time_tables(ExecdataReader& reader, RunParameters& p) {
 
 double duration_unit(std::int32_t code) {
   switch (code) {
-    case 0: return 1e-15;
-    case 1: return 1e-12;
-    default: return 0.0;
+    case 0:
+      return 1e-15;
+    case 1:
+      return 1e-12;
+    default:
+      return 0.0;
   }
 }
 
 double delay_unit(std::int32_t code) {
   switch (code) {
-    case 0: return 1e-15;
-    case 1: return 1e-12;
-    case 2: return 1e-9;
-    default: return 0.0;
+    case 0:
+      return 1e-15;
+    case 1:
+      return 1e-12;
+    case 2:
+      return 1e-9;
+    default:
+      return 0.0;
   }
 }
 
@@ -325,8 +337,7 @@ void read_run_control(ExecdataReader& reader, RunParameters& p) {
   std::string w;  // descriptive words, counted like values and dropped
   auto word = [&w] { return ListItem{TextItem{&w, 100}}; };
   reader.read({word(), word(), &p.courant, word()}, true, "the Courant number line");
-  reader.read({word(), word(), word(), word(), word(), word(), &p.LL, word()}, true,
-              "the LL line");
+  reader.read({word(), word(), word(), word(), word(), word(), &p.LL, word()}, true, "the LL line");
   reader.read({word(), word(), &p.run_number, word()}, true, "the run number line");
   reader.read({word(), word(), word(), word(), word(), &p.J_final, word()}, true,
               "the J_final line");
@@ -393,22 +404,23 @@ void read_parameter_part(ExecdataReader& reader, RunDirectories& dirs, RunParame
 void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile& s) {
   reader.set_label(" ");
   reader.read({&p.dz, &p.first_cavity_layer, &p.last_cavity_layer}, true, "the spatial line");
-  if (!(p.dz > 0.0)) throw ParameterError("Spatial step dz must be positive: dz = " + number_text(p.dz));
+  if (!(p.dz > 0.0))
+    throw ParameterError("Spatial step dz must be positive: dz = " + number_text(p.dz));
 
   const std::int32_t f = p.first_cavity_layer;
   const std::int32_t l = p.last_cavity_layer;
   s.layers.clear();
-  std::int64_t total = 0;       // cells of the rows before row j
+  std::int64_t total = 0;  // cells of the rows before row j
   bool cavity_left_set = false, cavity_right_set = false;
   bool dot_layer_found = false;
   std::int32_t cells_of_layer_after_first = 0;  // layer_cells(f + 1) as read so far
   for (std::int32_t j = 1; j <= kMaxLayers; ++j) {
     reader.set_label(" ");
     Layer row;
-    const ListReadResult r = reader.read(
-        {&row.cells, &row.column2, &row.index, &row.index_end, &row.a13, &row.a14, &row.a15,
-         &row.b13, &row.b14, &row.b15},
-        false, "a layer row");
+    const ListReadResult r =
+        reader.read({&row.cells, &row.column2, &row.index, &row.index_end, &row.a13, &row.a14,
+                     &row.a15, &row.b13, &row.b14, &row.b15},
+                    false, "a layer row");
     // The end of the file ends the table; a row cut short by it would be
     // lost silently, so that is reported.
     if (r.status == ReadStatus::end_of_file && r.assigned == 0) break;
@@ -501,7 +513,8 @@ void check_against_grid(RunParameters& p, const StructureProfile& s) {
 
 }  // namespace
 
-RunInput read_execdata(const std::string& work_dir, const std::string& path, std::string_view text) {
+RunInput read_execdata(const std::string& work_dir, const std::string& path,
+                       std::string_view text) {
   RunInput in;
   in.dirs.work_dir = work_dir;
   in.dirs.results_dir = work_dir + "Results/";

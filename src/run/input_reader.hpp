@@ -16,7 +16,7 @@ namespace mps {
 // label names the section a read error is reported for (" Density atom ",
 // " num pulses", ...), and the position gives the line for the detail line.
 class ExecdataReader {
-public:
+ public:
   ExecdataReader(std::string path, std::string_view text);
 
   void set_label(std::string label) { label_ = std::move(label); }
@@ -37,7 +37,7 @@ public:
 
   [[noreturn]] void fail(const textio::ListReadResult& result, const char* what) const;
 
-private:
+ private:
   std::string path_;
   textio::LineCursor cursor_;
   std::string label_;

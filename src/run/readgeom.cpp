@@ -1,9 +1,10 @@
 #include "run/readgeom.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <iostream>
 #include <new>
-#include <unistd.h>
 #include <vector>
 
 #include "field/time_loop.hpp"

@@ -27,8 +27,8 @@ int run_program(Console& console, const std::string& work_dir = {});
 
 // Exit statuses.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitInputError = 1;   // rejected or unreadable input
-inline constexpr int kExitIoError = 2;      // a file that cannot be written or read
-inline constexpr int kExitInternal = 3;     // out of memory and other failures
+inline constexpr int kExitInputError = 1;  // rejected or unreadable input
+inline constexpr int kExitIoError = 2;     // a file that cannot be written or read
+inline constexpr int kExitInternal = 3;    // out of memory and other failures
 
 }  // namespace mps

@@ -12,16 +12,16 @@ namespace mps {
 // single-precision values widened to double: results are compared with
 // earlier runs to many digits, so these exact doubles are part of the model.
 namespace constants {
-inline constexpr double c0 = 299792458.0;                  // speed of light [m/s]
-inline constexpr double hbar = 1.054571596e-34;            // [J s]
-inline constexpr double two_hbar = 2.109143192e-34;        // [J s]
-inline constexpr double hc = 1.986445494922679e-25;        // h*c [J m]
-inline constexpr double electron_volt = 1.6e-19;           // [J]
-inline constexpr double eps0 = 8.854187817e-12;            // [F/m]
-inline constexpr double mu0 = 1.2566370615239666e-06;      // [H/m]
-inline constexpr double hbar_eps0 = 9.337374977457447e-46; // hbar*eps0
-inline constexpr double two_pi = 6.2831854820251465;       // float(2*pi)
-inline constexpr double fwhm_factor = 1.6651092767715454;  // float(2*sqrt(ln 2))
+inline constexpr double c0 = 299792458.0;                   // speed of light [m/s]
+inline constexpr double hbar = 1.054571596e-34;             // [J s]
+inline constexpr double two_hbar = 2.109143192e-34;         // [J s]
+inline constexpr double hc = 1.986445494922679e-25;         // h*c [J m]
+inline constexpr double electron_volt = 1.6e-19;            // [J]
+inline constexpr double eps0 = 8.854187817e-12;             // [F/m]
+inline constexpr double mu0 = 1.2566370615239666e-06;       // [H/m]
+inline constexpr double hbar_eps0 = 9.337374977457447e-46;  // hbar*eps0
+inline constexpr double two_pi = 6.2831854820251465;        // float(2*pi)
+inline constexpr double fwhm_factor = 1.6651092767715454;   // float(2*sqrt(ln 2))
 inline constexpr double sqrt2 = 1.4142135381698608;
 inline constexpr double two_sqrt2 = 2.8284270763397217;
 inline constexpr double three_sqrt2 = 4.2426406145095825;
@@ -35,9 +35,9 @@ inline constexpr double two_sqrt6 = 4.898979663848877;
 inline constexpr double four_sqrt6 = 9.797959327697754;
 }  // namespace constants
 
-inline constexpr int kLevels = 4;          // four-level dots: |1>..|4>
-inline constexpr int kComponents = 15;     // pseudospin components u1..u15
-inline constexpr int kMaxLayers = 500;     // rows of the layer table that are used
+inline constexpr int kLevels = 4;       // four-level dots: |1>..|4>
+inline constexpr int kComponents = 15;  // pseudospin components u1..u15
+inline constexpr int kMaxLayers = 500;  // rows of the layer table that are used
 inline constexpr int kMaxUserMonitors = 98;
 
 // A 4 x 4 table indexed 1..4 as in the physics notation: tau(2,1) = tau_sp.
@@ -60,7 +60,7 @@ struct RunDirectories {
 
 struct LevelRow {
   std::string name;
-  double energy = 0.0;  // as read, in the row's unit
+  double energy = 0.0;    // as read, in the row's unit
   std::int32_t unit = 0;  // 0 eV, 1 meV, 2 ueV
 };
 
@@ -71,7 +71,7 @@ struct LabelRow {
 
 // One optical pulse; the run has exactly one.
 struct Pulse {
-  std::int32_t shape = 0;          // 1 cw, 2 sech, 3 Gaussian, 4 windowed turn-on, 5 noise, 6 triangular
+  std::int32_t shape = 0;  // 1 cw, 2 sech, 3 Gaussian, 4 windowed turn-on, 5 noise, 6 triangular
   std::int32_t polarisation = 0;   // 1 x, 2 y, 3 left circular, 4 opposite sense
   std::int32_t origin = 0;         // injection cell; 0 = cell NZ-1
   double wavelength = 0.0;         // [m]
@@ -87,37 +87,37 @@ struct Pulse {
 
 struct RunParameters {
   std::int32_t n_levels = 0;
-  std::vector<LevelRow> levels;          // level table, at most n_levels^2 rows
-  double transition_energy = 0.0;        // W [J]
-  double detuning = 0.0;                 // Delta = W / hbar [rad/s]
-  double half_detuning = 0.0;            // Delta / 2 [rad/s]
-  double resonant_wavelength = 0.0;      // lambda0 [m]
-  double resonant_frequency = 0.0;       // nu0 [Hz]
-  double resonant_period = 0.0;          // 1 / nu0 [s]
-  double dipole_density = 0.0;           // Nd [m^-3]
-  std::vector<LabelRow> label_table;     // read and kept, not used by the run
+  std::vector<LevelRow> levels;       // level table, at most n_levels^2 rows
+  double transition_energy = 0.0;     // W [J]
+  double detuning = 0.0;              // Delta = W / hbar [rad/s]
+  double half_detuning = 0.0;         // Delta / 2 [rad/s]
+  double resonant_wavelength = 0.0;   // lambda0 [m]
+  double resonant_frequency = 0.0;    // nu0 [Hz]
+  double resonant_period = 0.0;       // 1 / nu0 [s]
+  double dipole_density = 0.0;        // Nd [m^-3]
+  std::vector<LabelRow> label_table;  // read and kept, not used by the run
   LevelMatrix<std::int32_t> transition_table;
   double scale_long = 0.0;
   double scale_transverse = 0.0;
-  LevelMatrix<double> tau;               // population and spin-flip times [s]; tau(2,1) = tau_sp
+  LevelMatrix<double> tau;                  // population and spin-flip times [s]; tau(2,1) = tau_sp
   std::array<double, kComponents + 1> T{};  // T[1]..T[15] relaxation times [s]; T[0] unused
-  LevelMatrix<double> dipole_table;      // [C m]
-  double dipole = 0.0;                   // dipole_table(1,2) [C m]
+  LevelMatrix<double> dipole_table;         // [C m]
+  double dipole = 0.0;                      // dipole_table(1,2) [C m]
   std::int32_t n_pulses = 0;
   Pulse pulse;
-  std::int32_t bc_left = 0, bc_right = 0;     // 1 absorbing, 2 conducting wall
-  double refl_left = 0.0, refl_right = 0.0;   // reflection coefficients of the ends
-  double courant = 0.0;                  // Courant number S
-  std::int64_t LL = 0;                   // steps between two spatial dumps (block length)
-  std::int32_t run_number = 0;           // read, not used
-  std::int64_t J_final = 0;              // step a continued run resumes from; 0 = new run
-  std::int64_t Nt = 0;                   // total number of time steps
-  std::int64_t iteration_limit = 0;      // evaluations of the implicit medium step, at most
-  double tolerance = 0.0;                // relative change that ends the iteration
-  std::int32_t n_monitor = 0;            // monitor cells, the two ends included
-  std::vector<std::int32_t> monitor_cells;  // [1, user cells..., NZ-1]
-  double dz = 0.0;                       // spatial step [m]
-  double dt = 0.0;                       // time step = courant * dz / c [s]
+  std::int32_t bc_left = 0, bc_right = 0;    // 1 absorbing, 2 conducting wall
+  double refl_left = 0.0, refl_right = 0.0;  // reflection coefficients of the ends
+  double courant = 0.0;                      // Courant number S
+  std::int64_t LL = 0;                       // steps between two spatial dumps (block length)
+  std::int32_t run_number = 0;               // read, not used
+  std::int64_t J_final = 0;                  // step a continued run resumes from; 0 = new run
+  std::int64_t Nt = 0;                       // total number of time steps
+  std::int64_t iteration_limit = 0;          // evaluations of the implicit medium step, at most
+  double tolerance = 0.0;                    // relative change that ends the iteration
+  std::int32_t n_monitor = 0;                // monitor cells, the two ends included
+  std::vector<std::int32_t> monitor_cells;   // [1, user cells..., NZ-1]
+  double dz = 0.0;                           // spatial step [m]
+  double dt = 0.0;                           // time step = courant * dz / c [s]
   std::int32_t first_cavity_layer = 0;
   std::int32_t last_cavity_layer = 0;
 

@@ -14,11 +14,11 @@ namespace mps {
 // the diagonal pseudospin components, set B (b13..b15) their equilibrium
 // values; components 14 and 15 are stored divided by sqrt3 and sqrt6.
 struct Layer {
-  std::int32_t cells = 0;    // number of cells of the layer
-  double column2 = 0.0;      // read, not used
-  double index = 0.0;        // refractive index (left end for a graded layer)
-  double index_end = 0.0;    // right-end index of a graded layer; 0 = uniform
-  bool graded = false;       // index_end != 0 (NaN counts as non-zero)
+  std::int32_t cells = 0;  // number of cells of the layer
+  double column2 = 0.0;    // read, not used
+  double index = 0.0;      // refractive index (left end for a graded layer)
+  double index_end = 0.0;  // right-end index of a graded layer; 0 = uniform
+  bool graded = false;     // index_end != 0 (NaN counts as non-zero)
   double a13 = 0.0, a14 = 0.0, a15 = 0.0;
   double b13 = 0.0, b14 = 0.0, b15 = 0.0;
 
@@ -27,17 +27,17 @@ struct Layer {
 };
 
 struct StructureProfile {
-  std::vector<Layer> layers;       // layer j (1-based) is layers[j-1]
-  std::int32_t NZ = 0;             // number of cells; cells are 1..NZ, cell 0 stays empty
-  std::int32_t cavity_left = 0;    // last cell before the first cavity layer
-  std::int32_t cavity_right = 0;   // last cell of the last cavity layer
-  std::int32_t active_cells = 0;   // cells of the first dot layer
+  std::vector<Layer> layers;      // layer j (1-based) is layers[j-1]
+  std::int32_t NZ = 0;            // number of cells; cells are 1..NZ, cell 0 stays empty
+  std::int32_t cavity_left = 0;   // last cell before the first cavity layer
+  std::int32_t cavity_right = 0;  // last cell of the last cavity layer
+  std::int32_t active_cells = 0;  // cells of the first dot layer
   std::int64_t cells_before_active = 0;
-  std::int32_t z1 = 0, z2 = 0;     // dot region, centred in the cavity
+  std::int32_t z1 = 0, z2 = 0;  // dot region, centred in the cavity
 
   // Per-cell arrays over cells 0..NZ (cell 0 is 0).
-  std::vector<double> phase_velocity;  // c / n of the cell's layer [m/s]
-  std::vector<double> local_courant;   // phase_velocity * dt / dz
+  std::vector<double> phase_velocity;                // c / n of the cell's layer [m/s]
+  std::vector<double> local_courant;                 // phase_velocity * dt / dz
   std::vector<double> diag_b13, diag_b14, diag_b15;  // equilibrium u13eq..u15eq
   std::vector<double> diag_a13, diag_a14, diag_a15;  // start values of u13..u15
 

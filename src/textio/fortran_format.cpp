@@ -102,8 +102,8 @@ void append_E(std::string& out, double value, int width, int digits) {
   // and the leading zero; the longest exponent is "e-324".
   with_buffer(s + d + 8, [&](char* buf, std::size_t cap) {
     char* const first = buf + s + 1;
-    const auto r =
-        std::to_chars(first, buf + cap, std::fabs(value), std::chars_format::scientific, digits - 1);
+    const auto r = std::to_chars(first, buf + cap, std::fabs(value), std::chars_format::scientific,
+                                 digits - 1);
     const char* e_mark = r.ptr - 1;
     while (*e_mark != 'e') --e_mark;
     const int e10 = value == 0.0 ? 0 : parse_exponent(e_mark + 1, r.ptr) + 1;
@@ -136,7 +136,8 @@ void append_F(std::string& out, double value, int width, int digits) {
   // Sign, up to 309 integer digits, the point and the decimals.
   with_buffer(s + 312 + static_cast<std::size_t>(digits), [&](char* buf, std::size_t cap) {
     buf[0] = '-';
-    const auto r = std::to_chars(buf + s, buf + cap, std::fabs(value), std::chars_format::fixed, digits);
+    const auto r =
+        std::to_chars(buf + s, buf + cap, std::fabs(value), std::chars_format::fixed, digits);
     char* end = r.ptr;
     if (digits == 0) *end++ = '.';  // Fortran always writes the point
     auto len = static_cast<std::size_t>(end - buf);
@@ -158,8 +159,9 @@ void append_I(std::string& out, std::int64_t value, int width, int min_digits) {
   char digits[24];
   const auto r = std::to_chars(digits, digits + sizeof digits, magnitude);
   const auto n = static_cast<std::size_t>(r.ptr - digits);
-  const std::size_t zeros =
-      min_digits > 0 && static_cast<std::size_t>(min_digits) > n ? static_cast<std::size_t>(min_digits) - n : 0;
+  const std::size_t zeros = min_digits > 0 && static_cast<std::size_t>(min_digits) > n
+                                ? static_cast<std::size_t>(min_digits) - n
+                                : 0;
   with_buffer(1 + zeros + n, [&](char* buf, std::size_t) {
     char* p = buf;
     if (negative) *p++ = '-';

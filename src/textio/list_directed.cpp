@@ -73,9 +73,12 @@ enum class ValueType { integer, real, character };
 
 const char* type_name(ValueType type) {
   switch (type) {
-    case ValueType::integer: return "INTEGER";
-    case ValueType::real: return "REAL";
-    case ValueType::character: return "CHARACTER";
+    case ValueType::integer:
+      return "INTEGER";
+    case ValueType::real:
+      return "REAL";
+    case ValueType::character:
+      return "CHARACTER";
   }
   return "";
 }
@@ -102,8 +105,8 @@ IntegerParse parse_integer(std::string_view token, std::int64_t low, std::int64_
   if (k < token.size() && (token[k] == '+' || token[k] == '-')) negative = token[k++] == '-';
   if (k == token.size()) return IntegerParse::bad;
   // Magnitude limit: |low| for negative values, high otherwise.
-  const std::uint64_t limit = negative ? static_cast<std::uint64_t>(-(low + 1)) + 1u
-                                       : static_cast<std::uint64_t>(high);
+  const std::uint64_t limit =
+      negative ? static_cast<std::uint64_t>(-(low + 1)) + 1u : static_cast<std::uint64_t>(high);
   std::uint64_t magnitude = 0;
   bool overflow = false;
   for (; k < token.size(); ++k) {
@@ -147,7 +150,8 @@ RealParse parse_real(std::string_view token, double& out) {
   if (rest.size() >= 3 && same_word(rest.substr(0, 3), "nan")) {
     std::string_view payload = rest.substr(3);
     if (!payload.empty()) {
-      if (payload.size() < 2 || payload.front() != '(' || payload.back() != ')') return RealParse::bad;
+      if (payload.size() < 2 || payload.front() != '(' || payload.back() != ')')
+        return RealParse::bad;
       for (char c : payload.substr(1, payload.size() - 2)) {
         if (c == '(' || c == ')') return RealParse::bad;
       }
@@ -173,8 +177,10 @@ RealParse parse_real(std::string_view token, double& out) {
   bool exponent_ok = true;
   if (k < token.size()) {
     std::size_t e = k;
-    if (is_exponent_letter(token[e])) ++e;
-    else if (token[e] != '+' && token[e] != '-') exponent_ok = false;
+    if (is_exponent_letter(token[e]))
+      ++e;
+    else if (token[e] != '+' && token[e] != '-')
+      exponent_ok = false;
     if (exponent_ok) {
       number += 'e';
       if (e < token.size() && (token[e] == '+' || token[e] == '-')) number += token[e++];
@@ -190,13 +196,13 @@ RealParse parse_real(std::string_view token, double& out) {
 }
 
 class ListReader {
-public:
+ public:
   ListReader(LineCursor& cursor, std::span<const ListItem> items)
       : cursor_(cursor), items_(items) {}
 
   ListReadResult run();
 
-private:
+ private:
   const std::string& text() const { return cursor_.line(line_); }
   bool at_line_end() const { return pos_ >= text().size(); }
   char current() const { return text()[pos_]; }
@@ -274,8 +280,11 @@ std::optional<Value> ListReader::read_value(const ListItem& item, Failure& failu
   if (std::holds_alternative<double*>(item)) {
     value.type = ValueType::real;
     switch (parse_real(token, value.real)) {
-      case RealParse::ok: return value;
-      case RealParse::bad: failure = {"Bad real number", std::string(token)}; return std::nullopt;
+      case RealParse::ok:
+        return value;
+      case RealParse::bad:
+        failure = {"Bad real number", std::string(token)};
+        return std::nullopt;
       case RealParse::point_only:
         failure = {"Error during floating point read", std::string(token)};
         return std::nullopt;
@@ -283,14 +292,19 @@ std::optional<Value> ListReader::read_value(const ListItem& item, Failure& failu
   }
   value.type = ValueType::integer;
   const bool wide = std::holds_alternative<std::int64_t*>(item);
-  const std::int64_t low = wide ? std::numeric_limits<std::int64_t>::min()
-                                : std::numeric_limits<std::int32_t>::min();
-  const std::int64_t high = wide ? std::numeric_limits<std::int64_t>::max()
-                                 : std::numeric_limits<std::int32_t>::max();
+  const std::int64_t low =
+      wide ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int32_t>::min();
+  const std::int64_t high =
+      wide ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int32_t>::max();
   switch (parse_integer(token, low, high, value.integer)) {
-    case IntegerParse::ok: return value;
-    case IntegerParse::bad: failure = {"Bad integer", std::string(token)}; break;
-    case IntegerParse::overflow: failure = {"Integer overflow", std::string(token)}; break;
+    case IntegerParse::ok:
+      return value;
+    case IntegerParse::bad:
+      failure = {"Bad integer", std::string(token)};
+      break;
+    case IntegerParse::overflow:
+      failure = {"Integer overflow", std::string(token)};
+      break;
   }
   return std::nullopt;
 }
@@ -300,8 +314,8 @@ bool ListReader::store(const ListItem& item, const Value& value, Failure& failur
   if (std::holds_alternative<double*>(item)) wanted = ValueType::real;
   if (std::holds_alternative<TextItem>(item)) wanted = ValueType::character;
   if (value.type != wanted) {
-    failure = {std::string("Read type ") + type_name(value.type) + " where " +
-                   type_name(wanted) + " was expected",
+    failure = {std::string("Read type ") + type_name(value.type) + " where " + type_name(wanted) +
+                   " was expected",
                ""};
     return false;
   }
@@ -348,8 +362,8 @@ ListReadResult ListReader::run() {
   line_ = cursor_.next_index();
   pos_ = 0;
 
-  bool comma_taken = true;  // a comma now is a null value, not a separator
-  std::size_t repeats = 0;  // copies of `repeated` still to hand out
+  bool comma_taken = true;        // a comma now is a null value, not a separator
+  std::size_t repeats = 0;        // copies of `repeated` still to hand out
   std::optional<Value> repeated;  // empty for r* (null values)
   Failure failure;
 

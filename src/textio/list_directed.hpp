@@ -25,24 +25,26 @@ namespace mps::textio {
 // Lines of a text file held in memory, with the index of the next record.
 // Line ends are LF; a CR right before an LF is dropped when the lines are split.
 class LineCursor {
-public:
+ public:
   LineCursor() = default;
   explicit LineCursor(std::vector<std::string> lines) : lines_(std::move(lines)) {}
   static LineCursor from_text(std::string_view text);
 
   bool at_end() const { return next_ >= lines_.size(); }
-  std::size_t next_index() const { return next_; }        // 0-based index of the next record
-  std::size_t line_number() const { return next_; }       // 1-based number of the last record taken
+  std::size_t next_index() const { return next_; }   // 0-based index of the next record
+  std::size_t line_number() const { return next_; }  // 1-based number of the last record taken
   const std::string& line(std::size_t index) const { return lines_[index]; }
   std::size_t size() const { return lines_.size(); }
 
   // Whole-record read, as a formatted "(A)" read: false at end of input.
   bool read_record(std::string& text);
   // Steps back one record (BACKSPACE).
-  void back_one() { if (next_ > 0) --next_; }
+  void back_one() {
+    if (next_ > 0) --next_;
+  }
   void seek(std::size_t index) { next_ = index; }
 
-private:
+ private:
   std::vector<std::string> lines_;
   std::size_t next_ = 0;
 };
@@ -60,11 +62,11 @@ enum class ReadStatus { ok, error, end_of_file };
 
 struct ListReadResult {
   ReadStatus status = ReadStatus::ok;
-  std::size_t assigned = 0;       // items given a value (null values not counted)
-  std::size_t failed_item = 0;    // 1-based index of the item that failed, 0 if none
-  std::string message;            // what went wrong, e.g. "Bad real number"
-  std::string token;              // the offending token, when there is one
-  std::size_t line_number = 0;    // 1-based line on which the read stopped
+  std::size_t assigned = 0;     // items given a value (null values not counted)
+  std::size_t failed_item = 0;  // 1-based index of the item that failed, 0 if none
+  std::string message;          // what went wrong, e.g. "Bad real number"
+  std::string token;            // the offending token, when there is one
+  std::size_t line_number = 0;  // 1-based line on which the read stopped
   bool ok() const { return status == ReadStatus::ok; }
 };
 

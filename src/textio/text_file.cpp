@@ -1,8 +1,9 @@
 #include "textio/text_file.hpp"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
 #include <utility>
 
 namespace mps::textio {

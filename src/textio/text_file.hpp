@@ -12,12 +12,12 @@
 namespace mps::textio {
 
 class IoError : public std::runtime_error {
-public:
+ public:
   IoError(std::string path, const std::string& what)
       : std::runtime_error(what), path_(std::move(path)) {}
   const std::string& path() const { return path_; }
 
-private:
+ private:
   std::string path_;
 };
 
@@ -31,7 +31,7 @@ bool file_exists(const std::string& path);
 // large buffer.  close() reports a failed flush; the destructor closes
 // quietly when an exception is already on its way.
 class OutputFile {
-public:
+ public:
   enum class Mode { replace, append };
   OutputFile() = default;
   OutputFile(const std::string& path, Mode mode);
@@ -46,7 +46,7 @@ public:
   bool is_open() const { return file_ != nullptr; }
   const std::string& path() const { return path_; }
 
-private:
+ private:
   std::FILE* file_ = nullptr;
   std::string path_;
 };

@@ -55,20 +55,23 @@ struct Line {
     step.dt = dt;
     RunParameters p;
     p.bc_left = p.bc_right = end_type;
-    ends = boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
+    ends =
+        boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
   }
   void advance(std::int32_t cell = 0, double ex = 0.0, double ey = 0.0) {
     f.Jtoggle = 1 - f.Jtoggle;
     update_H(f, k);
     ILOOP(f, m, k, mp, step);
-    if (cell > 0) Ex()[static_cast<std::size_t>(cell)] = ex, Ey()[static_cast<std::size_t>(cell)] = ey;
+    if (cell > 0)
+      Ex()[static_cast<std::size_t>(cell)] = ex, Ey()[static_cast<std::size_t>(cell)] = ey;
     apply_boundaries(f, ends);
   }
   std::vector<double>& Ex() { return f.Ex[static_cast<std::size_t>(f.new_level())]; }
   std::vector<double>& Ey() { return f.Ey[static_cast<std::size_t>(f.new_level())]; }
   double max_abs_E() {
     double a = 0.0;
-    for (std::size_t i = 1; i < Ex().size(); ++i) a = std::max({a, std::fabs(Ex()[i]), std::fabs(Ey()[i])});
+    for (std::size_t i = 1; i < Ex().size(); ++i)
+      a = std::max({a, std::fabs(Ex()[i]), std::fabs(Ey()[i])});
     return a;
   }
   // Electromagnetic energy per unit area, H of the new level.

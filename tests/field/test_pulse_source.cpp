@@ -25,9 +25,9 @@ TEST(PulseSource, GaussianCircularTracesShrinkingCirclePeakingAtDelayTimesWidth)
   PulseSource src;
   src.pulse = pulse(3, 4, 2e8);
   const double dt = 1e-17;
-  src.pulse.tau = 99.6e-17;             // W = int(tau / dt + 0.5) = 100 steps
-  src.pulse.delay_ratio = 3;            // centre at step 300
-  src.pulse.angular_frequency = 1e16;   // 0.1 rad per step
+  src.pulse.tau = 99.6e-17;            // W = int(tau / dt + 0.5) = 100 steps
+  src.pulse.delay_ratio = 3;           // centre at step 300
+  src.pulse.angular_frequency = 1e16;  // 0.1 rad per step
   std::int64_t peak_step = 0;
   double peak = 0.0;
   for (std::int64_t J = 150; J <= 450; ++J) {
@@ -38,7 +38,8 @@ TEST(PulseSource, GaussianCircularTracesShrinkingCirclePeakingAtDelayTimesWidth)
     if (radius(v) > peak) peak = radius(v), peak_step = J;
     // The carrier phase counts from step 0, not from the pulse centre.
     const double phase = std::remainder(0.1 * static_cast<double>(J), 2.0 * std::numbers::pi);
-    ASSERT_NEAR(std::remainder(std::atan2(v.ey, v.ex) - phase, 2.0 * std::numbers::pi), 0.0, 1e-9) << J;
+    ASSERT_NEAR(std::remainder(std::atan2(v.ey, v.ex) - phase, 2.0 * std::numbers::pi), 0.0, 1e-9)
+        << J;
   }
   EXPECT_EQ(peak_step, 300);
   EXPECT_NEAR(peak, 2e8, 1e-6);

@@ -3,11 +3,10 @@
 // results independent of the thread count (also for MAXEX on its own).  A
 // run leaves its ".dat" files compressed; the tests unpack them first.
 #include <gtest/gtest.h>
-
-#include <cctype>
 #include <omp.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -136,7 +135,8 @@ TEST(TimeLoop, BlocksAndSnapshotFilesOfAFreshRun) {
   // Snapshot columns: Ex, Ey, Hx, Hy, u1..u15 and s13..s15, then "_z" and a label.
   auto is_column_file = [](const std::string& n) {
     const std::size_t z = n.find("_z");
-    if (z == std::string::npos || n.size() != z + 2 + 12 + 4 || n.substr(z + 14) != ".dat") return false;
+    if (z == std::string::npos || n.size() != z + 2 + 12 + 4 || n.substr(z + 14) != ".dat")
+      return false;
     for (std::size_t c = z + 2; c < z + 14; ++c) {
       if (std::isdigit(static_cast<unsigned char>(n[c])) == 0) return false;
     }
@@ -154,7 +154,8 @@ TEST(TimeLoop, BlocksAndSnapshotFilesOfAFreshRun) {
     ++column_files;
     const std::vector<std::string> lines = split_lines(dir.read(n));
     const bool first_step = n.find(label(1)) != std::string::npos;
-    if (first_step && (n.rfind("u13_z", 0) == 0 || n.rfind("u14_z", 0) == 0 || n.rfind("u15_z", 0) == 0)) {
+    if (first_step &&
+        (n.rfind("u13_z", 0) == 0 || n.rfind("u14_z", 0) == 0 || n.rfind("u15_z", 0) == 0)) {
       EXPECT_TRUE(lines.empty()) << n;
       continue;
     }
@@ -176,14 +177,15 @@ TEST(TimeLoop, BlocksAndSnapshotFilesOfAFreshRun) {
   ASSERT_EQ(gamma.size(), static_cast<std::size_t>(N));
   for (const auto& l : gamma) {
     ASSERT_EQ(l.size(), 8u) << l;
-    for (std::size_t c = 0; c < 8; c += 2) EXPECT_TRUE((l[c] == '0' || l[c] == '1') && l[c + 1] == ' ') << l;
+    for (std::size_t c = 0; c < 8; c += 2)
+      EXPECT_TRUE((l[c] == '0' || l[c] == '1') && l[c + 1] == ' ') << l;
   }
 }
 
 TEST(TimeLoop, OddBlockLengthContinuesTheLevelToggle) {
   RunFolder odd, even;
-  odd.run(tiny_input(3, 12));   // snapshots 1, 3, 6, 9, 12, 15
-  even.run(tiny_input(4, 8));   // snapshots 1, 4, 8, 12
+  odd.run(tiny_input(3, 12));  // snapshots 1, 3, 6, 9, 12, 15
+  even.run(tiny_input(4, 8));  // snapshots 1, 4, 8, 12
   for (std::int64_t J : {11, 12}) {
     for (std::string name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z", "u1_z", "u13_z"}) {
       name += label(J) + ".dat";
@@ -208,7 +210,8 @@ TEST(TimeLoop, WholeRunIsTheSameOnOneAndTwoThreads) {
   // cells, so the medium loop forks too.  The source sits where the two
   // threads' halves of cells 1..N-1 meet, and its wave reaches the dots
   // 10 cells away.  Few steps: a busy machine makes every fork costly.
-  const std::string text = input_text(60, 0, "12000", {"11926" + kVacuum, "64" + kDots, "12010" + kVacuum});
+  const std::string text =
+      input_text(60, 0, "12000", {"11926" + kVacuum, "64" + kDots, "12010" + kVacuum});
   ThreadCount guard;
   RunFolder one, two;
   omp_set_num_threads(1);

@@ -17,7 +17,7 @@
 
 namespace mps::testing {
 
-inline constexpr double kDipole = 6.4e-29;                             // p [C m], as in the examples
+inline constexpr double kDipole = 6.4e-29;  // p [C m], as in the examples
 inline constexpr double kTransition = 1.3 * constants::electron_volt;  // 1<->2 and 3<->4 [J]
 
 // u13..u15 of the populations rho11..rho44 (the inverse of populations()).
@@ -115,7 +115,9 @@ struct DotLine {
     apply_boundaries(f, ends);
   }
 
-  double ex(std::int32_t i) const { return f.Ex[static_cast<std::size_t>(f.new_level())][static_cast<std::size_t>(i)]; }
+  double ex(std::int32_t i) const {
+    return f.Ex[static_cast<std::size_t>(f.new_level())][static_cast<std::size_t>(i)];
+  }
   Populations rho(std::int32_t i) const {
     const auto l = static_cast<std::size_t>(f.new_level());
     const auto c = static_cast<std::size_t>(i);
@@ -141,8 +143,8 @@ struct DenseCell {
     cell.s7 = -kDipole * eq[0] * line.step.growth7 / constants::hbar;
     cell.pop = COEFF_RHO(line.mp.tau, line.mp.gamma, line.step.t, eq[0], eq[1], eq[2]);
     old.ex = 1.5e8, old.ey = -0.7e8;
-    const double w[15] = {0.02, -0.01, 0.003, -0.004, 0.001, 0.002, -0.03, 0.005,
-                          -0.002, 0.004, -0.001, 0.0005, 0.2, -0.05, 0.01};
+    const double w[15] = {0.02,   -0.01, 0.003,  -0.004, 0.001, 0.002, -0.03, 0.005,
+                          -0.002, 0.004, -0.001, 0.0005, 0.2,   -0.05, 0.01};
     std::copy(w, w + 15, old.w.begin());
   }
 };

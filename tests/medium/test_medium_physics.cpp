@@ -20,18 +20,19 @@ namespace mps::testing {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-constexpr double kFwhm = 30e-15;  // [s]: 9 carrier periods, so the rotating-wave picture holds
+constexpr double kFwhm = 30e-15;    // [s]: 9 carrier periods, so the rotating-wave picture holds
 constexpr std::int32_t kDot = 100;  // first of four dot cells, 90 cells after the source
-constexpr std::int64_t kSteps = 9000;  // the pulse (centre 4 W = 4320, W = 1080) has passed the dots
+constexpr std::int64_t kSteps =
+    9000;  // the pulse (centre 4 W = 4320, W = 1080) has passed the dots
 
 // Rabi frequency.  Ex drives the pair (7,13) and Ey the pair (1,13):
 //   du1/dt = Delta u7 + (p/hbar) Ey u13,  du7/dt = -Delta u1 - (p/hbar) Ex u13,
 //   du13/dt = (p/hbar) (Ex u7 - Ey u1),
 // a rotation of (u1, u7, u13) about (p Ex/hbar, p Ey/hbar, -Delta), with
 // u13 = rho22 - rho11: the field moves population between levels 1 and 2,
-// and level 2 (the trion, which recombines into 1) is the upper one.  A carrier E(t) cos(Delta t) along x is two
-// counter-rotating halves; the one turning with the precession gives the
-// Rabi frequency Omega = p E / (2 hbar), so the pulse area is
+// and level 2 (the trion, which recombines into 1) is the upper one.  A carrier E(t) cos(Delta t)
+// along x is two counter-rotating halves; the one turning with the precession gives the Rabi
+// frequency Omega = p E / (2 hbar), so the pulse area is
 //   Theta = p/(2 hbar) integral E dt   (a pi pulse: p integral E dt / hbar = 2 pi).
 // A circular carrier (E cos, -+E sin) turns as a whole: Omega = p E / hbar
 // in one sense, no resonant drive in the other.
@@ -153,11 +154,12 @@ TEST(EnergyBalance, DISABLED_FieldLosesWhatTheDotsGain) {
     DotLine line(dense);
     line.add_dots(kDot, kDot + 1, {1.0, 0.0, 0.0, 0.0});
     line.set_pulse(q, amplitude_for(constants::hbar * kPi / kDipole), kFwhm);
-    double lost = 0.0;  // [J/m^2]
+    double lost = 0.0;                    // [J/m^2]
     auto flux = [&line](std::size_t i) {  // through the plane of H(i), E averaged onto it
       const auto l = static_cast<std::size_t>(line.f.new_level());
       const auto& f = line.f;
-      return 0.5 * ((f.Ex[l][i] + f.Ex[l][i + 1]) * f.Hy[l][i] - (f.Ey[l][i] + f.Ey[l][i + 1]) * f.Hx[l][i]);
+      return 0.5 * ((f.Ex[l][i] + f.Ex[l][i + 1]) * f.Hy[l][i] -
+                    (f.Ey[l][i] + f.Ey[l][i + 1]) * f.Hx[l][i]);
     };
     for (std::int64_t n = 0; n < kSteps; ++n) {
       line.advance();
@@ -182,7 +184,8 @@ int check_finite_files(const std::string& folder) {
     if (gz == nullptr) continue;
     std::string text;
     char buf[1 << 16];
-    for (int n; (n = gzread(gz, buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+    for (int n; (n = gzread(gz, buf, sizeof buf)) > 0;)
+      text.append(buf, static_cast<std::size_t>(n));
     gzclose(gz);
     std::istringstream words(text);
     std::string word;
@@ -215,9 +218,10 @@ TEST(LongRun, QuickstartStaysFinite) {
   for (std::int32_t i = in.structure.z1; i <= in.structure.z2; ++i) {
     const auto c = static_cast<std::size_t>(i);
     const auto& m = arrays.medium;
-    excited = std::max(excited, populations(m.u13[level][c], m.u14[level][c], m.u15[level][c]).rho22);
+    excited =
+        std::max(excited, populations(m.u13[level][c], m.u14[level][c], m.u15[level][c]).rho22);
   }
-  EXPECT_GT(excited, 0.01);  // the dots were driven
+  EXPECT_GT(excited, 0.01);                                        // the dots were driven
   EXPECT_GT(check_finite_files(dir.path() + "Results/"), 4 * 40);  // four snapshots of 40+ files
 }
 

@@ -30,7 +30,8 @@ TEST(ImplicitStep, OneIterationIsTheMaskedExplicitStep) {
 TEST(ImplicitStep, ConvergedStepIsTheImplicitMidpointRule) {
   DenseCell c;
   CellVector now, rate;
-  const int evaluations = advance_dot_cell(c.line.step.coeffs, c.cell, c.line.dt, 20, 1e-12, c.old, now);
+  const int evaluations =
+      advance_dot_cell(c.line.step.coeffs, c.cell, c.line.dt, 20, 1e-12, c.old, now);
   EXPECT_LT(evaluations, 20);  // converged, not cut off
   F_4LEVEL_12PUMP(c.line.step.coeffs, c.cell, c.old, now, rate);
   // The last iterate changed by less than 1e-12 relative; the fixed-point

@@ -33,7 +33,8 @@ TEST(Populations, SumToOneAndLevelOneAlone) {
   Values v;
   for (int n = 0; n < 20; ++n) {
     const Populations p = populations(v.next(), v.next(), v.next());
-    EXPECT_NEAR(p.rho11 + p.rho22 + p.rho33 + p.rho44, 1.0, 1e-15);  // a few roundings of O(1) terms
+    EXPECT_NEAR(p.rho11 + p.rho22 + p.rho33 + p.rho44, 1.0,
+                1e-15);  // a few roundings of O(1) terms
   }
   // All population in level 1.  The surds are single-precision values, so
   // the empty levels come out at the 1e-8 level, not at 0.
@@ -47,7 +48,8 @@ TEST(Populations, SumToOneAndLevelOneAlone) {
 // tau_sp), each moving population i -> j at 1/(2 tau(i,j)) (T13 = 4/(2/tau_sp)
 // = 2 tau_sp with only recombination), written for u13..u15.  This checks
 // every coefficient, T13..T15 and the sources at once.
-std::array<double, 3> rate_equation(const LevelMatrix<double>& tau, const std::array<double, 3>& u) {
+std::array<double, 3> rate_equation(const LevelMatrix<double>& tau,
+                                    const std::array<double, 3>& u) {
   const Populations p = populations(u[0], u[1], u[2]);
   const double r[5] = {0.0, p.rho11, p.rho22, p.rho33, p.rho44};
   double d[5] = {};
@@ -75,7 +77,8 @@ TEST(CoeffRho, IsTheRateEquationOfTheTransferChannels) {
         c.s15 + c.B13_15 * dev[0] + c.B14_15 * dev[1] - dev[2] / c.T15};
     const auto rates = rate_equation(tau, {eq[0] + dev[0], eq[1] + dev[1], eq[2] + dev[2]});
     double fastest = 0.0;
-    for (auto [i, j] : {std::pair{1, 3}, {2, 1}, {2, 4}, {3, 1}, {4, 2}}) fastest = std::max(fastest, 1.0 / tau(i, j));
+    for (auto [i, j] : {std::pair{1, 3}, {2, 1}, {2, 4}, {3, 1}, {4, 2}})
+      fastest = std::max(fastest, 1.0 / tau(i, j));
     // Single-precision surds (relative error 3e-8) enter both sides.
     for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(model[k], rates[k], 1e-7 * fastest) << k;
   }
@@ -84,12 +87,14 @@ TEST(CoeffRho, IsTheRateEquationOfTheTransferChannels) {
 TEST(CoeffRho, SwitchedOffChannelsLeaveNoCoupling) {
   const auto off = transfer_times(1e100, 1e100, 1e100, 1e100, 1e100);
   const double t = 1e-9;  // exp(t / 1e100) = 1
-  const PopulationCoupling c = COEFF_RHO(off, transfer_rates(off), t, -0.5, 0.5 / sqrt3, -1.0 / sqrt6);
+  const PopulationCoupling c =
+      COEFF_RHO(off, transfer_rates(off), t, -0.5, 0.5 / sqrt3, -1.0 / sqrt6);
   for (double T : {c.T13, c.T14, c.T15}) {
     EXPECT_GT(T, 1e99);
     EXPECT_LT(T, 1e101);
   }
-  for (double x : {c.F13_14, c.F13_15, c.F14_15, c.B13_14, c.B13_15, c.B14_15, c.s13, c.s14, c.s15}) {
+  for (double x :
+       {c.F13_14, c.F13_15, c.F14_15, c.B13_14, c.B13_15, c.B14_15, c.s13, c.s14, c.s15}) {
     EXPECT_LT(std::fabs(x), 1e-99);
   }
   // f13..f15 = 1: (13,15) is the bracket of its rates alone.
@@ -150,9 +155,7 @@ TEST(Rhs, FieldAndPrecessionKeepThePurity) {
   }
 }
 
-bool same(const CellVector& a, const CellVector& b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
+bool same(const CellVector& a, const CellVector& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 TEST(Rhs, DependsOnSumsAndUsedCouplingsOnly) {
   Cell c;
@@ -164,7 +167,7 @@ TEST(Rhs, DependsOnSumsAndUsedCouplingsOnly) {
   // Every entry of F and B outside the fourteen field and precession pairs
   // is NaN: reading any of them would show in the result.
   StepCoefficients dirty = c.line.step.coeffs;
-  const int used[14][2] = {{1, 7}, {1, 13}, {2, 4}, {2, 10}, {3, 5}, {3, 9}, {3, 11},
+  const int used[14][2] = {{1, 7}, {1, 13}, {2, 4}, {2, 10}, {3, 5},  {3, 9},  {3, 11},
                            {4, 8}, {4, 10}, {5, 9}, {6, 12}, {7, 13}, {8, 10}, {9, 11}};
   for (int k = 0; k < 16; ++k) {
     for (int l = 0; l < 16; ++l) {

@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 // Decompressed by the system's tool.
 std::string system_gunzip(const std::string& path) {
   std::FILE* pipe = ::popen(("gzip -d -c '" + path + "' 2>/dev/null").c_str(), "r");
@@ -100,7 +99,7 @@ TEST(Compression, DecompressionReplacesPlainFilesAndKeepsDamagedStreams) {
   gzip_file(dir.file("b.dat"), dir.file("b.dat.gz"), 9);
   const std::string whole = dir.read("b.dat.gz");
   dir.write("c.dat.gz", whole.substr(0, whole.size() / 2));  // cut short
-  dir.write("d.dat.gz", text);  // not gzip data at all
+  dir.write("d.dat.gz", text);                               // not gzip data at all
 
   const CompressionReport report = decompress_gz_files(dir.path());
   EXPECT_EQ(report.compressed,

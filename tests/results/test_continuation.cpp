@@ -40,9 +40,9 @@ TEST(Continuation, LevelIndexOfTheFirstMatchingLine) {
 
 TEST(Continuation, StoredNumberForms) {
   const std::pair<const char*, double> cases[] = {
-      {"     0.150000000000E+01", 1.5},   {"    -0.150000000000E+01", -1.5},
-      {"     0.100000000000+100", 1e99},  {"     0.100000000000-100", 1e-101},
-      {"     0.000000000000E+00", 0.0},   {"                       ", 0.0},
+      {"     0.150000000000E+01", 1.5},  {"    -0.150000000000E+01", -1.5},
+      {"     0.100000000000+100", 1e99}, {"     0.100000000000-100", 1e-101},
+      {"     0.000000000000E+00", 0.0},  {"                       ", 0.0},
   };
   for (const auto& [text, expected] : cases) {
     double v = -1.0;
@@ -58,8 +58,10 @@ TEST(Continuation, StoredNumberForms) {
 // Runs the quickstart structure in `dir` with the given LL, Nt and J_final.
 void run(const ScratchDir& dir, int LL, int Nt, int J_final) {
   std::string text = example_input("quickstart");
-  text = replace_line(text, 47, "steps between two spatial dumps LL " + std::to_string(LL) + " steps");
-  text = replace_line(text, 49, "continue from stored step J_final " + std::to_string(J_final) + " -");
+  text =
+      replace_line(text, 47, "steps between two spatial dumps LL " + std::to_string(LL) + " steps");
+  text =
+      replace_line(text, 49, "continue from stored step J_final " + std::to_string(J_final) + " -");
   text = replace_line(text, 50, "total number of time steps " + std::to_string(Nt) + " -");
   dir.write("execdata.txt", text);
   const RunInput in = prepare_run(dir.path());
@@ -99,9 +101,9 @@ TEST(Continuation, ContinuedRunFollowsTheUninterruptedOne) {
   }
   run(whole, LL, 2 * LL, 0);  // blocks 1..3, snapshots up to step 600
   run(parts, LL, LL, 0);      // blocks 1..2, last snapshot at step 400
-  for (const char* name : {"Ex_z000000000400", "Ex_z000000000399", "Ey_z000000000400",
-                           "Ey_z000000000399", "Hx_z000000000400", "Hx_z000000000399",
-                           "Hy_z000000000400", "Hy_z000000000399", "gamma"}) {
+  for (const char* name :
+       {"Ex_z000000000400", "Ex_z000000000399", "Ey_z000000000400", "Ey_z000000000399",
+        "Hx_z000000000400", "Hx_z000000000399", "Hy_z000000000400", "Hy_z000000000399", "gamma"}) {
     const std::string file = std::string(name) + ".dat.gz";
     ASSERT_TRUE(parts.exists("Results/" + file)) << file;
     std::filesystem::copy_file(parts.file("Results/" + file), parts.file("Continue/" + file));

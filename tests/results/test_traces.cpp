@@ -15,7 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 std::string E23(double v) { return textio::format_E(v, 23, 12); }
 
 // Distinct, exactly representable values: kind, monitor and row can be read

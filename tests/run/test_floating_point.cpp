@@ -16,7 +16,8 @@ TEST(FloatingPoint, FlushToZeroOnEveryThread) {
   std::vector<int> flushed(static_cast<std::size_t>(threads), 0);
 #pragma omp parallel num_threads(threads)
   { flushed[static_cast<std::size_t>(omp_get_thread_num())] = flush_to_zero_active() ? 1 : 0; }
-  for (int t = 0; t < threads; ++t) EXPECT_EQ(flushed[static_cast<std::size_t>(t)], 1) << "thread " << t;
+  for (int t = 0; t < threads; ++t)
+    EXPECT_EQ(flushed[static_cast<std::size_t>(t)], 1) << "thread " << t;
 }
 
 }  // namespace

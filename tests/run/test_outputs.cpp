@@ -80,8 +80,8 @@ TEST(ParameterEcho, QuickstartLineByLine) {
   ASSERT_EQ(text.back(), '\n');
   const auto lines = split_lines(text);
   ASSERT_EQ(lines.size(), 54u);  // no empty line after the records
-  EXPECT_EQ(lines[0], "/w/execdata.txt" + std::string(100 - 15, ' ') +
-                          " - structure geometry dat file");
+  EXPECT_EQ(lines[0],
+            "/w/execdata.txt" + std::string(100 - 15, ' ') + " - structure geometry dat file");
   for (std::size_t i = 1; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i], kEchoLines[i - 1]) << "line " << i + 1;
   }
@@ -108,7 +108,8 @@ TEST(RefractiveIndexProfile, QuickstartLayers) {
   for (std::size_t i = 1; i <= lines.size(); ++i) {
     const double n = (i <= 100 || i > 520) ? 1.0 : 3.5;
     char expected[64];
-    std::snprintf(expected, sizeof expected, "%12.5f  %12.5f", static_cast<double>(i) * 5e-9 * 1e6, n);
+    std::snprintf(expected, sizeof expected, "%12.5f  %12.5f", static_cast<double>(i) * 5e-9 * 1e6,
+                  n);
     ASSERT_EQ(lines[i - 1], expected) << "cell " << i;
   }
   EXPECT_EQ(lines[0], "     0.00500       1.00000");

@@ -82,11 +82,11 @@ TEST(Program, RejectedInputsLeaveNoFiles) {
       {47, "steps between two spatial dumps LL 0 steps"},
       {49, "continue from stored step J_final 2500 -"},
       {50, "total number of time steps -1 -"},
-      {54, "700"},                                // a sampling cell outside 1..NZ
-      {57, "0.0 2 4"},                            // dz
-      {58, "-100 0 1.0 0 0 0 0 0 0 0"},           // negative cell count
-      {38, "1 3 0.955022 0 0 0 2.0e8 1 0 10 160 0"},  // Gaussian of zero duration
-      {38, "1 3 0.955022 50 0 0 2.0e8 1 0 900 160 0"}, // origin beyond NZ
+      {54, "700"},                                      // a sampling cell outside 1..NZ
+      {57, "0.0 2 4"},                                  // dz
+      {58, "-100 0 1.0 0 0 0 0 0 0 0"},                 // negative cell count
+      {38, "1 3 0.955022 0 0 0 2.0e8 1 0 10 160 0"},    // Gaussian of zero duration
+      {38, "1 3 0.955022 50 0 0 2.0e8 1 0 900 160 0"},  // origin beyond NZ
       {38, "1 1 0.955022 50 0 0 2.0e8 1 0 10 1e12 1"},  // delay multiple too large
   };
   for (const auto& [line, text] : broken) {

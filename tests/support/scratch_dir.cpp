@@ -1,13 +1,14 @@
 #include "support/scratch_dir.hpp"
 
 #include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <zlib.h>
 
 namespace mps::testing {
 
@@ -48,7 +49,8 @@ std::string ScratchDir::read_gz(const std::string& name) const {
   if (f == nullptr) return text;
   char buffer[1 << 15];
   int n = 0;
-  while ((n = ::gzread(f, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  while ((n = ::gzread(f, buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<std::size_t>(n));
   ::gzclose(f);
   return text;
 }
@@ -116,7 +118,8 @@ std::string example_input(const std::string& name) {
 }
 
 std::string short_quickstart() {
-  std::string text = replace_line(example_input("quickstart"), 47, "steps between two spatial dumps LL 10 steps");
+  std::string text =
+      replace_line(example_input("quickstart"), 47, "steps between two spatial dumps LL 10 steps");
   return replace_line(text, 50, "total number of time steps 0 -");
 }
 

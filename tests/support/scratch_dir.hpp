@@ -8,7 +8,7 @@
 namespace mps::testing {
 
 class ScratchDir {
-public:
+ public:
   ScratchDir();
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
@@ -22,7 +22,7 @@ public:
   std::string read_gz(const std::string& name) const;
   bool exists(const std::string& name) const;
 
-private:
+ private:
   std::string path_;
 };
 

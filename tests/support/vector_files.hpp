@@ -13,11 +13,16 @@ inline std::string unescape(const std::string& s) {
       continue;
     }
     const char c = s[++i];
-    if (c == 't') out += '\t';
-    else if (c == 'n') out += '\n';
-    else if (c == 'r') out += '\r';
-    else if (c == 'x') out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)), i += 2;
-    else out += c;
+    if (c == 't')
+      out += '\t';
+    else if (c == 'n')
+      out += '\n';
+    else if (c == 'r')
+      out += '\r';
+    else if (c == 'x')
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)), i += 2;
+    else
+      out += c;
   }
   return out;
 }

@@ -1,8 +1,4 @@
-#include "textio/fortran_format.hpp"
-
 #include <gtest/gtest.h>
-
-#include "support/vector_files.hpp"
 
 #include <bit>
 #include <cstdint>
@@ -13,6 +9,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/vector_files.hpp"
+#include "textio/fortran_format.hpp"
 
 namespace mps::textio {
 namespace {
@@ -60,7 +59,8 @@ TEST(FortranFormat, RealVectors) {
     for (const Row& r : rows) {
       ASSERT_EQ(r.size(), 7u) << c.file;
       const double v = std::bit_cast<double>(std::stoull(r[3], nullptr, 16));
-      const std::string got = c.e_form ? format_E(v, c.width, c.digits) : format_F(v, c.width, c.digits);
+      const std::string got =
+          c.e_form ? format_E(v, c.width, c.digits) : format_F(v, c.width, c.digits);
       EXPECT_EQ(got, field(r[6])) << c.file << " id " << r[0] << " (" << r[2] << ")";
     }
   }
@@ -86,20 +86,43 @@ TEST(FortranFormat, RecordVectors) {
   const auto e = [](Rec& s, double v) { append_E23_12(s, v); };
   const auto i128 = [](Rec& s, std::int64_t v) { append_I(s, v, 12, 12); };
   const std::map<int, std::function<void(Rec&)>> build = {
-      {5, [&](Rec& s) { i128(s, 1000), s += "  ", append_I(s, 1, 8, 8), s += "  ", append_I(s, 0, 8, 8); }},
-      {10, [](Rec& s) { for (int v : {10, -1, 9}) append_I(s, v, 1), s += ' '; append_I(s, 1, 1); }},
-      {11, [](Rec& s) { for (int v : {1, 0, 0, 1}) append_I(s, v, 1), s += ' '; }},
+      {5,
+       [&](Rec& s) {
+         i128(s, 1000), s += "  ", append_I(s, 1, 8, 8), s += "  ", append_I(s, 0, 8, 8);
+       }},
+      {10,
+       [](Rec& s) {
+         for (int v : {10, -1, 9}) append_I(s, v, 1), s += ' ';
+         append_I(s, 1, 1);
+       }},
+      {11,
+       [](Rec& s) {
+         for (int v : {1, 0, 0, 1}) append_I(s, v, 1), s += ' ';
+       }},
       {15, [&](Rec& s) { e(s, 0x1.3fffffba28b5ap+3), s += "  ", e(s, 1.0); }},
-      {18, [&](Rec& s) { for (double v : {0.0, -0x1.d42aea2879f2ep+328, 0x1.d42aea2879f2ep+328}) e(s, v), s += "  "; e(s, 0.0); }},
-      {19, [&](Rec& s) { for (double v : {0.0, 1.0, -1.0, 0.0}) e(s, v), s += "  "; }},
+      {18,
+       [&](Rec& s) {
+         for (double v : {0.0, -0x1.d42aea2879f2ep+328, 0x1.d42aea2879f2ep+328}) e(s, v), s += "  ";
+         e(s, 0.0);
+       }},
+      {19,
+       [&](Rec& s) {
+         for (double v : {0.0, 1.0, -1.0, 0.0}) e(s, v), s += "  ";
+       }},
       {22, [](Rec& s) { append_F12_5(s, 0x1.e848p+19), s += "  ", append_F12_5(s, 1.25); }},
       {25, [&](Rec& s) { s += ' ', e(s, 1.5); }},
       {27, [&](Rec& s) { e(s, 1.5), s += '\n', e(s, -1.5), s += '\n', e(s, 0.0); }},
       {28, [](Rec& s) { append_F20_12(s, 0x1.1de784ap+28), append_A(s, " - comment", 0); }},
       {31, [](Rec& s) { append_F20_12(s, 1.5), append_A(s, " - value", 0), s += '\n'; }},
       {35, [](Rec& s) { append_I(s, 0, 8), append_A(s, " abc\t  - text after a TAB", 0); }},
-      {36, [](Rec& s) { append_A(s, "ab\\cd\\", 20), append_A(s, " - text field of 20 characters", 0); }},
-      {37, [](Rec& s) { append_A(s, "ab\\cd\\", 100), append_A(s, " - text field of 100 characters", 0); }},
+      {36,
+       [](Rec& s) {
+         append_A(s, "ab\\cd\\", 20), append_A(s, " - text field of 20 characters", 0);
+       }},
+      {37,
+       [](Rec& s) {
+         append_A(s, "ab\\cd\\", 100), append_A(s, " - text field of 100 characters", 0);
+       }},
   };
   std::size_t checked = 0;
   for (const Row& r : load("format_records.tsv")) {
@@ -108,8 +131,10 @@ TEST(FortranFormat, RecordVectors) {
     std::string expected;
     std::stringstream records(r[5].substr(1, r[5].size() - 2));
     for (std::string rec; std::getline(records, rec, '|');) {
-      if (rec != " ") expected += unescape(rec);
-      else expected += '\n';
+      if (rec != " ")
+        expected += unescape(rec);
+      else
+        expected += '\n';
     }
     Rec got = "prefix:";
     it->second(got);
@@ -148,7 +173,9 @@ TEST(FortranFormat, FieldsAppendBehindExistingText) {
 TEST(FortranFormat, NarrowAndFreeWidths) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   // Digits beyond the stack buffer and widths of 0 (text as long as needed).
-  EXPECT_EQ(format_F(0.1, 0, 60), "0." + std::string("1000000000000000055511151231257827021181583404541015625") + "00000");
+  EXPECT_EQ(
+      format_F(0.1, 0, 60),
+      "0." + std::string("1000000000000000055511151231257827021181583404541015625") + "00000");
   EXPECT_EQ(format_E(-2.5, 0, 1), "-0.2E+01");  // tie to even
   EXPECT_EQ(format_F(2.5, 0, 0), "2.");
   EXPECT_EQ(format_I(-7, 0), "-7");

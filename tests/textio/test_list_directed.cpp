@@ -1,8 +1,4 @@
-#include "textio/list_directed.hpp"
-
 #include <gtest/gtest.h>
-
-#include "support/vector_files.hpp"
 
 #include <bit>
 #include <cmath>
@@ -15,6 +11,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/vector_files.hpp"
+#include "textio/list_directed.hpp"
 
 namespace mps::textio {
 namespace {
@@ -34,10 +33,10 @@ std::vector<std::string> split(const std::string& line, char sep) {
 // inside the line; this reader skips the rest of the line after every error,
 // so only the record that follows differs in these cases.
 const std::set<std::string> kPositionInsideLine = {
-    "int-04", "int-05", "int-26",  // integer overflow
-    "rep-06",                      // zero repeat count
-    "text-19",                     // invalid string input
-    "word-17",                     // repeated value of the wrong type
+    "int-04",  "int-05", "int-26",  // integer overflow
+    "rep-06",                       // zero repeat count
+    "text-19",                      // invalid string input
+    "word-17",                      // repeated value of the wrong type
 };
 
 // The item against its "set:V" / "kept:V" column: reals bit for bit (any NaN
@@ -66,15 +65,20 @@ std::string run_case(const std::vector<std::string>& row, bool compare_next_reco
   std::vector<std::string> texts(n, "unset");
   std::vector<ListItem> items;
   for (std::size_t k = 0; k < n; ++k) {
-    if (vars[k] == "I") items.emplace_back(&ints[k]);
-    else if (vars[k] == "R") items.emplace_back(&reals[k]);
-    else items.emplace_back(TextItem{&texts[k], std::stoul(vars[k].substr(1))});
+    if (vars[k] == "I")
+      items.emplace_back(&ints[k]);
+    else if (vars[k] == "R")
+      items.emplace_back(&reals[k]);
+    else
+      items.emplace_back(TextItem{&texts[k], std::stoul(vars[k].substr(1))});
   }
   LineCursor cursor = LineCursor::from_text(unescape(row[2]));
   const ListReadResult result = read_list(cursor, items);
 
   std::ostringstream diff;
-  const char* status = result.ok() ? "ok" : result.status == ReadStatus::error ? "error" : "end-of-file";
+  const char* status = result.ok()                          ? "ok"
+                       : result.status == ReadStatus::error ? "error"
+                                                            : "end-of-file";
   if (row[3] != status) diff << " status " << status << ";";
   const std::string& iomsg = row[5];
   if (row[3] != "ok" && (result.message.empty() || !iomsg.starts_with(result.message))) {
@@ -87,7 +91,8 @@ std::string run_case(const std::vector<std::string>& row, bool compare_next_reco
   std::size_t set = 0;
   for (std::size_t k = 0; k < n; ++k) {
     set += row[7 + k].starts_with("set:") ? 1 : 0;
-    if (!item_matches(vars[k], row[7 + k], ints[k], reals[k], texts[k])) diff << " item " << k + 1 << ";";
+    if (!item_matches(vars[k], row[7 + k], ints[k], reals[k], texts[k]))
+      diff << " item " << k + 1 << ";";
   }
   if (result.assigned != set) diff << " assigned " << result.assigned << ";";
 
@@ -113,8 +118,10 @@ TEST(ListDirected, GfortranVectors) {
     const std::vector<std::string> row = split(line, '\t');
     ++total;
     const std::string diff = run_case(row, !kPositionInsideLine.contains(row[0]));
-    if (diff.empty()) ++passed;
-    else ADD_FAILURE() << row[0] << " (" << row[6] << "):" << diff;
+    if (diff.empty())
+      ++passed;
+    else
+      ADD_FAILURE() << row[0] << " (" << row[6] << "):" << diff;
   }
   EXPECT_EQ(total, 301u);
   std::cout << "listdirected_read.tsv: " << passed << " of " << total << " cases pass, "
@@ -164,8 +171,12 @@ TEST(ListDirected, WideIntegersAndRepeatsAcrossKinds) {
 TEST(LineCursor, SplitsOnLineFeeds) {
   using Lines = std::vector<std::string>;
   const std::map<std::string, Lines> cases = {
-      {"", {}},         {"\n", {""}},         {"a", {"a"}},
-      {"a\nb\n", {"a", "b"}}, {"a\n\n", {"a", ""}}, {"a\r\n\r\nb", {"a", "", "b"}},
+      {"", {}},
+      {"\n", {""}},
+      {"a", {"a"}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\n\n", {"a", ""}},
+      {"a\r\n\r\nb", {"a", "", "b"}},
       {"a\rb\r", {"a\rb\r"}},  // a CR not before an LF is kept
   };
   for (const auto& [text, lines] : cases) {
@@ -179,7 +190,7 @@ TEST(LineCursor, SplitsOnLineFeeds) {
 TEST(Ntokens, CountsTabSeparatedFields) {
   const std::map<std::string, int> cases = {
       {"0\t1\t0\t0", 4}, {"1 2 3 4", 1}, {"spin_up 1\t2", 2}, {"1\t\t2", 2},
-      {"\t1\t2", 2},     {"1\t2\t", 2},  {"1\t2   ", 2},       {"", 0},
+      {"\t1\t2", 2},     {"1\t2\t", 2},  {"1\t2   ", 2},      {"", 0},
       {"   ", 0},        {"  \t1", 2},   {"\t\t", 0},         {"1\t  \t2", 3},
       {"1\t \t", 2},
   };
