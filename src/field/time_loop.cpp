@@ -160,7 +160,7 @@ void normal_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t J
     snap.medium = &a.medium;
     snap.decay = &st.step.decay;
     snap.max_buffer = &a.monitors.max_ex;
-    snap.E0 = p.pulse.amplitude;
+    snap.E0 = p.field_scale();
     snap.folder = in.dirs.results_dir;
     RESULTJ(snap, st.max_variable);
 
@@ -168,7 +168,7 @@ void normal_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t J
     traces.J = J;
     traces.Jb = st.Jb;
     traces.dt = p.dt;
-    traces.E0 = p.pulse.amplitude;
+    traces.E0 = p.field_scale();
     traces.monitor_cells = &p.monitor_cells;
     traces.buffers = &a.monitors;
     traces.folder = in.dirs.results_dir;
@@ -185,7 +185,7 @@ void restore_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t 
   const RunParameters& p = in.params;
   RestoreInput restore;
   restore.J_final = J;
-  restore.E0 = p.pulse.amplitude;
+  restore.E0 = p.field_scale();
   restore.results_dir = in.dirs.results_dir;
   restore.continue_dir = in.dirs.continue_dir;
   READ_FILES(restore, a.field, a.medium);
@@ -228,7 +228,7 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ost
   // A block shorter than 2000 steps would give an interval of 0: every
   // step gets its statistics line then.
   st.statistics_interval = std::max<std::int64_t>(p.LL / 2000, 1);
-  st.statistics = RunningStatistics(p.monitor_cells, p.pulse.amplitude);
+  st.statistics = RunningStatistics(p.monitor_cells, p.field_scale());
   for (const std::string* folder : {&in.dirs.results_dir, &in.dirs.discarded_dir}) {
     if (!textio::is_directory(*folder)) {
       throw textio::IoError(*folder, "the folder \"" + *folder + "\" does not exist");

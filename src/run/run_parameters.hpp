@@ -122,6 +122,11 @@ struct RunParameters {
   std::int32_t last_cavity_layer = 0;
 
   std::int32_t user_monitors() const { return n_monitor - 2; }
+
+  // E0, the scale Ex and Ey are divided by in the result files: the pulse
+  // amplitude; 1 V/m for a run without a pulse amplitude, whose files would
+  // otherwise hold nothing but NaN and Infinity.
+  double field_scale() const { return pulse.amplitude != 0.0 ? pulse.amplitude : 1.0; }
 };
 
 }  // namespace mps

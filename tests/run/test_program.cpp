@@ -152,3 +152,21 @@ TEST(Program, FoldersOfAnyLengthAndPlaceAreUsed) {
 
 }  // namespace
 }  // namespace mps::testing
+
+namespace mps::testing {
+namespace {
+
+// Without a pulse amplitude the field files are scaled by 1 V/m instead of
+// being divided by zero.
+TEST(Program, RunWithoutPulseAmplitudeWritesFiniteFields) {
+  RunFolder run(replace_line(short_quickstart(), 38, "1 3 0.955022 50 0 0 0 1 0 10 160 0"));
+  const ProgramResult r = run.run();
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  const std::string ex = run.dir.read_gz("Results/Ex_z000000000010.dat.gz");
+  ASSERT_EQ(split_lines(ex).size(), 620u);
+  EXPECT_EQ(ex.find("NaN"), std::string::npos);
+  EXPECT_EQ(ex.find("Infinity"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mps::testing
