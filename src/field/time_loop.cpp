@@ -209,6 +209,22 @@ void restore_step(const RunInput& in, RunArrays& a, LoopState& st, std::int64_t 
   sample_monitors(in, a.field, a.medium, a.monitors, J - st.Jb);
 }
 
+// Start of a block: coefficients, injection cell, the statistics label,
+// row 0 of the buffers, the start values of a new run, "point.txt" (created
+// empty when missing) and the cell kinds.
+void start_block(const RunInput& in, RunArrays& a, LoopState& st, bool follows_a_block,
+                 bool continuing) {
+  const RunParameters& p = in.params;
+  const StructureProfile& s = in.structure;
+  compute_field_profile(s, p.dz, p.dt, a.coeffs);
+  st.source.injection_cell = st.source.origin_cell;
+  st.block_label = textio::step_label(st.block * p.LL);
+  if (follows_a_block) carry_last_row(a.monitors);
+  if (st.Jb == 0) initial_medium(s, a.medium);
+  if (!continuing) textio::append_text_file(in.dirs.results_dir + "point.txt", "");
+  classify_cells(a.medium, s.cavity_left, s.cavity_right);
+}
+
 }  // namespace
 
 void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ostream& warnings) {
@@ -244,13 +260,7 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ost
     progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> "
              << std::setw(12) << p.LL << '\n'
              << std::flush;
-    compute_field_profile(s, p.dz, p.dt, a.coeffs);
-    st.source.injection_cell = st.source.origin_cell;
-    st.block_label = textio::step_label(st.block * p.LL);
-    if (st.block > plan.first_block) carry_last_row(a.monitors);
-    if (st.Jb == 0) initial_medium(s, a.medium);
-    if (!continuing) textio::append_text_file(in.dirs.results_dir + "point.txt", "");
-    classify_cells(a.medium, s.cavity_left, s.cavity_right);
+    start_block(in, a, st, st.block > plan.first_block, continuing);
 
     const std::int64_t block_end = st.block * p.LL;
     std::int64_t J = st.Jb + 1;
