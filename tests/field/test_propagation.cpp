@@ -12,18 +12,12 @@
 #include "field/field_update.hpp"
 #include "medium/medium_update.hpp"
 #include "run/errors.hpp"
+#include "support/layers.hpp"
 
 namespace mps {
 namespace {
 
-Layer layer(std::int32_t cells, double n, double n_end = 0.0) {
-  Layer l;
-  l.cells = cells;
-  l.index = n;
-  l.index_end = n_end;
-  l.graded = n_end != 0.0;
-  return l;
-}
+using testing::layer;
 
 StructureProfile structure_of(std::vector<Layer> layers, double dz, double dt) {
   StructureProfile s;

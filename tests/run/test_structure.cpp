@@ -11,6 +11,7 @@
 #include "run/errors.hpp"
 #include "run/input_reader.hpp"
 #include "run/structure.hpp"
+#include "support/layers.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps {
@@ -126,14 +127,7 @@ TEST(StructureIndexFile, OneFixedPointLinePerCell) {
   EXPECT_EQ(lines[59], "     0.30000       3.00000");
 }
 
-Layer layer(int cells, double n, double n_end) {
-  Layer l;
-  l.cells = cells;
-  l.index = n;
-  l.index_end = n_end;
-  l.graded = n_end != 0.0;
-  return l;
-}
+using testing::layer;
 
 StructureProfile profile(const std::vector<Layer>& layers) {
   StructureProfile s;
