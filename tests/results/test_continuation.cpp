@@ -204,6 +204,22 @@ TEST(Continuation, UnusableFilesAreReportedByNameAndLineAndNothingIsCreated) {
     snap.dir.write("Continue/gamma.dat", "1 0 0 0 \n0 1 x 1 \n1 1 1 1 \n");
     EXPECT_NE(restore_failure(snap).find("gamma.dat\", line 2: bad flag"), std::string::npos);
   }
+  {
+    // A damaged compressed file is not passed over in favour of an older
+    // plain file of the same name.
+    StoredSnapshot snap;
+    const std::string ex = "Continue/" + StoredSnapshot::file("Ex", 1);
+    snap.dir.write(ex + ".gz", "not a gzip stream");
+    EXPECT_NE(restore_failure(snap).find(snap.dir.file(ex + ".gz")), std::string::npos);
+    EXPECT_TRUE(snap.dir.exists(ex + ".gz"));
+  }
+  {
+    StoredSnapshot snap;
+    snap.dir.write("Results/point.txt", "000000002000  00000002  00000000\n");
+    FieldState f;
+    MediumState m;
+    EXPECT_THROW(snap.restore(f, m), ParameterError);
+  }
 }
 
 // The run of `input` in `dir` with the given LL, Nt and J_final, in process.
