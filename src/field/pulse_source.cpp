@@ -81,11 +81,14 @@ FieldPair pulse_value(const PulseSource& src, std::int64_t J, double dt, FieldPa
       return {};
   }
   const double amp = A * e;
+  // Linear polarisation: the Gaussian carries cos(theta), so that it is the
+  // x (or y) part of its circular pulses; the timed shapes start as a sine.
+  const double linear = gaussian ? std::cos(phase) : std::sin(phase);
   switch (p.polarisation) {
     case 1:
-      return {amp * std::sin(phase), 0.0};
+      return {amp * linear, 0.0};
     case 2:
-      return {0.0, amp * std::sin(phase)};
+      return {0.0, amp * linear};
     case 3:
       return {amp * std::cos(phase), -(amp * std::sin(phase))};
     case 4:

@@ -13,7 +13,7 @@
 // carrier phase is phi = omega dt (J - J1) for shapes 1, 2, 4 and
 // theta = J omega dt for the Gaussian (counted from step 0).  Polarisation
 // q = 1: (A e sin, 0); q = 2: (0, A e sin); q = 3: (A e cos, -A e sin);
-// q = 4: (A e cos, A e sin).
+// q = 4: (A e cos, A e sin); the Gaussian takes cos for q = 1 and 2 as well.
 #include <cstdint>
 
 #include "field/field_state.hpp"
