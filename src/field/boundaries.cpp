@@ -1,7 +1,5 @@
 #include "field/boundaries.hpp"
 
-#include "run/errors.hpp"
-
 namespace mps {
 
 double absorbing_coefficient(double s, double r) {
@@ -10,25 +8,12 @@ double absorbing_coefficient(double s, double r) {
 
 namespace {
 
-void check_side(std::int32_t type, const char* side) {
-  if (type == 3)
-    throw ParameterError(std::string("PML not implemented yet on ") + side + " boundary");
-  if (type == 4) {
-    throw ParameterError(std::string("Periodic BC not implemented yet on ") + side + " boundary");
-  }
-}
-
 void absorb(std::vector<double>& now, const std::vector<double>& before, std::size_t end,
             std::size_t inner, double k) {
   now[end] = before[inner] + k * (before[end] - now[inner]);
 }
 
 }  // namespace
-
-void check_boundary_types(const RunParameters& p) {
-  check_side(p.bc_left, "left");
-  check_side(p.bc_right, "right");
-}
 
 BoundarySettings boundary_settings(const RunParameters& p, double s_first, double s_last) {
   BoundarySettings b;

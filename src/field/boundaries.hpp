@@ -8,16 +8,13 @@
 // with s the end cell's Courant number; r = 0 gives (1 - s)/(1 + s), which
 // absorbs a wave exactly at s = 1; r = 1 and r = -1 give k = 1 and -1.
 // Type 2 is a conducting wall (E = 0).  Types 3 (PML) and 4 (periodic) are
-// rejected; any other type imposes nothing at its end.
+// rejected by the input check; any other type imposes nothing at its end.
 #include "field/field_state.hpp"
 #include "run/run_parameters.hpp"
 
 namespace mps {
 
 double absorbing_coefficient(double s, double r);
-
-// Rejects the unsupported types, left side first.
-void check_boundary_types(const RunParameters& params);
 
 struct BoundarySettings {
   std::int32_t left_type = 0, right_type = 0;

@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "run/errors.hpp"
-
 namespace mps {
 
 namespace {
@@ -11,13 +9,6 @@ constexpr double kSourceFlush = 1.0000000031710769e-30;  // float(1e-30)
 constexpr double kNoiseFlush = 9.999999682655225e-21;    // float(1e-20)
 constexpr double kWindowSlope = 0.03999999910593033;     // float(0.04)
 }  // namespace
-
-void check_pulse(const Pulse& p) {
-  if (p.shape == 6) throw ParameterError("Formula not available yet for triangular pulse");
-  if (p.shape >= 1 && p.shape <= 4 && (p.polarisation < 1 || p.polarisation > 4)) {
-    throw FatalMessage("Error in pulse polarisation definition");
-  }
-}
 
 PulseSource make_pulse_source(const RunParameters& params, std::int32_t N, std::int32_t cavity_left,
                               std::int32_t cavity_right) {

@@ -39,9 +39,6 @@ class UniformGenerator {
   std::uint64_t state_ = 0;
 };
 
-// Rejects the triangular shape and invalid polarisations of shapes 1 to 4.
-void check_pulse(const Pulse& pulse);
-
 struct PulseSource {
   Pulse pulse;
   std::int32_t origin_cell = 0;  // the pulse's own origin (0 -> N - 1)

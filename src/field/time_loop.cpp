@@ -43,7 +43,6 @@ struct LoopState {
   std::int64_t block = 1;  // b
   std::int64_t Jb = 0;     // block start
   double max_variable = 0.0;
-  bool settings_checked = false;
   PulseSource source;
   BoundarySettings boundaries;
   MediumParameters medium;
@@ -269,13 +268,6 @@ void VCSELSUB(const RunInput& in, RunArrays& a, std::ostream& progress, std::ost
       continuing = false;
     }
     for (; J <= block_end; ++J) {
-      if (!st.settings_checked) {
-        // Unsupported pulse and boundary settings end the run before the
-        // first step writes anything.
-        check_pulse(p.pulse);
-        check_boundary_types(p);
-        st.settings_checked = true;
-      }
       normal_step(in, a, st, J);
     }
     st.statistics.flush(in.dirs.discarded_dir);

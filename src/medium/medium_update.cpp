@@ -116,7 +116,8 @@ void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k,
   cell.aY13 = -cell.aX13;
   cell.curlY = (f.Hx[nwl][c] - f.Hx[nwl][c - 1]) * k.cE[c];
   cell.curlX = (f.Hy[nwl][c] - f.Hy[nwl][c - 1]) * k.cE[c];
-  cell.gX = mp.dipole * mp.density * mp.dipole / (constants::hbar_eps0 * k.eps_r[c]) * eq13;
+  cell.gX = mp.current_sign *
+            (mp.dipole * mp.density * mp.dipole / (constants::hbar_eps0 * k.eps_r[c]) * eq13);
   cell.gY = -cell.gX;
   cell.s1 = mp.dipole * eq13 * step.growth1 / constants::hbar;
   cell.s7 = mp.dipole * eq13 * step.growth7 / (-constants::hbar);
@@ -167,6 +168,7 @@ MediumParameters medium_parameters(const RunParameters& p, const StructureProfil
   mp.tolerance = p.tolerance;
   mp.cavity_left = s.cavity_left;
   mp.cavity_right = s.cavity_right;
+  mp.current_sign = current_sign(p.model);
   return mp;
 }
 
@@ -182,11 +184,12 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   const double e13 = std::exp(-(t / mp.T[13]));
   const double Nd = mp.density;
   const double P = mp.dipole;
-  step.aX1 = -Nd * P * e1 / (eps0 * mp.T[1]);
-  step.aX7 = Nd * P * mp.half_detuning * e7 / eps0;
-  step.aX13 = P * P * e13 * Nd / (hbar * eps0);
-  step.aY1 = -Nd * P * mp.half_detuning * e1 / eps0;
-  step.aY7 = -Nd * P * e7 / (eps0 * mp.T[7]);
+  const double sign = mp.current_sign;
+  step.aX1 = sign * (-Nd * P * e1 / (eps0 * mp.T[1]));
+  step.aX7 = sign * (Nd * P * mp.half_detuning * e7 / eps0);
+  step.aX13 = sign * (P * P * e13 * Nd / (hbar * eps0));
+  step.aY1 = sign * (-Nd * P * mp.half_detuning * e1 / eps0);
+  step.aY7 = sign * (-Nd * P * e7 / (eps0 * mp.T[7]));
   step.growth1 = std::exp(t / mp.T[1]);
   step.growth7 = std::exp(t / mp.T[7]);
 }

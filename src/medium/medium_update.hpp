@@ -31,7 +31,17 @@ struct MediumParameters {
   std::int64_t iteration_limit = 0;
   double tolerance = 0.0;
   std::int32_t cavity_left = 0, cavity_right = 0;  // flags are kept in (left, right]
+  // Sign of the medium terms of the field equations (see current_sign()).
+  double current_sign = -1.0;
 };
+
+// The field equations read dE/dt = curl terms + sign * (Nd p/(eps0 eps_r)) du/dt
+// (u1 with Ey, u7 with Ex).  Levels 2 and 4 lie hbar Delta above 1 and 3,
+// so the dots gain energy at Nd (p Delta/2) (Ex u7 - Ey u1) per volume; the
+// field pays exactly that with sign = -1.  The legacy model has +1 and
+// creates that energy instead.  Negating a coefficient is exact, so the
+// derivative equals the one written with subtractions, bit for bit.
+inline double current_sign(Model model) { return model == Model::legacy ? 1.0 : -1.0; }
 
 MediumParameters medium_parameters(const RunParameters& params, const StructureProfile& structure);
 
@@ -41,7 +51,8 @@ struct MediumStep {
   double dt = 0.0;
   StepCoefficients coeffs;  // F and B
   DecayFactors decay;       // exp(-t/T_k) now and one step before
-  // Field couplings without the cell's 1/eps_r: aX1, aX7, aX13, aY1, aY7.
+  // Field couplings without the cell's 1/eps_r, with the current's sign:
+  // aX1, aX7, aX13, aY1, aY7.
   double aX1 = 0.0, aX7 = 0.0, aX13 = 0.0, aY1 = 0.0, aY7 = 0.0;
   double growth1 = 0.0, growth7 = 0.0;  // exp(t/T1), exp(t/T7)
 };

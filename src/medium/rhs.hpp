@@ -31,7 +31,9 @@ struct CellCoefficients {
 // of a field sum with a pseudospin sum 0.25.  Ey drives the pairs (1,13),
 // (2,4), (3,5), (8,10), (9,11); Ex drives (7,13), (2,10), (3,11), (4,8),
 // (5,9); (1,7), (3,9), (4,10), (6,12) precess without field.  The result
-// depends on old and now only through their sums.
+// depends on old and now only through their sums.  The medium terms of the
+// field equations carry the current's sign in their coefficients (gX, aX,
+// gY, aY; see current_sign()).
 void F_4LEVEL_12PUMP(const StepCoefficients& step, const CellCoefficients& cell,
                      const CellVector& old, const CellVector& now, CellVector& rate);
 

@@ -37,6 +37,17 @@ void print_closing_line(std::ostream& out) {
   out.flush();
 }
 
+void print_model_line(std::ostream& out, Model model) {
+  if (model == Model::legacy) {
+    line(out,
+         "Model: legacy (--legacy-model), polarisation current and graded layers as in "
+         "earlier versions");
+  } else {
+    line(out, "Model: energy-conserving light-dot coupling, non-magnetic graded layers");
+  }
+  out.flush();
+}
+
 void print_parameter_error_report(std::ostream& out, const std::string& message, bool padded) {
   out << '\n';
   line(out, padded ? field100(message) : message);

@@ -4,6 +4,8 @@
 #include <iosfwd>
 #include <string>
 
+#include "run/run_parameters.hpp"
+
 namespace mps {
 
 struct Console {
@@ -14,6 +16,8 @@ struct Console {
 
 void print_banner(std::ostream& out);
 void print_closing_line(std::ostream& out);
+// Which equations the run solves, once the input has been accepted.
+void print_model_line(std::ostream& out, Model model);
 // Empty line, the message in a 100-character field, empty line,
 // "Please correct parameter ".
 void print_parameter_error_report(std::ostream& out, const std::string& message,

@@ -288,6 +288,32 @@ double delay_unit(std::int32_t code) {
   }
 }
 
+// The source knows shapes 1..5 and polarisations 1..4; the triangular
+// shape (6) has a message of its own.  Checked as the line is read, so a
+// run that cannot start writes nothing.
+void check_pulse(const Pulse& q) {
+  if (q.shape == 6) throw ParameterError("Formula not available yet for triangular pulse");
+  if (q.shape < 1 || q.shape > 5) {
+    throw ParameterError(
+        "Pulse shape must be 1 to 5 (1 cw, 2 sech, 3 Gaussian, 4 turn-on, 5 noise): shape = " +
+        std::to_string(q.shape));
+  }
+  if (q.polarisation < 1 || q.polarisation > 4) {
+    throw FatalMessage("Error in pulse polarisation definition");
+  }
+}
+
+// Boundary types 3 (PML) and 4 (periodic) are not available; the left side
+// is reported first.
+void check_boundary_side(std::int32_t type, const char* side) {
+  if (type == 3) {
+    throw ParameterError(std::string("PML not implemented yet on ") + side + " boundary");
+  }
+  if (type == 4) {
+    throw ParameterError(std::string("Periodic BC not implemented yet on ") + side + " boundary");
+  }
+}
+
 void read_pulse(ExecdataReader& reader, RunParameters& p) {
   reader.set_label(" num pulses");
   reader.read({&p.n_pulses}, true, "the number of pulses");
@@ -302,6 +328,7 @@ void read_pulse(ExecdataReader& reader, RunParameters& p) {
   reader.read({&id, &q.shape, &wavelength_um, &duration, &duration_code, &unused, &q.amplitude,
                &q.polarisation, &q.noise_amplitude, &q.origin, &delay, &delay_code},
               true, "the pulse line");
+  check_pulse(q);
   q.wavelength = wavelength_um * 1e-6;
   q.duration = duration * duration_unit(duration_code);
   q.delay = delay * delay_unit(delay_code);
@@ -330,6 +357,8 @@ void read_boundaries(ExecdataReader& reader, RunParameters& p) {
   reader.read({&p.bc_right, TextItem{&word, 100}}, true, "the right boundary code");
   reader.read({&p.refl_left}, true, "the left reflection coefficient");
   reader.read({&p.refl_right}, true, "the right reflection coefficient");
+  check_boundary_side(p.bc_left, "left");
+  check_boundary_side(p.bc_right, "right");
 }
 
 void read_run_control(ExecdataReader& reader, RunParameters& p) {
@@ -513,8 +542,8 @@ void check_against_grid(RunParameters& p, const StructureProfile& s) {
 
 }  // namespace
 
-RunInput read_execdata(const std::string& work_dir, const std::string& path,
-                       std::string_view text) {
+RunInput read_execdata(const std::string& work_dir, const std::string& path, std::string_view text,
+                       Model model) {
   RunInput in;
   in.dirs.work_dir = work_dir;
   in.dirs.results_dir = work_dir + "Results/";
@@ -527,12 +556,13 @@ RunInput read_execdata(const std::string& work_dir, const std::string& path,
 
   RunParameters& p = in.params;
   StructureProfile& s = in.structure;
+  p.model = model;
   compute_dot_region(s);
   p.monitor_cells.front() = 1;
   p.monitor_cells.back() = s.NZ - 1;
   p.dt = p.courant * p.dz / constants::c0;
   check_against_grid(p, s);
-  fill_material_profile(s, p.dz, p.dt);
+  fill_material_profile(s, p.dz, p.dt, model);
   return in;
 }
 

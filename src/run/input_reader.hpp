@@ -59,6 +59,7 @@ void read_parameter_part(ExecdataReader& reader, RunDirectories& dirs, RunParame
 // Spatial line and layer table.
 void read_layer_table(ExecdataReader& reader, RunParameters& params, StructureProfile& structure);
 // Reads and checks the whole file; `work_dir` is the working folder ('/'-terminated).
-RunInput read_execdata(const std::string& work_dir, const std::string& path, std::string_view text);
+RunInput read_execdata(const std::string& work_dir, const std::string& path, std::string_view text,
+                       Model model = Model::corrected);
 
 }  // namespace mps

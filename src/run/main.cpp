@@ -1,7 +1,8 @@
-// mps1d: Maxwell-pseudospin solver in 1D+time.  Takes no arguments; the run
-// is described by "execdata.txt" in the working folder.
-#include <cstring>
+// mps1d: Maxwell-pseudospin solver in 1D+time.  The run is described by
+// "execdata.txt" in the working folder; the command line only chooses the
+// model and asks for the version.
 #include <iostream>
+#include <string_view>
 
 #include "run/readgeom.hpp"
 
@@ -9,16 +10,36 @@
 #define MPS_VERSION "unknown"
 #endif
 
+namespace {
+
+constexpr const char* kUsage =
+    "usage: mps1d [--legacy-model]\n"
+    "  Runs the case described by execdata.txt in the working folder.\n"
+    "  --legacy-model  solve the equations of earlier versions (polarisation current of\n"
+    "                  the opposite sign, graded layers at their left-end phase velocity)\n"
+    "  --version       print the version and exit\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc > 1) {
-    if (std::strcmp(argv[1], "--version") == 0) {
+  mps::RunOptions options;
+  for (int a = 1; a < argc; ++a) {
+    const std::string_view arg = argv[a];
+    if (arg == "--version") {
       std::cout << "mps1d " << MPS_VERSION << '\n';
       return 0;
     }
-    std::cerr << "usage: mps1d   (no arguments; the run is described by execdata.txt "
-                 "in the working folder)\n";
-    return std::strcmp(argv[1], "--help") == 0 ? 0 : 2;
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (arg == "--legacy-model") {
+      options.model = mps::Model::legacy;
+      continue;
+    }
+    std::cerr << "mps1d: unknown argument \"" << arg << "\"\n" << kUsage;
+    return mps::kExitUsage;
   }
   mps::Console console{std::cin, std::cout, std::cerr};
-  return mps::run_program(console);
+  return mps::run_program(console, options);
 }

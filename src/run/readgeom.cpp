@@ -39,7 +39,7 @@ std::string resolve(const std::string& work_dir, const std::string& folder) {
 
 }  // namespace
 
-RunInput prepare_run(const std::string& work_dir) {
+RunInput prepare_run(const std::string& work_dir, Model model) {
   const std::string path = work_dir + kInputName;
   std::string text;
   try {
@@ -48,7 +48,7 @@ RunInput prepare_run(const std::string& work_dir) {
     throw ReadError("", e.what());
   }
   if (text.empty()) throw ReadError("", path + ": the file is empty");
-  RunInput input = read_execdata(work_dir, path, text);
+  RunInput input = read_execdata(work_dir, path, text, model);
   input.dirs.results_dir = resolve(work_dir, input.dirs.results_dir);
   input.dirs.discarded_dir = resolve(work_dir, input.dirs.discarded_dir);
   input.dirs.continue_dir = resolve(work_dir, input.dirs.continue_dir);
@@ -64,19 +64,20 @@ void write_setup_files(const RunInput& input) {
   write_parameter_echo(input, input.dirs.work_dir + kInputName);
 }
 
-void READGEOM(const std::string& work_dir, Console& console) {
-  const RunInput input = prepare_run(work_dir);
+void READGEOM(const std::string& work_dir, Console& console, const RunOptions& options) {
+  const RunInput input = prepare_run(work_dir, options.model);
   RunArrays arrays;
   allocate_run_arrays(input, arrays);
   write_setup_files(input);
+  print_model_line(console.out, options.model);
   VCSELSUB(input, arrays, console.out, console.err);
 }
 
-int run_program(Console& console, const std::string& work_dir) {
+int run_program(Console& console, const RunOptions& options, const std::string& work_dir) {
   enable_flush_to_zero_all_threads();
   print_banner(console.out);
   try {
-    READGEOM(with_separator(work_dir.empty() ? current_folder() : work_dir), console);
+    READGEOM(with_separator(work_dir.empty() ? current_folder() : work_dir), console, options);
     print_closing_line(console.out);
     return kExitOk;
   } catch (const ParameterError& e) {

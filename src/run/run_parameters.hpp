@@ -35,6 +35,15 @@ inline constexpr double two_sqrt6 = 4.898979663848877;
 inline constexpr double four_sqrt6 = 9.797959327697754;
 }  // namespace constants
 
+// Which equations the run solves.  `corrected` (the default): the
+// polarisation current takes from the field what the dots gain (energy is
+// conserved), and every cell of a graded layer has the phase velocity of its
+// own index, so the layer is non-magnetic.  `legacy`: the equations as the
+// program first wrote them (current of the opposite sign, graded cells at
+// the phase velocity of their layer's left-end index), to compare with
+// results of earlier versions.
+enum class Model { corrected, legacy };
+
 inline constexpr int kLevels = 4;       // four-level dots: |1>..|4>
 inline constexpr int kComponents = 15;  // pseudospin components u1..u15
 inline constexpr int kMaxLayers = 500;  // rows of the layer table that are used
@@ -120,6 +129,7 @@ struct RunParameters {
   double dt = 0.0;                           // time step = courant * dz / c [s]
   std::int32_t first_cavity_layer = 0;
   std::int32_t last_cavity_layer = 0;
+  Model model = Model::corrected;  // chosen on the command line, not in the input file
 
   std::int32_t user_monitors() const { return n_monitor - 2; }
 

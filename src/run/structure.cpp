@@ -24,7 +24,7 @@ void compute_dot_region(StructureProfile& s) {
   s.z2 = static_cast<std::int32_t>(s.cavity_right - h);
 }
 
-void fill_material_profile(StructureProfile& s, double dz, double dt) {
+void fill_material_profile(StructureProfile& s, double dz, double dt, Model model) {
   const std::size_t n = static_cast<std::size_t>(s.NZ) + 1;
   for (auto* a : {&s.phase_velocity, &s.local_courant, &s.diag_b13, &s.diag_b14, &s.diag_b15,
                   &s.diag_a13, &s.diag_a14, &s.diag_a15}) {
@@ -33,11 +33,16 @@ void fill_material_profile(StructureProfile& s, double dz, double dt) {
   std::int64_t first = 1;
   for (const Layer& layer : s.layers) {
     const std::int64_t last = std::min<std::int64_t>(first + layer.cells - 1, s.NZ);
-    // A graded layer keeps the phase velocity of its left-end index here;
-    // the field coefficients grade the index cell by cell.
-    const double v = constants::c0 / layer.index;
+    // The field coefficients grade n(i) cell by cell, and cH(i) is
+    // dt/(mu dz) with mu = mu0 (n(i) / (c / v(i)))^2: a cell is non-magnetic
+    // only when v(i) = c / n(i).  The legacy model keeps the left-end
+    // velocity for the whole layer, a magnetic layer of mu = mu0 (nA/n(i))^2.
+    const bool own_index = layer.graded && model == Model::corrected;
     for (std::int64_t i = first; i <= last; ++i) {
       const auto c = static_cast<std::size_t>(i);
+      const double index =
+          own_index ? graded_index(layer, static_cast<std::int32_t>(i - first + 1)) : layer.index;
+      const double v = constants::c0 / index;
       s.phase_velocity[c] = v;
       s.local_courant[c] = v * dt / dz;
       s.diag_b13[c] = layer.b13;

@@ -36,7 +36,7 @@ struct StructureProfile {
   std::int32_t z1 = 0, z2 = 0;  // dot region, centred in the cavity
 
   // Per-cell arrays over cells 0..NZ (cell 0 is 0).
-  std::vector<double> phase_velocity;                // c / n of the cell's layer [m/s]
+  std::vector<double> phase_velocity;                // c / n of the cell [m/s]
   std::vector<double> local_courant;                 // phase_velocity * dt / dz
   std::vector<double> diag_b13, diag_b14, diag_b15;  // equilibrium u13eq..u15eq
   std::vector<double> diag_a13, diag_a14, diag_a15;  // start values of u13..u15
@@ -51,8 +51,11 @@ double graded_index(const Layer& layer, std::int32_t k);
 // z1 and z2 from the cavity cells and the first dot layer's cell count.
 void compute_dot_region(StructureProfile& structure);
 
-// Fills the eight per-cell arrays; needs dz and dt of the run.
-void fill_material_profile(StructureProfile& structure, double dz, double dt);
+// Fills the eight per-cell arrays; needs dz and dt of the run.  A graded
+// cell moves light at c / n of its own index; with Model::legacy at c / n
+// of its layer's left-end index.
+void fill_material_profile(StructureProfile& structure, double dz, double dt,
+                           Model model = Model::corrected);
 
 // Text of "n_z.dat": z [um] and n of every cell, two F12.5 fields.  Graded
 // values are checked against their layer's end values first (a few ulps of

@@ -191,24 +191,5 @@ TEST(Boundaries, AbsorbingCoefficient) {
   }
 }
 
-TEST(Boundaries, UnsupportedTypesAreRejectedLeftFirst) {
-  auto message = [](std::int32_t left, std::int32_t right) {
-    RunParameters p;
-    p.bc_left = left;
-    p.bc_right = right;
-    try {
-      check_boundary_types(p);
-    } catch (const ParameterError& e) {
-      return std::string(e.what());
-    }
-    return std::string("accepted");
-  };
-  EXPECT_EQ(message(3, 4), "PML not implemented yet on left boundary");
-  EXPECT_EQ(message(4, 3), "Periodic BC not implemented yet on left boundary");
-  EXPECT_EQ(message(1, 3), "PML not implemented yet on right boundary");
-  EXPECT_EQ(message(0, 4), "Periodic BC not implemented yet on right boundary");
-  EXPECT_EQ(message(2, 5), "accepted");
-}
-
 }  // namespace
 }  // namespace mps

@@ -25,7 +25,9 @@ struct RunFolder {
     for (const char* d : {"Results", "DiscardedResults", "Continue"}) dir.make_dir(d);
     dir.write("execdata.txt", input);
   }
-  ProgramResult run() const { return run_in(MPS_PROGRAM, dir.path()); }
+  ProgramResult run(const std::vector<std::string>& args = {}) const {
+    return run_in(MPS_PROGRAM, dir.path(), args);
+  }
   bool left_setup_files() const {
     return dir.exists("Results/n_z.dat") || dir.exists("Results/n_z.dat.gz") ||
            dir.exists("Results/param.txt");
@@ -41,6 +43,26 @@ TEST(Program, QuickstartWritesProfileAndEcho) {
   // "n_z.dat" is compressed with the first snapshot; "param.txt" stays plain.
   EXPECT_EQ(split_lines(run.dir.read_gz("Results/n_z.dat.gz")).size(), 620u);
   EXPECT_EQ(split_lines(run.dir.read("Results/param.txt")).size(), 54u);
+}
+
+TEST(Program, CommandLineChoosesTheModelAndRejectsUnknownArguments) {
+  const std::string corrected =
+      " Model: energy-conserving light-dot coupling, non-magnetic graded layers\n";
+  RunFolder run(short_quickstart());
+  ProgramResult r = run.run();
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find(corrected), std::string::npos) << r.out;
+  r = run.run({"--legacy-model"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find(" Model: legacy (--legacy-model)"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(corrected), std::string::npos);
+
+  RunFolder fresh(short_quickstart());
+  r = fresh.run({"--legacy"});
+  EXPECT_EQ(r.exit_status, 64);
+  EXPECT_NE(r.err.find("unknown argument \"--legacy\""), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(fresh.left_setup_files());
 }
 
 TEST(Program, ParameterErrorReportExactTextAndNoFiles) {
@@ -95,6 +117,45 @@ TEST(Program, RejectedInputsLeaveNoFiles) {
     EXPECT_EQ(r.exit_status, 1) << text << "\n" << r.out;
     EXPECT_NE(r.out.find("Please correct parameter"), std::string::npos) << text;
     EXPECT_FALSE(run.left_setup_files()) << text;
+  }
+}
+
+// Settings the solver does not have are rejected while the input is read:
+// no set-up file, no "Loop from" line.  The left boundary is reported first.
+TEST(Program, UnavailableSourceAndBoundarySettingsAreRejectedBeforeAnyFile) {
+  const std::string q = example_input("quickstart");
+  const std::string pulse_line = "1 3 0.955022 50 0 0 2.0e8 ";
+  struct Case {
+    int line;
+    std::string text;
+    std::string report;  // the message line of the report
+    bool pause;          // the parameter report ends with "Please correct parameter"
+  };
+  const Case cases[] = {
+      {38, "1 6 0.955022 50 0 0 2.0e8 1 0 10 160 0",
+       field100("Formula not available yet for triangular pulse"), true},
+      {38, "1 0 0.955022 50 0 0 2.0e8 1 0 10 160 0", "Pulse shape must be 1 to 5", true},
+      {38, "1 7 0.955022 50 0 0 2.0e8 1 0 10 160 0", "shape = 7", true},
+      {38, pulse_line + "7 0 10 160 0", " Error in pulse polarisation definition\n", false},
+      {38, pulse_line + "0 0 10 160 0", " Error in pulse polarisation definition\n", false},
+      {38, "1 5 0.955022 50 0 0 2.0e8 5 1 10 160 0", " Error in pulse polarisation definition\n",
+       false},
+      {41, "3 left_boundary\n4 right_boundary",
+       field100("PML not implemented yet on left boundary"), true},
+      {41, "4 left_boundary\n3 right_boundary",
+       field100("Periodic BC not implemented yet on left boundary"), true},
+      {42, "3 right_boundary", field100("PML not implemented yet on right boundary"), true},
+      {42, "4 right_boundary", field100("Periodic BC not implemented yet on right boundary"), true},
+  };
+  for (const Case& c : cases) {
+    RunFolder run(replace_line(q, c.line, c.text));
+    const ProgramResult r = run.run();
+    EXPECT_EQ(r.exit_status, 1) << c.text;
+    EXPECT_NE(r.out.find(c.report), std::string::npos) << c.text << "\n" << r.out;
+    EXPECT_EQ(r.out.find("Please correct parameter") != std::string::npos, c.pause) << c.text;
+    EXPECT_EQ(r.out.find("Loop from"), std::string::npos) << c.text;
+    EXPECT_FALSE(run.left_setup_files()) << c.text;
+    EXPECT_FALSE(run.dir.exists("Results/point.txt")) << c.text;
   }
 }
 

@@ -100,8 +100,9 @@ TEST(StructureMaterial, PerCellArraysTakeTheirLayerValues) {
   const StructureProfile& s = in.structure;
   ASSERT_EQ(s.phase_velocity.size(), 8u);
   const double c0 = 299792458.0;
-  // Cell 0 lies outside every layer; the graded layer keeps its left-end index.
-  const double v[] = {0.0, c0, c0, c0 / 2, c0 / 2, c0 / 2, c0 / 4, c0 / 4};
+  // Cell 0 lies outside every layer; the graded layer's cells (n = 3, 2)
+  // move light at c / n of their own index.
+  const double v[] = {0.0, c0, c0, c0 / 2, c0 / 2, c0 / 2, c0 / 3, c0 / 2};
   for (std::size_t i = 0; i < 8; ++i) {
     SCOPED_TRACE(i);
     const bool dot = i >= 3 && i <= 5;
@@ -114,6 +115,21 @@ TEST(StructureMaterial, PerCellArraysTakeTheirLayerValues) {
     EXPECT_EQ(s.diag_b14[i], dot ? 0.3 / 1.7320507764816284 : 0.0);
     EXPECT_EQ(s.diag_b15[i], dot ? 0.6 / 2.4494898319244385 : 0.0);
   }
+}
+
+// The legacy model keeps the left-end velocity for every cell of a graded
+// layer (a magnetic layer); uniform cells are the same in both models.
+TEST(StructureMaterial, LegacyGradedLayerKeepsItsLeftEndVelocity) {
+  RunInput in = read_structure("5e-9 2 2", {row(2), row(3), "2 0 4.0 2.0 0 0 0 0 0 0"});
+  StructureProfile corrected = in.structure;
+  fill_material_profile(in.structure, in.params.dz, in.params.dt, Model::legacy);
+  const double c0 = 299792458.0;
+  for (std::size_t i = 1; i <= 5; ++i) {
+    EXPECT_EQ(in.structure.phase_velocity[i], corrected.phase_velocity[i]) << i;
+    EXPECT_EQ(in.structure.local_courant[i], corrected.local_courant[i]) << i;
+  }
+  EXPECT_EQ(in.structure.phase_velocity[6], c0 / 4);
+  EXPECT_EQ(in.structure.phase_velocity[7], c0 / 4);
 }
 
 TEST(StructureIndexFile, OneFixedPointLinePerCell) {

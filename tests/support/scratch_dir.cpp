@@ -57,9 +57,15 @@ std::string ScratchDir::read_gz(const std::string& name) const {
 
 bool ScratchDir::exists(const std::string& name) const { return fs::exists(path_ + name); }
 
-ProgramResult run_in(const std::string& program, const std::string& folder) {
+ProgramResult run_in(const std::string& program, const std::string& folder,
+                     const std::vector<std::string>& args) {
   const std::string out_path = folder + ".stdout.txt";
   const std::string err_path = folder + ".stderr.txt";
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(folder.c_str()) != 0) ::_exit(127);
@@ -69,7 +75,7 @@ ProgramResult run_in(const std::string& program, const std::string& folder) {
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
   int status = 0;

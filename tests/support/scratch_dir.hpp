@@ -32,9 +32,10 @@ struct ProgramResult {
   std::string err;
 };
 
-// Runs `program` without arguments in `folder`, standard input from
-// /dev/null; waits for it and returns its exit status and output.
-ProgramResult run_in(const std::string& program, const std::string& folder);
+// Runs `program` with `args` in `folder`, standard input from /dev/null;
+// waits for it and returns its exit status and output.
+ProgramResult run_in(const std::string& program, const std::string& folder,
+                     const std::vector<std::string>& args = {});
 
 // Names of the entries directly inside a folder.
 std::set<std::string> files_in(const std::string& folder);
