@@ -19,11 +19,11 @@ namespace {
 
 using testing::layer;
 
-StructureProfile structure_of(std::vector<Layer> layers, double dz, double dt) {
+StructureProfile structure_of(std::vector<Layer> layers, double dz, double dt, Model model) {
   StructureProfile s;
   s.layers = std::move(layers);
   for (const Layer& l : s.layers) s.NZ += l.cells;
-  fill_material_profile(s, dz, dt);
+  fill_material_profile(s, dz, dt, model);
   return s;
 }
 
@@ -40,8 +40,9 @@ struct Line {
   MediumStep step;
   BoundarySettings ends;
 
-  Line(std::vector<Layer> layers, std::int32_t end_type)  // Courant number 1
-      : dt(dz / constants::c0), s(structure_of(std::move(layers), dz, dt)) {
+  Line(std::vector<Layer> layers, std::int32_t end_type,
+       Model model = Model::corrected)  // Courant number 1
+      : dt(dz / constants::c0), s(structure_of(std::move(layers), dz, dt, model)) {
     compute_field_profile(s, dz, dt, k);
     f.allocate(s.NZ);
     m.allocate(s.NZ);
@@ -88,8 +89,14 @@ struct Gaussian {
   double operator()(int n) const { return amplitude * std::exp(-std::pow((n - 5.0 * w) / w, 2)); }
 };
 
-TEST(Propagation, VacuumAtCourantOneShiftsOneCellPerStepAndLeavesWithoutReflection) {
-  Line line({layer(600, 1.0)}, 1);
+// Uniform layers are the same in both models; the propagation tests run
+// in both all the same, as users of either rely on them.
+class Propagation : public ::testing::TestWithParam<Model> {};
+INSTANTIATE_TEST_SUITE_P(BothModels, Propagation,
+                         ::testing::Values(Model::corrected, Model::legacy));
+
+TEST_P(Propagation, VacuumAtCourantOneShiftsOneCellPerStepAndLeavesWithoutReflection) {
+  Line line({layer(600, 1.0)}, 1, GetParam());
   const Gaussian g{1e8, 12.0};
   const std::int32_t source = 100;
   // Ey gets its own pulse so that the Ey/Hx pair is checked as well.
@@ -110,10 +117,10 @@ TEST(Propagation, VacuumAtCourantOneShiftsOneCellPerStepAndLeavesWithoutReflecti
   EXPECT_LT(line.max_abs_E(), 1e-6 * g.amplitude);  // both halves have left
 }
 
-TEST(Propagation, IndexStepReflectsAndTransmitsFresnelAmplitudes) {
+TEST_P(Propagation, IndexStepReflectsAndTransmitsFresnelAmplitudes) {
   const double n1 = 1.0, n2 = 3.5;
   const std::int32_t step_at = 600;  // last cell of n1
-  Line line({layer(step_at, n1), layer(800, n2)}, 1);
+  Line line({layer(step_at, n1), layer(800, n2)}, 1, GetParam());
   // w = 60 steps: components above 1/15 of the sampling rate are below e^-4,
   // so whatever matters has more than 20 cells per wavelength inside n2.
   const Gaussian g{1e8, 60.0};
@@ -135,7 +142,7 @@ TEST(Propagation, IndexStepReflectsAndTransmitsFresnelAmplitudes) {
   EXPECT_NEAR(transmitted / incident, t, 0.01 * t);
 }
 
-TEST(Propagation, ConductingWallsTrapThePulseAndInvertItOnReflection) {
+TEST(Walls, ConductingWallsTrapThePulseAndInvertItOnReflection) {
   Line line({layer(301, 1.0)}, 2);
   const Gaussian g{1e8, 8.0};
   const std::int32_t source = 150, probe = 250;
@@ -166,8 +173,8 @@ TEST(FieldProfile, GradedLayerStepsFromFirstCellToItsEndIndex) {
   const double nA = 1.0, nB = 3.59;
   const std::int32_t k = 13;
   // The layer of no cells must not take any cell.
-  const StructureProfile s =
-      structure_of({layer(4, 1.5), layer(0, 9.0), layer(k, nA, nB), layer(3, 2.0)}, dz, dt);
+  const StructureProfile s = structure_of(
+      {layer(4, 1.5), layer(0, 9.0), layer(k, nA, nB), layer(3, 2.0)}, dz, dt, Model::corrected);
   FieldCoefficients c;
   compute_field_profile(s, dz, dt, c);
   EXPECT_EQ(c.eps_r[4], 1.5 * 1.5);
@@ -181,6 +188,19 @@ TEST(FieldProfile, GradedLayerStepsFromFirstCellToItsEndIndex) {
   // stored constants); cE = 1 / (eps0 dz n^2).
   EXPECT_NEAR(c.cH[20] * constants::mu0 * dz / dt, 1.0, 1e-12);
   EXPECT_DOUBLE_EQ(c.cE[20] * constants::eps0 * dz * 4.0, 1.0);
+  // Graded cells are non-magnetic too: cH = dt / (mu0 dz) in every cell.
+  for (std::size_t i = 5; i <= 4 + k; ++i) {
+    EXPECT_NEAR(c.cH[i] * constants::mu0 * dz / dt, 1.0, 1e-12) << i;
+  }
+  // The legacy model's graded cells have mu = mu0 (nA / n)^2: cH grows as n^2.
+  const StructureProfile legacy = structure_of(
+      {layer(4, 1.5), layer(0, 9.0), layer(k, nA, nB), layer(3, 2.0)}, dz, dt, Model::legacy);
+  FieldCoefficients cl;
+  compute_field_profile(legacy, dz, dt, cl);
+  for (std::size_t i = 5; i <= 4 + k; ++i) {
+    EXPECT_NEAR(cl.cH[i] * constants::mu0 * dz / dt / cl.eps_r[i], 1.0, 1e-12) << i;
+  }
+  EXPECT_EQ(cl.cH[20], c.cH[20]);
 }
 
 TEST(Boundaries, AbsorbingCoefficient) {

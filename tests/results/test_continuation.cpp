@@ -224,7 +224,7 @@ TEST(Continuation, UnusableFilesAreReportedByNameAndLineAndNothingIsCreated) {
 
 // The run of `input` in `dir` with the given LL, Nt and J_final, in process.
 void run(const ScratchDir& dir, const std::string& input, int LL, int Nt, int J_final,
-         std::string* progress_text = nullptr) {
+         std::string* progress_text = nullptr, Model model = Model::corrected) {
   std::string text = input;
   text =
       replace_line(text, 47, "steps between two spatial dumps LL " + std::to_string(LL) + " steps");
@@ -232,7 +232,7 @@ void run(const ScratchDir& dir, const std::string& input, int LL, int Nt, int J_
       replace_line(text, 49, "continue from stored step J_final " + std::to_string(J_final) + " -");
   text = replace_line(text, 50, "total number of time steps " + std::to_string(Nt) + " -");
   dir.write("execdata.txt", text);
-  const RunInput in = prepare_run(dir.path());
+  const RunInput in = prepare_run(dir.path(), model);
   RunArrays arrays;
   allocate_run_arrays(in, arrays);
   write_setup_files(in);
@@ -305,14 +305,15 @@ struct RestartSummary {
 // Output of the run continued at step 2 LL against the run done in one go,
 // for every file the two runs write from step 3 LL on: snapshots, block
 // traces and statistics.
-RestartSummary restart_difference(const std::string& input, int LL) {
+RestartSummary restart_difference(const std::string& input, int LL,
+                                  Model model = Model::corrected) {
   ScratchDir whole, parts;
   make_run_folders(whole);
   make_run_folders(parts);
-  run(whole, input, LL, 3 * LL, 0);  // blocks 1..4
-  run(parts, input, LL, LL, 0);      // blocks 1..2
+  run(whole, input, LL, 3 * LL, 0, nullptr, model);  // blocks 1..4
+  run(parts, input, LL, LL, 0, nullptr, model);      // blocks 1..2
   copy_snapshot(parts, 2 * LL);
-  run(parts, input, LL, 3 * LL, 2 * LL);  // blocks 3 and 4, from the stored step
+  run(parts, input, LL, 3 * LL, 2 * LL, nullptr, model);  // blocks 3 and 4, from the stored step
 
   const std::string labels[] = {step_label(3 * LL - 1), step_label(3 * LL), step_label(4 * LL - 1),
                                 step_label(4 * LL)};
@@ -364,17 +365,22 @@ std::string with_pulse(const std::string& example, const std::string& settings) 
 
 // The snapshot files keep 12 significant digits, so the continued run
 // follows the uninterrupted one to about that precision, not bit for bit.
-TEST(ContinuedRun, QuickstartFollowsTheUninterruptedRun) {
+// Both models: a continued run must follow its own model's uninterrupted run.
+class RestartEquivalence : public ::testing::TestWithParam<Model> {};
+INSTANTIATE_TEST_SUITE_P(BothModels, RestartEquivalence,
+                         ::testing::Values(Model::corrected, Model::legacy));
+
+TEST_P(RestartEquivalence, QuickstartFollowsTheUninterruptedRun) {
   // LL = 1000: at step 2000 the pulse is crossing the dot layer.
   report("quickstart",
-         restart_difference(with_pulse("quickstart", "5 0 0 2.0e8 1 0 10 15 0"), 1000));
+         restart_difference(with_pulse("quickstart", "5 0 0 2.0e8 1 0 10 15 0"), 1000, GetParam()));
 }
 
-TEST(ContinuedRun, MicrocavityFollowsTheUninterruptedRun) {
+TEST_P(RestartEquivalence, MicrocavityFollowsTheUninterruptedRun) {
   // LL = 5000: at step 10000 the pulse is inside the lower mirror and its
   // front has reached the dots in the cavity; circular polarisation.
-  report("microcavity",
-         restart_difference(with_pulse("microcavity", "10 0 0 1.0e8 3 0 10 30 0"), 5000));
+  report("microcavity", restart_difference(with_pulse("microcavity", "10 0 0 1.0e8 3 0 10 30 0"),
+                                           5000, GetParam()));
 }
 
 TEST(ContinuedRun, FromTheFirstBlockEndTakesNoSnapshotBeforeTheNextBlockEnd) {
