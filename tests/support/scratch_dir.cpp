@@ -43,9 +43,11 @@ std::string ScratchDir::read(const std::string& name) const {
   return s.str();
 }
 
-std::string ScratchDir::read_gz(const std::string& name) const {
+std::string ScratchDir::read_gz(const std::string& name) const { return read_any(path_ + name); }
+
+std::string read_any(const std::string& path) {
   std::string text;
-  gzFile f = ::gzopen((path_ + name).c_str(), "rb");
+  gzFile f = ::gzopen(path.c_str(), "rb");
   if (f == nullptr) return text;
   char buffer[1 << 15];
   int n = 0;

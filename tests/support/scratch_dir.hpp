@@ -37,6 +37,10 @@ struct ProgramResult {
 ProgramResult run_in(const std::string& program, const std::string& folder,
                      const std::vector<std::string>& args = {});
 
+// Content of a file, decompressed when it is a gzip stream (plain files
+// pass through); empty when it cannot be opened.
+std::string read_any(const std::string& path);
+
 // Names of the entries directly inside a folder.
 std::set<std::string> files_in(const std::string& folder);
 
