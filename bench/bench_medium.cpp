@@ -17,9 +17,9 @@
 #include <string>
 
 #include "field/field_update.hpp"
-#include "field/time_loop.hpp"
+#include "simulation/time_loop.hpp"
 #include "medium/medium_update.hpp"
-#include "run/input_reader.hpp"
+#include "input/input_reader.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 // Type 2 is a conducting wall (E = 0).  Types 3 (PML) and 4 (periodic) are
 // rejected by the input check; any other type imposes nothing at its end.
 #include "field/field_state.hpp"
-#include "run/run_parameters.hpp"
+#include "core/run_parameters.hpp"
 
 namespace mps {
 

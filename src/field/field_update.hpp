@@ -1,7 +1,7 @@
 #pragma once
 // Field profile and magnetic-field update of the Yee scheme along z.
 #include "field/field_state.hpp"
-#include "run/structure.hpp"
+#include "input/structure.hpp"
 
 namespace mps {
 

@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "field/field_state.hpp"
-#include "run/run_parameters.hpp"
+#include "core/run_parameters.hpp"
 
 namespace mps {
 

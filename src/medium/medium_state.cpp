@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "run/run_parameters.hpp"
+#include "core/run_parameters.hpp"
 
 namespace mps {
 

@@ -15,7 +15,7 @@
 #include "medium/medium_state.hpp"
 #include "medium/pseudospin.hpp"
 #include "medium/rhs.hpp"
-#include "run/structure.hpp"
+#include "input/structure.hpp"
 
 namespace mps {
 

@@ -13,7 +13,7 @@
 #include <array>
 #include <cstdint>
 
-#include "run/run_parameters.hpp"
+#include "core/run_parameters.hpp"
 
 namespace mps {
 

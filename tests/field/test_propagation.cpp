@@ -11,7 +11,7 @@
 #include "field/boundaries.hpp"
 #include "field/field_update.hpp"
 #include "medium/medium_update.hpp"
-#include "run/errors.hpp"
+#include "core/errors.hpp"
 #include "support/layers.hpp"
 
 namespace mps {

@@ -14,7 +14,7 @@
 #include <numbers>
 #include <sstream>
 
-#include "field/time_loop.hpp"
+#include "simulation/time_loop.hpp"
 #include "medium/dot_line.hpp"
 #include "support/scratch_dir.hpp"
 

@@ -2,7 +2,7 @@
 // Layers built by hand for structure and field tests.
 #include <cstdint>
 
-#include "run/structure.hpp"
+#include "input/structure.hpp"
 
 namespace mps::testing {
 

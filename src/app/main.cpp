@@ -1,0 +1,45 @@
+// mps1d: Maxwell-pseudospin solver in 1D+time.  The run is described by
+// "execdata.txt" in the working folder; the command line only chooses the
+// model and asks for the version.
+#include <iostream>
+#include <string_view>
+
+#include "app/program.hpp"
+
+#ifndef MPS_VERSION
+#define MPS_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: mps1d [--legacy-model]\n"
+    "  Runs the case described by execdata.txt in the working folder.\n"
+    "  --legacy-model  solve the equations of earlier versions (polarisation current of\n"
+    "                  the opposite sign, graded layers at their left-end phase velocity)\n"
+    "  --version       print the version and exit\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  mps::RunOptions options;
+  for (int a = 1; a < argc; ++a) {
+    const std::string_view arg = argv[a];
+    if (arg == "--version") {
+      std::cout << "mps1d " << MPS_VERSION << '\n';
+      return 0;
+    }
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (arg == "--legacy-model") {
+      options.model = mps::Model::legacy;
+      continue;
+    }
+    std::cerr << "mps1d: unknown argument \"" << arg << "\"\n" << kUsage;
+    return mps::kExitUsage;
+  }
+  mps::Console console{std::cin, std::cout, std::cerr};
+  return mps::run_program(console, options);
+}

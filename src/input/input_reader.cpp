@@ -1,0 +1,569 @@
+#include "input/input_reader.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "core/errors.hpp"
+
+namespace mps {
+
+using textio::ListItem;
+using textio::ListReadResult;
+using textio::ReadStatus;
+using textio::TextItem;
+
+namespace {
+
+std::string number_text(double x) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, x);
+  return std::string(buf, r.ptr);
+}
+
+std::string number_text(std::int64_t x) { return std::to_string(x); }
+
+std::string trim_right_blanks(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+// Unit factor of a level row: 0 eV, 1 meV, 2 ueV; another code keeps the
+// factor of the row before.
+double unit_factor(std::int32_t code, double previous) {
+  switch (code) {
+    case 0:
+      return 1.0;
+    case 1:
+      return 0.001;
+    case 2:
+      return 1e-6;
+    default:
+      return previous;
+  }
+}
+
+// Real-to-integer conversion with truncation toward zero; a value that does
+// not fit (or NaN) is a parameter error instead of undefined behaviour.
+std::int32_t checked_trunc(double value, const std::string& what) {
+  if (!(value > -2147483649.0 && value < 2147483648.0)) {
+    throw ParameterError(what + " does not fit an integer: " + number_text(value));
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+std::string text_before_hash(const std::string& line) {
+  return trim_right_blanks(line.substr(0, line.find('#')));
+}
+
+// ---------------------------------------------------------------------------
+ExecdataReader::ExecdataReader(std::string path, std::string_view text)
+    : path_(std::move(path)), cursor_(textio::LineCursor::from_text(text)) {}
+
+bool ExecdataReader::record(std::string& text, bool checked, const char* what) {
+  if (cursor_.read_record(text)) return true;
+  text.clear();
+  if (checked) {
+    throw ReadError(label_, path_ + ": the file ends where " + what + " should follow");
+  }
+  return false;
+}
+
+void ExecdataReader::skip_line(bool checked, const char* what) {
+  std::string ignored;
+  record(ignored, checked, what);
+}
+
+ListReadResult ExecdataReader::read(std::initializer_list<ListItem> items, bool checked,
+                                    const char* what) {
+  return read(std::span<const ListItem>(items.begin(), items.size()), checked, what);
+}
+
+ListReadResult ExecdataReader::read(std::span<const ListItem> items, bool checked,
+                                    const char* what) {
+  ListReadResult result = textio::read_list(cursor_, items);
+  if (checked && !result.ok()) fail(result, what);
+  return result;
+}
+
+void ExecdataReader::fail(const ListReadResult& result, const char* what) const {
+  std::string detail = path_;
+  if (result.status == ReadStatus::end_of_file) {
+    detail += ": the file ends while reading " + std::string(what);
+  } else {
+    detail += ", line " + std::to_string(result.line_number) + ": cannot read " + what;
+    if (!result.token.empty()) detail += " from \"" + result.token + "\"";
+    if (!result.message.empty()) detail += " (" + result.message + ")";
+  }
+  throw ReadError(label_, detail);
+}
+
+// ---------------------------------------------------------------------------
+namespace {
+
+// One row of a TAB-separated table: the row's field count (before any '#')
+// says how many values to read; values beyond the table's width are read and
+// dropped.  A row that cannot be read keeps what it got; the end of the file
+// inside a table is a read error.
+template <typename T>
+std::vector<T> read_table_row(ExecdataReader& reader, const std::string& text,
+                              std::span<const T> current, const char* what,
+                              std::string* label = nullptr) {
+  const int fields = textio::NTOKENS(text_before_hash(text));
+  reader.back_one();
+  // A label shares its field with the first value, so a label row of k
+  // fields also reads k values.
+  const auto values = static_cast<std::size_t>(fields);
+  std::vector<T> row(std::max(values, current.size()), T{});
+  std::copy(current.begin(), current.end(), row.begin());
+  std::vector<ListItem> items;
+  if (label != nullptr) items.emplace_back(TextItem{label, 10});
+  for (std::size_t k = 0; k < values; ++k) items.emplace_back(&row[k]);
+  if (items.empty()) {
+    reader.skip_line(true, what);  // an empty row is one record with nothing to read
+    return row;
+  }
+  const ListReadResult r = reader.read(items, false, what);
+  if (r.status == ReadStatus::end_of_file) reader.fail(r, what);
+  return row;
+}
+
+// Rows of a 4 x 4 matrix until a line starting with '#' (consumed).
+template <typename T>
+void read_matrix_table(ExecdataReader& reader, LevelMatrix<T>& m, const char* what) {
+  std::string text;
+  for (int r = 1;; ++r) {
+    reader.record(text, true, what);
+    if (!text.empty() && text[0] == '#') return;
+    std::array<T, kLevels> current{};
+    if (r <= kLevels) {
+      for (int j = 1; j <= kLevels; ++j) current[static_cast<std::size_t>(j - 1)] = m(r, j);
+    }
+    const std::vector<T> row = read_table_row<T>(reader, text, current, what);
+    if (r > kLevels) continue;  // rows beyond the table are read and dropped
+    for (int j = 1; j <= kLevels; ++j) m(r, j) = row[static_cast<std::size_t>(j - 1)];
+  }
+}
+
+std::string folder_line(ExecdataReader& reader, const char* what) {
+  std::string text;
+  reader.record(text, true, what);
+  std::string folder = text_before_hash(text);
+  if (folder.empty()) {
+    throw ParameterError("Empty folder name in execdata.txt: line of the " + std::string(what));
+  }
+  return folder + "/";
+}
+
+void read_level_table(ExecdataReader& reader, RunParameters& p) {
+  reader.set_label(" ");
+  reader.skip_line(true, "the level table heading");
+  const std::size_t max_rows =
+      static_cast<std::size_t>(p.n_levels) * static_cast<std::size_t>(p.n_levels);
+  p.levels.assign(max_rows, LevelRow{});
+  std::string text;
+  double factor = 0.0;
+  double first_factor = 0.0;
+  for (std::size_t r = 0;; ++r) {
+    reader.record(text, true, "a level table row");
+    if (!text.empty() && text[0] == '#') break;
+    reader.back_one();
+    LevelRow scratch;
+    LevelRow& row = r < max_rows ? p.levels[r] : scratch;
+    const ListReadResult res =
+        reader.read({TextItem{&row.name, 10}, &row.energy, &row.unit}, false, "a level table row");
+    if (res.status == ReadStatus::end_of_file) reader.fail(res, "a level table row");
+    if (!res.ok()) break;  // an unreadable row ends the table
+    factor = unit_factor(row.unit, factor);
+    if (r == 0) first_factor = factor;
+  }
+  // The raw values are compared, before any unit factor.
+  if (p.levels[0].energy != p.levels[2].energy) {
+    throw ParameterError(" Energy levels need to be degenerate: two coupled two-level systems");
+  }
+  if (p.levels[1].energy != 0.0) {
+    throw ParameterError(" Select zero energy separation between levels 1 and 3");
+  }
+  using namespace constants;
+  p.transition_energy = electron_volt * p.levels[0].energy * first_factor;
+  p.detuning = p.transition_energy / hbar;
+  p.half_detuning = p.detuning * 0.5;
+  p.resonant_wavelength = hc / p.transition_energy;
+  p.resonant_frequency = c0 / p.resonant_wavelength;
+  p.resonant_period = 1.0 / p.resonant_frequency;
+}
+
+void read_label_table(ExecdataReader& reader, RunParameters& p) {
+  std::string text;
+  p.label_table.clear();
+  for (int r = 1;; ++r) {
+    reader.record(text, true, "a label table row");
+    if (!text.empty() && text[0] == '#') return;
+    std::string label;
+    const std::vector<std::int32_t> row = read_table_row<std::int32_t>(
+        reader, text, std::span<const std::int32_t>(), "a label table row", &label);
+    if (r > 10) continue;
+    LabelRow stored;
+    stored.label = label;
+    std::copy_n(row.begin(), std::min<std::size_t>(row.size(), kLevels), stored.values.begin());
+    p.label_table.push_back(stored);
+  }
+}
+
+void check_transitions(const LevelMatrix<std::int32_t>& t) {
+  if (t(1, 2) != 1) throw ParameterError("Select 1->2 and 2->1 transitions");
+  if (t(3, 4) != 1) throw ParameterError("Select 3->4 and 4->3 transistions");
+  if (t(2, 4) == 1) throw ParameterError("Deselect 2->4 transition");
+  if (t(2, 3) == 1) throw ParameterError("Deselect 2->3 transition");
+  if (t(1, 3) == 1) throw ParameterError("Deselect 1->3 transition");
+  if (t(1, 4) == 1) throw ParameterError("Deselect 1->4 transition");
+}
+
+void check_dipoles(const LevelMatrix<double>& d) {
+  if (d(1, 2) == 0.0) throw ParameterError("Set dipole moment for 1->2 transition");
+  if (d(3, 4) == 0.0) throw ParameterError("Set dipole moment for 3->4 transition");
+  if (d(2, 3) != 0.0) throw ParameterError("Set 0.0 dipole moment for 2->3 transition");
+  if (d(2, 4) != 0.0) throw ParameterError("Set 0.0 dipole moment for 2->4 transition");
+  if (d(1, 3) != 0.0) throw ParameterError("Set 0.0 dipole moment for 1->3 transition");
+  if (d(3, 3) != 0.0) throw ParameterError("Set 0.0 dipole moment for 3->3 transition");
+  if (d(4, 4) != 0.0) throw ParameterError("Set 0.0 dipole moment for 4->4 transition");
+}
+
+void read_time_tables(ExecdataReader& reader, RunParameters& p) {
+  reader.set_label(" Scale factor long");
+  reader.read({&p.scale_long}, true, "the scale factor of the long times");
+  LevelMatrix<double> L;
+  read_matrix_table(reader, L, "a row of the population and spin-flip times");
+  // Population relaxation times of the diagonal components from the
+  // transfer times (recombination 2->1, spin flips 1->3, 3->1, 2->4, 4->2).
+  p.T[13] = 4.0 / (2.0 / L(2, 1) + 1.0 / L(1, 3) + 1.0 / L(2, 4)) * p.scale_long;
+  p.T[14] = 12.0 / (3.0 / L(1, 3) + 1.0 / L(2, 4) + 6.0 / L(3, 1)) * p.scale_long;
+  p.T[15] = 6.0 / (3.0 * (1.0 / L(2, 1) + 1.0 / L(4, 2)) + 1.0 / L(2, 4)) * p.scale_long;
+  for (int i = 1; i <= kLevels; ++i) {
+    for (int j = 1; j <= kLevels; ++j) p.tau(i, j) = p.scale_long * L(i, j);
+  }
+
+  reader.set_label(" scale factor transf");
+  reader.read({&p.scale_transverse}, true, "the scale factor of the dephasing times");
+  LevelMatrix<double> D;
+  read_matrix_table(reader, D, "a row of the dephasing times");
+  // T1..T12: the off-diagonal entries in row order.
+  int k = 1;
+  for (int i = 1; i <= kLevels; ++i) {
+    for (int j = 1; j <= kLevels; ++j) {
+      if (i != j) p.T[static_cast<std::size_t>(k++)] = p.scale_transverse * D(i, j);
+    }
+  }
+
+  read_matrix_table(reader, p.dipole_table, "a row of the dipole moments");
+  check_dipoles(p.dipole_table);
+  p.dipole = p.dipole_table(1, 2);
+}
+
+double duration_unit(std::int32_t code) {
+  switch (code) {
+    case 0:
+      return 1e-15;
+    case 1:
+      return 1e-12;
+    default:
+      return 0.0;
+  }
+}
+
+double delay_unit(std::int32_t code) {
+  switch (code) {
+    case 0:
+      return 1e-15;
+    case 1:
+      return 1e-12;
+    case 2:
+      return 1e-9;
+    default:
+      return 0.0;
+  }
+}
+
+// The source knows shapes 1..5 and polarisations 1..4; the triangular
+// shape (6) has a message of its own.  Checked as the line is read, so a
+// run that cannot start writes nothing.
+void check_pulse(const Pulse& q) {
+  if (q.shape == 6) throw ParameterError("Formula not available yet for triangular pulse");
+  if (q.shape < 1 || q.shape > 5) {
+    throw ParameterError(
+        "Pulse shape must be 1 to 5 (1 cw, 2 sech, 3 Gaussian, 4 turn-on, 5 noise): shape = " +
+        std::to_string(q.shape));
+  }
+  if (q.polarisation < 1 || q.polarisation > 4) {
+    throw FatalMessage("Error in pulse polarisation definition");
+  }
+}
+
+// Boundary types 3 (PML) and 4 (periodic) are not available; the left side
+// is reported first.
+void check_boundary_side(std::int32_t type, const char* side) {
+  if (type == 3) {
+    throw ParameterError(std::string("PML not implemented yet on ") + side + " boundary");
+  }
+  if (type == 4) {
+    throw ParameterError(std::string("Periodic BC not implemented yet on ") + side + " boundary");
+  }
+}
+
+void read_pulse(ExecdataReader& reader, RunParameters& p) {
+  reader.set_label(" num pulses");
+  reader.read({&p.n_pulses}, true, "the number of pulses");
+  if (p.n_pulses != 1) {
+    throw ParameterError("Exactly one pulse line is supported: num pulses = " +
+                         std::to_string(p.n_pulses));
+  }
+  reader.set_label(" Error reading pulse parameters");
+  Pulse& q = p.pulse;
+  std::int32_t id = 0, unused = 0, duration_code = 0, delay_code = 0;
+  double wavelength_um = 0.0, duration = 0.0, delay = 0.0;
+  reader.read({&id, &q.shape, &wavelength_um, &duration, &duration_code, &unused, &q.amplitude,
+               &q.polarisation, &q.noise_amplitude, &q.origin, &delay, &delay_code},
+              true, "the pulse line");
+  check_pulse(q);
+  q.wavelength = wavelength_um * 1e-6;
+  q.duration = duration * duration_unit(duration_code);
+  q.delay = delay * delay_unit(delay_code);
+  q.frequency = constants::c0 / q.wavelength;
+  q.angular_frequency = q.frequency * constants::two_pi;
+  q.tau = q.duration / constants::fwhm_factor;
+  if (q.duration == 0.0) {
+    // The Gaussian and secant envelopes divide by the duration.
+    if (q.shape == 2 || q.shape == 3) {
+      throw ParameterError("Pulse duration must not be zero for pulse shape " +
+                           std::to_string(q.shape) + ": duration = " + number_text(duration) +
+                           ", unit code " + std::to_string(duration_code));
+    }
+    q.delay_ratio = 0;
+  } else {
+    q.delay_ratio = checked_trunc(q.delay / q.duration, "Pulse delay / duration");
+  }
+}
+
+void read_boundaries(ExecdataReader& reader, RunParameters& p) {
+  reader.set_label(" ");
+  reader.skip_line(false, "a comment line");
+  reader.skip_line(false, "a comment line");
+  std::string word;
+  reader.read({&p.bc_left, TextItem{&word, 100}}, true, "the left boundary code");
+  reader.read({&p.bc_right, TextItem{&word, 100}}, true, "the right boundary code");
+  reader.read({&p.refl_left}, true, "the left reflection coefficient");
+  reader.read({&p.refl_right}, true, "the right reflection coefficient");
+  check_boundary_side(p.bc_left, "left");
+  check_boundary_side(p.bc_right, "right");
+}
+
+void read_run_control(ExecdataReader& reader, RunParameters& p) {
+  reader.skip_line(false, "a comment line");
+  std::string w;  // descriptive words, counted like values and dropped
+  auto word = [&w] { return ListItem{TextItem{&w, 100}}; };
+  reader.read({word(), word(), &p.courant, word()}, true, "the Courant number line");
+  reader.read({word(), word(), word(), word(), word(), word(), &p.LL, word()}, true, "the LL line");
+  reader.read({word(), word(), &p.run_number, word()}, true, "the run number line");
+  reader.read({word(), word(), word(), word(), word(), &p.J_final, word()}, true,
+              "the J_final line");
+  reader.read({word(), word(), word(), word(), word(), &p.Nt, word()}, true, "the Nt line");
+  reader.read({word(), word(), &p.iteration_limit, word()}, false, "the iteration limit line");
+  reader.read({word(), &p.tolerance, word()}, false, "the tolerance line");
+
+  if (!(p.courant > 0.0)) {
+    throw ParameterError("Courant number must be positive: " + number_text(p.courant));
+  }
+  if (p.LL < 1) throw ParameterError("LL must be at least 1: LL = " + number_text(p.LL));
+  if (p.Nt < 0) throw ParameterError("Nt must not be negative: Nt = " + number_text(p.Nt));
+  if (p.J_final < 0) {
+    throw ParameterError("J_final must not be negative: J_final = " + number_text(p.J_final));
+  }
+  if (p.J_final % p.LL != 0) {
+    throw ParameterError("J_final must be a multiple of LL: J_final = " + number_text(p.J_final) +
+                         ", LL = " + number_text(p.LL));
+  }
+}
+
+void read_monitor_cells(ExecdataReader& reader, RunParameters& p) {
+  std::int32_t m = 0;
+  std::string word;
+  reader.read({&m, TextItem{&word, 100}}, false, "the number of sampling cells");
+  if (m < 0 || m > kMaxUserMonitors) {
+    throw ParameterError("Number of sampling cells must be 0.." + std::to_string(kMaxUserMonitors) +
+                         ": " + std::to_string(m));
+  }
+  p.n_monitor = m + 2;
+  p.monitor_cells.assign(static_cast<std::size_t>(p.n_monitor), 0);
+  for (std::int32_t k = 1; k <= m; ++k) {
+    reader.read({&p.monitor_cells[static_cast<std::size_t>(k)]}, false, "a sampling cell");
+  }
+}
+
+}  // namespace
+
+void read_parameter_part(ExecdataReader& reader, RunDirectories& dirs, RunParameters& p) {
+  dirs.results_dir = folder_line(reader, "results folder");
+  dirs.discarded_dir = folder_line(reader, "discarded-results folder");
+  dirs.continue_dir = folder_line(reader, "continuation folder");
+
+  reader.read({&p.n_levels}, true, "the number of levels");
+  if (p.n_levels != kLevels) {
+    throw ParameterError("Number of levels must be 4: n_levels = " + std::to_string(p.n_levels));
+  }
+  read_level_table(reader, p);
+
+  reader.set_label(" Density atom ");
+  reader.read({&p.dipole_density}, true, "the density of resonant dipoles");
+  read_label_table(reader, p);
+  read_matrix_table(reader, p.transition_table, "a row of the transition table");
+  check_transitions(p.transition_table);
+
+  read_time_tables(reader, p);
+  read_pulse(reader, p);
+  read_boundaries(reader, p);
+  read_run_control(reader, p);
+  read_monitor_cells(reader, p);
+  reader.skip_line(false, "a comment line");
+}
+
+void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile& s) {
+  reader.set_label(" ");
+  reader.read({&p.dz, &p.first_cavity_layer, &p.last_cavity_layer}, true, "the spatial line");
+  if (!(p.dz > 0.0))
+    throw ParameterError("Spatial step dz must be positive: dz = " + number_text(p.dz));
+
+  const std::int32_t f = p.first_cavity_layer;
+  const std::int32_t l = p.last_cavity_layer;
+  s.layers.clear();
+  std::int64_t total = 0;  // cells of the rows before row j
+  bool cavity_left_set = false, cavity_right_set = false;
+  bool dot_layer_found = false;
+  std::int32_t cells_of_layer_after_first = 0;  // layer_cells(f + 1) as read so far
+  for (std::int32_t j = 1; j <= kMaxLayers; ++j) {
+    reader.set_label(" ");
+    Layer row;
+    const ListReadResult r =
+        reader.read({&row.cells, &row.column2, &row.index, &row.index_end, &row.a13, &row.a14,
+                     &row.a15, &row.b13, &row.b14, &row.b15},
+                    false, "a layer row");
+    // The end of the file ends the table; a row cut short by it would be
+    // lost silently, so that is reported.
+    if (r.status == ReadStatus::end_of_file && r.assigned == 0) break;
+    if (!r.ok()) reader.fail(r, "a layer row");
+    if (row.cells < 0) {
+      throw ParameterError("Negative cell count in layer " + std::to_string(j) + ": " +
+                           std::to_string(row.cells));
+    }
+    row.graded = row.index_end != 0.0;
+    row.a14 /= constants::sqrt3;
+    row.a15 /= constants::sqrt6;
+    row.b14 /= constants::sqrt3;
+    row.b15 /= constants::sqrt6;
+    s.layers.push_back(row);
+    if (j == f + 1) cells_of_layer_after_first = row.cells;
+
+    if (!dot_layer_found) {
+      if (row.is_dot_layer()) {
+        s.active_cells = row.cells;
+        dot_layer_found = true;
+      } else {
+        s.active_cells = cells_of_layer_after_first;
+        s.cells_before_active += row.cells;
+      }
+    }
+    if (j == 1 && f == 1) {  // the structure is this row alone
+      s.cavity_left = 1;
+      total = row.cells;
+      s.cavity_right = row.cells;
+      cavity_left_set = cavity_right_set = true;
+      break;
+    }
+    if (j == f) {
+      s.cavity_left = static_cast<std::int32_t>(total);
+      cavity_left_set = true;
+    }
+    if (j == l + 1) {
+      s.cavity_right = static_cast<std::int32_t>(total);
+      cavity_right_set = true;
+    }
+    total += row.cells;
+    if (total > std::numeric_limits<std::int32_t>::max()) {
+      throw ParameterError("Structure too long: more than 2147483647 cells after layer " +
+                           std::to_string(j));
+    }
+  }
+  s.NZ = static_cast<std::int32_t>(total);
+  // A table that ends before the first or after the last cavity layer: the
+  // cavity starts at the left end or ends at the right end of the grid.
+  if (!cavity_left_set) s.cavity_left = 0;
+  if (!cavity_right_set) s.cavity_right = s.NZ;
+  if (s.NZ < 2) {
+    throw ParameterError("The structure needs at least 2 cells: NZ = " + std::to_string(s.NZ));
+  }
+}
+
+namespace {
+
+// Checks that need the grid or the time step.
+void check_against_grid(RunParameters& p, const StructureProfile& s) {
+  for (std::int32_t k = 1; k <= p.user_monitors(); ++k) {
+    const std::int32_t cell = p.monitor_cells[static_cast<std::size_t>(k)];
+    if (cell < 1 || cell > s.NZ) {
+      throw ParameterError("Sampling cell " + std::to_string(k) + " outside 1..NZ: " +
+                           std::to_string(cell) + " (NZ = " + std::to_string(s.NZ) + ")");
+    }
+  }
+  if (p.pulse.origin < 0 || p.pulse.origin > s.NZ) {
+    throw ParameterError("Pulse origin outside 0..NZ: " + std::to_string(p.pulse.origin) +
+                         " (NZ = " + std::to_string(s.NZ) + ")");
+  }
+  // The pulse source turns its times into step counts every step; they must
+  // be representable.
+  const Pulse& q = p.pulse;
+  if (q.shape == 3) {
+    const double width_steps = q.tau / p.dt + 0.5;
+    const std::int32_t W = checked_trunc(width_steps, "Gaussian duration in steps");
+    checked_trunc(static_cast<double>(q.delay_ratio) * static_cast<double>(W),
+                  "Gaussian centre step (delay multiple x duration in steps)");
+  }
+  if (q.shape == 1 || q.shape == 2 || q.shape == 4) {
+    const std::int64_t length_steps = checked_trunc(q.duration / p.dt, "Pulse length in steps");
+    const std::int64_t start = length_steps * q.delay_ratio;
+    if (start < std::numeric_limits<std::int32_t>::min() ||
+        start > std::numeric_limits<std::int32_t>::max()) {
+      throw ParameterError("Pulse start step does not fit an integer: " + std::to_string(start));
+    }
+  }
+}
+
+}  // namespace
+
+RunInput read_execdata(const std::string& work_dir, const std::string& path, std::string_view text,
+                       Model model) {
+  RunInput in;
+  in.dirs.work_dir = work_dir;
+  in.dirs.results_dir = work_dir + "Results/";
+  in.dirs.discarded_dir = work_dir + "DiscardedResults/";
+  in.dirs.continue_dir = work_dir + "Continue/";
+
+  ExecdataReader reader(path, text);
+  read_parameter_part(reader, in.dirs, in.params);
+  read_layer_table(reader, in.params, in.structure);
+
+  RunParameters& p = in.params;
+  StructureProfile& s = in.structure;
+  p.model = model;
+  compute_dot_region(s);
+  p.monitor_cells.front() = 1;
+  p.monitor_cells.back() = s.NZ - 1;
+  p.dt = p.courant * p.dz / constants::c0;
+  check_against_grid(p, s);
+  fill_material_profile(s, p.dz, p.dt, model);
+  return in;
+}
+
+}  // namespace mps

@@ -1,0 +1,119 @@
+#include "input/structure.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "core/errors.hpp"
+#include "textio/fortran_format.hpp"
+#include "textio/text_file.hpp"
+
+namespace mps {
+
+double graded_index(const Layer& layer, std::int32_t k) {
+  const double nA = layer.index;
+  const double nB = layer.index_end;
+  return static_cast<double>(k) * (nB - nA) / static_cast<double>(layer.cells) + nA;
+}
+
+void compute_dot_region(StructureProfile& s) {
+  const std::int64_t span = std::llabs(static_cast<std::int64_t>(s.cavity_right) - s.cavity_left);
+  const std::int64_t d = span - s.active_cells;
+  const std::int64_t h = d / 2;  // truncated toward zero, as d may be negative
+  s.z1 = static_cast<std::int32_t>(s.cavity_left + h + 1);
+  s.z2 = static_cast<std::int32_t>(s.cavity_right - h);
+}
+
+void fill_material_profile(StructureProfile& s, double dz, double dt, Model model) {
+  const std::size_t n = static_cast<std::size_t>(s.NZ) + 1;
+  for (auto* a : {&s.phase_velocity, &s.local_courant, &s.diag_b13, &s.diag_b14, &s.diag_b15,
+                  &s.diag_a13, &s.diag_a14, &s.diag_a15}) {
+    a->assign(n, 0.0);
+  }
+  std::int64_t first = 1;
+  for (const Layer& layer : s.layers) {
+    const std::int64_t last = std::min<std::int64_t>(first + layer.cells - 1, s.NZ);
+    // The field coefficients grade n(i) cell by cell, and cH(i) is
+    // dt/(mu dz) with mu = mu0 (n(i) / (c / v(i)))^2: a cell is non-magnetic
+    // only when v(i) = c / n(i).  The legacy model keeps the left-end
+    // velocity for the whole layer, a magnetic layer of mu = mu0 (nA/n(i))^2.
+    const bool own_index = layer.graded && model == Model::corrected;
+    for (std::int64_t i = first; i <= last; ++i) {
+      const auto c = static_cast<std::size_t>(i);
+      const double index =
+          own_index ? graded_index(layer, static_cast<std::int32_t>(i - first + 1)) : layer.index;
+      const double v = constants::c0 / index;
+      s.phase_velocity[c] = v;
+      s.local_courant[c] = v * dt / dz;
+      s.diag_b13[c] = layer.b13;
+      s.diag_b14[c] = layer.b14;
+      s.diag_b15[c] = layer.b15;
+      s.diag_a13[c] = layer.a13;
+      s.diag_a14[c] = layer.a14;
+      s.diag_a15[c] = layer.a15;
+    }
+    first += layer.cells;
+  }
+}
+
+namespace {
+
+// The linear grading can land a few ulps beyond an end value through
+// rounding alone (1.0 to 3.59 over 13 cells gives 3.5900000000000003 at the
+// last cell); only a real excursion is an error.  The rounding scales with
+// the larger end value, not with the bound tested: 5.15 down to 1.01 over 31
+// cells ends at 1.0099999999999989, five ulps of 1.01 below it.
+bool beyond(double value, double bound, double scale, bool above) {
+  const double slack = 4.0 * (scale - std::nextafter(scale, 0.0));  // finite up to DBL_MAX
+  return above ? value > bound + slack : value < bound - slack;
+}
+
+void check_graded_value(const Layer& layer, double n) {
+  const double nA = layer.index;
+  const double nB = layer.index_end;
+  const double scale = std::max(std::fabs(nA), std::fabs(nB));
+  if (nB > nA) {
+    if (beyond(n, nB, scale, true) || beyond(n, nA, scale, false)) {
+      throw ParameterError("1 ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals");
+    }
+  } else if (beyond(n, nA, scale, true) || beyond(n, nB, scale, false)) {
+    throw ParameterError("2 ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals");
+  }
+}
+
+}  // namespace
+
+std::string refractive_index_profile(const StructureProfile& s, double dz) {
+  std::string text;
+  text.reserve(static_cast<std::size_t>(std::max(s.NZ, 0)) * 27);
+  std::size_t j = 0;
+  std::int64_t layer_first = 1;  // first cell of layer j
+  for (std::int64_t i = 1; i <= s.NZ; ++i) {
+    while (j < s.layers.size() && i >= layer_first + s.layers[j].cells) {
+      layer_first += s.layers[j].cells;
+      ++j;
+    }
+    double n = 0.0;
+    if (j < s.layers.size()) {
+      const Layer& layer = s.layers[j];
+      if (layer.graded) {
+        n = graded_index(layer, static_cast<std::int32_t>(i - layer_first + 1));
+        check_graded_value(layer, n);
+      } else {
+        n = layer.index;
+      }
+    }
+    textio::append_F12_5(text, static_cast<double>(i) * dz * 1e6);
+    text += "  ";
+    textio::append_F12_5(text, n);
+    text += '\n';
+  }
+  return text;
+}
+
+void RESULTEPS(const RunDirectories& dirs, const StructureProfile& s, double dz) {
+  const std::string text = refractive_index_profile(s, dz);
+  textio::write_text_file(dirs.results_dir + "n_z.dat", text);
+}
+
+}  // namespace mps

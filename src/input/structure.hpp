@@ -1,0 +1,68 @@
+#pragma once
+// The layered structure along z: the layer table of the input file, the grid
+// derived from it (cell count, cavity cells, dot region) and the per-cell
+// material arrays the field and medium updates read.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/run_parameters.hpp"
+
+namespace mps {
+
+// One row of the layer table.  Set A (a13..a15) holds the start values of
+// the diagonal pseudospin components, set B (b13..b15) their equilibrium
+// values; components 14 and 15 are stored divided by sqrt3 and sqrt6.
+struct Layer {
+  std::int32_t cells = 0;  // number of cells of the layer
+  double column2 = 0.0;    // read, not used
+  double index = 0.0;      // refractive index (left end for a graded layer)
+  double index_end = 0.0;  // right-end index of a graded layer; 0 = uniform
+  bool graded = false;     // index_end != 0 (NaN counts as non-zero)
+  double a13 = 0.0, a14 = 0.0, a15 = 0.0;
+  double b13 = 0.0, b14 = 0.0, b15 = 0.0;
+
+  // A dot layer has a non-zero equilibrium set (NaN counts as non-zero).
+  bool is_dot_layer() const { return !(b13 == 0.0 && b14 == 0.0 && b15 == 0.0); }
+};
+
+struct StructureProfile {
+  std::vector<Layer> layers;      // layer j (1-based) is layers[j-1]
+  std::int32_t NZ = 0;            // number of cells; cells are 1..NZ, cell 0 stays empty
+  std::int32_t cavity_left = 0;   // last cell before the first cavity layer
+  std::int32_t cavity_right = 0;  // last cell of the last cavity layer
+  std::int32_t active_cells = 0;  // cells of the first dot layer
+  std::int64_t cells_before_active = 0;
+  std::int32_t z1 = 0, z2 = 0;  // dot region, centred in the cavity
+
+  // Per-cell arrays over cells 0..NZ (cell 0 is 0).
+  std::vector<double> phase_velocity;                // c / n of the cell [m/s]
+  std::vector<double> local_courant;                 // phase_velocity * dt / dz
+  std::vector<double> diag_b13, diag_b14, diag_b15;  // equilibrium u13eq..u15eq
+  std::vector<double> diag_a13, diag_a14, diag_a15;  // start values of u13..u15
+
+  std::int32_t layer_count() const { return static_cast<std::int32_t>(layers.size()); }
+};
+
+// Refractive index of cell k (1..cells) of a graded layer: steps linearly
+// from the left-end index to reach the right-end index at the last cell.
+double graded_index(const Layer& layer, std::int32_t k);
+
+// z1 and z2 from the cavity cells and the first dot layer's cell count.
+void compute_dot_region(StructureProfile& structure);
+
+// Fills the eight per-cell arrays; needs dz and dt of the run.  A graded
+// cell moves light at c / n of its own index; with Model::legacy at c / n
+// of its layer's left-end index.
+void fill_material_profile(StructureProfile& structure, double dz, double dt,
+                           Model model = Model::corrected);
+
+// Text of "n_z.dat": z [um] and n of every cell, two F12.5 fields.  Graded
+// values are checked against their layer's end values first (a few ulps of
+// rounding allowed); an excursion raises ParameterError before any text.
+std::string refractive_index_profile(const StructureProfile& structure, double dz);
+
+// Writes "n_z.dat" into the results folder.
+void RESULTEPS(const RunDirectories& dirs, const StructureProfile& structure, double dz);
+
+}  // namespace mps

@@ -1,0 +1,152 @@
+#include "output/snapshot.hpp"
+
+#include <array>
+#include <cmath>
+
+#include "textio/fortran_format.hpp"
+#include "textio/text_file.hpp"
+
+namespace mps {
+
+using textio::OutputFile;
+
+namespace {
+
+// A column file filled cell by cell: values are formatted into a buffer that
+// goes to the file in large pieces.
+class ColumnFile {
+ public:
+  ColumnFile(const std::string& path) : file_(path, OutputFile::Mode::replace) {
+    buffer_.reserve(kChunk + 64);
+  }
+  void E23(double v) { textio::append_E23_12(buffer_, v), line_end(); }
+  void E13(double v) { textio::append_E13_5(buffer_, v), line_end(); }
+  void close() {
+    file_.write(buffer_);
+    buffer_.clear();
+    file_.close();
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 1 << 16;
+  void line_end() {
+    buffer_ += '\n';
+    if (buffer_.size() >= kChunk) {
+      file_.write(buffer_);
+      buffer_.clear();
+    }
+  }
+  OutputFile file_;
+  std::string buffer_;
+};
+
+void write_field_maximum(const SnapshotInput& in, double& max_variable) {
+  const std::int64_t d = in.J - in.Jb;
+  const double reference = d == 1 ? max_variable : 0.0;
+  if (d >= 1) {
+    double m = -1.0000000200408773e20;
+    for (std::int64_t i = 1; i <= d; ++i) {
+      const double a = (*in.max_buffer)[static_cast<std::size_t>(i)];
+      if (a > m) m = std::fabs(a);
+    }
+    max_variable = m;
+  }
+  if (max_variable > reference) {
+    ColumnFile file(in.folder + "Ex_max.dat");
+    const std::vector<double>& ex = in.field->Ex[static_cast<std::size_t>(in.field->new_level())];
+    for (std::int32_t k = 1; k <= in.field->N; ++k)
+      file.E23(ex[static_cast<std::size_t>(k)] / in.E0);
+    file.close();
+  }
+}
+
+}  // namespace
+
+std::string point_line(std::int64_t J, int Jtoggle) {
+  std::string line = textio::step_label(J);
+  line += "  ";
+  textio::append_I(line, Jtoggle, 8, 8);
+  line += "  ";
+  textio::append_I(line, 1 - Jtoggle, 8, 8);
+  line += '\n';
+  return line;
+}
+
+void RESULTJ(const SnapshotInput& in, double& max_variable) {
+  const FieldState& f = *in.field;
+  const MediumState& m = *in.medium;
+  const std::string now = textio::step_label(in.J);
+  const std::string before = textio::step_label(in.J - 1);
+  const bool first_step = in.J == 1;
+  const std::int32_t N = f.N;
+  const std::array<int, 2> levels = {f.new_level(), f.old_level()};
+  const std::array<const std::string*, 2> labels = {&now, &before};
+
+  write_field_maximum(in, max_variable);
+
+  // One pass over the cells fills every column file of both levels.
+  std::vector<ColumnFile> files;
+  files.reserve(41);
+  for (int l = 0; l < 2; ++l) {
+    const std::string& label = *labels[static_cast<std::size_t>(l)];
+    for (const char* name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z"})
+      files.emplace_back(in.folder + name + label + ".dat");
+    for (int k = 1; k <= 15; ++k) {
+      files.emplace_back(in.folder + "u" + std::to_string(k) + "_z" + label + ".dat");
+    }
+  }
+  if (first_step) {
+    for (const char* name : {"s13_z", "s14_z", "s15_z"})
+      files.emplace_back(in.folder + name + now + ".dat");
+  }
+  const double E0 = in.E0;
+  for (std::int32_t k = 1; k <= N; ++k) {
+    const auto c = static_cast<std::size_t>(k);
+    for (int l = 0; l < 2; ++l) {
+      const auto level = static_cast<std::size_t>(levels[static_cast<std::size_t>(l)]);
+      ColumnFile* col = &files[static_cast<std::size_t>(l) * 19];
+      col[0].E23(f.Ex[level][c] / E0);
+      col[1].E23(f.Ey[level][c] / E0);
+      col[2].E23(f.Hx[level][c]);
+      col[3].E23(f.Hy[level][c]);
+      const double* w = m.w_at(static_cast<int>(level), k);
+      for (int n = 0; n < 15; ++n) {
+        // At step 1 the physical u13..u15 go to the s files instead.
+        if (first_step && l == 0 && n >= 12) continue;
+        col[4 + n].E23(w[n]);
+      }
+    }
+    if (first_step) {
+      const auto nw = static_cast<std::size_t>(f.new_level());
+      files[38].E13(m.u13[nw][c]);
+      files[39].E13(m.u14[nw][c]);
+      files[40].E13(m.u15[nw][c]);
+    }
+  }
+  for (ColumnFile& file : files) file.close();
+
+  std::string gamma;
+  gamma.reserve(static_cast<std::size_t>(N) * 8);
+  for (std::int32_t k = 1; k <= N; ++k) {
+    for (const std::int32_t flag : m.occ[static_cast<std::size_t>(k)]) {
+      textio::append_I(gamma, flag, 1);
+      gamma += ' ';
+    }
+    gamma += '\n';
+  }
+  textio::write_text_file(in.folder + "gamma.dat", gamma);
+
+  std::string stamp;
+  for (const std::int64_t v :
+       {in.J, static_cast<std::int64_t>(f.Jtoggle), static_cast<std::int64_t>(1 - f.Jtoggle)}) {
+    stamp += textio::step_label(v);
+    stamp += ' ';
+  }
+  for (std::size_t k = 1; k <= 15; ++k) textio::append_E23_12(stamp, in.decay->now[k]);
+  stamp += '\n';
+  textio::write_text_file(in.folder + "stmp" + now + ".dat", stamp);
+
+  textio::append_text_file(in.folder + "point.txt", point_line(in.J, f.Jtoggle));
+}
+
+}  // namespace mps

@@ -1,0 +1,153 @@
+#include "output/traces.hpp"
+
+#include <algorithm>
+
+#include "textio/fortran_format.hpp"
+#include "textio/text_file.hpp"
+
+namespace mps {
+
+namespace {
+
+constexpr double kFemtoseconds = 999999986991104.0;  // float(1e15)
+const char* const kKindNames[] = {"Ex", "Ey", "rho11", "rho22", "rho33", "rho44"};
+
+const std::vector<double>& buffer_of(const MonitorBuffers& b, int kind) {
+  switch (kind) {
+    case 0:
+      return b.ex;
+    case 1:
+      return b.ey;
+    case 2:
+      return b.rho11;
+    case 3:
+      return b.rho22;
+    case 4:
+      return b.rho33;
+    default:
+      return b.rho44;
+  }
+}
+
+// File families: the first monitor ("time1_"), the last ("time2_"), and the
+// monitors between them (named after their cell).
+enum Family { kPoint = 0, kFirst = 1, kLast = 2 };
+
+std::string trace_name(Family family, std::int32_t cell, int kind, const std::string& label) {
+  if (family != kPoint) {
+    return std::string(family == kFirst ? "time1_" : "time2_") + kKindNames[kind] + "_" + label +
+           ".dat";
+  }
+  return std::string("time_") + kKindNames[kind] + "_z" + textio::step_label(cell) + "_" + label +
+         ".dat";
+}
+
+}  // namespace
+
+double trace_time_fs(std::int64_t s, double dt) {
+  return static_cast<double>(s) * dt * kFemtoseconds;
+}
+
+void RESULTI(const TraceInput& in) {
+  const MonitorBuffers& b = *in.buffers;
+  const std::string label = textio::step_label(in.J);
+  const std::int64_t d = in.J - in.Jb;
+  const std::int32_t M = b.M;
+
+  // The time column is the same for every file of the snapshot.
+  std::vector<std::string> times;
+  for (std::int64_t s = in.Jb + 1; s <= in.Jb + d; ++s) {
+    std::string t;
+    textio::append_E23_12(t, trace_time_fs(s, in.dt));
+    t += "  ";
+    times.push_back(std::move(t));
+  }
+  auto write = [&](Family family, std::int32_t k, int kind) {
+    const std::int32_t cell = (*in.monitor_cells)[static_cast<std::size_t>(k - 1)];
+    const std::vector<double>& v = buffer_of(b, kind);
+    const double scale = kind < 2 ? in.E0 : 1.0;
+    std::string text;
+    text.reserve(times.size() * 49);
+    for (std::int64_t r = 1; r <= d; ++r) {
+      text += times[static_cast<std::size_t>(r - 1)];
+      textio::append_E23_12(text, v[b.at(k, r)] / scale);
+      text += '\n';
+    }
+    textio::write_text_file(in.folder + trace_name(family, cell, kind, label), text);
+  };
+  if (M >= 1) {
+    write(kFirst, 1, 0);
+    write(kFirst, 1, 1);
+    write(kLast, M, 0);
+    write(kLast, M, 1);
+  }
+  for (std::int32_t k = 2; k <= M - 1; ++k) {
+    for (int kind = 0; kind < 6; ++kind) write(kPoint, k, kind);
+  }
+}
+
+RunningStatistics::RunningStatistics(const std::vector<std::int32_t>& monitor_cells, double E0)
+    : cells_(monitor_cells), E0_(E0) {
+  const auto M = static_cast<std::int32_t>(monitor_cells.size());
+  if (M >= 1) {
+    for (const int family : {kFirst, kLast}) {
+      const std::int32_t k = family == kFirst ? 1 : M;
+      quantities_.push_back({k, 0, family});
+      quantities_.push_back({k, 1, family});
+    }
+  }
+  for (std::int32_t k = 2; k <= M - 1; ++k) {
+    for (int kind = 0; kind < 6; ++kind) quantities_.push_back({k, kind, kPoint});
+  }
+  pending_.resize(quantities_.size());
+}
+
+void RunningStatistics::update(const MonitorBuffers& b, std::int64_t r) {
+  for (Quantity& q : quantities_) {
+    const std::vector<double>& v = buffer_of(b, q.kind);
+    const double now = v[b.at(q.monitor, r)];
+    const double before = v[b.at(q.monitor, r - 1)];
+    q.max = std::max(q.max, now);
+    q.min = std::min(q.min, now);
+    q.change = q.change + (now - before);
+  }
+}
+
+void RunningStatistics::record(const std::string& block_label) {
+  block_label_ = block_label;
+  for (std::size_t n = 0; n < quantities_.size(); ++n) {
+    Quantity& q = quantities_[n];
+    const double scale = q.kind < 2 ? E0_ : 1.0;
+    std::string& line = pending_[n];
+    for (const double v : {0.0, q.max / scale, q.min / scale, q.change / scale}) {
+      textio::append_E23_12(line, v);
+      line += "  ";
+    }
+    line += '\n';
+    q.max = kResetMax;
+    q.min = kResetMin;
+    q.change = 0.0;
+  }
+}
+
+std::vector<std::string> RunningStatistics::file_names(const std::string& block_label) const {
+  std::vector<std::string> names;
+  for (const Quantity& q : quantities_) {
+    names.push_back(trace_name(static_cast<Family>(q.family),
+                               cells_[static_cast<std::size_t>(q.monitor - 1)], q.kind,
+                               block_label));
+  }
+  return names;
+}
+
+void RunningStatistics::flush(const std::string& folder) {
+  if (block_label_.empty()) return;
+  const std::vector<std::string> names = file_names(block_label_);
+  for (std::size_t n = 0; n < names.size(); ++n) {
+    if (pending_[n].empty()) continue;
+    textio::append_text_file(folder + names[n], pending_[n]);
+    pending_[n].clear();
+  }
+}
+
+}  // namespace mps

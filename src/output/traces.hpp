@@ -1,0 +1,73 @@
+#pragma once
+// Time traces at the monitor cells: the block traces written at every
+// snapshot step, and the running statistics written every statistics
+// interval.
+//
+// Monitor k = 1 and k = M (the cells 1 and NZ-1) give the "time1_" and
+// "time2_" files of Ex and Ey; every other monitor k gives six files of Ex,
+// Ey and the populations rho11..rho44, named after its cell.  Fields are
+// written divided by the field scale E0, populations as they are.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "output/monitor_buffers.hpp"
+
+namespace mps {
+
+// The time column of step s in femtoseconds: s dt 1e15, with 1e15 taken in
+// single precision (999999986991104) as the result files always had it.
+double trace_time_fs(std::int64_t s, double dt);
+
+struct TraceInput {
+  std::int64_t J = 0;   // snapshot step
+  std::int64_t Jb = 0;  // block start: the block's rows are J - Jb = 1..d
+  double dt = 0.0;
+  double E0 = 1.0;
+  const std::vector<std::int32_t>* monitor_cells = nullptr;  // mon(1..M) at [0..M-1]
+  const MonitorBuffers* buffers = nullptr;
+  std::string folder;  // results folder
+};
+
+// RESULTI: the block traces of the steps Jb+1 .. J, one line per step (time
+// and value, two E23.12 fields separated by two blanks); empty files when
+// the block has no rows yet.
+void RESULTI(const TraceInput& in);
+
+// Running maximum, minimum and accumulated change of every monitored
+// quantity since the last statistics line.  Quantities, in file order:
+// monitor 1 Ex, Ey; monitor M Ex, Ey; then for k = 2..M-1 Ex, Ey, rho11,
+// rho22, rho33, rho44.
+class RunningStatistics {
+ public:
+  RunningStatistics() = default;
+  RunningStatistics(const std::vector<std::int32_t>& monitor_cells, double E0);
+
+  // Takes row r of the buffers (row r - 1 is the value before it).
+  void update(const MonitorBuffers& b, std::int64_t r);
+  // Adds one line to every statistics file of block label B (kept in
+  // memory until flush) and resets the statistics.
+  void record(const std::string& block_label);
+  // Appends the recorded lines to the files in `folder` and forgets them.
+  void flush(const std::string& folder);
+  // Names of the statistics files of a block, in file order.
+  std::vector<std::string> file_names(const std::string& block_label) const;
+
+  static constexpr double kResetMax = -1e99;
+  static constexpr double kResetMin = 1e99;
+
+ private:
+  struct Quantity {
+    std::int32_t monitor = 0;  // k
+    int kind = 0;              // 0 Ex, 1 Ey, 2..5 rho11..rho44
+    int family = 0;            // 1 "time1_", 2 "time2_", 0 per-point files
+    double max = kResetMax, min = kResetMin, change = 0.0;
+  };
+  std::vector<Quantity> quantities_;
+  std::vector<std::int32_t> cells_;
+  double E0_ = 1.0;
+  std::string block_label_;           // label of the recorded lines
+  std::vector<std::string> pending_;  // lines not yet in their files, per quantity
+};
+
+}  // namespace mps

@@ -1,0 +1,196 @@
+// The layer table: grid, cavity and dot region, the per-cell material
+// arrays, and the refractive-index profile written to "n_z.dat".
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/errors.hpp"
+#include "input/input_reader.hpp"
+#include "input/structure.hpp"
+#include "support/layers.hpp"
+#include "support/scratch_dir.hpp"
+
+namespace mps {
+namespace {
+
+// The quickstart parameter part (pulse injected at cell 1, no sampling
+// cells), then the given spatial line and layer rows.
+RunInput read_structure(const std::string& spatial, const std::vector<std::string>& rows) {
+  static const std::vector<std::string> lines = testing::split_lines(testing::replace_line(
+      testing::example_input("quickstart"), 38, "1 3 0.955022 50 0 0 2.0e8 1 0 1 160 0"));
+  std::string text;
+  for (std::size_t k = 0; k < 52; ++k) text += lines[k] + '\n';
+  text += "0 monitor_cells\n# dz, cavity layers, layers\n" + spatial + '\n';
+  for (const std::string& row : rows) text += row + '\n';
+  return read_execdata("/w/", "execdata.txt", text);
+}
+
+// A layer row of `cells` cells and index n; `b13` != 0 makes it a dot layer.
+std::string row(int cells, double n = 1.0, double b13 = 0.0) {
+  return std::to_string(cells) + " 0 " + std::to_string(n) + " 0 0 0 0 " + std::to_string(b13) +
+         " 0 0";
+}
+
+TEST(StructureGrid, CavityAndDotRegionFromTheLayerTable) {
+  using Grid = std::array<std::int64_t, 8>;  // layers NZ left right active before z1 z2
+  struct Case {
+    const char* name;
+    const char* spatial;
+    std::vector<std::string> rows;
+    Grid grid;
+  };
+  const Case cases[] = {
+      {"no dot layer: the layer after the first cavity layer sizes the region (d = -11)",
+       "5e-9 2 2",
+       {row(10), row(20), row(31)},
+       {3, 61, 10, 30, 31, 61, 6, 35}},
+      {"dot layer filling the cavity",
+       "5e-9 2 2",
+       {row(10), row(20, 1.0, -1), row(30)},
+       {3, 60, 10, 30, 20, 10, 11, 30}},
+      {"5 dot cells centred in a 20-cell cavity",
+       "5e-9 2 4",
+       {row(10), row(5), row(5, 1.0, -1), row(10), row(30)},
+       {5, 60, 10, 30, 5, 15, 18, 23}},
+      {"first cavity layer 1: the first row alone",
+       "5e-9 1 3",
+       {row(10), row(20, 1.0, -1), row(30)},
+       {1, 10, 1, 10, 0, 10, 6, 6}},
+      {"set A alone makes no dot layer; any B value does",
+       "5e-9 2 3",
+       {"10 0 1.0 0 1 1 1 0 0 0", row(20), "4 0 3.5 0 0 0 0 0 0 1", row(30)},
+       {4, 64, 10, 34, 4, 30, 21, 24}},
+      {"cavity reaching the right end",
+       "5e-9 2 3",
+       {row(10), row(20), row(30)},
+       {3, 60, 10, 60, 30, 60, 21, 50}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunInput in = read_structure(c.spatial, c.rows);
+    const StructureProfile& s = in.structure;
+    EXPECT_EQ((Grid{s.layer_count(), s.NZ, s.cavity_left, s.cavity_right, s.active_cells,
+                    s.cells_before_active, s.z1, s.z2}),
+              c.grid);
+    EXPECT_EQ(in.params.monitor_cells, (std::vector<std::int32_t>{1, s.NZ - 1}));
+  }
+}
+
+TEST(StructureGrid, RowsAfterTheFiveHundredthAreNotRead) {
+  const std::vector<std::string> rows(600, row(1));
+  const StructureProfile s = read_structure("5e-9 2 3", rows).structure;
+  EXPECT_EQ(s.layer_count(), 500);
+  EXPECT_EQ(s.NZ, 500);
+}
+
+// The end of the file ends the table, but a last row cut short by it would
+// drop a layer without a word: that is a read error.
+TEST(StructureGrid, RowCutShortByTheEndOfTheFileIsAReadError) {
+  EXPECT_EQ(read_structure("5e-9 2 3", {row(10), row(20), ""}).structure.NZ, 30);
+  EXPECT_THROW(read_structure("5e-9 2 3", {row(10), row(20), "30 0 1.0"}), ReadError);
+}
+
+TEST(StructureMaterial, PerCellArraysTakeTheirLayerValues) {
+  const RunInput in = read_structure(
+      "5e-9 2 2", {row(2), "3 0 2.0 0 0.5 0.3 0.6 -1 0.3 0.6", "2 0 4.0 2.0 0 0 0 0 0 0"});
+  const StructureProfile& s = in.structure;
+  ASSERT_EQ(s.phase_velocity.size(), 8u);
+  const double c0 = 299792458.0;
+  // Cell 0 lies outside every layer; the graded layer's cells (n = 3, 2)
+  // move light at c / n of their own index.
+  const double v[] = {0.0, c0, c0, c0 / 2, c0 / 2, c0 / 2, c0 / 3, c0 / 2};
+  for (std::size_t i = 0; i < 8; ++i) {
+    SCOPED_TRACE(i);
+    const bool dot = i >= 3 && i <= 5;
+    EXPECT_EQ(s.phase_velocity[i], v[i]);
+    EXPECT_DOUBLE_EQ(s.local_courant[i], v[i] * in.params.dt / in.params.dz);
+    EXPECT_EQ(s.diag_a13[i], dot ? 0.5 : 0.0);
+    EXPECT_EQ(s.diag_a14[i], dot ? 0.3 / 1.7320507764816284 : 0.0);
+    EXPECT_EQ(s.diag_a15[i], dot ? 0.6 / 2.4494898319244385 : 0.0);
+    EXPECT_EQ(s.diag_b13[i], dot ? -1.0 : 0.0);
+    EXPECT_EQ(s.diag_b14[i], dot ? 0.3 / 1.7320507764816284 : 0.0);
+    EXPECT_EQ(s.diag_b15[i], dot ? 0.6 / 2.4494898319244385 : 0.0);
+  }
+}
+
+// The legacy model keeps the left-end velocity for every cell of a graded
+// layer (a magnetic layer); uniform cells are the same in both models.
+TEST(StructureMaterial, LegacyGradedLayerKeepsItsLeftEndVelocity) {
+  RunInput in = read_structure("5e-9 2 2", {row(2), row(3), "2 0 4.0 2.0 0 0 0 0 0 0"});
+  StructureProfile corrected = in.structure;
+  fill_material_profile(in.structure, in.params.dz, in.params.dt, Model::legacy);
+  const double c0 = 299792458.0;
+  for (std::size_t i = 1; i <= 5; ++i) {
+    EXPECT_EQ(in.structure.phase_velocity[i], corrected.phase_velocity[i]) << i;
+    EXPECT_EQ(in.structure.local_courant[i], corrected.local_courant[i]) << i;
+  }
+  EXPECT_EQ(in.structure.phase_velocity[6], c0 / 4);
+  EXPECT_EQ(in.structure.phase_velocity[7], c0 / 4);
+}
+
+TEST(StructureIndexFile, OneFixedPointLinePerCell) {
+  const RunInput in = read_structure("5e-9 2 2", {row(10, 1.0), row(20, 2.0), row(30, 3.0)});
+  const std::vector<std::string> lines =
+      testing::split_lines(refractive_index_profile(in.structure, in.params.dz));
+  ASSERT_EQ(lines.size(), 60u);
+  EXPECT_EQ(lines[0], "     0.00500       1.00000");
+  EXPECT_EQ(lines[9], "     0.05000       1.00000");
+  EXPECT_EQ(lines[10], "     0.05500       2.00000");
+  EXPECT_EQ(lines[59], "     0.30000       3.00000");
+}
+
+using testing::layer;
+
+StructureProfile profile(const std::vector<Layer>& layers) {
+  StructureProfile s;
+  s.layers = layers;
+  for (const Layer& l : layers) s.NZ += l.cells;
+  return s;
+}
+
+// The index column of "n_z.dat", blanks removed.
+std::vector<std::string> index_column(const StructureProfile& s) {
+  std::vector<std::string> out;
+  for (const std::string& line : testing::split_lines(refractive_index_profile(s, 1e-6))) {
+    out.push_back(line.substr(line.find_first_not_of(' ', 14)));
+  }
+  return out;
+}
+
+TEST(StructureIndexFile, GradedLayersStepLinearlyToTheirEndIndex) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(index_column(profile({layer(4, 1.0, 2.0)})),
+            (V{"1.25000", "1.50000", "1.75000", "2.00000"}));
+  EXPECT_EQ(index_column(profile({layer(4, 1.0, 0.0)})),
+            (V{"1.00000", "1.00000", "1.00000", "1.00000"}));
+  EXPECT_EQ(index_column(profile({layer(4, 2.0, 1.0)})),
+            (V{"1.75000", "1.50000", "1.25000", "1.00000"}));
+  EXPECT_EQ(index_column(profile({layer(2, 3.0, 0.0), layer(2, 1.0, 2.0)})),
+            (V{"3.00000", "3.00000", "1.50000", "2.00000"}));
+
+  // Rounding alone may step past an end value (1.0 -> 3.59 ends at
+  // 3.5900000000000003; 5.15 -> 1.01 ends 5 ulps below 1.01): accepted.
+  EXPECT_EQ(index_column(profile({layer(13, 1.0, 3.59)})).back(), "3.59000");
+  EXPECT_EQ(index_column(profile({layer(31, 5.15, 1.01)})).back(), "1.01000");
+}
+
+TEST(StructureIndexFile, GradedValueOutsideItsEndValuesIsRejected) {
+  // The index difference overflows, so the first graded value is infinite.
+  const char* const msg = " ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals";
+  for (const auto& [nA, nB, first] :
+       {std::tuple{-1.7e308, 1.7e308, '1'}, std::tuple{1.7e308, -1.7e308, '2'}}) {
+    try {
+      refractive_index_profile(profile({layer(1, 1.0, 0.0), layer(4, nA, nB)}), 1e-6);
+      ADD_FAILURE() << "accepted " << nA << " -> " << nB;
+    } catch (const ParameterError& e) {
+      EXPECT_EQ(std::string(e.what()), first + std::string(msg));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mps

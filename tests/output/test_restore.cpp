@@ -1,0 +1,443 @@
+// Continued runs: the level index from point.txt, restoring both time
+// levels from a stored snapshot, the reports for a snapshot that cannot be
+// restored, and runs continued half-way against the same runs done in one
+// go.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <limits>
+#include <sstream>
+
+#include "simulation/time_loop.hpp"
+#include "output/compression.hpp"
+#include "output/restore.hpp"
+#include "core/errors.hpp"
+#include "app/program.hpp"
+#include "support/scratch_dir.hpp"
+#include "textio/fortran_format.hpp"
+#include "textio/text_file.hpp"
+
+namespace mps::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using textio::step_label;
+
+TEST(Continuation, LevelIndexOfTheFirstMatchingLine) {
+  ScratchDir dir;
+  dir.write("point.txt",
+            "000000001000  00000000  00000001\n"
+            "000000002000  00000001  00000000\n"
+            "000000002000  00000000  00000001\n");
+  EXPECT_EQ(find_level_index(dir.file("point.txt"), 2000, 0), 1);
+  EXPECT_EQ(find_level_index(dir.file("point.txt"), 1000, 1), 0);
+  // A first line whose step cannot be read ends the search with the level
+  // as it was.
+  dir.write("bad.txt", "xxxxxxxxxxxx  00000001  00000000\n000000002000  00000001  00000000\n");
+  EXPECT_EQ(find_level_index(dir.file("bad.txt"), 2000, 0), 0);
+  try {
+    find_level_index(dir.file("point.txt"), 2500, 0);
+    FAIL() << "no line names step 2500";
+  } catch (const ParameterError& e) {
+    EXPECT_STREQ(e.what(), "cant find J_final -> check file point.txt");
+    EXPECT_FALSE(e.padded());
+  }
+  // A missing point.txt is searched as an empty one, and not created.
+  EXPECT_THROW(find_level_index(dir.file("missing.txt"), 1000, 0), ParameterError);
+  EXPECT_FALSE(dir.exists("missing.txt"));
+}
+
+TEST(Continuation, StoredNumberForms) {
+  const std::pair<const char*, double> cases[] = {
+      {"     0.150000000000E+01", 1.5},  {"    -0.150000000000E+01", -1.5},
+      {"     0.100000000000+100", 1e99}, {"     0.100000000000-100", 1e-101},
+      {"     0.000000000000E+00", 0.0},  {"                       ", 0.0},
+  };
+  for (const auto& [text, expected] : cases) {
+    double v = -1.0;
+    ASSERT_TRUE(parse_real_field(text, v)) << text;
+    EXPECT_EQ(v, expected) << text;
+  }
+  double v = 0.0;
+  ASSERT_TRUE(parse_real_field("                    NaN", v));
+  EXPECT_TRUE(std::isnan(v));
+  EXPECT_FALSE(parse_real_field("********************", v));
+}
+
+// A hand-made snapshot of step 2000 for three cells.  Every file holds its
+// own values, so a file read into the wrong array or level shows:
+// component c (Ex=1, Ey=2, Hx=3, Hy=4, u1..u15 = 11..25), cell k and step
+// offset s (0 for step 2000, 1 for step 1999) give c + k/8 + s/64, which
+// the 12-digit fields hold exactly.
+struct StoredSnapshot {
+  static constexpr std::int32_t N = 3;
+  static constexpr std::int64_t J_final = 2000;
+  ScratchDir dir;
+  RestoreInput in;
+
+  StoredSnapshot() {
+    dir.make_dir("Results");
+    dir.make_dir("Continue");
+    in.J_final = J_final;
+    in.E0 = 2.0;
+    in.results_dir = dir.file("Results/");
+    in.continue_dir = dir.file("Continue/");
+    // Step 2000 was written on level 1.
+    dir.write("Results/point.txt",
+              "000000001000  00000000  00000001\n"
+              "000000002000  00000001  00000000\n");
+    const char* fields[] = {"Ex", "Ey", "Hx", "Hy"};
+    for (int c = 1; c <= 4; ++c) write_pair(fields[c - 1], c);
+    for (int n = 1; n <= 15; ++n) write_pair(std::string(1, 'u').append(std::to_string(n)), 10 + n);
+    dir.write("Continue/gamma.dat", "1 0 0 0 \n0 1 0 1 \n1 1 1 1 \n");
+  }
+
+  static double value(int component, int cell, int step_offset) {
+    return component + cell / 8.0 + step_offset / 64.0;
+  }
+  static std::string column(int component, int step_offset) {
+    std::string text;
+    for (int k = 1; k <= N; ++k) {
+      textio::append_E23_12(text, value(component, k, step_offset));
+      text += '\n';
+    }
+    return text;
+  }
+  static std::string file(const std::string& stem, int step_offset) {
+    return stem + "_z" + step_label(J_final - step_offset) + ".dat";
+  }
+  void write_pair(const std::string& stem, int component) const {
+    for (int s = 0; s <= 1; ++s) dir.write("Continue/" + file(stem, s), column(component, s));
+  }
+
+  void restore(FieldState& f, MediumState& m) const {
+    f.allocate(N);
+    m.allocate(N);
+    READ_FILES(in, f, m);
+  }
+};
+
+TEST(Continuation, BothLevelsOfEveryArrayFromTheirOwnFiles) {
+  StoredSnapshot snap;
+  // A compressed file wins over a plain one of the same name.
+  const std::string ex = "Continue/" + StoredSnapshot::file("Ex", 0);
+  snap.dir.write("newer.txt", snap.dir.read(ex));
+  snap.dir.write(ex, StoredSnapshot::column(9, 0));
+  gzip_file(snap.dir.file("newer.txt"), snap.dir.file(ex + ".gz"), 1);
+
+  FieldState f;
+  MediumState m;
+  snap.restore(f, m);
+  EXPECT_EQ(f.Jtoggle, 1);
+  const auto value = StoredSnapshot::value;
+  for (int k = 1; k <= StoredSnapshot::N; ++k) {
+    const auto c = static_cast<std::size_t>(k);
+    // Step 2000 in level 1, step 1999 in level 0; E scaled by E0 = 2.
+    EXPECT_EQ(f.Ex[1][c], 2.0 * value(1, k, 0)) << k;
+    EXPECT_EQ(f.Ex[0][c], 2.0 * value(1, k, 1)) << k;
+    EXPECT_EQ(f.Ey[1][c], 2.0 * value(2, k, 0)) << k;
+    EXPECT_EQ(f.Ey[0][c], 2.0 * value(2, k, 1)) << k;
+    EXPECT_EQ(f.Hx[1][c], value(3, k, 0)) << k;
+    EXPECT_EQ(f.Hx[0][c], value(3, k, 1)) << k;
+    EXPECT_EQ(f.Hy[1][c], value(4, k, 0)) << k;
+    EXPECT_EQ(f.Hy[0][c], value(4, k, 1)) << k;
+    for (int n = 1; n <= 15; ++n) {
+      EXPECT_EQ(m.w_at(1, k)[n - 1], value(10 + n, k, 0)) << "u" << n << " cell " << k;
+      EXPECT_EQ(m.w_at(0, k)[n - 1], value(10 + n, k, 1)) << "u" << n << " cell " << k;
+    }
+  }
+  EXPECT_EQ(f.Ex[1][0], 0.0);  // cell 0 is not stored
+  using Flags = std::array<std::int32_t, 4>;
+  EXPECT_EQ(m.occ[1], (Flags{1, 0, 0, 0}));
+  EXPECT_EQ(m.occ[2], (Flags{0, 1, 0, 1}));
+  EXPECT_EQ(m.occ[3], (Flags{1, 1, 1, 1}));
+  // The folder is left decompressed.
+  EXPECT_FALSE(snap.dir.exists(ex + ".gz"));
+}
+
+// The message of a restore expected to fail.
+std::string restore_failure(const StoredSnapshot& snap) {
+  FieldState f;
+  MediumState m;
+  try {
+    snap.restore(f, m);
+  } catch (const textio::IoError& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "the restore did not fail";
+  return "";
+}
+
+TEST(Continuation, UnusableFilesAreReportedByNameAndLineAndNothingIsCreated) {
+  {
+    StoredSnapshot snap;
+    const std::string u10 = "Continue/" + StoredSnapshot::file("u10", 1);
+    fs::remove(snap.dir.file(u10));
+    const auto before = files_in(snap.dir.file("Continue"));
+    EXPECT_NE(restore_failure(snap).find(snap.dir.file(u10)), std::string::npos);
+    EXPECT_EQ(files_in(snap.dir.file("Continue")), before);
+  }
+  {
+    StoredSnapshot snap;
+    const std::string hy = "Continue/" + StoredSnapshot::file("Hy", 0);
+    snap.dir.write(hy, split_lines(StoredSnapshot::column(4, 0))[0] + "\n");
+    const std::string message = restore_failure(snap);
+    EXPECT_NE(message.find(snap.dir.file(hy)), std::string::npos) << message;
+    EXPECT_NE(message.find("ends after 1 lines; 3 values are needed"), std::string::npos)
+        << message;
+  }
+  {
+    StoredSnapshot snap;
+    const std::string u3 = "Continue/" + StoredSnapshot::file("u3", 0);
+    snap.dir.write(u3, "     0.100000000000E+01\n     0.1000x0000000E+01\n" +
+                           split_lines(StoredSnapshot::column(13, 0))[2] + "\n");
+    const std::string message = restore_failure(snap);
+    EXPECT_NE(message.find(snap.dir.file(u3) + "\", line 2: not a number"), std::string::npos)
+        << message;
+  }
+  {
+    StoredSnapshot snap;
+    snap.dir.write("Continue/gamma.dat", "1 0 0 0 \n0 1 0 1 \n");
+    EXPECT_NE(restore_failure(snap).find("gamma.dat\" ends after 2 lines"), std::string::npos);
+    snap.dir.write("Continue/gamma.dat", "1 0 0 0 \n0 1 x 1 \n1 1 1 1 \n");
+    EXPECT_NE(restore_failure(snap).find("gamma.dat\", line 2: bad flag"), std::string::npos);
+  }
+  {
+    // A damaged compressed file is not passed over in favour of an older
+    // plain file of the same name.
+    StoredSnapshot snap;
+    const std::string ex = "Continue/" + StoredSnapshot::file("Ex", 1);
+    snap.dir.write(ex + ".gz", "not a gzip stream");
+    EXPECT_NE(restore_failure(snap).find(snap.dir.file(ex + ".gz")), std::string::npos);
+    EXPECT_TRUE(snap.dir.exists(ex + ".gz"));
+  }
+  {
+    StoredSnapshot snap;
+    snap.dir.write("Results/point.txt", "000000002000  00000002  00000000\n");
+    FieldState f;
+    MediumState m;
+    EXPECT_THROW(snap.restore(f, m), ParameterError);
+  }
+}
+
+// The run of `input` in `dir` with the given LL, Nt and J_final, in process.
+void run(const ScratchDir& dir, const std::string& input, int LL, int Nt, int J_final,
+         std::string* progress_text = nullptr, Model model = Model::corrected) {
+  std::string text = input;
+  text =
+      replace_line(text, 47, "steps between two spatial dumps LL " + std::to_string(LL) + " steps");
+  text =
+      replace_line(text, 49, "continue from stored step J_final " + std::to_string(J_final) + " -");
+  text = replace_line(text, 50, "total number of time steps " + std::to_string(Nt) + " -");
+  dir.write("execdata.txt", text);
+  const RunInput in = prepare_run(dir.path(), model);
+  RunArrays arrays;
+  allocate_run_arrays(in, arrays);
+  write_setup_files(in);
+  std::ostringstream progress, warnings;
+  VCSELSUB(in, arrays, progress, warnings);
+  EXPECT_EQ(warnings.str(), "");
+  if (progress_text != nullptr) *progress_text = progress.str();
+}
+
+void make_run_folders(const ScratchDir& dir) {
+  for (const char* f : {"Results", "DiscardedResults", "Continue"}) dir.make_dir(f);
+}
+
+// Copies the snapshot of step J (files of J and J - 1, and the flags) from
+// the results folder into the continuation folder, as a user would.
+void copy_snapshot(const ScratchDir& dir, std::int64_t J) {
+  for (const std::string& name : files_in(dir.file("Results"))) {
+    const bool snapshot = name.find("_z" + step_label(J) + ".dat") != std::string::npos ||
+                          name.find("_z" + step_label(J - 1) + ".dat") != std::string::npos;
+    if (snapshot || name == "gamma.dat.gz") {
+      fs::copy_file(dir.file("Results/" + name), dir.file("Continue/" + name));
+    }
+  }
+}
+
+// Largest difference between two files of the same layout, number by
+// number, and the largest magnitude in the first.
+struct FileDifference {
+  double diff = 0.0;
+  double scale = 0.0;
+  double relative() const { return diff == 0.0 ? 0.0 : diff / scale; }
+};
+
+FileDifference compare_numbers(const std::string& a, const std::string& b) {
+  const auto la = split_lines(a);
+  const auto lb = split_lines(b);
+  EXPECT_EQ(la.size(), lb.size());
+  FileDifference d;
+  for (std::size_t i = 0; i < la.size() && i < lb.size(); ++i) {
+    std::istringstream sa(la[i]), sb(lb[i]);
+    std::string ta, tb;
+    while (sa >> ta) {
+      EXPECT_TRUE(static_cast<bool>(sb >> tb)) << la[i] << " | " << lb[i];
+      double x = 0.0, y = 0.0;
+      EXPECT_TRUE(parse_real_field(ta, x) && parse_real_field(tb, y)) << ta << " " << tb;
+      d.diff = std::max(d.diff, std::fabs(x - y));
+      d.scale = std::max(d.scale, std::fabs(x));
+    }
+  }
+  return d;
+}
+
+// The restored state carries the 12-digit rounding of every stored value,
+// about 5e-13 of the largest field, and that error travels with the field.
+// A file that only holds what is left behind by a passed pulse (values of
+// 1e-12 of the amplitude at an absorbing end) therefore cannot match to
+// 1e-9 of its own size; its difference is held to 1e-15 of the field
+// scale (E0 = 1 in the E files) instead.
+constexpr double kRelativeTolerance = 1e-9;
+constexpr double kAbsoluteFloor = 1e-15;
+
+struct RestartSummary {
+  double largest_relative = 0.0;  // over every compared file
+  std::string worst_file;         // where it was seen, and that file's size
+  double worst_scale = 0.0;
+  double largest_above_floor = 0.0;  // over files whose own tolerance exceeds the floor
+  int files = 0;
+};
+
+// Output of the run continued at step 2 LL against the run done in one go,
+// for every file the two runs write from step 3 LL on: snapshots, block
+// traces and statistics.
+RestartSummary restart_difference(const std::string& input, int LL,
+                                  Model model = Model::corrected) {
+  ScratchDir whole, parts;
+  make_run_folders(whole);
+  make_run_folders(parts);
+  run(whole, input, LL, 3 * LL, 0, nullptr, model);  // blocks 1..4
+  run(parts, input, LL, LL, 0, nullptr, model);      // blocks 1..2
+  copy_snapshot(parts, 2 * LL);
+  run(parts, input, LL, 3 * LL, 2 * LL, nullptr, model);  // blocks 3 and 4, from the stored step
+
+  const std::string labels[] = {step_label(3 * LL - 1), step_label(3 * LL), step_label(4 * LL - 1),
+                                step_label(4 * LL)};
+  RestartSummary summary;
+  for (const std::string folder : {"Results/", "DiscardedResults/"}) {
+    for (const std::string& name : files_in(whole.file(folder))) {
+      bool later = false;
+      for (const auto& label : labels) later = later || name.find(label) != std::string::npos;
+      if (!later) continue;
+      if (!parts.exists(folder + name)) {
+        ADD_FAILURE() << "the continued run did not write " << folder << name;
+        continue;
+      }
+      const FileDifference d =
+          compare_numbers(whole.read_gz(folder + name), parts.read_gz(folder + name));
+      const double tolerance = kRelativeTolerance * d.scale;
+      EXPECT_LT(d.diff, std::max(tolerance, kAbsoluteFloor))
+          << folder << name << ": largest magnitude " << d.scale;
+      if (d.relative() > summary.largest_relative) {
+        summary.largest_relative = d.relative();
+        summary.worst_file = folder + name;
+        summary.worst_scale = d.scale;
+      }
+      if (tolerance > kAbsoluteFloor) {
+        summary.largest_above_floor = std::max(summary.largest_above_floor, d.relative());
+      }
+      ++summary.files;
+    }
+  }
+  EXPECT_GT(summary.files, 100);
+  EXPECT_EQ(whole.read_gz("Results/gamma.dat.gz"), parts.read_gz("Results/gamma.dat.gz"));
+  EXPECT_EQ(files_in(whole.file("DiscardedResults")), files_in(parts.file("DiscardedResults")));
+  return summary;
+}
+
+void report(const char* example, const RestartSummary& s) {
+  std::cout << example << ": " << s.files << " files; largest relative difference "
+            << s.largest_relative << " (" << s.worst_file << ", largest magnitude " << s.worst_scale
+            << "), " << s.largest_above_floor << " in files above the floor\n";
+  ::testing::Test::RecordProperty("largest_relative_difference",
+                                  std::to_string(s.largest_relative));
+}
+
+// A short pulse, so that it is in flight at the restart and has reached
+// the dots by then: fwhm, amplitude, polarisation and delay in fs.
+std::string with_pulse(const std::string& example, const std::string& settings) {
+  return replace_line(example_input(example), 38, "1 3 0.955022 " + settings + "   # pulse");
+}
+
+// The snapshot files keep 12 significant digits, so the continued run
+// follows the uninterrupted one to about that precision, not bit for bit.
+// Both models: a continued run must follow its own model's uninterrupted run.
+class RestartEquivalence : public ::testing::TestWithParam<Model> {};
+INSTANTIATE_TEST_SUITE_P(BothModels, RestartEquivalence,
+                         ::testing::Values(Model::corrected, Model::legacy));
+
+TEST_P(RestartEquivalence, QuickstartFollowsTheUninterruptedRun) {
+  // LL = 1000: at step 2000 the pulse is crossing the dot layer.
+  report("quickstart",
+         restart_difference(with_pulse("quickstart", "5 0 0 2.0e8 1 0 10 15 0"), 1000, GetParam()));
+}
+
+TEST_P(RestartEquivalence, MicrocavityFollowsTheUninterruptedRun) {
+  // LL = 5000: at step 10000 the pulse is inside the lower mirror and its
+  // front has reached the dots in the cavity; circular polarisation.
+  report("microcavity", restart_difference(with_pulse("microcavity", "10 0 0 1.0e8 3 0 10 30 0"),
+                                           5000, GetParam()));
+}
+
+TEST(ContinuedRun, FromTheFirstBlockEndTakesNoSnapshotBeforeTheNextBlockEnd) {
+  constexpr int LL = 20;
+  ScratchDir dir;
+  make_run_folders(dir);
+  const std::string input = example_input("quickstart");
+  run(dir, input, LL, 0, 0);  // block 1: snapshots at steps 1 and 20
+  copy_snapshot(dir, LL);
+  std::string progress;
+  run(dir, input, LL, LL, LL, &progress);  // block 2 only
+  EXPECT_EQ(progress, "       Loop from ->           20 Step->           20\n");
+  for (const std::string& name : files_in(dir.file("Results"))) {
+    EXPECT_EQ(name.find(step_label(LL + 1)), std::string::npos) << name;
+  }
+  EXPECT_TRUE(dir.exists("Results/Ex_z" + step_label(2 * LL) + ".dat.gz"));
+  EXPECT_EQ(dir.read("Results/point.txt"),
+            "000000000001  00000001  00000000\n"
+            "000000000020  00000000  00000001\n"
+            "000000000040  00000000  00000001\n");
+}
+
+// A folder for a run continued from step 10 (LL = 10) with the given
+// point.txt and an empty continuation folder.
+void prepare_continued_run(const ScratchDir& dir, const std::string& point_txt) {
+  make_run_folders(dir);
+  std::string text = replace_line(short_quickstart(), 49, "continue from stored step J_final 10 -");
+  dir.write("execdata.txt", replace_line(text, 50, "total number of time steps 10 -"));
+  dir.write("Results/point.txt", point_txt);
+}
+
+TEST(ContinuedRun, StepMissingFromPointTxtIsReportedBeforeAnythingIsTouched) {
+  ScratchDir dir;
+  prepare_continued_run(dir, "000000000001  00000001  00000000\n");
+  dir.write("Continue/note.txt", "kept\n");
+  gzip_file(dir.file("Continue/note.txt"), dir.file("Continue/gamma.dat.gz"), 1);
+  const auto before = files_in(dir.file("Continue"));
+
+  const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
+  EXPECT_EQ(r.exit_status, 1);
+  const std::string report =
+      "\n cant find J_final -> check file point.txt\n\n Please correct parameter \n";
+  ASSERT_GE(r.out.size(), report.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - report.size()), report);
+  EXPECT_EQ(files_in(dir.file("Continue")), before);
+}
+
+TEST(ContinuedRun, MissingSnapshotFileEndsTheRunNamingIt) {
+  ScratchDir dir;
+  prepare_continued_run(dir, "000000000010  00000000  00000001\n");
+
+  const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("Continue/Ex_z000000000010.dat"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("END OF PROGRAM"), std::string::npos);
+  EXPECT_TRUE(files_in(dir.file("Continue")).empty());
+}
+
+}  // namespace
+}  // namespace mps::testing
