@@ -17,9 +17,9 @@
 #include <string>
 
 #include "field/field_update.hpp"
-#include "simulation/time_loop.hpp"
-#include "medium/medium_update.hpp"
 #include "input/input_reader.hpp"
+#include "medium/medium_update.hpp"
+#include "simulation/time_loop.hpp"
 
 namespace {
 

@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "simulation/time_loop.hpp"
-#include "output/compression.hpp"
 #include "app/program.hpp"
+#include "output/compression.hpp"
+#include "simulation/time_loop.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 

@@ -7,10 +7,10 @@
 #include <new>
 #include <vector>
 
-#include "simulation/time_loop.hpp"
 #include "core/errors.hpp"
 #include "core/floating_point.hpp"
 #include "output/param_echo.hpp"
+#include "simulation/time_loop.hpp"
 #include "textio/text_file.hpp"
 
 namespace mps {

@@ -6,34 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace mps {
+#include "core/constants.hpp"
 
-// Physical constants as the solver stores them.  The surds and 2*pi are
-// single-precision values widened to double: results are compared with
-// earlier runs to many digits, so these exact doubles are part of the model.
-namespace constants {
-inline constexpr double c0 = 299792458.0;                   // speed of light [m/s]
-inline constexpr double hbar = 1.054571596e-34;             // [J s]
-inline constexpr double two_hbar = 2.109143192e-34;         // [J s]
-inline constexpr double hc = 1.986445494922679e-25;         // h*c [J m]
-inline constexpr double electron_volt = 1.6e-19;            // [J]
-inline constexpr double eps0 = 8.854187817e-12;             // [F/m]
-inline constexpr double mu0 = 1.2566370615239666e-06;       // [H/m]
-inline constexpr double hbar_eps0 = 9.337374977457447e-46;  // hbar*eps0
-inline constexpr double two_pi = 6.2831854820251465;        // float(2*pi)
-inline constexpr double fwhm_factor = 1.6651092767715454;   // float(2*sqrt(ln 2))
-inline constexpr double sqrt2 = 1.4142135381698608;
-inline constexpr double two_sqrt2 = 2.8284270763397217;
-inline constexpr double three_sqrt2 = 4.2426406145095825;
-inline constexpr double four_sqrt2 = 5.656854152679443;
-inline constexpr double twelve_sqrt2 = 16.970561981201172;
-inline constexpr double sqrt3 = 1.7320507764816284;
-inline constexpr double two_sqrt3 = 3.464101552963257;
-inline constexpr double four_sqrt3 = 6.928203105926514;
-inline constexpr double sqrt6 = 2.4494898319244385;
-inline constexpr double two_sqrt6 = 4.898979663848877;
-inline constexpr double four_sqrt6 = 9.797959327697754;
-}  // namespace constants
+namespace mps {
 
 // Which equations the run solves.  `corrected` (the default): the
 // polarisation current takes from the field what the dots gain (energy is
@@ -78,10 +53,33 @@ struct LabelRow {
   std::array<std::int32_t, kLevels> values{};
 };
 
+// Codes of the input file.  The enums keep any code as read (fixed
+// underlying type); the input check rejects the ones the solver lacks.
+enum class PulseShape : std::int32_t {
+  continuous_wave = 1,
+  sech = 2,      // hyperbolic secant
+  gaussian = 3,  // the only shape whose duration is a full width at half maximum
+  turn_on = 4,   // windowed turn-on: (1 - y^2)^4 over five periods, then constant
+  noise = 5,     // Gaussian noise over the cavity cells
+  triangular = 6,
+};
+enum class Polarisation : std::int32_t {
+  x = 1,
+  y = 2,
+  circular = 3,       // (cos, -sin): turns with the dots' precession, drives 1 <-> 2
+  circular_anti = 4,  // (cos, sin): the opposite sense
+};
+enum class BoundaryType : std::int32_t {
+  absorbing = 1,  // first-order one-way absorbing end with a reflection coefficient
+  wall = 2,       // conducting wall, E = 0
+  pml = 3,        // not available
+  periodic = 4,   // not available
+};
+
 // One optical pulse; the run has exactly one.
 struct Pulse {
-  std::int32_t shape = 0;  // 1 cw, 2 sech, 3 Gaussian, 4 windowed turn-on, 5 noise, 6 triangular
-  std::int32_t polarisation = 0;   // 1 x, 2 y, 3 left circular, 4 opposite sense
+  PulseShape shape{};
+  Polarisation polarisation{};
   std::int32_t origin = 0;         // injection cell; 0 = cell NZ-1
   double wavelength = 0.0;         // [m]
   double duration = 0.0;           // full width at half maximum [s]
@@ -92,7 +90,29 @@ struct Pulse {
   double tau = 0.0;                // Gaussian time constant = duration / (2 sqrt(ln 2)) [s]
   std::int32_t delay_ratio = 0;    // delay in units of the duration, truncated
   double noise_amplitude = 0.0;    // scale of the noise source (shape 5)
+
+  bool circular() const {
+    return polarisation == Polarisation::circular || polarisation == Polarisation::circular_anti;
+  }
+  // Shapes whose timing counts in pulse lengths from the start step J1.
+  bool timed() const {
+    return shape == PulseShape::continuous_wave || shape == PulseShape::sech ||
+           shape == PulseShape::turn_on;
+  }
 };
+
+// Step counts of the pulse's timing (int() truncating toward zero; the
+// input check makes sure they fit 32-bit integers):
+//   W  = int(tau/dt + 0.5), the Gaussian duration in steps (held as a double),
+//   J0 = int(m W), the Gaussian's centre step,
+//   J1 = int(T/dt) m, the start step of the timed shapes,
+// with m the delay in units of the duration.  Zero for the other shapes.
+struct PulseSteps {
+  double W = 1.0;
+  std::int64_t J0 = 0;
+  std::int64_t J1 = 0;
+};
+PulseSteps pulse_steps(const Pulse& pulse, double dt);
 
 struct RunParameters {
   std::int32_t n_levels = 0;
@@ -114,7 +134,7 @@ struct RunParameters {
   double dipole = 0.0;                      // dipole_table(1,2) [C m]
   std::int32_t n_pulses = 0;
   Pulse pulse;
-  std::int32_t bc_left = 0, bc_right = 0;    // 1 absorbing, 2 conducting wall
+  BoundaryType bc_left{}, bc_right{};        // types of the left and right end
   double refl_left = 0.0, refl_right = 0.0;  // reflection coefficients of the ends
   double courant = 0.0;                      // Courant number S
   std::int64_t LL = 0;                       // steps between two spatial dumps (block length)

@@ -28,17 +28,17 @@ void apply_boundaries(FieldState& f, const BoundarySettings& b) {
   const int nw = f.new_level();
   const int od = f.old_level();
   const auto N = static_cast<std::size_t>(f.N);
-  if (b.left_type == 1) {
+  if (b.left_type == BoundaryType::absorbing) {
     absorb(f.Ex[nw], f.Ex[od], 1, 2, b.k_left);
     absorb(f.Ey[nw], f.Ey[od], 1, 2, b.k_left);
-  } else if (b.left_type == 2) {
+  } else if (b.left_type == BoundaryType::wall) {
     f.Ex[nw][1] = 0.0;
     f.Ey[nw][1] = 0.0;
   }
-  if (b.right_type == 1) {
+  if (b.right_type == BoundaryType::absorbing) {
     absorb(f.Ex[nw], f.Ex[od], N, N - 1, b.k_right);
     absorb(f.Ey[nw], f.Ey[od], N, N - 1, b.k_right);
-  } else if (b.right_type == 2) {
+  } else if (b.right_type == BoundaryType::wall) {
     f.Ex[nw][N] = 0.0;
     f.Ey[nw][N] = 0.0;
   }

@@ -9,15 +9,15 @@
 // absorbs a wave exactly at s = 1; r = 1 and r = -1 give k = 1 and -1.
 // Type 2 is a conducting wall (E = 0).  Types 3 (PML) and 4 (periodic) are
 // rejected by the input check; any other type imposes nothing at its end.
-#include "field/field_state.hpp"
 #include "core/run_parameters.hpp"
+#include "field/field_state.hpp"
 
 namespace mps {
 
 double absorbing_coefficient(double s, double r);
 
 struct BoundarySettings {
-  std::int32_t left_type = 0, right_type = 0;
+  BoundaryType left_type{}, right_type{};
   double k_left = 0.0, k_right = 0.0;  // absorbing coefficients of the two ends
 };
 

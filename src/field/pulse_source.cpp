@@ -22,67 +22,67 @@ PulseSource make_pulse_source(const RunParameters& params, std::int32_t N, std::
   return s;
 }
 
-FieldPair pulse_value(const PulseSource& src, std::int64_t J, double dt, FieldPair previous) {
-  const Pulse& p = src.pulse;
-  const double A = p.amplitude;
-  const auto m = static_cast<std::int64_t>(p.delay_ratio);
-  // Step counts: the input reader has checked that they fit 32-bit integers.
-  const bool gaussian = p.shape == 3;
-  const double W =
-      gaussian ? static_cast<double>(static_cast<std::int32_t>(p.tau / dt + 0.5)) : 1.0;
-  const auto J0 =
-      gaussian ? static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<double>(m) * W))
-               : 0;
-  const bool timed = p.shape == 1 || p.shape == 2 || p.shape == 4;
-  const std::int64_t J1 =
-      timed ? static_cast<std::int64_t>(static_cast<std::int32_t>(p.duration / dt)) * m : 0;
-  const double phi = p.angular_frequency * dt * static_cast<double>(J - J1);
-  const double theta = static_cast<double>(J) * p.angular_frequency * dt;
+namespace {
 
-  double e = 1.0;
-  double phase = phi;
+// Envelope e of the pulse at step J (time J dt), shapes 1..4.
+double envelope(const PulseSource& src, const PulseSteps& n, std::int64_t J, double dt) {
+  const Pulse& p = src.pulse;
   switch (p.shape) {
-    case 1:
-      break;
-    case 2: {
+    case PulseShape::sech: {
       const double half = p.duration / 2.0;
-      const double s = (static_cast<double>(J - J1) * dt - half) / half;
-      if ((p.polarisation == 3 || p.polarisation == 4) && s >= 50.0) return previous;
-      e = 1.0 / std::cosh(10.0 * s);
-      break;
+      const double s = (static_cast<double>(J - n.J1) * dt - half) / half;
+      return 1.0 / std::cosh(10.0 * s);
     }
-    case 3: {
-      const double x = static_cast<double>(J - J0) / W;
-      e = std::exp(-(x * x));
-      phase = theta;
-      break;
+    case PulseShape::gaussian: {
+      const double x = static_cast<double>(J - n.J0) / n.W;
+      return std::exp(-(x * x));
     }
-    case 4: {
+    case PulseShape::turn_on: {
       const double t = static_cast<double>(J) * dt;
-      if (t >= 0.0 && t <= 5.0 * src.resonant_period) {
-        const double y =
-            kWindowSlope * dt * static_cast<double>(J - J1) / src.resonant_period - 1.0;
-        const double b = 1.0 - y * y;
-        const double b2 = b * b;
-        e = b2 * b2;
-      }
-      break;
+      if (t < 0.0 || t > 5.0 * src.resonant_period) return 1.0;
+      const double y =
+          kWindowSlope * dt * static_cast<double>(J - n.J1) / src.resonant_period - 1.0;
+      const double b = 1.0 - y * y;
+      const double b2 = b * b;
+      return b2 * b2;
     }
     default:
-      return {};
+      return 1.0;
   }
-  const double amp = A * e;
-  // Linear polarisation: the Gaussian carries cos(theta), so that it is the
-  // x (or y) part of its circular pulses; the timed shapes start as a sine.
+}
+
+// True once a circular secant pulse has run 50 half-lengths past its
+// centre: from then on it holds the field at its origin.
+bool secant_holds(const Pulse& p, const PulseSteps& n, std::int64_t J, double dt) {
+  if (p.shape != PulseShape::sech || !p.circular()) return false;
+  const double half = p.duration / 2.0;
+  return (static_cast<double>(J - n.J1) * dt - half) / half >= 50.0;
+}
+
+}  // namespace
+
+FieldPair pulse_value(const PulseSource& src, std::int64_t J, double dt, FieldPair previous) {
+  const Pulse& p = src.pulse;
+  if (!(p.shape >= PulseShape::continuous_wave && p.shape <= PulseShape::turn_on)) return {};
+  const PulseSteps n = pulse_steps(p, dt);
+  if (secant_holds(p, n, J, dt)) return previous;
+  const double amp = p.amplitude * envelope(src, n, J, dt);
+  // Carrier phase: from the start step for the timed shapes, from step 0
+  // for the Gaussian.  Linear polarisation: the Gaussian carries cos, so
+  // that it is the x (or y) part of its circular pulses; the timed shapes
+  // start as a sine.
+  const bool gaussian = p.shape == PulseShape::gaussian;
+  const double phase = gaussian ? static_cast<double>(J) * p.angular_frequency * dt
+                                : p.angular_frequency * dt * static_cast<double>(J - n.J1);
   const double linear = gaussian ? std::cos(phase) : std::sin(phase);
   switch (p.polarisation) {
-    case 1:
+    case Polarisation::x:
       return {amp * linear, 0.0};
-    case 2:
+    case Polarisation::y:
       return {0.0, amp * linear};
-    case 3:
+    case Polarisation::circular:
       return {amp * std::cos(phase), -(amp * std::sin(phase))};
-    case 4:
+    case Polarisation::circular_anti:
       return {amp * std::cos(phase), amp * std::sin(phase)};
     default:
       return {};
@@ -95,7 +95,7 @@ void apply_pulse_source(PulseSource& src, FieldState& f, std::int64_t J, double 
   const auto o = static_cast<std::size_t>(src.injection_cell);
   double sx = 0.0, sy = 0.0;
   const Pulse& p = src.pulse;
-  if (p.shape == 5) {
+  if (p.shape == PulseShape::noise) {
     std::vector<double>& ex = f.Ex[nw];
     for (std::int32_t i = src.cavity_left; i <= src.cavity_right; ++i) {
       double r1 = src.random.next();
@@ -106,7 +106,7 @@ void apply_pulse_source(PulseSource& src, FieldState& f, std::int64_t J, double 
                   std::cos(constants::two_pi * r2);
       if (std::fabs(v) < kNoiseFlush) v = 0.0;
     }
-  } else if (p.shape >= 1 && p.shape <= 4) {
+  } else {
     const auto origin = static_cast<std::size_t>(src.origin_cell);
     const FieldPair v = pulse_value(src, J, dt, {f.Ex[od][origin], f.Ey[od][origin]});
     sx += v.ex;

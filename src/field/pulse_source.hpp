@@ -16,8 +16,8 @@
 // q = 4: (A e cos, A e sin); the Gaussian takes cos for q = 1 and 2 as well.
 #include <cstdint>
 
-#include "field/field_state.hpp"
 #include "core/run_parameters.hpp"
+#include "field/field_state.hpp"
 
 namespace mps {
 

@@ -291,25 +291,25 @@ double delay_unit(std::int32_t code) {
 // The source knows shapes 1..5 and polarisations 1..4; the triangular
 // shape (6) has a message of its own.  Checked as the line is read, so a
 // run that cannot start writes nothing.
-void check_pulse(const Pulse& q) {
-  if (q.shape == 6) throw ParameterError("Formula not available yet for triangular pulse");
-  if (q.shape < 1 || q.shape > 5) {
+void check_pulse(std::int32_t shape, std::int32_t polarisation) {
+  if (shape == 6) throw ParameterError("Formula not available yet for triangular pulse");
+  if (shape < 1 || shape > 5) {
     throw ParameterError(
         "Pulse shape must be 1 to 5 (1 cw, 2 sech, 3 Gaussian, 4 turn-on, 5 noise): shape = " +
-        std::to_string(q.shape));
+        std::to_string(shape));
   }
-  if (q.polarisation < 1 || q.polarisation > 4) {
+  if (polarisation < 1 || polarisation > 4) {
     throw FatalMessage("Error in pulse polarisation definition");
   }
 }
 
 // Boundary types 3 (PML) and 4 (periodic) are not available; the left side
 // is reported first.
-void check_boundary_side(std::int32_t type, const char* side) {
-  if (type == 3) {
+void check_boundary_side(BoundaryType type, const char* side) {
+  if (type == BoundaryType::pml) {
     throw ParameterError(std::string("PML not implemented yet on ") + side + " boundary");
   }
-  if (type == 4) {
+  if (type == BoundaryType::periodic) {
     throw ParameterError(std::string("Periodic BC not implemented yet on ") + side + " boundary");
   }
 }
@@ -323,12 +323,14 @@ void read_pulse(ExecdataReader& reader, RunParameters& p) {
   }
   reader.set_label(" Error reading pulse parameters");
   Pulse& q = p.pulse;
-  std::int32_t id = 0, unused = 0, duration_code = 0, delay_code = 0;
+  std::int32_t id = 0, shape = 0, polarisation = 0, unused = 0, duration_code = 0, delay_code = 0;
   double wavelength_um = 0.0, duration = 0.0, delay = 0.0;
-  reader.read({&id, &q.shape, &wavelength_um, &duration, &duration_code, &unused, &q.amplitude,
-               &q.polarisation, &q.noise_amplitude, &q.origin, &delay, &delay_code},
+  reader.read({&id, &shape, &wavelength_um, &duration, &duration_code, &unused, &q.amplitude,
+               &polarisation, &q.noise_amplitude, &q.origin, &delay, &delay_code},
               true, "the pulse line");
-  check_pulse(q);
+  check_pulse(shape, polarisation);
+  q.shape = PulseShape{shape};
+  q.polarisation = Polarisation{polarisation};
   q.wavelength = wavelength_um * 1e-6;
   q.duration = duration * duration_unit(duration_code);
   q.delay = delay * delay_unit(delay_code);
@@ -337,9 +339,9 @@ void read_pulse(ExecdataReader& reader, RunParameters& p) {
   q.tau = q.duration / constants::fwhm_factor;
   if (q.duration == 0.0) {
     // The Gaussian and secant envelopes divide by the duration.
-    if (q.shape == 2 || q.shape == 3) {
+    if (q.shape == PulseShape::sech || q.shape == PulseShape::gaussian) {
       throw ParameterError("Pulse duration must not be zero for pulse shape " +
-                           std::to_string(q.shape) + ": duration = " + number_text(duration) +
+                           std::to_string(shape) + ": duration = " + number_text(duration) +
                            ", unit code " + std::to_string(duration_code));
     }
     q.delay_ratio = 0;
@@ -353,8 +355,11 @@ void read_boundaries(ExecdataReader& reader, RunParameters& p) {
   reader.skip_line(false, "a comment line");
   reader.skip_line(false, "a comment line");
   std::string word;
-  reader.read({&p.bc_left, TextItem{&word, 100}}, true, "the left boundary code");
-  reader.read({&p.bc_right, TextItem{&word, 100}}, true, "the right boundary code");
+  std::int32_t left = 0, right = 0;
+  reader.read({&left, TextItem{&word, 100}}, true, "the left boundary code");
+  reader.read({&right, TextItem{&word, 100}}, true, "the right boundary code");
+  p.bc_left = BoundaryType{left};
+  p.bc_right = BoundaryType{right};
   reader.read({&p.refl_left}, true, "the left reflection coefficient");
   reader.read({&p.refl_right}, true, "the right reflection coefficient");
   check_boundary_side(p.bc_left, "left");
@@ -524,13 +529,13 @@ void check_against_grid(RunParameters& p, const StructureProfile& s) {
   // The pulse source turns its times into step counts every step; they must
   // be representable.
   const Pulse& q = p.pulse;
-  if (q.shape == 3) {
+  if (q.shape == PulseShape::gaussian) {
     const double width_steps = q.tau / p.dt + 0.5;
     const std::int32_t W = checked_trunc(width_steps, "Gaussian duration in steps");
     checked_trunc(static_cast<double>(q.delay_ratio) * static_cast<double>(W),
                   "Gaussian centre step (delay multiple x duration in steps)");
   }
-  if (q.shape == 1 || q.shape == 2 || q.shape == 4) {
+  if (q.timed()) {
     const std::int64_t length_steps = checked_trunc(q.duration / p.dt, "Pulse length in steps");
     const std::int64_t start = length_steps * q.delay_ratio;
     if (start < std::numeric_limits<std::int32_t>::min() ||

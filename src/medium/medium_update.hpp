@@ -12,10 +12,10 @@
 #include <cstdint>
 
 #include "field/field_state.hpp"
+#include "input/structure.hpp"
 #include "medium/medium_state.hpp"
 #include "medium/pseudospin.hpp"
 #include "medium/rhs.hpp"
-#include "input/structure.hpp"
 
 namespace mps {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "output/compression.hpp"
 #include "core/errors.hpp"
+#include "output/compression.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/list_directed.hpp"
 #include "textio/text_file.hpp"

@@ -6,8 +6,8 @@
 
 #include "field/boundaries.hpp"
 #include "field/field_update.hpp"
-#include "field/pulse_source.hpp"
 #include "field/max_ex.hpp"
+#include "field/pulse_source.hpp"
 #include "medium/medium_update.hpp"
 #include "output/compression.hpp"
 #include "output/restore.hpp"

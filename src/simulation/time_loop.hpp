@@ -5,9 +5,9 @@
 #include <iostream>
 
 #include "field/field_state.hpp"
-#include "output/monitor_buffers.hpp"
-#include "medium/medium_state.hpp"
 #include "input/input_reader.hpp"
+#include "medium/medium_state.hpp"
+#include "output/monitor_buffers.hpp"
 
 namespace mps {
 

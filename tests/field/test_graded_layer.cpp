@@ -87,15 +87,15 @@ Crossing cross(const Layer& middle, Model model) {
   MediumStep step;
   step.dt = kDt;
   PulseSource source;
-  source.pulse.shape = 3;
-  source.pulse.polarisation = 1;
+  source.pulse.shape = PulseShape::gaussian;
+  source.pulse.polarisation = Polarisation::x;
   source.pulse.amplitude = 1e8;
   source.pulse.angular_frequency = constants::two_pi * constants::c0 / kWavelength;
   source.pulse.tau = kFwhm / constants::fwhm_factor;
   source.pulse.delay_ratio = 4;
   source.origin_cell = source.injection_cell = kSource;
   BoundarySettings ends;
-  ends.left_type = ends.right_type = 1;
+  ends.left_type = ends.right_type = BoundaryType::absorbing;
   ends.k_left = absorbing_coefficient(s.local_courant[1], 0.0);
   ends.k_right = absorbing_coefficient(s.local_courant[static_cast<std::size_t>(s.NZ)], 0.0);
 

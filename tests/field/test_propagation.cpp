@@ -8,10 +8,10 @@
 #include <cmath>
 #include <vector>
 
+#include "core/errors.hpp"
 #include "field/boundaries.hpp"
 #include "field/field_update.hpp"
 #include "medium/medium_update.hpp"
-#include "core/errors.hpp"
 #include "support/layers.hpp"
 
 namespace mps {
@@ -49,7 +49,7 @@ struct Line {
     classify_cells(m, 0, 0);
     step.dt = dt;
     RunParameters p;
-    p.bc_left = p.bc_right = end_type;
+    p.bc_left = p.bc_right = BoundaryType{end_type};
     ends =
         boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
   }

@@ -14,8 +14,8 @@ namespace {
 
 Pulse pulse(std::int32_t shape, std::int32_t polarisation, double amplitude) {
   Pulse p;
-  p.shape = shape;
-  p.polarisation = polarisation;
+  p.shape = PulseShape{shape};
+  p.polarisation = Polarisation{polarisation};
   p.amplitude = amplitude;
   return p;
 }
@@ -103,6 +103,7 @@ PulseSource table_source(std::int32_t shape, std::int32_t q) {
 // The expected pair, written out from the source model term by term.
 FieldPair reference_pair(const PulseSource& src, std::int64_t J, double dt, FieldPair previous) {
   const Pulse& p = src.pulse;
+  const int shape = static_cast<int>(p.shape), q = static_cast<int>(p.polarisation);
   const auto trunc = [](double v) { return static_cast<double>(static_cast<long long>(v)); };
   const double m = p.delay_ratio;
   const double W = trunc(p.tau / dt + 0.5);
@@ -111,20 +112,20 @@ FieldPair reference_pair(const PulseSource& src, std::int64_t J, double dt, Fiel
   const double Jd = static_cast<double>(J);
   double e = 1.0;
   double phase = p.angular_frequency * dt * (Jd - J1);
-  if (p.shape == 2) {
+  if (shape == 2) {
     const double s = ((Jd - J1) * dt - p.duration / 2) / (p.duration / 2);
-    if (p.polarisation >= 3 && s >= 50) return previous;
+    if (q >= 3 && s >= 50) return previous;
     e = 1.0 / std::cosh(10 * s);
-  } else if (p.shape == 3) {
+  } else if (shape == 3) {
     e = std::exp(-std::pow((Jd - J0) / W, 2));
     phase = Jd * p.angular_frequency * dt;
-  } else if (p.shape == 4 && Jd * dt >= 0 && Jd * dt <= 5 * src.resonant_period) {
+  } else if (shape == 4 && Jd * dt >= 0 && Jd * dt <= 5 * src.resonant_period) {
     const double y = 0.03999999910593033 * dt * (Jd - J1) / src.resonant_period - 1;
     e = std::pow(1 - y * y, 4);
   }
   const double a = p.amplitude * e, c = a * std::cos(phase), sn = a * std::sin(phase);
-  const double lin = p.shape == 3 ? c : sn;
-  switch (p.polarisation) {
+  const double lin = shape == 3 ? c : sn;
+  switch (q) {
     case 1:
       return {lin, 0.0};
     case 2:

@@ -77,7 +77,7 @@ struct DotLine {
     mp.cavity_right = setup.cells;
 
     source.origin_cell = source.injection_cell = kOrigin;
-    ends.left_type = ends.right_type = 1;
+    ends.left_type = ends.right_type = BoundaryType::absorbing;
     ends.k_left = ends.k_right = absorbing_coefficient(1.0, 0.0);
   }
 
@@ -97,12 +97,25 @@ struct DotLine {
   // A Gaussian pulse at the resonance, centred at step 4 W (W its 1/e
   // half-width in steps); fwhm is the full width at half maximum of E [s].
   void set_pulse(std::int32_t polarisation, double amplitude, double fwhm) {
-    source.pulse.shape = 3;
-    source.pulse.polarisation = polarisation;
+    source.pulse.shape = PulseShape::gaussian;
+    source.pulse.polarisation = Polarisation{polarisation};
     source.pulse.amplitude = amplitude;
     source.pulse.angular_frequency = mp.detuning;
     source.pulse.tau = fwhm / constants::fwhm_factor;
     source.pulse.delay_ratio = 4;
+  }
+
+  // A hyperbolic-secant pulse A sech((t - 10 width) / width) at the
+  // resonance: duration T = 20 width with no delay (J1 = 0), so the source
+  // starts at sech(10) ~ 1e-4 of the peak.  A circular pulse holds the field
+  // of the origin from t = 25.5 T on; runs here end long before.
+  void set_sech_pulse(std::int32_t polarisation, double amplitude, double width) {
+    source.pulse.shape = PulseShape::sech;
+    source.pulse.polarisation = Polarisation{polarisation};
+    source.pulse.amplitude = amplitude;
+    source.pulse.angular_frequency = mp.detuning;
+    source.pulse.duration = 20.0 * width;
+    source.pulse.delay_ratio = 0;
   }
 
   void advance() {

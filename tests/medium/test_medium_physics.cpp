@@ -14,8 +14,8 @@
 #include <numbers>
 #include <sstream>
 
-#include "simulation/time_loop.hpp"
 #include "medium/dot_line.hpp"
+#include "simulation/time_loop.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps::testing {

@@ -10,11 +10,11 @@
 #include <limits>
 #include <sstream>
 
-#include "simulation/time_loop.hpp"
+#include "app/program.hpp"
+#include "core/errors.hpp"
 #include "output/compression.hpp"
 #include "output/restore.hpp"
-#include "core/errors.hpp"
-#include "app/program.hpp"
+#include "simulation/time_loop.hpp"
 #include "support/scratch_dir.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"

@@ -12,8 +12,8 @@
 #include <set>
 #include <sstream>
 
-#include "simulation/time_loop.hpp"
 #include "output/restore.hpp"
+#include "simulation/time_loop.hpp"
 #include "support/scratch_dir.hpp"
 #include "textio/fortran_format.hpp"
 

@@ -12,10 +12,10 @@
 #include <set>
 #include <sstream>
 
-#include "simulation/time_loop.hpp"
+#include "core/errors.hpp"
 #include "field/max_ex.hpp"
 #include "output/compression.hpp"
-#include "core/errors.hpp"
+#include "simulation/time_loop.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps::testing {
