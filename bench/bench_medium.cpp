@@ -1,8 +1,8 @@
 // Cost of the medium update: dot-cell updates per second of whole steps
-// (H update and ILOOP with its implicit step) over a slab of 10^4 dot cells
-// with the reference parameters of examples/quickstart (dense dots,
-// Nd = 1e24 m^-3; tolerance 1e-12, at most 20 evaluations), on 1 and 2
-// threads; and the wall time of the microcavity example run.
+// (the program's step(): H update, E and medium with the implicit step) over a slab of 10^4 dot
+// cells with the reference parameters of examples/quickstart (dense dots, Nd = 1e24 m^-3; tolerance
+// 1e-12, at most 20 evaluations), on 1 and 2 threads; and the wall time of the microcavity example
+// run.
 //
 // Figures of merit: items_per_second (dot-cell updates per second) and
 // evaluations (mean right-hand-side evaluations per cell and step).
@@ -18,7 +18,7 @@
 
 #include "field/field_update.hpp"
 #include "input/input_reader.hpp"
-#include "medium/medium_update.hpp"
+#include "simulation/simulation.hpp"
 #include "simulation/time_loop.hpp"
 
 namespace {
@@ -43,18 +43,13 @@ mps::RunInput example(const std::string& name, const std::string& work_dir) {
 // coherences and population changes of a driven medium.
 struct DotSlab {
   static constexpr std::int32_t kDots = 10000;
-  mps::FieldState f;
-  mps::MediumState m;
-  mps::FieldCoefficients k;
-  mps::MediumParameters mp;
-  mps::MediumStep step;
-  double dt = 0.0;
+  mps::Simulation sim;  // no source, ends that impose nothing
   std::int64_t J = 0;
 
   DotSlab() {
     const mps::RunInput in = example("quickstart", "./");
     const mps::RunParameters& p = in.params;
-    dt = p.dt;
+    sim.dt = p.dt;
     mps::StructureProfile s;
     mps::Layer dots;
     dots.cells = kDots + 1;
@@ -64,37 +59,38 @@ struct DotSlab {
     s.phase_velocity.assign(static_cast<std::size_t>(s.NZ) + 1, mps::constants::c0 / 3.5);
     s.cavity_left = 0;
     s.cavity_right = s.NZ;
-    mps::compute_field_profile(s, p.dz, p.dt, k);
-    mp = mps::medium_parameters(p, s);
-    f.allocate(s.NZ);
+    mps::compute_field_profile(s, p.dz, p.dt, sim.coeffs);
+    sim.medium_parameters = mps::medium_parameters(p, s);
+    sim.source.active = false;
+    sim.field.allocate(s.NZ);
+    mps::MediumState& m = sim.medium;
     m.allocate(s.NZ);
     // The dot layer of the quickstart: u13eq = -0.5, u14eq = 0.5/sqrt3, u15eq = -1/sqrt6.
     const mps::Layer& q = in.structure.layers[2];
     for (std::int32_t i = 1; i <= kDots; ++i) {
       const auto c = static_cast<std::size_t>(i);
       m.u13eq[c] = q.b13, m.u14eq[c] = q.b14, m.u15eq[c] = q.b15;
-      m.occ[c] = mps::population_flags(i, q.b13, q.b14, q.b15, mp.cavity_left, mp.cavity_right);
+      m.occ[c] = mps::population_flags(i, {q.b13, q.b14, q.b15}, sim.medium_parameters.cavity);
     }
-    mps::classify_cells(m, mp.cavity_left, mp.cavity_right);
+    mps::classify(sim);
     // A wave of the resonant wavelength in the medium (lambda0 / 3.5).
     const double kz = 2.0 * M_PI * 3.5 * p.dz / p.resonant_wavelength;
     const double eta = 376.73 / 3.5;  // wave impedance of the medium [Ohm]
     for (int l = 0; l < 2; ++l) {
       for (std::int32_t i = 1; i <= s.NZ; ++i) {
         const auto c = static_cast<std::size_t>(i);
-        f.Ex[static_cast<std::size_t>(l)][c] = 2e8 * std::sin(kz * i);
-        f.Hy[static_cast<std::size_t>(l)][c] = 2e8 * std::sin(kz * (i + 0.5)) / eta;
+        sim.field.Ex[static_cast<std::size_t>(l)][c] = 2e8 * std::sin(kz * i);
+        sim.field.Hy[static_cast<std::size_t>(l)][c] = 2e8 * std::sin(kz * (i + 0.5)) / eta;
       }
     }
     for (int n = 0; n < 300; ++n) advance();
   }
 
+  // One step of the program (no source, no ends); returns its evaluations.
   std::int64_t advance() {
-    ++J;
-    f.Jtoggle = 1 - f.Jtoggle;
-    mps::prepare_medium_step(mp, J, dt, step);
-    mps::update_H(f, k);
-    return mps::ILOOP(f, m, k, mp, step);
+    const std::int64_t before = sim.evaluations;
+    mps::step(sim, ++J);
+    return sim.evaluations - before;
   }
 };
 
@@ -132,10 +128,9 @@ void BM_MicrocavityRun(benchmark::State& state) {
   in.dirs.discarded_dir = dir + "DiscardedResults/";
   in.dirs.continue_dir = dir + "Continue/";
   for (auto _ : state) {
-    mps::RunArrays arrays;
-    mps::allocate_run_arrays(in, arrays);
+    mps::RunState run = mps::make_run_state(in);
     std::ostringstream progress, warnings;
-    mps::VCSELSUB(in, arrays, progress, warnings);
+    mps::run_time_loop(in, run, progress, warnings);
   }
   fs::remove_all(dir);
   omp_set_num_threads(saved);

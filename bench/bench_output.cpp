@@ -1,7 +1,7 @@
 // Cost of compressing the result folders.
 //
 //  1. The quickstart run as it is (7 blocks of 5000 steps, 620 cells):
-//     total time of VCSELSUB, and the time compress_dat_files takes on the
+//     total time of run_time_loop, and the time compress_dat_files takes on the
 //     same files (the run's output, unpacked again), at the run's level.
 //  2. Compression time and ratio at zlib levels 1 and 6 on 1 and 2 threads,
 //     for the quickstart run's output and for a large snapshot folder of
@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program.hpp"
+#include "input/input_reader.hpp"
 #include "output/compression.hpp"
 #include "simulation/time_loop.hpp"
 #include "textio/fortran_format.hpp"
@@ -72,11 +72,10 @@ double run_quickstart(bool quick, Files& output) {
   mps::textio::write_text_file(dir + "execdata.txt", text);
 
   const mps::RunInput in = mps::prepare_run(dir);
-  mps::RunArrays arrays;
-  mps::allocate_run_arrays(in, arrays);
+  mps::RunState run = mps::make_run_state(in);
   std::ostringstream progress;
   const auto t0 = Clock::now();
-  mps::VCSELSUB(in, arrays, progress, std::cerr);
+  mps::run_time_loop(in, run, progress, std::cerr);
   const double elapsed = seconds_since(t0);
 
   for (const std::string* folder : {&in.dirs.results_dir, &in.dirs.discarded_dir}) {
@@ -165,7 +164,7 @@ int main(int argc, char** argv) {
   std::printf("Quickstart run (%s): %zu result files, %.1f MB plain\n",
               quick ? "5000 steps" : "35000 steps", run_output.size(),
               static_cast<double>(total_size(run_output)) / 1e6);
-  std::printf("  whole run (VCSELSUB, %d threads): %.3f s\n", saved_threads, run_seconds);
+  std::printf("  whole run (run_time_loop, %d threads): %.3f s\n", saved_threads, run_seconds);
   std::printf("  compressing the same files at level %d: %.3f s = %.1f %% of the run\n\n",
               mps::kDefaultLevel, in_run.seconds, 100.0 * in_run.seconds / run_seconds);
 

@@ -1,6 +1,7 @@
 #pragma once
-// The run sequence: working folder, input file, checks, grid and material
-// profile, the set-up files "n_z.dat" and "param.txt", then the time loop.
+// The program around a run: floating-point set-up, banner, the run, the
+// closing line, and the one place where errors become console reports and
+// exit statuses.
 #include <iosfwd>
 #include <string>
 
@@ -14,18 +15,12 @@ struct RunOptions {
   Model model = Model::corrected;  // --legacy-model selects Model::legacy
 };
 
-// Reads and checks "execdata.txt" of the working folder `work_dir`
-// ('/'-terminated) and derives everything the run needs.  Writes nothing.
-RunInput prepare_run(const std::string& work_dir, Model model = Model::corrected);
+// One run in `work_dir` ('/'-terminated): reads and checks the input,
+// writes the set-up files, names the model and runs the time loop.  Errors
+// propagate as typed exceptions.
+void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options);
 
-// Writes "n_z.dat" and "param.txt" into the results folder.
-void write_setup_files(const RunInput& input);
-
-// The driver of one run in `work_dir`: reads the input, writes the set-up
-// files and runs the time loop.  Errors propagate as typed exceptions.
-void READGEOM(const std::string& work_dir, Console& console, const RunOptions& options);
-
-// The whole program: floating-point set-up, banner, READGEOM, closing line;
+// The whole program: floating-point set-up, banner, run_simulation, closing line;
 // every error becomes its console report and a non-zero exit status.
 // `work_dir` empty means: ask the system for the working folder.
 int run_program(Console& console, const RunOptions& options = {}, const std::string& work_dir = {});

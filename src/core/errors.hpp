@@ -43,4 +43,16 @@ class ReadError : public std::runtime_error {
   std::string label_;
 };
 
+// A file or folder that cannot be read or written: names the path and the
+// system's reason.
+class IoError : public std::runtime_error {
+ public:
+  IoError(std::string path, const std::string& what)
+      : std::runtime_error(what), path_(std::move(path)) {}
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 }  // namespace mps

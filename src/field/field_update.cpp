@@ -3,35 +3,24 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/parallel.hpp"
+
 namespace mps {
 
 void compute_field_profile(const StructureProfile& s, double dz, double dt, FieldCoefficients& k) {
-  const std::int32_t N = s.NZ;
-  const auto n_cells = static_cast<std::size_t>(N) + 1;
+  const auto n_cells = static_cast<std::size_t>(s.NZ) + 1;
   k.eps_r.assign(n_cells, 0.0);
   k.cE.assign(n_cells, 0.0);
   k.cH.assign(n_cells, 0.0);
-  // First cell of every layer, so each cell finds its layer without a walk.
-  std::vector<std::int64_t> first(s.layers.size() + 1, 1);
-  for (std::size_t j = 0; j < s.layers.size(); ++j) first[j + 1] = first[j] + s.layers[j].cells;
+  const std::vector<double> index = refractive_indices(s);
   const double eps0 = constants::eps0;
-
-  for_each_cell(1, N, kMinCellsToFork, [&](std::int32_t i) {
-    // The layer with first <= i < first + cells (layers of 0 cells are skipped).
-    const auto j = static_cast<std::size_t>(std::upper_bound(first.begin(), first.end(), i) -
-                                            first.begin() - 1);
-    const Layer& layer = s.layers[j];
-    double n = layer.index;
-    if (layer.graded) {
-      n = layer.index + static_cast<double>(i - first[j] + 1) * (layer.index_end - layer.index) /
-                            static_cast<double>(layer.cells);
-    }
-    const double n2 = n * n;
-    const double v = s.phase_velocity[static_cast<std::size_t>(i)];
-    k.eps_r[static_cast<std::size_t>(i)] = n2;
-    k.cE[static_cast<std::size_t>(i)] = 1.0 / (dz * eps0 * n2);
-    k.cH[static_cast<std::size_t>(i)] = dt / (dz / (n2 * eps0 * v * v));
-  });
+  for (std::size_t i = 1; i < n_cells; ++i) {
+    const double n2 = index[i] * index[i];
+    const double v = s.phase_velocity[i];
+    k.eps_r[i] = n2;
+    k.cE[i] = 1.0 / (dz * eps0 * n2);
+    k.cH[i] = dt / (dz / (n2 * eps0 * v * v));
+  }
 }
 
 void update_H(FieldState& f, const FieldCoefficients& k) {
@@ -54,6 +43,28 @@ void update_H(FieldState& f, const FieldCoefficients& k) {
     hx[N] = hx[N - 1];
     hy[N] = hy[N - 1];
   }
+}
+
+void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
+  const int nw = f.new_level();
+  const int od = f.old_level();
+  const double* __restrict ex_old = f.Ex[od].data();
+  const double* __restrict ey_old = f.Ey[od].data();
+  const double* __restrict hx = f.Hx[nw].data();
+  const double* __restrict hy = f.Hy[nw].data();
+  double* __restrict ex = f.Ex[nw].data();
+  double* __restrict ey = f.Ey[nw].data();
+  const double* __restrict cE = k.cE.data();
+  const std::int32_t N = f.N;
+
+  for_each_cell_simd(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
+    const double curl_y = (hx[i] - hx[i - 1]) * cE[i];
+    const double curl_x = (hy[i] - hy[i - 1]) * cE[i];
+    const double x = ex_old[i] + dt * -curl_x;
+    const double y = ey_old[i] + dt * curl_y;
+    ex[i] = std::fabs(x) < 1e-120 ? 0.0 : x;
+    ey[i] = std::fabs(y) < 1e-120 ? 0.0 : y;
+  });
 }
 
 }  // namespace mps

@@ -16,4 +16,12 @@ void compute_field_profile(const StructureProfile& structure, double dz, double 
 // then H(N) = H(N-1), so the curl of E at the last cell is zero.
 void update_H(FieldState& f, const FieldCoefficients& coeffs);
 
+// E of every cell as in a cell without dots, H at the new level:
+//   curlX = (Hy(i) - Hy(i-1)) cE(i),  curlY = (Hx(i) - Hx(i-1)) cE(i)
+//   Ex_new = Ex_old + dt (-curlX),    Ey_new = Ey_old + dt curlY
+// (dEx/dt = -(1/(eps0 eps_r)) dHy/dz, dEy/dt = (1/(eps0 eps_r)) dHx/dz);
+// magnitudes below 1e-120 are stored as 0.  Dot cells are overwritten by
+// their implicit step afterwards.
+void update_E(FieldState& f, const FieldCoefficients& coeffs, double dt);
+
 }  // namespace mps

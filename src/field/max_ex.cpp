@@ -3,9 +3,11 @@
 #include <cmath>
 #include <limits>
 
+#include "core/parallel.hpp"
+
 namespace mps {
 
-double MAXEX(const FieldState& f, int level, std::int32_t n) {
+double max_abs_ex(const FieldState& f, int level, std::int32_t n) {
   double result = -1.0000000200408773e+20;  // float(-1e20)
   const double* ex = f.Ex[static_cast<std::size_t>(level)].data();
   double m = -std::numeric_limits<double>::infinity();

@@ -10,15 +10,15 @@ constexpr double kNoiseFlush = 9.999999682655225e-21;    // float(1e-20)
 constexpr double kWindowSlope = 0.03999999910593033;     // float(0.04)
 }  // namespace
 
-PulseSource make_pulse_source(const RunParameters& params, std::int32_t N, std::int32_t cavity_left,
-                              std::int32_t cavity_right) {
+PulseSource make_pulse_source(const RunParameters& params, std::int32_t N,
+                              std::pair<std::int32_t, std::int32_t> noise) {
   PulseSource s;
   s.pulse = params.pulse;
   s.origin_cell = params.pulse.origin != 0 ? params.pulse.origin : N - 1;
   s.injection_cell = s.origin_cell;
   s.resonant_period = params.resonant_period;
-  s.cavity_left = cavity_left;
-  s.cavity_right = cavity_right;
+  s.cavity_left = noise.first;
+  s.cavity_right = noise.second;
   return s;
 }
 
@@ -90,6 +90,7 @@ FieldPair pulse_value(const PulseSource& src, std::int64_t J, double dt, FieldPa
 }
 
 void apply_pulse_source(PulseSource& src, FieldState& f, std::int64_t J, double dt) {
+  if (!src.active) return;
   const int nw = f.new_level();
   const int od = f.old_level();
   const auto o = static_cast<std::size_t>(src.injection_cell);

@@ -15,6 +15,7 @@
 // q = 1: (A e sin, 0); q = 2: (0, A e sin); q = 3: (A e cos, -A e sin);
 // q = 4: (A e cos, A e sin); the Gaussian takes cos for q = 1 and 2 as well.
 #include <cstdint>
+#include <utility>
 
 #include "core/run_parameters.hpp"
 #include "field/field_state.hpp"
@@ -45,11 +46,14 @@ struct PulseSource {
   std::int32_t injection_cell = 0;
   double resonant_period = 0.0;                    // T0 of the windowed turn-on [s]
   std::int32_t cavity_left = 0, cavity_right = 0;  // noise cells
+  bool active = true;  // false: nothing is imposed (a source of no pulse at all)
   UniformGenerator random;
 };
 
-PulseSource make_pulse_source(const RunParameters& params, std::int32_t N, std::int32_t cavity_left,
-                              std::int32_t cavity_right);
+// The source of the run's pulse; origin 0 injects at cell N - 1.  The noise
+// shape adds to the cells noise.first..noise.second.
+PulseSource make_pulse_source(const RunParameters& params, std::int32_t N,
+                              std::pair<std::int32_t, std::int32_t> noise);
 
 // The pair (Ex, Ey) of the pulse at step J for shapes 1 to 4, given the
 // previous step's field at the origin (held by the circular secant pulse).

@@ -113,7 +113,7 @@ template <typename T>
 std::vector<T> read_table_row(ExecdataReader& reader, const std::string& text,
                               std::span<const T> current, const char* what,
                               std::string* label = nullptr) {
-  const int fields = textio::NTOKENS(text_before_hash(text));
+  const int fields = textio::count_tab_fields(text_before_hash(text));
   reader.back_one();
   // A label shares its field with the first value, so a label row of k
   // fields also reads k values.
@@ -567,6 +567,7 @@ RunInput read_execdata(const std::string& work_dir, const std::string& path, std
   p.monitor_cells.back() = s.NZ - 1;
   p.dt = p.courant * p.dz / constants::c0;
   check_against_grid(p, s);
+  check_graded_layers(s);
   fill_material_profile(s, p.dz, p.dt, model);
   return in;
 }

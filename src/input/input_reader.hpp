@@ -62,4 +62,12 @@ void read_layer_table(ExecdataReader& reader, RunParameters& params, StructurePr
 RunInput read_execdata(const std::string& work_dir, const std::string& path, std::string_view text,
                        Model model = Model::corrected);
 
+// Name of the input file in the working folder.
+inline constexpr const char* kInputName = "execdata.txt";
+
+// Reads and checks "execdata.txt" of the working folder `work_dir`
+// ('/'-terminated) and derives everything the run needs; folder lines
+// relative to the working folder are made absolute.  Writes nothing.
+RunInput prepare_run(const std::string& work_dir, Model model = Model::corrected);
+
 }  // namespace mps

@@ -5,8 +5,6 @@
 #include <cstdlib>
 
 #include "core/errors.hpp"
-#include "textio/fortran_format.hpp"
-#include "textio/text_file.hpp"
 
 namespace mps {
 
@@ -83,37 +81,30 @@ void check_graded_value(const Layer& layer, double n) {
 
 }  // namespace
 
-std::string refractive_index_profile(const StructureProfile& s, double dz) {
-  std::string text;
-  text.reserve(static_cast<std::size_t>(std::max(s.NZ, 0)) * 27);
-  std::size_t j = 0;
-  std::int64_t layer_first = 1;  // first cell of layer j
-  for (std::int64_t i = 1; i <= s.NZ; ++i) {
-    while (j < s.layers.size() && i >= layer_first + s.layers[j].cells) {
-      layer_first += s.layers[j].cells;
-      ++j;
+std::vector<double> refractive_indices(const StructureProfile& s) {
+  std::vector<double> n(static_cast<std::size_t>(std::max(s.NZ, 0)) + 1, 0.0);
+  std::int64_t first = 1;  // first cell of the layer
+  for (const Layer& layer : s.layers) {
+    const std::int64_t last = std::min<std::int64_t>(first + layer.cells - 1, s.NZ);
+    for (std::int64_t i = first; i <= last; ++i) {
+      n[static_cast<std::size_t>(i)] =
+          layer.graded ? graded_index(layer, static_cast<std::int32_t>(i - first + 1))
+                       : layer.index;
     }
-    double n = 0.0;
-    if (j < s.layers.size()) {
-      const Layer& layer = s.layers[j];
-      if (layer.graded) {
-        n = graded_index(layer, static_cast<std::int32_t>(i - layer_first + 1));
-        check_graded_value(layer, n);
-      } else {
-        n = layer.index;
-      }
-    }
-    textio::append_F12_5(text, static_cast<double>(i) * dz * 1e6);
-    text += "  ";
-    textio::append_F12_5(text, n);
-    text += '\n';
+    first += layer.cells;
   }
-  return text;
+  return n;
 }
 
-void RESULTEPS(const RunDirectories& dirs, const StructureProfile& s, double dz) {
-  const std::string text = refractive_index_profile(s, dz);
-  textio::write_text_file(dirs.results_dir + "n_z.dat", text);
+void check_graded_layers(const StructureProfile& s) {
+  std::int64_t first = 1;
+  for (const Layer& layer : s.layers) {
+    const std::int64_t last = std::min<std::int64_t>(first + layer.cells - 1, s.NZ);
+    for (std::int64_t i = first; layer.graded && i <= last; ++i) {
+      check_graded_value(layer, graded_index(layer, static_cast<std::int32_t>(i - first + 1)));
+    }
+    first += layer.cells;
+  }
 }
 
 }  // namespace mps

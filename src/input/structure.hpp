@@ -57,12 +57,13 @@ void compute_dot_region(StructureProfile& structure);
 void fill_material_profile(StructureProfile& structure, double dz, double dt,
                            Model model = Model::corrected);
 
-// Text of "n_z.dat": z [um] and n of every cell, two F12.5 fields.  Graded
-// values are checked against their layer's end values first (a few ulps of
-// rounding allowed); an excursion raises ParameterError before any text.
-std::string refractive_index_profile(const StructureProfile& structure, double dz);
+// Refractive index n(i) of every cell 0..NZ (cell 0 and cells no layer
+// covers: 0); graded layers step linearly from their left to their right
+// index.
+std::vector<double> refractive_indices(const StructureProfile& structure);
 
-// Writes "n_z.dat" into the results folder.
-void RESULTEPS(const RunDirectories& dirs, const StructureProfile& structure, double dz);
+// Rejects a graded layer whose index leaves the range of its two end values
+// (the "1 ERROR" / "2 ERROR" reports; a few ulps of rounding are accepted).
+void check_graded_layers(const StructureProfile& structure);
 
 }  // namespace mps

@@ -27,7 +27,7 @@ DecayFactors decay_factors(std::int64_t J, double dt, const std::array<double, 1
   return d;
 }
 
-void classify_cells(MediumState& m, std::int32_t cavity_left, std::int32_t cavity_right) {
+void classify_cells(MediumState& m, const CellRange& cavity) {
   m.medium_cells.clear();
   for (std::int32_t i = 1; i < m.N; ++i) {
     const auto c = static_cast<std::size_t>(i);
@@ -44,7 +44,7 @@ void classify_cells(MediumState& m, std::int32_t cavity_left, std::int32_t cavit
     }
     m.kind[c] = kind;
     if (kind == CellKind::vacuum) {
-      const std::int32_t flag = (cavity_left < i && i <= cavity_right) ? 1 : 0;
+      const std::int32_t flag = cavity.contains(i) ? 1 : 0;
       m.occ[c] = {flag, flag, flag, flag};
     } else {
       m.medium_cells.push_back(i);

@@ -6,81 +6,46 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/parallel.hpp"
+
 namespace mps {
 
-std::array<std::int32_t, 4> population_flags(std::int32_t i, double u13, double u14, double u15,
-                                             std::int32_t cavity_left, std::int32_t cavity_right) {
-  if (!(cavity_left < i && i <= cavity_right)) return {0, 0, 0, 0};
-  const Populations p = populations(u13, u14, u15);
-  return {p.rho11 > 0.0, p.rho22 > 0.0, p.rho33 > 0.0, p.rho44 > 0.0};
+PopulationFlags population_flags(std::int32_t i, const Diagonal& u, const CellRange& cavity) {
+  if (!cavity.contains(i)) return {0, 0, 0, 0};
+  return occupied(populations(u));
 }
 
 namespace {
 
 inline double flush120(double x) { return std::fabs(x) < 1e-120 ? 0.0 : x; }
 
-// E of every cell as in a cell without dots, H at the new level:
-//   curlX = (Hy(i) - Hy(i-1)) cE(i),  curlY = (Hx(i) - Hx(i-1)) cE(i)
-//   Ex_new = Ex_old + dt (-curlX),    Ey_new = Ey_old + dt curlY
-// (dEx/dt = -(1/(eps0 eps_r)) dHy/dz, dEy/dt = (1/(eps0 eps_r)) dHx/dz);
-// magnitudes below 1e-120 are stored as 0.  Dot cells are overwritten by
-// their implicit step afterwards.
-void update_E_empty(FieldState& f, const FieldCoefficients& k, double dt) {
-  const int nw = f.new_level();
-  const int od = f.old_level();
-  const double* __restrict ex_old = f.Ex[od].data();
-  const double* __restrict ey_old = f.Ey[od].data();
-  const double* __restrict hx = f.Hx[nw].data();
-  const double* __restrict hy = f.Hy[nw].data();
-  double* __restrict ex = f.Ex[nw].data();
-  double* __restrict ey = f.Ey[nw].data();
-  const double* __restrict cE = k.cE.data();
-  const std::int32_t N = f.N;
-
-  for_each_cell_simd(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
-    const double curl_y = (hx[i] - hx[i - 1]) * cE[i];
-    const double curl_x = (hy[i] - hy[i - 1]) * cE[i];
-    const double x = ex_old[i] + dt * -curl_x;
-    const double y = ey_old[i] + dt * curl_y;
-    ex[i] = flush120(x);
-    ey[i] = flush120(y);
-  });
-}
-
 // A cell without dots: its stored values are carried to the new level
 // unchanged apart from the flush of tiny values.
-void carry_passive_cell(MediumState& m, std::int32_t i, int nw, int od, const MediumParameters& mp,
-                        const MediumStep& step) {
-  const double* w_old = m.w_at(od, i);
-  double* w_new = m.w_at(nw, i);
-  const auto c = static_cast<std::size_t>(i);
-  const auto& e = step.decay.now;
-  const double u13 = m.u13eq[c] + e[13] * w_old[12];
-  const double u14 = m.u14eq[c] + e[14] * w_old[13];
-  const double u15 = m.u15eq[c] + e[15] * w_old[14];
-  m.u13[static_cast<std::size_t>(nw)][c] = u13;
-  m.u14[static_cast<std::size_t>(nw)][c] = u14;
-  m.u15[static_cast<std::size_t>(nw)][c] = u15;
-  m.occ[c] = population_flags(i, u13, u14, u15, mp.cavity_left, mp.cavity_right);
+void carry_passive_cell(MediumState& m, std::int32_t i, const FieldState& f,
+                        const MediumParameters& mp, const MediumStep& step) {
+  const double* w_old = m.w_at(f.old_level(), i);
+  double* w_new = m.w_at(f.new_level(), i);
+  const Diagonal u =
+      physical_diagonal(m.equilibrium(i), step.decay.now, m.stored_diagonal(f.old_level(), i));
+  m.set_physical(f.new_level(), i, u);
+  m.occ[static_cast<std::size_t>(i)] = population_flags(i, u, mp.cavity);
   for (int k = 0; k < kStored; ++k) w_new[k] = flush120(w_old[k]);
 }
 
-// COEFF_RHO depends on the cell only through its flags (which switch the
-// transfer times) and its equilibrium values, and most dot cells share
-// both: each thread keeps the last result per flag pattern for the step.
+// COEFF_RHO's result depends on the cell only through its flags (which
+// switch the transfer times) and its equilibrium values, and most dot cells
+// share both: each thread keeps the last result per flag pattern for the step.
 class CouplingCache {
  public:
   const PopulationCoupling& get(const MediumParameters& mp, const MediumStep& step,
-                                const std::array<std::int32_t, 4>& occ, double eq13, double eq14,
-                                double eq15) {
+                                const PopulationFlags& occ, const Diagonal& eq) {
     const unsigned key = static_cast<unsigned>((occ[0] != 0) | (occ[1] != 0) << 1 |
                                                (occ[2] != 0) << 2 | (occ[3] != 0) << 3);
     Entry& e = entries_[key];
-    if (!e.valid || !same(e.eq13, eq13) || !same(e.eq14, eq14) || !same(e.eq15, eq15)) {
-      e.value = COEFF_RHO(working_tau(mp.tau, occ), mp.gamma, step.t, eq13, eq14, eq15);
-      e.eq13 = eq13;
-      e.eq14 = eq14;
-      e.eq15 = eq15;
+    if (!e.valid || !same(e.eq.u13, eq.u13) || !same(e.eq.u14, eq.u14) || !same(e.eq.u15, eq.u15)) {
+      e.value =
+          population_coupling(working_tau(mp.tau, occ), mp.gamma, step.t, eq.u13, eq.u14, eq.u15);
+      e.eq = eq;
       e.valid = true;
     }
     return e.value;
@@ -90,22 +55,18 @@ class CouplingCache {
   static bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
   struct Entry {
     bool valid = false;
-    double eq13 = 0.0, eq14 = 0.0, eq15 = 0.0;
+    Diagonal eq;
     PopulationCoupling value;
   };
   std::array<Entry, 16> entries_{};
 };
 
-void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k,
-                 const MediumParameters& mp, const MediumStep& step, std::int32_t i,
-                 CouplingCache& cache, std::int64_t& evaluations) {
-  const int nw = f.new_level();
-  const int od = f.old_level();
+// Field couplings of dot cell i (the step's couplings over its eps_r) and
+// the curls of H at the new level.
+CellCoefficients cell_coefficients(const FieldState& f, const FieldCoefficients& k,
+                                   const MediumStep& step, std::int32_t i) {
   const auto c = static_cast<std::size_t>(i);
-  const auto nwl = static_cast<std::size_t>(nw);
-  const auto odl = static_cast<std::size_t>(od);
-  const double eq13 = m.u13eq[c], eq14 = m.u14eq[c], eq15 = m.u15eq[c];
-
+  const auto nw = static_cast<std::size_t>(f.new_level());
   CellCoefficients cell;
   const double inv_eps = 1.0 / k.eps_r[c];
   cell.aX1 = step.aX1 * inv_eps;
@@ -114,43 +75,68 @@ void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k,
   cell.aY1 = step.aY1 * inv_eps;
   cell.aY7 = step.aY7 * inv_eps;
   cell.aY13 = -cell.aX13;
-  cell.curlY = (f.Hx[nwl][c] - f.Hx[nwl][c - 1]) * k.cE[c];
-  cell.curlX = (f.Hy[nwl][c] - f.Hy[nwl][c - 1]) * k.cE[c];
+  cell.curlY = (f.Hx[nw][c] - f.Hx[nw][c - 1]) * k.cE[c];
+  cell.curlX = (f.Hy[nw][c] - f.Hy[nw][c - 1]) * k.cE[c];
+  return cell;
+}
+
+void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k,
+                 const MediumParameters& mp, const MediumStep& step, std::int32_t i,
+                 CouplingCache& cache, std::int64_t& evaluations) {
+  const auto c = static_cast<std::size_t>(i);
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const auto od = static_cast<std::size_t>(f.old_level());
+  const Diagonal eq = m.equilibrium(i);
+
+  CellCoefficients cell = cell_coefficients(f, k, step, i);
   cell.gX = mp.current_sign *
-            (mp.dipole * mp.density * mp.dipole / (constants::hbar_eps0 * k.eps_r[c]) * eq13);
+            (mp.dipole * mp.density * mp.dipole / (constants::hbar_eps0 * k.eps_r[c]) * eq.u13);
   cell.gY = -cell.gX;
-  cell.s1 = mp.dipole * eq13 * step.growth1 / constants::hbar;
-  cell.s7 = mp.dipole * eq13 * step.growth7 / (-constants::hbar);
-  cell.pop = cache.get(mp, step, m.occ[c], eq13, eq14, eq15);
+  cell.s1 = mp.dipole * eq.u13 * step.growth1 / constants::hbar;
+  cell.s7 = mp.dipole * eq.u13 * step.growth7 / (-constants::hbar);
+  cell.pop = cache.get(mp, step, m.occ[c], eq);
 
   CellVector old;
-  old.ex = f.Ex[odl][c];
-  old.ey = f.Ey[odl][c];
-  const double* w_old = m.w_at(od, i);
-  for (int n = 0; n < kStored; ++n) old.w[static_cast<std::size_t>(n)] = w_old[n];
+  old.ex = f.Ex[od][c];
+  old.ey = f.Ey[od][c];
+  const double* w_old = m.w_at(f.old_level(), i);
+  std::copy(w_old, w_old + kStored, old.w.v.begin());
   CellVector now;
-  evaluations +=
-      advance_dot_cell(step.coeffs, cell, step.dt, mp.iteration_limit, mp.tolerance, old, now);
+  const ImplicitStep solver{step.dt, mp.iteration_limit, mp.tolerance};
+  evaluations += advance_dot_cell(step.coeffs, cell, solver, old, now);
 
-  const auto& e = step.decay.now;
-  const double u13 = eq13 + e[13] * now.w[12];
-  const double u14 = eq14 + e[14] * now.w[13];
-  const double u15 = eq15 + e[15] * now.w[14];
-  m.u13[nwl][c] = u13;
-  m.u14[nwl][c] = u14;
-  m.u15[nwl][c] = u15;
-  m.occ[c] = population_flags(i, u13, u14, u15, mp.cavity_left, mp.cavity_right);
+  const Diagonal u = physical_diagonal(eq, step.decay.now, now.w.diagonal());
+  m.set_physical(f.new_level(), i, u);
+  m.occ[c] = population_flags(i, u, mp.cavity);
 
-  double* w_new = m.w_at(nw, i);
-  for (int n = 0; n < kStored; ++n) w_new[n] = flush120(now.w[static_cast<std::size_t>(n)]);
-  f.Ex[nwl][c] = flush120(now.ex);
-  f.Ey[nwl][c] = flush120(now.ey);
+  double* w_new = m.w_at(f.new_level(), i);
+  for (int n = 0; n < kStored; ++n) w_new[n] = flush120(now.w.v[static_cast<std::size_t>(n)]);
+  f.Ex[nw][c] = flush120(now.ex);
+  f.Ey[nw][c] = flush120(now.ey);
 }
 
 // Relative change of x against its previous iterate p.
 inline double relative_change(double x, double p) {
   if (x == 0.0) return p != 0.0 ? 1.0 : 0.0;
   return std::fabs((x - p) / x);
+}
+
+bool converged(const CellVector& now, const CellVector& previous, double tolerance) {
+  if (!(relative_change(now.ex, previous.ex) < tolerance &&
+        relative_change(now.ey, previous.ey) < tolerance)) {
+    return false;
+  }
+  for (std::size_t n = 0; n < 16; ++n) {
+    if (!(relative_change(now.w.v[n], previous.w.v[n]) < tolerance)) return false;
+  }
+  return true;
+}
+
+// now = old + dt rate (all 16 stored values and both fields).
+void euler_from(const CellVector& old, const CellVector& rate, double dt, CellVector& now) {
+  for (std::size_t n = 0; n < 16; ++n) now.w.v[n] = old.w.v[n] + dt * rate.w.v[n];
+  now.ex = old.ex + dt * rate.ex;
+  now.ey = old.ey + dt * rate.ey;
 }
 
 }  // namespace
@@ -166,8 +152,7 @@ MediumParameters medium_parameters(const RunParameters& p, const StructureProfil
   mp.half_detuning = p.half_detuning;
   mp.iteration_limit = p.iteration_limit;
   mp.tolerance = p.tolerance;
-  mp.cavity_left = s.cavity_left;
-  mp.cavity_right = s.cavity_right;
+  mp.cavity = {s.cavity_left, s.cavity_right};
   mp.current_sign = current_sign(p.model);
   return mp;
 }
@@ -194,47 +179,33 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   step.growth7 = std::exp(t / mp.T[7]);
 }
 
-int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell, double dt,
-                     std::int64_t iteration_limit, double tolerance, const CellVector& old,
-                     CellVector& now) {
+int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell,
+                     const ImplicitStep& solver, const CellVector& old, CellVector& now) {
   CellVector rate;
-  F_4LEVEL_12PUMP(step, cell, old, old, rate);
+  pseudospin_rhs(step, cell, old, old, rate);
   // First iterate: a rate below 1e-100 (any negative one included) is
   // masked, so the explicit predictor never drives a population negative.
-  for (double& r : rate.w) {
+  for (double& r : rate.w.v) {
     if (r < 1e-100) r = 0.0;
   }
-  for (std::size_t n = 0; n < 16; ++n) now.w[n] = old.w[n] + dt * rate.w[n];
-  now.ex = old.ex + dt * rate.ex;
-  now.ey = old.ey + dt * rate.ey;
+  euler_from(old, rate, solver.dt, now);
 
   int evaluations = 1;
   CellVector previous;
   for (;;) {
-    if (evaluations >= iteration_limit) break;
-    if (evaluations >= 2) {
-      bool converged = relative_change(now.ex, previous.ex) < tolerance &&
-                       relative_change(now.ey, previous.ey) < tolerance;
-      for (std::size_t n = 0; n < 16 && converged; ++n) {
-        converged = relative_change(now.w[n], previous.w[n]) < tolerance;
-      }
-      if (converged) break;
-    }
+    if (evaluations >= solver.iteration_limit) break;
+    if (evaluations >= 2 && converged(now, previous, solver.tolerance)) break;
     previous = now;
-    F_4LEVEL_12PUMP(step, cell, old, previous, rate);
-    for (std::size_t n = 0; n < 16; ++n) now.w[n] = old.w[n] + dt * rate.w[n];
-    now.ex = old.ex + dt * rate.ex;
-    now.ey = old.ey + dt * rate.ey;
+    pseudospin_rhs(step, cell, old, previous, rate);
+    euler_from(old, rate, solver.dt, now);
     ++evaluations;
   }
   return evaluations;
 }
 
-std::int64_t ILOOP(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
-                   const MediumParameters& mp, const MediumStep& step) {
-  update_E_empty(f, coeffs, step.dt);
-  const int nw = f.new_level();
-  const int od = f.old_level();
+std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
+                                 const MediumParameters& mp, const MediumStep& step) {
+  update_E(f, coeffs, step.dt);
   const auto count = static_cast<std::int64_t>(m.medium_cells.size());
   std::int64_t evaluations = 0;
   auto cells = [&](std::int64_t first, std::int64_t last, std::int64_t& evals) {
@@ -244,7 +215,7 @@ std::int64_t ILOOP(FieldState& f, MediumState& m, const FieldCoefficients& coeff
       if (m.kind[static_cast<std::size_t>(i)] == CellKind::dot) {
         advance_dot(f, m, coeffs, mp, step, i, cache, evals);
       } else {
-        carry_passive_cell(m, i, nw, od, mp, step);
+        carry_passive_cell(m, i, f, mp, step);
       }
     }
   };

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "field/field_state.hpp"
+#include "field/field_update.hpp"
 #include "input/structure.hpp"
 #include "medium/medium_state.hpp"
 #include "medium/pseudospin.hpp"
@@ -30,7 +31,7 @@ struct MediumParameters {
   double half_detuning = 0.0;  // Delta / 2
   std::int64_t iteration_limit = 0;
   double tolerance = 0.0;
-  std::int32_t cavity_left = 0, cavity_right = 0;  // flags are kept in (left, right]
+  CellRange cavity;  // the population flags are kept in (left, right]
   // Sign of the medium terms of the field equations (see current_sign()).
   double current_sign = -1.0;
 };
@@ -59,21 +60,27 @@ struct MediumStep {
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);
 
+// How the implicit step of a dot cell is solved.
+struct ImplicitStep {
+  double dt = 0.0;                   // [s]
+  std::int64_t iteration_limit = 0;  // evaluations of the right-hand side, at most
+  double tolerance = 0.0;            // relative change of every value that ends it
+};
+
 // Advances one dot cell from `old` to `now` (which enters as anything and
 // leaves as the new state).  Returns the number of right-hand-side
 // evaluations made (1 .. max(1, iteration_limit)).
-int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell, double dt,
-                     std::int64_t iteration_limit, double tolerance, const CellVector& old,
-                     CellVector& now);
+int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell,
+                     const ImplicitStep& solver, const CellVector& old, CellVector& now);
 
-// ILOOP: E at the new level for every cell 1..N-1, the medium of every
-// passive and dot cell.  Returns the number of right-hand-side evaluations.
-std::int64_t ILOOP(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
-                   const MediumParameters& mp, const MediumStep& step);
+// E at the new level for every cell 1..N-1 (H at the new level), then the
+// medium of every passive and dot cell; a dot cell's E is solved together
+// with its medium.  Returns the number of right-hand-side evaluations.
+std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
+                                 const MediumParameters& mp, const MediumStep& step);
 
 // Population flags of cell i from its physical u13..u15: rho_kk > 0 inside
-// (cavity_left, cavity_right], all 0 outside.
-std::array<std::int32_t, 4> population_flags(std::int32_t i, double u13, double u14, double u15,
-                                             std::int32_t cavity_left, std::int32_t cavity_right);
+// the cavity, all 0 outside.
+PopulationFlags population_flags(std::int32_t i, const Diagonal& u, const CellRange& cavity);
 
 }  // namespace mps

@@ -60,8 +60,8 @@ LevelMatrix<double> working_tau(const LevelMatrix<double>& tau,
   return w;
 }
 
-PopulationCoupling COEFF_RHO(const LevelMatrix<double>& tau, const TransferRates& g, double t,
-                             double u13eq, double u14eq, double u15eq) {
+PopulationCoupling population_coupling(const LevelMatrix<double>& tau, const TransferRates& g,
+                                       double t, double u13eq, double u14eq, double u15eq) {
   using namespace constants;
   const double t21 = tau(2, 1), t13 = tau(1, 3), t24 = tau(2, 4), t31 = tau(3, 1), t42 = tau(4, 2);
   PopulationCoupling c;

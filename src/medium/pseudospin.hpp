@@ -9,7 +9,7 @@
 // precession pairs (1,7), (3,9), (4,10), (6,12) rotate at the detuning
 // Delta; the field-driven pairs carry the Rabi factor p/hbar or p/(2 hbar)
 // (p = dipole moment); (13,14), (13,15), (14,15) couple the populations
-// through the transfer times and are set per cell by COEFF_RHO.
+// through the transfer times and are set per cell by population_coupling.
 #include <array>
 #include <cstdint>
 
@@ -47,11 +47,11 @@ struct PopulationCoupling {
   double s13 = 0.0, s14 = 0.0, s15 = 0.0;           // relaxation sources of w13..w15
 };
 
-// COEFF_RHO: T13..T15, the (13,14), (13,15), (14,15) couplings and the
+// population_coupling: T13..T15, the (13,14), (13,15), (14,15) couplings and the
 // sources of one cell at t = (J + 0.5) dt, with `tau` its working transfer
 // times, `gamma` the configured rates and u13eq..u15eq its equilibrium.
-PopulationCoupling COEFF_RHO(const LevelMatrix<double>& tau, const TransferRates& gamma, double t,
-                             double u13eq, double u14eq, double u15eq);
+PopulationCoupling population_coupling(const LevelMatrix<double>& tau, const TransferRates& gamma,
+                                       double t, double u13eq, double u14eq, double u15eq);
 
 // The cell's working transfer times: the configured ones, with channels
 // switched off (1e100 s) by the population flags of the previous step:

@@ -13,8 +13,6 @@
 
 namespace mps {
 
-using textio::IoError;
-
 namespace {
 
 bool ends_with(const std::string& s, const std::string& tail) {

@@ -30,7 +30,7 @@ CompressionReport compress_dat_files(const std::string& folder, int level = kDef
 // ".gz"), overwriting a plain file of that name.
 CompressionReport decompress_gz_files(const std::string& folder);
 
-// Single files, for tests and tools.  Throw textio::IoError on failure.
+// Single files, for tests and tools.  Throw IoError on failure.
 void gzip_file(const std::string& plain, const std::string& compressed, int level);
 void gunzip_file(const std::string& compressed, const std::string& plain);
 

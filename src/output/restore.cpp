@@ -13,8 +13,6 @@
 
 namespace mps {
 
-using textio::IoError;
-
 namespace {
 
 // Formatted fields are read with blanks ignored; an empty field is 0.
@@ -108,7 +106,7 @@ int find_level_index(const std::string& point_file, std::int64_t J_final, int cu
   throw ParameterError("cant find J_final -> check file point.txt", true, false);
 }
 
-void READ_FILES(const RestoreInput& in, FieldState& f, MediumState& m) {
+void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m) {
   const int level = find_level_index(in.results_dir + "point.txt", in.J_final, f.Jtoggle);
   if (level != 0 && level != 1) {
     throw ParameterError("Level index of J_final in point.txt must be 0 or 1: " +

@@ -27,11 +27,11 @@ struct RestoreInput {
 // names J_final.
 int find_level_index(const std::string& point_file, std::int64_t J_final, int current);
 
-// READ_FILES: decompresses the continuation folder, then restores step
+// restore_snapshot: decompresses the continuation folder, then restores step
 // J_final into level Jtoggle (taken from point.txt) and step J_final - 1
 // into the other level.  Sets f.Jtoggle.  A missing or short file raises
-// textio::IoError naming it.
-void READ_FILES(const RestoreInput& in, FieldState& f, MediumState& m);
+// IoError naming it.
+void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m);
 
 // Value of an E23.12 field as written by the snapshot files (also the forms
 // without the letter E, "0.1+100", and NaN/Infinity).  False when the text

@@ -72,7 +72,7 @@ std::string point_line(std::int64_t J, int Jtoggle) {
   return line;
 }
 
-void RESULTJ(const SnapshotInput& in, double& max_variable) {
+void write_snapshot(const SnapshotInput& in, double& max_variable) {
   const FieldState& f = *in.field;
   const MediumState& m = *in.medium;
   const std::string now = textio::step_label(in.J);

@@ -34,7 +34,7 @@ struct SnapshotInput {
 
 // Writes every file of the snapshot; `max_variable` is the time loop's
 // field maximum, replaced by the block maximum when the block has rows.
-void RESULTJ(const SnapshotInput& in, double& max_variable);
+void write_snapshot(const SnapshotInput& in, double& max_variable);
 
 // "point.txt" line: label of J, Jtoggle and 1 - Jtoggle as 8 digits.
 std::string point_line(std::int64_t J, int Jtoggle);

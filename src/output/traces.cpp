@@ -48,7 +48,7 @@ double trace_time_fs(std::int64_t s, double dt) {
   return static_cast<double>(s) * dt * kFemtoseconds;
 }
 
-void RESULTI(const TraceInput& in) {
+void write_block_traces(const TraceInput& in) {
   const MonitorBuffers& b = *in.buffers;
   const std::string label = textio::step_label(in.J);
   const std::int64_t d = in.J - in.Jb;

@@ -29,10 +29,10 @@ struct TraceInput {
   std::string folder;  // results folder
 };
 
-// RESULTI: the block traces of the steps Jb+1 .. J, one line per step (time
+// write_block_traces: the block traces of the steps Jb+1 .. J, one line per step (time
 // and value, two E23.12 fields separated by two blanks); empty files when
 // the block has no rows yet.
-void RESULTI(const TraceInput& in);
+void write_block_traces(const TraceInput& in);
 
 // Running maximum, minimum and accumulated change of every monitored
 // quantity since the last statistics line.  Quantities, in file order:

@@ -2,32 +2,26 @@
 // The time integration of a run: blocks of LL steps, each step advancing
 // the field and the medium by one time step, with snapshots at step 1 and
 // at every multiple of LL.
-#include <iostream>
+#include <iosfwd>
 
-#include "field/field_state.hpp"
 #include "input/input_reader.hpp"
-#include "medium/medium_state.hpp"
 #include "output/monitor_buffers.hpp"
+#include "simulation/simulation.hpp"
 
 namespace mps {
 
-// Every array of the run, allocated once before the time loop starts.
-struct RunArrays {
-  FieldState field;
-  MediumState medium;
-  FieldCoefficients coeffs;
-  MonitorBuffers monitors;
+// Everything of a run that lives across blocks.
+struct RunState {
+  Simulation sim;
+  MonitorBuffers monitors;  // samples of the monitor cells, one row per step of a block
 };
 
-void allocate_run_arrays(const RunInput& input, RunArrays& arrays);
+RunState make_run_state(const RunInput& input);
 
 // Runs all blocks of the run; writes the block lines to `progress` and
 // warnings (a file left uncompressed) to `warnings`.
-void VCSELSUB(const RunInput& input, RunArrays& arrays, std::ostream& progress,
-              std::ostream& warnings);
-inline void VCSELSUB(const RunInput& input, RunArrays& arrays, std::ostream& progress) {
-  VCSELSUB(input, arrays, progress, std::cerr);
-}
+void run_time_loop(const RunInput& input, RunState& run, std::ostream& progress,
+                   std::ostream& warnings);
 
 // Block bookkeeping of a run: first block number, block start and number of
 // blocks, (Nt + LL - J_final) / LL.

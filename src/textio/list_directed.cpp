@@ -42,7 +42,7 @@ bool LineCursor::read_record(std::string& text) {
   return true;
 }
 
-int NTOKENS(std::string_view text) {
+int count_tab_fields(std::string_view text) {
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   int fields = 0;
   for (std::size_t k = 0; k < text.size(); ++k) {

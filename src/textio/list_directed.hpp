@@ -81,6 +81,6 @@ inline ListReadResult read_list(LineCursor& cursor, std::initializer_list<ListIt
 // a field starts at the first character or after a run of TABs; a leading
 // TAB run does not make an empty first field, a trailing one starts no field,
 // and an empty text has none.
-int NTOKENS(std::string_view text);
+int count_tab_fields(std::string_view text);
 
 }  // namespace mps::textio

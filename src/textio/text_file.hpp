@@ -9,17 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/errors.hpp"
+
 namespace mps::textio {
-
-class IoError : public std::runtime_error {
- public:
-  IoError(std::string path, const std::string& what)
-      : std::runtime_error(what), path_(std::move(path)) {}
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // Whole content of a file; throws IoError when it cannot be read.
 std::string read_text_file(const std::string& path);

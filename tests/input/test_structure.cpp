@@ -132,17 +132,6 @@ TEST(StructureMaterial, LegacyGradedLayerKeepsItsLeftEndVelocity) {
   EXPECT_EQ(in.structure.phase_velocity[7], c0 / 4);
 }
 
-TEST(StructureIndexFile, OneFixedPointLinePerCell) {
-  const RunInput in = read_structure("5e-9 2 2", {row(10, 1.0), row(20, 2.0), row(30, 3.0)});
-  const std::vector<std::string> lines =
-      testing::split_lines(refractive_index_profile(in.structure, in.params.dz));
-  ASSERT_EQ(lines.size(), 60u);
-  EXPECT_EQ(lines[0], "     0.00500       1.00000");
-  EXPECT_EQ(lines[9], "     0.05000       1.00000");
-  EXPECT_EQ(lines[10], "     0.05500       2.00000");
-  EXPECT_EQ(lines[59], "     0.30000       3.00000");
-}
-
 using testing::layer;
 
 StructureProfile profile(const std::vector<Layer>& layers) {
@@ -152,39 +141,20 @@ StructureProfile profile(const std::vector<Layer>& layers) {
   return s;
 }
 
-// The index column of "n_z.dat", blanks removed.
-std::vector<std::string> index_column(const StructureProfile& s) {
-  std::vector<std::string> out;
-  for (const std::string& line : testing::split_lines(refractive_index_profile(s, 1e-6))) {
-    out.push_back(line.substr(line.find_first_not_of(' ', 14)));
-  }
-  return out;
+// Rounding alone may step past an end value (1.0 -> 3.59 ends at
+// 3.5900000000000003; 5.15 -> 1.01 ends 5 ulps below 1.01): accepted.
+TEST(StructureChecks, GradedRoundingIsAccepted) {
+  EXPECT_NO_THROW(check_graded_layers(profile({layer(13, 1.0, 3.59)})));
+  EXPECT_NO_THROW(check_graded_layers(profile({layer(31, 5.15, 1.01)})));
 }
 
-TEST(StructureIndexFile, GradedLayersStepLinearlyToTheirEndIndex) {
-  using V = std::vector<std::string>;
-  EXPECT_EQ(index_column(profile({layer(4, 1.0, 2.0)})),
-            (V{"1.25000", "1.50000", "1.75000", "2.00000"}));
-  EXPECT_EQ(index_column(profile({layer(4, 1.0, 0.0)})),
-            (V{"1.00000", "1.00000", "1.00000", "1.00000"}));
-  EXPECT_EQ(index_column(profile({layer(4, 2.0, 1.0)})),
-            (V{"1.75000", "1.50000", "1.25000", "1.00000"}));
-  EXPECT_EQ(index_column(profile({layer(2, 3.0, 0.0), layer(2, 1.0, 2.0)})),
-            (V{"3.00000", "3.00000", "1.50000", "2.00000"}));
-
-  // Rounding alone may step past an end value (1.0 -> 3.59 ends at
-  // 3.5900000000000003; 5.15 -> 1.01 ends 5 ulps below 1.01): accepted.
-  EXPECT_EQ(index_column(profile({layer(13, 1.0, 3.59)})).back(), "3.59000");
-  EXPECT_EQ(index_column(profile({layer(31, 5.15, 1.01)})).back(), "1.01000");
-}
-
-TEST(StructureIndexFile, GradedValueOutsideItsEndValuesIsRejected) {
+TEST(StructureChecks, GradedValueOutsideItsEndValuesIsRejected) {
   // The index difference overflows, so the first graded value is infinite.
   const char* const msg = " ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals";
   for (const auto& [nA, nB, first] :
        {std::tuple{-1.7e308, 1.7e308, '1'}, std::tuple{1.7e308, -1.7e308, '2'}}) {
     try {
-      refractive_index_profile(profile({layer(1, 1.0, 0.0), layer(4, nA, nB)}), 1e-6);
+      check_graded_layers(profile({layer(1, 1.0, 0.0), layer(4, nA, nB)}));
       ADD_FAILURE() << "accepted " << nA << " -> " << nB;
     } catch (const ParameterError& e) {
       EXPECT_EQ(std::string(e.what()), first + std::string(msg));

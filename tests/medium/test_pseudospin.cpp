@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 
-#include "medium/dot_line.hpp"
 #include "medium/rhs.hpp"
+#include "support/dot_line.hpp"
 
 namespace mps::testing {
 namespace {
@@ -43,7 +43,7 @@ TEST(Populations, SumToOneAndLevelOneAlone) {
   for (double r : {p.rho22, p.rho33, p.rho44}) EXPECT_LT(std::fabs(r), 1e-7);
 }
 
-// The population block of COEFF_RHO is the rate equation of the five
+// The population block of population_coupling is the rate equation of the five
 // channels 1->3, 2->1, 2->4, 3->1, 4->2 and the recombination 4->3 (at
 // tau_sp), each moving population i -> j at 1/(2 tau(i,j)) (T13 = 4/(2/tau_sp)
 // = 2 tau_sp with only recombination), written for u13..u15.  This checks
@@ -70,7 +70,8 @@ TEST(CoeffRho, IsTheRateEquationOfTheTransferChannels) {
     const std::array<double, 3> eq = {0.4 * v.next(), 0.4 * v.next(), 0.4 * v.next()};
     const std::array<double, 3> dev = {0.3 * v.next(), 0.3 * v.next(), 0.3 * v.next()};
     // At t = 0 the factors exp(t/T) are 1 and w = u - ueq.
-    const PopulationCoupling c = COEFF_RHO(tau, transfer_rates(tau), 0.0, eq[0], eq[1], eq[2]);
+    const PopulationCoupling c =
+        population_coupling(tau, transfer_rates(tau), 0.0, eq[0], eq[1], eq[2]);
     const std::array<double, 3> model = {
         c.s13 - dev[0] / c.T13 + c.F13_14 * dev[1] + c.F13_15 * dev[2],
         c.s14 + c.B13_14 * dev[0] - dev[1] / c.T14 + c.F14_15 * dev[2],
@@ -88,7 +89,7 @@ TEST(CoeffRho, SwitchedOffChannelsLeaveNoCoupling) {
   const auto off = transfer_times(1e100, 1e100, 1e100, 1e100, 1e100);
   const double t = 1e-9;  // exp(t / 1e100) = 1
   const PopulationCoupling c =
-      COEFF_RHO(off, transfer_rates(off), t, -0.5, 0.5 / sqrt3, -1.0 / sqrt6);
+      population_coupling(off, transfer_rates(off), t, -0.5, 0.5 / sqrt3, -1.0 / sqrt6);
   for (double T : {c.T13, c.T14, c.T15}) {
     EXPECT_GT(T, 1e99);
     EXPECT_LT(T, 1e101);
@@ -110,7 +111,7 @@ struct Cell : DenseCell {
     for (CellVector* y : {&old, &now}) {
       y->ex = 2e8 * v.next();
       y->ey = 2e8 * v.next();
-      for (std::size_t k = 0; k < 15; ++k) y->w[k] = 0.5 * v.next();
+      for (std::size_t k = 0; k < 15; ++k) y->w.v[k] = 0.5 * v.next();
     }
   }
 };
@@ -118,15 +119,15 @@ struct Cell : DenseCell {
 TEST(Rhs, AtRestOnlyCurlsAndRelaxationSources) {
   Cell c;
   CellVector rest, rate;
-  F_4LEVEL_12PUMP(c.line.step.coeffs, c.cell, rest, rest, rate);
+  pseudospin_rhs(c.line.step.coeffs, c.cell, rest, rest, rate);
   EXPECT_EQ(rate.ex, -c.cell.curlX);
   EXPECT_EQ(rate.ey, c.cell.curlY);
-  for (std::size_t k = 0; k < 12; ++k) EXPECT_EQ(rate.w[k], 0.0) << k;
-  EXPECT_EQ(rate.w[12], c.cell.pop.s13);
-  EXPECT_EQ(rate.w[13], c.cell.pop.s14);
-  EXPECT_EQ(rate.w[14], c.cell.pop.s15);
-  F_4LEVEL_12PUMP(c.line.step.coeffs, c.cell, c.old, c.now, rate);
-  EXPECT_EQ(rate.w[15], 0.0);
+  for (std::size_t k = 0; k < 12; ++k) EXPECT_EQ(rate.w.v[k], 0.0) << k;
+  EXPECT_EQ(rate.w(13), c.cell.pop.s13);
+  EXPECT_EQ(rate.w(14), c.cell.pop.s14);
+  EXPECT_EQ(rate.w(15), c.cell.pop.s15);
+  pseudospin_rhs(c.line.step.coeffs, c.cell, c.old, c.now, rate);
+  EXPECT_EQ(rate.w(16), 0.0);
 }
 
 // Without relaxation the field and the precession move the state unitarily,
@@ -144,12 +145,12 @@ TEST(Rhs, FieldAndPrecessionKeepThePurity) {
     CellVector y, rate;
     y.ex = 3e8 * v.next();
     y.ey = 3e8 * v.next();
-    for (std::size_t k = 0; k < 15; ++k) y.w[k] = 0.5 * v.next();
-    F_4LEVEL_12PUMP(step, closed, y, y, rate);
+    for (std::size_t k = 0; k < 15; ++k) y.w.v[k] = 0.5 * v.next();
+    pseudospin_rhs(step, closed, y, y, rate);
     double sum = 0.0, scale = 0.0;
     for (std::size_t k = 0; k < 15; ++k) {
-      sum += y.w[k] * rate.w[k];
-      scale += std::fabs(y.w[k] * rate.w[k]);
+      sum += y.w.v[k] * rate.w.v[k];
+      scale += std::fabs(y.w.v[k] * rate.w.v[k]);
     }
     EXPECT_LT(std::fabs(sum), 1e-14 * scale);  // rounding of 30 products
   }
@@ -160,8 +161,8 @@ bool same(const CellVector& a, const CellVector& b) { return std::memcmp(&a, &b,
 TEST(Rhs, DependsOnSumsAndUsedCouplingsOnly) {
   Cell c;
   CellVector forward, swapped, poisoned;
-  F_4LEVEL_12PUMP(c.line.step.coeffs, c.cell, c.old, c.now, forward);
-  F_4LEVEL_12PUMP(c.line.step.coeffs, c.cell, c.now, c.old, swapped);
+  pseudospin_rhs(c.line.step.coeffs, c.cell, c.old, c.now, forward);
+  pseudospin_rhs(c.line.step.coeffs, c.cell, c.now, c.old, swapped);
   EXPECT_TRUE(same(forward, swapped));
 
   // Every entry of F and B outside the fourteen field and precession pairs
@@ -176,7 +177,7 @@ TEST(Rhs, DependsOnSumsAndUsedCouplingsOnly) {
       if (!keep) dirty.F(k, l) = dirty.B(k, l) = std::numeric_limits<double>::quiet_NaN();
     }
   }
-  F_4LEVEL_12PUMP(dirty, c.cell, c.old, c.now, poisoned);
+  pseudospin_rhs(dirty, c.cell, c.old, c.now, poisoned);
   EXPECT_TRUE(same(forward, poisoned));
 }
 

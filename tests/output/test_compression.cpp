@@ -124,7 +124,7 @@ TEST(Compression, AFileThatCannotBeReplacedStaysPlainAndIsReported) {
   EXPECT_NE(report.failures[0].find(dir.file("x.dat")), std::string::npos) << report.failures[0];
   EXPECT_EQ(dir.read("x.dat"), "kept\n");
   EXPECT_EQ(files_in(dir.path()), (std::set<std::string>{"x.dat", "x.dat.gz", "y.dat.gz"}));
-  EXPECT_THROW(gzip_file(dir.file("missing.dat"), dir.file("missing.dat.gz"), 1), textio::IoError);
+  EXPECT_THROW(gzip_file(dir.file("missing.dat"), dir.file("missing.dat.gz"), 1), IoError);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "output/index_profile.hpp"
 #include "output/param_echo.hpp"
 #include "support/scratch_dir.hpp"
 
@@ -102,7 +103,7 @@ TEST(ParameterEcho, SmallStepsAndLongPaths) {
 
 TEST(RefractiveIndexProfile, QuickstartLayers) {
   const RunInput in = quickstart();
-  const auto lines = split_lines(refractive_index_profile(in.structure, in.params.dz));
+  const auto lines = split_lines(index_profile_text(in.structure, in.params.dz));
   ASSERT_EQ(lines.size(), 620u);
   // Layers: 100 cells n = 1, 420 cells n = 3.5 (three rows), 100 cells n = 1.
   for (std::size_t i = 1; i <= lines.size(); ++i) {

@@ -10,10 +10,10 @@
 #include <limits>
 #include <sstream>
 
-#include "app/program.hpp"
 #include "core/errors.hpp"
 #include "output/compression.hpp"
 #include "output/restore.hpp"
+#include "output/setup_files.hpp"
 #include "simulation/time_loop.hpp"
 #include "support/scratch_dir.hpp"
 #include "textio/fortran_format.hpp"
@@ -115,7 +115,7 @@ struct StoredSnapshot {
   void restore(FieldState& f, MediumState& m) const {
     f.allocate(N);
     m.allocate(N);
-    READ_FILES(in, f, m);
+    restore_snapshot(in, f, m);
   }
 };
 
@@ -163,7 +163,7 @@ std::string restore_failure(const StoredSnapshot& snap) {
   MediumState m;
   try {
     snap.restore(f, m);
-  } catch (const textio::IoError& e) {
+  } catch (const IoError& e) {
     return e.what();
   }
   ADD_FAILURE() << "the restore did not fail";
@@ -233,11 +233,10 @@ void run(const ScratchDir& dir, const std::string& input, int LL, int Nt, int J_
   text = replace_line(text, 50, "total number of time steps " + std::to_string(Nt) + " -");
   dir.write("execdata.txt", text);
   const RunInput in = prepare_run(dir.path(), model);
-  RunArrays arrays;
-  allocate_run_arrays(in, arrays);
+  RunState arrays = make_run_state(in);
   write_setup_files(in);
   std::ostringstream progress, warnings;
-  VCSELSUB(in, arrays, progress, warnings);
+  run_time_loop(in, arrays, progress, warnings);
   EXPECT_EQ(warnings.str(), "");
   if (progress_text != nullptr) *progress_text = progress.str();
 }

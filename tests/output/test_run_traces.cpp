@@ -60,10 +60,9 @@ struct RunFolder {
     in = read_execdata(root.path(), root.file("execdata.txt"), text);
     in.dirs.results_dir = root.file("Results/");
     in.dirs.discarded_dir = root.file("Discarded/");
-    RunArrays arrays;
-    allocate_run_arrays(in, arrays);
+    RunState arrays = make_run_state(in);
     std::ostringstream progress, warn;
-    VCSELSUB(in, arrays, progress, warn);
+    run_time_loop(in, arrays, progress, warn);
     warnings = warn.str();
   }
   std::vector<std::string> gz_lines(const std::string& folder, const std::string& name) const {

@@ -55,7 +55,7 @@ TEST(BlockTraces, FilesAndLinesForOneTwoAndFourMonitors) {
     in.monitor_cells = &cells;
     in.buffers = &b;
     in.folder = dir.path();
-    RESULTI(in);
+    write_block_traces(in);
 
     const std::string L = "_000000001002.dat";
     // name -> (monitor, kind)
@@ -91,7 +91,7 @@ TEST(BlockTraces, FilesAndLinesForOneTwoAndFourMonitors) {
     ScratchDir empty;
     in.J = in.Jb;
     in.folder = empty.path();
-    RESULTI(in);
+    write_block_traces(in);
     const std::set<std::string> none = files_in(empty.path());
     EXPECT_EQ(none.size(), names.size());
     for (const auto& name : none) EXPECT_EQ(empty.read(name), "") << name;

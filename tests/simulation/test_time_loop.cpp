@@ -1,6 +1,6 @@
-// Whole runs through VCSELSUB: block and snapshot counting, the layout of
+// Whole runs through run_time_loop: block and snapshot counting, the layout of
 // the snapshot files, the level toggle across blocks of odd length, and
-// results independent of the thread count (also for MAXEX on its own).  A
+// results independent of the thread count (also for max_abs_ex on its own).  A
 // run leaves its ".dat" files compressed; the tests unpack them first.
 #include <gtest/gtest.h>
 #include <omp.h>
@@ -68,10 +68,9 @@ struct RunFolder {
     RunInput in = read_execdata(root.path(), root.file("execdata.txt"), text);
     in.dirs.results_dir = results();
     in.dirs.discarded_dir = root.file("Discarded/");
-    RunArrays arrays;
-    allocate_run_arrays(in, arrays);
+    RunState arrays = make_run_state(in);
     std::ostringstream out, err;
-    VCSELSUB(in, arrays, out, err);
+    run_time_loop(in, arrays, out, err);
     for (const char* d : {"Results/", "Discarded/"}) {
       EXPECT_TRUE(decompress_gz_files(root.file(d)).failures.empty());
     }
@@ -230,8 +229,8 @@ TEST(TimeLoop, WholeRunIsTheSameOnOneAndTwoThreads) {
 TEST(FieldMaximum, EmptyRangeZeroFieldAndThreadIndependence) {
   FieldState f;
   f.allocate(30000);
-  EXPECT_EQ(MAXEX(f, 0, 0), -1.0000000200408773e+20);  // -1e20 in single precision
-  EXPECT_EQ(MAXEX(f, 1, 30000), 0.0);
+  EXPECT_EQ(max_abs_ex(f, 0, 0), -1.0000000200408773e+20);  // -1e20 in single precision
+  EXPECT_EQ(max_abs_ex(f, 1, 30000), 0.0);
 
   std::mt19937_64 gen(7);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
@@ -242,9 +241,9 @@ TEST(FieldMaximum, EmptyRangeZeroFieldAndThreadIndependence) {
   f.Ex[0].assign(f.Ex[0].size(), 50.0);  // the other level is not looked at
   ThreadCount guard;
   omp_set_num_threads(1);
-  const double serial = MAXEX(f, 1, 29000);
+  const double serial = max_abs_ex(f, 1, 29000);
   omp_set_num_threads(2);
-  EXPECT_EQ(MAXEX(f, 1, 29000), serial);
+  EXPECT_EQ(max_abs_ex(f, 1, 29000), serial);
   EXPECT_EQ(serial, 3.5);
 }
 

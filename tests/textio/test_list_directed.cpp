@@ -194,7 +194,8 @@ TEST(Ntokens, CountsTabSeparatedFields) {
       {"   ", 0},        {"  \t1", 2},   {"\t\t", 0},         {"1\t  \t2", 3},
       {"1\t \t", 2},
   };
-  for (const auto& [text, fields] : cases) EXPECT_EQ(NTOKENS(text), fields) << '"' << text << '"';
+  for (const auto& [text, fields] : cases)
+    EXPECT_EQ(count_tab_fields(text), fields) << '"' << text << '"';
 }
 
 }  // namespace

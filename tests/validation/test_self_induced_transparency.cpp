@@ -16,7 +16,7 @@
 #include <numbers>
 #include <vector>
 
-#include "medium/dot_line.hpp"
+#include "support/dot_line.hpp"
 
 namespace mps::testing {
 namespace {

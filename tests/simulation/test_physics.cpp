@@ -14,8 +14,8 @@
 #include <numbers>
 #include <sstream>
 
-#include "medium/dot_line.hpp"
 #include "simulation/time_loop.hpp"
+#include "support/dot_line.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps::testing {
@@ -207,7 +207,9 @@ struct EnergyRun {
       f.Hy[0][c] = ex / impedance;
       f.Hx[0][c] = -ey / impedance;
     }
+    line.source.active = false;  // a source of zero would be a conducting wall
     ledger = {};
+    ledger.dots = dot_energy_at_equilibrium();
     for (std::int32_t i = a; i <= b; ++i) {
       const auto c = static_cast<std::size_t>(i);
       const double e2 = f.Ex[0][c] * f.Ex[0][c] + f.Ey[0][c] * f.Ey[0][c];
@@ -224,28 +226,25 @@ struct EnergyRun {
     return sum;
   }
 
-  // One step as the program takes it (no source), with the ledger of step J-1.
+  // One step of the program (its source switched off).  After step J the
+  // old level holds E at J-1 and H at J-3/2, the new level H at J-1/2: U at
+  // J-1 and the flux of the step from J-1 to J are all there.
   void advance() {
-    DotLine& l = line;
-    FieldState& f = l.f;
-    ++l.J;
-    f.Jtoggle = 1 - f.Jtoggle;
-    prepare_medium_step(l.mp, l.J, l.dt, l.step);
-    update_H(f, l.k);
+    line.advance();
+    const FieldState& f = line.f;
     const auto nw = static_cast<std::size_t>(f.new_level());
     const auto od = static_cast<std::size_t>(f.old_level());
-    ledger.field = 0.0;
+    before_step = ledger;
+    before_step.field = 0.0;
     for (std::int32_t i = a; i <= b; ++i) {
       const auto c = static_cast<std::size_t>(i);
-      ledger.field += 0.5 * (f.Ex[od][c] * f.Ex[od][c] + f.Ey[od][c] * f.Ey[od][c]) / l.k.cE[c];
+      before_step.field +=
+          0.5 * (f.Ex[od][c] * f.Ex[od][c] + f.Ey[od][c] * f.Ey[od][c]) / line.k.cE[c];
       if (i < b) {
-        ledger.field +=
-            0.5 * (f.Hx[od][c] * f.Hx[nw][c] + f.Hy[od][c] * f.Hy[nw][c]) * l.dt / l.k.cH[c];
+        before_step.field +=
+            0.5 * (f.Hx[od][c] * f.Hx[nw][c] + f.Hy[od][c] * f.Hy[nw][c]) * line.dt / line.k.cH[c];
       }
     }
-    if (l.J == 1) ledger.dots = dot_energy_at_equilibrium();
-    ILOOP(f, l.m, l.k, l.mp, l.step);
-    apply_boundaries(f, l.ends);
     auto flux = [&](std::int32_t h, std::int32_t e) {  // through the plane of H(h), E of cell e
       const auto ch = static_cast<std::size_t>(h);
       const auto ce = static_cast<std::size_t>(e);
@@ -253,8 +252,7 @@ struct EnergyRun {
       const double ey = 0.5 * (f.Ey[od][ce] + f.Ey[nw][ce]);
       return f.Hy[nw][ch] * ex - f.Hx[nw][ch] * ey;
     };
-    before_step = ledger;
-    ledger.outflow += l.dt * (flux(b, b) - flux(a - 1, a));
+    ledger.outflow += line.dt * (flux(b, b) - flux(a - 1, a));
     ledger.dots = dot_energy();
   }
   EnergyLedger before_step;  // the ledger of step J-1, complete
@@ -365,16 +363,15 @@ TEST(LongRun, QuickstartStaysFinite) {
   in.dirs.results_dir = dir.file("Results/");
   in.dirs.discarded_dir = dir.file("DiscardedResults/");
   in.dirs.continue_dir = dir.file("Continue/");
-  RunArrays arrays;
-  allocate_run_arrays(in, arrays);
+  RunState arrays = make_run_state(in);
   std::ostringstream progress, warnings;
-  VCSELSUB(in, arrays, progress, warnings);
+  run_time_loop(in, arrays, progress, warnings);
 
   double excited = 0.0;
-  const auto level = static_cast<std::size_t>(arrays.field.new_level());
+  const auto level = static_cast<std::size_t>(arrays.sim.field.new_level());
   for (std::int32_t i = in.structure.z1; i <= in.structure.z2; ++i) {
     const auto c = static_cast<std::size_t>(i);
-    const auto& m = arrays.medium;
+    const auto& m = arrays.sim.medium;
     excited =
         std::max(excited, populations(m.u13[level][c], m.u14[level][c], m.u15[level][c]).rho22);
   }

@@ -1,7 +1,7 @@
 #pragma once
-// A line of vacuum cells holding a few dot cells, stepped as the time loop
-// steps a run (H update, ILOOP, pulse source, ends), for tests that follow a
-// pulse through the dots and read their populations directly.
+// A line of vacuum cells holding a few dot cells, stepped by the program's
+// own step() (H update, E and medium, pulse source, ends), for tests that
+// follow a pulse through the dots and read their populations directly.
 //
 // Courant number 1 (dt = dz/c): in vacuum the 1D Yee scheme then moves a
 // pulse one cell per step without dispersion and the first-order absorbing
@@ -10,10 +10,8 @@
 #include <array>
 #include <cstdint>
 
-#include "field/boundaries.hpp"
 #include "field/field_update.hpp"
-#include "field/pulse_source.hpp"
-#include "medium/medium_update.hpp"
+#include "simulation/simulation.hpp"
 
 namespace mps::testing {
 
@@ -37,17 +35,20 @@ struct LineSetup {
 struct DotLine {
   static constexpr double dz = 5e-9;           // [m]
   static constexpr std::int32_t kOrigin = 10;  // injection cell
-  double dt = dz / constants::c0;              // [s]
   std::int64_t J = 0;                          // last step done
-  FieldState f;
-  MediumState m;
-  FieldCoefficients k;
-  MediumParameters mp;
-  MediumStep step;
-  PulseSource source;
-  BoundarySettings ends;
+  Simulation sim;                              // stepped by the program's step()
+  // Its parts, under short names.
+  double& dt = sim.dt;  // [s]
+  FieldState& f = sim.field;
+  MediumState& m = sim.medium;
+  FieldCoefficients& k = sim.coeffs;
+  MediumParameters& mp = sim.medium_parameters;
+  MediumStep& step = sim.medium_step;
+  PulseSource& source = sim.source;
+  BoundarySettings& ends = sim.ends;
 
   explicit DotLine(const LineSetup& setup) {
+    dt = dz / constants::c0;
     StructureProfile s;
     Layer vacuum;
     vacuum.cells = setup.cells;
@@ -63,7 +64,7 @@ struct DotLine {
     mp.tau(2, 1) = setup.tau_sp;
     mp.gamma = transfer_rates(mp.tau);
     for (std::size_t n = 1; n <= 12; ++n) mp.T[n] = setup.dephasing;
-    const PopulationCoupling c = COEFF_RHO(mp.tau, mp.gamma, 0.0, 0.0, 0.0, 0.0);
+    const PopulationCoupling c = population_coupling(mp.tau, mp.gamma, 0.0, 0.0, 0.0, 0.0);
     mp.T[13] = c.T13;
     mp.T[14] = c.T14;
     mp.T[15] = c.T15;
@@ -73,8 +74,7 @@ struct DotLine {
     mp.half_detuning = 0.5 * mp.detuning;
     mp.iteration_limit = 20;
     mp.tolerance = 1e-12;
-    mp.cavity_left = 0;  // flags are evaluated in every cell
-    mp.cavity_right = setup.cells;
+    mp.cavity = {0, setup.cells};  // flags are evaluated in every cell
 
     source.origin_cell = source.injection_cell = kOrigin;
     ends.left_type = ends.right_type = BoundaryType::absorbing;
@@ -89,9 +89,9 @@ struct DotLine {
       m.u13eq[c] = u[0];
       m.u14eq[c] = u[1];
       m.u15eq[c] = u[2];
-      m.occ[c] = population_flags(i, u[0], u[1], u[2], mp.cavity_left, mp.cavity_right);
+      m.occ[c] = population_flags(i, {u[0], u[1], u[2]}, mp.cavity);
     }
-    classify_cells(m, mp.cavity_left, mp.cavity_right);
+    classify_cells(m, mp.cavity);
   }
 
   // A Gaussian pulse at the resonance, centred at step 4 W (W its 1/e
@@ -118,15 +118,10 @@ struct DotLine {
     source.pulse.delay_ratio = 0;
   }
 
-  void advance() {
-    ++J;
-    f.Jtoggle = 1 - f.Jtoggle;
-    prepare_medium_step(mp, J, dt, step);
-    update_H(f, k);
-    ILOOP(f, m, k, mp, step);
-    apply_pulse_source(source, f, J, dt);
-    apply_boundaries(f, ends);
-  }
+  DotLine(const DotLine&) = delete;
+  DotLine& operator=(const DotLine&) = delete;
+
+  void advance() { mps::step(sim, ++J); }
 
   double ex(std::int32_t i) const {
     return f.Ex[static_cast<std::size_t>(f.new_level())][static_cast<std::size_t>(i)];
@@ -140,7 +135,7 @@ struct DotLine {
 
 // One dot cell of the examples' dense medium (Nd = 1e24 m^-3, dephasing
 // 10 ps, transfer times 0.5 ns and 1 ns, levels 1 and 3 half filled), its
-// coefficients formed as ILOOP forms them, in a state a pulse leaves.
+// coefficients formed as update_E_and_medium forms them, in a state a pulse leaves.
 struct DenseCell {
   DotLine line{LineSetup{200, 1e24, 1e-11, 5e-10, 1e-9}};
   CellCoefficients cell;
@@ -154,11 +149,11 @@ struct DenseCell {
     cell.gX = kDipole * 1e24 * kDipole / constants::hbar_eps0 * eq[0], cell.gY = -cell.gX;
     cell.s1 = kDipole * eq[0] * line.step.growth1 / constants::hbar;
     cell.s7 = -kDipole * eq[0] * line.step.growth7 / constants::hbar;
-    cell.pop = COEFF_RHO(line.mp.tau, line.mp.gamma, line.step.t, eq[0], eq[1], eq[2]);
+    cell.pop = population_coupling(line.mp.tau, line.mp.gamma, line.step.t, eq[0], eq[1], eq[2]);
     old.ex = 1.5e8, old.ey = -0.7e8;
     const double w[15] = {0.02,   -0.01, 0.003,  -0.004, 0.001, 0.002, -0.03, 0.005,
                           -0.002, 0.004, -0.001, 0.0005, 0.2,   -0.05, 0.01};
-    std::copy(w, w + 15, old.w.begin());
+    std::copy(w, w + 15, old.w.v.begin());
   }
 };
 

@@ -1,5 +1,5 @@
 // Wave propagation through the field kernels (update_H, the E update of
-// ILOOP, apply_boundaries), stepped here without the time loop so that a
+// update_E_and_medium, apply_boundaries), stepped here without the time loop so that a
 // test can drive its own source: travel speed, open and conducting ends, an
 // index step, and the per-cell coefficients and end coefficients they use.
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include "core/errors.hpp"
 #include "field/boundaries.hpp"
 #include "field/field_update.hpp"
-#include "medium/medium_update.hpp"
+#include "simulation/simulation.hpp"
 #include "support/layers.hpp"
 
 namespace mps {
@@ -27,39 +27,38 @@ StructureProfile structure_of(std::vector<Layer> layers, double dz, double dt, M
   return s;
 }
 
-// Dot-free cells advanced as the time loop does it: H, E, a hard source
-// (E at one cell replaced, when `cell` > 0), then both ends.
+// Dot-free cells advanced by the program's step() with its source off; a
+// hard source of the test's own (E at one cell replaced, when `cell` > 0)
+// is imposed after it.  Courant number 1.
 struct Line {
   static constexpr double dz = 10e-9;
-  double dt;
   StructureProfile s;
-  FieldState f;
-  FieldCoefficients k;
-  MediumState m;
-  MediumParameters mp;
-  MediumStep step;
-  BoundarySettings ends;
+  Simulation sim;
+  FieldState& f = sim.field;
+  FieldCoefficients& k = sim.coeffs;
+  std::int64_t J = 0;
 
-  Line(std::vector<Layer> layers, std::int32_t end_type,
-       Model model = Model::corrected)  // Courant number 1
-      : dt(dz / constants::c0), s(structure_of(std::move(layers), dz, dt, model)) {
-    compute_field_profile(s, dz, dt, k);
+  Line(std::vector<Layer> layers, std::int32_t end_type, Model model = Model::corrected)
+      : s(structure_of(std::move(layers), dz, dz / constants::c0, model)) {
+    sim.dt = dz / constants::c0;
+    compute_field_profile(s, dz, sim.dt, k);
     f.allocate(s.NZ);
-    m.allocate(s.NZ);
-    classify_cells(m, 0, 0);
-    step.dt = dt;
+    sim.medium.allocate(s.NZ);
+    sim.medium_parameters.T.fill(1e-6);  // no dot cell reads them
+    classify(sim);
+    sim.source.active = false;
     RunParameters p;
     p.bc_left = p.bc_right = BoundaryType{end_type};
-    ends =
+    sim.ends =
         boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
   }
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+
   void advance(std::int32_t cell = 0, double ex = 0.0, double ey = 0.0) {
-    f.Jtoggle = 1 - f.Jtoggle;
-    update_H(f, k);
-    ILOOP(f, m, k, mp, step);
+    step(sim, ++J);
     if (cell > 0)
       Ex()[static_cast<std::size_t>(cell)] = ex, Ey()[static_cast<std::size_t>(cell)] = ey;
-    apply_boundaries(f, ends);
   }
   std::vector<double>& Ex() { return f.Ex[static_cast<std::size_t>(f.new_level())]; }
   std::vector<double>& Ey() { return f.Ey[static_cast<std::size_t>(f.new_level())]; }
@@ -166,49 +165,6 @@ TEST(Walls, ConductingWallsTrapThePulseAndInvertItOnReflection) {
   EXPECT_NEAR(line.max_abs_E(), g.amplitude, tol);
   EXPECT_EQ(line.Ey()[1], 0.0);
   EXPECT_EQ(line.Ey()[301], 0.0);
-}
-
-TEST(FieldProfile, GradedLayerStepsFromFirstCellToItsEndIndex) {
-  const double dz = 10e-9, dt = 0.5 * dz / constants::c0;
-  const double nA = 1.0, nB = 3.59;
-  const std::int32_t k = 13;
-  // The layer of no cells must not take any cell.
-  const StructureProfile s = structure_of(
-      {layer(4, 1.5), layer(0, 9.0), layer(k, nA, nB), layer(3, 2.0)}, dz, dt, Model::corrected);
-  FieldCoefficients c;
-  compute_field_profile(s, dz, dt, c);
-  EXPECT_EQ(c.eps_r[4], 1.5 * 1.5);
-  const double first = nA + (nB - nA) / k;
-  EXPECT_DOUBLE_EQ(c.eps_r[5], first * first);
-  // nA + k (nB - nA) / k lands an ulp or two from nB (3.5900000000000003).
-  EXPECT_NEAR(std::sqrt(c.eps_r[4 + k]), nB, 4e-15);
-  for (std::size_t i = 6; i <= 4 + k; ++i) EXPECT_GT(c.eps_r[i], c.eps_r[i - 1]);
-  EXPECT_EQ(c.eps_r[5 + k], 2.0 * 2.0);
-  // Uniform layer: cH = dt / (mu0 dz), as eps0 mu0 c^2 = 1 (to 1e-12 with the
-  // stored constants); cE = 1 / (eps0 dz n^2).
-  EXPECT_NEAR(c.cH[20] * constants::mu0 * dz / dt, 1.0, 1e-12);
-  EXPECT_DOUBLE_EQ(c.cE[20] * constants::eps0 * dz * 4.0, 1.0);
-  // Graded cells are non-magnetic too: cH = dt / (mu0 dz) in every cell.
-  for (std::size_t i = 5; i <= 4 + k; ++i) {
-    EXPECT_NEAR(c.cH[i] * constants::mu0 * dz / dt, 1.0, 1e-12) << i;
-  }
-  // The legacy model's graded cells have mu = mu0 (nA / n)^2: cH grows as n^2.
-  const StructureProfile legacy = structure_of(
-      {layer(4, 1.5), layer(0, 9.0), layer(k, nA, nB), layer(3, 2.0)}, dz, dt, Model::legacy);
-  FieldCoefficients cl;
-  compute_field_profile(legacy, dz, dt, cl);
-  for (std::size_t i = 5; i <= 4 + k; ++i) {
-    EXPECT_NEAR(cl.cH[i] * constants::mu0 * dz / dt / cl.eps_r[i], 1.0, 1e-12) << i;
-  }
-  EXPECT_EQ(cl.cH[20], c.cH[20]);
-}
-
-TEST(Boundaries, AbsorbingCoefficient) {
-  for (double s : {0.25, 0.5, 1.0}) {
-    EXPECT_DOUBLE_EQ(absorbing_coefficient(s, 0.0), (1.0 - s) / (1.0 + s)) << s;
-    EXPECT_DOUBLE_EQ(absorbing_coefficient(s, 1.0), 1.0) << s;
-    EXPECT_DOUBLE_EQ(absorbing_coefficient(s, -1.0), -1.0) << s;
-  }
 }
 
 }  // namespace

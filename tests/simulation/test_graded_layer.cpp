@@ -15,7 +15,7 @@
 #include "field/boundaries.hpp"
 #include "field/field_update.hpp"
 #include "field/pulse_source.hpp"
-#include "medium/medium_update.hpp"
+#include "simulation/simulation.hpp"
 #include "support/layers.hpp"
 
 namespace mps {
@@ -64,11 +64,10 @@ double arrival(const std::vector<double>& ex, std::int64_t W) {
   return moment / sum;
 }
 
-// Vacuum | middle | substrate of n = 3.5 with absorbing ends, stepped as the
-// time loop steps a run without dots: H, ILOOP (the E update of empty cells),
-// the Gaussian source, the ends.  Ex is recorded at a vacuum cell before the
-// middle layer and at a substrate cell after it; their delay less the
-// uniform paths on either side is the middle layer's transit.
+// Vacuum | middle | substrate of n = 3.5 with absorbing ends, stepped by
+// the program's step() (no dots): H, E, the Gaussian source, the ends.  Ex is recorded at a vacuum
+// cell before the middle layer and at a substrate cell after it; their delay less the uniform paths
+// on either side is the middle layer's transit.
 Crossing cross(const Layer& middle, Model model) {
   const std::int32_t first = kBefore + kGap, last = first + middle.cells - 1;
   const std::int32_t after = last + kDepth;
@@ -76,17 +75,16 @@ Crossing cross(const Layer& middle, Model model) {
   s.layers = {layer(first - 1, 1.0), middle, layer(kDepth + kTail, kSubstrate)};
   s.NZ = after + kTail;
   fill_material_profile(s, kDz, kDt, model);
-  FieldCoefficients k;
+  Simulation sim;
+  sim.dt = kDt;
+  FieldCoefficients& k = sim.coeffs;
   compute_field_profile(s, kDz, kDt, k);
-  FieldState f;
+  FieldState& f = sim.field;
   f.allocate(s.NZ);
-  MediumState m;
-  m.allocate(s.NZ);
-  classify_cells(m, 0, 0);
-  const MediumParameters mp;  // not read: there is no dot cell
-  MediumStep step;
-  step.dt = kDt;
-  PulseSource source;
+  sim.medium.allocate(s.NZ);
+  sim.medium_parameters.T.fill(1e-6);  // no dot cell reads them
+  classify(sim);
+  PulseSource& source = sim.source;
   source.pulse.shape = PulseShape::gaussian;
   source.pulse.polarisation = Polarisation::x;
   source.pulse.amplitude = 1e8;
@@ -94,7 +92,7 @@ Crossing cross(const Layer& middle, Model model) {
   source.pulse.tau = kFwhm / constants::fwhm_factor;
   source.pulse.delay_ratio = 4;
   source.origin_cell = source.injection_cell = kSource;
-  BoundarySettings ends;
+  BoundarySettings& ends = sim.ends;
   ends.left_type = ends.right_type = BoundaryType::absorbing;
   ends.k_left = absorbing_coefficient(s.local_courant[1], 0.0);
   ends.k_right = absorbing_coefficient(s.local_courant[static_cast<std::size_t>(s.NZ)], 0.0);
@@ -112,11 +110,7 @@ Crossing cross(const Layer& middle, Model model) {
   const auto steps = 9 * W + (kBefore - kSource) + static_cast<std::int64_t>(path);
   std::vector<double> before, behind;
   for (std::int64_t J = 1; J <= steps; ++J) {
-    f.Jtoggle = 1 - f.Jtoggle;
-    update_H(f, k);
-    ILOOP(f, m, k, mp, step);
-    apply_pulse_source(source, f, J, kDt);
-    apply_boundaries(f, ends);
+    step(sim, J);
     const auto& ex = f.Ex[static_cast<std::size_t>(f.new_level())];
     before.push_back(ex[kBefore]);
     behind.push_back(ex[static_cast<std::size_t>(after)]);

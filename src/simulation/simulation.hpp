@@ -1,0 +1,45 @@
+#pragma once
+// The state of a run on the grid and one time step of it: field, medium,
+// their coefficients, the pulse source and the ends.  A step does no I/O;
+// the time loop, the tests and the benchmarks all advance a run with step().
+#include <cstdint>
+
+#include "field/boundaries.hpp"
+#include "field/field_state.hpp"
+#include "field/pulse_source.hpp"
+#include "input/input_reader.hpp"
+#include "medium/medium_state.hpp"
+#include "medium/medium_update.hpp"
+
+namespace mps {
+
+struct Simulation {
+  double dt = 0.0;           // time step [s]
+  FieldState field;          // E, H at two levels
+  FieldCoefficients coeffs;  // per-cell eps_r, cE, cH (built once)
+  MediumState medium;        // stored pseudospin values, flags
+  MediumParameters medium_parameters;
+  MediumStep medium_step;        // coefficients of the step being computed
+  PulseSource source;            // imposed at the injection cell (unless inactive)
+  BoundarySettings ends;         // cells 1 and N
+  std::int64_t evaluations = 0;  // right-hand-side evaluations of the dot cells so far
+};
+
+// Allocates the arrays of the run's grid and builds every coefficient.  A
+// fresh run (J_final = 0) starts from the layers' start values; the flags
+// start from them inside the dot region z1..z2 and are 0 elsewhere.
+Simulation make_simulation(const RunInput& input);
+
+// Sorts the cells into vacuum, passive and dot cells (after the stored
+// values are set, fresh or restored).
+void classify(Simulation& sim);
+
+// One normal step J.  Levels (new = Jtoggle after the flip):
+//   before:        E, H, w at old = step J-1;  new = step J-2 (overwritten)
+//   H update:      H_new from H_old and E_old
+//   E and medium:  E_new, w_new from E_old, w_old and H_new
+//   source, ends:  E_new at the injection cell, then at cells 1 and N
+//   after:         new = step J, old = step J-1
+void step(Simulation& sim, std::int64_t J);
+
+}  // namespace mps
