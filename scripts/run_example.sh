@@ -11,7 +11,7 @@ if [ ! -f "$root/examples/$example/execdata.txt" ]; then
   echo "no example '$example' under $root/examples" >&2
   exit 2
 fi
-"$root/scripts/setup.sh" "$root/build"
+MPS_TARGET=mps1d "$root/scripts/setup.sh" "$root/build"
 
 rm -rf "$scratch"
 mkdir -p "$scratch/Results" "$scratch/DiscardedResults" "$scratch/Continue"

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian packages) when it is missing, then
-# configures and builds mps1d, the tests and the benchmarks.
+# configures and builds.
 #   scripts/setup.sh [build-dir] [extra cmake options...]
+# MPS_TARGET=mps1d builds the program alone (the default builds everything:
+# program, tests and benchmarks).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build"}
 shift || true
 
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libgomp1 gzip)
+packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libgomp1 gzip
+          clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -21,4 +24,8 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+if [ -n "${MPS_TARGET:-}" ]; then
+  cmake --build "$build" -j"$(nproc)" --target "$MPS_TARGET"
+else
+  cmake --build "$build" -j"$(nproc)"
+fi

@@ -435,77 +435,88 @@ void read_parameter_part(ExecdataReader& reader, RunDirectories& dirs, RunParame
   reader.skip_line(false, "a comment line");
 }
 
+namespace {
+
+// One row of the layer table; false at the end of the file.  A row cut
+// short by the end of the file would be lost silently, so that is a read
+// error.  Components 14 and 15 are stored divided by sqrt3 and sqrt6.
+bool read_layer_row(ExecdataReader& reader, std::int32_t j, Layer& row) {
+  reader.set_label(" ");
+  const ListReadResult r = reader.read({&row.cells, &row.column2, &row.index, &row.index_end,
+                                        &row.a13, &row.a14, &row.a15, &row.b13, &row.b14, &row.b15},
+                                       false, "a layer row");
+  if (r.status == ReadStatus::end_of_file && r.assigned == 0) return false;
+  if (!r.ok()) reader.fail(r, "a layer row");
+  if (row.cells < 0) {
+    throw ParameterError("Negative cell count in layer " + std::to_string(j) + ": " +
+                         std::to_string(row.cells));
+  }
+  row.graded = row.index_end != 0.0;
+  row.a14 /= constants::sqrt3;
+  row.a15 /= constants::sqrt6;
+  row.b14 /= constants::sqrt3;
+  row.b15 /= constants::sqrt6;
+  return true;
+}
+
+// The walk over the layer rows that finds the cavity cells and the first
+// dot layer.
+struct LayerWalk {
+  std::int32_t first_cavity = 0, last_cavity = 0;  // f and l
+  std::int64_t total = 0;                          // cells of the rows before row j
+  bool left_set = false, right_set = false, dots_found = false;
+  std::int32_t cells_after_first = 0;  // layer_cells(f + 1) as read so far
+
+  // Accounts for row j; true when the table ends with it (f = 1: the
+  // structure is the first row alone).
+  bool take(const Layer& row, std::int32_t j, StructureProfile& s) {
+    if (j == first_cavity + 1) cells_after_first = row.cells;
+    if (!dots_found) {
+      dots_found = row.is_dot_layer();
+      s.active_cells = dots_found ? row.cells : cells_after_first;
+      if (!dots_found) s.cells_before_active += row.cells;
+    }
+    if (j == 1 && first_cavity == 1) {
+      s.cavity_left = 1;
+      s.cavity_right = row.cells;
+      total = row.cells;
+      left_set = right_set = true;
+      return true;
+    }
+    if (j == first_cavity) s.cavity_left = static_cast<std::int32_t>(total), left_set = true;
+    if (j == last_cavity + 1) s.cavity_right = static_cast<std::int32_t>(total), right_set = true;
+    total += row.cells;
+    if (total > std::numeric_limits<std::int32_t>::max()) {
+      throw ParameterError("Structure too long: more than 2147483647 cells after layer " +
+                           std::to_string(j));
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
 void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile& s) {
   reader.set_label(" ");
   reader.read({&p.dz, &p.first_cavity_layer, &p.last_cavity_layer}, true, "the spatial line");
   if (!(p.dz > 0.0))
     throw ParameterError("Spatial step dz must be positive: dz = " + number_text(p.dz));
 
-  const std::int32_t f = p.first_cavity_layer;
-  const std::int32_t l = p.last_cavity_layer;
   s.layers.clear();
-  std::int64_t total = 0;  // cells of the rows before row j
-  bool cavity_left_set = false, cavity_right_set = false;
-  bool dot_layer_found = false;
-  std::int32_t cells_of_layer_after_first = 0;  // layer_cells(f + 1) as read so far
+  LayerWalk walk;
+  walk.first_cavity = p.first_cavity_layer;
+  walk.last_cavity = p.last_cavity_layer;
   for (std::int32_t j = 1; j <= kMaxLayers; ++j) {
-    reader.set_label(" ");
     Layer row;
-    const ListReadResult r =
-        reader.read({&row.cells, &row.column2, &row.index, &row.index_end, &row.a13, &row.a14,
-                     &row.a15, &row.b13, &row.b14, &row.b15},
-                    false, "a layer row");
-    // The end of the file ends the table; a row cut short by it would be
-    // lost silently, so that is reported.
-    if (r.status == ReadStatus::end_of_file && r.assigned == 0) break;
-    if (!r.ok()) reader.fail(r, "a layer row");
-    if (row.cells < 0) {
-      throw ParameterError("Negative cell count in layer " + std::to_string(j) + ": " +
-                           std::to_string(row.cells));
-    }
-    row.graded = row.index_end != 0.0;
-    row.a14 /= constants::sqrt3;
-    row.a15 /= constants::sqrt6;
-    row.b14 /= constants::sqrt3;
-    row.b15 /= constants::sqrt6;
+    if (!read_layer_row(reader, j, row)) break;
     s.layers.push_back(row);
-    if (j == f + 1) cells_of_layer_after_first = row.cells;
-
-    if (!dot_layer_found) {
-      if (row.is_dot_layer()) {
-        s.active_cells = row.cells;
-        dot_layer_found = true;
-      } else {
-        s.active_cells = cells_of_layer_after_first;
-        s.cells_before_active += row.cells;
-      }
-    }
-    if (j == 1 && f == 1) {  // the structure is this row alone
-      s.cavity_left = 1;
-      total = row.cells;
-      s.cavity_right = row.cells;
-      cavity_left_set = cavity_right_set = true;
-      break;
-    }
-    if (j == f) {
-      s.cavity_left = static_cast<std::int32_t>(total);
-      cavity_left_set = true;
-    }
-    if (j == l + 1) {
-      s.cavity_right = static_cast<std::int32_t>(total);
-      cavity_right_set = true;
-    }
-    total += row.cells;
-    if (total > std::numeric_limits<std::int32_t>::max()) {
-      throw ParameterError("Structure too long: more than 2147483647 cells after layer " +
-                           std::to_string(j));
-    }
+    if (walk.take(row, j, s)) break;
   }
-  s.NZ = static_cast<std::int32_t>(total);
+  s.NZ = static_cast<std::int32_t>(walk.total);
   // A table that ends before the first or after the last cavity layer: the
   // cavity starts at the left end or ends at the right end of the grid.
-  if (!cavity_left_set) s.cavity_left = 0;
-  if (!cavity_right_set) s.cavity_right = s.NZ;
+  if (!walk.left_set) s.cavity_left = 0;
+  if (!walk.right_set) s.cavity_right = s.NZ;
   if (s.NZ < 2) {
     throw ParameterError("The structure needs at least 2 cells: NZ = " + std::to_string(s.NZ));
   }

@@ -3,8 +3,8 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
-#include <cstring>
 
 #include "core/parallel.hpp"
 
@@ -52,7 +52,10 @@ class CouplingCache {
   }
 
  private:
-  static bool same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+  // Bit for bit: a cached result is reused only for the very same values.
+  static bool same(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  }
   struct Entry {
     bool valid = false;
     Diagonal eq;
@@ -80,9 +83,18 @@ CellCoefficients cell_coefficients(const FieldState& f, const FieldCoefficients&
   return cell;
 }
 
-void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k,
-                 const MediumParameters& mp, const MediumStep& step, std::int32_t i,
-                 CouplingCache& cache, std::int64_t& evaluations) {
+// What the cell loop of one step works on.
+struct CellLoop {
+  FieldState& f;
+  MediumState& m;
+  const FieldCoefficients& k;
+  const MediumParameters& mp;
+  const MediumStep& step;
+};
+
+// Advances dot cell i by its implicit step; returns the evaluations made.
+int advance_dot(const CellLoop& loop, std::int32_t i, CouplingCache& cache) {
+  auto& [f, m, k, mp, step] = loop;
   const auto c = static_cast<std::size_t>(i);
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto od = static_cast<std::size_t>(f.old_level());
@@ -103,7 +115,7 @@ void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k,
   std::copy(w_old, w_old + kStored, old.w.v.begin());
   CellVector now;
   const ImplicitStep solver{step.dt, mp.iteration_limit, mp.tolerance};
-  evaluations += advance_dot_cell(step.coeffs, cell, solver, old, now);
+  const int evaluations = advance_dot_cell(step.coeffs, cell, solver, old, now);
 
   const Diagonal u = physical_diagonal(eq, step.decay.now, now.w.diagonal());
   m.set_physical(f.new_level(), i, u);
@@ -113,6 +125,7 @@ void advance_dot(FieldState& f, MediumState& m, const FieldCoefficients& k,
   for (int n = 0; n < kStored; ++n) w_new[n] = flush120(now.w.v[static_cast<std::size_t>(n)]);
   f.Ex[nw][c] = flush120(now.ex);
   f.Ey[nw][c] = flush120(now.ey);
+  return evaluations;
 }
 
 // Relative change of x against its previous iterate p.
@@ -208,12 +221,13 @@ std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoeff
   update_E(f, coeffs, step.dt);
   const auto count = static_cast<std::int64_t>(m.medium_cells.size());
   std::int64_t evaluations = 0;
+  const CellLoop loop{f, m, coeffs, mp, step};
   auto cells = [&](std::int64_t first, std::int64_t last, std::int64_t& evals) {
     CouplingCache cache;
     for (std::int64_t n = first; n < last; ++n) {
       const std::int32_t i = m.medium_cells[static_cast<std::size_t>(n)];
       if (m.kind[static_cast<std::size_t>(i)] == CellKind::dot) {
-        advance_dot(f, m, coeffs, mp, step, i, cache, evals);
+        evals += advance_dot(loop, i, cache);
       } else {
         carry_passive_cell(m, i, f, mp, step);
       }

@@ -15,6 +15,21 @@ namespace mps {
 
 namespace {
 
+// "PATH", line K: WHAT: "TEXT"
+std::string line_message(const std::string& path, std::int64_t k, const char* what,
+                         const std::string& text) {
+  std::string m = "\"";
+  m += path;
+  m += "\", line ";
+  m += std::to_string(k);
+  m += ": ";
+  m += what;
+  m += ": \"";
+  m += text;
+  m += '"';
+  return m;
+}
+
 // Formatted fields are read with blanks ignored; an empty field is 0.
 std::string without_blanks(std::string_view field) {
   std::string t;
@@ -55,8 +70,7 @@ void read_column(const std::string& path, std::int32_t N, double scale, std::vec
     const std::string& line = lines.line(static_cast<std::size_t>(k - 1));
     double v = 0.0;
     if (!parse_real_field(field_at(line, 0, 23), v)) {
-      throw IoError(
-          path, "\"" + path + "\", line " + std::to_string(k) + ": not a number: \"" + line + "\"");
+      throw IoError(path, line_message(path, k, "not a number", line));
     }
     out[static_cast<std::size_t>(k) * stride + offset] = v * scale;
   }
@@ -149,8 +163,7 @@ void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m) {
       // (4(I1,1X)): one digit every two characters.
       std::int64_t flag = 0;
       if (!parse_int_field(field_at(line, 2 * q, 1), flag)) {
-        throw IoError(
-            gamma, "\"" + gamma + "\", line " + std::to_string(k) + ": bad flag: \"" + line + "\"");
+        throw IoError(gamma, line_message(gamma, k, "bad flag", line));
       }
       m.occ[static_cast<std::size_t>(k)][q] = static_cast<std::int32_t>(flag);
     }

@@ -72,41 +72,43 @@ std::string point_line(std::int64_t J, int Jtoggle) {
   return line;
 }
 
-void write_snapshot(const SnapshotInput& in, double& max_variable) {
-  const FieldState& f = *in.field;
-  const MediumState& m = *in.medium;
+namespace {
+
+// The column files of a snapshot, in the order the cell pass fills them:
+// for the new level then the old one, Ex, Ey, Hx, Hy, u1..u15 (19 each);
+// then, at step 1, s13..s15.
+std::vector<ColumnFile> open_columns(const SnapshotInput& in) {
   const std::string now = textio::step_label(in.J);
-  const std::string before = textio::step_label(in.J - 1);
-  const bool first_step = in.J == 1;
-  const std::int32_t N = f.N;
-  const std::array<int, 2> levels = {f.new_level(), f.old_level()};
-  const std::array<const std::string*, 2> labels = {&now, &before};
-
-  write_field_maximum(in, max_variable);
-
-  // One pass over the cells fills every column file of both levels.
+  const std::array<std::string, 2> labels = {now, textio::step_label(in.J - 1)};
   std::vector<ColumnFile> files;
   files.reserve(41);
-  for (int l = 0; l < 2; ++l) {
-    const std::string& label = *labels[static_cast<std::size_t>(l)];
+  for (const std::string& label : labels) {
     for (const char* name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z"})
       files.emplace_back(in.folder + name + label + ".dat");
     for (int k = 1; k <= 15; ++k) {
       files.emplace_back(in.folder + "u" + std::to_string(k) + "_z" + label + ".dat");
     }
   }
-  if (first_step) {
+  if (in.J == 1) {
     for (const char* name : {"s13_z", "s14_z", "s15_z"})
       files.emplace_back(in.folder + name + now + ".dat");
   }
-  const double E0 = in.E0;
-  for (std::int32_t k = 1; k <= N; ++k) {
+  return files;
+}
+
+// One pass over the cells fills every column file of both levels.
+void write_columns(const SnapshotInput& in, std::vector<ColumnFile>& files) {
+  const FieldState& f = *in.field;
+  const MediumState& m = *in.medium;
+  const bool first_step = in.J == 1;
+  const std::array<int, 2> levels = {f.new_level(), f.old_level()};
+  for (std::int32_t k = 1; k <= f.N; ++k) {
     const auto c = static_cast<std::size_t>(k);
-    for (int l = 0; l < 2; ++l) {
-      const auto level = static_cast<std::size_t>(levels[static_cast<std::size_t>(l)]);
-      ColumnFile* col = &files[static_cast<std::size_t>(l) * 19];
-      col[0].E23(f.Ex[level][c] / E0);
-      col[1].E23(f.Ey[level][c] / E0);
+    for (std::size_t l = 0; l < 2; ++l) {
+      const auto level = static_cast<std::size_t>(levels[l]);
+      ColumnFile* col = &files[l * 19];
+      col[0].E23(f.Ex[level][c] / in.E0);
+      col[1].E23(f.Ey[level][c] / in.E0);
       col[2].E23(f.Hx[level][c]);
       col[3].E23(f.Hy[level][c]);
       const double* w = m.w_at(static_cast<int>(level), k);
@@ -117,17 +119,21 @@ void write_snapshot(const SnapshotInput& in, double& max_variable) {
       }
     }
     if (first_step) {
-      const auto nw = static_cast<std::size_t>(f.new_level());
-      files[38].E13(m.u13[nw][c]);
-      files[39].E13(m.u14[nw][c]);
-      files[40].E13(m.u15[nw][c]);
+      const Diagonal u = m.physical(f.new_level(), k);
+      files[38].E13(u.u13);
+      files[39].E13(u.u14);
+      files[40].E13(u.u15);
     }
   }
   for (ColumnFile& file : files) file.close();
+}
 
+// "gamma.dat": the four flags of every cell.
+void write_flags(const SnapshotInput& in) {
+  const MediumState& m = *in.medium;
   std::string gamma;
-  gamma.reserve(static_cast<std::size_t>(N) * 8);
-  for (std::int32_t k = 1; k <= N; ++k) {
+  gamma.reserve(static_cast<std::size_t>(in.field->N) * 8);
+  for (std::int32_t k = 1; k <= in.field->N; ++k) {
     for (const std::int32_t flag : m.occ[static_cast<std::size_t>(k)]) {
       textio::append_I(gamma, flag, 1);
       gamma += ' ';
@@ -135,7 +141,11 @@ void write_snapshot(const SnapshotInput& in, double& max_variable) {
     gamma += '\n';
   }
   textio::write_text_file(in.folder + "gamma.dat", gamma);
+}
 
+// "stmp<J>.dat": J, the level indices and the 15 decay factors.
+void write_stamp(const SnapshotInput& in) {
+  const FieldState& f = *in.field;
   std::string stamp;
   for (const std::int64_t v :
        {in.J, static_cast<std::int64_t>(f.Jtoggle), static_cast<std::int64_t>(1 - f.Jtoggle)}) {
@@ -144,9 +154,18 @@ void write_snapshot(const SnapshotInput& in, double& max_variable) {
   }
   for (std::size_t k = 1; k <= 15; ++k) textio::append_E23_12(stamp, in.decay->now[k]);
   stamp += '\n';
-  textio::write_text_file(in.folder + "stmp" + now + ".dat", stamp);
+  textio::write_text_file(in.folder + "stmp" + textio::step_label(in.J) + ".dat", stamp);
+}
 
-  textio::append_text_file(in.folder + "point.txt", point_line(in.J, f.Jtoggle));
+}  // namespace
+
+void write_snapshot(const SnapshotInput& in, double& max_variable) {
+  write_field_maximum(in, max_variable);
+  std::vector<ColumnFile> files = open_columns(in);
+  write_columns(in, files);
+  write_flags(in);
+  write_stamp(in);
+  textio::append_text_file(in.folder + "point.txt", point_line(in.J, in.field->Jtoggle));
 }
 
 }  // namespace mps

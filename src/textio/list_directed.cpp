@@ -216,10 +216,21 @@ class ListReader {
   ListReadResult& stop(ReadStatus status, std::size_t lines_to_skip);
   ListReadResult& fail(std::size_t item, Failure failure, std::size_t lines_to_skip = 1);
 
+  // Where the next item's value stands; `finished` when the read is over
+  // (result_ then holds its outcome).
+  enum class Next { value, null, finished };
+  Next advance_to_value(std::size_t i);
+  Next read_repeat_count(std::size_t i, std::size_t& count);
+  bool assign(std::size_t i, const Value& value);
+  bool take_value(std::size_t i, std::size_t count);
+
   LineCursor& cursor_;
   std::span<const ListItem> items_;
-  std::size_t line_ = 0;  // index of the line being read
-  std::size_t pos_ = 0;   // position in that line
+  std::size_t line_ = 0;           // index of the line being read
+  std::size_t pos_ = 0;            // position in that line
+  bool comma_taken_ = true;        // a comma now is a null value, not a separator
+  std::size_t repeats_ = 0;        // copies of repeated_ still to hand out
+  std::optional<Value> repeated_;  // empty for r* (null values)
   ListReadResult result_;
 };
 
@@ -357,89 +368,110 @@ ListReadResult& ListReader::fail(std::size_t item, Failure failure, std::size_t 
   return stop(ReadStatus::error, lines_to_skip);
 }
 
+// Skips blanks, line ends and separators up to item i's value; a comma
+// right after a separator (or at the start) is a null value, a slash ends
+// the read.
+ListReader::Next ListReader::advance_to_value(std::size_t i) {
+  for (;;) {
+    if (!next_nonblank()) {
+      result_.failed_item = i + 1;
+      stop(ReadStatus::end_of_file, 0);
+      return Next::finished;
+    }
+    if (current() == '/') {
+      stop(ReadStatus::ok, 1);
+      return Next::finished;
+    }
+    if (!is_comma(current())) return Next::value;
+    ++pos_;
+    if (comma_taken_) return Next::null;
+    comma_taken_ = true;
+  }
+}
+
+// A repeat count: digits directly followed by '*'.  "r*" alone stands for r
+// null values (Next::null); "r*v" sets `count`.
+ListReader::Next ListReader::read_repeat_count(std::size_t i, std::size_t& count) {
+  std::size_t k = pos_;
+  while (k < text().size() && is_digit(text()[k])) ++k;
+  if (!(k > pos_ && k < text().size() && text()[k] == '*')) return Next::value;
+  const std::string_view digits = std::string_view(text()).substr(pos_, k - pos_);
+  std::int64_t n = 0;
+  const IntegerParse parsed = parse_integer(digits, 0, std::numeric_limits<std::int32_t>::max(), n);
+  pos_ = k + 1;
+  if (parsed != IntegerParse::ok) {
+    fail(i, {"Repeat count overflow", std::string(digits)});
+    return Next::finished;
+  }
+  if (n == 0) {
+    fail(i, {"Zero repeat count", std::string(digits) + "*"});
+    return Next::finished;
+  }
+  count = static_cast<std::size_t>(n);
+  if (at_line_end() || ends_value(current())) {
+    repeats_ = count - 1;
+    repeated_.reset();
+    comma_taken_ = false;
+    return Next::null;
+  }
+  return Next::value;
+}
+
+bool ListReader::assign(std::size_t i, const Value& value) {
+  Failure failure;
+  if (!store(items_[i], value, failure)) {
+    fail(i, std::move(failure));
+    return false;
+  }
+  ++result_.assigned;
+  return true;
+}
+
+// Reads item i's value (to be handed out `count` times) and the separator
+// after it on the same line.
+bool ListReader::take_value(std::size_t i, std::size_t count) {
+  Failure failure;
+  std::optional<Value> value = read_value(items_[i], failure);
+  if (!value) {
+    if (failure.message == "Error during floating point read") {
+      // The item still becomes zero, and when the token ends its line the
+      // following line is taken as well.
+      *std::get<double*>(items_[i]) = 0.0;
+      ++result_.assigned;
+      fail(i, std::move(failure), at_line_end() ? 2 : 1);
+      return false;
+    }
+    fail(i, std::move(failure));
+    return false;
+  }
+  if (!assign(i, *value)) return false;
+  if (count > 1) {
+    repeats_ = count - 1;
+    repeated_ = std::move(value);
+  }
+  while (!at_line_end() && is_blank(current())) ++pos_;
+  comma_taken_ = !at_line_end() && is_comma(current());
+  if (comma_taken_) ++pos_;
+  return true;
+}
+
 ListReadResult ListReader::run() {
   if (cursor_.at_end()) return stop(ReadStatus::end_of_file, 0);
   line_ = cursor_.next_index();
   pos_ = 0;
-
-  bool comma_taken = true;        // a comma now is a null value, not a separator
-  std::size_t repeats = 0;        // copies of `repeated` still to hand out
-  std::optional<Value> repeated;  // empty for r* (null values)
-  Failure failure;
-
   for (std::size_t i = 0; i < items_.size(); ++i) {
-    const ListItem& item = items_[i];
-    if (repeats > 0) {
-      --repeats;
-      if (repeated) {
-        if (!store(item, *repeated, failure)) return fail(i, std::move(failure));
-        ++result_.assigned;
-      }
+    if (repeats_ > 0) {
+      --repeats_;
+      if (repeated_ && !assign(i, *repeated_)) return result_;
       continue;
     }
-
-    bool null_value = false;
-    for (;;) {
-      if (!next_nonblank()) {
-        result_.failed_item = i + 1;
-        return stop(ReadStatus::end_of_file, 0);
-      }
-      if (current() == '/') return stop(ReadStatus::ok, 1);
-      if (!is_comma(current())) break;
-      ++pos_;
-      if (comma_taken) {
-        null_value = true;
-        break;
-      }
-      comma_taken = true;
+    Next next = advance_to_value(i);
+    if (next == Next::value) {
+      std::size_t count = 1;
+      next = read_repeat_count(i, count);
+      if (next == Next::value && !take_value(i, count)) return result_;
     }
-    if (null_value) continue;
-
-    // Repeat count: digits directly followed by '*'.
-    std::size_t count = 1;
-    std::size_t k = pos_;
-    while (k < text().size() && is_digit(text()[k])) ++k;
-    if (k > pos_ && k < text().size() && text()[k] == '*') {
-      const std::string_view digits = std::string_view(text()).substr(pos_, k - pos_);
-      std::int64_t n = 0;
-      if (parse_integer(digits, 0, std::numeric_limits<std::int32_t>::max(), n) !=
-          IntegerParse::ok) {
-        pos_ = k + 1;
-        return fail(i, {"Repeat count overflow", std::string(digits)});
-      }
-      pos_ = k + 1;
-      if (n == 0) return fail(i, {"Zero repeat count", std::string(digits) + "*"});
-      count = static_cast<std::size_t>(n);
-      if (at_line_end() || ends_value(current())) {  // r*: null values
-        repeats = count - 1;
-        repeated.reset();
-        comma_taken = false;
-        continue;
-      }
-    }
-
-    std::optional<Value> value = read_value(item, failure);
-    if (!value) {
-      if (failure.message == "Error during floating point read") {
-        // The item still becomes zero, and when the token ends its line the
-        // following line is taken as well.
-        *std::get<double*>(item) = 0.0;
-        ++result_.assigned;
-        return fail(i, std::move(failure), at_line_end() ? 2 : 1);
-      }
-      return fail(i, std::move(failure));
-    }
-    if (!store(item, *value, failure)) return fail(i, std::move(failure));
-    ++result_.assigned;
-    if (count > 1) {
-      repeats = count - 1;
-      repeated = std::move(value);
-    }
-
-    // The separator after the value, on the same line.
-    while (!at_line_end() && is_blank(current())) ++pos_;
-    comma_taken = !at_line_end() && is_comma(current());
-    if (comma_taken) ++pos_;
+    if (next == Next::finished) return result_;
   }
   return stop(ReadStatus::ok, 1);
 }
