@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "textio/gzip.hpp"
+
 namespace mps {
 
 // zlib level of the result files: level 1 compresses the E23.12 columns
@@ -29,9 +31,5 @@ CompressionReport compress_dat_files(const std::string& folder, int level = kDef
 // Replaces every "*.gz" of `folder` by its decompressed content (without the
 // ".gz"), overwriting a plain file of that name.
 CompressionReport decompress_gz_files(const std::string& folder);
-
-// Single files, for tests and tools.  Throw IoError on failure.
-void gzip_file(const std::string& plain, const std::string& compressed, int level);
-void gunzip_file(const std::string& compressed, const std::string& plain);
 
 }  // namespace mps

@@ -57,7 +57,7 @@ TEST(Compression, DatFilesBecomeStandardGzipAndNothingElseIsTouched) {
   for (int n = 0; n < 8; ++n) dat["u" + std::to_string(n) + "_z.dat"] = column(500, n + 1.0);
   for (const auto& [name, text] : dat) dir.write(name, text);
   dir.write("old.txt", "0 0 0 0 \n");  // an older snapshot's flags, compressed
-  gzip_file(dir.file("old.txt"), dir.file("gamma.dat.gz"), 6);
+  textio::gzip_file(dir.file("old.txt"), dir.file("gamma.dat.gz"), 6);
   const std::map<std::string, std::string> plain = {
       {"point.txt", "000000000001  00000001  00000000\n"},
       {"param.txt", "echo\n"},
@@ -96,7 +96,7 @@ TEST(Compression, DecompressionReplacesPlainFilesAndKeepsDamagedStreams) {
   ASSERT_EQ(std::system(("gzip -f '" + dir.file("a.dat") + "'").c_str()), 0);
   dir.write("a.dat", "stale\n");  // replaced by the decompressed content
   dir.write("b.dat", text);
-  gzip_file(dir.file("b.dat"), dir.file("b.dat.gz"), 9);
+  textio::gzip_file(dir.file("b.dat"), dir.file("b.dat.gz"), 9);
   const std::string whole = dir.read("b.dat.gz");
   dir.write("c.dat.gz", whole.substr(0, whole.size() / 2));  // cut short
   dir.write("d.dat.gz", text);                               // not gzip data at all
@@ -124,7 +124,7 @@ TEST(Compression, AFileThatCannotBeReplacedStaysPlainAndIsReported) {
   EXPECT_NE(report.failures[0].find(dir.file("x.dat")), std::string::npos) << report.failures[0];
   EXPECT_EQ(dir.read("x.dat"), "kept\n");
   EXPECT_EQ(files_in(dir.path()), (std::set<std::string>{"x.dat", "x.dat.gz", "y.dat.gz"}));
-  EXPECT_THROW(gzip_file(dir.file("missing.dat"), dir.file("missing.dat.gz"), 1), IoError);
+  EXPECT_THROW(textio::gzip_file(dir.file("missing.dat"), dir.file("missing.dat.gz"), 1), IoError);
 }
 
 }  // namespace

@@ -125,7 +125,7 @@ TEST(Continuation, BothLevelsOfEveryArrayFromTheirOwnFiles) {
   const std::string ex = "Continue/" + StoredSnapshot::file("Ex", 0);
   snap.dir.write("newer.txt", snap.dir.read(ex));
   snap.dir.write(ex, StoredSnapshot::column(9, 0));
-  gzip_file(snap.dir.file("newer.txt"), snap.dir.file(ex + ".gz"), 1);
+  textio::gzip_file(snap.dir.file("newer.txt"), snap.dir.file(ex + ".gz"), 1);
 
   FieldState f;
   MediumState m;
@@ -415,7 +415,7 @@ TEST(ContinuedRun, StepMissingFromPointTxtIsReportedBeforeAnythingIsTouched) {
   ScratchDir dir;
   prepare_continued_run(dir, "000000000001  00000001  00000000\n");
   dir.write("Continue/note.txt", "kept\n");
-  gzip_file(dir.file("Continue/note.txt"), dir.file("Continue/gamma.dat.gz"), 1);
+  textio::gzip_file(dir.file("Continue/note.txt"), dir.file("Continue/gamma.dat.gz"), 1);
   const auto before = files_in(dir.file("Continue"));
 
   const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
