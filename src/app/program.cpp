@@ -9,6 +9,7 @@
 
 #include "core/errors.hpp"
 #include "core/floating_point.hpp"
+#include "input/checks.hpp"
 #include "output/setup_files.hpp"
 #include "simulation/time_loop.hpp"
 
@@ -33,7 +34,12 @@ std::string with_separator(std::string folder) {
 
 void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options) {
   const RunInput input = prepare_run(work_dir, options.model);
+  check_memory(input);
   RunState run = make_run_state(input);
+  // A continued run reads its whole stored state before the first file is
+  // written: a missing step or a damaged snapshot leaves every folder as
+  // it was.
+  if (input.params.J_final != 0) restore_run(input, run);
   write_setup_files(input);
   print_model_line(console.out, options.model);
   run_time_loop(input, run, console.out, console.err);
@@ -63,6 +69,14 @@ int run_program(Console& console, const RunOptions& options, const std::string& 
     console.out.flush();
     console.err << "mps1d: " << e.what() << '\n';
     return kExitIoError;
+  } catch (const NonFiniteError& e) {
+    console.out.flush();
+    console.err << "mps1d: " << e.what() << '\n';
+    return kExitNonFinite;
+  } catch (const ResourceError& e) {
+    console.out.flush();
+    console.err << "mps1d: " << e.what() << '\n';
+    return kExitInternal;
   } catch (const std::bad_alloc&) {
     console.out.flush();
     console.err << "mps1d: out of memory while allocating the run's arrays\n";

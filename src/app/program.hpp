@@ -29,7 +29,8 @@ int run_program(Console& console, const RunOptions& options = {}, const std::str
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitInputError = 1;  // rejected or unreadable input
 inline constexpr int kExitIoError = 2;     // a file that cannot be written or read
-inline constexpr int kExitInternal = 3;    // out of memory and other failures
+inline constexpr int kExitInternal = 3;    // out of memory, or a run too large for it
+inline constexpr int kExitNonFinite = 4;   // a NaN or infinity appeared during the run
 inline constexpr int kExitUsage = 64;      // an unknown command-line argument
 
 }  // namespace mps

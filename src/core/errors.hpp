@@ -55,4 +55,17 @@ class IoError : public std::runtime_error {
   std::string path_;
 };
 
+// The run needs more than the machine has (memory): exit status 3.
+class ResourceError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A field or medium value that is no longer finite during the run: the run
+// stops at the next snapshot, keeps what it wrote, exit status 4.
+class NonFiniteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 }  // namespace mps

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "input/checks.hpp"
 
 namespace mps {
 
@@ -579,6 +580,7 @@ RunInput read_execdata(const std::string& work_dir, const std::string& path, std
   p.dt = p.courant * p.dz / constants::c0;
   check_against_grid(p, s);
   check_graded_layers(s);
+  check_physical_ranges(in);
   fill_material_profile(s, p.dz, p.dt, model);
   return in;
 }

@@ -1,4 +1,9 @@
 // The input of a run as found in its working folder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
 #include "input/input_reader.hpp"
 #include "textio/text_file.hpp"
 
@@ -8,6 +13,34 @@ namespace {
 // Folder lines of the input may be relative to the working folder.
 std::string resolve(const std::string& work_dir, const std::string& folder) {
   return folder.front() == '/' ? folder : work_dir + folder;
+}
+
+// A folder of the run: it must exist and be a folder, and the two the run
+// writes into must be writable.  Returns its identity (device, inode).
+std::pair<dev_t, ino_t> check_folder(const std::string& folder, const char* role, bool written) {
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    throw IoError(folder, std::string("the ") + role + " \"" + folder + "\" does not exist");
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    throw IoError(folder, std::string("the ") + role + " \"" + folder + "\" is not a folder");
+  }
+  if (written && ::access(folder.c_str(), W_OK | X_OK) != 0) {
+    throw IoError(folder, std::string("the ") + role + " \"" + folder + "\" is not writable");
+  }
+  return {st.st_dev, st.st_ino};
+}
+
+// All three folders, before anything is written.  The statistics would
+// overwrite the block traces of the same names in one folder.
+void check_run_folders(const RunDirectories& d) {
+  const auto results = check_folder(d.results_dir, "results folder", true);
+  const auto discarded = check_folder(d.discarded_dir, "discarded-results folder", true);
+  check_folder(d.continue_dir, "continuation folder", false);
+  if (results == discarded) {
+    throw ParameterError("The results folder and the discarded-results folder must differ: " +
+                         d.results_dir + " and " + d.discarded_dir);
+  }
 }
 
 }  // namespace
@@ -25,6 +58,7 @@ RunInput prepare_run(const std::string& work_dir, Model model) {
   input.dirs.results_dir = resolve(work_dir, input.dirs.results_dir);
   input.dirs.discarded_dir = resolve(work_dir, input.dirs.discarded_dir);
   input.dirs.continue_dir = resolve(work_dir, input.dirs.continue_dir);
+  check_run_folders(input.dirs);
   return input;
 }
 

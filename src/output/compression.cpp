@@ -18,8 +18,10 @@ bool ends_with(const std::string& s, const std::string& tail) {
   return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Regular files directly inside `folder` whose names end in `suffix`, sorted.
-std::vector<std::string> files_ending_in(const std::string& folder, const std::string& suffix) {
+// Regular files directly inside `folder` whose names end in `suffix`,
+// sorted; hidden ones alone when `hidden`, else none of them.
+std::vector<std::string> files_ending_in(const std::string& folder, const std::string& suffix,
+                                         bool hidden = false) {
   std::vector<std::string> names;
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) {
@@ -29,7 +31,7 @@ std::vector<std::string> files_ending_in(const std::string& folder, const std::s
     const std::string name = entry->d_name;
     // As the shell pattern "*.dat": hidden files (and our own temporary
     // ".NAME.part" files) are not taken.
-    if (name.front() == '.' || !ends_with(name, suffix)) continue;
+    if ((name.front() == '.') != hidden || !ends_with(name, suffix)) continue;
     struct stat st {};
     if (::stat((folder + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
   }
@@ -41,22 +43,21 @@ std::vector<std::string> files_ending_in(const std::string& folder, const std::s
 // Runs one file operation over every name, over the threads; each failure
 // becomes a message and the file is left alone.
 template <typename Operation>
-CompressionReport for_each_file(const std::string& folder, const std::vector<std::string>& names,
-                                Operation op) {
-  const auto count = static_cast<std::int64_t>(names.size());
-  std::vector<std::string> errors(names.size());
+CompressionReport for_each_file(const std::vector<std::string>& paths, Operation op) {
+  const auto count = static_cast<std::int64_t>(paths.size());
+  std::vector<std::string> errors(paths.size());
 #pragma omp parallel for schedule(dynamic, 1) if (count > 1)
   for (std::int64_t n = 0; n < count; ++n) {
     try {
-      op(folder + names[static_cast<std::size_t>(n)]);
+      op(paths[static_cast<std::size_t>(n)]);
     } catch (const std::exception& e) {
       errors[static_cast<std::size_t>(n)] = e.what();
     }
   }
   CompressionReport report;
-  for (std::size_t n = 0; n < names.size(); ++n) {
+  for (std::size_t n = 0; n < paths.size(); ++n) {
     if (errors[n].empty()) {
-      report.compressed.push_back(folder + names[n]);
+      report.compressed.push_back(paths[n]);
     } else {
       report.failures.push_back(errors[n]);
     }
@@ -64,18 +65,41 @@ CompressionReport for_each_file(const std::string& folder, const std::vector<std
   return report;
 }
 
+std::vector<std::string> paths_in(const std::string& folder, const std::string& suffix,
+                                  bool hidden = false) {
+  std::vector<std::string> paths = files_ending_in(folder, suffix, hidden);
+  for (std::string& name : paths) name.insert(0, folder);
+  return paths;
+}
+
 }  // namespace
 
-CompressionReport compress_dat_files(const std::string& folder, int level) {
-  return for_each_file(folder, files_ending_in(folder, ".dat"), [level](const std::string& path) {
+std::vector<std::string> plain_dat_files(const std::string& folder) {
+  return paths_in(folder, ".dat");
+}
+
+CompressionReport compress_files(const std::vector<std::string>& paths, int level) {
+  return for_each_file(paths, [level](const std::string& path) {
     textio::gzip_file(path, path + ".gz", level);
   });
 }
 
+CompressionReport compress_dat_files(const std::string& folder, int level) {
+  return compress_files(plain_dat_files(folder), level);
+}
+
 CompressionReport decompress_gz_files(const std::string& folder) {
-  return for_each_file(folder, files_ending_in(folder, ".gz"), [](const std::string& path) {
+  return for_each_file(paths_in(folder, ".gz"), [](const std::string& path) {
     textio::gunzip_file(path, path.substr(0, path.size() - 3));
   });
+}
+
+std::vector<std::string> remove_stale_temporaries(const std::string& folder) {
+  std::vector<std::string> removed;
+  for (const std::string& path : paths_in(folder, ".part", true)) {
+    if (std::remove(path.c_str()) == 0) removed.push_back(path);
+  }
+  return removed;
 }
 
 }  // namespace mps

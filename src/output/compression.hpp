@@ -24,9 +24,19 @@ struct CompressionReport {
   std::vector<std::string> failures;    // one message per file left as it was
 };
 
-// Compresses "*.dat" of `folder` ('/'-terminated); files are independent and
-// shared out over the threads.  `level` is the zlib level (1 fast .. 9 small).
+// Compresses the given plain files; files are independent and shared out
+// over the threads.  `level` is the zlib level (1 fast .. 9 small).
+CompressionReport compress_files(const std::vector<std::string>& paths, int level = kDefaultLevel);
+
+// Paths of the plain "*.dat" files of `folder` ('/'-terminated).
+std::vector<std::string> plain_dat_files(const std::string& folder);
+
+// Compresses "*.dat" of `folder`.
 CompressionReport compress_dat_files(const std::string& folder, int level = kDefaultLevel);
+
+// Removes the hidden temporary files (".NAME.part") a stopped compression
+// left in `folder`; returns their paths.
+std::vector<std::string> remove_stale_temporaries(const std::string& folder);
 
 // Replaces every "*.gz" of `folder` by its decompressed content (without the
 // ".gz"), overwriting a plain file of that name.

@@ -16,9 +16,10 @@ namespace {
 // goes to the file in large pieces.
 class ColumnFile {
  public:
-  ColumnFile(const std::string& path) : file_(path, OutputFile::Mode::replace) {
+  explicit ColumnFile(const std::string& path) : file_(path, OutputFile::Mode::replace) {
     buffer_.reserve(kChunk + 64);
   }
+  const std::string& path() const { return file_.path(); }
   void E23(double v) { textio::append_E23_12(buffer_, v), line_end(); }
   void E13(double v) { textio::append_E13_5(buffer_, v), line_end(); }
   void close() {
@@ -40,7 +41,9 @@ class ColumnFile {
   std::string buffer_;
 };
 
-void write_field_maximum(const SnapshotInput& in, double& max_variable) {
+// "Ex_max.dat" when the block's field maximum is positive; its path, or
+// empty when it is not written.
+std::string write_field_maximum(const SnapshotInput& in, double& max_variable) {
   const std::int64_t d = in.J - in.Jb;
   const double reference = d == 1 ? max_variable : 0.0;
   if (d >= 1) {
@@ -51,13 +54,13 @@ void write_field_maximum(const SnapshotInput& in, double& max_variable) {
     }
     max_variable = m;
   }
-  if (max_variable > reference) {
-    ColumnFile file(in.folder + "Ex_max.dat");
-    const std::vector<double>& ex = in.field->Ex[static_cast<std::size_t>(in.field->new_level())];
-    for (std::int32_t k = 1; k <= in.field->N; ++k)
-      file.E23(ex[static_cast<std::size_t>(k)] / in.E0);
-    file.close();
-  }
+  if (!(max_variable > reference)) return {};
+  const std::string path = in.folder + "Ex_max.dat";
+  ColumnFile file(path);
+  const std::vector<double>& ex = in.field->Ex[static_cast<std::size_t>(in.field->new_level())];
+  for (std::int32_t k = 1; k <= in.field->N; ++k) file.E23(ex[static_cast<std::size_t>(k)] / in.E0);
+  file.close();
+  return path;
 }
 
 }  // namespace
@@ -129,7 +132,7 @@ void write_columns(const SnapshotInput& in, std::vector<ColumnFile>& files) {
 }
 
 // "gamma.dat": the four flags of every cell.
-void write_flags(const SnapshotInput& in) {
+std::string write_flags(const SnapshotInput& in) {
   const MediumState& m = *in.medium;
   std::string gamma;
   gamma.reserve(static_cast<std::size_t>(in.field->N) * 8);
@@ -141,10 +144,11 @@ void write_flags(const SnapshotInput& in) {
     gamma += '\n';
   }
   textio::write_text_file(in.folder + "gamma.dat", gamma);
+  return in.folder + "gamma.dat";
 }
 
 // "stmp<J>.dat": J, the level indices and the 15 decay factors.
-void write_stamp(const SnapshotInput& in) {
+std::string write_stamp(const SnapshotInput& in) {
   const FieldState& f = *in.field;
   std::string stamp;
   for (const std::int64_t v :
@@ -154,18 +158,28 @@ void write_stamp(const SnapshotInput& in) {
   }
   for (std::size_t k = 1; k <= 15; ++k) textio::append_E23_12(stamp, in.decay->now[k]);
   stamp += '\n';
-  textio::write_text_file(in.folder + "stmp" + textio::step_label(in.J) + ".dat", stamp);
+  const std::string path = in.folder + "stmp" + textio::step_label(in.J) + ".dat";
+  textio::write_text_file(path, stamp);
+  return path;
 }
 
 }  // namespace
 
-void write_snapshot(const SnapshotInput& in, double& max_variable) {
-  write_field_maximum(in, max_variable);
+std::vector<std::string> write_snapshot(const SnapshotInput& in, double& max_variable) {
+  std::vector<std::string> written;
+  if (std::string path = write_field_maximum(in, max_variable); !path.empty()) {
+    written.push_back(std::move(path));
+  }
   std::vector<ColumnFile> files = open_columns(in);
+  for (const ColumnFile& file : files) written.push_back(file.path());
   write_columns(in, files);
-  write_flags(in);
-  write_stamp(in);
-  textio::append_text_file(in.folder + "point.txt", point_line(in.J, in.field->Jtoggle));
+  written.push_back(write_flags(in));
+  written.push_back(write_stamp(in));
+  return written;
+}
+
+void record_snapshot(const std::string& folder, std::int64_t J, int Jtoggle) {
+  textio::append_text_file_durably(folder + "point.txt", point_line(J, Jtoggle));
 }
 
 }  // namespace mps

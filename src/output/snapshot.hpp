@@ -11,7 +11,8 @@
 //   gamma.dat: the population flags, "d d d d " per cell;
 //   stmp L(J): J, Jtoggle, 1 - Jtoggle and the 15 decay factors;
 //   Ex_max.dat: Ex/E0 when the block's field maximum is positive;
-//   point.txt: one index line appended per snapshot, read by a continued run.
+//   point.txt: one index line appended per snapshot (record_snapshot), read
+//     by a continued run.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,9 +33,15 @@ struct SnapshotInput {
   std::string folder;                               // results folder, '/'-terminated
 };
 
-// Writes every file of the snapshot; `max_variable` is the time loop's
-// field maximum, replaced by the block maximum when the block has rows.
-void write_snapshot(const SnapshotInput& in, double& max_variable);
+// Writes every file of the snapshot but "point.txt" and returns their
+// paths; `max_variable` is the time loop's field maximum, replaced by the
+// block maximum when the block has rows.
+std::vector<std::string> write_snapshot(const SnapshotInput& in, double& max_variable);
+
+// Appends the step's line to "point.txt", on the disk when it returns.  A
+// continued run trusts a snapshot listed there, so the line is written
+// only once every file of the step is complete.
+void record_snapshot(const std::string& folder, std::int64_t J, int Jtoggle);
 
 // "point.txt" line: label of J, Jtoggle and 1 - Jtoggle as 8 digits.
 std::string point_line(std::int64_t J, int Jtoggle);

@@ -48,7 +48,7 @@ double trace_time_fs(std::int64_t s, double dt) {
   return static_cast<double>(s) * dt * kFemtoseconds;
 }
 
-void write_block_traces(const TraceInput& in) {
+std::vector<std::string> write_block_traces(const TraceInput& in) {
   const MonitorBuffers& b = *in.buffers;
   const std::string label = textio::step_label(in.J);
   const std::int64_t d = in.J - in.Jb;
@@ -62,6 +62,7 @@ void write_block_traces(const TraceInput& in) {
     t += "  ";
     times.push_back(std::move(t));
   }
+  std::vector<std::string> written;
   auto write = [&](Family family, std::int32_t k, int kind) {
     const std::int32_t cell = (*in.monitor_cells)[static_cast<std::size_t>(k - 1)];
     const std::vector<double>& v = buffer_of(b, kind);
@@ -73,7 +74,8 @@ void write_block_traces(const TraceInput& in) {
       textio::append_E23_12(text, v[b.at(k, r)] / scale);
       text += '\n';
     }
-    textio::write_text_file(in.folder + trace_name(family, cell, kind, label), text);
+    written.push_back(in.folder + trace_name(family, cell, kind, label));
+    textio::write_text_file(written.back(), text);
   };
   if (M >= 1) {
     write(kFirst, 1, 0);
@@ -84,6 +86,7 @@ void write_block_traces(const TraceInput& in) {
   for (std::int32_t k = 2; k <= M - 1; ++k) {
     for (int kind = 0; kind < 6; ++kind) write(kPoint, k, kind);
   }
+  return written;
 }
 
 RunningStatistics::RunningStatistics(const std::vector<std::int32_t>& monitor_cells, double E0)
@@ -140,14 +143,17 @@ std::vector<std::string> RunningStatistics::file_names(const std::string& block_
   return names;
 }
 
-void RunningStatistics::flush(const std::string& folder) {
-  if (block_label_.empty()) return;
+std::vector<std::string> RunningStatistics::flush(const std::string& folder) {
+  std::vector<std::string> written;
+  if (block_label_.empty()) return written;
   const std::vector<std::string> names = file_names(block_label_);
   for (std::size_t n = 0; n < names.size(); ++n) {
     if (pending_[n].empty()) continue;
-    textio::append_text_file(folder + names[n], pending_[n]);
+    written.push_back(folder + names[n]);
+    textio::write_text_file(written.back(), pending_[n]);
     pending_[n].clear();
   }
+  return written;
 }
 
 }  // namespace mps

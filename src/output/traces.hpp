@@ -32,7 +32,7 @@ struct TraceInput {
 // write_block_traces: the block traces of the steps Jb+1 .. J, one line per step (time
 // and value, two E23.12 fields separated by two blanks); empty files when
 // the block has no rows yet.
-void write_block_traces(const TraceInput& in);
+std::vector<std::string> write_block_traces(const TraceInput& in);
 
 // Running maximum, minimum and accumulated change of every monitored
 // quantity since the last statistics line.  Quantities, in file order:
@@ -48,8 +48,11 @@ class RunningStatistics {
   // Adds one line to every statistics file of block label B (kept in
   // memory until flush) and resets the statistics.
   void record(const std::string& block_label);
-  // Appends the recorded lines to the files in `folder` and forgets them.
-  void flush(const std::string& folder);
+  // Writes the recorded lines of the block into its files in `folder` and
+  // forgets them; returns the paths written.  A block's lines are written
+  // once, at its end, and replace a file of the same name (left by a run
+  // that stopped in that block).
+  std::vector<std::string> flush(const std::string& folder);
   // Names of the statistics files of a block, in file order.
   std::vector<std::string> file_names(const std::string& block_label) const;
 

@@ -1,5 +1,9 @@
 #include "simulation/simulation.hpp"
 
+#include <cmath>
+#include <string>
+
+#include "core/errors.hpp"
 #include "field/field_update.hpp"
 
 namespace mps {
@@ -49,6 +53,53 @@ Simulation make_simulation(const RunInput& in) {
   if (p.J_final == 0) initial_medium(s, sim.medium);
   classify(sim);
   return sim;
+}
+
+namespace {
+
+std::string value_text(double v) { return std::isnan(v) ? "NaN" : v > 0 ? "+Infinity" : "-Infinity"; }
+
+// Built by appending: string sums of this shape trip a false -Wrestrict of
+// GCC 12.
+[[noreturn]] void non_finite(const std::string& what, double v, std::int32_t cell, std::int64_t J) {
+  std::string m = what;
+  m += " is ";
+  m += value_text(v);
+  m += " at cell ";
+  m += std::to_string(cell);
+  m += " after step ";
+  m += std::to_string(J);
+  m += "; the run stops, the files of the earlier snapshots are kept";
+  throw NonFiniteError(m);
+}
+
+std::string component_name(int k) {
+  std::string name = "u";
+  name += std::to_string(k);
+  return name;
+}
+
+}  // namespace
+
+void check_finite_state(const Simulation& sim, std::int64_t J) {
+  const FieldState& f = sim.field;
+  for (std::size_t l = 0; l < 2; ++l) {
+    const std::int64_t step_of_level = static_cast<int>(l) == f.new_level() ? J : J - 1;
+    const std::pair<const char*, const std::vector<double>*> fields[] = {
+        {"Ex", &f.Ex[l]}, {"Ey", &f.Ey[l]}, {"Hx", &f.Hx[l]}, {"Hy", &f.Hy[l]}};
+    for (const auto& [name, v] : fields) {
+      for (std::int32_t i = 1; i <= f.N; ++i) {
+        const double x = (*v)[static_cast<std::size_t>(i)];
+        if (!std::isfinite(x)) non_finite(name, x, i, step_of_level);
+      }
+    }
+    for (const std::int32_t i : sim.medium.medium_cells) {
+      const double* w = sim.medium.w_at(static_cast<int>(l), i);
+      for (int k = 0; k < kStored; ++k) {
+        if (!std::isfinite(w[k])) non_finite(component_name(k + 1), w[k], i, step_of_level);
+      }
+    }
+  }
 }
 
 void classify(Simulation& sim) { classify_cells(sim.medium, sim.medium_parameters.cavity); }

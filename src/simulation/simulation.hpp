@@ -42,4 +42,8 @@ void classify(Simulation& sim);
 //   after:         new = step J, old = step J-1
 void step(Simulation& sim, std::int64_t J);
 
+// Throws NonFiniteError naming the quantity, cell and step when a field or
+// medium value of either level is NaN or infinite after step J.
+void check_finite_state(const Simulation& sim, std::int64_t J);
+
 }  // namespace mps

@@ -30,6 +30,27 @@ RunState make_run_state(const RunInput& in) {
   return run;
 }
 
+void restore_run(const RunInput& in, RunState& run) {
+  const RunParameters& p = in.params;
+  RestoreInput restore;
+  restore.J_final = p.J_final;
+  restore.E0 = p.field_scale();
+  restore.results_dir = in.dirs.results_dir;
+  restore.continue_dir = in.dirs.continue_dir;
+  MediumState& m = run.sim.medium;
+  restore_snapshot(restore, run.sim.field, m);
+  classify(run.sim);
+  // Physical diagonal components of both restored levels.
+  const DecayFactors decay = decay_factors(p.J_final, p.dt, p.T);
+  for (int l = 0; l < 2; ++l) {
+    const auto& e = l == run.sim.field.Jtoggle ? decay.now : decay.previous;
+    for (std::int32_t i = 0; i <= m.N; ++i) {
+      m.set_physical(l, i, physical_diagonal(m.equilibrium(i), e, m.stored_diagonal(l, i)));
+    }
+  }
+  run.restored = true;
+}
+
 namespace {
 
 // Working values of the loop that live across steps and blocks.
@@ -41,20 +62,28 @@ struct LoopState {
   std::int64_t statistics_interval = 1;  // trace rows between two statistics lines
   std::string block_label;               // label of b LL, names the statistics files
   std::ostream* warnings = nullptr;
+  // Plain ".dat" files found in the two folders when the run started
+  // ("n_z.dat", and what a stopped run left): compressed with the first
+  // snapshot and the first block end, so no folder is listed again.
+  std::vector<std::string> leftover_results, leftover_statistics;
 };
 
-// Compresses the ".dat" files of a folder; a file that cannot be compressed
-// stays plain and is reported, and the run goes on.
-void compress_folder(const std::string& folder, std::ostream& warnings) {
-  const CompressionReport report = compress_dat_files(folder);
+// Compresses the files; one that cannot be compressed stays plain and is
+// reported, and the run goes on.
+void compress(const std::vector<std::string>& paths, std::ostream& warnings) {
+  const CompressionReport report = compress_files(paths);
   for (const std::string& failure : report.failures) {
     warnings << "mps1d: warning: " << failure << "; the plain file is kept\n";
   }
 }
 
-// The snapshot of step J and the block's traces, then the results folder
-// is compressed.
-void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
+void append(std::vector<std::string>& to, std::vector<std::string>&& from) {
+  to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+  from.clear();
+}
+
+std::vector<std::string> write_snapshot_and_traces(const RunInput& in, RunState& run,
+                                                   LoopState& st, std::int64_t J) {
   const RunParameters& p = in.params;
   SnapshotInput snap;
   snap.J = J;
@@ -65,7 +94,7 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
   snap.max_buffer = &run.monitors.max_ex;
   snap.E0 = p.field_scale();
   snap.folder = in.dirs.results_dir;
-  write_snapshot(snap, st.max_variable);
+  std::vector<std::string> written = write_snapshot(snap, st.max_variable);
 
   TraceInput traces;
   traces.J = J;
@@ -75,13 +104,32 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
   traces.monitor_cells = &p.monitor_cells;
   traces.buffers = &run.monitors;
   traces.folder = in.dirs.results_dir;
-  write_block_traces(traces);
-  compress_folder(in.dirs.results_dir, *st.warnings);
+  append(written, write_block_traces(traces));
+  return written;
+}
+
+// The snapshot of step J: the state is checked (a NaN stops the run here),
+// then the snapshot and traces are written, at a block end the block's
+// statistics too, everything is compressed and on the disk, and only then
+// "point.txt" names the step: a continued run can trust every step listed.
+void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
+  check_finite_state(run.sim, J);
+  std::vector<std::string> results = write_snapshot_and_traces(in, run, st, J);
+  append(results, std::move(st.leftover_results));
+  compress(results, *st.warnings);
+  textio::sync_folder(in.dirs.results_dir);
+  if (J == st.block * in.params.LL) {
+    std::vector<std::string> statistics = st.statistics.flush(in.dirs.discarded_dir);
+    append(statistics, std::move(st.leftover_statistics));
+    compress(statistics, *st.warnings);
+    textio::sync_folder(in.dirs.discarded_dir);
+  }
+  record_snapshot(in.dirs.results_dir, J, run.sim.field.Jtoggle);
 }
 
 // Step J of the run: the step itself, the samples of the monitor cells and
 // the field maximum, the running statistics, and at a snapshot step the
-// snapshot and traces.
+// snapshot, traces and statistics.
 void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
   const std::int64_t r = J - st.Jb;
   step(run.sim, J);
@@ -93,47 +141,23 @@ void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t 
   if (is_snapshot_step(J, in.params.LL, st.block, st.Jb)) write_snapshot_files(in, run, st, J);
 }
 
-// First step of a continued run: the stored state of step J = J_final is
-// restored instead of computed, and row 0 of the block's buffers gets the
-// monitor values of that step, so the statistics go on as if the run had
-// never stopped.
-void restore_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
-  const RunParameters& p = in.params;
-  RestoreInput restore;
-  restore.J_final = J;
-  restore.E0 = p.field_scale();
-  restore.results_dir = in.dirs.results_dir;
-  restore.continue_dir = in.dirs.continue_dir;
-  MediumState& m = run.sim.medium;
-  restore_snapshot(restore, run.sim.field, m);
-  classify(run.sim);
-
-  // Physical diagonal components of both restored levels.
-  const DecayFactors decay = decay_factors(J, p.dt, p.T);
-  for (int l = 0; l < 2; ++l) {
-    const auto& e = l == run.sim.field.Jtoggle ? decay.now : decay.previous;
-    for (std::int32_t i = 0; i <= m.N; ++i) {
-      m.set_physical(l, i, physical_diagonal(m.equilibrium(i), e, m.stored_diagonal(l, i)));
-    }
-  }
-  sample_monitors(in, run.sim, run.monitors, J - st.Jb);
-}
-
-// One block: its progress line, the buffers' row 0, "point.txt" (created
-// empty when missing), the steps, then the block's statistics.
+// One block: its progress line, the buffers' row 0 (the restored step's
+// samples when the run goes on from a stored one), "point.txt" (created
+// empty when missing), then the steps.
 void run_block(const RunInput& in, RunState& run, LoopState& st, bool follows, bool continuing,
                std::ostream& progress) {
   const RunParameters& p = in.params;
-  progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> " << std::setw(12)
-           << p.LL << '\n'
+  progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> "
+           << std::setw(12) << p.LL << '\n'
            << std::flush;
   st.block_label = textio::step_label(st.block * p.LL);
   if (follows) carry_last_row(run.monitors);
-  if (!continuing) textio::append_text_file(in.dirs.results_dir + "point.txt", "");
-  if (continuing) restore_step(in, run, st, st.Jb);
+  if (continuing) {
+    sample_monitors(in, run.sim, run.monitors, 0);
+  } else {
+    textio::append_text_file(in.dirs.results_dir + "point.txt", "");
+  }
   for (std::int64_t J = st.Jb + 1; J <= st.block * p.LL; ++J) normal_step(in, run, st, J);
-  st.statistics.flush(in.dirs.discarded_dir);
-  compress_folder(in.dirs.discarded_dir, *st.warnings);
 }
 
 }  // namespace
@@ -143,6 +167,11 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   const RunParameters& p = in.params;
   const BlockPlan plan = plan_blocks(p.Nt, p.LL, p.J_final);
   if (plan.blocks < 1) return;
+  const bool continuing = p.J_final != 0;
+  // The level toggle is set once: with an odd LL a block ends on level 1,
+  // and the next block must go on flipping from there.  A restore sets it.
+  if (!continuing) run.sim.field.Jtoggle = 0;
+  if (continuing && !run.restored) restore_run(in, run);
 
   LoopState st;
   st.block = plan.first_block;
@@ -156,13 +185,15 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
     if (!textio::is_directory(*folder)) {
       throw IoError(*folder, "the folder \"" + *folder + "\" does not exist");
     }
+    for (const std::string& path : remove_stale_temporaries(*folder)) {
+      warnings << "mps1d: removed \"" << path << "\", left by a run that stopped\n";
+    }
   }
-  // The level toggle is set once: with an odd LL a block ends on level 1,
-  // and the next block must go on flipping from there.
-  run.sim.field.Jtoggle = 0;
+  st.leftover_results = plain_dat_files(in.dirs.results_dir);
+  st.leftover_statistics = plain_dat_files(in.dirs.discarded_dir);
 
   for (std::int64_t n = 0; n < plan.blocks; ++n) {
-    run_block(in, run, st, n > 0, n == 0 && p.J_final != 0, progress);
+    run_block(in, run, st, n > 0, n == 0 && continuing, progress);
     st.block += 1;
     st.Jb += p.LL;
   }

@@ -1,6 +1,8 @@
 #include "textio/text_file.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -91,6 +93,26 @@ void append_text_file(const std::string& path, std::string_view content) {
   OutputFile file(path, OutputFile::Mode::append);
   file.write(content);
   file.close();
+}
+
+void sync_folder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw IoError(folder, "cannot open \"" + folder + "\": " + std::strerror(errno));
+  const int status = ::syncfs(fd);
+  const int err = errno;
+  ::close(fd);
+  if (status != 0) throw IoError(folder, "cannot flush \"" + folder + "\": " + std::strerror(err));
+}
+
+void append_text_file_durably(const std::string& path, std::string_view content) {
+  append_text_file(path, content);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd < 0 || ::fsync(fd) != 0) {
+    const int err = errno;
+    if (fd >= 0) ::close(fd);
+    throw IoError(path, "cannot flush \"" + path + "\": " + std::strerror(err));
+  }
+  ::close(fd);
 }
 
 }  // namespace mps::textio

@@ -48,4 +48,11 @@ void write_text_file(const std::string& path, std::string_view content);
 // Append `content` to `path`, creating it when absent.
 void append_text_file(const std::string& path, std::string_view content);
 
+// The same, and the file is on the disk when it returns (fsync).
+void append_text_file_durably(const std::string& path, std::string_view content);
+
+// Every file written so far on the file system of `folder` is on the disk
+// when it returns (syncfs: one call for all of a snapshot's files).
+void sync_folder(const std::string& folder);
+
 }  // namespace mps::textio

@@ -198,6 +198,7 @@ TEST(Program, FoldersOfAnyLengthAndPlaceAreUsed) {
   dir.make_dir(deep);
   const std::string absolute = dir.path() + deep;
   dir.make_dir("Elsewhere");
+  dir.make_dir("Continue");
   std::string input = short_quickstart();
   input = replace_line(input, 1, absolute + "   # absolute, longer than 100 characters");
   input = replace_line(input, 2, "Elsewhere");

@@ -1,0 +1,206 @@
+#include "input/checks.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <string>
+
+#include "core/errors.hpp"
+
+namespace mps {
+namespace {
+
+std::string text(double x) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, x);
+  return std::string(buf, r.ptr);
+}
+
+void finite(double value, const std::string& name) {
+  if (!std::isfinite(value)) {
+    throw ParameterError(name + " must be a finite number: " + name + " = " + text(value));
+  }
+}
+
+void positive(double value, const std::string& name, const char* unit) {
+  finite(value, name);
+  if (!(value > 0.0)) {
+    throw ParameterError(name + " must be positive: " + name + " = " + text(value) + unit);
+  }
+}
+
+// "T3", "tau(2,1)": names of table entries, built by appending (string
+// sums of this shape trip a false -Wrestrict of GCC 12).
+std::string entry_name(const char* table, int i, int j = 0) {
+  std::string name = table;
+  if (j == 0) {
+    name += std::to_string(i);
+    return name;
+  }
+  name += '(';
+  name += std::to_string(i);
+  name += ',';
+  name += std::to_string(j);
+  name += ')';
+  return name;
+}
+
+// Times the model divides by: T1..T15 and the five transfer times.
+void check_times(const RunParameters& p) {
+  for (int k = 1; k <= kComponents; ++k) {
+    positive(p.T[static_cast<std::size_t>(k)], entry_name("T", k), " s");
+  }
+  const std::pair<int, int> used[] = {{2, 1}, {1, 3}, {3, 1}, {2, 4}, {4, 2}};
+  for (const auto& [i, j] : used) positive(p.tau(i, j), entry_name("tau", i, j), " s");
+}
+
+// Every real of the tables and the pulse line (unused ones too: a NaN or an
+// infinity there is a damaged file).
+void check_finite_values(const RunParameters& p) {
+  for (std::size_t r = 0; r < p.levels.size(); ++r) {
+    finite(p.levels[r].energy, "the energy of level row " + std::to_string(r + 1));
+  }
+  for (int i = 1; i <= kLevels; ++i) {
+    for (int j = 1; j <= kLevels; ++j) {
+      finite(p.tau(i, j), entry_name("tau", i, j));
+      finite(p.dipole_table(i, j), entry_name("dipole", i, j));
+    }
+  }
+  finite(p.scale_long, "the scale factor of the long times");
+  finite(p.scale_transverse, "the scale factor of the dephasing times");
+  const Pulse& q = p.pulse;
+  for (const auto& [v, name] : {std::pair{q.amplitude, "the pulse amplitude"},
+                                {q.duration, "the pulse duration"},
+                                {q.delay, "the pulse delay"},
+                                {q.noise_amplitude, "the noise scale"}}) {
+    finite(v, name);
+  }
+  finite(p.refl_left, "the left reflection coefficient");
+  finite(p.refl_right, "the right reflection coefficient");
+  finite(p.tolerance, "the tolerance");
+}
+
+void check_layers(const RunParameters& p, const StructureProfile& s) {
+  for (std::size_t j = 0; j < s.layers.size(); ++j) {
+    const Layer& l = s.layers[j];
+    const std::string row = " of layer " + std::to_string(j + 1);
+    for (const double v : {l.column2, l.a13, l.a14, l.a15, l.b13, l.b14, l.b15}) {
+      finite(v, "the values" + row);
+    }
+    positive(l.index, "the index" + row, "");
+    if (l.graded) positive(l.index_end, "the right-end index" + row, "");
+  }
+  // The leapfrog scheme is stable for a local Courant number S / n <= 1.
+  const std::vector<double> n = refractive_indices(s);
+  for (std::size_t i = 1; i < n.size(); ++i) {
+    if (p.courant / n[i] > 1.0) {
+      throw ParameterError("The Courant number S / n must not exceed 1 (the stability limit): S = " +
+                           text(p.courant) + ", n = " + text(n[i]) + " at cell " +
+                           std::to_string(i));
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Codes the solver knows.  Pulse shapes, polarisations and the boundary
+// types 3 and 4 are checked as their lines are read.
+void check_codes(const RunParameters& p) {
+  for (const auto& [type, side] : {std::pair{p.bc_left, "left"}, {p.bc_right, "right"}}) {
+    if (type != BoundaryType::absorbing && type != BoundaryType::wall) {
+      throw ParameterError(std::string("Boundary type of the ") + side +
+                           " end must be 1 (absorbing) or 2 (conducting wall): " +
+                           std::to_string(static_cast<std::int32_t>(type)));
+    }
+  }
+}
+
+void check_optics(const RunParameters& p) {
+  positive(p.resonant_wavelength, "the resonant wavelength (from the energy of level 1)", " m");
+  positive(p.pulse.wavelength, "the pulse wavelength", " m");
+  finite(p.dipole_density, "the density of resonant dipoles");
+  if (p.dipole_density < 0.0) {
+    throw ParameterError("The density of resonant dipoles must not be negative: Nd = " +
+                         text(p.dipole_density) + " m^-3");
+  }
+  if (p.pulse.duration < 0.0) {
+    throw ParameterError("The pulse duration must not be negative: " + text(p.pulse.duration) +
+                         " s");
+  }
+  if (p.courant > 1.0) {
+    throw ParameterError("The Courant number must not exceed 1 (the stability limit of the 1D "
+                         "scheme): S = " +
+                         text(p.courant));
+  }
+}
+
+// Step labels have 12 digits, and the last step of the run is
+// (Nt / LL + 1) LL; J_final must lie within the run.
+void check_steps(const RunParameters& p) {
+  constexpr std::int64_t kLastLabel = 999999999999;
+  if (p.Nt > kLastLabel - p.LL) {
+    throw ParameterError("The run must end by step 999999999999 (12-digit file labels): Nt = " +
+                         std::to_string(p.Nt) + ", LL = " + std::to_string(p.LL));
+  }
+  if (p.J_final > p.Nt) {
+    throw ParameterError("J_final must not lie beyond the run's last block: J_final = " +
+                         std::to_string(p.J_final) + ", Nt = " + std::to_string(p.Nt));
+  }
+}
+
+// Memory the system has for this run [bytes]: MemAvailable, else the
+// physical memory.
+double available_memory() {
+  std::ifstream info("/proc/meminfo");
+  std::string key;
+  double kb = 0.0;
+  while (info >> key >> kb) {
+    if (key == "MemAvailable:") return kb * 1024.0;
+    info.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+  }
+  return static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+}
+
+}  // namespace
+
+void check_physical_ranges(const RunInput& in) {
+  const RunParameters& p = in.params;
+  check_codes(p);
+  check_finite_values(p);
+  check_times(p);
+  check_optics(p);
+  check_layers(p, in.structure);
+  check_steps(p);
+}
+
+double memory_estimate(const RunInput& in) {
+  // Per cell: E and H at two levels and the per-cell coefficients and
+  // material profile (20 doubles); the medium's stored values at two levels,
+  // equilibrium and physical diagonals (47 doubles) and flags; n_z.dat text.
+  const double per_cell = 20 * 8 + 47 * 8 + 16 + 1 + 4 + 27;
+  const double cells = static_cast<double>(in.structure.NZ) + 1.0;
+  // Monitor buffers: seven quantities per monitor and step of a block.
+  const double rows = static_cast<double>(in.params.LL) + 1.0;
+  const double monitors = static_cast<double>(in.params.n_monitor) + 1.0;
+  return cells * per_cell + 7.0 * 8.0 * monitors * rows;
+}
+
+void check_memory(const RunInput& in) {
+  const double need = memory_estimate(in);
+  const double have = available_memory();
+  if (need > have) {
+    const auto gb = [](double bytes) { return text(std::round(bytes / 1e7) / 100.0) + " GB"; };
+    throw ResourceError("the run needs about " + gb(need) + " of memory (" +
+                        std::to_string(in.structure.NZ) + " cells, LL = " +
+                        std::to_string(in.params.LL) + "), but " + gb(have) +
+                        " are available; shorten LL or the structure");
+  }
+}
+
+}  // namespace mps
