@@ -15,22 +15,34 @@ namespace mps {
 namespace {
 
 std::string text(double x) {
+  if (std::isnan(x)) return "NaN";
+  if (std::isinf(x)) return x > 0 ? "Infinity" : "-Infinity";
   char buf[64];
   auto r = std::to_chars(buf, buf + sizeof buf, x);
   return std::string(buf, r.ptr);
 }
 
+// "The NAME must ...: NAME = VALUE UNIT", with the first letter raised.
+[[noreturn]] void reject(const std::string& name, const char* rule, double value,
+                         const char* unit) {
+  std::string m = "The ";
+  m += name;
+  m += rule;
+  m += name;
+  m += " = ";
+  m += text(value);
+  m += unit;
+  if (m.compare(4, 1, "T") == 0 || m.compare(4, 3, "tau") == 0) m.erase(0, 4);
+  throw ParameterError(m);
+}
+
 void finite(double value, const std::string& name) {
-  if (!std::isfinite(value)) {
-    throw ParameterError(name + " must be a finite number: " + name + " = " + text(value));
-  }
+  if (!std::isfinite(value)) reject(name, " must be a finite number: ", value, "");
 }
 
 void positive(double value, const std::string& name, const char* unit) {
   finite(value, name);
-  if (!(value > 0.0)) {
-    throw ParameterError(name + " must be positive: " + name + " = " + text(value) + unit);
-  }
+  if (!(value > 0.0)) reject(name, " must be positive: ", value, unit);
 }
 
 // "T3", "tau(2,1)": names of table entries, built by appending (string
@@ -52,7 +64,9 @@ std::string entry_name(const char* table, int i, int j = 0) {
 // Times the model divides by: T1..T15 and the five transfer times.
 void check_times(const RunParameters& p) {
   for (int k = 1; k <= kComponents; ++k) {
-    positive(p.T[static_cast<std::size_t>(k)], entry_name("T", k), " s");
+    // T13..T15 come from the transfer times.
+    positive(p.T[static_cast<std::size_t>(k)], entry_name("T", k),
+             k > 12 ? " s (from the transfer times)" : " s");
   }
   const std::pair<int, int> used[] = {{2, 1}, {1, 3}, {3, 1}, {2, 4}, {4, 2}};
   for (const auto& [i, j] : used) positive(p.tau(i, j), entry_name("tau", i, j), " s");
@@ -62,7 +76,7 @@ void check_times(const RunParameters& p) {
 // infinity there is a damaged file).
 void check_finite_values(const RunParameters& p) {
   for (std::size_t r = 0; r < p.levels.size(); ++r) {
-    finite(p.levels[r].energy, "the energy of level row " + std::to_string(r + 1));
+    finite(p.levels[r].energy, "energy of level row " + std::to_string(r + 1));
   }
   for (int i = 1; i <= kLevels; ++i) {
     for (int j = 1; j <= kLevels; ++j) {
@@ -70,18 +84,18 @@ void check_finite_values(const RunParameters& p) {
       finite(p.dipole_table(i, j), entry_name("dipole", i, j));
     }
   }
-  finite(p.scale_long, "the scale factor of the long times");
-  finite(p.scale_transverse, "the scale factor of the dephasing times");
+  finite(p.scale_long, "scale factor of the long times");
+  finite(p.scale_transverse, "scale factor of the dephasing times");
   const Pulse& q = p.pulse;
-  for (const auto& [v, name] : {std::pair{q.amplitude, "the pulse amplitude"},
-                                {q.duration, "the pulse duration"},
-                                {q.delay, "the pulse delay"},
-                                {q.noise_amplitude, "the noise scale"}}) {
+  for (const auto& [v, name] : {std::pair{q.amplitude, "pulse amplitude"},
+                                {q.duration, "pulse duration"},
+                                {q.delay, "pulse delay"},
+                                {q.noise_amplitude, "noise scale"}}) {
     finite(v, name);
   }
-  finite(p.refl_left, "the left reflection coefficient");
-  finite(p.refl_right, "the right reflection coefficient");
-  finite(p.tolerance, "the tolerance");
+  finite(p.refl_left, "left reflection coefficient");
+  finite(p.refl_right, "right reflection coefficient");
+  finite(p.tolerance, "tolerance");
 }
 
 void check_layers(const RunParameters& p, const StructureProfile& s) {
@@ -89,18 +103,18 @@ void check_layers(const RunParameters& p, const StructureProfile& s) {
     const Layer& l = s.layers[j];
     const std::string row = " of layer " + std::to_string(j + 1);
     for (const double v : {l.column2, l.a13, l.a14, l.a15, l.b13, l.b14, l.b15}) {
-      finite(v, "the values" + row);
+      finite(v, "values" + row);
     }
-    positive(l.index, "the index" + row, "");
-    if (l.graded) positive(l.index_end, "the right-end index" + row, "");
+    positive(l.index, "index" + row, "");
+    if (l.graded) positive(l.index_end, "right-end index" + row, "");
   }
   // The leapfrog scheme is stable for a local Courant number S / n <= 1.
   const std::vector<double> n = refractive_indices(s);
   for (std::size_t i = 1; i < n.size(); ++i) {
     if (p.courant / n[i] > 1.0) {
-      throw ParameterError("The Courant number S / n must not exceed 1 (the stability limit): S = " +
-                           text(p.courant) + ", n = " + text(n[i]) + " at cell " +
-                           std::to_string(i));
+      throw ParameterError(
+          "The Courant number S / n must not exceed 1 (the stability limit): S = " +
+          text(p.courant) + ", n = " + text(n[i]) + " at cell " + std::to_string(i));
     }
   }
 }
@@ -122,9 +136,9 @@ void check_codes(const RunParameters& p) {
 }
 
 void check_optics(const RunParameters& p) {
-  positive(p.resonant_wavelength, "the resonant wavelength (from the energy of level 1)", " m");
-  positive(p.pulse.wavelength, "the pulse wavelength", " m");
-  finite(p.dipole_density, "the density of resonant dipoles");
+  positive(p.resonant_wavelength, "resonant wavelength (from the energy of level 1)", " m");
+  positive(p.pulse.wavelength, "pulse wavelength", " m");
+  finite(p.dipole_density, "density of resonant dipoles");
   if (p.dipole_density < 0.0) {
     throw ParameterError("The density of resonant dipoles must not be negative: Nd = " +
                          text(p.dipole_density) + " m^-3");
@@ -134,9 +148,10 @@ void check_optics(const RunParameters& p) {
                          " s");
   }
   if (p.courant > 1.0) {
-    throw ParameterError("The Courant number must not exceed 1 (the stability limit of the 1D "
-                         "scheme): S = " +
-                         text(p.courant));
+    throw ParameterError(
+        "The Courant number must not exceed 1 (the stability limit of the 1D "
+        "scheme): S = " +
+        text(p.courant));
   }
 }
 
@@ -164,7 +179,8 @@ double available_memory() {
     if (key == "MemAvailable:") return kb * 1024.0;
     info.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
   }
-  return static_cast<double>(::sysconf(_SC_PHYS_PAGES)) * static_cast<double>(::sysconf(_SC_PAGESIZE));
+  return static_cast<double>(::sysconf(_SC_PHYS_PAGES)) *
+         static_cast<double>(::sysconf(_SC_PAGESIZE));
 }
 
 }  // namespace
@@ -197,8 +213,8 @@ void check_memory(const RunInput& in) {
   if (need > have) {
     const auto gb = [](double bytes) { return text(std::round(bytes / 1e7) / 100.0) + " GB"; };
     throw ResourceError("the run needs about " + gb(need) + " of memory (" +
-                        std::to_string(in.structure.NZ) + " cells, LL = " +
-                        std::to_string(in.params.LL) + "), but " + gb(have) +
+                        std::to_string(in.structure.NZ) +
+                        " cells, LL = " + std::to_string(in.params.LL) + "), but " + gb(have) +
                         " are available; shorten LL or the structure");
   }
 }

@@ -471,7 +471,7 @@ struct LayerWalk {
   // Accounts for row j; true when the table ends with it (f = 1: the
   // structure is the first row alone).
   bool take(const Layer& row, std::int32_t j, StructureProfile& s) {
-    if (j == first_cavity + 1) cells_after_first = row.cells;
+    if (j == std::int64_t{first_cavity} + 1) cells_after_first = row.cells;
     if (!dots_found) {
       dots_found = row.is_dot_layer();
       s.active_cells = dots_found ? row.cells : cells_after_first;
@@ -485,7 +485,10 @@ struct LayerWalk {
       return true;
     }
     if (j == first_cavity) s.cavity_left = static_cast<std::int32_t>(total), left_set = true;
-    if (j == last_cavity + 1) s.cavity_right = static_cast<std::int32_t>(total), right_set = true;
+    if (j == std::int64_t{last_cavity} + 1) {
+      s.cavity_right = static_cast<std::int32_t>(total);
+      right_set = true;
+    }
     total += row.cells;
     if (total > std::numeric_limits<std::int32_t>::max()) {
       throw ParameterError("Structure too long: more than 2147483647 cells after layer " +
@@ -494,6 +497,18 @@ struct LayerWalk {
     return false;
   }
 };
+
+// Rows after the 500th would be dropped without a word: a report instead.
+void reject_rows_beyond_the_last(ExecdataReader& reader) {
+  std::string text;
+  while (reader.record(text, false, "a layer row")) {
+    if (text_before_hash(text).find_first_not_of(" \t\r") != std::string::npos) {
+      throw ParameterError("The layer table has more than " + std::to_string(kMaxLayers) +
+                           " rows; the rows after the " + std::to_string(kMaxLayers) +
+                           "th would not be used");
+    }
+  }
+}
 
 }  // namespace
 
@@ -513,6 +528,7 @@ void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile
     s.layers.push_back(row);
     if (walk.take(row, j, s)) break;
   }
+  if (static_cast<int>(s.layers.size()) == kMaxLayers) reject_rows_beyond_the_last(reader);
   s.NZ = static_cast<std::int32_t>(walk.total);
   // A table that ends before the first or after the last cavity layer: the
   // cavity starts at the left end or ends at the right end of the grid.

@@ -18,8 +18,10 @@ std::string resolve(const std::string& work_dir, const std::string& folder) {
 // A folder of the run: it must exist and be a folder, and the two the run
 // writes into must be writable.  Returns its identity (device, inode).
 std::pair<dev_t, ino_t> check_folder(const std::string& folder, const char* role, bool written) {
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
   struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) {
+  if (::stat(path.c_str(), &st) != 0) {
     throw IoError(folder, std::string("the ") + role + " \"" + folder + "\" does not exist");
   }
   if (!S_ISDIR(st.st_mode)) {

@@ -79,9 +79,8 @@ std::vector<std::string> plain_dat_files(const std::string& folder) {
 }
 
 CompressionReport compress_files(const std::vector<std::string>& paths, int level) {
-  return for_each_file(paths, [level](const std::string& path) {
-    textio::gzip_file(path, path + ".gz", level);
-  });
+  return for_each_file(
+      paths, [level](const std::string& path) { textio::gzip_file(path, path + ".gz", level); });
 }
 
 CompressionReport compress_dat_files(const std::string& folder, int level) {

@@ -1,13 +1,14 @@
 #include "output/restore.hpp"
 
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
 #include "core/errors.hpp"
-#include "output/compression.hpp"
 #include "textio/fortran_format.hpp"
+#include "textio/gzip.hpp"
 #include "textio/list_directed.hpp"
 #include "textio/text_file.hpp"
 
@@ -30,105 +31,172 @@ std::string line_message(const std::string& path, std::int64_t k, const char* wh
   return m;
 }
 
-// Formatted fields are read with blanks ignored; an empty field is 0.
-std::string without_blanks(std::string_view field) {
-  std::string t;
-  for (const char c : field) {
-    if (c != ' ') t += c;
-  }
-  return t;
+// The restore reads whole files into memory.  A snapshot file of N cells
+// holds N lines of a 23-character value (or of the eight characters of a
+// "gamma.dat" line) and a line end: at most 25 bytes with a "\r\n" end,
+// 32 with room to spare.  Content beyond N + 1 such lines cannot be a
+// sound snapshot of the grid; it is refused as it is read, before a small
+// compressed file that expands enormously has cost more memory than that.
+constexpr std::size_t kMaxLineBytes = 32;
+
+std::size_t snapshot_size_cap(std::int32_t N) {
+  return (static_cast<std::size_t>(N) + 1) * kMaxLineBytes;
 }
 
-bool parse_int_field(std::string_view field, std::int64_t& value) {
-  const std::string digits = without_blanks(field);
-  if (digits.empty()) {
-    value = 0;
-    return true;
+// Width of a stored value, E23.12.
+constexpr std::size_t kValueWidth = 23;
+
+// The lines of a snapshot file and the file they were read from.
+struct SnapshotText {
+  std::string path;
+  textio::LineCursor lines;
+};
+
+// Snapshot file `path` of N cells: "path.gz" when that exists (it must
+// then be a sound gzip stream: a damaged one is not passed over in favour
+// of an older plain file), else `path` itself; exactly N lines.  Nothing
+// is written: the continuation folder stays as it is.
+SnapshotText read_snapshot_file(const std::string& path, std::int32_t N, const char* needed) {
+  SnapshotText file;
+  const std::string compressed = path + ".gz";
+  const bool packed = textio::file_exists(compressed);
+  file.path = packed ? compressed : path;
+  const std::size_t cap = snapshot_size_cap(N);
+  file.lines = textio::LineCursor::from_text(packed ? textio::read_gzip(compressed, cap)
+                                                    : textio::read_maybe_gzip(path, cap));
+  const std::size_t count = file.lines.size();
+  const auto cells = static_cast<std::size_t>(N);
+  if (count != cells) {
+    const char* what = count < cells ? "\" ends after " : "\" holds ";
+    throw IoError(file.path, "\"" + file.path + what + std::to_string(count) + " lines; " +
+                                 std::to_string(N) + " " + needed + " are needed");
   }
-  char* end = nullptr;
+  return file;
+}
+
+// Number of decimal digits from position p of `text`; p is moved past them.
+std::size_t skip_digits(const std::string& text, std::size_t& p) {
+  const std::size_t start = p;
+  while (p < text.size() && std::isdigit(static_cast<unsigned char>(text[p])) != 0) ++p;
+  return p - start;
+}
+
+// An integer field as (In) writes it: leading blanks, an optional sign and
+// at least one digit, nothing else.
+bool parse_int_field(std::string_view field, std::int64_t& value) {
+  const std::size_t start = field.find_first_not_of(' ');
+  if (start == std::string_view::npos) return false;
+  const std::string text(field.substr(start));
+  std::size_t p = text[0] == '+' || text[0] == '-' ? 1 : 0;
+  if (skip_digits(text, p) == 0 || p != text.size()) return false;
   errno = 0;
-  const long long v = std::strtoll(digits.c_str(), &end, 10);
-  if (end != digits.c_str() + digits.size() || errno != 0) return false;
+  const long long v = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno != 0) return false;
   value = v;
   return true;
 }
 
-std::string_view field_at(const std::string& line, std::size_t start, std::size_t width) {
-  if (start >= line.size()) return {};
-  return std::string_view(line).substr(start, width);
+// A line of point.txt as written, (I12, 2X, I8, 2X, I8): the step and the
+// level indices of the two time levels.  False for any other line.
+bool parse_point_line(const std::string& line, std::int64_t& step, std::int64_t& level) {
+  if (line.size() != 32 || line.compare(12, 2, "  ") != 0 || line.compare(22, 2, "  ") != 0) {
+    return false;
+  }
+  const std::string_view text(line);
+  std::int64_t other = 0;
+  return parse_int_field(text.substr(0, 12), step) && parse_int_field(text.substr(14, 8), level) &&
+         parse_int_field(text.substr(24, 8), other);
 }
 
 // The N values of a one-column snapshot file, cells 1..N.
 void read_column(const std::string& path, std::int32_t N, double scale, std::vector<double>& out,
                  std::size_t stride = 1, std::size_t offset = 0) {
-  const textio::LineCursor lines = textio::LineCursor::from_text(textio::read_text_file(path));
-  if (lines.size() < static_cast<std::size_t>(N)) {
-    throw IoError(path, "\"" + path + "\" ends after " + std::to_string(lines.size()) + " lines; " +
-                            std::to_string(N) + " values are needed");
-  }
+  const SnapshotText file = read_snapshot_file(path, N, "values");
   for (std::int32_t k = 1; k <= N; ++k) {
-    const std::string& line = lines.line(static_cast<std::size_t>(k - 1));
+    const std::string& line = file.lines.line(static_cast<std::size_t>(k - 1));
     double v = 0.0;
-    if (!parse_real_field(field_at(line, 0, 23), v)) {
-      throw IoError(path, line_message(path, k, "not a number", line));
+    if (!parse_real_field(line, v)) {
+      throw IoError(file.path, line_message(file.path, k, "not a number", line));
+    }
+    // A number cut short, or one with more after it, does not fill the field.
+    if (line.size() != kValueWidth) {
+      throw IoError(file.path, line_message(file.path, k, "not 23 characters wide", line));
     }
     out[static_cast<std::size_t>(k) * stride + offset] = v * scale;
+  }
+}
+
+// The four population flags of a "gamma.dat" line, (4(I1,1X)): "1 0 1 1 ".
+bool parse_flags(const std::string& line, std::array<std::int32_t, 4>& flags) {
+  if (line.size() != 8) return false;
+  for (std::size_t q = 0; q < 4; ++q) {
+    const char digit = line[2 * q];
+    if ((digit != '0' && digit != '1') || line[2 * q + 1] != ' ') return false;
+  }
+  for (std::size_t q = 0; q < 4; ++q) flags[q] = line[2 * q] - '0';
+  return true;
+}
+
+void read_flags(const std::string& path, std::int32_t N, MediumState& m) {
+  const SnapshotText file = read_snapshot_file(path, N, "cells");
+  for (std::int32_t k = 1; k <= N; ++k) {
+    const std::string& line = file.lines.line(static_cast<std::size_t>(k - 1));
+    if (!parse_flags(line, m.occ[static_cast<std::size_t>(k)])) {
+      throw IoError(file.path, line_message(file.path, k, "bad flags", line));
+    }
   }
 }
 
 }  // namespace
 
 bool parse_real_field(std::string_view field, double& value) {
-  std::string t = without_blanks(field);
-  if (t.empty()) {
-    value = 0.0;
-    return true;
+  const std::size_t start = field.find_first_not_of(' ');
+  if (start == std::string_view::npos) return false;
+  std::string t(field.substr(start));
+  std::size_t p = t[0] == '+' || t[0] == '-' ? 1 : 0;
+  std::size_t digits = skip_digits(t, p);
+  if (p == t.size() || t[p] != '.') return false;
+  ++p;
+  digits += skip_digits(t, p);
+  if (digits == 0 || p == t.size()) return false;
+  if (t[p] == 'E' || t[p] == 'e' || t[p] == 'D' || t[p] == 'd') {
+    t[p++] = 'E';
+    if (p < t.size() && (t[p] == '+' || t[p] == '-')) ++p;
+  } else if (t[p] == '+' || t[p] == '-') {
+    t.insert(p, 1, 'E');  // an exponent beyond two digits, without its letter
+    p += 2;
+  } else {
+    return false;
   }
-  for (char& c : t) {
-    if (c == 'D' || c == 'd') c = 'E';
-  }
-  // A sign right after a digit starts an exponent without its letter.
-  for (std::size_t i = 1; i < t.size(); ++i) {
-    if ((t[i] == '+' || t[i] == '-') && std::isdigit(static_cast<unsigned char>(t[i - 1])) != 0) {
-      t.insert(i, 1, 'E');
-      break;
-    }
-  }
-  char* end = nullptr;
-  const double v = std::strtod(t.c_str(), &end);
-  if (end != t.c_str() + t.size()) return false;
+  if (skip_digits(t, p) == 0 || p != t.size()) return false;
+  const double v = std::strtod(t.c_str(), nullptr);
+  if (!std::isfinite(v)) return false;  // beyond the range of a double
   value = v;
   return true;
 }
 
-int find_level_index(const std::string& point_file, std::int64_t J_final, int current) {
+int find_level_index(const std::string& point_file, std::int64_t J_final) {
   const std::string text =
       textio::file_exists(point_file) ? textio::read_text_file(point_file) : "";
   const textio::LineCursor lines = textio::LineCursor::from_text(text);
-  std::int64_t J = J_final;
-  std::int64_t level = current;
   for (std::size_t n = 0; n < lines.size(); ++n) {
-    // (I12, 2X, I8, 2X, I8): values read before a failure are kept.
-    const std::string& line = lines.line(n);
-    std::int64_t v = 0;
-    if (parse_int_field(field_at(line, 0, 12), v)) {
-      J = v;
-      if (parse_int_field(field_at(line, 14, 8), v)) level = v;
+    std::int64_t step = 0;
+    std::int64_t level = 0;
+    // Lines not as point.txt is written cannot name the step.
+    if (parse_point_line(lines.line(n), step, level) && step == J_final) {
+      return static_cast<int>(level);  // at most eight digits
     }
-    if (J == J_final) return static_cast<int>(level);
   }
   throw ParameterError("cant find J_final -> check file point.txt", true, false);
 }
 
 void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m) {
-  const int level = find_level_index(in.results_dir + "point.txt", in.J_final, f.Jtoggle);
+  const int level = find_level_index(in.results_dir + "point.txt", in.J_final);
   if (level != 0 && level != 1) {
     throw ParameterError("Level index of J_final in point.txt must be 0 or 1: " +
                          std::to_string(level));
   }
   f.Jtoggle = level;
-  const CompressionReport unpacked = decompress_gz_files(in.continue_dir);
-  if (!unpacked.failures.empty()) throw IoError(in.continue_dir, unpacked.failures.front());
 
   const std::string now = textio::step_label(in.J_final);
   const std::string before = textio::step_label(in.J_final - 1);
@@ -150,24 +218,7 @@ void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m) {
     read_column(stem + before + ".dat", N, 1.0, m.w[od], kStored, offset);
     read_column(stem + now + ".dat", N, 1.0, m.w[nw], kStored, offset);
   }
-
-  const std::string gamma = dir + "gamma.dat";
-  const textio::LineCursor lines = textio::LineCursor::from_text(textio::read_text_file(gamma));
-  if (lines.size() < static_cast<std::size_t>(N)) {
-    throw IoError(gamma, "\"" + gamma + "\" ends after " + std::to_string(lines.size()) +
-                             " lines; " + std::to_string(N) + " cells are needed");
-  }
-  for (std::int32_t k = 1; k <= N; ++k) {
-    const std::string& line = lines.line(static_cast<std::size_t>(k - 1));
-    for (std::size_t q = 0; q < 4; ++q) {
-      // (4(I1,1X)): one digit every two characters.
-      std::int64_t flag = 0;
-      if (!parse_int_field(field_at(line, 2 * q, 1), flag)) {
-        throw IoError(gamma, line_message(gamma, k, "bad flag", line));
-      }
-      m.occ[static_cast<std::size_t>(k)][q] = static_cast<std::int32_t>(flag);
-    }
-  }
+  read_flags(dir + "gamma.dat", N, m);
 }
 
 }  // namespace mps

@@ -4,11 +4,12 @@
 //
 // "point.txt" of the results folder gives the level index the snapshot of
 // step J_final was written with; the snapshot files themselves (compressed
-// or plain) are read from the continuation folder: both time levels of Ex,
-// Ey, Hx, Hy and of the stored medium values w1..w15, and the population
-// flags of "gamma.dat".
+// or plain) are read into memory from the continuation folder, which is
+// left exactly as it was: both time levels of Ex, Ey, Hx, Hy and of the
+// stored medium values w1..w15, and the population flags of "gamma.dat".
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "field/field_state.hpp"
 #include "medium/medium_state.hpp"
@@ -22,20 +23,27 @@ struct RestoreInput {
   std::string continue_dir;  // holds the snapshot of J_final
 };
 
-// Level index stored with step J_final in point.txt; `current` when the
-// first line's step cannot be read.  Throws ParameterError when no line
-// names J_final.
-int find_level_index(const std::string& point_file, std::int64_t J_final, int current);
+// Level index stored with step J_final in point.txt: that of the first
+// line written as point.txt is, (I12, 2X, I8, 2X, I8), whose step is
+// J_final; other lines are passed over.  Throws ParameterError when no such
+// line names J_final (a missing file names none).
+int find_level_index(const std::string& point_file, std::int64_t J_final);
 
-// restore_snapshot: decompresses the continuation folder, then restores step
-// J_final into level Jtoggle (taken from point.txt) and step J_final - 1
-// into the other level.  Sets f.Jtoggle.  A missing or short file raises
-// IoError naming it.
+// restore_snapshot: restores step J_final into level Jtoggle (taken from
+// point.txt) and step J_final - 1 into the other level.  Sets f.Jtoggle.
+// Each file is read from "NAME.gz" when that exists, else from "NAME";
+// nothing is written.  A level index other than 0 or 1 raises
+// ParameterError.  A missing, damaged or oversized file, one with other
+// than N lines, a value that is not one finite E23.12 number filling its
+// line, or a "gamma.dat" line other than four 0/1 flags in the layout
+// "1 0 1 1 " raises IoError naming the file (and the line and its text).
 void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m);
 
-// Value of an E23.12 field as written by the snapshot files (also the forms
-// without the letter E, "0.1+100", and NaN/Infinity).  False when the text
-// is not a number.
+// Value of an E23.12 field as the snapshot files hold it: leading blanks,
+// an optional sign, a mantissa with its decimal point and an exponent,
+// with its letter ("E+01", also D) or, beyond two digits, without one
+// ("0.1+100").  False for anything else: a blank field, embedded blanks,
+// NaN, Infinity, or a value beyond the range of a double.
 bool parse_real_field(std::string_view field, double& value);
 
 }  // namespace mps

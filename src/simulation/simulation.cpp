@@ -57,7 +57,9 @@ Simulation make_simulation(const RunInput& in) {
 
 namespace {
 
-std::string value_text(double v) { return std::isnan(v) ? "NaN" : v > 0 ? "+Infinity" : "-Infinity"; }
+std::string value_text(double v) {
+  return std::isnan(v) ? "NaN" : v > 0 ? "+Infinity" : "-Infinity";
+}
 
 // Built by appending: string sums of this shape trip a false -Wrestrict of
 // GCC 12.

@@ -82,8 +82,8 @@ void append(std::vector<std::string>& to, std::vector<std::string>&& from) {
   from.clear();
 }
 
-std::vector<std::string> write_snapshot_and_traces(const RunInput& in, RunState& run,
-                                                   LoopState& st, std::int64_t J) {
+std::vector<std::string> write_snapshot_and_traces(const RunInput& in, RunState& run, LoopState& st,
+                                                   std::int64_t J) {
   const RunParameters& p = in.params;
   SnapshotInput snap;
   snap.J = J;
@@ -147,8 +147,8 @@ void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t 
 void run_block(const RunInput& in, RunState& run, LoopState& st, bool follows, bool continuing,
                std::ostream& progress) {
   const RunParameters& p = in.params;
-  progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> "
-           << std::setw(12) << p.LL << '\n'
+  progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> " << std::setw(12)
+           << p.LL << '\n'
            << std::flush;
   st.block_label = textio::step_label(st.block * p.LL);
   if (follows) carry_last_row(run.monitors);

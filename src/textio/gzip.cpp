@@ -2,9 +2,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "core/errors.hpp"
@@ -83,6 +85,129 @@ void gunzip_file(const std::string& compressed, const std::string& plain) {
   if (std::remove(compressed.c_str()) != 0) {
     throw IoError(compressed, "cannot remove \"" + compressed + "\": " + std::strerror(errno));
   }
+}
+
+namespace {
+
+// A file opened for reading, closed when the reading ends either way.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path) : path_(path), f_(std::fopen(path.c_str(), "rb")) {
+    if (f_ == nullptr) {
+      throw IoError(path, "cannot open \"" + path + "\" for reading: " + std::strerror(errno));
+    }
+  }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() { std::fclose(f_); }
+
+  // Up to `size` bytes; 0 at the end of the file.
+  std::size_t read(void* buffer, std::size_t size) {
+    const std::size_t n = std::fread(buffer, 1, size, f_);
+    if (n == 0 && std::ferror(f_) != 0) {
+      throw IoError(path_, "cannot read \"" + path_ + "\": " + std::strerror(errno));
+    }
+    return n;
+  }
+  // True when the file starts with the two bytes of a gzip header; the
+  // reading then starts again from the beginning.
+  bool starts_as_gzip() {
+    unsigned char magic[2] = {0, 0};
+    const std::size_t n = read(magic, 2);
+    std::rewind(f_);
+    return n == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+  }
+
+ private:
+  std::string path_;
+  std::FILE* f_;
+};
+
+IoError too_large(const std::string& path, std::size_t max_bytes) {
+  return IoError(path, "\"" + path + "\" is too large: its content exceeds the limit of " +
+                           std::to_string(max_bytes) + " bytes");
+}
+
+IoError damaged(const std::string& path) {
+  return IoError(path,
+                 "cannot decompress \"" + path + "\": the gzip stream is damaged or cut short");
+}
+
+std::string read_plain(InputFile& in, const std::string& path, std::size_t max_bytes) {
+  std::string text;
+  std::vector<char> buffer(1 << 16);
+  std::size_t n = 0;
+  while ((n = in.read(buffer.data(), buffer.size())) > 0) {
+    if (n > max_bytes - text.size()) throw too_large(path, max_bytes);
+    text.append(buffer.data(), n);
+  }
+  return text;
+}
+
+// An inflate state for gzip members only, ended however the reading ends.
+struct GzipInflater {
+  z_stream z{};
+  GzipInflater() {
+    if (::inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+  }
+  GzipInflater(const GzipInflater&) = delete;
+  GzipInflater& operator=(const GzipInflater&) = delete;
+  ~GzipInflater() { ::inflateEnd(&z); }
+};
+
+// The gzip members of `in`, one after the other, into at most `max_bytes`:
+// the output is never given room beyond one byte past the cap.
+std::string inflate_members(InputFile& in, const std::string& path, std::size_t max_bytes) {
+  GzipInflater inflater;
+  z_stream& z = inflater.z;
+  std::vector<unsigned char> input(1 << 16);
+  std::string text;
+  bool member_ended = false;
+  for (;;) {
+    if (z.avail_in == 0) {
+      const std::size_t n = in.read(input.data(), input.size());
+      if (n == 0) break;
+      z.next_in = input.data();
+      z.avail_in = static_cast<uInt>(n);
+    }
+    if (member_ended) {  // more input: the next member follows
+      ::inflateReset(&z);
+      member_ended = false;
+    }
+    const std::size_t old = text.size();
+    // Room for one byte past the cap at most, to tell a stream that ends
+    // at the cap from one that goes beyond it.
+    const std::size_t room = std::min<std::size_t>(max_bytes - old, (1 << 16) - 1) + 1;
+    text.resize(old + room);
+    z.next_out = reinterpret_cast<Bytef*>(text.data() + old);
+    z.avail_out = static_cast<uInt>(room);
+    const int rc = ::inflate(&z, Z_NO_FLUSH);
+    text.resize(old + room - z.avail_out);
+    if (rc == Z_STREAM_END) {
+      member_ended = true;
+    } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
+      throw damaged(path);
+    }
+    if (text.size() > max_bytes) throw too_large(path, max_bytes);
+  }
+  if (!member_ended) throw damaged(path);
+  return text;
+}
+
+}  // namespace
+
+std::string read_maybe_gzip(const std::string& path, std::size_t max_bytes) {
+  InputFile in(path);
+  if (in.starts_as_gzip()) return inflate_members(in, path, max_bytes);
+  return read_plain(in, path, max_bytes);
+}
+
+std::string read_gzip(const std::string& path, std::size_t max_bytes) {
+  InputFile in(path);
+  if (!in.starts_as_gzip()) {
+    throw IoError(path, "cannot decompress \"" + path + "\": not a gzip stream");
+  }
+  return inflate_members(in, path, max_bytes);
 }
 
 }  // namespace mps::textio

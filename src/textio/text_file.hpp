@@ -51,8 +51,10 @@ void append_text_file(const std::string& path, std::string_view content);
 // The same, and the file is on the disk when it returns (fsync).
 void append_text_file_durably(const std::string& path, std::string_view content);
 
-// Every file written so far on the file system of `folder` is on the disk
-// when it returns (syncfs: one call for all of a snapshot's files).
+// Every file written so far on the file system of `folder`, and the
+// folder's entries, are on the disk when it returns (syncfs: one call for
+// all of a snapshot's files, where an fsync per file would cost a journal
+// commit each).
 void sync_folder(const std::string& folder);
 
 }  // namespace mps::textio

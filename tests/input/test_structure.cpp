@@ -80,11 +80,16 @@ TEST(StructureGrid, CavityAndDotRegionFromTheLayerTable) {
   }
 }
 
-TEST(StructureGrid, RowsAfterTheFiveHundredthAreNotRead) {
-  const std::vector<std::string> rows(600, row(1));
+// At most 500 rows are used; a 501st would be dropped silently, so it is a
+// parameter report.  Blank lines and comments after the 500th are fine.
+TEST(StructureGrid, RowsAfterTheFiveHundredthAreReported) {
+  std::vector<std::string> rows(500, row(1));
+  rows.emplace_back("");
+  rows.emplace_back("# end of the table");
   const StructureProfile s = read_structure("5e-9 2 3", rows).structure;
   EXPECT_EQ(s.layer_count(), 500);
   EXPECT_EQ(s.NZ, 500);
+  EXPECT_THROW(read_structure("5e-9 2 3", std::vector<std::string>(501, row(1))), ParameterError);
 }
 
 // The end of the file ends the table, but a last row cut short by it would

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <limits>
+#include <map>
 #include <sstream>
 
 #include "core/errors.hpp"
@@ -31,39 +34,106 @@ TEST(Continuation, LevelIndexOfTheFirstMatchingLine) {
             "000000001000  00000000  00000001\n"
             "000000002000  00000001  00000000\n"
             "000000002000  00000000  00000001\n");
-  EXPECT_EQ(find_level_index(dir.file("point.txt"), 2000, 0), 1);
-  EXPECT_EQ(find_level_index(dir.file("point.txt"), 1000, 1), 0);
-  // A first line whose step cannot be read ends the search with the level
-  // as it was.
+  EXPECT_EQ(find_level_index(dir.file("point.txt"), 2000), 1);
+  EXPECT_EQ(find_level_index(dir.file("point.txt"), 1000), 0);
+  // A line whose step cannot be read is passed over.
   dir.write("bad.txt", "xxxxxxxxxxxx  00000001  00000000\n000000002000  00000001  00000000\n");
-  EXPECT_EQ(find_level_index(dir.file("bad.txt"), 2000, 0), 0);
+  EXPECT_EQ(find_level_index(dir.file("bad.txt"), 2000), 1);
   try {
-    find_level_index(dir.file("point.txt"), 2500, 0);
+    find_level_index(dir.file("point.txt"), 2500);
     FAIL() << "no line names step 2500";
   } catch (const ParameterError& e) {
     EXPECT_STREQ(e.what(), "cant find J_final -> check file point.txt");
     EXPECT_FALSE(e.padded());
   }
   // A missing point.txt is searched as an empty one, and not created.
-  EXPECT_THROW(find_level_index(dir.file("missing.txt"), 1000, 0), ParameterError);
+  EXPECT_THROW(find_level_index(dir.file("missing.txt"), 1000), ParameterError);
   EXPECT_FALSE(dir.exists("missing.txt"));
+}
+
+// Only a line as point.txt is written, (I12, 2X, I8, 2X, I8), can name the
+// step: anything else would hand the restore a level index nobody wrote.
+TEST(Continuation, PointTxtLinesNotAsWrittenNeverNameTheStep) {
+  ScratchDir dir;
+  const std::string good = "000000002000  00000001  00000000";
+  const char* garbage[] = {
+      "hello world",
+      "",
+      "000000002000",                        // the step alone
+      "000000002000  00000001",              // one level index
+      "000000002000  0000000x  00000000",    // a level that is not a number
+      "000000002000  00000001  0000000y",    // nor the other one
+      "00000002000  00000001  00000000",     // fields shifted
+      "000000002000 000000001  00000000",    // no blanks between fields
+      "000000002000  00000001  00000000 x",  // more after the line
+      "     2 00 0  00000001  00000000",     // embedded blanks
+      "                        00000000",    // blank fields
+  };
+  for (const char* line : garbage) {
+    dir.write("point.txt", std::string(line) + "\n");
+    try {
+      find_level_index(dir.file("point.txt"), 2000);
+      ADD_FAILURE() << "\"" << line << "\" was taken for step 2000";
+    } catch (const ParameterError& e) {
+      EXPECT_STREQ(e.what(), "cant find J_final -> check file point.txt") << line;
+    }
+    // Before a well-formed line, it is passed over.
+    dir.write("point.txt", std::string(line) + "\n" + good + "\n");
+    EXPECT_EQ(find_level_index(dir.file("point.txt"), 2000), 1) << line;
+  }
+  // Right-justified with blanks, as (I12) may write the step, is a step.
+  dir.write("point.txt", "        2000         1         0\n");
+  EXPECT_EQ(find_level_index(dir.file("point.txt"), 2000), 1);
+  dir.write("point.txt", "000000002000  00000001  00000000\r\n");
+  EXPECT_EQ(find_level_index(dir.file("point.txt"), 2000), 1);
 }
 
 TEST(Continuation, StoredNumberForms) {
   const std::pair<const char*, double> cases[] = {
-      {"     0.150000000000E+01", 1.5},  {"    -0.150000000000E+01", -1.5},
-      {"     0.100000000000+100", 1e99}, {"     0.100000000000-100", 1e-101},
-      {"     0.000000000000E+00", 0.0},  {"                       ", 0.0},
+      {"     0.150000000000E+01", 1.5},
+      {"    -0.150000000000E+01", -1.5},
+      {"     0.100000000000+100", 1e99},
+      {"     0.100000000000-100", 1e-101},
+      {"     0.000000000000E+00", 0.0},
+      {"    -0.150000000000D+01", -1.5},
+      {"0.15E+01", 1.5},
+      {"     0.494065645841-323", 4.94065645841e-324},
   };
   for (const auto& [text, expected] : cases) {
     double v = -1.0;
     ASSERT_TRUE(parse_real_field(text, v)) << text;
     EXPECT_EQ(v, expected) << text;
   }
-  double v = 0.0;
-  ASSERT_TRUE(parse_real_field("                    NaN", v));
-  EXPECT_TRUE(std::isnan(v));
-  EXPECT_FALSE(parse_real_field("********************", v));
+}
+
+TEST(Continuation, TextThatIsNotOneFiniteNumberIsRefused) {
+  const char* refused[] = {
+      "",
+      "                       ",  // a blank field is not 0
+      "                    NaN",
+      "               Infinity",
+      "                   -inf",
+      "     0.100000000000E+999",  // beyond the range of a double
+      "     0.100000000000+999",
+      "    -0.100000000000E+400",
+      "     0.1 2345678901E+01",  // an embedded blank
+      "     0.150000000000E-",    // cut short
+      "     0.150000000000E",
+      "     0.150000000000",  // no exponent
+      "     0.150000000000 E+01",
+      "     0.150000000000E+01 x",
+      "     0.150000000000E+01 ",
+      "    150000000000000E-13",  // no decimal point
+      "                 .E+01",
+      "                 0x1p+3",
+      "              --0.1E+01",
+      "********************",
+  };
+  for (const char* text : refused) {
+    double v = 7.0;
+    EXPECT_FALSE(parse_real_field(text, v)) << '"' << text << '"';
+    EXPECT_EQ(v, 7.0) << text;
+  }
 }
 
 // A hand-made snapshot of step 2000 for three cells.  Every file holds its
@@ -153,8 +223,9 @@ TEST(Continuation, BothLevelsOfEveryArrayFromTheirOwnFiles) {
   EXPECT_EQ(m.occ[1], (Flags{1, 0, 0, 0}));
   EXPECT_EQ(m.occ[2], (Flags{0, 1, 0, 1}));
   EXPECT_EQ(m.occ[3], (Flags{1, 1, 1, 1}));
-  // The folder is left decompressed.
-  EXPECT_FALSE(snap.dir.exists(ex + ".gz"));
+  // Nothing is decompressed in place: both copies stay.
+  EXPECT_TRUE(snap.dir.exists(ex + ".gz"));
+  EXPECT_EQ(snap.dir.read(ex), StoredSnapshot::column(9, 0));
 }
 
 // The message of a restore expected to fail.
@@ -222,6 +293,140 @@ TEST(Continuation, UnusableFilesAreReportedByNameAndLineAndNothingIsCreated) {
   }
 }
 
+// Every entry of a folder, hidden ones included, with its bytes.
+std::map<std::string, std::string> folder_bytes(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    std::ifstream f(e.path(), std::ios::binary);
+    std::ostringstream text;
+    text << f.rdbuf();
+    entries[e.path().filename().string()] = text.str();
+  }
+  return entries;
+}
+
+// One line of a stored column replaced, the message of the restore that
+// must refuse it: it names the file, the line and the text.
+void expect_line_refused(const std::string& stem, int component, const std::string& line) {
+  StoredSnapshot snap;
+  const std::string name = "Continue/" + StoredSnapshot::file(stem, 1);
+  auto lines = split_lines(StoredSnapshot::column(component, 1));
+  lines[1] = line;
+  snap.dir.write(name, lines[0] + "\n" + lines[1] + "\n" + lines[2] + "\n");
+  const std::string message = restore_failure(snap);
+  EXPECT_NE(message.find(snap.dir.file(name) + "\", line 2: "), std::string::npos) << message;
+  EXPECT_NE(message.find('"' + line + '"'), std::string::npos) << message;
+}
+
+TEST(Continuation, EveryStoredValueIsOneFiniteNumberFillingItsLine) {
+  const char* refused[] = {
+      "                    NaN",
+      "               Infinity",
+      "     0.100000000000E+999",
+      "                       ",
+      "",
+      "     0.150000000000E-0",
+      "     0.1 2345678901E+01",
+      "     0.150000000000E+01 x",
+      "     0.150000000000E+01 ",
+  };
+  for (const char* line : refused) {
+    expect_line_refused("Ey", 2, line);
+    expect_line_refused("u7", 17, line);
+  }
+  // A column of another grid's length is not this grid's snapshot.
+  StoredSnapshot snap;
+  const std::string hx = "Continue/" + StoredSnapshot::file("Hx", 0);
+  snap.dir.write(hx, StoredSnapshot::column(3, 0) + "     0.100000000000E+01\n");
+  const std::string message = restore_failure(snap);
+  EXPECT_NE(message.find(snap.dir.file(hx) + "\" holds 4 lines; 3 values are needed"),
+            std::string::npos)
+      << message;
+}
+
+TEST(Continuation, PopulationFlagsAreFourZerosOrOnesPerCell) {
+  const char* refused[] = {"1 9 0 1 ", "1",        "",         "1 0 0 0",   "1 0 0 0 1 ",
+                           "10 0 0 ",  "1 0 0 0x", "-1 0 0 0", " 1 0 0 0 ", "1  0 0 0"};
+  for (const char* line : refused) {
+    StoredSnapshot snap;
+    snap.dir.write("Continue/gamma.dat", "1 0 0 0 \n" + std::string(line) + "\n1 1 1 1 \n");
+    const std::string message = restore_failure(snap);
+    EXPECT_NE(message.find("gamma.dat\", line 2: bad flags: \"" + std::string(line) + '"'),
+              std::string::npos)
+        << message;
+  }
+  StoredSnapshot snap;
+  snap.dir.write("Continue/gamma.dat", "1 0 0 0 \n0 1 0 1 \n1 1 1 1 \n0 0 0 0 \n");
+  EXPECT_NE(restore_failure(snap).find("gamma.dat\" holds 4 lines; 3 cells are needed"),
+            std::string::npos);
+}
+
+TEST(Continuation, CompressedFilesAreReadInMemoryWithinWhatTheGridCanHold) {
+  {
+    // An empty ".gz" stops the restore; the good plain file beside it stays.
+    StoredSnapshot snap;
+    const std::string hy = "Continue/" + StoredSnapshot::file("Hy", 1);
+    snap.dir.write(hy + ".gz", "");
+    const std::string message = restore_failure(snap);
+    EXPECT_NE(message.find(snap.dir.file(hy + ".gz")), std::string::npos) << message;
+    EXPECT_EQ(snap.dir.read(hy), StoredSnapshot::column(4, 1));
+  }
+  {
+    // A stream cut short is not taken for a shorter file.
+    StoredSnapshot snap;
+    const std::string u5 = "Continue/" + StoredSnapshot::file("u5", 0);
+    textio::gzip_file(snap.dir.file(u5), snap.dir.file(u5 + ".gz"), 6);
+    const std::string packed = snap.dir.read(u5 + ".gz");
+    snap.dir.write(u5 + ".gz", packed.substr(0, packed.size() - 4));
+    EXPECT_NE(restore_failure(snap).find(snap.dir.file(u5 + ".gz")), std::string::npos);
+  }
+  {
+    // About 700 KB of lines in a small stream: far beyond three cells.
+    StoredSnapshot snap;
+    const std::string ex = "Continue/" + StoredSnapshot::file("Ex", 0);
+    std::string flood;
+    for (int k = 0; k < 30000; ++k) flood += "     0.000000000000E+00\n";
+    snap.dir.write("flood.txt", flood);
+    textio::gzip_file(snap.dir.file("flood.txt"), snap.dir.file(ex + ".gz"), 9);
+    const std::string message = restore_failure(snap);
+    EXPECT_NE(message.find(snap.dir.file(ex + ".gz") + "\" is too large"), std::string::npos)
+        << message;
+    EXPECT_FALSE(snap.dir.exists(ex + ".part"));
+    // So is a plain file of that size.
+    fs::remove(snap.dir.file(ex + ".gz"));
+    snap.dir.write(ex, flood);
+    EXPECT_NE(restore_failure(snap).find(snap.dir.file(ex) + "\" is too large"), std::string::npos);
+  }
+}
+
+TEST(Continuation, ContinueFolderIsLeftByteForByteAsItWas) {
+  StoredSnapshot snap;
+  // Some files compressed, gamma.dat among them, and a plain copy beside
+  // one of them; a stray ".gz" the restore does not need.
+  for (const std::string stem : {"Ex", "u1", "u15"}) {
+    const std::string name = "Continue/" + StoredSnapshot::file(stem, 0);
+    snap.dir.write("copy.txt", snap.dir.read(name));
+    textio::gzip_file(snap.dir.file("copy.txt"), snap.dir.file(name + ".gz"), 1);
+  }
+  textio::gzip_file(snap.dir.file("Continue/gamma.dat"), snap.dir.file("Continue/gamma.dat.gz"), 1);
+  snap.dir.write("other.txt", "not needed\n");
+  textio::gzip_file(snap.dir.file("other.txt"), snap.dir.file("Continue/other.dat.gz"), 1);
+  const auto before = folder_bytes(snap.in.continue_dir);
+
+  FieldState f;
+  MediumState m;
+  snap.restore(f, m);
+  EXPECT_EQ(m.occ[3], (std::array<std::int32_t, 4>{1, 1, 1, 1}));
+  EXPECT_EQ(folder_bytes(snap.in.continue_dir), before);
+
+  // A late file damaged: the files read before it are not left unpacked.
+  const std::string gamma = "Continue/gamma.dat.gz";
+  snap.dir.write(gamma, snap.dir.read(gamma).substr(0, 12));
+  const auto damaged = folder_bytes(snap.in.continue_dir);
+  EXPECT_NE(restore_failure(snap).find(snap.dir.file(gamma)), std::string::npos);
+  EXPECT_EQ(folder_bytes(snap.in.continue_dir), damaged);
+}
+
 // The run of `input` in `dir` with the given LL, Nt and J_final, in process.
 void run(const ScratchDir& dir, const std::string& input, int LL, int Nt, int J_final,
          std::string* progress_text = nullptr, Model model = Model::corrected) {
@@ -265,6 +470,15 @@ struct FileDifference {
   double relative() const { return diff == 0.0 ? 0.0 : diff / scale; }
 };
 
+// A number of an output file: an E field as the snapshots hold it, or an
+// integer or F field (step labels, times).
+bool output_number(const std::string& token, double& value) {
+  if (parse_real_field(token, value)) return true;
+  char* end = nullptr;
+  value = std::strtod(token.c_str(), &end);
+  return !token.empty() && end == token.c_str() + token.size();
+}
+
 FileDifference compare_numbers(const std::string& a, const std::string& b) {
   const auto la = split_lines(a);
   const auto lb = split_lines(b);
@@ -276,7 +490,7 @@ FileDifference compare_numbers(const std::string& a, const std::string& b) {
     while (sa >> ta) {
       EXPECT_TRUE(static_cast<bool>(sb >> tb)) << la[i] << " | " << lb[i];
       double x = 0.0, y = 0.0;
-      EXPECT_TRUE(parse_real_field(ta, x) && parse_real_field(tb, y)) << ta << " " << tb;
+      EXPECT_TRUE(output_number(ta, x) && output_number(tb, y)) << ta << " " << tb;
       d.diff = std::max(d.diff, std::fabs(x - y));
       d.scale = std::max(d.scale, std::fabs(x));
     }
@@ -412,19 +626,22 @@ void prepare_continued_run(const ScratchDir& dir, const std::string& point_txt) 
 }
 
 TEST(ContinuedRun, StepMissingFromPointTxtIsReportedBeforeAnythingIsTouched) {
-  ScratchDir dir;
-  prepare_continued_run(dir, "000000000001  00000001  00000000\n");
-  dir.write("Continue/note.txt", "kept\n");
-  textio::gzip_file(dir.file("Continue/note.txt"), dir.file("Continue/gamma.dat.gz"), 1);
-  const auto before = files_in(dir.file("Continue"));
+  // Another step only, and a file that holds no step at all.
+  for (const char* point_txt : {"000000000001  00000001  00000000\n", "hello world\n"}) {
+    ScratchDir dir;
+    prepare_continued_run(dir, point_txt);
+    dir.write("Continue/note.txt", "kept\n");
+    textio::gzip_file(dir.file("Continue/note.txt"), dir.file("Continue/gamma.dat.gz"), 1);
+    const auto before = files_in(dir.file("Continue"));
 
-  const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
-  EXPECT_EQ(r.exit_status, 1);
-  const std::string report =
-      "\n cant find J_final -> check file point.txt\n\n Please correct parameter \n";
-  ASSERT_GE(r.out.size(), report.size());
-  EXPECT_EQ(r.out.substr(r.out.size() - report.size()), report);
-  EXPECT_EQ(files_in(dir.file("Continue")), before);
+    const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
+    EXPECT_EQ(r.exit_status, 1) << point_txt;
+    const std::string report =
+        "\n cant find J_final -> check file point.txt\n\n Please correct parameter \n";
+    ASSERT_GE(r.out.size(), report.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - report.size()), report);
+    EXPECT_EQ(files_in(dir.file("Continue")), before);
+  }
 }
 
 TEST(ContinuedRun, MissingSnapshotFileEndsTheRunNamingIt) {

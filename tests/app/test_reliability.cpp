@@ -1,0 +1,140 @@
+// The promises a run keeps whatever its input: every check before the first
+// file, no NaN reported as success, ranges and limits reported with their
+// figures, a continued run that fails leaves everything as it was, and the
+// end of a block ordered so that "point.txt" lists only complete steps.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/scratch_dir.hpp"
+
+namespace mps::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunFolder {
+  ScratchDir dir;
+  explicit RunFolder(const std::string& input) {
+    for (const char* d : {"Results", "DiscardedResults", "Continue"}) dir.make_dir(d);
+    dir.write("execdata.txt", input);
+  }
+  ProgramResult run() const { return run_in(MPS_PROGRAM, dir.path()); }
+  std::set<std::string> written() const {
+    std::set<std::string> all;
+    for (const char* d : {"Results", "DiscardedResults", "Continue"}) {
+      for (const std::string& name : files_in(dir.file(d))) all.insert(std::string(d) + "/" + name);
+    }
+    return all;
+  }
+};
+
+std::string with_lines(std::string text, const std::vector<std::pair<int, std::string>>& edits) {
+  for (const auto& [line, replacement] : edits) text = replace_line(text, line, replacement);
+  return text;
+}
+
+struct Rejected {
+  const char* what;
+  std::vector<std::pair<int, std::string>> edits;
+  int exit_status;
+  const char* report;  // a piece of the report (stdout for 1, stderr otherwise)
+};
+
+// Each input is rejected with its report, and not one file is written.
+TEST(Reliability, RejectedInputsWriteNothing) {
+  const std::string pulse = "1 3 0.955022 50 0 0 2.0e8 ";
+  const Rejected cases[] = {
+      {"tau_sp 0", {{22, "0\t0\t0\t2.0e-10"}}, 1, "T13 must be positive"},
+      {"layer index 0", {{58, "100 0 0 0 0 0 0 0 0 0"}}, 1, "index of layer 1 must be positive"},
+      {"NaN index", {{58, "100 0 NaN 0 0 0 0 0 0 0"}}, 1, "index of layer 1 must be a finite"},
+      {"graded to a negative index", {{58, "100 0 1.0 -2 0 0 0 0 0 0"}}, 1, "right-end index"},
+      {"pulse wavelength 0", {{38, "1 3 0 50 0 0 2.0e8 1 0 10 160 0"}}, 1, "pulse wavelength"},
+      {"Courant number 2", {{46, "Courant number 2 S"}}, 1, "stability limit"},
+      {"index below 1 makes S/n above 1",
+       {{46, "Courant number 0.9 S"}, {58, "100 0 0.8 0 0 0 0 0 0 0"}},
+       1,
+       "S / n"},
+      {"density -Infinity", {{11, "-Inf"}}, 1, "density of resonant dipoles must be a finite"},
+      {"negative density", {{11, "-1e20"}}, 1, "must not be negative"},
+      {"reflection 1e309", {{43, "1e309"}}, 1, "left reflection coefficient"},
+      {"noise NaN", {{38, pulse + "1 NaN 10 160 0"}}, 1, "noise scale"},
+      {"boundary code 0", {{41, "0 left_boundary"}}, 1, "Boundary type of the left end"},
+      {"J_final beyond the run",
+       {{49, "continue from stored step J_final 20 -"}},
+       1,
+       "J_final must not lie beyond"},
+      {"Nt overflows",
+       {{50, "total number of time steps 9223372036854775807 -"}},
+       1,
+       "999999999999"},
+      {"LL far too large",
+       {{47, "steps between two spatial dumps LL 9223372036854775807 steps"}},
+       1,
+       "999999999999"},
+      {"LL needs more memory than there is",
+       {{47, "steps between two spatial dumps LL 100000000000 steps"}},
+       3,
+       "of memory"},
+      {"discarded folder missing", {{2, "Nowhere"}}, 2, "does not exist"},
+      {"discarded folder is a file", {{2, "execdata.txt"}}, 2, "is not a folder"},
+      {"discarded folder is /dev/null", {{2, "/dev/null"}}, 2, "is not a folder"},
+      {"continuation folder missing", {{3, "Nowhere"}}, 2, "continuation folder"},
+      {"one folder for results and statistics", {{2, "Results"}}, 1, "must differ"},
+      {"one folder under two names", {{2, "./Results/"}}, 1, "must differ"},
+  };
+  for (const Rejected& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunFolder run(with_lines(short_quickstart(), c.edits));
+    const ProgramResult r = run.run();
+    EXPECT_EQ(r.exit_status, c.exit_status) << r.out << r.err;
+    EXPECT_NE((c.exit_status == 1 ? r.out : r.err).find(c.report), std::string::npos)
+        << r.out << r.err;
+    EXPECT_EQ(r.out.find("Loop from"), std::string::npos);
+    EXPECT_EQ(run.written(), std::set<std::string>{});
+  }
+}
+
+TEST(Reliability, UnwritableResultsFolderIsReportedBeforeAnyFile) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  RunFolder run(short_quickstart());
+  fs::permissions(run.dir.file("DiscardedResults"), fs::perms::owner_write,
+                  fs::perm_options::remove);
+  const ProgramResult r = run.run();
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("is not writable"), std::string::npos) << r.err;
+  EXPECT_EQ(run.written(), std::set<std::string>{});
+}
+
+// A run whose numbers overflow (a step of 3e10 s against relaxation times
+// of 1 ns) stops at the next snapshot, names the quantity, cell and step,
+// and keeps what it wrote before.
+TEST(Reliability, NonFiniteResultStopsTheRunWithItsPlace) {
+  RunFolder run(with_lines(short_quickstart(), {{57, "9.2e18 2 4"}}));
+  const ProgramResult r = run.run();
+  EXPECT_EQ(r.exit_status, 4) << r.out << r.err;
+  EXPECT_NE(r.err.find("is NaN at cell"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("after step 1"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("END OF PROGRAM"), std::string::npos);
+  EXPECT_TRUE(run.dir.exists("Results/param.txt"));
+  EXPECT_EQ(run.dir.read("Results/point.txt"), "");  // the failed step is not listed
+}
+
+// Cavity layer numbers far beyond the table leave the cavity at the grid's
+// end instead of overflowing.
+TEST(Reliability, CavityLayerNumberAtTheIntegerLimitIsTheGridEnd) {
+  RunFolder run(with_lines(short_quickstart(), {{57, "5.0e-9 2 2147483647"}, {55, "300"}}));
+  const ProgramResult r = run.run();
+  EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+}
+
+}  // namespace
+}  // namespace mps::testing

@@ -1,0 +1,140 @@
+// Files read into memory, decompressed when they are gzip streams: the
+// content must come out whole, a damaged or cut-short stream must never pass
+// for a shorter file, the size cap must hold however well the data
+// compresses, and nothing may be written beside the file.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "core/errors.hpp"
+#include "support/scratch_dir.hpp"
+#include "textio/gzip.hpp"
+
+namespace mps::testing {
+namespace {
+
+// One gzip member holding `text`.
+std::string gzip_member(const std::string& text) {
+  z_stream z{};
+  EXPECT_EQ(::deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(::deflateBound(&z, static_cast<uLong>(text.size())) + 32, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(::deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  ::deflateEnd(&z);
+  return out;
+}
+
+// A column of numbered lines, larger than the reader's buffers.
+std::string numbered_lines(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += "     0." + std::to_string(100000 + i) + "E+01\n";
+  return text;
+}
+
+// The message of a read expected to fail, after checking it names `path`.
+template <typename Read>
+std::string failure(Read read, const std::string& path) {
+  try {
+    read();
+  } catch (const IoError& e) {
+    EXPECT_EQ(e.path(), path);
+    EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    return e.what();
+  }
+  ADD_FAILURE() << "reading " << path << " did not fail";
+  return "";
+}
+
+constexpr std::size_t kLarge = std::size_t{1} << 24;
+
+TEST(GzipReading, PlainAndCompressedFilesGiveTheSameText) {
+  ScratchDir dir;
+  const std::string text = numbered_lines(20000);
+  dir.write("plain.dat", text);
+  dir.write("packed.dat.gz", gzip_member(text));
+  // Members one after the other, as `cat a.gz b.gz` makes them.
+  dir.write("two.gz", gzip_member("first\n") + gzip_member("") + gzip_member("second\n"));
+  dir.write("empty.dat", "");
+  dir.write("empty-member.gz", gzip_member(""));
+  dir.write("one.dat", "\x1f");
+  const auto before = files_in(dir.path());
+
+  EXPECT_EQ(textio::read_maybe_gzip(dir.file("plain.dat"), kLarge), text);
+  EXPECT_EQ(textio::read_maybe_gzip(dir.file("packed.dat.gz"), kLarge), text);
+  EXPECT_EQ(textio::read_gzip(dir.file("packed.dat.gz"), kLarge), text);
+  EXPECT_EQ(textio::read_gzip(dir.file("two.gz"), kLarge), "first\nsecond\n");
+  EXPECT_EQ(textio::read_maybe_gzip(dir.file("empty.dat"), kLarge), "");
+  EXPECT_EQ(textio::read_gzip(dir.file("empty-member.gz"), kLarge), "");
+  // A one-byte file is too short to be taken for a gzip header.
+  EXPECT_EQ(textio::read_maybe_gzip(dir.file("one.dat"), kLarge), "\x1f");
+  EXPECT_EQ(files_in(dir.path()), before);
+}
+
+TEST(GzipReading, StreamsThatAreNotSoundGzipAreErrorsNamingTheFile) {
+  ScratchDir dir;
+  const std::string packed = gzip_member(numbered_lines(2000));
+  const std::map<std::string, std::string> bad = {
+      {"empty.gz", ""},
+      {"plain.gz", "     0.100000000000E+01\n"},
+      {"header-only.gz", packed.substr(0, 10)},
+      {"cut-short.gz", packed.substr(0, packed.size() / 2)},
+      {"no-trailer.gz", packed.substr(0, packed.size() - 8)},  // length and CRC lost
+      {"bad-crc.gz", packed.substr(0, packed.size() - 8) + std::string(8, '\0')},
+      {"trailing-garbage.gz", packed + "garbage"},
+  };
+  for (const auto& [name, bytes] : bad) dir.write(name, bytes);
+  std::string flipped = packed;
+  flipped[packed.size() / 2] = static_cast<char>(flipped[packed.size() / 2] ^ 0x55);
+  dir.write("flipped.gz", flipped);
+  const auto before = files_in(dir.path());
+
+  for (const std::string name : {"empty.gz", "plain.gz"}) {
+    const std::string path = dir.file(name);
+    EXPECT_NE(failure([&] { textio::read_gzip(path, kLarge); }, path).find("not a gzip stream"),
+              std::string::npos);
+  }
+  for (const auto& [name, bytes] : bad) {
+    if (name == "empty.gz" || name == "plain.gz") continue;
+    const std::string path = dir.file(name);
+    failure([&] { textio::read_gzip(path, kLarge); }, path);
+    failure([&] { textio::read_maybe_gzip(path, kLarge); }, path);
+  }
+  const std::string path = dir.file("flipped.gz");
+  failure([&] { textio::read_maybe_gzip(path, kLarge); }, path);
+  const std::string missing = dir.file("missing.gz");
+  failure([&] { textio::read_maybe_gzip(missing, kLarge); }, missing);
+  EXPECT_EQ(files_in(dir.path()), before);
+}
+
+TEST(GzipReading, ContentBeyondTheCapIsRefusedHoweverWellItCompresses) {
+  ScratchDir dir;
+  const std::string text = numbered_lines(100);
+  dir.write("plain.dat", text);
+  dir.write("packed.gz", gzip_member(text));
+  // 16 MB of zeros in about 16 KB: read whole it would cost the memory.
+  dir.write("bomb.gz", gzip_member(std::string(std::size_t{16} << 20, '\0')));
+
+  // Up to the cap exactly, the content is read.
+  EXPECT_EQ(textio::read_maybe_gzip(dir.file("plain.dat"), text.size()), text);
+  EXPECT_EQ(textio::read_gzip(dir.file("packed.gz"), text.size()), text);
+  for (const std::string name : {"plain.dat", "packed.gz"}) {
+    const std::string path = dir.file(name);
+    const std::string message =
+        failure([&] { textio::read_maybe_gzip(path, text.size() - 1); }, path);
+    EXPECT_NE(message.find("too large"), std::string::npos) << message;
+  }
+  const std::string bomb = dir.file("bomb.gz");
+  EXPECT_NE(failure([&] { textio::read_gzip(bomb, 1 << 20); }, bomb).find("too large"),
+            std::string::npos);
+  EXPECT_EQ(files_in(dir.path()), (std::set<std::string>{"bomb.gz", "packed.gz", "plain.dat"}));
+}
+
+}  // namespace
+}  // namespace mps::testing
