@@ -138,3 +138,94 @@ TEST(Reliability, CavityLayerNumberAtTheIntegerLimitIsTheGridEnd) {
 
 }  // namespace
 }  // namespace mps::testing
+
+namespace mps::testing {
+namespace {
+
+std::string folder_state(const ScratchDir& dir) {
+  std::string state;
+  for (const char* d : {"Results", "DiscardedResults", "Continue"}) {
+    for (const std::string& name : files_in(dir.file(d))) {
+      state += std::string(d) + "/" + name + " " +
+               std::to_string(dir.read(std::string(d) + "/" + name).size()) + "\n";
+    }
+  }
+  return state + dir.read("Results/param.txt");
+}
+
+// A continued run that cannot restore its step writes nothing: not
+// "param.txt", not "n_z.dat", not a line of "point.txt".
+TEST(Reliability, FailedContinuationLeavesEveryFolderAsItWas) {
+  RunFolder run(short_quickstart());
+  ASSERT_EQ(run.run().exit_status, 0);
+  // Step 10 is stored; the snapshot is copied, then damaged.
+  for (const std::string& name : files_in(run.dir.file("Results"))) {
+    if (name.find("000000000010") != std::string::npos ||
+        name.find("000000000009") != std::string::npos || name == "gamma.dat.gz") {
+      fs::copy_file(run.dir.file("Results/" + name), run.dir.file("Continue/" + name));
+    }
+  }
+  run.dir.write("Continue/Ex_z000000000010.dat.gz", "not a gzip stream");
+  for (const char* J_final : {"30", "10"}) {  // a step point.txt lacks; the damaged one
+    SCOPED_TRACE(J_final);
+    run.dir.write(
+        "execdata.txt",
+        with_lines(short_quickstart(),
+                   {{49, std::string("continue from stored step J_final ") + J_final + " -"},
+                    {50, "total number of time steps 40 -"}}));
+    const std::string before = folder_state(run.dir);
+    const ProgramResult r = run.run();
+    EXPECT_NE(r.exit_status, 0);
+    EXPECT_EQ(folder_state(run.dir), before);
+  }
+}
+
+// Hidden temporary files of a compression that was stopped are removed by
+// the next run; plain files a stopped run left are compressed.
+TEST(Reliability, NextRunClearsWhatAStoppedRunLeft) {
+  RunFolder run(short_quickstart());
+  run.dir.write("Results/.Ex_z000000000010.dat.gz.part", "half a stream");
+  run.dir.write("DiscardedResults/.time1_Ex_000000000010.dat.gz.part", "half");
+  run.dir.write("DiscardedResults/time1_Ex_000000000010.dat", "stale lines of a stopped run\n");
+  const ProgramResult r = run.run();
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_FALSE(run.dir.exists("Results/.Ex_z000000000010.dat.gz.part"));
+  EXPECT_FALSE(run.dir.exists("DiscardedResults/.time1_Ex_000000000010.dat.gz.part"));
+  EXPECT_FALSE(run.dir.exists("DiscardedResults/time1_Ex_000000000010.dat"));
+  // The block's statistics replace the stale file: the block's lines only.
+  EXPECT_EQ(split_lines(run.dir.read_gz("DiscardedResults/time1_Ex_000000000010.dat.gz")).size(),
+            10u);
+}
+
+// A run killed at any moment leaves a "point.txt" whose every step has its
+// snapshot, traces and (at a block end) statistics complete and compressed.
+TEST(Reliability, KilledRunListsOnlyCompleteSteps) {
+  const std::string input =
+      with_lines(short_quickstart(), {{47, "steps between two spatial dumps LL 100 steps"},
+                                      {50, "total number of time steps 100000 -"}});
+  for (const int delay_ms : {40, 90, 150, 230, 330}) {
+    SCOPED_TRACE(delay_ms);
+    RunFolder run(input);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::chdir(run.dir.path().c_str()) != 0) ::_exit(127);
+      ::execl(MPS_PROGRAM, MPS_PROGRAM, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    for (const std::string& line : split_lines(run.dir.read("Results/point.txt"))) {
+      const std::string J = line.substr(0, 12);
+      EXPECT_TRUE(run.dir.exists("Results/Ex_z" + J + ".dat.gz")) << J;
+      EXPECT_TRUE(run.dir.exists("Results/u15_z" + J + ".dat.gz")) << J;
+      EXPECT_TRUE(run.dir.exists("Results/time1_Ex_" + J + ".dat.gz")) << J;
+      if (std::stoll(J) % 100 == 0) {
+        EXPECT_TRUE(run.dir.exists("DiscardedResults/time2_Ey_" + J + ".dat.gz")) << J;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mps::testing
