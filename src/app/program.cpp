@@ -30,10 +30,27 @@ std::string with_separator(std::string folder) {
   return folder;
 }
 
+// Reads the input and writes the warnings about it to standard error, also
+// when the input is then rejected.
+RunInput read_input(const std::string& work_dir, Model model, std::ostream& err) {
+  std::vector<std::string> warnings;
+  auto report = [&] {
+    for (const std::string& w : warnings) err << "mps1d: warning: " << w << '\n';
+  };
+  try {
+    RunInput input = prepare_run(work_dir, model, &warnings);
+    report();
+    return input;
+  } catch (...) {
+    report();
+    throw;
+  }
+}
+
 }  // namespace
 
 void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options) {
-  const RunInput input = prepare_run(work_dir, options.model);
+  const RunInput input = read_input(work_dir, options.model, console.err);
   check_memory(input);
   RunState run = make_run_state(input);
   // A continued run reads its whole stored state before the first file is

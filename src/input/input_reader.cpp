@@ -61,9 +61,29 @@ std::string text_before_hash(const std::string& line) {
   return trim_right_blanks(line.substr(0, line.find('#')));
 }
 
+std::string visible_text(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const auto u = static_cast<unsigned char>(text[k]);
+    const bool bom = text.substr(k, 3) == "\xEF\xBB\xBF";
+    if ((u < 0x20 && text[k] != '\t') || u == 0x7F || bom) {
+      for (std::size_t b = 0; b < (bom ? 3u : 1u); ++b) {
+        const auto byte = static_cast<unsigned char>(text[k + b]);
+        out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+      }
+      if (bom) k += 2;
+    } else {
+      out += text[k];
+    }
+  }
+  return out;
+}
+
 // ---------------------------------------------------------------------------
-ExecdataReader::ExecdataReader(std::string path, std::string_view text)
-    : path_(std::move(path)), cursor_(textio::LineCursor::from_text(text)) {}
+ExecdataReader::ExecdataReader(std::string path, std::string_view text,
+                               std::vector<std::string>* warnings)
+    : path_(std::move(path)), cursor_(textio::LineCursor::from_text(text)), warnings_(warnings) {}
 
 bool ExecdataReader::record(std::string& text, bool checked, const char* what) {
   if (cursor_.read_record(text)) return true;
@@ -79,42 +99,87 @@ void ExecdataReader::skip_line(bool checked, const char* what) {
   record(ignored, checked, what);
 }
 
-ListReadResult ExecdataReader::read(std::initializer_list<ListItem> items, bool checked,
-                                    const char* what) {
-  return read(std::span<const ListItem>(items.begin(), items.size()), checked, what);
+bool ExecdataReader::skip_blank_lines() {
+  while (!cursor_.at_end() && textio::is_blank_text(cursor_.line(cursor_.next_index()))) {
+    cursor_.seek(cursor_.next_index() + 1);
+  }
+  return !cursor_.at_end();
 }
 
-ListReadResult ExecdataReader::read(std::span<const ListItem> items, bool checked,
-                                    const char* what) {
-  ListReadResult result = textio::read_list(cursor_, items);
-  if (checked && !result.ok()) fail(result, what);
-  return result;
+void ExecdataReader::read(std::initializer_list<ListItem> items, const char* what) {
+  skip_blank_lines();
+  read_row(std::span<const ListItem>(items.begin(), items.size()), what);
 }
 
+void ExecdataReader::read_row(std::span<const ListItem> items, const char* what) {
+  const ListReadResult result = textio::read_list(cursor_, items, textio::ReadRules::strict);
+  if (!result.ok()) fail(result, what);
+}
+
+void ExecdataReader::warn(const std::string& message) {
+  if (warnings_ == nullptr) return;
+  warnings_->push_back(path_ + ", line " + std::to_string(cursor_.line_number()) + ": " + message);
+}
+
+// The detail names the line and quotes the offending value, or the whole
+// line when no single value is to blame.
 void ExecdataReader::fail(const ListReadResult& result, const char* what) const {
   std::string detail = path_;
   if (result.status == ReadStatus::end_of_file) {
     detail += ": the file ends while reading " + std::string(what);
   } else {
     detail += ", line " + std::to_string(result.line_number) + ": cannot read " + what;
-    if (!result.token.empty()) detail += " from \"" + result.token + "\"";
+    std::string_view text = result.token;
+    if (text.empty() && result.line_number >= 1 && result.line_number <= cursor_.size()) {
+      text = cursor_.line(result.line_number - 1);
+    }
+    detail += " from \"" + visible_text(text) + "\"";
     if (!result.message.empty()) detail += " (" + result.message + ")";
   }
   throw ReadError(label_, detail);
 }
 
+void ExecdataReader::fail_line(const std::string& problem, const char* what) const {
+  const std::size_t line = cursor_.line_number();
+  const std::string text = line >= 1 ? cursor_.line(line - 1) : std::string();
+  throw ReadError(label_, path_ + ", line " + std::to_string(line) + ": cannot read " + what +
+                              " from \"" + visible_text(text) + "\" (" + problem + ")");
+}
+
 // ---------------------------------------------------------------------------
 namespace {
 
+// The rows of a TAB-separated table: their name in messages and the number
+// of fields a row needs.
+struct TableRows {
+  const char* what;
+  int fields;
+};
+
+// A label row: a label and the two levels it names, "spin_up 1<TAB>2" (the
+// label shares its field with the first level).
+constexpr TableRows kLabelRows{"a label table row", 2};
+
+void warn_field_count(ExecdataReader& reader, int fields, const TableRows& table, bool label) {
+  std::string message = std::string(table.what) + " has " + std::to_string(fields) +
+                        " TAB-separated field" + (fields == 1 ? "" : "s") +
+                        " where the table needs " + std::to_string(table.fields) + "; ";
+  if (label) message += "its label and ";
+  message += std::to_string(fields) + (fields == 1 ? " value" : " values");
+  message += label || fields != 1 ? " are read from it" : " is read from it";
+  reader.warn(message);
+}
+
 // One row of a TAB-separated table: the row's field count (before any '#')
-// says how many values to read; values beyond the table's width are read and
-// dropped.  A row that cannot be read keeps what it got; the end of the file
-// inside a table is a read error.
+// says how many values to read, and a count the table does not expect gets
+// a warning; values beyond the table's width are read and dropped.  The
+// values stand on the row's line; one that cannot be read is a read error.
 template <typename T>
 std::vector<T> read_table_row(ExecdataReader& reader, const std::string& text,
-                              std::span<const T> current, const char* what,
+                              std::span<const T> current, const TableRows& table,
                               std::string* label = nullptr) {
   const int fields = textio::count_tab_fields(text_before_hash(text));
+  if (fields != table.fields) warn_field_count(reader, fields, table, label != nullptr);
   reader.back_one();
   // A label shares its field with the first value, so a label row of k
   // fields also reads k values.
@@ -125,11 +190,10 @@ std::vector<T> read_table_row(ExecdataReader& reader, const std::string& text,
   if (label != nullptr) items.emplace_back(TextItem{label, 10});
   for (std::size_t k = 0; k < values; ++k) items.emplace_back(&row[k]);
   if (items.empty()) {
-    reader.skip_line(true, what);  // an empty row is one record with nothing to read
+    reader.skip_line(true, table.what);  // an empty row is one record with nothing to read
     return row;
   }
-  const ListReadResult r = reader.read(items, false, what);
-  if (r.status == ReadStatus::end_of_file) reader.fail(r, what);
+  reader.read_row(items, table.what);
   return row;
 }
 
@@ -144,7 +208,7 @@ void read_matrix_table(ExecdataReader& reader, LevelMatrix<T>& m, const char* wh
     if (r <= kLevels) {
       for (int j = 1; j <= kLevels; ++j) current[static_cast<std::size_t>(j - 1)] = m(r, j);
     }
-    const std::vector<T> row = read_table_row<T>(reader, text, current, what);
+    const std::vector<T> row = read_table_row<T>(reader, text, current, {what, kLevels});
     if (r > kLevels) continue;  // rows beyond the table are read and dropped
     for (int j = 1; j <= kLevels; ++j) m(r, j) = row[static_cast<std::size_t>(j - 1)];
   }
@@ -154,6 +218,9 @@ std::string folder_line(ExecdataReader& reader, const char* what) {
   std::string text;
   reader.record(text, true, what);
   std::string folder = text_before_hash(text);
+  if (const char* problem = textio::plain_text_problem(folder)) {
+    reader.fail_line(problem, ("the " + std::string(what)).c_str());
+  }
   if (folder.empty()) {
     throw ParameterError("Empty folder name in execdata.txt: line of the " + std::string(what));
   }
@@ -169,16 +236,16 @@ void read_level_table(ExecdataReader& reader, RunParameters& p) {
   std::string text;
   double factor = 0.0;
   double first_factor = 0.0;
+  // Rows are "name energy unit", whatever separates the three; blank lines
+  // between them are skipped.
   for (std::size_t r = 0;; ++r) {
+    reader.skip_blank_lines();
     reader.record(text, true, "a level table row");
     if (!text.empty() && text[0] == '#') break;
     reader.back_one();
     LevelRow scratch;
     LevelRow& row = r < max_rows ? p.levels[r] : scratch;
-    const ListReadResult res =
-        reader.read({TextItem{&row.name, 10}, &row.energy, &row.unit}, false, "a level table row");
-    if (res.status == ReadStatus::end_of_file) reader.fail(res, "a level table row");
-    if (!res.ok()) break;  // an unreadable row ends the table
+    reader.read({TextItem{&row.name, 10}, &row.energy, &row.unit}, "a level table row");
     factor = unit_factor(row.unit, factor);
     if (r == 0) first_factor = factor;
   }
@@ -206,7 +273,7 @@ void read_label_table(ExecdataReader& reader, RunParameters& p) {
     if (!text.empty() && text[0] == '#') return;
     std::string label;
     const std::vector<std::int32_t> row = read_table_row<std::int32_t>(
-        reader, text, std::span<const std::int32_t>(), "a label table row", &label);
+        reader, text, std::span<const std::int32_t>(), kLabelRows, &label);
     if (r > 10) continue;
     LabelRow stored;
     stored.label = label;
@@ -236,7 +303,7 @@ void check_dipoles(const LevelMatrix<double>& d) {
 
 void read_time_tables(ExecdataReader& reader, RunParameters& p) {
   reader.set_label(" Scale factor long");
-  reader.read({&p.scale_long}, true, "the scale factor of the long times");
+  reader.read({&p.scale_long}, "the scale factor of the long times");
   LevelMatrix<double> L;
   read_matrix_table(reader, L, "a row of the population and spin-flip times");
   // Population relaxation times of the diagonal components from the
@@ -249,7 +316,7 @@ void read_time_tables(ExecdataReader& reader, RunParameters& p) {
   }
 
   reader.set_label(" scale factor transf");
-  reader.read({&p.scale_transverse}, true, "the scale factor of the dephasing times");
+  reader.read({&p.scale_transverse}, "the scale factor of the dephasing times");
   LevelMatrix<double> D;
   read_matrix_table(reader, D, "a row of the dephasing times");
   // T1..T12: the off-diagonal entries in row order.
@@ -317,7 +384,7 @@ void check_boundary_side(BoundaryType type, const char* side) {
 
 void read_pulse(ExecdataReader& reader, RunParameters& p) {
   reader.set_label(" num pulses");
-  reader.read({&p.n_pulses}, true, "the number of pulses");
+  reader.read({&p.n_pulses}, "the number of pulses");
   if (p.n_pulses != 1) {
     throw ParameterError("Exactly one pulse line is supported: num pulses = " +
                          std::to_string(p.n_pulses));
@@ -328,7 +395,7 @@ void read_pulse(ExecdataReader& reader, RunParameters& p) {
   double wavelength_um = 0.0, duration = 0.0, delay = 0.0;
   reader.read({&id, &shape, &wavelength_um, &duration, &duration_code, &unused, &q.amplitude,
                &polarisation, &q.noise_amplitude, &q.origin, &delay, &delay_code},
-              true, "the pulse line");
+              "the pulse line");
   check_pulse(shape, polarisation);
   q.shape = PulseShape{shape};
   q.polarisation = Polarisation{polarisation};
@@ -355,30 +422,31 @@ void read_boundaries(ExecdataReader& reader, RunParameters& p) {
   reader.set_label(" ");
   reader.skip_line(false, "a comment line");
   reader.skip_line(false, "a comment line");
-  std::string word;
+  // A code and a word per side: the word is text after the value.
   std::int32_t left = 0, right = 0;
-  reader.read({&left, TextItem{&word, 100}}, true, "the left boundary code");
-  reader.read({&right, TextItem{&word, 100}}, true, "the right boundary code");
+  reader.read({&left}, "the left boundary code");
+  reader.read({&right}, "the right boundary code");
   p.bc_left = BoundaryType{left};
   p.bc_right = BoundaryType{right};
-  reader.read({&p.refl_left}, true, "the left reflection coefficient");
-  reader.read({&p.refl_right}, true, "the right reflection coefficient");
+  reader.read({&p.refl_left}, "the left reflection coefficient");
+  reader.read({&p.refl_right}, "the right reflection coefficient");
   check_boundary_side(p.bc_left, "left");
   check_boundary_side(p.bc_right, "right");
 }
 
 void read_run_control(ExecdataReader& reader, RunParameters& p) {
   reader.skip_line(false, "a comment line");
-  std::string w;  // descriptive words, counted like values and dropped
+  // The words before a value are counted like values and dropped; the word
+  // after it is text after the value.
+  std::string w;
   auto word = [&w] { return ListItem{TextItem{&w, 100}}; };
-  reader.read({word(), word(), &p.courant, word()}, true, "the Courant number line");
-  reader.read({word(), word(), word(), word(), word(), word(), &p.LL, word()}, true, "the LL line");
-  reader.read({word(), word(), &p.run_number, word()}, true, "the run number line");
-  reader.read({word(), word(), word(), word(), word(), &p.J_final, word()}, true,
-              "the J_final line");
-  reader.read({word(), word(), word(), word(), word(), &p.Nt, word()}, true, "the Nt line");
-  reader.read({word(), word(), &p.iteration_limit, word()}, false, "the iteration limit line");
-  reader.read({word(), &p.tolerance, word()}, false, "the tolerance line");
+  reader.read({word(), word(), &p.courant}, "the Courant number line");
+  reader.read({word(), word(), word(), word(), word(), word(), &p.LL}, "the LL line");
+  reader.read({word(), word(), &p.run_number}, "the run number line");
+  reader.read({word(), word(), word(), word(), word(), &p.J_final}, "the J_final line");
+  reader.read({word(), word(), word(), word(), word(), &p.Nt}, "the Nt line");
+  reader.read({word(), word(), &p.iteration_limit}, "the iteration limit line");
+  reader.read({word(), &p.tolerance}, "the tolerance line");
 
   if (!(p.courant > 0.0)) {
     throw ParameterError("Courant number must be positive: " + number_text(p.courant));
@@ -395,9 +463,9 @@ void read_run_control(ExecdataReader& reader, RunParameters& p) {
 }
 
 void read_monitor_cells(ExecdataReader& reader, RunParameters& p) {
+  // The count and a word, which is text after the value.
   std::int32_t m = 0;
-  std::string word;
-  reader.read({&m, TextItem{&word, 100}}, false, "the number of sampling cells");
+  reader.read({&m}, "the number of sampling cells");
   if (m < 0 || m > kMaxUserMonitors) {
     throw ParameterError("Number of sampling cells must be 0.." + std::to_string(kMaxUserMonitors) +
                          ": " + std::to_string(m));
@@ -405,7 +473,7 @@ void read_monitor_cells(ExecdataReader& reader, RunParameters& p) {
   p.n_monitor = m + 2;
   p.monitor_cells.assign(static_cast<std::size_t>(p.n_monitor), 0);
   for (std::int32_t k = 1; k <= m; ++k) {
-    reader.read({&p.monitor_cells[static_cast<std::size_t>(k)]}, false, "a sampling cell");
+    reader.read({&p.monitor_cells[static_cast<std::size_t>(k)]}, "a sampling cell");
   }
 }
 
@@ -416,14 +484,14 @@ void read_parameter_part(ExecdataReader& reader, RunDirectories& dirs, RunParame
   dirs.discarded_dir = folder_line(reader, "discarded-results folder");
   dirs.continue_dir = folder_line(reader, "continuation folder");
 
-  reader.read({&p.n_levels}, true, "the number of levels");
+  reader.read({&p.n_levels}, "the number of levels");
   if (p.n_levels != kLevels) {
     throw ParameterError("Number of levels must be 4: n_levels = " + std::to_string(p.n_levels));
   }
   read_level_table(reader, p);
 
   reader.set_label(" Density atom ");
-  reader.read({&p.dipole_density}, true, "the density of resonant dipoles");
+  reader.read({&p.dipole_density}, "the density of resonant dipoles");
   read_label_table(reader, p);
   read_matrix_table(reader, p.transition_table, "a row of the transition table");
   check_transitions(p.transition_table);
@@ -438,16 +506,15 @@ void read_parameter_part(ExecdataReader& reader, RunDirectories& dirs, RunParame
 
 namespace {
 
-// One row of the layer table; false at the end of the file.  A row cut
-// short by the end of the file would be lost silently, so that is a read
-// error.  Components 14 and 15 are stored divided by sqrt3 and sqrt6.
+// One row of the layer table, its ten values on its own line; false at the
+// end of the file (blank lines before it are skipped).  Components 14 and 15
+// are stored divided by sqrt3 and sqrt6.
 bool read_layer_row(ExecdataReader& reader, std::int32_t j, Layer& row) {
   reader.set_label(" ");
-  const ListReadResult r = reader.read({&row.cells, &row.column2, &row.index, &row.index_end,
-                                        &row.a13, &row.a14, &row.a15, &row.b13, &row.b14, &row.b15},
-                                       false, "a layer row");
-  if (r.status == ReadStatus::end_of_file && r.assigned == 0) return false;
-  if (!r.ok()) reader.fail(r, "a layer row");
+  if (!reader.skip_blank_lines()) return false;
+  reader.read({&row.cells, &row.column2, &row.index, &row.index_end, &row.a13, &row.a14, &row.a15,
+               &row.b13, &row.b14, &row.b15},
+              "a layer row");
   if (row.cells < 0) {
     throw ParameterError("Negative cell count in layer " + std::to_string(j) + ": " +
                          std::to_string(row.cells));
@@ -514,7 +581,7 @@ void reject_rows_beyond_the_last(ExecdataReader& reader) {
 
 void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile& s) {
   reader.set_label(" ");
-  reader.read({&p.dz, &p.first_cavity_layer, &p.last_cavity_layer}, true, "the spatial line");
+  reader.read({&p.dz, &p.first_cavity_layer, &p.last_cavity_layer}, "the spatial line");
   if (!(p.dz > 0.0))
     throw ParameterError("Spatial step dz must be positive: dz = " + number_text(p.dz));
 
@@ -576,14 +643,14 @@ void check_against_grid(RunParameters& p, const StructureProfile& s) {
 }  // namespace
 
 RunInput read_execdata(const std::string& work_dir, const std::string& path, std::string_view text,
-                       Model model) {
+                       Model model, std::vector<std::string>* warnings) {
   RunInput in;
   in.dirs.work_dir = work_dir;
   in.dirs.results_dir = work_dir + "Results/";
   in.dirs.discarded_dir = work_dir + "DiscardedResults/";
   in.dirs.continue_dir = work_dir + "Continue/";
 
-  ExecdataReader reader(path, text);
+  ExecdataReader reader(path, text, warnings);
   read_parameter_part(reader, in.dirs, in.params);
   read_layer_table(reader, in.params, in.structure);
 

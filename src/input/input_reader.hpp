@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "core/run_parameters.hpp"
 #include "input/structure.hpp"
@@ -15,9 +16,11 @@ namespace mps {
 // The input file with its read position and the current error label: the
 // label names the section a read error is reported for (" Density atom ",
 // " num pulses", ...), and the position gives the line for the detail line.
+// Warnings ("<file>, line <n>: ...") are added to `warnings` when given.
 class ExecdataReader {
  public:
-  ExecdataReader(std::string path, std::string_view text);
+  ExecdataReader(std::string path, std::string_view text,
+                 std::vector<std::string>* warnings = nullptr);
 
   void set_label(std::string label) { label_ = std::move(label); }
   const std::string& label() const { return label_; }
@@ -26,25 +29,37 @@ class ExecdataReader {
   // Whole-line read.  `checked`: the end of the file is a read error;
   // otherwise it gives false and an empty text.
   bool record(std::string& text, bool checked, const char* what);
-  // Free-format read of `items`.  `checked`: a failure is a read error;
-  // otherwise the items keep what they had and reading goes on.
-  textio::ListReadResult read(std::initializer_list<textio::ListItem> items, bool checked,
-                              const char* what);
-  textio::ListReadResult read(std::span<const textio::ListItem> items, bool checked,
-                              const char* what);
-  void back_one() { cursor_.back_one(); }
   void skip_line(bool checked, const char* what);
+  // Steps over lines of blanks only; false at the end of the file.
+  bool skip_blank_lines();
+  // Free-format read of `items` from the next line that is not blank; the
+  // values stand on that line, text after them is ignored and a '/' leaves
+  // the remaining items unchanged.  A value that cannot be read, a line that
+  // ends before the last value and the end of the file are read errors.
+  void read(std::initializer_list<textio::ListItem> items, const char* what);
+  // The same for a table row: read from the next line, whatever it holds.
+  void read_row(std::span<const textio::ListItem> items, const char* what);
+  void back_one() { cursor_.back_one(); }
 
+  // A warning about the last line taken; the run goes on.
+  void warn(const std::string& message);
   [[noreturn]] void fail(const textio::ListReadResult& result, const char* what) const;
+  // A read error about the last line taken, whose text it quotes.
+  [[noreturn]] void fail_line(const std::string& problem, const char* what) const;
 
  private:
   std::string path_;
   textio::LineCursor cursor_;
   std::string label_;
+  std::vector<std::string>* warnings_;
 };
 
 // The text of a line before its first '#', trailing blanks removed.
 std::string text_before_hash(const std::string& line);
+
+// A text for a message: control characters and byte-order marks written as
+// \xNN, so that they show.
+std::string visible_text(std::string_view text);
 
 // Everything the input file describes, checked and with every derived value
 // (constants, grid, dot region, dt, monitor cells, per-cell profile).
@@ -58,16 +73,21 @@ struct RunInput {
 void read_parameter_part(ExecdataReader& reader, RunDirectories& dirs, RunParameters& params);
 // Spatial line and layer table.
 void read_layer_table(ExecdataReader& reader, RunParameters& params, StructureProfile& structure);
-// Reads and checks the whole file; `work_dir` is the working folder ('/'-terminated).
+// Reads and checks the whole file; `work_dir` is the working folder
+// ('/'-terminated).  Warnings about the file are added to `warnings` when it
+// is given, as they are found, so they are kept when the file is rejected.
 RunInput read_execdata(const std::string& work_dir, const std::string& path, std::string_view text,
-                       Model model = Model::corrected);
+                       Model model = Model::corrected,
+                       std::vector<std::string>* warnings = nullptr);
 
 // Name of the input file in the working folder.
 inline constexpr const char* kInputName = "execdata.txt";
 
 // Reads and checks "execdata.txt" of the working folder `work_dir`
 // ('/'-terminated) and derives everything the run needs; folder lines
-// relative to the working folder are made absolute.  Writes nothing.
-RunInput prepare_run(const std::string& work_dir, Model model = Model::corrected);
+// relative to the working folder are made absolute.  Writes nothing;
+// warnings as for read_execdata.
+RunInput prepare_run(const std::string& work_dir, Model model = Model::corrected,
+                     std::vector<std::string>* warnings = nullptr);
 
 }  // namespace mps

@@ -47,7 +47,7 @@ void check_run_folders(const RunDirectories& d) {
 
 }  // namespace
 
-RunInput prepare_run(const std::string& work_dir, Model model) {
+RunInput prepare_run(const std::string& work_dir, Model model, std::vector<std::string>* warnings) {
   const std::string path = work_dir + kInputName;
   std::string text;
   try {
@@ -56,7 +56,7 @@ RunInput prepare_run(const std::string& work_dir, Model model) {
     throw ReadError("", e.what());
   }
   if (text.empty()) throw ReadError("", path + ": the file is empty");
-  RunInput input = read_execdata(work_dir, path, text, model);
+  RunInput input = read_execdata(work_dir, path, text, model, warnings);
   input.dirs.results_dir = resolve(work_dir, input.dirs.results_dir);
   input.dirs.discarded_dir = resolve(work_dir, input.dirs.discarded_dir);
   input.dirs.continue_dir = resolve(work_dir, input.dirs.continue_dir);

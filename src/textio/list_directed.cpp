@@ -8,7 +8,8 @@
 // Values are read for the type of their item; a repeated value keeps the type
 // of the item it was read for, and giving it to an item of another type is an
 // error.  Once the read stops for any reason other than end of input, the
-// rest of the line it stopped on is skipped.
+// rest of the line it stopped on is skipped.  The strict rules keep the read
+// on its first line and look at every character of a value.
 #include "textio/list_directed.hpp"
 
 #include <algorithm>
@@ -42,6 +43,19 @@ bool LineCursor::read_record(std::string& text) {
   return true;
 }
 
+bool is_blank_text(std::string_view text) {
+  return text.find_first_not_of(" \t\r") == std::string_view::npos;
+}
+
+const char* plain_text_problem(std::string_view text) {
+  if (text.find("\xEF\xBB\xBF") != std::string_view::npos) return "Byte-order mark in a value";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t') || u == 0x7F) return "Control character in a value";
+  }
+  return nullptr;
+}
+
 int count_tab_fields(std::string_view text) {
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   int fields = 0;
@@ -54,10 +68,7 @@ int count_tab_fields(std::string_view text) {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 bool is_comma(char c) { return c == ',' || c == ';'; }
-// Characters that end an undelimited value.
-bool ends_value(char c) { return is_blank(c) || is_comma(c) || c == '/'; }
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -197,8 +208,8 @@ RealParse parse_real(std::string_view token, double& out) {
 
 class ListReader {
  public:
-  ListReader(LineCursor& cursor, std::span<const ListItem> items)
-      : cursor_(cursor), items_(items) {}
+  ListReader(LineCursor& cursor, std::span<const ListItem> items, ReadRules rules)
+      : cursor_(cursor), items_(items), rules_(rules) {}
 
   ListReadResult run();
 
@@ -206,6 +217,14 @@ class ListReader {
   const std::string& text() const { return cursor_.line(line_); }
   bool at_line_end() const { return pos_ >= text().size(); }
   char current() const { return text()[pos_]; }
+  bool strict() const { return rules_ == ReadRules::strict; }
+  bool blank_at(std::size_t pos) const;
+  // Whether the character at `pos` ends an undelimited value.
+  bool ends_value_at(std::size_t pos) const {
+    const char c = text()[pos];
+    return blank_at(pos) || is_comma(c) || c == '/';
+  }
+  std::optional<Failure> check_plain(std::string_view value) const;
 
   bool next_nonblank();
   std::string_view take_token();
@@ -226,6 +245,7 @@ class ListReader {
 
   LineCursor& cursor_;
   std::span<const ListItem> items_;
+  ReadRules rules_;
   std::size_t line_ = 0;           // index of the line being read
   std::size_t pos_ = 0;            // position in that line
   bool comma_taken_ = true;        // a comma now is a null value, not a separator
@@ -234,12 +254,32 @@ class ListReader {
   ListReadResult result_;
 };
 
-// Skips blanks and line ends; false at end of input.
+// Blanks, TABs and CRs separate values; under the strict rules a CR does so
+// only in the blank run that ends the line, elsewhere it is a control
+// character inside a value.
+bool ListReader::blank_at(std::size_t pos) const {
+  const char c = text()[pos];
+  if (c == ' ' || c == '\t') return true;
+  if (c != '\r') return false;
+  return !strict() || is_blank_text(std::string_view(text()).substr(pos));
+}
+
+// Under the strict rules: a control character or a byte-order mark in a value.
+std::optional<Failure> ListReader::check_plain(std::string_view value) const {
+  if (!strict()) return std::nullopt;
+  const char* problem = plain_text_problem(value);
+  if (problem == nullptr) return std::nullopt;
+  return Failure{problem, std::string(value)};
+}
+
+// Skips blanks and line ends (under the strict rules blanks only); false
+// when no value follows: at end of input, or at the line end under the
+// strict rules.
 bool ListReader::next_nonblank() {
   for (;;) {
-    while (!at_line_end() && is_blank(current())) ++pos_;
+    while (!at_line_end() && blank_at(pos_)) ++pos_;
     if (!at_line_end()) return true;
-    if (line_ + 1 >= cursor_.size()) return false;
+    if (strict() || line_ + 1 >= cursor_.size()) return false;
     ++line_;
     pos_ = 0;
   }
@@ -248,7 +288,7 @@ bool ListReader::next_nonblank() {
 // An undelimited token: up to a blank, comma, slash or the line end.
 std::string_view ListReader::take_token() {
   const std::size_t start = pos_;
-  while (!at_line_end() && !ends_value(current())) ++pos_;
+  while (!at_line_end() && !ends_value_at(pos_)) ++pos_;
   return std::string_view(text()).substr(start, pos_ - start);
 }
 
@@ -258,13 +298,22 @@ std::optional<Value> ListReader::read_text(Failure& failure) {
   const char quote = current();
   if (quote != '\'' && quote != '"') {
     value.text = take_token();
+    if (auto bad = check_plain(value.text)) {
+      failure = std::move(*bad);
+      return std::nullopt;
+    }
     return value;
   }
   // Delimited: a doubled delimiter is one delimiter character; a line end
-  // inside the string adds nothing; end of input closes it.
+  // inside the string adds nothing; end of input closes it.  Under the
+  // strict rules the string closes on its line.
   ++pos_;
   for (;;) {
     if (at_line_end()) {
+      if (strict()) {
+        failure = {"String not closed on its line", quote + value.text};
+        return std::nullopt;
+      }
       if (line_ + 1 >= cursor_.size()) return value;
       ++line_;
       pos_ = 0;
@@ -277,8 +326,12 @@ std::optional<Value> ListReader::read_text(Failure& failure) {
     }
     value.text += c;
   }
-  if (!at_line_end() && !ends_value(current())) {
+  if (!at_line_end() && !ends_value_at(pos_)) {
     failure = {"Invalid string input", std::string(take_token())};
+    return std::nullopt;
+  }
+  if (auto bad = check_plain(value.text)) {
+    failure = std::move(*bad);
     return std::nullopt;
   }
   return value;
@@ -287,6 +340,10 @@ std::optional<Value> ListReader::read_text(Failure& failure) {
 std::optional<Value> ListReader::read_value(const ListItem& item, Failure& failure) {
   if (std::holds_alternative<TextItem>(item)) return read_text(failure);
   const std::string_view token = take_token();
+  if (auto bad = check_plain(token)) {
+    failure = std::move(*bad);
+    return std::nullopt;
+  }
   Value value;
   if (std::holds_alternative<double*>(item)) {
     value.type = ValueType::real;
@@ -374,8 +431,14 @@ ListReadResult& ListReader::fail(std::size_t item, Failure failure, std::size_t 
 ListReader::Next ListReader::advance_to_value(std::size_t i) {
   for (;;) {
     if (!next_nonblank()) {
-      result_.failed_item = i + 1;
-      stop(ReadStatus::end_of_file, 0);
+      if (strict()) {
+        fail(i, {"The line ends before value " + std::to_string(i + 1) + " of " +
+                     std::to_string(items_.size()),
+                 ""});
+      } else {
+        result_.failed_item = i + 1;
+        stop(ReadStatus::end_of_file, 0);
+      }
       return Next::finished;
     }
     if (current() == '/') {
@@ -408,7 +471,7 @@ ListReader::Next ListReader::read_repeat_count(std::size_t i, std::size_t& count
     return Next::finished;
   }
   count = static_cast<std::size_t>(n);
-  if (at_line_end() || ends_value(current())) {
+  if (at_line_end() || ends_value_at(pos_)) {
     repeats_ = count - 1;
     repeated_.reset();
     comma_taken_ = false;
@@ -449,7 +512,7 @@ bool ListReader::take_value(std::size_t i, std::size_t count) {
     repeats_ = count - 1;
     repeated_ = std::move(value);
   }
-  while (!at_line_end() && is_blank(current())) ++pos_;
+  while (!at_line_end() && blank_at(pos_)) ++pos_;
   comma_taken_ = !at_line_end() && is_comma(current());
   if (comma_taken_) ++pos_;
   return true;
@@ -478,8 +541,8 @@ ListReadResult ListReader::run() {
 
 }  // namespace
 
-ListReadResult read_list(LineCursor& cursor, std::span<const ListItem> items) {
-  return ListReader(cursor, items).run();
+ListReadResult read_list(LineCursor& cursor, std::span<const ListItem> items, ReadRules rules) {
+  return ListReader(cursor, items, rules).run();
 }
 
 }  // namespace mps::textio

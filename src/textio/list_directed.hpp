@@ -12,6 +12,13 @@
 // before it keep their new values, it and the later items keep their old
 // ones, and the rest of the line is skipped.  End of input before the last
 // item is its own outcome.
+//
+// Under the strict rules a read takes its values from the line it starts on
+// and from no other: a line that ends before every item has its value (no
+// '/' ending it first) fails the read, and so does a quoted string left open
+// at the line end.  A value holding a control character (TAB aside; a CR
+// counts as a blank only in the blank run that ends the line) or a
+// byte-order mark (EF BB BF) fails it as well.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -60,6 +67,10 @@ using ListItem = std::variant<std::int32_t*, std::int64_t*, double*, TextItem>;
 
 enum class ReadStatus { ok, error, end_of_file };
 
+// The rules of a read: Fortran list-directed input, or those rules kept to
+// one line and plain values (see the top).
+enum class ReadRules { fortran, strict };
+
 struct ListReadResult {
   ReadStatus status = ReadStatus::ok;
   std::size_t assigned = 0;     // items given a value (null values not counted)
@@ -71,11 +82,21 @@ struct ListReadResult {
 };
 
 // Reads the items from the cursor position; see the rules at the top.
-ListReadResult read_list(LineCursor& cursor, std::span<const ListItem> items);
+ListReadResult read_list(LineCursor& cursor, std::span<const ListItem> items,
+                         ReadRules rules = ReadRules::fortran);
 
-inline ListReadResult read_list(LineCursor& cursor, std::initializer_list<ListItem> items) {
-  return read_list(cursor, std::span<const ListItem>(items.begin(), items.size()));
+inline ListReadResult read_list(LineCursor& cursor, std::initializer_list<ListItem> items,
+                                ReadRules rules = ReadRules::fortran) {
+  return read_list(cursor, std::span<const ListItem>(items.begin(), items.size()), rules);
 }
+
+// True for a text of blanks, TABs and CRs only (or an empty one).
+bool is_blank_text(std::string_view text);
+
+// What makes a text unfit to be a value under the strict rules: "Byte-order
+// mark in a value", "Control character in a value" (TAB is none); nullptr
+// when it is fit.
+const char* plain_text_problem(std::string_view text);
 
 // Number of TAB-separated fields of a text once trailing blanks are removed:
 // a field starts at the first character or after a run of TABs; a leading

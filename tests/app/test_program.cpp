@@ -85,6 +85,57 @@ TEST(Program, ReadErrorReportNamesLabelAndLine) {
   EXPECT_FALSE(run.left_setup_files());
 }
 
+// Values the input once let through as zeros or old values: each ends the
+// run with the read error report and names the line and text on standard
+// error, before any file is written.
+TEST(Program, UnreadableValueEndsTheRunBeforeAnyFile) {
+  struct Case {
+    int line;
+    std::string text;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {59, "200 0 3.5 0 0 0 0 0 0", "\"200 0 3.5 0 0 0 0 0 0\""},
+      {52, "tolerance 1.0e-12x -", "\"1.0e-12x\""},
+      {16,
+       "\xEF\xBB\xBF"
+       "1\t0\t0\t0",
+       "\"\\xEF\\xBB\\xBF1\""},
+  };
+  for (const Case& c : cases) {
+    RunFolder run(replace_line(short_quickstart(), c.line, c.text));
+    const ProgramResult r = run.run();
+    EXPECT_EQ(r.exit_status, 1) << c.shown;
+    EXPECT_TRUE(r.out.starts_with(kBanner + " Error in file structure.dat ")) << r.out;
+    EXPECT_NE(r.err.find("execdata.txt, line " + std::to_string(c.line) + ": cannot read"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(c.shown), std::string::npos) << r.err;
+    EXPECT_FALSE(run.left_setup_files()) << c.shown;
+  }
+}
+
+TEST(Program, FieldCountWarningGoesToStandardError) {
+  const std::string warning = "mps1d: warning: ";
+  const std::string row = "line 33: a row of the dipole moments has 3 TAB-separated fields";
+  RunFolder run(replace_line(short_quickstart(), 33, "6.4e-29\t0\t0"));
+  ProgramResult r = run.run();
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.err.find(warning + run.dir.path() + "execdata.txt, " + row), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find("warning"), std::string::npos);
+
+  // Also when the row then makes the input be rejected.
+  RunFolder rejected(replace_line(short_quickstart(), 32, "0 6.4e-29 0 0"));
+  r = rejected.run();
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.out.find("Set dipole moment for 1->2 transition"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find(warning), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("line 32: a row of the dipole moments has 1 TAB-separated field"),
+            std::string::npos)
+      << r.err;
+}
+
 TEST(Program, MissingOrEmptyInputIsAReadError) {
   for (const bool empty : {false, true}) {
     ScratchDir dir;

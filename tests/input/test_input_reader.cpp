@@ -2,6 +2,7 @@
 // input, the table rules, and the rejections of bad values and bad lines.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -31,6 +32,10 @@ std::string variant(const Edits& edits) {
 }
 
 RunInput read(const std::string& text) { return read_execdata("/w/", "execdata.txt", text); }
+
+RunInput read(const std::string& text, std::vector<std::string>& warnings) {
+  return read_execdata("/w/", "execdata.txt", text, Model::corrected, &warnings);
+}
 
 TEST(InputQuickstart, ValuesAndDerivedConstants) {
   const RunInput in = read(quickstart());
@@ -89,6 +94,49 @@ TEST(InputQuickstart, ScaleFactorsAndRowOrderOfDephasingTimes) {
   for (int k = 1; k <= 12; ++k) EXPECT_EQ(p.T[static_cast<std::size_t>(k)], 2.0 * k) << k;
 }
 
+// The examples and the inputs of the golden runs read as they always have,
+// without a warning.
+TEST(InputExamples, ReadWithoutWarnings) {
+  for (const char* name : {"quickstart", "microcavity"}) {
+    std::vector<std::string> warnings;
+    read(testing::example_input(name), warnings);
+    EXPECT_EQ(warnings, std::vector<std::string>{}) << name;
+  }
+  for (const char* name : {"quickstart", "microcavity", "graded_dots", "graded_dots_legacy"}) {
+    std::vector<std::string> warnings;
+    read(testing::read_any(std::string(MPS_TEST_DATA) + "/golden/" + name + "/execdata.txt"),
+         warnings);
+    EXPECT_EQ(warnings, std::vector<std::string>{}) << name;
+  }
+
+  const RunInput in = read(testing::example_input("microcavity"));
+  const RunParameters& p = in.params;
+  EXPECT_EQ(p.transition_energy, 1.6e-19 * 1.3);
+  EXPECT_EQ(p.dipole, 6.4e-29);
+  EXPECT_EQ(p.tau(2, 1), 1.0e-9);
+  EXPECT_EQ(p.T[1], 1.0e-11);
+  ASSERT_EQ(p.label_table.size(), 2u);
+  EXPECT_EQ(p.label_table[1].label, "spin_dn");
+  EXPECT_EQ(p.label_table[1].values, (std::array<std::int32_t, 4>{3, 4, 0, 0}));
+  EXPECT_EQ(p.pulse.duration, 100 * 1e-15);
+  EXPECT_EQ(p.pulse.amplitude, 1.0e8);
+  EXPECT_EQ(p.pulse.polarisation, Polarisation::circular);
+  EXPECT_EQ(p.pulse.delay_ratio, 3);
+  EXPECT_EQ(p.LL, 20000);
+  EXPECT_EQ(p.Nt, 200000);
+  EXPECT_EQ(p.iteration_limit, 20);
+  EXPECT_EQ(p.tolerance, 1.0e-12);
+  EXPECT_EQ(p.monitor_cells, (std::vector<std::int32_t>{1, 1000, 1278, 2000, 3025}));
+  EXPECT_EQ(p.dz, 2.0e-9);
+  const StructureProfile& s = in.structure;
+  EXPECT_EQ(s.layer_count(), 75);
+  EXPECT_EQ(s.NZ, 3026);
+  EXPECT_EQ(s.cavity_left, 1210);
+  EXPECT_EQ(s.cavity_right, 1346);
+  EXPECT_EQ(s.z1, 1274);
+  EXPECT_EQ(s.z2, 1283);
+}
+
 TEST(InputFolders, TextBeforeHashWithTrailingBlanksRemoved) {
   const RunInput in =
       read(variant({{1, "/data/run 1   # results"}, {2, "Discarded   "}, {3, "C#x"}}));
@@ -111,7 +159,6 @@ TEST(InputTables, FieldCountsDecideWhatARowFills) {
        {{22, "1.0e-9\t7\t0\t2.0e-10\t9\t9"}, {24, "0\t2.0e-10\t0\t0\n9\t9\t9\t9\t9"}},
        7.0,
        2.0e-10},
-      {"an unreadable value leaves the rest unset", {{22, "1.0e-9\tx\t7\t7"}}, 0.0, 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -126,12 +173,14 @@ TEST(InputTables, FieldCountsDecideWhatARowFills) {
     EXPECT_EQ(p.tau(2, 4), c.tau24);
     EXPECT_EQ(p.tau(4, 2), 2.0e-10);
   }
-  // A label followed by a TAB counts as a field; a trailing comment then
-  // ends the row without taking the next line.
-  const RunParameters p = read(variant({{12, "spin_up\t1   # up"}})).params;
+  // A trailing comment ends a label row without taking the next line.
+  const RunParameters p = read(variant({{12, "spin_up 1\t2   # up"}})).params;
   ASSERT_EQ(p.label_table.size(), 2u);
-  EXPECT_EQ(p.label_table[0].values[0], 1);
+  EXPECT_EQ(p.label_table[0].values[1], 2);
   EXPECT_EQ(p.label_table[1].label, "spin_dn");
+  // A label followed by a TAB counts as a field of its own, so this row asks
+  // for two values and finds the comment where the second should be.
+  EXPECT_THROW(read(variant({{12, "spin_up\t1   # up"}})), ReadError);
 }
 
 TEST(InputLevels, UnitOfFirstRowSetsTransitionEnergy) {
@@ -275,6 +324,138 @@ TEST(InputReadErrors, LabelNamesTheSectionBeingRead) {
       EXPECT_EQ(e.label(), c.label);
     }
   }
+}
+
+// A value that cannot be read ends the run with a read error naming the file,
+// the line and the text, instead of leaving an earlier value or a zero in
+// place, reading on into the next line or failing later at another line.
+TEST(InputReadErrors, ValueThatCannotBeReadIsAnErrorNeverAZero) {
+  using namespace std::string_literals;
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string nine_values = "200 0 3.5 0 0 0 0 0 0";
+  const std::string line_ends = "(The line ends before value ";
+  struct Case {
+    int line;
+    std::string text;
+    const char* label;
+    std::string shown;  // quoted in the detail line
+  };
+  const Case cases[] = {
+      {33, "x\t0\t0\t0", " scale factor transf", "\"x\" (Bad real number)"},
+      {22, "1.0e-9\tx\t7\t7", " Scale factor long", "\"x\""},
+      {28,
+       "1.0e-11\t0\t1.0e-1\0"
+       "1\t1.0e-11"s,
+       " scale factor transf", "\"1.0e-1\\x001\" (Control character in a value)"},
+      {28, "1.0e-11\t0\t1.0e-11\r5\t1.0e-11", " scale factor transf", "\"1.0e-11\\x0D5\""},
+      {22, "1.0e-9\t0\t \t2.0e-10", " Scale factor long", line_ends + "4 of 4)"},
+      {51, "iteration limit twenty -", " ", "\"twenty\" (Bad integer)"},
+      {52, "tolerance 1.0e-12x -", " ", "\"1.0e-12x\" (Bad real number)"},
+      {1, bom + "Results", "", "\"\\xEF\\xBB\\xBFResults\" (Byte-order mark in a value)"},
+      {7, bom + "split_13 0.0 0", " ", "\"\\xEF\\xBB\\xBFsplit_13\" (Byte-order mark"},
+      {16, bom + "1\t0\t0\t0", " Density atom ", "\"\\xEF\\xBB\\xBF1\" (Byte-order mark"},
+      {46, bom + "Courant number 0.5 S", " ", "\"\\xEF\\xBB\\xBFCourant\""},
+      {6, "trans_12 1.3 O", " ", "\"O\" (Bad integer)"},
+      {6, "trans_12 1.3", " ", line_ends + "3 of 3)"},
+      {12, "spin_up 1\tx", " Density atom ", "\"x\" (Bad integer)"},
+      {38, "1 3 0.955022 50 0 0 2.0e8 1 0 10 160", " Error reading pulse parameters",
+       line_ends + "12 of 12)"},
+      {53, "two monitor_cells", " ", "\"two\""},
+      {54, "15O", " ", "\"15O\""},
+      {57, "5.0e-9 2", " ", line_ends + "3 of 3)"},
+      {59, nine_values, " ", "\"" + nine_values + "\" " + line_ends + "10 of 10)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(visible_text(c.text));
+    try {
+      read(variant({{c.line, c.text}}));
+      ADD_FAILURE() << "accepted";
+    } catch (const ReadError& e) {
+      const std::string what = e.what();
+      EXPECT_EQ(e.label(), c.label);
+      EXPECT_TRUE(what.starts_with("execdata.txt, line " + std::to_string(c.line) + ": ")) << what;
+      EXPECT_NE(what.find(c.shown), std::string::npos) << what;
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "not a read error: " << e.what();
+    }
+  }
+}
+
+// What the file format allows on value lines and table rows still reads.
+TEST(InputReadErrors, CommentsWordsSlashesAndExponentsAreNoErrors) {
+  const RunParameters p = read(variant({{4, "4 / levels"},
+                                        {11, "1.0d24, # density"},
+                                        {22, "1.0D-9\t7\t0\t2.0e-10   # row 2"},
+                                        {41, "1"},
+                                        {46, "Courant number 0.25"},
+                                        {51, "iteration limit 30 - # more"},
+                                        {52, "tolerance 1.0d-10"},
+                                        {57, "5.0e-9 2 4 / spatial line"},
+                                        {58, "\n100 0 1.0 0 0 0 0 0 0 0 # blank line before"}}))
+                              .params;
+  EXPECT_EQ(p.dipole_density, 1.0e24);
+  EXPECT_EQ(p.tau(2, 1), 1.0e-9);
+  EXPECT_EQ(p.tau(2, 2), 7.0);
+  EXPECT_EQ(p.courant, 0.25);
+  EXPECT_EQ(p.iteration_limit, 30);
+  EXPECT_EQ(p.tolerance, 1.0e-10);
+  // A slash leaves the rest of a row as it was.
+  EXPECT_EQ(read(variant({{33, "6.4e-29\t/"}})).params.dipole_table(2, 2), 0.0);
+}
+
+TEST(InputWarnings, RowWithAnotherFieldCountIsReadAndNamed) {
+  const std::string dipoles = "a row of the dipole moments has ";
+  const std::string times = "a row of the population and spin-flip times has ";
+  const std::string labels = "a label table row has ";
+  struct Case {
+    int line;
+    std::string text;
+    std::string warning;  // empty: none
+  };
+  const Case cases[] = {
+      {33, "6.4e-29\t0\t0",
+       dipoles + "3 TAB-separated fields where the table needs 4; 3 values are read from it"},
+      {22, "1.0e-9 7 0 2.0e-10",
+       times + "1 TAB-separated field where the table needs 4; 1 value is read from it"},
+      {22, "1.0e-9\t0\t0\t2.0e-10\t9",
+       times + "5 TAB-separated fields where the table needs 4; 5 values are read from it"},
+      {23, "", times + "0 TAB-separated fields where the table needs 4; 0 values are read from it"},
+      {12, "spin_up 1",
+       labels + "1 TAB-separated field where the table needs 2; its label and 1 value are read "
+                "from it"},
+      {12, "spin_up 1\t2\t3",
+       labels + "3 TAB-separated fields where the table needs 2; its label and 3 values are "
+                "read from it"},
+      // Level rows hold three values whatever separates them.
+      {6, "trans_12\t1.3\t0", ""},
+      {15, "0\t1\t0\t0   # row 1", ""},
+      {15, "0\t1\t0\t0\t", ""},
+      {12, "spin_up 1\t2   # up", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<std::string> warnings;
+    try {
+      read(variant({{c.line, c.text}}), warnings);
+    } catch (const ParameterError&) {
+      // A transfer time left at 0 is then out of range; the warning stays.
+    }
+    if (c.warning.empty()) {
+      EXPECT_EQ(warnings, std::vector<std::string>{});
+    } else {
+      EXPECT_EQ(warnings, std::vector<std::string>{"execdata.txt, line " + std::to_string(c.line) +
+                                                   ": " + c.warning});
+    }
+  }
+  // The row is still read by its field count, and the warning is kept when
+  // the input is then rejected.
+  std::vector<std::string> warnings;
+  EXPECT_EQ(read(variant({{33, "6.4e-29\t0\t0"}}), warnings).params.dipole_table(2, 1), 6.4e-29);
+  warnings.clear();
+  EXPECT_THROW(read(variant({{32, "0 6.4e-29 0 0"}}), warnings), ParameterError);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_TRUE(warnings[0].starts_with("execdata.txt, line 32: " + dipoles + "1 TAB"))
+      << warnings[0];
 }
 
 TEST(InputReadErrors, FileEndingInsideATableIsAReadError) {

@@ -168,6 +168,124 @@ TEST(ListDirected, WideIntegersAndRepeatsAcrossKinds) {
   EXPECT_EQ(wide, 3000000000);
 }
 
+// The strict rules: the values of a read stand on its first line, and a
+// value with a control character or a byte-order mark is no value.  Three
+// items of the kinds given by `vars` (I integer, R real, C text).
+TEST(ListDirectedStrict, ValuesOnTheirOwnLineAndPlainText) {
+  using namespace std::string_literals;
+  struct Case {
+    const char* name;
+    std::string input;
+    const char* vars;
+    const char* message;  // empty: the read succeeds
+    std::string token;
+    std::size_t failed_item;
+    const char* next;  // the record after the read
+  };
+  const Case cases[] = {
+      // What the format allows.
+      {"values and a comment", "1 2 3 # note\nx", "III", "", "", 0, "x"},
+      {"slash ends the values", "1 /\nx", "III", "", "", 0, "x"},
+      {"null value", "1,,3\nx", "III", "", "", 0, "x"},
+      {"repeated value", "2*5 7\nx", "III", "", "", 0, "x"},
+      {"D exponent", "1.5d-3\t2\t3\nx", "RII", "", "", 0, "x"},
+      {"words", "Courant number 0.5 S\nx", "CCR", "", "", 0, "x"},
+      {"quoted text with a TAB", "'a\tb' 1 2\nx", "CII", "", "", 0, "x"},
+      {"UTF-8 text", "caf\xC3\xA9 1 2\nx", "CII", "", "", 0, "x"},
+      {"CRs ending the line", "1 2 3 \r\r\nx", "III", "", "", 0, "x"},
+      // A line that runs out of values does not read on.
+      {"too few values", "1 2\n3\nx", "III", "The line ends before value 3 of 3", "", 3, "3"},
+      {"too few after a null", "1,,\n3\nx", "III", "The line ends before value 3 of 3", "", 3, "3"},
+      {"empty line", "\n1 2 3", "III", "The line ends before value 1 of 3", "", 1, "1 2 3"},
+      {"quote left open", "'spin 1 2\n'x'", "CII", "String not closed on its line", "'spin 1 2", 1,
+       "'x'"},
+      // Control characters and byte-order marks.
+      {"NUL in a real",
+       "1.0e-1\0"
+       "1 2 3\nx"s,
+       "RII", "Control character in a value",
+       "1.0e-1\0"
+       "1"s,
+       1, "x"},
+      {"CR inside a line", "1.0\r2 3 4\nx", "RII", "Control character in a value", "1.0\r2", 1,
+       "x"},
+      {"form feed in a word", "ab\fc 1 2\nx", "CII", "Control character in a value", "ab\fc", 1,
+       "x"},
+      {"DEL in a quoted word", "'ab\x7F' 1 2\nx", "CII", "Control character in a value", "ab\x7F",
+       1, "x"},
+      {"byte-order mark before a number",
+       "\xEF\xBB\xBF"
+       "1 2 3\nx",
+       "III", "Byte-order mark in a value",
+       "\xEF\xBB\xBF"
+       "1",
+       1, "x"},
+      {"byte-order mark before a word",
+       "\xEF\xBB\xBF"
+       "Courant number 0.5\nx",
+       "CCR", "Byte-order mark in a value",
+       "\xEF\xBB\xBF"
+       "Courant",
+       1, "x"},
+      {"byte-order mark in a later value",
+       "1 2\t\xEF\xBB\xBF"
+       "3\nx",
+       "III", "Byte-order mark in a value",
+       "\xEF\xBB\xBF"
+       "3",
+       3, "x"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::int32_t ints[3] = {-1, -1, -1};
+    double reals[3] = {-1, -1, -1};
+    std::string texts[3];
+    std::vector<ListItem> items;
+    for (std::size_t k = 0; k < 3; ++k) {
+      if (c.vars[k] == 'I') items.emplace_back(&ints[k]);
+      if (c.vars[k] == 'R') items.emplace_back(&reals[k]);
+      if (c.vars[k] == 'C') items.emplace_back(TextItem{&texts[k], 20});
+    }
+    LineCursor cursor = LineCursor::from_text(c.input);
+    const ListReadResult r = read_list(cursor, items, ReadRules::strict);
+    EXPECT_EQ(r.message, c.message);
+    EXPECT_EQ(r.status, *c.message == '\0' ? ReadStatus::ok : ReadStatus::error);
+    EXPECT_EQ(r.token, c.token);
+    EXPECT_EQ(r.failed_item, c.failed_item);
+    std::string next;
+    EXPECT_TRUE(cursor.read_record(next));
+    EXPECT_EQ(next, c.next);
+  }
+}
+
+TEST(ListDirectedStrict, ItemsBeforeTheFailureKeepTheirValues) {
+  std::int32_t a = 0, b = 0, c = 7;
+  LineCursor cursor = LineCursor::from_text("1 2\n3\n");
+  EXPECT_FALSE(read_list(cursor, {&a, &b, &c}, ReadRules::strict).ok());
+  EXPECT_EQ(a, 1);
+  EXPECT_EQ(b, 2);
+  EXPECT_EQ(c, 7);
+  // Under the Fortran rules the same read goes on to the next line, and a
+  // CR inside a line separates values.
+  cursor = LineCursor::from_text("1 2\n3\n4\r5\n");
+  EXPECT_TRUE(read_list(cursor, {&a, &b, &c}).ok());
+  EXPECT_EQ(c, 3);
+  EXPECT_TRUE(read_list(cursor, {&a, &b}).ok());
+  EXPECT_EQ(b, 5);
+}
+
+TEST(PlainText, BlankLinesAndValueTexts) {
+  using namespace std::string_literals;
+  EXPECT_TRUE(is_blank_text(""));
+  EXPECT_TRUE(is_blank_text(" \t\r"));
+  EXPECT_FALSE(is_blank_text(" x"));
+  EXPECT_FALSE(is_blank_text("\f"));
+  EXPECT_EQ(plain_text_problem("Results\tdir caf\xC3\xA9"), nullptr);
+  EXPECT_STREQ(plain_text_problem("\xEF\xBB\xBFResults"), "Byte-order mark in a value");
+  EXPECT_STREQ(plain_text_problem("Res\0ults"s), "Control character in a value");
+  EXPECT_STREQ(plain_text_problem("Results\r"), "Control character in a value");
+}
+
 TEST(LineCursor, SplitsOnLineFeeds) {
   using Lines = std::vector<std::string>;
   const std::map<std::string, Lines> cases = {
