@@ -31,6 +31,12 @@ std::string trim_right_blanks(std::string text) {
   return text;
 }
 
+// A unit code of the input: 0..last.
+void check_code(std::int32_t code, std::int32_t last, const char* rule) {
+  if (code < 0 || code > last)
+    throw ParameterError(std::string(rule) + ": " + std::to_string(code));
+}
+
 // Unit factor of a level row: 0 eV, 1 meV, 2 ueV; another code keeps the
 // factor of the row before.
 double unit_factor(std::int32_t code, double previous) {
@@ -246,6 +252,7 @@ void read_level_table(ExecdataReader& reader, RunParameters& p) {
     LevelRow scratch;
     LevelRow& row = r < max_rows ? p.levels[r] : scratch;
     reader.read({TextItem{&row.name, 10}, &row.energy, &row.unit}, "a level table row");
+    check_code(row.unit, 2, "Level energy unit must be 0 (eV), 1 (meV) or 2 (ueV)");
     factor = unit_factor(row.unit, factor);
     if (r == 0) first_factor = factor;
   }
@@ -400,6 +407,8 @@ void read_pulse(ExecdataReader& reader, RunParameters& p) {
   q.shape = PulseShape{shape};
   q.polarisation = Polarisation{polarisation};
   q.wavelength = wavelength_um * 1e-6;
+  check_code(duration_code, 1, "Pulse duration unit must be 0 (fs) or 1 (ps)");
+  check_code(delay_code, 2, "Pulse delay unit must be 0 (fs), 1 (ps) or 2 (ns)");
   q.duration = duration * duration_unit(duration_code);
   q.delay = delay * delay_unit(delay_code);
   q.frequency = constants::c0 / q.wavelength;

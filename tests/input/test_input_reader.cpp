@@ -186,8 +186,7 @@ TEST(InputTables, FieldCountsDecideWhatARowFills) {
 TEST(InputLevels, UnitOfFirstRowSetsTransitionEnergy) {
   EXPECT_DOUBLE_EQ(read(variant({{6, "trans_12 1.3 1"}})).params.transition_energy,
                    1.6e-19 * 1.3e-3);
-  // An unknown code keeps the factor of the row before: 0 for the first row,
-  // which leaves no transition energy and no resonant wavelength.
+  // An unknown unit code is rejected (it would leave the factor unset).
   EXPECT_THROW(read(variant({{6, "trans_12 1.3 5"}})), ParameterError);
 }
 
@@ -241,8 +240,12 @@ TEST(InputRejections, BadValuesRaiseParameterErrorNamingThem) {
       {{{34, "0\t0\t1e-30\t6.4e-29"}}, "Set 0.0 dipole moment for 3->3 transition"},
       {{{35, "0\t0\t6.4e-29\t1e-30"}}, "Set 0.0 dipole moment for 4->4 transition"},
       {{{37, "2"}}, "num pulses = 2"},
-      {{{38, "1 2 0.955022 50 2 0 2.0e8 1 0 10 160 0"}}, "pulse shape 2"},
-      {{{38, "1 3 0.955022 50 7 0 2.0e8 1 0 10 160 0"}}, "pulse shape 3"},
+      {{{38, "1 2 0.955022 0 0 0 2.0e8 1 0 10 160 0"}}, "pulse shape 2"},
+      {{{38, "1 3 0.955022 0 1 0 2.0e8 1 0 10 160 0"}}, "pulse shape 3"},
+      {{{38, "1 2 0.955022 50 2 0 2.0e8 1 0 10 160 0"}},
+       "duration unit must be 0 (fs) or 1 (ps): 2"},
+      {{{38, "1 3 0.955022 50 0 0 2.0e8 1 0 10 160 3"}}, "delay unit must be 0 (fs), 1 (ps) or 2"},
+      {{{6, "trans_12 1.3 3"}}, "Level energy unit must be 0 (eV), 1 (meV) or 2 (ueV): 3"},
       {{{38, "1 3 0.955022 1 0 0 2.0e8 1 0 10 1e10 2"}}, "delay / duration does not fit"},
       {{{38, "1 3 0.955022 1e6 1 0 2.0e8 1 0 10 0 0"}}, "duration in steps does not fit"},
       {{{38, "1 3 0.955022 1 1 0 2.0e8 1 0 10 1e5 2"}}, "centre step"},
@@ -287,8 +290,8 @@ TEST(InputRejections, LimitValuesAreAccepted) {
   };
   for (const Edits& e : accepted) EXPECT_NO_THROW(read(variant(e))) << e.front().second;
 
-  // Duration unit 2 is no unit: a zero duration, allowed for a cw pulse.
-  const Pulse q = read(variant({{38, "1 1 0.955022 50 2 0 2.0e8 1 0 10 160 0"}})).params.pulse;
+  // A zero duration is allowed for a cw pulse.
+  const Pulse q = read(variant({{38, "1 1 0.955022 0 0 0 2.0e8 1 0 10 160 0"}})).params.pulse;
   EXPECT_EQ(q.duration, 0.0);
   EXPECT_EQ(q.tau, 0.0);
   EXPECT_EQ(q.delay_ratio, 0);
