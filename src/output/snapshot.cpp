@@ -55,7 +55,7 @@ std::string write_field_maximum(const SnapshotInput& in, double& max_variable) {
     max_variable = m;
   }
   if (!(max_variable > reference)) return {};
-  const std::string path = in.folder + "Ex_max.dat";
+  std::string path = in.folder + "Ex_max.dat";
   ColumnFile file(path);
   const std::vector<double>& ex = in.field->Ex[static_cast<std::size_t>(in.field->new_level())];
   for (std::int32_t k = 1; k <= in.field->N; ++k) file.E23(ex[static_cast<std::size_t>(k)] / in.E0);
@@ -158,7 +158,7 @@ std::string write_stamp(const SnapshotInput& in) {
   }
   for (std::size_t k = 1; k <= 15; ++k) textio::append_E23_12(stamp, in.decay->now[k]);
   stamp += '\n';
-  const std::string path = in.folder + "stmp" + textio::step_label(in.J) + ".dat";
+  std::string path = in.folder + "stmp" + textio::step_label(in.J) + ".dat";
   textio::write_text_file(path, stamp);
   return path;
 }
