@@ -143,17 +143,28 @@ std::vector<std::string> RunningStatistics::file_names(const std::string& block_
   return names;
 }
 
-std::vector<std::string> RunningStatistics::flush(const std::string& folder) {
-  std::vector<std::string> written;
-  if (block_label_.empty()) return written;
+StatisticsLines RunningStatistics::take(const std::string& folder) {
+  StatisticsLines lines;
+  if (block_label_.empty()) return lines;
   const std::vector<std::string> names = file_names(block_label_);
   for (std::size_t n = 0; n < names.size(); ++n) {
     if (pending_[n].empty()) continue;
-    written.push_back(folder + names[n]);
-    textio::write_text_file(written.back(), pending_[n]);
+    lines.paths.push_back(folder + names[n]);
+    lines.texts.push_back(std::move(pending_[n]));
     pending_[n].clear();
   }
-  return written;
+  return lines;
+}
+
+std::vector<std::string> write_statistics(const StatisticsLines& lines) {
+  for (std::size_t n = 0; n < lines.paths.size(); ++n) {
+    textio::write_text_file(lines.paths[n], lines.texts[n]);
+  }
+  return lines.paths;
+}
+
+std::vector<std::string> RunningStatistics::flush(const std::string& folder) {
+  return write_statistics(take(folder));
 }
 
 }  // namespace mps

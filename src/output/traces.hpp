@@ -38,6 +38,15 @@ std::vector<std::string> write_block_traces(const TraceInput& in);
 // quantity since the last statistics line.  Quantities, in file order:
 // monitor 1 Ex, Ey; monitor M Ex, Ey; then for k = 2..M-1 Ex, Ey, rho11,
 // rho22, rho33, rho44.
+// The statistics lines of a block, taken from the running statistics to be
+// written later (on the output thread).
+struct StatisticsLines {
+  std::vector<std::string> paths;
+  std::vector<std::string> texts;
+};
+// Writes them, each replacing its file; returns the paths written.
+std::vector<std::string> write_statistics(const StatisticsLines& lines);
+
 class RunningStatistics {
  public:
   RunningStatistics() = default;
@@ -53,6 +62,8 @@ class RunningStatistics {
   // once, at its end, and replace a file of the same name (left by a run
   // that stopped in that block).
   std::vector<std::string> flush(const std::string& folder);
+  // The recorded lines with the paths of their files in `folder`; forgets them.
+  StatisticsLines take(const std::string& folder);
   // Names of the statistics files of a block, in file order.
   std::vector<std::string> file_names(const std::string& block_label) const;
 

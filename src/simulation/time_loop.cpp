@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iomanip>
+#include <memory>
 #include <ostream>
 
 #include "field/max_ex.hpp"
@@ -9,6 +10,7 @@
 #include "output/restore.hpp"
 #include "output/snapshot.hpp"
 #include "output/traces.hpp"
+#include "output/writer.hpp"
 #include "simulation/monitors.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
@@ -53,6 +55,28 @@ void restore_run(const RunInput& in, RunState& run) {
 
 namespace {
 
+// What a snapshot writes: the state of step J (views of the live arrays,
+// or of copies the output thread owns) and the block's statistics lines.
+struct SnapshotJob {
+  std::int64_t J = 0, Jb = 0;
+  bool block_end = false;
+  double max_variable = 0.0;  // the loop's field maximum of step J
+  const FieldState* field = nullptr;
+  const MediumState* medium = nullptr;
+  const DecayFactors* decay = nullptr;
+  const MonitorBuffers* monitors = nullptr;
+  StatisticsLines statistics;
+  std::vector<std::string> leftover_results, leftover_statistics;
+};
+
+// Copies of the state for a job on the output thread.
+struct StateCopy {
+  FieldState field;
+  MediumState medium;
+  DecayFactors decay;
+  MonitorBuffers monitors;
+};
+
 // Working values of the loop that live across steps and blocks.
 struct LoopState {
   std::int64_t block = 1;  // b
@@ -62,6 +86,7 @@ struct LoopState {
   std::int64_t statistics_interval = 1;  // trace rows between two statistics lines
   std::string block_label;               // label of b LL, names the statistics files
   std::ostream* warnings = nullptr;
+  BackgroundWriter* writer = nullptr;
   // Plain ".dat" files found in the two folders when the run started
   // ("n_z.dat", and what a stopped run left): compressed with the first
   // snapshot and the first block end, so no folder is listed again.
@@ -82,49 +107,85 @@ void append(std::vector<std::string>& to, std::vector<std::string>&& from) {
   from.clear();
 }
 
-std::vector<std::string> write_snapshot_and_traces(const RunInput& in, RunState& run, LoopState& st,
-                                                   std::int64_t J) {
+std::vector<std::string> write_snapshot_and_traces(const RunInput& in, const SnapshotJob& job) {
   const RunParameters& p = in.params;
   SnapshotInput snap;
-  snap.J = J;
-  snap.Jb = st.Jb;
-  snap.field = &run.sim.field;
-  snap.medium = &run.sim.medium;
-  snap.decay = &run.sim.medium_step.decay;
-  snap.max_buffer = &run.monitors.max_ex;
+  snap.J = job.J;
+  snap.Jb = job.Jb;
+  snap.field = job.field;
+  snap.medium = job.medium;
+  snap.decay = job.decay;
+  snap.max_buffer = &job.monitors->max_ex;
   snap.E0 = p.field_scale();
   snap.folder = in.dirs.results_dir;
-  std::vector<std::string> written = write_snapshot(snap, st.max_variable);
+  double max_variable = job.max_variable;
+  std::vector<std::string> written = write_snapshot(snap, max_variable);
 
   TraceInput traces;
-  traces.J = J;
-  traces.Jb = st.Jb;
+  traces.J = job.J;
+  traces.Jb = job.Jb;
   traces.dt = p.dt;
   traces.E0 = p.field_scale();
   traces.monitor_cells = &p.monitor_cells;
-  traces.buffers = &run.monitors;
+  traces.buffers = job.monitors;
   traces.folder = in.dirs.results_dir;
   append(written, write_block_traces(traces));
   return written;
 }
 
-// The snapshot of step J: the state is checked (a NaN stops the run here),
-// then the snapshot and traces are written, at a block end the block's
-// statistics too, everything is compressed and on the disk, and only then
+// The files of a snapshot: the snapshot and traces, at a block end the
+// block's statistics, everything compressed and on the disk, and only then
 // "point.txt" names the step: a continued run can trust every step listed.
-void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
-  check_finite_state(run.sim, J);
-  std::vector<std::string> results = write_snapshot_and_traces(in, run, st, J);
-  append(results, std::move(st.leftover_results));
-  compress(results, *st.warnings);
+void write_snapshot_job(const RunInput& in, SnapshotJob& job, std::ostream& warnings) {
+  std::vector<std::string> results = write_snapshot_and_traces(in, job);
+  append(results, std::move(job.leftover_results));
+  compress(results, warnings);
   textio::sync_folder(in.dirs.results_dir);
-  if (J == st.block * in.params.LL) {
-    std::vector<std::string> statistics = st.statistics.flush(in.dirs.discarded_dir);
-    append(statistics, std::move(st.leftover_statistics));
-    compress(statistics, *st.warnings);
+  if (job.block_end) {
+    std::vector<std::string> statistics = write_statistics(job.statistics);
+    append(statistics, std::move(job.leftover_statistics));
+    compress(statistics, warnings);
     textio::sync_folder(in.dirs.discarded_dir);
   }
-  record_snapshot(in.dirs.results_dir, J, run.sim.field.Jtoggle);
+  record_snapshot(in.dirs.results_dir, job.J, job.field->Jtoggle);
+}
+
+std::size_t bytes_of(const RunState& run) {
+  const FieldState& f = run.sim.field;
+  const MediumState& m = run.sim.medium;
+  std::size_t doubles = 8 * f.Ex[0].size() + 2 * m.w[0].size() + 9 * m.u13eq.size();
+  doubles += 7 * run.monitors.ex.size();
+  return doubles * sizeof(double) + m.occ.size() * sizeof(PopulationFlags);
+}
+
+// The snapshot of step J.  The state is checked first (a NaN stops the run
+// here, before anything of the step is written); the files are written on
+// the output thread from copies, or here when the copies would be too big.
+void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
+  check_finite_state(run.sim, J);
+  SnapshotJob job;
+  job.J = J;
+  job.Jb = st.Jb;
+  job.block_end = J == st.block * in.params.LL;
+  job.max_variable = st.max_variable;
+  if (job.block_end) job.statistics = st.statistics.take(in.dirs.discarded_dir);
+  job.leftover_results = std::move(st.leftover_results);
+  if (job.block_end) job.leftover_statistics = std::move(st.leftover_statistics);
+  std::ostream& warnings = *st.warnings;
+  const std::size_t bytes = bytes_of(run);
+  if (bytes > BackgroundWriter::kDefaultBound) {
+    job.field = &run.sim.field, job.medium = &run.sim.medium;
+    job.decay = &run.sim.medium_step.decay, job.monitors = &run.monitors;
+    st.writer->submit([&in, &job, &warnings] { write_snapshot_job(in, job, warnings); }, bytes);
+    return;
+  }
+  auto copy = std::make_shared<StateCopy>(
+      StateCopy{run.sim.field, run.sim.medium, run.sim.medium_step.decay, run.monitors});
+  job.field = &copy->field, job.medium = &copy->medium;
+  job.decay = &copy->decay, job.monitors = &copy->monitors;
+  st.writer->submit([&in, copy, job = std::move(job),
+                     &warnings]() mutable { write_snapshot_job(in, job, warnings); },
+                    bytes);
 }
 
 // Step J of the run: the step itself, the samples of the monitor cells and
@@ -192,11 +253,14 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   st.leftover_results = plain_dat_files(in.dirs.results_dir);
   st.leftover_statistics = plain_dat_files(in.dirs.discarded_dir);
 
+  BackgroundWriter writer;
+  st.writer = &writer;
   for (std::int64_t n = 0; n < plan.blocks; ++n) {
     run_block(in, run, st, n > 0, n == 0 && continuing, progress);
     st.block += 1;
     st.Jb += p.LL;
   }
+  writer.finish();
 }
 
 }  // namespace mps
