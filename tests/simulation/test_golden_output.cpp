@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -90,10 +89,19 @@ std::string last_label(const ScratchDir& run) {
   return word;
 }
 
+// True when the name holds a 12-digit step label.
+bool numbered(const std::string& file) {
+  int run = 0;
+  for (const char c : file) {
+    run = std::isdigit(static_cast<unsigned char>(c)) != 0 ? run + 1 : 0;
+    if (run == 12) return true;
+  }
+  return false;
+}
+
 bool kept(const std::string& file, const std::string& label, const std::string& before) {
-  static const std::regex numbered("[0-9]{12}");
   return file.find(label) != std::string::npos || file.find(before) != std::string::npos ||
-         !std::regex_search(file, numbered);
+         !numbered(file);
 }
 
 std::string listing(const std::set<std::string>& names) {
