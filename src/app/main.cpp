@@ -13,16 +13,21 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mps1d [--legacy-model]\n"
+    "usage: mps1d [--legacy-model] [--source=hard|transparent]\n"
     "  Runs the case described by execdata.txt in the working folder.\n"
     "  --legacy-model  solve the equations of earlier versions (polarisation current of\n"
     "                  the opposite sign, graded layers at their left-end phase velocity)\n"
+    "  --source=hard   impose the pulse on the injection cell (the default)\n"
+    "  --source=transparent\n"
+    "                  launch the pulse one way through a total-field/scattered-field\n"
+    "                  plane; light coming back passes it (for reflectance spectra)\n"
     "  --version       print the version and exit\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   mps::RunOptions options;
+  options.version = MPS_VERSION;
   for (int a = 1; a < argc; ++a) {
     const std::string_view arg = argv[a];
     if (arg == "--version") {
@@ -35,6 +40,10 @@ int main(int argc, char** argv) {
     }
     if (arg == "--legacy-model") {
       options.model = mps::Model::legacy;
+      continue;
+    }
+    if (arg == "--source=hard" || arg == "--source=transparent") {
+      options.source = arg == "--source=hard" ? mps::SourceKind::hard : mps::SourceKind::transparent;
       continue;
     }
     std::cerr << "mps1d: unknown argument \"" << arg << "\"\n" << kUsage;

@@ -50,9 +50,14 @@ RunInput read_input(const std::string& work_dir, Model model, std::ostream& err)
 }  // namespace
 
 void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options) {
-  const RunInput input = read_input(work_dir, options.model, console.err);
+  RunInput input = read_input(work_dir, options.model, console.err);
+  input.params.source = options.source;
+  if (options.source == SourceKind::transparent && input.params.pulse.shape == PulseShape::noise) {
+    throw ParameterError("The transparent source launches pulses (shapes 1 to 4), not noise");
+  }
   check_memory(input);
   RunState run = make_run_state(input);
+  run.version = options.version;
   // A continued run reads its whole stored state before the first file is
   // written: a missing step or a damaged snapshot leaves every folder as
   // it was.

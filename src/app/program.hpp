@@ -12,7 +12,9 @@ namespace mps {
 
 // Choices made on the command line.
 struct RunOptions {
-  Model model = Model::corrected;  // --legacy-model selects Model::legacy
+  Model model = Model::corrected;        // --legacy-model selects Model::legacy
+  SourceKind source = SourceKind::hard;  // --source=transparent
+  std::string version = "unknown";       // of the build, for "summary.json"
 };
 
 // One run in `work_dir` ('/'-terminated): reads and checks the input,

@@ -19,6 +19,12 @@ namespace mps {
 // results of earlier versions.
 enum class Model { corrected, legacy };
 
+// How the pulse enters the grid.  `hard`: Ex, Ey of the injection cell are
+// replaced by the pulse's values every step (light coming back is reflected
+// there).  `transparent`: a total-field/scattered-field plane launches the
+// pulse one way and lets light coming back pass and leave the grid.
+enum class SourceKind { hard, transparent };
+
 inline constexpr int kLevels = 4;       // four-level dots: |1>..|4>
 inline constexpr int kComponents = 15;  // pseudospin components u1..u15
 inline constexpr int kMaxLayers = 500;  // rows of the layer table that are used
@@ -149,7 +155,8 @@ struct RunParameters {
   double dt = 0.0;                           // time step = courant * dz / c [s]
   std::int32_t first_cavity_layer = 0;
   std::int32_t last_cavity_layer = 0;
-  Model model = Model::corrected;  // chosen on the command line, not in the input file
+  Model model = Model::corrected;        // chosen on the command line, not in the input file
+  SourceKind source = SourceKind::hard;  // chosen on the command line
 
   std::int32_t user_monitors() const { return n_monitor - 2; }
 

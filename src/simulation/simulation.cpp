@@ -49,6 +49,8 @@ Simulation make_simulation(const RunInput& in) {
   sim.source = make_pulse_source(p, s.NZ, {s.cavity_left, s.cavity_right});
   sim.ends =
       boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
+  sim.transparent = p.source == SourceKind::transparent;
+  if (sim.transparent) sim.incident = make_incident_line(sim.source, sim.coeffs, sim.dt);
   initial_flags(s, sim.medium);
   if (p.J_final == 0) initial_medium(s, sim.medium);
   classify(sim);
@@ -111,9 +113,14 @@ void step(Simulation& sim, std::int64_t J) {
   f.Jtoggle = 1 - f.Jtoggle;
   prepare_medium_step(sim.medium_parameters, J, sim.dt, sim.medium_step);
   update_H(f, sim.coeffs);
+  if (sim.transparent) correct_H_at_plane(sim.incident, f, sim.coeffs);
   sim.evaluations +=
       update_E_and_medium(f, sim.medium, sim.coeffs, sim.medium_parameters, sim.medium_step);
-  apply_pulse_source(sim.source, f, J, sim.dt);
+  if (sim.transparent) {
+    advance_and_correct_E(sim.incident, sim.source, f, J);
+  } else {
+    apply_pulse_source(sim.source, f, J, sim.dt);
+  }
   apply_boundaries(f, sim.ends);
 }
 

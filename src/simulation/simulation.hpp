@@ -6,6 +6,7 @@
 
 #include "field/boundaries.hpp"
 #include "field/field_state.hpp"
+#include "field/incident_line.hpp"
 #include "field/pulse_source.hpp"
 #include "input/input_reader.hpp"
 #include "medium/medium_state.hpp"
@@ -22,6 +23,8 @@ struct Simulation {
   MediumStep medium_step;        // coefficients of the step being computed
   PulseSource source;            // imposed at the injection cell (unless inactive)
   BoundarySettings ends;         // cells 1 and N
+  bool transparent = false;      // the pulse enters through a total-field/scattered-field plane
+  IncidentLine incident;         // its incident wave
   std::int64_t evaluations = 0;  // right-hand-side evaluations of the dot cells so far
 };
 

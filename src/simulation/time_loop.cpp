@@ -1,6 +1,9 @@
 #include "simulation/time_loop.hpp"
 
 #include <algorithm>
+#include <omp.h>
+
+#include <chrono>
 #include <iomanip>
 #include <memory>
 #include <ostream>
@@ -10,7 +13,10 @@
 #include "output/restore.hpp"
 #include "output/snapshot.hpp"
 #include "output/traces.hpp"
+#include "output/summary.hpp"
 #include "output/writer.hpp"
+#include "simulation/budget.hpp"
+#include "simulation/progress.hpp"
 #include "simulation/monitors.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
@@ -67,6 +73,7 @@ struct SnapshotJob {
   const MonitorBuffers* monitors = nullptr;
   StatisticsLines statistics;
   std::vector<std::string> leftover_results, leftover_statistics;
+  Summary summary;  // written with the snapshot, its file names added
 };
 
 // Copies of the state for a job on the output thread.
@@ -87,6 +94,10 @@ struct LoopState {
   std::string block_label;               // label of b LL, names the statistics files
   std::ostream* warnings = nullptr;
   BackgroundWriter* writer = nullptr;
+  EnergyBudget budget;
+  Summary summary;  // of the last snapshot
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  Progress progress;
   // Plain ".dat" files found in the two folders when the run started
   // ("n_z.dat", and what a stopped run left): compressed with the first
   // snapshot and the first block end, so no folder is listed again.
@@ -148,6 +159,11 @@ void write_snapshot_job(const RunInput& in, SnapshotJob& job, std::ostream& warn
     textio::sync_folder(in.dirs.discarded_dir);
   }
   record_snapshot(in.dirs.results_dir, job.J, job.field->Jtoggle);
+  for (const std::string& path : results) {
+    job.summary.files.push_back(path.substr(path.rfind('/') + 1) + ".gz");
+  }
+  for (const char* name : {"n_z.dat.gz", "param.txt", "point.txt"}) job.summary.files.emplace_back(name);
+  write_summary(in, job.summary);
 }
 
 std::size_t bytes_of(const RunState& run) {
@@ -171,6 +187,7 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
   if (job.block_end) job.statistics = st.statistics.take(in.dirs.discarded_dir);
   job.leftover_results = std::move(st.leftover_results);
   if (job.block_end) job.leftover_statistics = std::move(st.leftover_statistics);
+  job.summary = st.summary;
   std::ostream& warnings = *st.warnings;
   const std::size_t bytes = bytes_of(run);
   if (bytes > BackgroundWriter::kDefaultBound) {
@@ -188,18 +205,49 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
                     bytes);
 }
 
+// The summary of the snapshot of step J, from the budget of step J - 1.
+void update_summary(const RunInput& in, const RunState& run, LoopState& st, std::int64_t J) {
+  const EnergyBudget& b = st.budget;
+  Summary& s = st.summary;
+  s.version = run.version;
+  s.status = "running";
+  s.threads = omp_get_max_threads();
+  s.wall_time_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - st.start).count();
+  s.steps_run = J;
+  s.budget_step = b.step;
+  s.reflected = b.reflected;
+  s.transmitted = b.transmitted;
+  s.dots = b.dots;
+  s.in_grid = b.in_grid;
+  // The hard source's work is what the others add up to.
+  s.injected = run.sim.transparent ? b.injected : b.reflected + b.transmitted + b.dots + b.in_grid;
+  s.through_monitor = b.through_monitor;
+  for (std::size_t k = 0; k < 4; ++k) s.peaks[k] = {b.peaks[k].value, b.peaks[k].step, b.peaks[k].cell};
+  s.pulse_peak_time_s = static_cast<double>(b.source_peak_step) * in.params.dt;
+  s.pulse_energy = b.source_energy;
+  s.snapshots.push_back(J);
+  s.files.clear();
+}
+
 // Step J of the run: the step itself, the samples of the monitor cells and
 // the field maximum, the running statistics, and at a snapshot step the
 // snapshot, traces and statistics.
 void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
   const std::int64_t r = J - st.Jb;
   step(run.sim, J);
+  const bool snapshot = is_snapshot_step(J, in.params.LL, st.block, st.Jb);
+  if (snapshot) {
+    complete_budget(in, run.sim, J, st.budget);  // figures of J - 1, before this step's flux
+    update_summary(in, run, st, J);
+  }
+  account_step(in, run.sim, J, st.budget);
   sample_monitors(in, run.sim, run.monitors, r);
   st.max_variable = max_abs_ex(run.sim.field, run.sim.field.new_level(), run.sim.field.N);
   run.monitors.max_ex[static_cast<std::size_t>(r)] = st.max_variable;
   st.statistics.update(run.monitors, r);
   if (r % st.statistics_interval == 0) st.statistics.record(st.block_label);
-  if (is_snapshot_step(J, in.params.LL, st.block, st.Jb)) write_snapshot_files(in, run, st, J);
+  if (snapshot) write_snapshot_files(in, run, st, J);
+  st.progress.show(J, st.start);
 }
 
 // One block: its progress line, the buffers' row 0 (the restored step's
@@ -219,6 +267,13 @@ void run_block(const RunInput& in, RunState& run, LoopState& st, bool follows, b
     textio::append_text_file(in.dirs.results_dir + "point.txt", "");
   }
   for (std::int64_t J = st.Jb + 1; J <= st.block * p.LL; ++J) normal_step(in, run, st, J);
+}
+
+void finish_summary(const RunInput& in, LoopState& st, const char* status) {
+  st.summary.status = status;
+  st.summary.wall_time_s =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - st.start).count();
+  write_summary(in, st.summary);
 }
 
 }  // namespace
@@ -253,14 +308,25 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   st.leftover_results = plain_dat_files(in.dirs.results_dir);
   st.leftover_statistics = plain_dat_files(in.dirs.discarded_dir);
 
+  st.budget = start_budget(in, run.sim);
+  st.progress = Progress(&warnings, p.J_final, plan.first_start + plan.blocks * p.LL);
   BackgroundWriter writer;
   st.writer = &writer;
-  for (std::int64_t n = 0; n < plan.blocks; ++n) {
-    run_block(in, run, st, n > 0, n == 0 && continuing, progress);
-    st.block += 1;
-    st.Jb += p.LL;
+  try {
+    for (std::int64_t n = 0; n < plan.blocks; ++n) {
+      run_block(in, run, st, n > 0, n == 0 && continuing, progress);
+      st.block += 1;
+      st.Jb += p.LL;
+    }
+    writer.finish();
+  } catch (const NonFiniteError&) {
+    st.progress.clear();
+    writer.finish();  // what was computed before is written
+    finish_summary(in, st, "stopped");
+    throw;
   }
-  writer.finish();
+  st.progress.clear();
+  finish_summary(in, st, "complete");
 }
 
 }  // namespace mps

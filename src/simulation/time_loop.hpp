@@ -15,6 +15,7 @@ struct RunState {
   Simulation sim;
   MonitorBuffers monitors;  // samples of the monitor cells, one row per step of a block
   bool restored = false;    // the stored state of J_final is in place
+  std::string version = "unknown";  // of the program, for "summary.json"
 };
 
 RunState make_run_state(const RunInput& input);

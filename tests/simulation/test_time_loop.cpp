@@ -221,6 +221,7 @@ TEST(TimeLoop, WholeRunIsTheSameOnOneAndTwoThreads) {
     ASSERT_EQ(names, files_in(two.root.file(d)));
     EXPECT_FALSE(names.empty());
     for (const auto& n : names) {
+      if (n == "summary.json") continue;  // names the thread count and the wall time
       EXPECT_TRUE(one.root.read(d + n) == two.root.read(d + n)) << d << n;
     }
   }

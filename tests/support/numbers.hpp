@@ -20,7 +20,11 @@ inline bool parse_number(std::string field, double& value) {
   const std::size_t sign = field.find_last_of("+-");
   if (sign != std::string::npos && sign > 0 &&
       std::isdigit(static_cast<unsigned char>(field[sign - 1])) != 0) {
-    field.insert(sign, "E");
+    std::string with_letter;  // appended piece by piece: insert() trips a false GCC 12 warning
+    with_letter.append(field, 0, sign);
+    with_letter.push_back('E');
+    with_letter.append(field, sign, std::string::npos);
+    field.swap(with_letter);
   }
   char* end = nullptr;
   value = std::strtod(field.c_str(), &end);

@@ -1,0 +1,156 @@
+#include "output/summary.hpp"
+
+#include <cmath>
+#include <cstdio>
+
+#include "core/errors.hpp"
+#include "textio/gzip.hpp"
+#include "textio/text_file.hpp"
+
+namespace mps {
+namespace {
+
+// JSON has no NaN or infinity: they are written as null.
+std::string number(double x) {
+  if (!std::isfinite(x)) return "null";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.17g", x);
+  return buf;
+}
+
+std::string quoted(const std::string& s) {
+  std::string q = "\"";
+  for (const char c : s) {
+    if (c == '"' || c == '\\') q += '\\';
+    if (static_cast<unsigned char>(c) < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      q += buf;
+      continue;
+    }
+    q += c;
+  }
+  return q + "\"";
+}
+
+// Members of a JSON object, written one per line.
+class Object {
+ public:
+  explicit Object(int indent) : pad_(static_cast<std::size_t>(indent), ' ') {}
+  Object& add(const std::string& key, const std::string& json) {
+    text_ += text_.empty() ? "{\n" : ",\n";
+    text_ += pad_ + "  " + quoted(key) + ": " + json;
+    return *this;
+  }
+  Object& num(const std::string& key, double x) { return add(key, number(x)); }
+  Object& integer(const std::string& key, std::int64_t x) { return add(key, std::to_string(x)); }
+  Object& str(const std::string& key, const std::string& s) { return add(key, quoted(s)); }
+  std::string done() const { return text_.empty() ? "{}" : text_ + "\n" + pad_ + "}"; }
+
+ private:
+  std::string pad_;
+  std::string text_;
+};
+
+template <typename T, typename F>
+std::string list(const std::vector<T>& values, F item) {
+  std::string s = "[";
+  for (std::size_t k = 0; k < values.size(); ++k) s += (k ? ", " : "") + item(values[k]);
+  return s + "]";
+}
+
+std::string pulse_json(const RunInput& in, const Summary& s) {
+  const Pulse& q = in.params.pulse;
+  return Object(4)
+      .integer("shape", static_cast<std::int32_t>(q.shape))
+      .integer("polarisation", static_cast<std::int32_t>(q.polarisation))
+      .num("wavelength_m", q.wavelength)
+      .num("fwhm_s", q.duration)
+      .num("amplitude_V_per_m", q.amplitude)
+      .num("delay_s", q.delay)
+      .num("peak_time_s", s.pulse_peak_time_s)
+      .integer("origin_cell", q.origin != 0 ? q.origin : in.structure.NZ - 1)
+      .num("energy_J_per_m2", s.pulse_energy)
+      .done();
+}
+
+std::string inputs_json(const RunInput& in, const Summary& s) {
+  const RunParameters& p = in.params;
+  return Object(2)
+      .num("dt_s", p.dt)
+      .num("dz_m", p.dz)
+      .integer("NZ", in.structure.NZ)
+      .integer("LL", p.LL)
+      .integer("Nt", p.Nt)
+      .integer("J_final", p.J_final)
+      .integer("steps_run", s.steps_run)
+      .num("courant", p.courant)
+      .num("E0_V_per_m", p.field_scale())
+      .add("pulse", pulse_json(in, s))
+      .num("dipole_density_per_m3", p.dipole_density)
+      .num("transition_energy_J", p.transition_energy)
+      .integer("dot_region_first_cell", in.structure.z1)
+      .integer("dot_region_last_cell", in.structure.z2)
+      .add("monitor_cells", list(p.monitor_cells, [](std::int32_t c) { return std::to_string(c); }))
+      .done();
+}
+
+std::string energy_json(const Summary& s) {
+  const double sum = s.reflected + s.transmitted + s.dots + s.in_grid;
+  return Object(2)
+      .integer("step", s.budget_step)
+      .num("injected", s.injected)
+      .num("reflected", s.reflected)
+      .num("transmitted", s.transmitted)
+      .num("dots", s.dots)
+      .num("in_grid", s.in_grid)
+      .num("balance", s.injected != 0.0 ? sum / s.injected : 1.0)
+      .add("through_monitor_cells", list(s.through_monitor, number))
+      .done();
+}
+
+std::string peaks_json(const Summary& s) {
+  Object o(2);
+  const char* names[] = {"rho11", "rho22", "rho33", "rho44"};
+  for (std::size_t k = 0; k < 4; ++k) {
+    o.add(names[k], Object(4)
+                        .num("value", s.peaks[k].value)
+                        .integer("step", s.peaks[k].step)
+                        .integer("cell", s.peaks[k].cell)
+                        .done());
+  }
+  return o.done();
+}
+
+}  // namespace
+
+std::string summary_json(const RunInput& in, const Summary& s) {
+  const RunParameters& p = in.params;
+  return Object(0)
+             .str("program", "mps1d")
+             .str("version", s.version)
+             .str("model", p.model == Model::legacy ? "legacy" : "corrected")
+             .str("source", p.source == SourceKind::transparent ? "transparent" : "hard")
+             .str("status", s.status)
+             .integer("threads", s.threads)
+             .num("wall_time_s", s.wall_time_s)
+             .add("inputs", inputs_json(in, s))
+             .add("energy", energy_json(s))
+             .add("peak_populations", peaks_json(s))
+             .add("snapshots", list(s.snapshots, [](std::int64_t J) { return std::to_string(J); }))
+             .add("files", list(s.files, quoted))
+             .done() +
+         "\n";
+}
+
+void write_summary(const RunInput& in, const Summary& s) {
+  const std::string path = in.dirs.results_dir + "summary.json";
+  const std::string part = textio::temporary_name(path);
+  textio::write_text_file(part, summary_json(in, s));
+  if (std::rename(part.c_str(), path.c_str()) != 0) {
+    std::remove(part.c_str());
+    throw IoError(path, "cannot write \"" + path + "\"");
+  }
+}
+
+}  // namespace mps

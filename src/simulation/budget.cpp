@@ -1,0 +1,101 @@
+#include "simulation/budget.hpp"
+
+#include <cmath>
+
+namespace mps {
+namespace {
+
+// Poynting flux toward +z through the plane of H(h), with E of cell e
+// averaged over the two levels [W/m^2].
+double flux(const FieldState& f, std::int32_t h, std::int32_t e) {
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const auto od = static_cast<std::size_t>(f.old_level());
+  const auto ch = static_cast<std::size_t>(h);
+  const auto ce = static_cast<std::size_t>(e);
+  const double ex = 0.5 * (f.Ex[od][ce] + f.Ex[nw][ce]);
+  const double ey = 0.5 * (f.Ey[od][ce] + f.Ey[nw][ce]);
+  return f.Hy[nw][ch] * ex - f.Hx[nw][ch] * ey;
+}
+
+// Excitation energy of the dots at `level` [J/m^2].
+double dot_energy(const RunInput& in, const Simulation& sim, int level) {
+  const MediumState& m = sim.medium;
+  double sum = 0.0;
+  for (const std::int32_t i : m.medium_cells) {
+    if (m.kind[static_cast<std::size_t>(i)] != CellKind::dot) continue;
+    const Populations p = populations(m.physical(level, i));
+    sum += p.rho22 + p.rho44;
+  }
+  return sum * in.params.dipole_density * in.params.transition_energy * in.params.dz;
+}
+
+void track_peaks(const RunInput& in, const Simulation& sim, std::int64_t J, EnergyBudget& b) {
+  const MediumState& m = sim.medium;
+  for (std::int32_t i = std::max(in.structure.z1, 1); i <= std::min(in.structure.z2, m.N); ++i) {
+    if (m.kind[static_cast<std::size_t>(i)] != CellKind::dot) continue;
+    const Populations p = populations(m.physical(sim.field.new_level(), i));
+    const double rho[] = {p.rho11, p.rho22, p.rho33, p.rho44};
+    for (std::size_t k = 0; k < 4; ++k) {
+      if (rho[k] > b.peaks[k].value) b.peaks[k] = {rho[k], J, i};
+    }
+  }
+}
+
+// The pulse as it enters: its largest |E| and the energy of the one-way
+// wave it makes in the injection cell's medium, E^2 n / (mu0 c) per time.
+void track_source(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
+  const FieldState& f = sim.field;
+  const auto o = static_cast<std::size_t>(sim.source.injection_cell);
+  const auto at = static_cast<std::size_t>(IncidentLine::kLag);
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const double ex = sim.transparent ? sim.incident.ex[at] : f.Ex[nw][o];
+  const double ey = sim.transparent ? sim.incident.ey[at] : f.Ey[nw][o];
+  const double e2 = ex * ex + ey * ey;
+  if (std::sqrt(e2) > b.source_peak) b.source_peak = std::sqrt(e2), b.source_peak_step = J;
+  const double n = std::sqrt(sim.coeffs.eps_r[o]);
+  b.source_energy += sim.dt * e2 * n / (constants::mu0 * constants::c0);
+}
+
+}  // namespace
+
+EnergyBudget start_budget(const RunInput& in, const Simulation& sim) {
+  EnergyBudget b;
+  b.through_monitor.assign(in.params.monitor_cells.size(), 0.0);
+  b.dots_at_start = dot_energy(in, sim, sim.field.new_level());
+  return b;
+}
+
+void account_step(const RunInput& in, const Simulation& sim, std::int64_t J, EnergyBudget& b) {
+  const FieldState& f = sim.field;
+  b.reflected -= sim.dt * flux(f, 1, 2);
+  b.transmitted += sim.dt * flux(f, f.N - 1, f.N - 1);
+  const auto& cells = in.params.monitor_cells;
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    b.through_monitor[k] += sim.dt * flux(f, cells[k], cells[k]);
+  }
+  if (sim.transparent) b.injected = sim.incident.injected;
+  track_peaks(in, sim, J, b);
+  track_source(sim, J, b);
+}
+
+void complete_budget(const RunInput& in, const Simulation& sim, std::int64_t J,
+                     EnergyBudget& b) {
+  const FieldState& f = sim.field;
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const auto od = static_cast<std::size_t>(f.old_level());
+  double u = 0.0;
+  for (std::int32_t i = 2; i <= f.N - 1; ++i) {
+    const auto c = static_cast<std::size_t>(i);
+    u += 0.5 * (f.Ex[od][c] * f.Ex[od][c] + f.Ey[od][c] * f.Ey[od][c]) / sim.coeffs.cE[c];
+    if (i < f.N - 1) {
+      u += 0.5 * (f.Hx[od][c] * f.Hx[nw][c] + f.Hy[od][c] * f.Hy[nw][c]) * sim.dt /
+           sim.coeffs.cH[c];
+    }
+  }
+  b.step = J - 1;
+  b.in_grid = u;
+  b.dots = dot_energy(in, sim, f.old_level()) - b.dots_at_start;
+  if (sim.transparent) b.injected = sim.incident.injected - sim.incident.injected_last;
+}
+
+}  // namespace mps

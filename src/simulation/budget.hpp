@@ -1,0 +1,54 @@
+#pragma once
+// The energy budget of a run, kept every step from the Poynting flux at the
+// ends and the monitor cells, and the peak populations of the dots.
+//
+// The leapfrog scheme conserves a discrete energy: over cells 2..N-1,
+//   U^n = sum E^n^2 / (2 cE) + sum H^{n-1/2} H^{n+1/2} dt / (2 cH)   [J/m^2],
+// which changes from step to step by the Poynting flux Ex Hy - Ey Hx through
+// the planes of H(1) and H(N-1) (H at n+1/2, E averaged over n and n+1),
+// by what the dots take up, Nd hbar Delta (rho22 + rho44) per volume
+// (levels 2 and 4 lie hbar Delta above 1 and 3), and by what the source
+// puts in.  After step J every figure is that of step J - 1, where all of
+// them are at hand.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "input/input_reader.hpp"
+#include "simulation/simulation.hpp"
+
+namespace mps {
+
+struct PeakPopulation {
+  double value = -1.0;  // largest rho_kk seen in the dot region
+  std::int64_t step = 0;
+  std::int32_t cell = 0;
+};
+
+struct EnergyBudget {
+  double reflected = 0.0;    // out through the left end, net [J/m^2]
+  double transmitted = 0.0;  // out through the right end, net [J/m^2]
+  double injected = 0.0;     // the transparent source's incident wave [J/m^2]
+  std::vector<double> through_monitor;  // toward +z past each monitor cell [J/m^2]
+  double dots_at_start = 0.0;
+  // Of step `step`, filled by complete_budget():
+  std::int64_t step = 0;
+  double in_grid = 0.0;
+  double dots = 0.0;  // taken up by the dots since the start
+  std::array<PeakPopulation, 4> peaks;
+  double source_peak = 0.0;  // largest |E| of the pulse at the injection cell [V/m]
+  std::int64_t source_peak_step = 0;
+  double source_energy = 0.0;  // energy of the pulse's one-way wave [J/m^2]
+};
+
+EnergyBudget start_budget(const RunInput& input, const Simulation& sim);
+
+// After step J: the fluxes of the step, the source and the peaks.
+void account_step(const RunInput& input, const Simulation& sim, std::int64_t J,
+                  EnergyBudget& budget);
+
+// Energy in the grid and in the dots at step J - 1 (after step J).
+void complete_budget(const RunInput& input, const Simulation& sim, std::int64_t J,
+                     EnergyBudget& budget);
+
+}  // namespace mps
