@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
       continue;
     }
     if (arg == "--source=hard" || arg == "--source=transparent") {
-      options.source = arg == "--source=hard" ? mps::SourceKind::hard : mps::SourceKind::transparent;
+      options.source =
+          arg == "--source=hard" ? mps::SourceKind::hard : mps::SourceKind::transparent;
       continue;
     }
     std::cerr << "mps1d: unknown argument \"" << arg << "\"\n" << kUsage;

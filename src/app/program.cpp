@@ -47,14 +47,27 @@ RunInput read_input(const std::string& work_dir, Model model, std::ostream& err)
   }
 }
 
+// The transparent source launches pulses, and its scattered-field side
+// needs cells of its own before the absorbing end.
+void check_transparent_source(const RunInput& input) {
+  const Pulse& q = input.params.pulse;
+  if (q.shape == PulseShape::noise) {
+    throw ParameterError("The transparent source launches pulses (shapes 1 to 4), not noise");
+  }
+  if ((q.origin != 0 && q.origin < 3) || input.structure.NZ < 8) {
+    throw ParameterError(
+        "The transparent source needs its origin cell at 3 or beyond (or 0) "
+        "and at least 8 cells: origin = " +
+        std::to_string(q.origin));
+  }
+}
+
 }  // namespace
 
 void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options) {
   RunInput input = read_input(work_dir, options.model, console.err);
   input.params.source = options.source;
-  if (options.source == SourceKind::transparent && input.params.pulse.shape == PulseShape::noise) {
-    throw ParameterError("The transparent source launches pulses (shapes 1 to 4), not noise");
-  }
+  if (options.source == SourceKind::transparent) check_transparent_source(input);
   check_memory(input);
   RunState run = make_run_state(input);
   run.version = options.version;

@@ -9,8 +9,12 @@ namespace mps {
 IncidentLine make_incident_line(const PulseSource& source, const FieldCoefficients& coeffs,
                                 double dt) {
   IncidentLine line;
-  line.plane = source.injection_cell;
   line.toward_plus_z = source.pulse.origin != 0;
+  // The scattered-field side needs cells of its own before the absorbing
+  // end, whose update reads the cell next to it: a pulse from the right end
+  // enters three cells inside it.
+  const auto N = static_cast<std::int32_t>(coeffs.cE.size()) - 1;
+  line.plane = line.toward_plus_z ? source.injection_cell : N - 3;
   const auto o = static_cast<std::size_t>(line.plane);
   line.cE = coeffs.cE[o];
   line.cH = coeffs.cH[o];
@@ -64,8 +68,7 @@ void advance_line(IncidentLine& l, PulseSource& source, std::int64_t J) {
 
 }  // namespace
 
-void advance_and_correct_E(IncidentLine& line, PulseSource& source, FieldState& f,
-                           std::int64_t J) {
+void advance_and_correct_E(IncidentLine& line, PulseSource& source, FieldState& f, std::int64_t J) {
   advance_line(line, source, J);
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto o = static_cast<std::size_t>(line.plane);

@@ -8,7 +8,8 @@
 //   toward +z (total field at cells >= o):
 //     Hy(o-1) += cH Ex_inc(o),  Hx(o-1) -= cH Ey_inc(o)        (after the H update)
 //     Ex(o) += dt cE Hy_inc(o-1),  Ey(o) -= dt cE Hx_inc(o-1)  (after the E update)
-//   toward -z (origin 0, injection at N-1; total field at cells <= o):
+//   toward -z (origin 0: o = N-3, so the scattered-field side keeps cells
+//   of its own before the end; total field at cells <= o):
 //     Hy(o) -= cH Ex_inc(o),  Hx(o) += cH Ey_inc(o)
 //     Ex(o) -= dt cE Hy_inc(o),  Ey(o) += dt cE Hx_inc(o)
 // so the incident wave exists on the total side alone and light coming back
@@ -29,10 +30,10 @@ struct IncidentLine {
   bool toward_plus_z = true;
   std::int32_t plane = 0;  // injection cell o of the main grid
   double cE = 0.0, cH = 0.0, dt = 0.0;
-  double k_end = 0.0;  // absorbing coefficient of the line's far end
+  double k_end = 0.0;                  // absorbing coefficient of the line's far end
   std::vector<double> ex, ey, hx, hy;  // one level; E at step J, H at J - 1/2
   std::vector<double> ex_before, ey_before;
-  double injected = 0.0;  // energy of the incident wave through the plane so far [J/m^2]
+  double injected = 0.0;       // energy of the incident wave through the plane so far [J/m^2]
   double injected_last = 0.0;  // the part of it of the last step
 };
 
@@ -46,7 +47,6 @@ void correct_H_at_plane(const IncidentLine& line, FieldState& f, const FieldCoef
 // Advances the line to step J (H, then E with the pulse at its first cell),
 // then corrects the main E at the plane.  Adds the incident energy of the
 // step to line.injected.
-void advance_and_correct_E(IncidentLine& line, PulseSource& source, FieldState& f,
-                           std::int64_t J);
+void advance_and_correct_E(IncidentLine& line, PulseSource& source, FieldState& f, std::int64_t J);
 
 }  // namespace mps

@@ -22,7 +22,7 @@ struct Summary {
   std::string status;  // "running", "complete" or "stopped"
   int threads = 1;
   double wall_time_s = 0.0;
-  std::int64_t steps_run = 0;  // last step computed
+  std::int64_t steps_run = 0;    // last step computed
   std::int64_t budget_step = 0;  // the step the energies are of
   // Energies [J/m^2]; `injected` is the incident wave's for the transparent
   // source, the sum of the others for the hard source.

@@ -78,8 +78,7 @@ void account_step(const RunInput& in, const Simulation& sim, std::int64_t J, Ene
   track_source(sim, J, b);
 }
 
-void complete_budget(const RunInput& in, const Simulation& sim, std::int64_t J,
-                     EnergyBudget& b) {
+void complete_budget(const RunInput& in, const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   const FieldState& f = sim.field;
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto od = static_cast<std::size_t>(f.old_level());
@@ -88,8 +87,8 @@ void complete_budget(const RunInput& in, const Simulation& sim, std::int64_t J,
     const auto c = static_cast<std::size_t>(i);
     u += 0.5 * (f.Ex[od][c] * f.Ex[od][c] + f.Ey[od][c] * f.Ey[od][c]) / sim.coeffs.cE[c];
     if (i < f.N - 1) {
-      u += 0.5 * (f.Hx[od][c] * f.Hx[nw][c] + f.Hy[od][c] * f.Hy[nw][c]) * sim.dt /
-           sim.coeffs.cH[c];
+      u +=
+          0.5 * (f.Hx[od][c] * f.Hx[nw][c] + f.Hy[od][c] * f.Hy[nw][c]) * sim.dt / sim.coeffs.cH[c];
     }
   }
   b.step = J - 1;

@@ -26,9 +26,9 @@ struct PeakPopulation {
 };
 
 struct EnergyBudget {
-  double reflected = 0.0;    // out through the left end, net [J/m^2]
-  double transmitted = 0.0;  // out through the right end, net [J/m^2]
-  double injected = 0.0;     // the transparent source's incident wave [J/m^2]
+  double reflected = 0.0;               // out through the left end, net [J/m^2]
+  double transmitted = 0.0;             // out through the right end, net [J/m^2]
+  double injected = 0.0;                // the transparent source's incident wave [J/m^2]
   std::vector<double> through_monitor;  // toward +z past each monitor cell [J/m^2]
   double dots_at_start = 0.0;
   // Of step `step`, filled by complete_budget():

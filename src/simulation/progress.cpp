@@ -22,9 +22,10 @@ void Progress::show(std::int64_t J, std::chrono::steady_clock::time_point start)
   const double rate = seconds > 0.0 ? done / seconds : 0.0;
   const double left = rate > 0.0 ? static_cast<double>(last_ - J) / rate : 0.0;
   char line[128];
-  std::snprintf(line, sizeof line, "\r mps1d: %5.1f %% of %lld steps, %.0f steps/s, %d:%02d left   ",
-                100.0 * done / static_cast<double>(last_ - first_), static_cast<long long>(last_ - first_),
-                rate, static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+  std::snprintf(
+      line, sizeof line, "\r mps1d: %5.1f %% of %lld steps, %.0f steps/s, %d:%02d left   ",
+      100.0 * done / static_cast<double>(last_ - first_), static_cast<long long>(last_ - first_),
+      rate, static_cast<int>(left) / 60, static_cast<int>(left) % 60);
   *out_ << line << std::flush;
   visible_ = true;
 }

@@ -1,8 +1,8 @@
 #include "simulation/time_loop.hpp"
 
-#include <algorithm>
 #include <omp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iomanip>
 #include <memory>
@@ -12,12 +12,12 @@
 #include "output/compression.hpp"
 #include "output/restore.hpp"
 #include "output/snapshot.hpp"
-#include "output/traces.hpp"
 #include "output/summary.hpp"
+#include "output/traces.hpp"
 #include "output/writer.hpp"
 #include "simulation/budget.hpp"
-#include "simulation/progress.hpp"
 #include "simulation/monitors.hpp"
+#include "simulation/progress.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -162,7 +162,8 @@ void write_snapshot_job(const RunInput& in, SnapshotJob& job, std::ostream& warn
   for (const std::string& path : results) {
     job.summary.files.push_back(path.substr(path.rfind('/') + 1) + ".gz");
   }
-  for (const char* name : {"n_z.dat.gz", "param.txt", "point.txt"}) job.summary.files.emplace_back(name);
+  for (const char* name : {"n_z.dat.gz", "param.txt", "point.txt"})
+    job.summary.files.emplace_back(name);
   write_summary(in, job.summary);
 }
 
@@ -212,7 +213,8 @@ void update_summary(const RunInput& in, const RunState& run, LoopState& st, std:
   s.version = run.version;
   s.status = "running";
   s.threads = omp_get_max_threads();
-  s.wall_time_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - st.start).count();
+  s.wall_time_s =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - st.start).count();
   s.steps_run = J;
   s.budget_step = b.step;
   s.reflected = b.reflected;
@@ -222,7 +224,8 @@ void update_summary(const RunInput& in, const RunState& run, LoopState& st, std:
   // The hard source's work is what the others add up to.
   s.injected = run.sim.transparent ? b.injected : b.reflected + b.transmitted + b.dots + b.in_grid;
   s.through_monitor = b.through_monitor;
-  for (std::size_t k = 0; k < 4; ++k) s.peaks[k] = {b.peaks[k].value, b.peaks[k].step, b.peaks[k].cell};
+  for (std::size_t k = 0; k < 4; ++k)
+    s.peaks[k] = {b.peaks[k].value, b.peaks[k].step, b.peaks[k].cell};
   s.pulse_peak_time_s = static_cast<double>(b.source_peak_step) * in.params.dt;
   s.pulse_energy = b.source_energy;
   s.snapshots.push_back(J);

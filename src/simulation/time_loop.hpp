@@ -13,8 +13,8 @@ namespace mps {
 // Everything of a run that lives across blocks.
 struct RunState {
   Simulation sim;
-  MonitorBuffers monitors;  // samples of the monitor cells, one row per step of a block
-  bool restored = false;    // the stored state of J_final is in place
+  MonitorBuffers monitors;          // samples of the monitor cells, one row per step of a block
+  bool restored = false;            // the stored state of J_final is in place
   std::string version = "unknown";  // of the program, for "summary.json"
 };
 
