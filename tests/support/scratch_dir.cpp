@@ -1,10 +1,14 @@
 #include "support/scratch_dir.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,8 +18,20 @@ namespace mps::testing {
 
 namespace fs = std::filesystem;
 
-ScratchDir::ScratchDir() {
-  std::string pattern = (fs::temp_directory_path() / "mps1d-test-XXXXXX").string();
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir(const std::string& parent) {
+  const fs::path root = parent.empty() ? fs::temp_directory_path() : fs::path(parent);
+  std::string pattern = (root / "mps1d-test-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern + "/";
 }
@@ -36,12 +52,7 @@ void ScratchDir::write(const std::string& name, const std::string& text) const {
   f << text;
 }
 
-std::string ScratchDir::read(const std::string& name) const {
-  std::ifstream f(path_ + name, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+std::string ScratchDir::read(const std::string& name) const { return slurp(path_ + name); }
 
 std::string ScratchDir::read_gz(const std::string& name) const { return read_any(path_ + name); }
 
@@ -59,37 +70,65 @@ std::string read_any(const std::string& path) {
 
 bool ScratchDir::exists(const std::string& name) const { return fs::exists(path_ + name); }
 
+namespace {
+
+// In the child: working folder, standard streams, limits, then the program.
+[[noreturn]] void exec_child(const std::string& folder, const std::string& out_path,
+                             const std::string& err_path, std::vector<char*>& argv,
+                             const RunLimits& limits) {
+  if (::chdir(folder.c_str()) != 0) ::_exit(127);
+  const int in = ::open("/dev/null", O_RDONLY);
+  const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ::dup2(in, 0);
+  ::dup2(out, 1);
+  ::dup2(err, 2);
+  if (limits.address_space > 0) {
+    const rlimit bound{limits.address_space, limits.address_space};
+    ::setrlimit(RLIMIT_AS, &bound);
+  }
+  ::execv(argv[0], argv.data());
+  ::_exit(127);
+}
+
+// Waits for the child; past the time limit (if any) it is killed.  Polls
+// every 2 ms: the runs are short, and a signal-based wait would interfere
+// with the test framework's own handlers.
+int wait_child(pid_t pid, double timeout_seconds, bool& timed_out) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  int status = 0;
+  timed_out = false;
+  while (true) {
+    const pid_t done = ::waitpid(pid, &status, timeout_seconds > 0.0 ? WNOHANG : 0);
+    if (done == pid) break;
+    if (done < 0 && errno != EINTR) return -1;
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    if (timeout_seconds > 0.0 && !timed_out && elapsed.count() > timeout_seconds) {
+      ::kill(pid, SIGKILL);
+      timed_out = true;
+    }
+    ::usleep(2000);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
 ProgramResult run_in(const std::string& program, const std::string& folder,
-                     const std::vector<std::string>& args) {
+                     const std::vector<std::string>& args, const RunLimits& limits) {
   const std::string out_path = folder + ".stdout.txt";
   const std::string err_path = folder + ".stderr.txt";
   std::vector<std::string> words{program};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(folder.c_str()) != 0) ::_exit(127);
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
+  if (pid == 0) exec_child(folder, out_path, err_path, argv, limits);
   ProgramResult r;
-  r.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  auto slurp = [](const std::string& p) {
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-  };
+  r.exit_status = wait_child(pid, limits.timeout_seconds, r.timed_out);
   r.out = slurp(out_path);
   r.err = slurp(err_path);
   fs::remove(out_path);

@@ -9,7 +9,8 @@ namespace mps::testing {
 
 class ScratchDir {
  public:
-  ScratchDir();
+  // A new folder inside `parent`; empty: the system's temporary folder.
+  explicit ScratchDir(const std::string& parent = {});
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
@@ -27,15 +28,22 @@ class ScratchDir {
 };
 
 struct ProgramResult {
-  int exit_status = -1;
+  int exit_status = -1;    // 128 + signal number when a signal ended the program
+  bool timed_out = false;  // killed after the time limit
   std::string out;
   std::string err;
 };
 
+// Bounds of one run; zero means no bound.
+struct RunLimits {
+  double timeout_seconds = 0.0;          // then SIGKILL, and `timed_out` is set
+  unsigned long long address_space = 0;  // RLIMIT_AS of the program, in bytes
+};
+
 // Runs `program` with `args` in `folder`, standard input from /dev/null;
-// waits for it and returns its exit status and output.
+// waits for it (at most the time limit) and returns its exit status and output.
 ProgramResult run_in(const std::string& program, const std::string& folder,
-                     const std::vector<std::string>& args = {});
+                     const std::vector<std::string>& args = {}, const RunLimits& limits = {});
 
 // Content of a file, decompressed when it is a gzip stream (plain files
 // pass through); empty when it cannot be opened.

@@ -1,0 +1,45 @@
+"""Reading, plotting and exporting the results of mps1d runs.
+
+A run folder is the folder holding a run's ``execdata.txt``; its first three
+lines name the results, statistics and continuation folders relative to it.
+
+    import sys; sys.path.insert(0, "python")     # from the repository root
+    import mps1d
+
+    run = mps1d.load("run/quickstart")           # or its Results folder
+    run.inputs.dz, run.dt, run.inputs.LL          # the parsed execdata.txt
+    run.profile.z_um, run.profile.n               # n_z.dat
+    run.snapshots()                               # snapshot steps (point.txt)
+    run.snapshot(5000, "Ex")                      # one value per cell, Ex/E0
+    run.populations(5000).rho["rho22"]            # every dot cell
+    trace = run.traces()[(310, "rho22")]          # joined over the blocks:
+    trace.step, trace.time_fs, trace.value        #   one sample per step
+    run.statistics()[(310, "Ex")].maximum         # per statistics interval
+    run.summary                                   # summary.json, or None
+
+Snapshot values are as stored: Ex and Ey in units of the field scale
+``run.E0`` (the pulse amplitude), H in A/m, u1..u15 the stored medium values
+w; ``run.physical_diagonal(J)`` and ``run.populations(J)`` turn u13..u15
+into physical values with the decay factors of ``stmp<J>.dat`` (at step 1
+from the s13..s15 files).  Traces are keyed by (cell, quantity): cell 1 and
+cell NZ−1 (``time1_``, ``time2_``) record Ex and Ey, the user's monitor
+cells also rho11..rho44.  Every file is read plain or gzip-compressed; the
+numbers in every Fortran layout the solver writes are read by
+``mps1d.fortran``.
+
+The command ``scripts/mps1d-tools`` does the same from a shell:
+
+    scripts/mps1d-tools plot RUN [--out DIR]   # PNGs (default RUN/plots)
+    scripts/mps1d-tools export RUN run.h5      # every array, one HDF5 file
+    scripts/mps1d-tools summary RUN            # energy budget, peak populations
+
+Modules: ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
+``inputs`` (execdata.txt), ``run`` (the loader), ``plots``, ``spectra``
+(R and T from flux records), ``export`` (HDF5), ``report`` (summary table),
+``cli``.
+"""
+from .inputs import Inputs, read_inputs
+from .run import Populations, Profile, Run, Statistics, Trace, load
+
+__all__ = ["Inputs", "Populations", "Profile", "Run", "Statistics", "Trace", "load",
+           "read_inputs"]

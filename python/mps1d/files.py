@@ -1,0 +1,71 @@
+"""Result files on disk: plain or gzip-compressed, named by 12-digit step labels."""
+import gzip
+import re
+from pathlib import Path
+
+LABEL_DIGITS = 12
+
+
+def label(step):
+    """The 12-digit zero-padded label of a step: 5000 -> '000000005000'."""
+    return f"{int(step):0{LABEL_DIGITS}d}"
+
+
+def find(folder, name):
+    """Path of `name` (e.g. 'Ex_z000000005000.dat') in `folder`, or None.
+
+    The compressed copy wins where both exist, as it does for the solver's
+    own restore.
+    """
+    folder = Path(folder)
+    for candidate in (folder / (name + ".gz"), folder / name):
+        if candidate.is_file():
+            return candidate
+    return None
+
+
+def read_text(path):
+    """The text of a plain or gzip-compressed file."""
+    path = Path(path)
+    opener = gzip.open if path.suffix == ".gz" else open
+    with opener(path, "rt", encoding="ascii", errors="replace") as stream:
+        return stream.read()
+
+
+def read_named(folder, name):
+    """The text of `name` in `folder` (plain or .gz); FileNotFoundError names both."""
+    path = find(folder, name)
+    if path is None:
+        raise FileNotFoundError(f"neither {name} nor {name}.gz in {folder}")
+    return read_text(path)
+
+
+class Listing:
+    """The file names of one folder, read once: a run's folders can hold
+    many thousands of files, and every lookup by pattern uses this list."""
+
+    def __init__(self, folder):
+        self.folder = Path(folder)
+        try:
+            self.names = sorted(p.name for p in self.folder.iterdir() if p.is_file())
+        except FileNotFoundError:
+            self.names = []
+
+    def labelled(self, prefix_pattern):
+        """{label groups: path} of the '.dat' / '.dat.gz' files whose stem is
+        `prefix_pattern` followed by a 12-digit label.
+
+        `prefix_pattern` is a regular expression; its groups and the label
+        (as an int) make the key tuple.  A '.gz' copy wins over a plain one.
+        """
+        regex = re.compile(rf"^{prefix_pattern}(\d{{{LABEL_DIGITS}}})\.dat(\.gz)?$")
+        found = {}
+        for name in self.names:
+            match = regex.match(name)
+            if match is None:
+                continue
+            *groups, step, gz = match.groups()
+            key = (*groups, int(step))
+            if gz or key not in found:
+                found[key] = self.folder / name
+        return found

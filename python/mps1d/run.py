@@ -1,0 +1,316 @@
+"""A run's results folder read into numpy arrays."""
+import json
+from collections import OrderedDict
+from dataclasses import dataclass, field
+from functools import cached_property
+from pathlib import Path
+
+import numpy as np
+
+from . import files
+from .fortran import parse_numbers, parse_table
+from .inputs import SQRT3, SQRT6, read_inputs
+
+FS_PER_S = 1e15
+SNAPSHOT_CACHE = 64  # snapshot arrays kept in memory per run
+QUANTITIES = ("Ex", "Ey", "rho11", "rho22", "rho33", "rho44")
+POPULATIONS = ("rho11", "rho22", "rho33", "rho44")
+SNAPSHOT_NAMES = ("Ex", "Ey", "Hx", "Hy") + tuple(f"u{k}" for k in range(1, 16))
+UNITS = {"Ex": "E0", "Ey": "E0", "Hx": "A/m", "Hy": "A/m", "rho": "1", "u": "1"}
+
+
+def unit_of(name):
+    """Unit of a stored quantity: Ex and Ey in units of the field scale E0."""
+    for prefix, unit in UNITS.items():
+        if name.startswith(prefix):
+            return unit
+    return "1"
+
+
+@dataclass
+class Profile:
+    """The structure: position of every cell [µm] and its refractive index."""
+    z_um: np.ndarray
+    n: np.ndarray
+
+    @property
+    def cells(self):
+        return np.arange(1, len(self.z_um) + 1)
+
+
+@dataclass
+class Trace:
+    """One monitor cell's record of one quantity, joined over every block.
+    `time_fs` is the file's own column (the solver scales by 1e15 in single
+    precision; `step` is exact)."""
+    cell: int
+    quantity: str
+    step: np.ndarray
+    time_fs: np.ndarray
+    value: np.ndarray
+
+
+@dataclass
+class Statistics:
+    """Running statistics of one monitor quantity: per interval the maximum,
+    the minimum and the accumulated change; `step` is the interval's last step."""
+    cell: int
+    quantity: str
+    step: np.ndarray
+    time_fs: np.ndarray
+    maximum: np.ndarray
+    minimum: np.ndarray
+    change: np.ndarray
+
+
+@dataclass
+class Populations:
+    """Populations of the dot cells at one snapshot step."""
+    step: int
+    cells: np.ndarray
+    z_um: np.ndarray
+    rho: dict = field(default_factory=dict)  # 'rho11'..'rho44' -> array over cells
+
+
+@dataclass
+class Flux:
+    """Poynting flux Ex·Hy − Ey·Hx [W/m²] at the two end cells, one row per step."""
+    time_fs: np.ndarray
+    left: np.ndarray
+    right: np.ndarray
+
+
+def populations_from_diagonal(u13, u14, u15):
+    """rho11..rho44 from the physical diagonal pseudospin components."""
+    return {
+        "rho11": (3.0 - 6.0 * u13 - 2.0 * SQRT3 * u14 - SQRT6 * u15) / 12.0,
+        "rho22": (3.0 + 6.0 * u13 - 2.0 * SQRT3 * u14 - SQRT6 * u15) / 12.0,
+        "rho33": (3.0 + 4.0 * SQRT3 * u14 - SQRT6 * u15) / 12.0,
+        "rho44": (1.0 + SQRT6 * u15) / 4.0,
+    }
+
+
+def keep_last_per_step(step, *columns):
+    """Sorts by step and keeps one sample per step (the last one given)."""
+    reverse = step[::-1]
+    unique, first_in_reverse = np.unique(reverse, return_index=True)
+    index = len(step) - 1 - first_in_reverse
+    return (unique, *(c[index] for c in columns))
+
+
+def find_run_folder(folder):
+    """The folder holding execdata.txt: `folder` itself, or its parent when
+    `folder` is a results folder."""
+    folder = Path(folder).resolve()
+    for candidate in (folder, folder.parent):
+        if (candidate / "execdata.txt").is_file():
+            return candidate
+    raise FileNotFoundError(f"no execdata.txt in {folder} or its parent: not a run folder")
+
+
+def load(folder):
+    """The run of `folder` (the folder holding execdata.txt, or its results folder)."""
+    return Run(folder)
+
+
+class Run:
+    """The inputs and results of one run; files are read when first asked for."""
+
+    def __init__(self, folder):
+        self.folder = find_run_folder(folder)
+        self.inputs = read_inputs(self.folder / "execdata.txt")
+        self.results_dir = self.inputs.folder("results")
+        self.statistics_dir = self.inputs.folder("statistics")
+        self._cache = {}
+        self._snapshots = OrderedDict()
+
+    def __repr__(self):
+        return f"Run({str(self.folder)!r})"
+
+    # --- grid and scales ----------------------------------------------------
+    @property
+    def dt(self):
+        return self.inputs.dt
+
+    @property
+    def E0(self):
+        return self.inputs.E0
+
+    @property
+    def NZ(self):
+        return self.inputs.NZ
+
+    @cached_property
+    def summary(self):
+        """summary.json of the results folder as a dict, or None when absent."""
+        path = self.results_dir / "summary.json"
+        if not path.is_file():
+            return None
+        with open(path, encoding="utf-8") as stream:
+            return json.load(stream)
+
+    @cached_property
+    def _results(self):
+        return files.Listing(self.results_dir)
+
+    @cached_property
+    def _statistics(self):
+        return files.Listing(self.statistics_dir)
+
+    @cached_property
+    def profile(self):
+        table = parse_table(files.read_named(self.results_dir, "n_z.dat"), 2, "n_z.dat")
+        return Profile(z_um=table[:, 0], n=table[:, 1])
+
+    # --- snapshots ------------------------------------------------------------
+    def snapshots(self):
+        """The snapshot steps, from point.txt (or, without it, the stmp files)."""
+        point = self.results_dir / "point.txt"
+        if point.is_file():
+            steps = [int(line[:12]) for line in point.read_text().splitlines()
+                     if len(line) >= 12 and line[:12].isdigit()]
+        else:
+            steps = [key[0] for key in self._results.labelled("stmp")]
+        return np.unique(np.array(steps, dtype=np.int64))
+
+    def snapshot(self, J, name):
+        """The values of `name` ('Ex', 'Hy', 'u7', 's13', ...) at step J, one per
+        cell as stored (Ex and Ey in units of E0); empty where the file is."""
+        key = (int(J), name)
+        if key not in self._snapshots:
+            text = files.read_named(self.results_dir, f"{name}_z{files.label(J)}.dat")
+            self._snapshots[key] = parse_numbers(text)
+            if len(self._snapshots) > SNAPSHOT_CACHE:
+                self._snapshots.popitem(last=False)
+        return self._snapshots[key]
+
+    def has_snapshot(self, J, name):
+        return files.find(self.results_dir, f"{name}_z{files.label(J)}.dat") is not None
+
+    def decay_factors(self, J):
+        """The 15 factors exp(−(J+½)·dt/T_k) of stmp<J>.dat."""
+        fields = files.read_named(self.results_dir, f"stmp{files.label(J)}.dat").split()
+        return parse_numbers(" ".join(fields[3:18]))
+
+    def physical_diagonal(self, J):
+        """(u13, u14, u15) of every cell at step J: u_k = u_k,eq + e_k·w_k, or
+        the s13..s15 files where the step stores the physical values."""
+        stored = [self.snapshot(J, f"u{k}") if self.has_snapshot(J, f"u{k}") else np.empty(0)
+                  for k in (13, 14, 15)]
+        if any(w.size == 0 for w in stored):
+            return tuple(self.snapshot(J, f"s{k}") for k in (13, 14, 15))
+        decay = self.decay_factors(J)[12:15]
+        return tuple(eq + e * w for eq, e, w in zip(self.inputs.equilibrium(), decay, stored))
+
+    def dot_cells(self):
+        """The cells z1..z2 of the dot region that lie on the grid."""
+        z1, z2 = self.inputs.dot_region()
+        return np.arange(max(z1, 1), min(z2, self.NZ) + 1)
+
+    def populations(self, J):
+        """rho11..rho44 of every dot cell at snapshot step J."""
+        cells = self.dot_cells()
+        u = [component[cells - 1] for component in self.physical_diagonal(J)]
+        z = self.profile.z_um[cells - 1]
+        return Populations(step=int(J), cells=cells, z_um=z, rho=populations_from_diagonal(*u))
+
+    def gamma(self):
+        """The population flags of the latest snapshot (cells x 4), or None."""
+        path = files.find(self.results_dir, "gamma.dat")
+        if path is None:
+            return None
+        return parse_table(files.read_text(path), 4, "gamma.dat").astype(np.int8)
+
+    # --- monitor traces and statistics ----------------------------------------
+    def _trace_files(self, listing):
+        """{(cell, quantity): {block-end step: path}} of a folder's trace names."""
+        found = {}
+        sources = ((r"time1_(Ex|Ey)_", lambda g: 1),
+                   (r"time2_(Ex|Ey)_", lambda g: self.NZ - 1),
+                   (r"time_(Ex|Ey|rho11|rho22|rho33|rho44)_z(\d{12})_", lambda g: int(g[1])))
+        for pattern, cell_of in sources:
+            for (*groups, step), path in listing.labelled(pattern).items():
+                found.setdefault((cell_of(groups), groups[0]), {})[step] = path
+        return found
+
+    def traces(self):
+        """{(cell, quantity): Trace} of every monitor cell, joined over blocks:
+        one sample per step, time in fs as written."""
+        if "traces" not in self._cache:
+            self._cache["traces"] = {key: _join_trace(*key, blocks)
+                                     for key, blocks in self._trace_files(self._results).items()}
+        return self._cache["traces"]
+
+    def statistics(self):
+        """{(cell, quantity): Statistics} of the discarded-results folder."""
+        if "statistics" not in self._cache:
+            LL = self.inputs.LL
+            interval = max(LL // 2000, 1)
+            self._cache["statistics"] = {
+                key: _join_statistics(*key, blocks, LL, interval, self.dt)
+                for key, blocks in self._trace_files(self._statistics).items()}
+        return self._cache["statistics"]
+
+    def monitor_cells(self):
+        return sorted({cell for cell, _ in self.traces()})
+
+    # --- flux records -----------------------------------------------------------
+    def flux(self):
+        """The flux records summary.json names, or None."""
+        name = ((self.summary or {}).get("flux") or {}).get("file")
+        if not name:
+            return None
+        path = files.find(self.results_dir, name)
+        if path is None:
+            return None
+        text = "\n".join(line for line in files.read_text(path).splitlines()
+                         if not line.lstrip().startswith("#"))
+        table = parse_table(text, 3, name)
+        return Flux(time_fs=table[:, 0], left=table[:, 1], right=table[:, 2])
+
+
+def _join_trace(cell, quantity, blocks):
+    steps, times, values = [], [], []
+    for end in sorted(blocks):
+        table = parse_table(files.read_text(blocks[end]), 2, blocks[end].name)
+        steps.append(np.arange(end - len(table) + 1, end + 1, dtype=np.int64))
+        times.append(table[:, 0])
+        values.append(table[:, 1])
+    step, time, value = keep_last_per_step(np.concatenate(steps), np.concatenate(times),
+                                           np.concatenate(values))
+    return Trace(cell=cell, quantity=quantity, step=step, time_fs=time, value=value)
+
+
+def _join_statistics(cell, quantity, blocks, LL, interval, dt):
+    steps, rows = [], []
+    for end in sorted(blocks):
+        table = parse_table(files.read_text(blocks[end]), 4, blocks[end].name)
+        steps.append(end - LL + interval * np.arange(1, len(table) + 1, dtype=np.int64))
+        rows.append(table)
+    step, table = keep_last_per_step(np.concatenate(steps), np.concatenate(rows))
+    return Statistics(cell=cell, quantity=quantity, step=step, time_fs=step * dt * FS_PER_S,
+                      maximum=table[:, 1], minimum=table[:, 2], change=table[:, 3])
+
+
+def _better(best, name, values, step_of, cell_of):
+    """Keeps in best[name] the largest of `values` as (value, step, cell)."""
+    if values.size == 0 or np.all(np.isnan(values)):
+        return
+    k = int(np.nanargmax(values))
+    if name not in best or values[k] > best[name][0]:
+        best[name] = (float(values[k]), int(step_of(k)), int(cell_of(k)))
+
+
+def peak_populations(run):
+    """Largest populations as {'traces': {rho: (value, step, cell)},
+    'snapshots': {...}}: over every step of the monitor cells, and over every
+    dot cell at the snapshot steps."""
+    traces, snapshots = {}, {}
+    for (cell, quantity), trace in run.traces().items():
+        if quantity in POPULATIONS:
+            _better(traces, quantity, trace.value, lambda k: trace.step[k], lambda k: cell)
+    for J in run.snapshots():
+        pops = run.populations(J)
+        for name, values in pops.rho.items():
+            _better(snapshots, name, values, lambda k: J, lambda k: pops.cells[k])
+    return {"traces": traces, "snapshots": snapshots}

@@ -1,0 +1,104 @@
+import json
+
+import h5py
+import numpy as np
+import pytest
+
+import mps1d
+from mps1d.export import export
+from runfiles import NZ, SNAPSHOTS
+
+
+@pytest.fixture
+def exported(complete_run, tmp_path):
+    summary = {"program": "mps1d", "model": "corrected", "status": "complete",
+               "energy": {"injected": 2.0, "reflected": 0.5, "transmitted": 1.0, "dots": 0.25,
+                          "in_grid": 0.25, "balance": 1.0},
+               "flux": {"file": "flux.dat"}}
+    (complete_run.results / "summary.json").write_text(json.dumps(summary))
+    complete_run.write("flux.dat", ["0.1 -1.0 2.0", "0.2 -3.0 4.0"], gz=False)
+    run = mps1d.load(complete_run.root)
+    path = tmp_path / "run.h5"
+    export(run, path)
+    with h5py.File(path, "r") as h5:
+        yield run, h5
+
+
+def column(h5, group, name, cell):
+    cells = list(h5[group]["cell"][()])
+    return h5[group][name][:, cells.index(cell)]
+
+
+class TestContents:
+    def test_inputs_as_root_attributes(self, exported):
+        run, h5 = exported
+        attrs = h5.attrs
+        assert attrs["dz_m"] == run.inputs.dz and attrs["dt_s"] == run.dt
+        assert (attrs["LL"], attrs["NZ"], attrs["pulse_shape"]) == (4, NZ, 3)
+        assert list(attrs["monitor_cells"]) == [6, 2] and list(attrs["dot_region"]) == [5, 8]
+        assert attrs["E0_V_per_m"] == 2e8 and attrs["energy_balance"] == 1.0
+        assert json.loads(attrs["summary_json"])["status"] == "complete"
+        np.testing.assert_array_equal(h5["inputs/b14"], [0.0, 0.5, 0.0])
+        assert h5["inputs/long_times"][1, 0] == 1e-9
+
+    def test_structure_and_snapshots(self, exported):
+        run, h5 = exported
+        np.testing.assert_array_equal(h5["structure/n"], run.profile.n)
+        np.testing.assert_array_equal(h5["snapshots/step"], SNAPSHOTS)
+        for k, J in enumerate(SNAPSHOTS):
+            np.testing.assert_array_equal(h5["snapshots/Ex"][k], run.snapshot(J, "Ex"))
+            np.testing.assert_array_equal(h5["snapshots/u15_physical"][k],
+                                          run.physical_diagonal(J)[2])
+        assert np.all(np.isnan(h5["snapshots/u13"][0]))  # step 1 stores no w13
+        np.testing.assert_allclose(h5["snapshots/time"], np.array(SNAPSHOTS) * run.dt * 1e15)
+
+    def test_populations(self, exported):
+        run, h5 = exported
+        np.testing.assert_array_equal(h5["populations/dot_cell"], [5, 6, 7, 8])
+        for k, J in enumerate(SNAPSHOTS):
+            np.testing.assert_array_equal(h5["populations/rho22"][k],
+                                          run.populations(J).rho["rho22"])
+
+    def test_traces_and_statistics_per_monitor_cell(self, exported):
+        run, h5 = exported
+        np.testing.assert_array_equal(h5["traces/cell"], [1, 2, 6, NZ - 1])
+        np.testing.assert_array_equal(h5["traces/step"], np.arange(1, 13))
+        np.testing.assert_array_equal(h5["traces/time"], run.traces()[(6, "Ex")].time_fs)
+        for (cell, quantity), trace in run.traces().items():
+            np.testing.assert_array_equal(column(h5, "traces", quantity, cell), trace.value)
+        assert np.all(np.isnan(column(h5, "traces", "rho11", 1)))  # end cells record E only
+        stats = run.statistics()[(6, "Ey")]
+        np.testing.assert_array_equal(column(h5, "statistics", "Ey_min", 6), stats.minimum)
+        np.testing.assert_allclose(h5["statistics/time"], stats.time_fs)
+
+    def test_flux(self, exported):
+        _, h5 = exported
+        np.testing.assert_array_equal(h5["flux/S_right"], [2.0, 4.0])
+        assert h5["flux/S_right"].attrs["units"] == "W/m^2"
+
+
+class TestLayout:
+    def test_every_dataset_has_units_and_attached_dimensions(self, exported):
+        _, h5 = exported
+        datasets = []
+        h5.visititems(lambda name, obj: datasets.append(obj)
+                      if isinstance(obj, h5py.Dataset) else None)
+        for ds in datasets:
+            if h5py.h5ds.is_scale(ds.id):
+                continue
+            assert "units" in ds.attrs, ds.name
+            for axis in ds.dims:
+                scales = list(axis.values())
+                assert len(scales) == 1, f"{ds.name}: no dimension scale"
+                assert scales[0].parent == ds.parent
+
+    def test_auxiliary_time_coordinate_is_named(self, exported):
+        _, h5 = exported
+        assert h5["traces/Ex"].attrs["coordinates"] == "time"
+        assert h5["traces/time"].dims[0].keys() == ["step"]
+
+    def test_run_without_summary(self, complete_run, tmp_path):
+        export(mps1d.load(complete_run.root), tmp_path / "plain.h5")
+        with h5py.File(tmp_path / "plain.h5", "r") as h5:
+            assert "flux" not in h5 and "summary_json" not in h5.attrs
+            assert "traces" in h5

@@ -1,0 +1,132 @@
+import json
+import math
+import re
+
+import numpy as np
+import pytest
+from matplotlib.figure import Figure
+
+import mps1d
+import runfiles
+from mps1d import plots
+from mps1d.spectra import Z0, compute_spectra
+
+UNIT = re.compile(r"\(.+\)$")
+
+
+def assert_labelled(fig):
+    """Every visible axis carries a label ending in its unit, '(...)'."""
+    assert isinstance(fig, Figure) and fig.axes
+    for ax in fig.axes:
+        colorbar = hasattr(ax, "_colorbar")
+        pairs = [(ax.yaxis, ax.get_ylabel())] + ([] if colorbar else [(ax.xaxis, ax.get_xlabel())])
+        for axis, text in pairs:
+            if axis.get_visible():
+                assert UNIT.search(text), f"axis label without a unit: {text!r}"
+
+
+@pytest.fixture
+def run(complete_run):
+    return mps1d.load(complete_run.root)
+
+
+class TestFigures:
+    def test_snapshot_structure_field_and_populations(self, run):
+        fig = plots.plot_snapshot(run, 4)
+        assert_labelled(fig)
+        top = fig.axes[0]
+        np.testing.assert_array_equal(top.lines[0].get_ydata(), run.profile.n)
+        field = fig.axes[2].lines[0].get_ydata()  # the twin axis of |E|
+        np.testing.assert_allclose(field, np.hypot(run.snapshot(4, "Ex"), run.snapshot(4, "Ey")))
+        assert len(fig.axes[1].lines) == 4  # rho11..rho44 over the dot cells
+
+    def test_traces_of_a_dot_monitor(self, run):
+        fig = plots.plot_traces(run, 6)
+        assert_labelled(fig)
+        fields, pops = fig.axes
+        assert len(fields.lines) == 2 and len(pops.lines) == 4
+        np.testing.assert_array_equal(fields.lines[0].get_xdata(), run.traces()[(6, "Ex")].time_fs)
+
+    def test_traces_of_an_end_cell_have_no_population_panel(self, run):
+        fig = plots.plot_traces(run, 1)
+        assert_labelled(fig)
+        assert len(fig.axes) == 1
+
+    def test_zt_map(self, run):
+        fig = plots.plot_zt_map(run)
+        assert_labelled(fig)
+        mesh = fig.axes[0].collections[0]
+        assert mesh.get_array().size == len(run.snapshots()) * runfiles.NZ
+
+    def test_save_all_writes_pngs(self, run, tmp_path):
+        paths = plots.save_all(run, tmp_path / "png", dpi=40)
+        names = {p.name for p in paths}
+        assert {"snapshot_000000000004.png", "trace_cell000006.png", "zt_map_Ex2.png"} <= names
+        assert "spectra_RT.png" not in names  # no flux records
+        assert len(paths) == len(runfiles.SNAPSHOTS) + 4 + 1
+        for path in paths:
+            assert path.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+# --- spectra: a run whose end cells see r and t times the incident pulse ----
+
+STEPS, T0_FS = 4000, 30.0
+R_AMPLITUDE, T_AMPLITUDE = 0.3, 0.8
+
+
+def incident(shape, t_s, fwhm_s, wavelength_m):
+    x = t_s - T0_FS * 1e-15
+    if shape == 3:
+        envelope = np.exp(-((x * 2 * math.sqrt(math.log(2)) / fwhm_s) ** 2))
+    else:
+        envelope = 1 / np.cosh(20 * x / fwhm_s)
+    return envelope * np.cos(2 * math.pi * runfiles.C0 / wavelength_m * x)
+
+
+def write_spectral_run(root, shape, fwhm_fs, origin=2):
+    """Cell 1 records R_AMPLITUDE, cell NZ−1 T_AMPLITUDE times the pulse (the
+    other way round for a source at the right end)."""
+    folder = runfiles.RunFolder(root, LL=STEPS, Nt=STEPS, shape=shape, fwhm=fwhm_fs,
+                                origin=origin)
+    dt, E0 = runfiles.dt(folder.settings), 2e8
+    steps = np.arange(1, STEPS + 1)
+    field = E0 * incident(shape, steps * dt, fwhm_fs * 1e-15, 0.955022e-6)
+    times = steps * dt * runfiles.TRACE_FS
+    left, right = (R_AMPLITUDE, T_AMPLITUDE) if origin == 2 else (T_AMPLITUDE, R_AMPLITUDE)
+    for stem, amplitude in (("time1", left), ("time2", right)):
+        folder.trace_file(f"{stem}_Ex", STEPS, zip(times, amplitude * field / E0))
+        folder.trace_file(f"{stem}_Ey", STEPS, zip(times, 0 * field))
+    folder.write("flux.dat", [f"{t:.12e} {-(left * e) ** 2 / Z0:.12e} "
+                              f"{(right * e) ** 2 / Z0:.12e}" for t, e in zip(times, field)],
+                 gz=False)
+    injected = float(np.trapz(field ** 2 / Z0, steps * dt))
+    summary = {"program": "mps1d", "source": "transparent", "flux": {"file": "flux.dat"},
+               "energy": {"injected": injected}}
+    (folder.results / "summary.json").write_text(json.dumps(summary))
+    return mps1d.load(root)
+
+
+class TestSpectra:
+    @pytest.mark.parametrize("shape,fwhm_fs,origin", [(3, 10, 2), (2, 40, 2), (3, 10, 0)])
+    def test_constant_reflection_and_transmission(self, tmp_path, shape, fwhm_fs, origin):
+        spectra = compute_spectra(write_spectral_run(tmp_path, shape, fwhm_fs, origin))
+        assert spectra.wavelength_nm.min() < 955.022 < spectra.wavelength_nm.max()
+        np.testing.assert_allclose(spectra.reflectance, R_AMPLITUDE ** 2, rtol=2e-3)
+        np.testing.assert_allclose(spectra.transmittance, T_AMPLITUDE ** 2, rtol=2e-3)
+        assert spectra.energies["reflected"] == pytest.approx(
+            R_AMPLITUDE ** 2 * spectra.energies["injected"], rel=1e-6)
+
+    def test_a_shorter_pulse_has_a_wider_band(self, tmp_path):
+        short = compute_spectra(write_spectral_run(tmp_path / "a", 3, 5)).wavelength_nm
+        long = compute_spectra(write_spectral_run(tmp_path / "b", 3, 20)).wavelength_nm
+        assert np.ptp(short) > 3 * np.ptp(long)
+
+    def test_spectra_figure(self, tmp_path):
+        run = write_spectral_run(tmp_path, 3, 10)
+        fig = plots.plot_spectra(run)
+        assert_labelled(fig)
+        R = fig.axes[0].lines[0].get_ydata()
+        np.testing.assert_allclose(R, R_AMPLITUDE ** 2, rtol=2e-3)
+
+    def test_no_spectra_without_flux_records(self, run):
+        assert compute_spectra(run) is None and plots.plot_spectra(run) is None

@@ -1,0 +1,83 @@
+import json
+import os
+import subprocess
+
+import h5py
+import pytest
+
+import mps1d
+import runfiles
+from conftest import ROOT
+from mps1d.report import summary_text
+
+SUMMARY = {
+    "program": "mps1d", "version": "1.2.0", "model": "corrected", "status": "complete",
+    "threads": 2, "wall_time_s": 1.5, "source": "hard",
+    "energy": {"injected": 4.0e-3, "reflected": 1.0e-3, "transmitted": 2.0e-3,
+               "dots": 5.0e-4, "in_grid": 4.99e-4, "balance": 0.99975},
+    "peak_populations": {"rho11": {"value": 0.5, "step": 1, "cell": 301},
+                         "rho22": {"value": 0.4189, "step": 15976, "cell": 310},
+                         "rho33": {"value": 0.5, "step": 1, "cell": 301},
+                         "rho44": {"value": 9.2e-5, "step": 35000, "cell": 310}},
+}
+
+
+def row(text, first):
+    """The fields of the table line that starts with `first`."""
+    return next(line.split() for line in text.splitlines() if line.split()[:1] == [first])
+
+
+class TestSummaryTable:
+    def test_energy_budget_with_shares(self, complete_run):
+        (complete_run.results / "summary.json").write_text(json.dumps(SUMMARY))
+        text = summary_text(mps1d.load(complete_run.root))
+        assert "status: complete" in text and "model: corrected" in text
+        assert row(text, "injected") == ["injected", "4.000000e-03", "1.000000"]
+        assert row(text, "transmitted") == ["transmitted", "2.000000e-03", "0.500000"]
+        assert row(text, "in_grid")[2] == "0.124750"
+        assert "= 0.999750000" in text
+
+    def test_peak_populations_with_their_time(self, complete_run):
+        (complete_run.results / "summary.json").write_text(json.dumps(SUMMARY))
+        run = mps1d.load(complete_run.root)
+        fields = row(summary_text(run), "rho22")
+        assert fields[:3] == ["rho22", "0.418900000", "15976"]
+        assert float(fields[3]) == pytest.approx(15976 * run.dt * 1e15, abs=1e-3)
+        assert fields[4] == "310"
+
+    def test_without_summary_the_files_give_the_peaks(self, complete_run):
+        text = summary_text(mps1d.load(complete_run.root))
+        assert text.startswith("no summary.json in")
+        traces, snapshots = text.split("at the snapshots")
+        # rho22 of cell 6 grows with the step: its peak is the last step
+        expected = runfiles.trace_value(6, "rho22", 12)
+        assert row(traces, "rho22")[1:3] == [f"{expected:.9f}", "12"]
+        assert row(traces, "rho22")[4] == "6"
+        value, step = row(snapshots, "rho11")[1:3]
+        assert float(value) == pytest.approx(0.5, abs=1e-5) and step == "1"  # s files: 5 digits
+
+
+def tools(*args):
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}
+    return subprocess.run([str(ROOT / "scripts" / "mps1d-tools"), *map(str, args)],
+                          capture_output=True, text=True, env=env, cwd="/", timeout=120)
+
+
+class TestCommandLine:
+    def test_summary_and_export_from_a_clean_environment(self, complete_run, tmp_path):
+        done = tools("summary", complete_run.root)
+        assert done.returncode == 0, done.stderr
+        assert "no summary.json" in done.stdout and "rho22" in done.stdout
+        done = tools("export", complete_run.root, tmp_path / "r.h5")
+        assert done.returncode == 0, done.stderr
+        with h5py.File(tmp_path / "r.h5", "r") as h5:
+            assert h5["traces/Ex"].shape == (12, 4)
+
+    def test_plot_into_a_folder(self, complete_run, tmp_path):
+        done = tools("plot", complete_run.root, "--out", tmp_path / "png")
+        assert done.returncode == 0, done.stderr
+        assert len(done.stdout.split()) == len(list((tmp_path / "png").glob("*.png"))) == 9
+
+    def test_not_a_run_folder(self, tmp_path):
+        done = tools("summary", tmp_path)
+        assert done.returncode == 2 and "execdata.txt" in done.stderr
