@@ -256,16 +256,21 @@ class Run:
 
     # --- flux records -----------------------------------------------------------
     def flux(self):
-        """The flux records summary.json names, or None."""
-        name = ((self.summary or {}).get("flux") or {}).get("file")
-        if not name:
+        """The flux records summary.json names (one file, or one per block
+        joined in order), or None."""
+        named = (self.summary or {}).get("flux") or {}
+        names = named.get("files") or ([named["file"]] if named.get("file") else [])
+        tables = []
+        for name in names:
+            path = files.find(self.results_dir, name)
+            if path is None:
+                continue
+            text = "\n".join(line for line in files.read_text(path).splitlines()
+                             if not line.lstrip().startswith("#"))
+            tables.append(parse_table(text, 3, name))
+        if not tables:
             return None
-        path = files.find(self.results_dir, name)
-        if path is None:
-            return None
-        text = "\n".join(line for line in files.read_text(path).splitlines()
-                         if not line.lstrip().startswith("#"))
-        table = parse_table(text, 3, name)
+        table = np.concatenate(tables)
         return Flux(time_fs=table[:, 0], left=table[:, 1], right=table[:, 2])
 
 

@@ -117,7 +117,11 @@ def _scaled(density, omega, energy):
 
 def compute_spectra(run):
     """R(λ), T(λ) of `run`, or None when the run has no flux records, no
-    end-cell traces, no injected energy or no finite incident spectrum."""
+    end-cell traces, no injected energy or no finite incident spectrum, or
+    when its pulse came from the hard source (which reflects the light that
+    comes back, so reflectance is not measurable)."""
+    if (run.summary or {}).get("source") == "hard":
+        return None
     flux, injected = run.flux(), injected_energy(run.summary)
     traces = run.traces()
     from_left = source_on_the_left(run)

@@ -138,6 +138,7 @@ std::string summary_json(const RunInput& in, const Summary& s) {
              .add("energy", energy_json(s))
              .add("peak_populations", peaks_json(s))
              .add("snapshots", list(s.snapshots, [](std::int64_t J) { return std::to_string(J); }))
+             .add("flux", Object(2).add("files", list(s.flux_files, quoted)).done())
              .add("files", list(s.files, quoted))
              .done() +
          "\n";

@@ -32,7 +32,8 @@ struct Summary {
   double pulse_peak_time_s = 0.0;
   double pulse_energy = 0.0;  // [J/m^2]
   std::vector<std::int64_t> snapshots;
-  std::vector<std::string> files;  // of the last snapshot, and the run's other files
+  std::vector<std::string> flux_files;  // "flux_<J>.dat", one per block
+  std::vector<std::string> files;       // of the last snapshot, and the run's other files
 };
 
 // The JSON text of the summary of `input`.

@@ -167,4 +167,17 @@ std::vector<std::string> RunningStatistics::flush(const std::string& folder) {
   return write_statistics(take(folder));
 }
 
+std::string write_flux_records(const std::string& folder, std::int64_t J,
+                               const std::vector<double>& rows) {
+  std::string text;
+  text.reserve(rows.size() / 3 * 70);
+  for (std::size_t k = 0; k + 2 < rows.size(); k += 3) {
+    for (std::size_t c = 0; c < 3; ++c) textio::append_E23_12(text, rows[k + c]);
+    text += '\n';
+  }
+  const std::string path = folder + "flux_" + textio::step_label(J) + ".dat";
+  textio::write_text_file(path, text);
+  return path;
+}
+
 }  // namespace mps

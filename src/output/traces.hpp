@@ -47,6 +47,12 @@ struct StatisticsLines {
 // Writes them, each replacing its file; returns the paths written.
 std::vector<std::string> write_statistics(const StatisticsLines& lines);
 
+// "flux_<J>.dat" of a block: per step the time [fs] and the Poynting flux
+// toward +z next to the left and the right end [W/m^2], three E23.12
+// fields; `rows` holds them in that order.  Returns the path.
+std::string write_flux_records(const std::string& folder, std::int64_t J,
+                               const std::vector<double>& rows);
+
 class RunningStatistics {
  public:
   RunningStatistics() = default;

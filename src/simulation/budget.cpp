@@ -67,8 +67,10 @@ EnergyBudget start_budget(const RunInput& in, const Simulation& sim) {
 
 void account_step(const RunInput& in, const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   const FieldState& f = sim.field;
-  b.reflected -= sim.dt * flux(f, 1, 2);
-  b.transmitted += sim.dt * flux(f, f.N - 1, f.N - 1);
+  const double left = flux(f, 1, 2), right = flux(f, f.N - 1, f.N - 1);
+  b.reflected -= sim.dt * left;
+  b.transmitted += sim.dt * right;
+  b.flux_rows.insert(b.flux_rows.end(), {static_cast<double>(J) * sim.dt * 1e15, left, right});
   const auto& cells = in.params.monitor_cells;
   for (std::size_t k = 0; k < cells.size(); ++k) {
     b.through_monitor[k] += sim.dt * flux(f, cells[k], cells[k]);

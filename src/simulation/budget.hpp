@@ -39,6 +39,9 @@ struct EnergyBudget {
   double source_peak = 0.0;  // largest |E| of the pulse at the injection cell [V/m]
   std::int64_t source_peak_step = 0;
   double source_energy = 0.0;  // energy of the pulse's one-way wave [J/m^2]
+  // Flux records of the steps since the last block end: time [fs], flux
+  // toward +z through the planes next to the left and the right end [W/m^2].
+  std::vector<double> flux_rows;
 };
 
 EnergyBudget start_budget(const RunInput& input, const Simulation& sim);

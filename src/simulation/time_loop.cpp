@@ -73,7 +73,8 @@ struct SnapshotJob {
   const MonitorBuffers* monitors = nullptr;
   StatisticsLines statistics;
   std::vector<std::string> leftover_results, leftover_statistics;
-  Summary summary;  // written with the snapshot, its file names added
+  Summary summary;                // written with the snapshot, its file names added
+  std::vector<double> flux_rows;  // of the block, at a block end
 };
 
 // Copies of the state for a job on the output thread.
@@ -149,6 +150,8 @@ std::vector<std::string> write_snapshot_and_traces(const RunInput& in, const Sna
 // "point.txt" names the step: a continued run can trust every step listed.
 void write_snapshot_job(const RunInput& in, SnapshotJob& job, std::ostream& warnings) {
   std::vector<std::string> results = write_snapshot_and_traces(in, job);
+  if (job.block_end)
+    results.push_back(write_flux_records(in.dirs.results_dir, job.J, job.flux_rows));
   append(results, std::move(job.leftover_results));
   compress(results, warnings);
   textio::sync_folder(in.dirs.results_dir);
@@ -188,6 +191,11 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
   if (job.block_end) job.statistics = st.statistics.take(in.dirs.discarded_dir);
   job.leftover_results = std::move(st.leftover_results);
   if (job.block_end) job.leftover_statistics = std::move(st.leftover_statistics);
+  if (job.block_end) {
+    job.flux_rows = std::move(st.budget.flux_rows);
+    st.budget.flux_rows.clear();
+    st.summary.flux_files.push_back("flux_" + textio::step_label(J) + ".dat");
+  }
   job.summary = st.summary;
   std::ostream& warnings = *st.warnings;
   const std::size_t bytes = bytes_of(run);

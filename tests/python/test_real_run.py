@@ -85,7 +85,11 @@ def test_export_and_figures_of_a_real_run(run, tmp_path):
         assert cells == [1, 60, 61, 70, 80, 81, NZ - 1]
         np.testing.assert_array_equal(h5["traces/rho22"][:, cells.index(DOT_MONITOR)],
                                       run.traces()[(DOT_MONITOR, "rho22")].value)
-        assert h5["snapshots/Ex"].shape == (4, NZ) and "flux" not in h5
+        assert h5["snapshots/Ex"].shape == (4, NZ)
+        # One flux record per step, the blocks joined in order.
+        time = h5["flux/time"][()]
+        assert len(time) == run.summary["inputs"]["steps_run"]
+        assert np.all(np.diff(time) > 0)
     names = set()
     for name, fig in figures(run):
         assert_labelled(fig)
