@@ -10,7 +10,7 @@ build=${1:-"$root/build"}
 shift || true
 
 packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libgomp1 gzip
-          clang-format python3-numpy python3-matplotlib python3-h5py python3-pytest)
+          clang-format python3-numpy python3-matplotlib python3-h5py python3-pytest parallel)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -4,6 +4,7 @@ import sys
 from pathlib import Path
 
 from .run import load
+from .sweep import add_sweep_parser
 
 
 def _plot(args):
@@ -33,7 +34,7 @@ def _summary(args):
 
 def parser():
     p = argparse.ArgumentParser(prog="mps1d-tools",
-                                description="Plots, HDF5 export and summary of an mps1d run. "
+                                description="Plots, HDF5 export, summary and parameter sweeps of mps1d runs. "
                                             "RUN is the folder holding execdata.txt.")
     sub = p.add_subparsers(dest="command", required=True)
     plot = sub.add_parser("plot", help="PNG figures of the run")
@@ -47,6 +48,7 @@ def parser():
     summary = sub.add_parser("summary", help="energy budget and peak populations")
     summary.add_argument("run", metavar="RUN")
     summary.set_defaults(action=_summary)
+    add_sweep_parser(sub)
     return p
 
 

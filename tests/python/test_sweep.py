@@ -1,0 +1,529 @@
+"""Parameter sweeps: the input-file editor, value lists and ranges, the
+checks before a sweep runs, a local sweep with GNU parallel (resumed, with
+a failing case) and a Slurm job array on a single-node cluster started for
+the test.
+
+The runs use the program of the repository (build/mps1d), found by the
+sweep itself, and its summary.json.
+"""
+import csv
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parents[1]
+sys.path.insert(0, str(ROOT / "python"))
+
+from mps1d.execdata import Execdata, ExecdataError, format_value, parse_real  # noqa: E402
+from mps1d.sweep import SweepError, build_points, parse_values  # noqa: E402
+
+PROGRAM = ROOT / "build" / "mps1d"
+SWEEP = ROOT / "scripts" / "mps1d-sweep"
+CLUSTER = ROOT / "scripts" / "slurm_test_cluster.sh"
+QUICKSTART = ROOT / "examples" / "quickstart" / "execdata.txt"
+MICROCAVITY = ROOT / "examples" / "microcavity" / "execdata.txt"
+
+
+# --------------------------------------------------------------------------
+# fixtures
+
+@pytest.fixture(scope="session")
+def program():
+    if not PROGRAM.exists():
+        subprocess.run(["scripts/setup.sh", "build"], cwd=ROOT, check=True,
+                       env=dict(os.environ, MPS_TARGET="mps1d"))
+    return PROGRAM
+
+
+@pytest.fixture(scope="session")
+def parallel():
+    if not shutil.which("parallel"):
+        if os.geteuid() != 0:
+            pytest.skip("GNU parallel is missing (apt-get install parallel)")
+        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+        subprocess.run(["apt-get", "update", "-qq"], check=True, env=env)
+        subprocess.run(["apt-get", "install", "-y", "-qq", "parallel"], check=True, env=env)
+    return shutil.which("parallel")
+
+
+def sweep_env(**extra):
+    """The environment of a sweep: $MPS1D unset, so that the sweep finds
+    build/mps1d itself."""
+    env = {k: v for k, v in os.environ.items() if k not in ("MPS1D", "SLURM_CONF")}
+    env.update(extra)
+    return env
+
+
+def sweep(*args, env=None, timeout=300):
+    return subprocess.run([str(SWEEP), *map(str, args)], capture_output=True, text=True,
+                          env=env or sweep_env(), timeout=timeout, stdin=subprocess.DEVNULL)
+
+
+def short_quickstart(folder: Path) -> Path:
+    """The quickstart case, 4000 steps of a 10 fs pulse that reaches the dots
+    (a run takes well under a second)."""
+    text = QUICKSTART.read_text()
+    text = text.replace("LL 5000", "LL 4000").replace("steps 30000", "steps 3999")
+    text = text.replace(" 50 0 0 2.0e8 1 0 10 160 0 ", " 10 0 0 2.0e8 1 0 10 20 0 ")
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "execdata.txt").write_text(text)
+    return folder
+
+
+def rejection(program, text: bytes, folder: Path) -> str:
+    """The program's report on an input file (empty when it accepts it)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "execdata.txt").write_bytes(text)
+    r = subprocess.run([str(program)], cwd=folder, stdin=subprocess.DEVNULL,
+                       capture_output=True, text=True, timeout=60)
+    # The result folders are missing: an accepted input ends with exit 2.
+    return "" if r.returncode == 2 else r.stdout + r.stderr
+
+
+def fields(line: str):
+    return line.split()
+
+
+def read_csv(path: Path):
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f))
+
+
+def flat(summary: dict, prefix=""):
+    out = {}
+    for k, v in summary.items():
+        if not prefix and k in ("status", "inputs"):
+            continue
+        if isinstance(v, dict):
+            out.update(flat(v, prefix + k + "."))
+        elif not isinstance(v, list):
+            out[prefix + k] = v
+    return out
+
+
+# --------------------------------------------------------------------------
+# The input file: every named value is found where the program reads it.
+
+# An unusable value for each name and the program's report on it: the edit
+# has landed in the value the program reads under that name.
+REJECTED = [
+    ("pulse.wavelength", "-1", "pulse wavelength must be positive"),
+    ("pulse.fwhm", "-1", "pulse duration must not be negative"),
+    ("pulse.delay", "Infinity", "Pulse delay / duration"),
+    ("pulse.amplitude", "Infinity", "pulse amplitude must be a finite number"),
+    ("pulse.polarisation", "9", "Error in pulse polarisation definition"),
+    ("pulse.shape", "9", "Pulse shape must be 1 to 5"),
+    ("pulse.origin", "99999", "Pulse origin outside 0..NZ: 99999"),
+    ("pulse.noise", "Infinity", "noise scale must be a finite number"),
+    ("dots.density", "-1", "density of resonant dipoles must not be negative"),
+    ("times.scale", "0", "T13 must be positive"),
+    ("dephasing.scale", "-1", "T1 must be positive"),
+    ("boundary.left.reflection", "Infinity", "left reflection coefficient must be a finite"),
+    ("boundary.right.reflection", "Infinity", "right reflection coefficient must be a finite"),
+    ("run.courant", "2", "Courant number must not exceed 1"),
+    ("run.LL", "0", "LL must be at least 1"),
+    ("run.Nt", "-1", "Nt must not be negative"),
+    ("run.iteration_limit", "1.5", "cannot read the iteration limit line"),
+    ("run.tolerance", "Infinity", "tolerance must be a finite number"),
+    ("structure.dz", "-1", "dz must be positive"),
+    ("layer.3.cells", "-5", "Negative cell count in layer 3"),
+    ("layer.4.index", "-1", "index of layer 4 must be positive"),
+    ("layer.2.index_end", "-2", "right-end index of layer 2 must be positive"),
+]
+
+
+class TestInputFile:
+    @pytest.mark.parametrize("name,bad,report", REJECTED, ids=[r[0] for r in REJECTED])
+    def test_edit_lands_in_the_value_the_program_reads(self, program, tmp_path, name, bad,
+                                                        report):
+        ed = Execdata.read(QUICKSTART)
+        assert rejection(program, ed.to_bytes(), tmp_path / "as-is") == ""
+        assert report in rejection(program, ed.with_texts({name: bad}).to_bytes(), tmp_path / "bad")
+
+    def test_layer_rows_are_counted_like_the_program(self, program, tmp_path):
+        ed = Execdata.read(MICROCAVITY)
+        assert ed.layer_rows == 75
+        assert (ed.value("layer.33.cells"), ed.value("layer.33.index")) == (10, 3.511)
+        assert ed.value("layer.75.cells") == 200
+        report = rejection(program, ed.with_texts({"layer.33.cells": "-7"}).to_bytes(), tmp_path)
+        assert "Negative cell count in layer 33" in report
+        with pytest.raises(ExecdataError, match="75 rows"):
+            ed.place("layer.76.cells")
+
+    def test_edits_keep_every_other_byte(self):
+        text = QUICKSTART.read_bytes()
+        ed = Execdata.read(QUICKSTART)
+        new = ed.with_values({"pulse.amplitude": 4e8, "pulse.delay": 1e-5,
+                              "layer.3.cells": 24, "run.Nt": 100}).to_bytes().decode()
+        old_lines, new_lines = text.decode().split("\n"), new.split("\n")
+        changed = {k for k, (a, b) in enumerate(zip(old_lines, new_lines)) if a != b}
+        assert len(old_lines) == len(new_lines) and changed == {37, 49, 59}
+        # Whitespace-separated fields of the pulse line: amplitude (7th) and
+        # delay (11th) changed, the TABs and the comment kept.
+        assert re.split(r"(\s+)", new_lines[37])[:24:2] == \
+            "1 3 0.955022 50 0 0 4e8 1 0 10 1e-5 0".split()
+        assert new_lines[37].endswith("0   # id shape wavelength[um] fwhm unit(0 fs,1 ps) - "
+                                      "amplitude[V/m] polarisation noise origin delay unit(0 fs,"
+                                      "1 ps,2 ns)")
+        assert new_lines[49] == "total number of time steps 100 -"
+        assert new_lines[59] == "24 0 3.5 0 -0.5 0.5 -1 -0.5 0.5 -1"
+        assert "0\t1\t0\t0" in new  # table TABs
+
+    def test_free_format_lines_crlf_and_repeat_counts(self, program, tmp_path):
+        """Commas, D exponents, blank lines before value lines, CRLF line
+        ends and repeat counts, as the program reads them."""
+        text = QUICKSTART.read_text()
+        text = text.replace("1 3 0.955022 50 0 0 2.0e8 1 0 10 160 0 ",
+                            "1, 3,0.955022 , 50;0 0 2.0D8,1 0 10 160 0 ")
+        text = text.replace("1.0e24                   #", "\n\n  1.0d24   #")
+        text = text.replace("200 0 3.5 0 0 0 0 0 0 0\n20 ", "200 0 3.5 7*0\n20 ")
+        text = text.replace("Courant number 0.5 S", "'Courant number' S 0.5")
+        text = text.replace("\n", "\r\n")
+        data = text.encode()
+        ed = Execdata.from_bytes(data)
+        assert rejection(program, data, tmp_path / "restyled") == ""
+        assert (ed.value("pulse.amplitude"), ed.value("pulse.fwhm"), ed.value("dots.density"),
+                ed.value("layer.2.index")) == (2e8, 50.0, 1e24, 3.5)
+        new = ed.with_values({"pulse.amplitude": 4e8, "pulse.fwhm": 20}).to_bytes()
+        assert new == data.replace(b" 50;0 0 2.0D8,", b" 20;0 0 4e8,")
+        report = rejection(program, ed.with_texts({"pulse.fwhm": "-3"}).to_bytes(), tmp_path / "b")
+        assert "pulse duration must not be negative: -3" in report
+        assert ed.value("run.courant") == 0.5
+        report = rejection(program, ed.with_values({"run.courant": 1.5}).to_bytes(), tmp_path / "c")
+        assert "Courant number must not exceed 1" in report
+        with pytest.raises(ExecdataError, match="repeat"):
+            ed.with_values({"layer.2.index_end": 2.0})
+
+    @pytest.mark.parametrize("value", [2e8, 1e-29, 0.955022, 3.0000000001e8, -4.5e-12, 123456.5,
+                                       1e6, 5e-4, 7.0])
+    def test_written_reals_read_back_exactly(self, value):
+        assert parse_real(format_value("real", value)) == value
+
+
+# --------------------------------------------------------------------------
+# Values of --set
+
+class TestValues:
+    def test_lists_ranges_and_files(self, tmp_path):
+        assert parse_values("pulse.amplitude", "1e8, 2e8,4D8", "real").values == [1e8, 2e8, 4e8]
+        lin = parse_values("pulse.amplitude", "1e8:5e8:9", "real")
+        assert lin.scale == "linear" and len(lin.values) == 9
+        assert lin.values[0] == 1e8 and lin.values[-1] == 5e8 and lin.values[4] == 3e8
+        log = parse_values("dots.density", "log:1e22:1e26:5", "real")
+        assert log.scale == "log" and log.values[0] == 1e22 and log.values[-1] == 1e26
+        assert log.values[2] == pytest.approx(1e24, rel=1e-12)
+        assert parse_values("layer.3.cells", "10:30:3", "int").values == [10, 20, 30]
+        f = tmp_path / "values.txt"
+        f.write_text("# cells\n10 12\n14,16  # more\n")
+        assert parse_values("layer.3.cells", f"@{f}", "int").values == [10, 12, 14, 16]
+
+    @pytest.mark.parametrize("name,given,kind,message", [
+        ("pulse.amplitude", "1e8,abc", "real", "cannot read 'abc'"),
+        ("run.Nt", "100:200:4", "int", "takes integers"),
+        ("run.Nt", "1000.5", "int", "takes integers"),
+        ("pulse.amplitude", "1e8:2e8", "real", "START:STOP:COUNT"),
+        ("pulse.amplitude", "log:0:1e8:3", "real", "positive ends"),
+        ("pulse.amplitude", "1:2:0", "real", "at least 1"),
+        ("pulse.amplitude", "1,1", "real", "repeated"),
+        ("pulse.amplitude", "@/nonexistent/values", "real", "cannot read the value file"),
+    ], ids=["not-a-number", "fractional-range-of-integers", "fractional-integer",
+            "range-without-count", "log-range-from-zero", "no-points", "repeated-value",
+            "missing-file"])
+    def test_bad_values(self, name, given, kind, message):
+        with pytest.raises(SweepError, match=re.escape(message)):
+            parse_values(name, given, kind)
+
+    def test_product_varies_the_first_slowest_and_zip_pairs(self):
+        a = parse_values("pulse.amplitude", "1,2", "real")
+        b = parse_values("layer.3.cells", "10,20,30", "int")
+        points = build_points([a, b], zipped=False)
+        assert [tuple(p.values()) for p in points] == [
+            (1, 10), (1, 20), (1, 30), (2, 10), (2, 20), (2, 30)]
+        with pytest.raises(SweepError, match="same number of values"):
+            build_points([a, b], zipped=True)
+        c = parse_values("run.Nt", "5,6", "int")
+        assert [tuple(p.values()) for p in build_points([a, c], zipped=True)] == [(1, 5), (2, 6)]
+
+
+# --------------------------------------------------------------------------
+# Sweeps that cannot run fail before anything runs.
+
+class TestBadSweeps:
+    @pytest.mark.parametrize("sets,message", [
+        (["pulse.amplitud=1e8"], "unknown input name 'pulse.amplitud'; known names: "
+                                 "pulse.wavelength, pulse.fwhm"),
+        (["pulse.amplitude=1e8,2x8"], "cannot read '2x8' as a number"),
+        (["layer.9.cells=20"], "the layer table has 5 rows"),
+        (["pulse.polarisation=1,7"], "point 1 (pulse.polarisation=7): the program rejects the "
+                                     "input (exit status 1):\nError in pulse polarisation"),
+        (["run.courant=0.5,0.9", "layer.2.index=3.5,0.8"],
+         "point 3 (run.courant=0.9 layer.2.index=0.8)"),
+    ], ids=["unknown-name", "bad-number", "missing-layer-row", "rejected-polarisation",
+            "unstable-point"])
+    def test_rejected_with_a_message_and_nothing_written(self, program, tmp_path, sets, message):
+        template = short_quickstart(tmp_path / "template")
+        args = [template]
+        for s in sets:
+            args += ["--set", s]
+        r = sweep(*args, "--out", tmp_path / "sweep")
+        assert r.returncode == 2, r.stdout + r.stderr
+        assert message in r.stderr
+        assert not (tmp_path / "sweep").exists()
+
+    def test_template_that_is_not_a_valid_run(self, program, tmp_path):
+        template = short_quickstart(tmp_path / "template")
+        f = template / "execdata.txt"
+        f.write_text(f.read_text().replace("Courant number 0.5", "Courant number 1.5"))
+        r = sweep(template, "--set", "pulse.amplitude=1e8", "--out", tmp_path / "sweep")
+        assert r.returncode == 2
+        assert "the template: the program rejects the input" in r.stderr
+        assert "Courant number must not exceed 1" in r.stderr
+
+
+# --------------------------------------------------------------------------
+# A local sweep with GNU parallel
+
+def case_folders(sweep_dir: Path):
+    return sorted(p for p in sweep_dir.iterdir() if p.name.startswith("case-"))
+
+
+def joblog_rows(sweep_dir: Path):
+    lines = (sweep_dir / "joblog.txt").read_text().splitlines()
+    return [dict(zip(lines[0].split("\t"), l.split("\t"))) for l in lines[1:]
+            if not l.startswith("Seq")]
+
+
+class TestLocalSweep:
+    def test_two_by_two_collect_and_rerun(self, program, parallel, tmp_path):
+        template = short_quickstart(tmp_path / "template")
+        out = tmp_path / "sweep"
+        r = sweep(template, "--set", "pulse.amplitude=1e8,4e8", "--set", "layer.3.cells=20:24:2",
+                  "--out", out, "--jobs", "2")
+        assert r.returncode == 0, r.stdout + r.stderr
+        cases = case_folders(out)
+        assert [c.name for c in cases] == ["case-0000", "case-0001", "case-0002", "case-0003"]
+
+        # Each case's file differs from the template in the two values only:
+        # the 7th field of the pulse line and the 1st of the third layer row.
+        expected = [("1e8", "20"), ("1e8", "24"), ("4e8", "20"), ("4e8", "24")]
+        base = (template / "execdata.txt").read_text().split("\n")
+        for case, (amplitude, cells) in zip(cases, expected):
+            lines = (case / "execdata.txt").read_text().split("\n")
+            assert len(lines) == len(base)
+            changed = {k for k, (a, b) in enumerate(zip(base, lines)) if a != b}
+            assert changed <= {37, 59}
+            old, new = re.split(r"(\s+)", base[37]), re.split(r"(\s+)", lines[37])
+            assert new[12] == amplitude and new[:12] + new[13:] == old[:12] + old[13:]
+            old, new = re.split(r"(\s+)", base[59]), re.split(r"(\s+)", lines[59])
+            assert new[0] == cells and new[1:] == old[1:]
+            for d in ("Results", "DiscardedResults", "Continue"):
+                assert (case / d).is_dir()
+            summary = json.loads((case / "Results" / "summary.json").read_text())
+            assert summary["status"] == "complete"
+            assert (case / "exit_status").read_text().strip() == "0"
+
+        status = sweep("status", out)
+        assert "4 points: 4 done, 0 running, 0 failed, 0 pending" in status.stdout
+        meta = json.loads((out / "sweep.json").read_text())
+        assert meta["names"] == ["pulse.amplitude", "layer.3.cells"]
+        assert meta["engine"] == "local" and meta["template"] == str(template / "execdata.txt")
+        assert [p["folder"] for p in meta["points"]] == [c.name for c in cases]
+        assert [p["values"] for p in meta["points"]][1] == {"pulse.amplitude": 1e8,
+                                                            "layer.3.cells": 24}
+        assert [r["Exitval"] for r in joblog_rows(out)] == ["0"] * 4
+
+        # The collected table: a row per point, the swept values, the
+        # summary values flattened.
+        c = sweep("collect", out)
+        assert c.returncode == 0, c.stderr
+        rows = read_csv(out / "sweep.csv")
+        assert len(rows) == 4
+        for row, case, (amplitude, cells) in zip(rows, cases, expected):
+            assert row["folder"] == case.name and row["state"] == "done"
+            assert float(row["pulse.amplitude"]) == float(amplitude)
+            assert int(row["layer.3.cells"]) == int(cells)
+            summary = flat(json.loads((case / "Results" / "summary.json").read_text()))
+            assert "peak_populations.rho22.value" in summary and "energy.in_grid" in summary
+            for key, value in summary.items():
+                text = row[key]
+                assert (float(text) == value) if isinstance(value, float) else text == str(value)
+        # A stronger pulse excites more dots.
+        rho22 = [float(r["peak_populations.rho22.value"]) for r in rows]
+        assert rho22[2] > rho22[0] and rho22[3] > rho22[1]
+        import h5py
+        with h5py.File(out / "sweep.h5") as h5:
+            assert list(h5["pulse.amplitude"][()]) == [1e8, 1e8, 4e8, 4e8]
+            assert list(h5["peak_populations.rho22.value"][()]) == rho22
+        png = out / "sweep-peak_populations.rho22.value-vs-pulse.amplitude.png"
+        assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+        # A rerun runs nothing: not even the program's checks (a program
+        # that always fails would show it).
+        stamps = [(c / "Results" / "summary.json").stat().st_mtime_ns for c in cases]
+        again = sweep(template, "--set", "pulse.amplitude=1e8,4e8", "--set",
+                      "layer.3.cells=20,24", "--out", out, env=sweep_env(MPS1D="/bin/false"))
+        assert again.returncode == 0, again.stderr
+        assert "4 of 4 points complete; nothing to run" in again.stdout
+        assert len(joblog_rows(out)) == 4
+        assert stamps == [(c / "Results" / "summary.json").stat().st_mtime_ns for c in cases]
+        # Another sweep in the same folder is refused.
+        other = sweep(template, "--set", "pulse.amplitude=1e8,5e8", "--out", out)
+        assert other.returncode == 2 and "holds another sweep" in other.stderr
+
+    def test_failed_case_is_recorded_and_rerun_alone(self, program, parallel, tmp_path):
+        template = short_quickstart(tmp_path / "template")
+        inner = program
+        failing = tmp_path / "failing-mps1d"
+        # Fails the run (not the input check, which has no result folders)
+        # of the point with amplitude 4e8.
+        failing.write_text("#!/bin/sh\n"
+                           "if [ -d Results ] && grep -q ' 4e8 ' execdata.txt; then\n"
+                           "  echo 'injected failure' >&2; exit 4\n"
+                           "fi\n"
+                           f"exec {inner} \"$@\"\n")
+        failing.chmod(0o755)
+        out = tmp_path / "sweep"
+        args = [template, "--set", "pulse.amplitude=1e8,2e8,4e8", "--out", out]
+        r = sweep(*args, "--threads-per-run", "2", env=sweep_env(MPS1D=str(failing)))
+        assert r.returncode == 1, r.stdout + r.stderr
+        assert "threads=2" in (out / "case-0000" / "started").read_text()
+        assert "1 of 3 cases failed" in r.stdout
+        log = {Path(row["Command"].split()[-1]).name: row["Exitval"] for row in joblog_rows(out)}
+        assert log == {"case-0000": "0", "case-0001": "0", "case-0002": "4"}
+        status = sweep("status", out, "--json")
+        states = {c["folder"]: (c["state"], c["exit_status"])
+                  for c in json.loads(status.stdout)["cases"]}
+        assert states == {"case-0000": ("done", 0), "case-0001": ("done", 0),
+                          "case-0002": ("failed", 4)}
+        assert "injected failure" in (out / "case-0002" / "mps1d.err").read_text()
+
+        r = sweep(*args)
+        assert r.returncode == 0, r.stdout + r.stderr
+        assert "2 points complete; running the other 1" in r.stdout
+        assert [Path(row["Command"].split()[-1]).name for row in joblog_rows(out)][3:] == \
+            ["case-0002"]
+        assert "3 points: 3 done" in sweep("status", out).stdout
+
+    def test_status_through_a_tools_parser(self, tmp_path, capsys):
+        """`sweep` plugs into an argparse parser whose subcommands carry
+        their function as args.action (as mps1d-tools does)."""
+        import argparse
+        from mps1d.sweep import add_sweep_parser
+        out = tmp_path / "sweep"
+        out.mkdir()
+        (out / "sweep.json").write_text(json.dumps({"names": ["run.Nt"], "runs": [], "points": [
+            {"point": 0, "folder": "case-0000", "values": {"run.Nt": 10}, "texts": {}}]}))
+        parser = argparse.ArgumentParser(prog="mps1d-tools")
+        add_sweep_parser(parser.add_subparsers(dest="command", required=True))
+        args = parser.parse_args(["sweep", "status", str(out), "--json"])
+        assert args.action(args) == 0
+        assert json.loads(capsys.readouterr().out)["counts"]["pending"] == 1
+        args = parser.parse_args(["sweep", "collect", str(out), "--set", "run.Nt=1"])
+        assert args.action(args) == 2
+        assert "sweep collect takes no --set" in capsys.readouterr().err
+
+    def test_continued_run_as_template(self, program, parallel, tmp_path):
+        """A template that continues an earlier run: each case gets the
+        snapshot of the continuation folder and the results' point.txt."""
+        template = short_quickstart(tmp_path / "template")
+        for d in ("Results", "DiscardedResults", "Continue"):
+            (template / d).mkdir()
+        first = subprocess.run([str(program)],
+                               cwd=template, stdin=subprocess.DEVNULL, capture_output=True)
+        assert first.returncode == 0
+        for f in list((template / "Results").glob("*_z000000004000.dat.gz")) + \
+                list((template / "Results").glob("*_z000000003999.dat.gz")) + \
+                [template / "Results" / "gamma.dat.gz"]:
+            shutil.copy(f, template / "Continue")
+        f = template / "execdata.txt"
+        f.write_text(f.read_text().replace("J_final 0", "J_final 4000")
+                     .replace("steps 3999", "steps 7999"))
+        out = tmp_path / "sweep"
+        r = sweep(template, "--set", "dephasing.scale=1,2", "--out", out)
+        assert r.returncode == 0, r.stdout + r.stderr
+        for case in case_folders(out):
+            console = (case / "mps1d.out").read_text()
+            assert re.search(r"Loop from ->\s+4000 ", console) and \
+                not re.search(r"Loop from ->\s+0 ", console)
+            assert len(list((case / "Continue").iterdir())) == 39
+
+
+# --------------------------------------------------------------------------
+# A Slurm job array on a single-node cluster on localhost
+
+def wait_for(out: Path, env, timeout: float):
+    deadline = time.monotonic() + timeout
+    while True:
+        r = sweep("status", out, "--json", env=env)
+        counts = json.loads(r.stdout)["counts"]
+        if counts["done"] + counts["failed"] == sum(counts.values()):
+            return counts
+        if time.monotonic() > deadline:
+            squeue = subprocess.run(["squeue"], capture_output=True, text=True, env=env)
+            pytest.fail(f"the job array did not end within {timeout} s: {counts}\n"
+                        f"{squeue.stdout}{squeue.stderr}")
+        time.sleep(1)
+
+
+def test_slurm_job_array_matches_the_local_engine(program, parallel, tmp_path, capsys):
+    start = subprocess.run([str(CLUSTER), "start"], capture_output=True, text=True, timeout=900)
+    if start.returncode == 77:
+        reason = "no Slurm test cluster on this machine: " + start.stderr.strip()
+        with capsys.disabled():
+            print("\nSKIP " + reason)
+        pytest.skip(reason)
+    assert start.returncode == 0, start.stdout + start.stderr
+    info = dict(line.split("=", 1) for line in start.stdout.split() if "=" in line)
+    cluster = Path(info["SLURM_TEST_DIR"])
+    pids = {name: int((cluster / f).read_text()) for name, f in (
+        ("slurmd", "slurmd.pid"), ("slurmctld", "slurmctld.pid"), ("munged", "munge/munged.pid"))}
+    try:
+        env = sweep_env(SLURM_CONF=info["SLURM_CONF"])
+        template = short_quickstart(tmp_path / "template")
+        sets = ["--set", "pulse.amplitude=1e8,2e8,4e8"]
+        r = sweep(template, *sets, "--out", tmp_path / "slurm", "--engine", "slurm", "--jobs",
+                  "2", "--partition", "debug", "--time", "00:05:00", env=env)
+        assert r.returncode == 0, r.stdout + r.stderr
+        assert "submitted job array" in r.stdout
+        job = (tmp_path / "slurm" / "slurm-job-1.sh").read_text()
+        assert "#SBATCH --array=0-2%2" in job and "#SBATCH --cpus-per-task=1" in job
+        assert "#SBATCH --partition=debug" in job and "#SBATCH --time=00:05:00" in job
+
+        counts = wait_for(tmp_path / "slurm", env, 180)
+        assert counts == {"done": 3, "running": 0, "failed": 0, "pending": 0}
+        for case in case_folders(tmp_path / "slurm"):
+            assert (case / "exit_status").read_text().strip() == "0"
+            assert re.search(r"slurm_job=\d+_\d", (case / "started").read_text())
+        assert len(list((tmp_path / "slurm" / "slurm").glob("*_*.out"))) == 3
+
+        again = sweep(template, *sets, "--out", tmp_path / "slurm", "--engine", "slurm", env=env)
+        assert "nothing to run" in again.stdout
+        assert not (tmp_path / "slurm" / "slurm-job-2.sh").exists()
+
+        local = sweep(template, *sets, "--out", tmp_path / "local", env=env)
+        assert local.returncode == 0, local.stdout + local.stderr
+        for folder in ("slurm", "local"):
+            c = sweep("collect", tmp_path / folder, "--no-plot", env=env)
+            assert c.returncode == 0, c.stderr
+        slurm_rows = read_csv(tmp_path / "slurm" / "sweep.csv")
+        local_rows = read_csv(tmp_path / "local" / "sweep.csv")
+        assert len(slurm_rows) == 3 and "peak_populations.rho22.value" in slurm_rows[0]
+        for row in slurm_rows + local_rows:
+            del row["wall_time_s"]
+        assert slurm_rows == local_rows
+    finally:
+        stop = subprocess.run([str(CLUSTER), "stop", str(cluster)], capture_output=True,
+                              text=True, timeout=120)
+        assert stop.returncode == 0, stop.stderr
+    for name, pid in pids.items():
+        comm = Path(f"/proc/{pid}/comm")
+        assert not comm.exists() or comm.read_text().strip() != name, f"{name} still runs"
+    shutil.rmtree(cluster, ignore_errors=True)
