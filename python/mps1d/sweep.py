@@ -952,8 +952,8 @@ def plot_column(sweep_dir: Path, columns, rows, data, y: str | None, x: str | No
     scale = {a["name"]: a.get("scale") for a in data.get("axes", [])}
     if scale.get(x) == "log":
         ax.set_xscale("log")
-    ax.set_xlabel(x)
-    ax.set_ylabel(y)
+    ax.set_xlabel(axis_label(x))
+    ax.set_ylabel(axis_label(y))
     ax.set_title(f"{sweep_dir.name}: {y} against {x}", fontsize=10)
     ax.grid(True, alpha=0.3)
     if len(groups) > 1:
@@ -1030,6 +1030,19 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
     g.add_argument("--no-plot", action="store_true", help="write the tables only")
     p.set_defaults(action=sweep_main)
     return p
+
+
+def axis_label(name: str) -> str:
+    """A swept input or a summary value with its unit."""
+    from .execdata import NAMES
+    known = NAMES.get(name)
+    if known is not None and "[" in known[1]:
+        return f"{name} [{known[1].split('[')[-1]}"
+    if name.startswith("energy.") and name != "energy.balance":
+        return f"{name} [J/m^2]"
+    if name.endswith("wall_time_s"):
+        return f"{name} [s]"
+    return f"{name} [1]"
 
 
 def add_sweep_parser(subparsers) -> argparse.ArgumentParser:
