@@ -175,7 +175,7 @@ std::string write_flux_records(const std::string& folder, std::int64_t J,
     for (std::size_t c = 0; c < 3; ++c) textio::append_E23_12(text, rows[k + c]);
     text += '\n';
   }
-  const std::string path = folder + "flux_" + textio::step_label(J) + ".dat";
+  std::string path = folder + "flux_" + textio::step_label(J) + ".dat";
   textio::write_text_file(path, text);
   return path;
 }
