@@ -23,7 +23,7 @@ namespace mps {
 class BackgroundWriter {
  public:
   // Bytes of copies the queue may hold [bytes].
-  static constexpr std::size_t kDefaultBound = std::size_t{64} << 20;
+  static constexpr std::size_t kDefaultBound = std::size_t{32} << 20;
 
   explicit BackgroundWriter(std::size_t bound = kDefaultBound);
   BackgroundWriter(const BackgroundWriter&) = delete;
