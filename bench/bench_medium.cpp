@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/floating_point.hpp"
 #include "field/field_update.hpp"
 #include "input/input_reader.hpp"
 #include "simulation/simulation.hpp"
@@ -56,7 +57,6 @@ struct DotSlab {
     dots.index = 3.5;
     s.layers = {dots};
     s.NZ = kDots + 1;
-    s.phase_velocity.assign(static_cast<std::size_t>(s.NZ) + 1, mps::constants::c0 / 3.5);
     s.cavity_left = 0;
     s.cavity_right = s.NZ;
     mps::compute_field_profile(s, p.dz, p.dt, sim.coeffs);
@@ -68,9 +68,8 @@ struct DotSlab {
     // The dot layer of the quickstart: u13eq = -0.5, u14eq = 0.5/sqrt3, u15eq = -1/sqrt6.
     const mps::Layer& q = in.structure.layers[2];
     for (std::int32_t i = 1; i <= kDots; ++i) {
-      const auto c = static_cast<std::size_t>(i);
-      m.u13eq[c] = q.b13, m.u14eq[c] = q.b14, m.u15eq[c] = q.b15;
-      m.occ[c] = mps::population_flags(i, {q.b13, q.b14, q.b15}, sim.medium_parameters.cavity);
+      m.set_equilibrium(i, {q.b13, q.b14, q.b15});
+      m.set_flags(i, mps::population_flags(i, {q.b13, q.b14, q.b15}, sim.medium_parameters.cavity));
     }
     mps::classify(sim);
     // A wave of the resonant wavelength in the medium (lambda0 / 3.5).
@@ -98,6 +97,7 @@ void BM_DotCellStep(benchmark::State& state) {
   const int threads = static_cast<int>(state.range(0));
   const int saved = omp_get_max_threads();
   omp_set_num_threads(threads);
+  mps::enable_flush_to_zero_all_threads();
   DotSlab slab;
   std::int64_t evaluations = 0;
   for (auto _ : state) {

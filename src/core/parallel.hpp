@@ -44,4 +44,14 @@ inline void for_each_cell_simd(std::int32_t first, std::int32_t last, std::int64
   }
 }
 
+// body(i) for i = first..last, shared among the threads of the enclosing
+// parallel region by a static split and closed by their barrier; on the
+// calling thread alone outside a parallel region.  For streaming kernels
+// as for_each_cell_simd, where a parallel region is open anyway.
+template <typename Body>
+inline void for_each_cell_simd_in_team(std::int32_t first, std::int32_t last, Body&& body) {
+#pragma omp for simd schedule(static)
+  for (std::int32_t i = first; i <= last; ++i) body(i);
+}
+
 }  // namespace mps

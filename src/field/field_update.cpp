@@ -12,15 +12,15 @@ void compute_field_profile(const StructureProfile& s, double dz, double dt, Fiel
   k.eps_r.assign(n_cells, 0.0);
   k.cE.assign(n_cells, 0.0);
   k.cH.assign(n_cells, 0.0);
-  const std::vector<double> index = refractive_indices(s);
   const double eps0 = constants::eps0;
-  for (std::size_t i = 1; i < n_cells; ++i) {
-    const double n2 = index[i] * index[i];
-    const double v = s.phase_velocity[i];
-    k.eps_r[i] = n2;
-    k.cE[i] = 1.0 / (dz * eps0 * n2);
-    k.cH[i] = dt / (dz / (n2 * eps0 * v * v));
-  }
+  for_each_cell_material(s, [&](std::int32_t i, const CellMaterial& m) {
+    const auto c = static_cast<std::size_t>(i);
+    const double n2 = m.index * m.index;
+    const double v = m.phase_velocity;
+    k.eps_r[c] = n2;
+    k.cE[c] = 1.0 / (dz * eps0 * n2);
+    k.cH[c] = dt / (dz / (n2 * eps0 * v * v));
+  });
 }
 
 void update_H(FieldState& f, const FieldCoefficients& k) {
@@ -45,7 +45,10 @@ void update_H(FieldState& f, const FieldCoefficients& k) {
   }
 }
 
-void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
+namespace {
+
+// The E update of cell i (see update_E), for the cell loops.
+auto e_update(FieldState& f, const FieldCoefficients& k, double dt) {
   const int nw = f.new_level();
   const int od = f.old_level();
   const double* __restrict ex_old = f.Ex[od].data();
@@ -55,16 +58,24 @@ void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
   double* __restrict ex = f.Ex[nw].data();
   double* __restrict ey = f.Ey[nw].data();
   const double* __restrict cE = k.cE.data();
-  const std::int32_t N = f.N;
-
-  for_each_cell_simd(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
+  return [=](std::int32_t i) {
     const double curl_y = (hx[i] - hx[i - 1]) * cE[i];
     const double curl_x = (hy[i] - hy[i - 1]) * cE[i];
     const double x = ex_old[i] + dt * -curl_x;
     const double y = ey_old[i] + dt * curl_y;
     ex[i] = std::fabs(x) < 1e-120 ? 0.0 : x;
     ey[i] = std::fabs(y) < 1e-120 ? 0.0 : y;
-  });
+  };
+}
+
+}  // namespace
+
+void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
+  for_each_cell_simd(1, f.N - 1, kMinCellsToFork, e_update(f, k, dt));
+}
+
+void update_E_in_team(FieldState& f, const FieldCoefficients& k, double dt) {
+  for_each_cell_simd_in_team(1, f.N - 1, e_update(f, k, dt));
 }
 
 }  // namespace mps

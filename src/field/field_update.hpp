@@ -24,4 +24,9 @@ void update_H(FieldState& f, const FieldCoefficients& coeffs);
 // their implicit step afterwards.
 void update_E(FieldState& f, const FieldCoefficients& coeffs, double dt);
 
+// The same, called by every thread of a parallel region: the cells are
+// shared among them (all on the caller outside a parallel region), and
+// every thread returns when all cells are done.
+void update_E_in_team(FieldState& f, const FieldCoefficients& coeffs, double dt);
+
 }  // namespace mps

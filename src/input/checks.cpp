@@ -196,15 +196,24 @@ void check_physical_ranges(const RunInput& in) {
 }
 
 double memory_estimate(const RunInput& in) {
-  // Per cell: E and H at two levels and the per-cell coefficients and
-  // material profile (20 doubles); the medium's stored values at two levels,
-  // equilibrium and physical diagonals (47 doubles) and flags; n_z.dat text.
-  const double per_cell = 20 * 8 + 47 * 8 + 16 + 1 + 4 + 27;
+  // Per cell: E and H at two levels and the field coefficients (11
+  // doubles), the medium's slot index and flags (5 bytes) and, while a
+  // continued run reads its snapshot, one column of values and the text of
+  // one file (8 + 25 bytes).  Per cell of a layer with start or equilibrium
+  // values: its medium slot (stored values at two levels, equilibrium and
+  // physical diagonals: 41 doubles, and its cell and kind).
+  const double per_cell = 11 * 8 + 5 + 8 + 25;
+  const double per_medium_cell = 41 * 8 + 5;
+  double medium_cells = 0.0;
+  for (const Layer& l : in.structure.layers) {
+    const bool values = l.a13 != 0.0 || l.a14 != 0.0 || l.a15 != 0.0 || l.is_dot_layer();
+    if (values) medium_cells += static_cast<double>(l.cells);
+  }
   const double cells = static_cast<double>(in.structure.NZ) + 1.0;
   // Monitor buffers: seven quantities per monitor and step of a block.
   const double rows = static_cast<double>(in.params.LL) + 1.0;
   const double monitors = static_cast<double>(in.params.n_monitor) + 1.0;
-  return cells * per_cell + 7.0 * 8.0 * monitors * rows;
+  return cells * per_cell + medium_cells * per_medium_cell + 7.0 * 8.0 * monitors * rows;
 }
 
 void check_memory(const RunInput& in) {

@@ -23,35 +23,36 @@ void compute_dot_region(StructureProfile& s) {
 }
 
 void fill_material_profile(StructureProfile& s, double dz, double dt, Model model) {
-  const std::size_t n = static_cast<std::size_t>(s.NZ) + 1;
-  for (auto* a : {&s.phase_velocity, &s.local_courant, &s.diag_b13, &s.diag_b14, &s.diag_b15,
-                  &s.diag_a13, &s.diag_a14, &s.diag_a15}) {
-    a->assign(n, 0.0);
-  }
+  s.dz = dz;
+  s.dt = dt;
+  s.model = model;
+}
+
+CellMaterial cell_material(const StructureProfile& s, const Layer& layer, std::int32_t k) {
+  CellMaterial m;
+  m.layer = &layer;
+  m.index = layer.graded ? graded_index(layer, k) : layer.index;
+  // The field coefficients grade n(i) cell by cell, and cH(i) is
+  // dt/(mu dz) with mu = mu0 (n(i) / (c / v(i)))^2: a cell is non-magnetic
+  // only when v(i) = c / n(i).  The legacy model keeps the left-end
+  // velocity for the whole layer, a magnetic layer of mu = mu0 (nA/n(i))^2.
+  const bool own_index = layer.graded && s.model == Model::corrected;
+  m.phase_velocity = constants::c0 / (own_index ? m.index : layer.index);
+  m.local_courant = m.phase_velocity * s.dt / s.dz;
+  return m;
+}
+
+CellMaterial cell_material(const StructureProfile& s, std::int32_t i) {
   std::int64_t first = 1;
+  CellMaterial found;
   for (const Layer& layer : s.layers) {
     const std::int64_t last = std::min<std::int64_t>(first + layer.cells - 1, s.NZ);
-    // The field coefficients grade n(i) cell by cell, and cH(i) is
-    // dt/(mu dz) with mu = mu0 (n(i) / (c / v(i)))^2: a cell is non-magnetic
-    // only when v(i) = c / n(i).  The legacy model keeps the left-end
-    // velocity for the whole layer, a magnetic layer of mu = mu0 (nA/n(i))^2.
-    const bool own_index = layer.graded && model == Model::corrected;
-    for (std::int64_t i = first; i <= last; ++i) {
-      const auto c = static_cast<std::size_t>(i);
-      const double index =
-          own_index ? graded_index(layer, static_cast<std::int32_t>(i - first + 1)) : layer.index;
-      const double v = constants::c0 / index;
-      s.phase_velocity[c] = v;
-      s.local_courant[c] = v * dt / dz;
-      s.diag_b13[c] = layer.b13;
-      s.diag_b14[c] = layer.b14;
-      s.diag_b15[c] = layer.b15;
-      s.diag_a13[c] = layer.a13;
-      s.diag_a14[c] = layer.a14;
-      s.diag_a15[c] = layer.a15;
+    if (first <= i && i <= last) {
+      found = cell_material(s, layer, static_cast<std::int32_t>(i - first + 1));
     }
     first += layer.cells;
   }
+  return found;
 }
 
 namespace {
@@ -83,16 +84,8 @@ void check_graded_value(const Layer& layer, double n) {
 
 std::vector<double> refractive_indices(const StructureProfile& s) {
   std::vector<double> n(static_cast<std::size_t>(std::max(s.NZ, 0)) + 1, 0.0);
-  std::int64_t first = 1;  // first cell of the layer
-  for (const Layer& layer : s.layers) {
-    const std::int64_t last = std::min<std::int64_t>(first + layer.cells - 1, s.NZ);
-    for (std::int64_t i = first; i <= last; ++i) {
-      n[static_cast<std::size_t>(i)] =
-          layer.graded ? graded_index(layer, static_cast<std::int32_t>(i - first + 1))
-                       : layer.index;
-    }
-    first += layer.cells;
-  }
+  for_each_cell_material(
+      s, [&n](std::int32_t i, const CellMaterial& m) { n[static_cast<std::size_t>(i)] = m.index; });
   return n;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The layered structure along z: the layer table of the input file, the grid
-// derived from it (cell count, cavity cells, dot region) and the per-cell
-// material arrays the field and medium updates read.
+// derived from it (cell count, cavity cells, dot region) and the material
+// of every cell, worked out from its layer where it is needed (no per-cell
+// arrays: a grid may have millions of cells).
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,11 +37,9 @@ struct StructureProfile {
   std::int64_t cells_before_active = 0;
   std::int32_t z1 = 0, z2 = 0;  // dot region, centred in the cavity
 
-  // Per-cell arrays over cells 0..NZ (cell 0 is 0).
-  std::vector<double> phase_velocity;                // c / n of the cell [m/s]
-  std::vector<double> local_courant;                 // phase_velocity * dt / dz
-  std::vector<double> diag_b13, diag_b14, diag_b15;  // equilibrium u13eq..u15eq
-  std::vector<double> diag_a13, diag_a14, diag_a15;  // start values of u13..u15
+  // What the material of a cell is worked out with (fill_material_profile).
+  double dz = 0.0, dt = 0.0;  // [m], [s]
+  Model model = Model::corrected;
 
   std::int32_t layer_count() const { return static_cast<std::int32_t>(layers.size()); }
 };
@@ -51,11 +51,42 @@ double graded_index(const Layer& layer, std::int32_t k);
 // z1 and z2 from the cavity cells and the first dot layer's cell count.
 void compute_dot_region(StructureProfile& structure);
 
-// Fills the eight per-cell arrays; needs dz and dt of the run.  A graded
-// cell moves light at c / n of its own index; with Model::legacy at c / n
-// of its layer's left-end index.
+// Records dz, dt and the model the cells' material is worked out with.
 void fill_material_profile(StructureProfile& structure, double dz, double dt,
                            Model model = Model::corrected);
+
+// The material of one cell.  A cell no layer covers has none (all 0).
+struct CellMaterial {
+  const Layer* layer = nullptr;  // its layer: start (a13..a15) and equilibrium (b13..b15) values
+  double index = 0.0;            // n(i); graded layers step linearly to their end index
+  double phase_velocity = 0.0;   // c / n of the cell [m/s]
+  double local_courant = 0.0;    // phase_velocity dt / dz
+};
+
+// Cell k (1..cells) of `layer`.  A graded cell moves light at c / n of its
+// own index; with Model::legacy at c / n of its layer's left-end index.
+CellMaterial cell_material(const StructureProfile& structure, const Layer& layer, std::int32_t k);
+
+// Cell i (1..NZ) of the grid, found by walking the layer table.
+CellMaterial cell_material(const StructureProfile& structure, std::int32_t i);
+
+// visit(i, material) for the cells i = 1..NZ in order, one pass over the
+// layer table.
+template <typename Visit>
+void for_each_cell_material(const StructureProfile& s, Visit&& visit) {
+  std::int64_t first = 1;  // first cell of the layer
+  for (const Layer& layer : s.layers) {
+    const std::int64_t last = std::min<std::int64_t>(first + layer.cells - 1, s.NZ);
+    for (std::int64_t i = first; i <= last; ++i) {
+      visit(static_cast<std::int32_t>(i),
+            cell_material(s, layer, static_cast<std::int32_t>(i - first + 1)));
+    }
+    first += layer.cells;
+  }
+  for (std::int64_t i = std::max<std::int64_t>(first, 1); i <= s.NZ; ++i) {
+    visit(static_cast<std::int32_t>(i), CellMaterial{});
+  }
+}
 
 // Refractive index n(i) of every cell 0..NZ (cell 0 and cells no layer
 // covers: 0); graded layers step linearly from their left to their right

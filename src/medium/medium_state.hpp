@@ -11,8 +11,12 @@
 // so the equations for w carry no decay terms.  w16 is always 0 and pads
 // each cell's vector to 16 values.
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <vector>
+
+#include "core/constants.hpp"
+#include "medium/lanes.hpp"
 
 namespace mps {
 
@@ -28,11 +32,21 @@ struct Populations {
 // their equilibrium values, or the stored w13..w15.
 struct Diagonal {
   double u13 = 0.0, u14 = 0.0, u15 = 0.0;
+  bool operator==(const Diagonal&) const = default;
 };
 
 // rho_kk from the physical diagonal components u13..u15 (single-precision
-// surds widened to double, as the model defines them).
-Populations populations(double u13, double u14, double u15);
+// surds widened to double, as the model defines them).  Inline, so that
+// the batched cell loop computes it lane by lane.
+inline Populations populations(double u13, double u14, double u15) {
+  using namespace constants;
+  Populations p;
+  p.rho11 = (3.0 - 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15) / 12.0;
+  p.rho22 = (3.0 + 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15) / 12.0;
+  p.rho33 = (3.0 + four_sqrt3 * u14 - sqrt6 * u15) / 12.0;
+  p.rho44 = (1.0 + sqrt6 * u15) / 4.0;
+  return p;
+}
 inline Populations populations(const Diagonal& u) { return populations(u.u13, u.u14, u.u15); }
 
 // Physical u13..u15 from the stored w13..w15: u_k = u_k,eq + e_k w_k, with
@@ -40,6 +54,12 @@ inline Populations populations(const Diagonal& u) { return populations(u.u13, u.
 inline Diagonal physical_diagonal(const Diagonal& eq, const std::array<double, 16>& e,
                                   const Diagonal& w) {
   return {eq.u13 + e[13] * w.u13, eq.u14 + e[14] * w.u14, eq.u15 + e[15] * w.u15};
+}
+
+// True when all three values are +0 (not -0, not anything else).
+inline bool is_plus_zero(const Diagonal& u) {
+  return std::bit_cast<std::uint64_t>(u.u13) == 0 && std::bit_cast<std::uint64_t>(u.u14) == 0 &&
+         std::bit_cast<std::uint64_t>(u.u15) == 0;
 }
 
 // Population flags occ1..occ4: 1 where rho_kk > 0.
@@ -62,53 +82,111 @@ enum class CellKind : std::uint8_t {
   dot,      // quantum dots: E and w advanced together by the implicit step
 };
 
+// Population flags packed into the low four bits of a byte (occ1 in bit 0).
+inline std::uint8_t pack_flags(const PopulationFlags& f) {
+  return static_cast<std::uint8_t>((f[0] != 0) | (f[1] != 0) << 1 | (f[2] != 0) << 2 |
+                                   (f[3] != 0) << 3);
+}
+inline PopulationFlags unpack_flags(std::uint8_t bits) {
+  return {bits & 1, (bits >> 1) & 1, (bits >> 2) & 1, (bits >> 3) & 1};
+}
+
+// The medium on cells 0..N.  Every cell has its population flags; only the
+// cells that hold something (equilibrium, stored or physical values: the
+// dot and passive cells, a few at most in a long vacuum line) have a slot
+// with their values.  A cell without a slot reads as zeros.
+//
+// The slots are stored in blocks of kBatchLanes, value by value: block b
+// holds w1 of its kBatchLanes slots, then w2, ..., so that a block of dot
+// cells is the batch the implicit step works on, one cell per lane.  Once
+// classify_cells has run, the dot cells fill the first blocks (in the
+// order of their cells; the last dot block is padded with unused slots),
+// and the passive cells and the rest follow.
 struct MediumState {
   std::int32_t N = 0;
-  std::array<std::vector<double>, 2> w;              // [level][16 i + k - 1], stored values
-  std::vector<double> u13eq, u14eq, u15eq;           // [cell] equilibrium diagonal components
-  std::array<std::vector<double>, 2> u13, u14, u15;  // [level][cell] physical values
-  std::vector<PopulationFlags> occ;                  // [cell] population flags occ1..occ4
-  std::vector<CellKind> kind;                        // [cell]
-  std::vector<std::int32_t> medium_cells;            // cells 1..N-1 that are passive or dot
+  std::vector<std::int32_t> slot;       // [cell] its slot, or kNoSlot
+  std::vector<std::uint8_t> flag_bits;  // [cell] occ1..occ4, see pack_flags()
 
-  void allocate(std::int32_t cells) {
-    N = cells;
-    const auto n = static_cast<std::size_t>(cells) + 1;
-    for (auto& level : w) level.assign(n * kStored, 0.0);
-    for (auto* v : {&u13eq, &u14eq, &u15eq}) v->assign(n, 0.0);
-    for (auto* a : {&u13, &u14, &u15}) {
-      for (auto& level : *a) level.assign(n, 0.0);
-    }
-    occ.assign(n, {0, 0, 0, 0});
-    kind.assign(n, CellKind::vacuum);
-    medium_cells.clear();
+  // Per slot s (block s / kBatchLanes, lane s % kBatchLanes).
+  std::vector<std::int32_t> cell;          // [slot] its cell, or kNoSlot for padding
+  std::vector<CellKind> kind_of;           // [slot]
+  std::array<std::vector<Lanes>, 2> w;     // [level][kStored block + n]: w_(n+1)
+  std::vector<Lanes> eq;                   // [3 block + 0..2]: u13eq, u14eq, u15eq
+  std::array<std::vector<Lanes>, 2> phys;  // [level][3 block + 0..2]: physical u13..u15
+
+  // Set by classify_cells: the cells 1..N-1 that are passive or dot, the
+  // passive slots and the number of dot cells (slots 0..dots-1).
+  std::vector<std::int32_t> medium_cells;
+  std::vector<std::int32_t> passive_slots;
+  std::int32_t dots = 0;
+  // Work of each block of dot cells in the last step (evaluations of its
+  // slowest lane), by which the blocks are shared out among the threads.
+  std::vector<std::int32_t> block_cost;
+
+  static constexpr std::int32_t kNoSlot = -1;
+
+  void allocate(std::int32_t cells);
+
+  std::int32_t slot_of(std::int32_t c) const { return slot[static_cast<std::size_t>(c)]; }
+  bool has_slot(std::int32_t c) const { return slot_of(c) != kNoSlot; }
+  // The slot of cell c, made when the cell has none yet (values 0).
+  std::int32_t make_slot(std::int32_t c);
+  std::int32_t dot_blocks() const { return (dots + kBatchLanes - 1) / kBatchLanes; }
+
+  // Value n (0..15: w1..w16) of slot s at a level.
+  double& w_slot(int level, std::int32_t s, int n) {
+    return w[static_cast<std::size_t>(level)][lanes_index(s, n, kStored)][lane(s)];
   }
-  double* w_at(int level, std::int32_t cell) {
-    return w[static_cast<std::size_t>(level)].data() + static_cast<std::size_t>(cell) * kStored;
+  double w_slot(int level, std::int32_t s, int n) const {
+    return w[static_cast<std::size_t>(level)][lanes_index(s, n, kStored)][lane(s)];
   }
-  const double* w_at(int level, std::int32_t cell) const {
-    return w[static_cast<std::size_t>(level)].data() + static_cast<std::size_t>(cell) * kStored;
+  Diagonal eq_slot(std::int32_t s) const { return diagonal_of(eq, s); }
+  Diagonal phys_slot(int level, std::int32_t s) const {
+    return diagonal_of(phys[static_cast<std::size_t>(level)], s);
   }
-  // w13..w15 of a cell (w_at holds w1..w16 at [0..15]).
-  Diagonal stored_diagonal(int level, std::int32_t cell) const {
-    const double* v = w_at(level, cell);
-    return {v[12], v[13], v[14]};
+  void set_phys_slot(int level, std::int32_t s, const Diagonal& u);
+
+  // w1..w16 of any cell (zeros for a cell without a slot).
+  std::array<double, kStored> w_at(int level, std::int32_t c) const;
+  // Sets value n (0..15: w1..w16) of cell c; a value other than +0 gives
+  // the cell a slot, +0 needs none.
+  void set_w(int level, std::int32_t c, int n, double v);
+  // w13..w15 of a cell.
+  Diagonal stored_diagonal(int level, std::int32_t c) const {
+    if (!has_slot(c)) return {};
+    const std::int32_t s = slot_of(c);
+    return {w_slot(level, s, 12), w_slot(level, s, 13), w_slot(level, s, 14)};
   }
-  Diagonal equilibrium(std::int32_t cell) const {
-    const auto c = static_cast<std::size_t>(cell);
-    return {u13eq[c], u14eq[c], u15eq[c]};
+
+  Diagonal equilibrium(std::int32_t c) const {
+    return has_slot(c) ? eq_slot(slot_of(c)) : Diagonal{};
   }
-  void set_physical(int level, std::int32_t cell, const Diagonal& u) {
-    const auto l = static_cast<std::size_t>(level);
-    const auto c = static_cast<std::size_t>(cell);
-    u13[l][c] = u.u13;
-    u14[l][c] = u.u14;
-    u15[l][c] = u.u15;
+  // Zeros need no slot: a cell without one reads as zeros.
+  void set_equilibrium(std::int32_t c, const Diagonal& u);
+  Diagonal physical(int level, std::int32_t c) const {
+    return has_slot(c) ? phys_slot(level, slot_of(c)) : Diagonal{};
   }
-  Diagonal physical(int level, std::int32_t cell) const {
-    const auto l = static_cast<std::size_t>(level);
-    const auto c = static_cast<std::size_t>(cell);
-    return {u13[l][c], u14[l][c], u15[l][c]};
+  void set_physical(int level, std::int32_t c, const Diagonal& u);
+
+  PopulationFlags flags(std::int32_t c) const {
+    return unpack_flags(flag_bits[static_cast<std::size_t>(c)]);
+  }
+  void set_flags(std::int32_t c, const PopulationFlags& f) {
+    flag_bits[static_cast<std::size_t>(c)] = pack_flags(f);
+  }
+  CellKind kind(std::int32_t c) const {
+    return has_slot(c) ? kind_of[static_cast<std::size_t>(slot_of(c))] : CellKind::vacuum;
+  }
+
+ private:
+  static std::size_t lanes_index(std::int32_t s, int n, int per_slot) {
+    return static_cast<std::size_t>(s / kBatchLanes) * static_cast<std::size_t>(per_slot) +
+           static_cast<std::size_t>(n);
+  }
+  static int lane(std::int32_t s) { return s % kBatchLanes; }
+  static Diagonal diagonal_of(const std::vector<Lanes>& v, std::int32_t s) {
+    const std::size_t i = lanes_index(s, 0, 3);
+    return {v[i][lane(s)], v[i + 1][lane(s)], v[i + 2][lane(s)]};
   }
 };
 
@@ -128,7 +206,9 @@ inline bool has_dots(double u13eq, double u14eq, double u15eq) {
 
 // Sorts the cells 1..N-1 into vacuum, passive and dot cells and gives the
 // vacuum cells their constant flags (1 inside the cavity, where all four
-// populations are 1/4, else 0).
+// populations are 1/4, else 0).  The slots are put in the order of their
+// cells; a vacuum cell keeps its slot only while it holds a value other
+// than +0 (a -0 read from a stored snapshot is written back as it came).
 void classify_cells(MediumState& m, const CellRange& cavity);
 
 }  // namespace mps

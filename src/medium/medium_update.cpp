@@ -19,17 +19,19 @@ namespace {
 
 inline double flush120(double x) { return std::fabs(x) < 1e-120 ? 0.0 : x; }
 
-// A cell without dots: its stored values are carried to the new level
-// unchanged apart from the flush of tiny values.
-void carry_passive_cell(MediumState& m, std::int32_t i, const FieldState& f,
+// A cell without dots (slot s): its stored values are carried to the new
+// level unchanged apart from the flush of tiny values.
+void carry_passive_cell(MediumState& m, std::int32_t s, const FieldState& f,
                         const MediumParameters& mp, const MediumStep& step) {
-  const double* w_old = m.w_at(f.old_level(), i);
-  double* w_new = m.w_at(f.new_level(), i);
+  const std::int32_t i = m.cell[static_cast<std::size_t>(s)];
+  const int od = f.old_level();
+  const int nw = f.new_level();
   const Diagonal u =
-      physical_diagonal(m.equilibrium(i), step.decay.now, m.stored_diagonal(f.old_level(), i));
-  m.set_physical(f.new_level(), i, u);
-  m.occ[static_cast<std::size_t>(i)] = population_flags(i, u, mp.cavity);
-  for (int k = 0; k < kStored; ++k) w_new[k] = flush120(w_old[k]);
+      physical_diagonal(m.eq_slot(s), step.decay.now,
+                        {m.w_slot(od, s, 12), m.w_slot(od, s, 13), m.w_slot(od, s, 14)});
+  m.set_phys_slot(nw, s, u);
+  m.set_flags(i, population_flags(i, u, mp.cavity));
+  for (int n = 0; n < kStored; ++n) m.w_slot(nw, s, n) = flush120(m.w_slot(od, s, n));
 }
 
 // COEFF_RHO's result depends on the cell only through its flags (which
@@ -38,13 +40,11 @@ void carry_passive_cell(MediumState& m, std::int32_t i, const FieldState& f,
 class CouplingCache {
  public:
   const PopulationCoupling& get(const MediumParameters& mp, const MediumStep& step,
-                                const PopulationFlags& occ, const Diagonal& eq) {
-    const unsigned key = static_cast<unsigned>((occ[0] != 0) | (occ[1] != 0) << 1 |
-                                               (occ[2] != 0) << 2 | (occ[3] != 0) << 3);
-    Entry& e = entries_[key];
+                                std::uint8_t flag_bits, const Diagonal& eq) {
+    Entry& e = entries_[flag_bits & 15u];
     if (!e.valid || !same(e.eq.u13, eq.u13) || !same(e.eq.u14, eq.u14) || !same(e.eq.u15, eq.u15)) {
-      e.value =
-          population_coupling(working_tau(mp.tau, occ), mp.gamma, step.t, eq.u13, eq.u14, eq.u15);
+      e.value = population_coupling(working_tau(mp.tau, unpack_flags(flag_bits)), mp.gamma, step.t,
+                                    eq.u13, eq.u14, eq.u15);
       e.eq = eq;
       e.valid = true;
     }
@@ -64,25 +64,6 @@ class CouplingCache {
   std::array<Entry, 16> entries_{};
 };
 
-// Field couplings of dot cell i (the step's couplings over its eps_r) and
-// the curls of H at the new level.
-CellCoefficients cell_coefficients(const FieldState& f, const FieldCoefficients& k,
-                                   const MediumStep& step, std::int32_t i) {
-  const auto c = static_cast<std::size_t>(i);
-  const auto nw = static_cast<std::size_t>(f.new_level());
-  CellCoefficients cell;
-  const double inv_eps = 1.0 / k.eps_r[c];
-  cell.aX1 = step.aX1 * inv_eps;
-  cell.aX7 = step.aX7 * inv_eps;
-  cell.aX13 = step.aX13 * inv_eps;
-  cell.aY1 = step.aY1 * inv_eps;
-  cell.aY7 = step.aY7 * inv_eps;
-  cell.aY13 = -cell.aX13;
-  cell.curlY = (f.Hx[nw][c] - f.Hx[nw][c - 1]) * k.cE[c];
-  cell.curlX = (f.Hy[nw][c] - f.Hy[nw][c - 1]) * k.cE[c];
-  return cell;
-}
-
 // What the cell loop of one step works on.
 struct CellLoop {
   FieldState& f;
@@ -92,39 +73,205 @@ struct CellLoop {
   const MediumStep& step;
 };
 
-// Advances dot cell i by its implicit step; returns the evaluations made.
-int advance_dot(const CellLoop& loop, std::int32_t i, CouplingCache& cache) {
+// What a batch reads from its cells besides the stored values, lane by
+// lane: the cells' eps_r, cE and H at the new level at the cell and the one
+// before it.
+struct BatchCells {
+  std::array<std::int32_t, kBatchLanes> cell{};
+  Lanes eps_r, cE, hx, hx_before, hy, hy_before;
+};
+
+// The population blocks of the lanes' cells (from their flags and
+// equilibria); a block shared by all lanes, as in a uniform dot layer, is
+// looked up once.
+void population_blocks(const CellLoop& loop, std::int32_t block, const BatchCells& in,
+                       CouplingCache& cache, BatchCoefficients& c) {
+  const MediumState& m = loop.m;
+  const auto flags = [&](int l) {
+    return m.flag_bits[static_cast<std::size_t>(in.cell[static_cast<std::size_t>(l)])];
+  };
+  const std::int32_t first = block * kBatchLanes;
+  const auto eq = [&](int l) { return m.eq_slot(first + l); };
+  const int lanes = std::min(kBatchLanes, m.dots - first);
+  bool shared = true;
+  for (int l = 1; l < lanes; ++l) shared = shared && flags(l) == flags(0) && eq(l) == eq(0);
+  const auto put = [&c](int l, const PopulationCoupling& p) {
+    c.F13_14[l] = p.F13_14, c.F13_15[l] = p.F13_15, c.F14_15[l] = p.F14_15;
+    c.B13_14[l] = p.B13_14, c.B13_15[l] = p.B13_15, c.B14_15[l] = p.B14_15;
+    c.s13[l] = p.s13, c.s14[l] = p.s14, c.s15[l] = p.s15;
+  };
+  if (shared) {
+    const PopulationCoupling p = cache.get(loop.mp, loop.step, flags(0), eq(0));
+    for (int l = 0; l < kBatchLanes; ++l) put(l, p);
+    return;
+  }
+  for (int l = 0; l < kBatchLanes; ++l) {
+    const int from = l < lanes ? l : 0;  // unused lanes take lane 0's block
+    put(l, cache.get(loop.mp, loop.step, flags(from), eq(from)));
+  }
+}
+
+// Block `block` of dot cells at the old level into the batch, with what
+// its coefficients are made of.  Unused lanes (past the last dot cell)
+// take the fields and coefficients of lane 0 and their own zeros.
+void load_batch(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCells& in) {
   auto& [f, m, k, mp, step] = loop;
-  const auto c = static_cast<std::size_t>(i);
-  const auto nw = static_cast<std::size_t>(f.new_level());
   const auto od = static_cast<std::size_t>(f.old_level());
-  const Diagonal eq = m.equilibrium(i);
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const double* __restrict eps_r = k.eps_r.data();
+  const double* __restrict cE = k.cE.data();
+  const double* __restrict hx = f.Hx[nw].data();
+  const double* __restrict hy = f.Hy[nw].data();
+  const double* __restrict ex = f.Ex[od].data();
+  const double* __restrict ey = f.Ey[od].data();
+  const std::int32_t first = block * kBatchLanes;
+  b.lanes = std::min(kBatchLanes, m.dots - first);
+  for (int l = 0; l < kBatchLanes; ++l) {
+    const std::int32_t s = first + (l < b.lanes ? l : 0);
+    const std::int32_t i = m.cell[static_cast<std::size_t>(s)];
+    in.cell[static_cast<std::size_t>(l)] = i;
+    in.eps_r[l] = eps_r[i], in.cE[l] = cE[i];
+    in.hx[l] = hx[i], in.hx_before[l] = hx[i - 1];
+    in.hy[l] = hy[i], in.hy_before[l] = hy[i - 1];
+    b.old[0][l] = ex[i];
+    b.old[1][l] = ey[i];
+  }
+  const Lanes* w = m.w[od].data() + static_cast<std::size_t>(block) * kStored;
+  for (int n = 0; n < kStored; ++n) b.old[kFirstStored + n] = w[n];
+}
 
-  CellCoefficients cell = cell_coefficients(f, k, step, i);
-  cell.gX = mp.current_sign *
-            (mp.dipole * mp.density * mp.dipole / (constants::hbar_eps0 * k.eps_r[c]) * eq.u13);
-  cell.gY = -cell.gX;
-  cell.s1 = mp.dipole * eq.u13 * step.growth1 / constants::hbar;
-  cell.s7 = mp.dipole * eq.u13 * step.growth7 / (-constants::hbar);
-  cell.pop = cache.get(mp, step, m.occ[c], eq);
+// The field couplings of every lane (the step's couplings over the cell's
+// eps_r), the curls of H at the new level and the equilibrium terms.
+void field_coefficients(const MediumParameters& mp, const MediumStep& step, const BatchCells& in,
+                        const Lanes& u13eq, BatchCoefficients& c) {
+  using constants::hbar;
+  using constants::hbar_eps0;
+  const double p = mp.dipole;
+  const double Nd = mp.density;
+  const double sign = mp.current_sign;
+#pragma omp simd
+  for (int l = 0; l < kBatchLanes; ++l) {
+    const double inv_eps = 1.0 / in.eps_r[l];
+    c.aX1[l] = step.aX1 * inv_eps;
+    c.aX7[l] = step.aX7 * inv_eps;
+    c.aX13[l] = step.aX13 * inv_eps;
+    c.aY1[l] = step.aY1 * inv_eps;
+    c.aY7[l] = step.aY7 * inv_eps;
+    c.aY13[l] = -c.aX13[l];
+    c.curlY[l] = (in.hx[l] - in.hx_before[l]) * in.cE[l];
+    c.curlX[l] = (in.hy[l] - in.hy_before[l]) * in.cE[l];
+    c.gX[l] = sign * (p * Nd * p / (hbar_eps0 * in.eps_r[l]) * u13eq[l]);
+    c.gY[l] = -c.gX[l];
+    c.s1[l] = p * u13eq[l] * step.growth1 / hbar;
+    c.s7[l] = p * u13eq[l] * step.growth7 / (-hbar);
+  }
+}
 
-  CellVector old;
-  old.ex = f.Ex[od][c];
-  old.ey = f.Ey[od][c];
-  const double* w_old = m.w_at(f.old_level(), i);
-  std::copy(w_old, w_old + kStored, old.w.v.begin());
-  CellVector now;
-  const ImplicitStep solver{step.dt, mp.iteration_limit, mp.tolerance};
-  const int evaluations = advance_dot_cell(step.coeffs, cell, solver, old, now);
+// The new level of the block: physical diagonal, stored values (flushed)
+// and, per cell, the population flags and fields.
+void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in, DotBatch& b) {
+  auto& [f, m, k, mp, step] = loop;
+  const int nw = f.new_level();
+  const auto e = step.decay.now;
+  const auto q = static_cast<std::size_t>(block) * 3;
+  const Lanes* eq = &m.eq[q];
+  Lanes* u = &m.phys[static_cast<std::size_t>(nw)][q];
+  std::array<std::int64_t, kBatchLanes> flags{};
+#pragma omp simd
+  for (int l = 0; l < kBatchLanes; ++l) {
+    const Diagonal d = physical_diagonal(
+        {eq[0][l], eq[1][l], eq[2][l]}, e,
+        {b.now[kFirstStored + 12][l], b.now[kFirstStored + 13][l], b.now[kFirstStored + 14][l]});
+    u[0][l] = d.u13, u[1][l] = d.u14, u[2][l] = d.u15;
+    const Populations r = populations(d);
+    flags[static_cast<std::size_t>(l)] = static_cast<std::int64_t>(r.rho11 > 0.0) |
+                                         static_cast<std::int64_t>(r.rho22 > 0.0) << 1 |
+                                         static_cast<std::int64_t>(r.rho33 > 0.0) << 2 |
+                                         static_cast<std::int64_t>(r.rho44 > 0.0) << 3;
+  }
+  Lanes* w = m.w[static_cast<std::size_t>(nw)].data() + static_cast<std::size_t>(block) * kStored;
+  for (int j = 0; j < kBatchComponents; ++j) {
+    Lanes& v = b.now[j];
+#pragma omp simd
+    for (int l = 0; l < kBatchLanes; ++l) v[l] = flush120(v[l]);
+    if (j >= kFirstStored) w[j - kFirstStored] = v;
+  }
+  std::uint8_t* __restrict flag_bits = m.flag_bits.data();
+  double* __restrict ex = f.Ex[static_cast<std::size_t>(nw)].data();
+  double* __restrict ey = f.Ey[static_cast<std::size_t>(nw)].data();
+  for (int l = 0; l < b.lanes; ++l) {
+    const std::int32_t i = in.cell[static_cast<std::size_t>(l)];
+    flag_bits[i] =
+        mp.cavity.contains(i) ? static_cast<std::uint8_t>(flags[static_cast<std::size_t>(l)]) : 0;
+    ex[i] = b.now[0][l];
+    ey[i] = b.now[1][l];
+  }
+}
 
-  const Diagonal u = physical_diagonal(eq, step.decay.now, now.w.diagonal());
-  m.set_physical(f.new_level(), i, u);
-  m.occ[c] = population_flags(i, u, mp.cavity);
+// Advances block `block` of the dot cells and notes its cost; returns the
+// evaluations made.
+std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCache& cache,
+                           DotBatch& b) {
+  auto& [f, m, k, mp, step] = loop;
+  BatchCells in{};
+  load_batch(loop, block, b, in);
+  population_blocks(loop, block, in, cache, b.cell);
+  field_coefficients(mp, step, in, m.eq[static_cast<std::size_t>(block) * 3], b.cell);
+  advance_dot_batch(step.coeffs, {step.dt, mp.iteration_limit, mp.tolerance}, b);
+  store_batch(loop, block, in, b);
+  std::int64_t evaluations = 0;
+  int slowest = 0;
+  for (int l = 0; l < b.lanes; ++l) {
+    evaluations += b.evaluations[static_cast<std::size_t>(l)];
+    slowest = std::max(slowest, b.evaluations[static_cast<std::size_t>(l)]);
+  }
+  m.block_cost[static_cast<std::size_t>(block)] = slowest;
+  return evaluations;
+}
 
-  double* w_new = m.w_at(f.new_level(), i);
-  for (int n = 0; n < kStored; ++n) w_new[n] = flush120(now.w.v[static_cast<std::size_t>(n)]);
-  f.Ex[nw][c] = flush120(now.ex);
-  f.Ey[nw][c] = flush120(now.ey);
+// Splits the dot blocks into `parts` runs of consecutive blocks of about
+// equal cost (the last step's, plus the loading and storing of a block);
+// part p is blocks [first[p], first[p + 1]).
+void split_blocks(const std::vector<std::int32_t>& cost, int parts,
+                  std::vector<std::int32_t>& first) {
+  constexpr std::int64_t kOverhead = 2;  // a block's loads and stores, in evaluations
+  std::int64_t total = 0;
+  for (const std::int32_t c : cost) total += c + kOverhead;
+  first.assign(static_cast<std::size_t>(parts) + 1, static_cast<std::int32_t>(cost.size()));
+  first[0] = 0;
+  std::int64_t sum = 0;
+  int p = 1;
+  for (std::size_t n = 0; n < cost.size() && p < parts; ++n) {
+    sum += cost[n] + kOverhead;
+    while (p < parts && sum * parts >= total * p)
+      first[static_cast<std::size_t>(p++)] = static_cast<std::int32_t>(n + 1);
+  }
+}
+
+// The medium cells of one step, shared out among the threads when called
+// by every thread of a parallel region, else all on the calling thread.
+// A batch costs 1 to 20 evaluations per lane, and the cost moves with the
+// light: each thread takes a run of consecutive batches of about equal
+// cost in the last step.  The runs change little from step to step, so a
+// thread finds its cells' values in its own cache.  Each batch is computed
+// the same way whichever thread takes it.  Returns the evaluations this
+// thread made.
+std::int64_t medium_cells(const CellLoop& loop, std::vector<std::int32_t>& first) {
+  const auto passive = static_cast<std::int64_t>(loop.m.passive_slots.size());
+#pragma omp for schedule(static) nowait
+  for (std::int64_t n = 0; n < passive; ++n) {
+    carry_passive_cell(loop.m, loop.m.passive_slots[static_cast<std::size_t>(n)], loop.f, loop.mp,
+                       loop.step);
+  }
+#pragma omp single
+  split_blocks(loop.m.block_cost, omp_get_num_threads(), first);
+  const auto t = static_cast<std::size_t>(omp_get_thread_num());
+  CouplingCache cache;
+  DotBatch batch;
+  std::int64_t evaluations = 0;
+  for (std::int32_t n = first[t]; n < first[t + 1]; ++n) {
+    evaluations += advance_batch(loop, n, cache, batch);
+  }
   return evaluations;
 }
 
@@ -218,35 +365,20 @@ int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell,
 
 std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
                                  const MediumParameters& mp, const MediumStep& step) {
-  update_E(f, coeffs, step.dt);
-  const auto count = static_cast<std::int64_t>(m.medium_cells.size());
-  std::int64_t evaluations = 0;
   const CellLoop loop{f, m, coeffs, mp, step};
-  auto cells = [&](std::int64_t first, std::int64_t last, std::int64_t& evals) {
-    CouplingCache cache;
-    for (std::int64_t n = first; n < last; ++n) {
-      const std::int32_t i = m.medium_cells[static_cast<std::size_t>(n)];
-      if (m.kind[static_cast<std::size_t>(i)] == CellKind::dot) {
-        evals += advance_dot(loop, i, cache);
-      } else {
-        carry_passive_cell(m, i, f, mp, step);
-      }
-    }
-  };
-  if (count >= kMinMediumCellsToFork) {
+  std::vector<std::int32_t> first;  // the threads' runs of dot blocks
+  std::int64_t evaluations = 0;
+  if (static_cast<std::int64_t>(m.medium_cells.size()) >= kMinMediumCellsToFork) {
+    // The plain E update shares the region (and its cells end up mostly
+    // with the thread that overwrites the dot cells among them).
 #pragma omp parallel reduction(+ : evaluations)
     {
-      // The same contiguous split as a static schedule.
-      const std::int64_t threads = omp_get_num_threads();
-      const std::int64_t t = omp_get_thread_num();
-      const std::int64_t chunk = count / threads;
-      const std::int64_t extra = count % threads;
-      const std::int64_t first = t * chunk + std::min(t, extra);
-      const std::int64_t last = first + chunk + (t < extra ? 1 : 0);
-      cells(first, last, evaluations);
+      update_E_in_team(f, coeffs, step.dt);
+      evaluations += medium_cells(loop, first);
     }
   } else {
-    cells(0, count, evaluations);
+    update_E(f, coeffs, step.dt);
+    evaluations = medium_cells(loop, first);
   }
   return evaluations;
 }

@@ -14,6 +14,7 @@
 #include "field/field_state.hpp"
 #include "field/field_update.hpp"
 #include "input/structure.hpp"
+#include "medium/dot_batch.hpp"
 #include "medium/medium_state.hpp"
 #include "medium/pseudospin.hpp"
 #include "medium/rhs.hpp"
@@ -60,13 +61,6 @@ struct MediumStep {
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);
 
-// How the implicit step of a dot cell is solved.
-struct ImplicitStep {
-  double dt = 0.0;                   // [s]
-  std::int64_t iteration_limit = 0;  // evaluations of the right-hand side, at most
-  double tolerance = 0.0;            // relative change of every value that ends it
-};
-
 // Advances one dot cell from `old` to `now` (which enters as anything and
 // leaves as the new state).  Returns the number of right-hand-side
 // evaluations made (1 .. max(1, iteration_limit)).
@@ -75,7 +69,8 @@ int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell,
 
 // E at the new level for every cell 1..N-1 (H at the new level), then the
 // medium of every passive and dot cell; a dot cell's E is solved together
-// with its medium.  Returns the number of right-hand-side evaluations.
+// with its medium, kBatchLanes dot cells at a time (advance_dot_batch).
+// Returns the number of right-hand-side evaluations.
 std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
                                  const MediumParameters& mp, const MediumStep& step);
 

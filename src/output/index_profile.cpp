@@ -7,21 +7,41 @@
 
 namespace mps {
 
+namespace {
+
+// The line of cell i: z [um] and n.
+void append_line(std::string& text, std::int32_t i, double dz, double n) {
+  textio::append_F12_5(text, static_cast<double>(i) * dz * 1e6);
+  text += "  ";
+  textio::append_F12_5(text, n);
+  text += '\n';
+}
+
+}  // namespace
+
 std::string index_profile_text(const StructureProfile& s, double dz) {
-  const std::vector<double> n = refractive_indices(s);
   std::string text;
   text.reserve(static_cast<std::size_t>(std::max(s.NZ, 0)) * 27);
-  for (std::int32_t i = 1; i <= s.NZ; ++i) {
-    textio::append_F12_5(text, static_cast<double>(i) * dz * 1e6);
-    text += "  ";
-    textio::append_F12_5(text, n[static_cast<std::size_t>(i)]);
-    text += '\n';
-  }
+  for_each_cell_material(
+      s, [&](std::int32_t i, const CellMaterial& m) { append_line(text, i, dz, m.index); });
   return text;
 }
 
 void write_index_profile(const RunDirectories& dirs, const StructureProfile& s, double dz) {
-  textio::write_text_file(dirs.results_dir + "n_z.dat", index_profile_text(s, dz));
+  // Written in pieces: the text of a long grid is tens of megabytes.
+  constexpr std::size_t kPiece = 1 << 16;
+  textio::OutputFile file(dirs.results_dir + "n_z.dat", textio::OutputFile::Mode::replace);
+  std::string text;
+  text.reserve(kPiece + 64);
+  for_each_cell_material(s, [&](std::int32_t i, const CellMaterial& m) {
+    append_line(text, i, dz, m.index);
+    if (text.size() >= kPiece) {
+      file.write(text);
+      text.clear();
+    }
+  });
+  file.write(text);
+  file.close();
 }
 
 }  // namespace mps

@@ -109,8 +109,7 @@ bool parse_point_line(const std::string& line, std::int64_t& step, std::int64_t&
 }
 
 // The N values of a one-column snapshot file, cells 1..N.
-void read_column(const std::string& path, std::int32_t N, double scale, std::vector<double>& out,
-                 std::size_t stride = 1, std::size_t offset = 0) {
+void read_column(const std::string& path, std::int32_t N, double scale, std::vector<double>& out) {
   const SnapshotText file = read_snapshot_file(path, N, "values");
   for (std::int32_t k = 1; k <= N; ++k) {
     const std::string& line = file.lines.line(static_cast<std::size_t>(k - 1));
@@ -122,7 +121,7 @@ void read_column(const std::string& path, std::int32_t N, double scale, std::vec
     if (line.size() != kValueWidth) {
       throw IoError(file.path, line_message(file.path, k, "not 23 characters wide", line));
     }
-    out[static_cast<std::size_t>(k) * stride + offset] = v * scale;
+    out[static_cast<std::size_t>(k)] = v * scale;
   }
 }
 
@@ -141,10 +140,22 @@ void read_flags(const std::string& path, std::int32_t N, MediumState& m) {
   const SnapshotText file = read_snapshot_file(path, N, "cells");
   for (std::int32_t k = 1; k <= N; ++k) {
     const std::string& line = file.lines.line(static_cast<std::size_t>(k - 1));
-    if (!parse_flags(line, m.occ[static_cast<std::size_t>(k)])) {
+    std::array<std::int32_t, 4> flags{};
+    if (!parse_flags(line, flags)) {
       throw IoError(file.path, line_message(file.path, k, "bad flags", line));
     }
+    m.set_flags(k, flags);
   }
+}
+
+// Stored value w_n of cells 1..N at a level from its column file.  Only
+// the cells that hold dots or some value keep the medium's values: a value
+// other than +0 gives its cell a slot, +0 is written where there is one.
+void read_stored_column(const std::string& path, int level, int n, std::vector<double>& column,
+                        MediumState& m) {
+  read_column(path, m.N, 1.0, column);
+  for (std::int32_t k = 1; k <= m.N; ++k)
+    m.set_w(level, k, n - 1, column[static_cast<std::size_t>(k)]);
 }
 
 }  // namespace
@@ -212,11 +223,12 @@ void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m) {
   read_column(dir + "Hx_z" + before + ".dat", N, 1.0, f.Hx[od]);
   read_column(dir + "Hy_z" + now + ".dat", N, 1.0, f.Hy[nw]);
   read_column(dir + "Hy_z" + before + ".dat", N, 1.0, f.Hy[od]);
+  // One column of all cells at a time, whatever few of them are kept.
+  std::vector<double> column(static_cast<std::size_t>(N) + 1, 0.0);
   for (int n = 1; n <= 15; ++n) {
     const std::string stem = dir + "u" + std::to_string(n) + "_z";
-    const auto offset = static_cast<std::size_t>(n - 1);
-    read_column(stem + before + ".dat", N, 1.0, m.w[od], kStored, offset);
-    read_column(stem + now + ".dat", N, 1.0, m.w[nw], kStored, offset);
+    read_stored_column(stem + before + ".dat", 1 - level, n, column, m);
+    read_stored_column(stem + now + ".dat", level, n, column, m);
   }
   read_flags(dir + "gamma.dat", N, m);
 }

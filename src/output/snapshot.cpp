@@ -114,11 +114,11 @@ void write_columns(const SnapshotInput& in, std::vector<ColumnFile>& files) {
       col[1].E23(f.Ey[level][c] / in.E0);
       col[2].E23(f.Hx[level][c]);
       col[3].E23(f.Hy[level][c]);
-      const double* w = m.w_at(static_cast<int>(level), k);
+      const std::array<double, kStored> w = m.w_at(static_cast<int>(level), k);
       for (int n = 0; n < 15; ++n) {
         // At step 1 the physical u13..u15 go to the s files instead.
         if (first_step && l == 0 && n >= 12) continue;
-        col[4 + n].E23(w[n]);
+        col[4 + n].E23(w[static_cast<std::size_t>(n)]);
       }
     }
     if (first_step) {
@@ -131,19 +131,27 @@ void write_columns(const SnapshotInput& in, std::vector<ColumnFile>& files) {
   for (ColumnFile& file : files) file.close();
 }
 
-// "gamma.dat": the four flags of every cell.
+// "gamma.dat": the four flags of every cell, written in pieces (a long
+// grid's text is megabytes).
 std::string write_flags(const SnapshotInput& in) {
+  constexpr std::size_t kPiece = 1 << 16;
   const MediumState& m = *in.medium;
+  textio::OutputFile file(in.folder + "gamma.dat", textio::OutputFile::Mode::replace);
   std::string gamma;
-  gamma.reserve(static_cast<std::size_t>(in.field->N) * 8);
+  gamma.reserve(kPiece + 64);
   for (std::int32_t k = 1; k <= in.field->N; ++k) {
-    for (const std::int32_t flag : m.occ[static_cast<std::size_t>(k)]) {
+    for (const std::int32_t flag : m.flags(k)) {
       textio::append_I(gamma, flag, 1);
       gamma += ' ';
     }
     gamma += '\n';
+    if (gamma.size() >= kPiece) {
+      file.write(gamma);
+      gamma.clear();
+    }
   }
-  textio::write_text_file(in.folder + "gamma.dat", gamma);
+  file.write(gamma);
+  file.close();
   return in.folder + "gamma.dat";
 }
 

@@ -22,7 +22,7 @@ double dot_energy(const RunInput& in, const Simulation& sim, int level) {
   const MediumState& m = sim.medium;
   double sum = 0.0;
   for (const std::int32_t i : m.medium_cells) {
-    if (m.kind[static_cast<std::size_t>(i)] != CellKind::dot) continue;
+    if (m.kind(i) != CellKind::dot) continue;
     const Populations p = populations(m.physical(level, i));
     sum += p.rho22 + p.rho44;
   }
@@ -32,7 +32,7 @@ double dot_energy(const RunInput& in, const Simulation& sim, int level) {
 void track_peaks(const RunInput& in, const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   const MediumState& m = sim.medium;
   for (std::int32_t i = std::max(in.structure.z1, 1); i <= std::min(in.structure.z2, m.N); ++i) {
-    if (m.kind[static_cast<std::size_t>(i)] != CellKind::dot) continue;
+    if (m.kind(i) != CellKind::dot) continue;
     const Populations p = populations(m.physical(sim.field.new_level(), i));
     const double rho[] = {p.rho11, p.rho22, p.rho33, p.rho44};
     for (std::size_t k = 0; k < 4; ++k) {

@@ -9,27 +9,24 @@
 namespace mps {
 namespace {
 
-// Start of a fresh run: the population flags from the start values (set A)
-// inside the dot region z1..z2, 0 elsewhere.
-void initial_flags(const StructureProfile& s, MediumState& m) {
-  for (std::int32_t i = 1; i <= s.NZ; ++i) {
-    const auto c = static_cast<std::size_t>(i);
+// The medium of the layers: equilibrium values (set B) everywhere; the
+// population flags from the start values (set A) inside the dot region
+// z1..z2, 0 elsewhere; and in a fresh run the stored diagonal components
+// at level 0, start minus equilibrium values.  Cells whose values are all
+// +0 need no slot.
+void initial_medium(const StructureProfile& s, bool fresh, MediumState& m) {
+  const Layer none;  // of a cell no layer covers: all values 0
+  for_each_cell_material(s, [&](std::int32_t i, const CellMaterial& c) {
+    const Layer& l = c.layer != nullptr ? *c.layer : none;
+    m.set_equilibrium(i, {l.b13, l.b14, l.b15});
     const bool dots = s.z1 <= i && i <= s.z2;
-    m.occ[c] = dots ? occupied(populations(s.diag_a13[c], s.diag_a14[c], s.diag_a15[c]))
-                    : PopulationFlags{0, 0, 0, 0};
-  }
-}
-
-// Stored diagonal components at level 0 of a fresh run: start minus
-// equilibrium values.
-void initial_medium(const StructureProfile& s, MediumState& m) {
-  for (std::int32_t i = 0; i <= s.NZ; ++i) {
-    const auto c = static_cast<std::size_t>(i);
-    double* w = m.w_at(0, i);
-    w[12] = s.diag_a13[c] - s.diag_b13[c];
-    w[13] = s.diag_a14[c] - s.diag_b14[c];
-    w[14] = s.diag_a15[c] - s.diag_b15[c];
-  }
+    m.set_flags(i, dots ? occupied(populations(l.a13, l.a14, l.a15)) : PopulationFlags{0, 0, 0, 0});
+    if (fresh) {
+      m.set_w(0, i, 12, l.a13 - l.b13);
+      m.set_w(0, i, 13, l.a14 - l.b14);
+      m.set_w(0, i, 14, l.a15 - l.b15);
+    }
+  });
 }
 
 }  // namespace
@@ -42,17 +39,13 @@ Simulation make_simulation(const RunInput& in) {
   sim.field.allocate(s.NZ);
   compute_field_profile(s, p.dz, p.dt, sim.coeffs);
   sim.medium.allocate(s.NZ);
-  sim.medium.u13eq = s.diag_b13;
-  sim.medium.u14eq = s.diag_b14;
-  sim.medium.u15eq = s.diag_b15;
   sim.medium_parameters = medium_parameters(p, s);
   sim.source = make_pulse_source(p, s.NZ, {s.cavity_left, s.cavity_right});
   sim.ends =
-      boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
+      boundary_settings(p, cell_material(s, 1).local_courant, cell_material(s, s.NZ).local_courant);
   sim.transparent = p.source == SourceKind::transparent;
   if (sim.transparent) sim.incident = make_incident_line(sim.source, sim.coeffs, sim.dt);
-  initial_flags(s, sim.medium);
-  if (p.J_final == 0) initial_medium(s, sim.medium);
+  initial_medium(s, p.J_final == 0, sim.medium);
   classify(sim);
   return sim;
 }
@@ -98,9 +91,11 @@ void check_finite_state(const Simulation& sim, std::int64_t J) {
       }
     }
     for (const std::int32_t i : sim.medium.medium_cells) {
-      const double* w = sim.medium.w_at(static_cast<int>(l), i);
-      for (int k = 0; k < kStored; ++k) {
-        if (!std::isfinite(w[k])) non_finite(component_name(k + 1), w[k], i, step_of_level);
+      const std::array<double, kStored> w = sim.medium.w_at(static_cast<int>(l), i);
+      for (std::size_t k = 0; k < w.size(); ++k) {
+        if (!std::isfinite(w[k])) {
+          non_finite(component_name(static_cast<int>(k) + 1), w[k], i, step_of_level);
+        }
       }
     }
   }

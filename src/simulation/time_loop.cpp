@@ -173,9 +173,10 @@ void write_snapshot_job(const RunInput& in, SnapshotJob& job, std::ostream& warn
 std::size_t bytes_of(const RunState& run) {
   const FieldState& f = run.sim.field;
   const MediumState& m = run.sim.medium;
-  std::size_t doubles = 8 * f.Ex[0].size() + 2 * m.w[0].size() + 9 * m.u13eq.size();
-  doubles += 7 * run.monitors.ex.size();
-  return doubles * sizeof(double) + m.occ.size() * sizeof(PopulationFlags);
+  const std::size_t lanes = 2 * m.w[0].size() + m.eq.size() + 2 * m.phys[0].size();
+  const std::size_t doubles = 8 * f.Ex[0].size() + 7 * run.monitors.ex.size();
+  return doubles * sizeof(double) + lanes * sizeof(Lanes) +
+         m.slot.size() * (sizeof(std::int32_t) + 1);
 }
 
 // The snapshot of step J.  The state is checked first (a NaN stops the run

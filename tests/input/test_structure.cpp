@@ -99,27 +99,53 @@ TEST(StructureGrid, RowCutShortByTheEndOfTheFileIsAReadError) {
   EXPECT_THROW(read_structure("5e-9 2 3", {row(10), row(20), "30 0 1.0"}), ReadError);
 }
 
-TEST(StructureMaterial, PerCellArraysTakeTheirLayerValues) {
+TEST(StructureMaterial, EveryCellTakesItsLayerValues) {
   const RunInput in = read_structure(
       "5e-9 2 2", {row(2), "3 0 2.0 0 0.5 0.3 0.6 -1 0.3 0.6", "2 0 4.0 2.0 0 0 0 0 0 0"});
   const StructureProfile& s = in.structure;
-  ASSERT_EQ(s.phase_velocity.size(), 8u);
+  std::vector<std::int32_t> visited;
+  std::vector<CellMaterial> walked(8);
+  for_each_cell_material(s, [&](std::int32_t i, const CellMaterial& m) {
+    visited.push_back(i);
+    walked[static_cast<std::size_t>(i)] = m;
+  });
+  EXPECT_EQ(visited, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7}));
   const double c0 = 299792458.0;
-  // Cell 0 lies outside every layer; the graded layer's cells (n = 3, 2)
-  // move light at c / n of their own index.
+  // The graded layer's cells (n = 3, 2) move light at c / n of their own
+  // index.
   const double v[] = {0.0, c0, c0, c0 / 2, c0 / 2, c0 / 2, c0 / 3, c0 / 2};
-  for (std::size_t i = 0; i < 8; ++i) {
+  const double n[] = {0.0, 1.0, 1.0, 2.0, 2.0, 2.0, 3.0, 2.0};
+  for (std::int32_t i = 1; i <= 7; ++i) {
     SCOPED_TRACE(i);
+    const auto c = static_cast<std::size_t>(i);
+    const CellMaterial m = cell_material(s, i);
+    EXPECT_EQ(m.layer, walked[c].layer);
+    EXPECT_EQ(m.index, n[c]);
+    EXPECT_EQ(walked[c].index, n[c]);
+    EXPECT_EQ(m.phase_velocity, v[c]);
+    EXPECT_EQ(walked[c].phase_velocity, v[c]);
+    EXPECT_DOUBLE_EQ(m.local_courant, v[c] * in.params.dt / in.params.dz);
+    EXPECT_EQ(walked[c].local_courant, m.local_courant);
+    ASSERT_NE(m.layer, nullptr);
     const bool dot = i >= 3 && i <= 5;
-    EXPECT_EQ(s.phase_velocity[i], v[i]);
-    EXPECT_DOUBLE_EQ(s.local_courant[i], v[i] * in.params.dt / in.params.dz);
-    EXPECT_EQ(s.diag_a13[i], dot ? 0.5 : 0.0);
-    EXPECT_EQ(s.diag_a14[i], dot ? 0.3 / 1.7320507764816284 : 0.0);
-    EXPECT_EQ(s.diag_a15[i], dot ? 0.6 / 2.4494898319244385 : 0.0);
-    EXPECT_EQ(s.diag_b13[i], dot ? -1.0 : 0.0);
-    EXPECT_EQ(s.diag_b14[i], dot ? 0.3 / 1.7320507764816284 : 0.0);
-    EXPECT_EQ(s.diag_b15[i], dot ? 0.6 / 2.4494898319244385 : 0.0);
+    EXPECT_EQ(m.layer->a13, dot ? 0.5 : 0.0);
+    EXPECT_EQ(m.layer->a14, dot ? 0.3 / 1.7320507764816284 : 0.0);
+    EXPECT_EQ(m.layer->a15, dot ? 0.6 / 2.4494898319244385 : 0.0);
+    EXPECT_EQ(m.layer->b13, dot ? -1.0 : 0.0);
+    EXPECT_EQ(m.layer->b14, dot ? 0.3 / 1.7320507764816284 : 0.0);
+    EXPECT_EQ(m.layer->b15, dot ? 0.6 / 2.4494898319244385 : 0.0);
   }
+  // Outside the grid, and cells a short table leaves uncovered: no material.
+  EXPECT_EQ(cell_material(s, 0).layer, nullptr);
+  EXPECT_EQ(cell_material(s, 8).layer, nullptr);
+  StructureProfile longer = s;
+  longer.NZ = 9;
+  std::int32_t bare = 0;
+  for_each_cell_material(longer, [&](std::int32_t i, const CellMaterial& m) {
+    if (m.layer == nullptr) bare += i;
+  });
+  EXPECT_EQ(bare, 8 + 9);
+  EXPECT_EQ(refractive_indices(longer), (std::vector<double>{0, 1, 1, 2, 2, 2, 3, 2, 0, 0}));
 }
 
 // The legacy model keeps the left-end velocity for every cell of a graded
@@ -129,12 +155,17 @@ TEST(StructureMaterial, LegacyGradedLayerKeepsItsLeftEndVelocity) {
   StructureProfile corrected = in.structure;
   fill_material_profile(in.structure, in.params.dz, in.params.dt, Model::legacy);
   const double c0 = 299792458.0;
-  for (std::size_t i = 1; i <= 5; ++i) {
-    EXPECT_EQ(in.structure.phase_velocity[i], corrected.phase_velocity[i]) << i;
-    EXPECT_EQ(in.structure.local_courant[i], corrected.local_courant[i]) << i;
+  for (std::int32_t i = 1; i <= 5; ++i) {
+    EXPECT_EQ(cell_material(in.structure, i).phase_velocity,
+              cell_material(corrected, i).phase_velocity)
+        << i;
+    EXPECT_EQ(cell_material(in.structure, i).local_courant,
+              cell_material(corrected, i).local_courant)
+        << i;
   }
-  EXPECT_EQ(in.structure.phase_velocity[6], c0 / 4);
-  EXPECT_EQ(in.structure.phase_velocity[7], c0 / 4);
+  EXPECT_EQ(cell_material(in.structure, 6).phase_velocity, c0 / 4);
+  EXPECT_EQ(cell_material(in.structure, 7).phase_velocity, c0 / 4);
+  EXPECT_EQ(cell_material(in.structure, 7).index, 2.0);  // n itself is graded in both
 }
 
 using testing::layer;

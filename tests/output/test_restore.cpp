@@ -220,9 +220,9 @@ TEST(Continuation, BothLevelsOfEveryArrayFromTheirOwnFiles) {
   }
   EXPECT_EQ(f.Ex[1][0], 0.0);  // cell 0 is not stored
   using Flags = std::array<std::int32_t, 4>;
-  EXPECT_EQ(m.occ[1], (Flags{1, 0, 0, 0}));
-  EXPECT_EQ(m.occ[2], (Flags{0, 1, 0, 1}));
-  EXPECT_EQ(m.occ[3], (Flags{1, 1, 1, 1}));
+  EXPECT_EQ(m.flags(1), (Flags{1, 0, 0, 0}));
+  EXPECT_EQ(m.flags(2), (Flags{0, 1, 0, 1}));
+  EXPECT_EQ(m.flags(3), (Flags{1, 1, 1, 1}));
   // Nothing is decompressed in place: both copies stay.
   EXPECT_TRUE(snap.dir.exists(ex + ".gz"));
   EXPECT_EQ(snap.dir.read(ex), StoredSnapshot::column(9, 0));
@@ -416,7 +416,7 @@ TEST(Continuation, ContinueFolderIsLeftByteForByteAsItWas) {
   FieldState f;
   MediumState m;
   snap.restore(f, m);
-  EXPECT_EQ(m.occ[3], (std::array<std::int32_t, 4>{1, 1, 1, 1}));
+  EXPECT_EQ(m.flags(3), (std::array<std::int32_t, 4>{1, 1, 1, 1}));
   EXPECT_EQ(folder_bytes(snap.in.continue_dir), before);
 
   // A late file damaged: the files read before it are not left unpacked.

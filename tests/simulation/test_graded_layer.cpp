@@ -94,8 +94,8 @@ Crossing cross(const Layer& middle, Model model) {
   source.origin_cell = source.injection_cell = kSource;
   BoundarySettings& ends = sim.ends;
   ends.left_type = ends.right_type = BoundaryType::absorbing;
-  ends.k_left = absorbing_coefficient(s.local_courant[1], 0.0);
-  ends.k_right = absorbing_coefficient(s.local_courant[static_cast<std::size_t>(s.NZ)], 0.0);
+  ends.k_left = absorbing_coefficient(cell_material(s, 1).local_courant, 0.0);
+  ends.k_right = absorbing_coefficient(cell_material(s, s.NZ).local_courant, 0.0);
 
   Crossing c;
   double path = 0.0;  // optical path from the first monitor to the second [dz]

@@ -260,8 +260,7 @@ struct EnergyRun {
   double dot_energy_at_equilibrium() const {
     double sum = 0.0;
     for (std::int32_t i = kFirstDot; i < kFirstDot + kDots; ++i) {
-      const auto c = static_cast<std::size_t>(i);
-      const Populations r = populations(line.m.u13eq[c], line.m.u14eq[c], line.m.u15eq[c]);
+      const Populations r = populations(line.m.equilibrium(i));
       sum += density * kTransition * (r.rho22 + r.rho44) * DotLine::dz;
     }
     return sum;
@@ -368,12 +367,9 @@ TEST(LongRun, QuickstartStaysFinite) {
   run_time_loop(in, arrays, progress, warnings);
 
   double excited = 0.0;
-  const auto level = static_cast<std::size_t>(arrays.sim.field.new_level());
+  const int level = arrays.sim.field.new_level();
   for (std::int32_t i = in.structure.z1; i <= in.structure.z2; ++i) {
-    const auto c = static_cast<std::size_t>(i);
-    const auto& m = arrays.sim.medium;
-    excited =
-        std::max(excited, populations(m.u13[level][c], m.u14[level][c], m.u15[level][c]).rho22);
+    excited = std::max(excited, populations(arrays.sim.medium.physical(level, i)).rho22);
   }
   EXPECT_GT(excited, 0.01);                                        // the dots were driven
   EXPECT_GT(check_finite_files(dir.path() + "Results/"), 4 * 40);  // four snapshots of 40+ files

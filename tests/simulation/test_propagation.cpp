@@ -49,8 +49,8 @@ struct Line {
     sim.source.active = false;
     RunParameters p;
     p.bc_left = p.bc_right = BoundaryType{end_type};
-    sim.ends =
-        boundary_settings(p, s.local_courant[1], s.local_courant[static_cast<std::size_t>(s.NZ)]);
+    sim.ends = boundary_settings(p, cell_material(s, 1).local_courant,
+                                 cell_material(s, s.NZ).local_courant);
   }
   Line(const Line&) = delete;
   Line& operator=(const Line&) = delete;

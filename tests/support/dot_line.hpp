@@ -55,7 +55,6 @@ struct DotLine {
     vacuum.index = 1.0;
     s.layers = {vacuum};
     s.NZ = setup.cells;
-    s.phase_velocity.assign(static_cast<std::size_t>(setup.cells) + 1, constants::c0);
     compute_field_profile(s, dz, dt, k);
     f.allocate(setup.cells);
     m.allocate(setup.cells);
@@ -85,11 +84,8 @@ struct DotLine {
   void add_dots(std::int32_t first, std::int32_t last, const std::array<double, 4>& rho) {
     const auto u = diagonal_components(rho);
     for (std::int32_t i = first; i <= last; ++i) {
-      const auto c = static_cast<std::size_t>(i);
-      m.u13eq[c] = u[0];
-      m.u14eq[c] = u[1];
-      m.u15eq[c] = u[2];
-      m.occ[c] = population_flags(i, {u[0], u[1], u[2]}, mp.cavity);
+      m.set_equilibrium(i, {u[0], u[1], u[2]});
+      m.set_flags(i, population_flags(i, {u[0], u[1], u[2]}, mp.cavity));
     }
     classify_cells(m, mp.cavity);
   }
@@ -126,11 +122,7 @@ struct DotLine {
   double ex(std::int32_t i) const {
     return f.Ex[static_cast<std::size_t>(f.new_level())][static_cast<std::size_t>(i)];
   }
-  Populations rho(std::int32_t i) const {
-    const auto l = static_cast<std::size_t>(f.new_level());
-    const auto c = static_cast<std::size_t>(i);
-    return populations(m.u13[l][c], m.u14[l][c], m.u15[l][c]);
-  }
+  Populations rho(std::int32_t i) const { return populations(m.physical(f.new_level(), i)); }
 };
 
 // One dot cell of the examples' dense medium (Nd = 1e24 m^-3, dephasing
