@@ -97,7 +97,7 @@ void BM_DotCellStep(benchmark::State& state) {
   const int threads = static_cast<int>(state.range(0));
   const int saved = omp_get_max_threads();
   omp_set_num_threads(threads);
-  mps::enable_flush_to_zero_all_threads();
+  mps::enable_flush_to_zero_all_threads();  // as the program runs
   DotSlab slab;
   std::int64_t evaluations = 0;
   for (auto _ : state) {

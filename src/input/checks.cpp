@@ -198,11 +198,11 @@ void check_physical_ranges(const RunInput& in) {
 double memory_estimate(const RunInput& in) {
   // Per cell: E and H at two levels and the field coefficients (11
   // doubles), the medium's slot index and flags (5 bytes) and, while a
-  // continued run reads its snapshot, one column of values and the text of
-  // one file (8 + 25 bytes).  Per cell of a layer with start or equilibrium
-  // values: its medium slot (stored values at two levels, equilibrium and
-  // physical diagonals: 41 doubles, and its cell and kind).
-  const double per_cell = 11 * 8 + 5 + 8 + 25;
+  // continued run reads a snapshot file, its text and lines (about 90
+  // bytes) and one column of values (8).  Per cell of a layer with start or
+  // equilibrium values: its medium slot (stored values at two levels,
+  // equilibrium and physical diagonals: 41 doubles, and its cell and kind).
+  const double per_cell = 11 * 8 + 5 + 90 + 8;
   const double per_medium_cell = 41 * 8 + 5;
   double medium_cells = 0.0;
   for (const Layer& l : in.structure.layers) {
