@@ -17,17 +17,7 @@ targets=(fuzz_list_reader fuzz_execdata)
 
 # libFuzzer comes with clang's runtime libraries; OpenMP for clang is libomp.
 packages=(clang libclang-rt-14-dev libomp-dev cmake make zlib1g-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing missing packages: ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
-fi
+"$root/scripts/install_packages.sh" "${packages[@]}"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMPS_FUZZ=ON -DMPS_BUILD_TESTS=OFF -DMPS_BUILD_BENCH=OFF -DMPS_NATIVE=OFF -DMPS_WERROR=ON \

@@ -12,14 +12,7 @@ namespace mps {
 namespace {
 
 using testing::layer;
-
-StructureProfile structure_of(std::vector<Layer> layers, double dz, double dt, Model model) {
-  StructureProfile s;
-  s.layers = std::move(layers);
-  for (const Layer& l : s.layers) s.NZ += l.cells;
-  fill_material_profile(s, dz, dt, model);
-  return s;
-}
+using testing::structure_of;
 
 TEST(FieldProfile, GradedLayerStepsFromFirstCellToItsEndIndex) {
   const double dz = 10e-9, dt = 0.5 * dz / constants::c0;

@@ -170,12 +170,7 @@ TEST(StructureMaterial, LegacyGradedLayerKeepsItsLeftEndVelocity) {
 
 using testing::layer;
 
-StructureProfile profile(const std::vector<Layer>& layers) {
-  StructureProfile s;
-  s.layers = layers;
-  for (const Layer& l : layers) s.NZ += l.cells;
-  return s;
-}
+StructureProfile profile(const std::vector<Layer>& layers) { return testing::structure_of(layers); }
 
 // Rounding alone may step past an end value (1.0 -> 3.59 ends at
 // 3.5900000000000003; 5.15 -> 1.01 ends 5 ulps below 1.01): accepted.

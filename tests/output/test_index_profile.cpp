@@ -27,12 +27,7 @@ TEST(IndexProfile, OneFixedPointLinePerCell) {
 
 using testing::layer;
 
-StructureProfile profile(const std::vector<Layer>& layers) {
-  StructureProfile s;
-  s.layers = layers;
-  for (const Layer& l : layers) s.NZ += l.cells;
-  return s;
-}
+StructureProfile profile(const std::vector<Layer>& layers) { return testing::structure_of(layers); }
 
 // The index column of "n_z.dat", blanks removed.
 std::vector<std::string> index_column(const StructureProfile& s) {

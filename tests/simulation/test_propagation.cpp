@@ -18,14 +18,7 @@ namespace mps {
 namespace {
 
 using testing::layer;
-
-StructureProfile structure_of(std::vector<Layer> layers, double dz, double dt, Model model) {
-  StructureProfile s;
-  s.layers = std::move(layers);
-  for (const Layer& l : s.layers) s.NZ += l.cells;
-  fill_material_profile(s, dz, dt, model);
-  return s;
-}
+using testing::structure_of;
 
 // Dot-free cells advanced by the program's step() with its source off; a
 // hard source of the test's own (E at one cell replaced, when `cell` > 0)
