@@ -2,6 +2,8 @@
 // Cell loops split over the OpenMP threads.  Each cell is computed by the
 // same operations whichever thread takes it, so results do not depend on
 // the number of threads.
+#include <omp.h>
+
 #include <cstdint>
 
 namespace mps {
@@ -52,6 +54,26 @@ template <typename Body>
 inline void for_each_cell_simd_in_team(std::int32_t first, std::int32_t last, Body&& body) {
 #pragma omp for simd schedule(static)
   for (std::int32_t i = first; i <= last; ++i) body(i);
+}
+
+// Cells first..last (empty when last < first).
+struct CellSpan {
+  std::int32_t first = 1, last = 0;
+};
+
+// This thread's part of first..last when every thread of the enclosing
+// parallel region takes one (all of it outside a region): consecutive
+// pieces in thread order, the first ones a cell longer when the count does
+// not divide.
+inline CellSpan thread_share(std::int32_t first, std::int32_t last) {
+  const std::int64_t count = static_cast<std::int64_t>(last) - first + 1;
+  if (count <= 0) return {first, first - 1};
+  const std::int64_t threads = omp_get_num_threads();
+  const std::int64_t t = omp_get_thread_num();
+  const std::int64_t base = count / threads, extra = count % threads;
+  const std::int64_t begin = first + t * base + (t < extra ? t : extra);
+  const std::int64_t length = base + (t < extra ? 1 : 0);
+  return {static_cast<std::int32_t>(begin), static_cast<std::int32_t>(begin + length - 1)};
 }
 
 }  // namespace mps

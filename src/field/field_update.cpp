@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/parallel.hpp"
 
@@ -23,7 +24,10 @@ void compute_field_profile(const StructureProfile& s, double dz, double dt, Fiel
   });
 }
 
-void update_H(FieldState& f, const FieldCoefficients& k) {
+namespace {
+
+// The H update of cell i (see update_H), for the cell loops.
+auto h_update(FieldState& f, const FieldCoefficients& k) {
   const int nw = f.new_level();
   const int od = f.old_level();
   const double* __restrict ex = f.Ex[od].data();
@@ -33,22 +37,43 @@ void update_H(FieldState& f, const FieldCoefficients& k) {
   double* __restrict hx = f.Hx[nw].data();
   double* __restrict hy = f.Hy[nw].data();
   const double* __restrict cH = k.cH.data();
-  const std::int32_t N = f.N;
-
-  for_each_cell_simd(1, N - 1, kMinCellsToFork, [=](std::int32_t i) {
+  return [=](std::int32_t i) {
     hx[i] = hx_old[i] + cH[i] * (ey[i + 1] - ey[i]);
     hy[i] = hy_old[i] - cH[i] * (ex[i + 1] - ex[i]);
-  });
+  };
+}
+
+// H(N) = H(N-1): the curl of E at the last cell is zero.
+void copy_last_H(FieldState& f) {
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const auto N = static_cast<std::size_t>(f.N);
   if (N >= 2) {
-    hx[N] = hx[N - 1];
-    hy[N] = hy[N - 1];
+    f.Hx[nw][N] = f.Hx[nw][N - 1];
+    f.Hy[nw][N] = f.Hy[nw][N - 1];
   }
+}
+
+}  // namespace
+
+void update_H(FieldState& f, const FieldCoefficients& k) {
+  for_each_cell_simd(1, f.N - 1, kMinCellsToFork, h_update(f, k));
+  copy_last_H(f);
+}
+
+void update_H_in_team(FieldState& f, const FieldCoefficients& k) {
+  for_each_cell_simd_in_team(1, f.N - 1, h_update(f, k));
+#pragma omp single
+  copy_last_H(f);
 }
 
 namespace {
 
-// The E update of cell i (see update_E), for the cell loops.
-auto e_update(FieldState& f, const FieldCoefficients& k, double dt) {
+// E of the cells first..last as update_E describes; returns the largest
+// |Ex_new| among them when `counted` (-inf when not or none), NaN passed
+// over.  The flush and the maximum are selects, so the loop vectorises
+// with the maximum as a lane-wise reduction (exact: max is associative).
+double e_update(FieldState& f, const FieldCoefficients& k, double dt, std::int32_t first,
+                std::int32_t last, bool counted) {
   const int nw = f.new_level();
   const int od = f.old_level();
   const double* __restrict ex_old = f.Ex[od].data();
@@ -58,24 +83,48 @@ auto e_update(FieldState& f, const FieldCoefficients& k, double dt) {
   double* __restrict ex = f.Ex[nw].data();
   double* __restrict ey = f.Ey[nw].data();
   const double* __restrict cE = k.cE.data();
-  return [=](std::int32_t i) {
+  const double floor = counted ? 0.0 : std::numeric_limits<double>::infinity();
+  double m = -std::numeric_limits<double>::infinity();
+#pragma omp simd reduction(max : m)
+  for (std::int32_t i = first; i <= last; ++i) {
     const double curl_y = (hx[i] - hx[i - 1]) * cE[i];
     const double curl_x = (hy[i] - hy[i - 1]) * cE[i];
     const double x = ex_old[i] + dt * -curl_x;
     const double y = ey_old[i] + dt * curl_y;
-    ex[i] = std::fabs(x) < 1e-120 ? 0.0 : x;
+    const double x_stored = std::fabs(x) < 1e-120 ? 0.0 : x;
+    ex[i] = x_stored;
     ey[i] = std::fabs(y) < 1e-120 ? 0.0 : y;
-  };
+    // Cells not counted compare as -inf (|x| - inf), NaN stays NaN.
+    const double a = std::fabs(x_stored) - floor;
+    m = a > m ? a : m;
+  }
+  return m;
 }
 
 }  // namespace
 
 void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
-  for_each_cell_simd(1, f.N - 1, kMinCellsToFork, e_update(f, k, dt));
+  const std::int32_t last = f.N - 1;
+  if (static_cast<std::int64_t>(last) >= kMinCellsToFork) {
+#pragma omp parallel
+    {
+      const CellSpan share = thread_share(1, last);
+      e_update(f, k, dt, share.first, share.last, false);
+    }
+  } else {
+    e_update(f, k, dt, 1, last, false);
+  }
 }
 
-void update_E_in_team(FieldState& f, const FieldCoefficients& k, double dt) {
-  for_each_cell_simd_in_team(1, f.N - 1, e_update(f, k, dt));
+double update_E_runs(FieldState& f, const FieldCoefficients& k, double dt,
+                     const std::vector<CellRun>& runs) {
+  double m = -std::numeric_limits<double>::infinity();
+  for (const CellRun& run : runs) {
+    const CellSpan share = thread_share(run.first, run.last);
+    const double a = e_update(f, k, dt, share.first, share.last, run.counted);
+    m = a > m ? a : m;
+  }
+  return m;
 }
 
 }  // namespace mps

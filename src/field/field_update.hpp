@@ -1,5 +1,7 @@
 #pragma once
 // Field profile and magnetic-field update of the Yee scheme along z.
+#include <vector>
+
 #include "field/field_state.hpp"
 #include "input/structure.hpp"
 
@@ -24,9 +26,22 @@ void update_H(FieldState& f, const FieldCoefficients& coeffs);
 // their implicit step afterwards.
 void update_E(FieldState& f, const FieldCoefficients& coeffs, double dt);
 
-// The same, called by every thread of a parallel region: the cells are
-// shared among them (all on the caller outside a parallel region), and
-// every thread returns when all cells are done.
-void update_E_in_team(FieldState& f, const FieldCoefficients& coeffs, double dt);
+// A run of consecutive cells first..last of the plain E update; `counted`
+// when their Ex is final after it, so the field maximum of the step takes
+// them there (not so for cells a source or an end changes afterwards).
+struct CellRun {
+  std::int32_t first = 1, last = 0;
+  bool counted = true;
+};
+
+// H as update_H and E of the cells of `runs` as update_E, called by every
+// thread of a parallel region: each run is shared among them (all on the
+// caller outside a region).  update_H_in_team returns when every thread's
+// cells are done (and H(N) is set); update_E_runs returns at once, with
+// the largest |Ex_new| over this thread's counted cells (-inf when none;
+// NaN passed over), so the E update and the field maximum are one pass.
+void update_H_in_team(FieldState& f, const FieldCoefficients& coeffs);
+double update_E_runs(FieldState& f, const FieldCoefficients& coeffs, double dt,
+                     const std::vector<CellRun>& runs);
 
 }  // namespace mps

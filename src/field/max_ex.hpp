@@ -1,4 +1,7 @@
 #pragma once
+#include <cstdint>
+#include <vector>
+
 #include "field/field_state.hpp"
 
 namespace mps {
@@ -7,5 +10,12 @@ namespace mps {
 // n < 1.  NaN values are passed over, so the result is the same for any
 // split of the cells over threads.
 double max_abs_ex(const FieldState& f, int level, std::int32_t n);
+
+// The same maximum over cells 1..N at the new level, from the largest |Ex|
+// of the cells the fused E update counted (`counted_max`, -inf when none)
+// and the cells changed after it (`late_cells`, which with the counted
+// ones make up 1..N).
+double field_maximum(const FieldState& f, double counted_max,
+                     const std::vector<std::int32_t>& late_cells);
 
 }  // namespace mps

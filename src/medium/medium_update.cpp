@@ -363,22 +363,22 @@ int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell,
   return evaluations;
 }
 
+std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
+                                    const MediumParameters& mp, const MediumStep& step,
+                                    std::vector<std::int32_t>& first) {
+  return medium_cells(CellLoop{f, m, coeffs, mp, step}, first);
+}
+
 std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
                                  const MediumParameters& mp, const MediumStep& step) {
-  const CellLoop loop{f, m, coeffs, mp, step};
+  update_E(f, coeffs, step.dt);
   std::vector<std::int32_t> first;  // the threads' runs of dot blocks
   std::int64_t evaluations = 0;
   if (static_cast<std::int64_t>(m.medium_cells.size()) >= kMinMediumCellsToFork) {
-    // The plain E update shares the region (and its cells end up mostly
-    // with the thread that overwrites the dot cells among them).
 #pragma omp parallel reduction(+ : evaluations)
-    {
-      update_E_in_team(f, coeffs, step.dt);
-      evaluations += medium_cells(loop, first);
-    }
+    evaluations += advance_medium_in_team(f, m, coeffs, mp, step, first);
   } else {
-    update_E(f, coeffs, step.dt);
-    evaluations = medium_cells(loop, first);
+    evaluations = advance_medium_in_team(f, m, coeffs, mp, step, first);
   }
   return evaluations;
 }

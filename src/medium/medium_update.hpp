@@ -67,6 +67,16 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
 int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell,
                      const ImplicitStep& solver, const CellVector& old, CellVector& now);
 
+// The medium of every passive and dot cell, a dot cell's E solved
+// together with its medium, kBatchLanes dot cells at a time
+// (advance_dot_batch); H at the new level.  Called by every thread of a
+// parallel region, which share the cells (all on the caller outside a
+// region); `first` is scratch shared by them.  Returns this thread's
+// right-hand-side evaluations.
+std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
+                                    const MediumParameters& mp, const MediumStep& step,
+                                    std::vector<std::int32_t>& first);
+
 // E at the new level for every cell 1..N-1 (H at the new level), then the
 // medium of every passive and dot cell; a dot cell's E is solved together
 // with its medium, kBatchLanes dot cells at a time (advance_dot_batch).

@@ -1,10 +1,14 @@
 #include "simulation/simulation.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "core/errors.hpp"
+#include "core/parallel.hpp"
 #include "field/field_update.hpp"
+#include "field/max_ex.hpp"
 
 namespace mps {
 namespace {
@@ -101,22 +105,102 @@ void check_finite_state(const Simulation& sim, std::int64_t J) {
   }
 }
 
-void classify(Simulation& sim) { classify_cells(sim.medium, sim.medium_parameters.cavity); }
+namespace {
+
+// How the plain E update treats a cell of 1..N-1.
+enum class PlainCell : std::uint8_t { counted, late, dot };
+
+// Cells whose Ex the step changes after the plain update: the ends, the
+// hard source's cell (or the noise's cavity cells), the transparent
+// source's plane.
+std::vector<PlainCell> plain_cells(const Simulation& sim) {
+  const std::int32_t N = sim.field.N;
+  std::vector<PlainCell> kind(static_cast<std::size_t>(std::max(N, 1)), PlainCell::counted);
+  auto late = [&](std::int32_t i) {
+    if (1 <= i && i < N) kind[static_cast<std::size_t>(i)] = PlainCell::late;
+  };
+  late(1);
+  if (sim.transparent) {
+    late(sim.incident.plane);
+  } else if (sim.source.active) {
+    late(sim.source.injection_cell);
+    if (sim.source.pulse.shape == PulseShape::noise) {
+      for (std::int32_t i = sim.source.cavity_left; i <= sim.source.cavity_right; ++i) late(i);
+    }
+  }
+  for (std::int32_t i = 1; i < N; ++i) {
+    if (sim.medium.kind(i) == CellKind::dot) kind[static_cast<std::size_t>(i)] = PlainCell::dot;
+  }
+  return kind;
+}
+
+// Runs of the plain E update and the late cells, from each cell's kind.
+void plan_plain_update(Simulation& sim) {
+  const std::vector<PlainCell> kind = plain_cells(sim);
+  sim.e_runs.clear();
+  sim.late_cells.clear();
+  for (std::int32_t i = 1; i < sim.field.N; ++i) {
+    const PlainCell k = kind[static_cast<std::size_t>(i)];
+    if (k != PlainCell::counted) sim.late_cells.push_back(i);
+    if (k == PlainCell::dot) continue;
+    const bool counted = k == PlainCell::counted;
+    if (!sim.e_runs.empty() && sim.e_runs.back().last == i - 1 &&
+        sim.e_runs.back().counted == counted) {
+      sim.e_runs.back().last = i;
+    } else {
+      sim.e_runs.push_back({i, i, counted});
+    }
+  }
+  if (sim.field.N >= 1) sim.late_cells.push_back(sim.field.N);
+}
+
+bool step_forks(const Simulation& sim) {
+  return static_cast<std::int64_t>(sim.field.N) - 1 >= kMinCellsToFork ||
+         static_cast<std::int64_t>(sim.medium.medium_cells.size()) >= kMinMediumCellsToFork;
+}
+
+// A thread's part of H, E and the medium (all of them outside a parallel
+// region): its evaluations, and its largest |Ex| of the counted cells.
+void team_part(Simulation& sim, double& max_ex, std::int64_t& evaluations) {
+  FieldState& f = sim.field;
+  update_H_in_team(f, sim.coeffs);
+  if (sim.transparent) {
+#pragma omp single
+    correct_H_at_plane(sim.incident, f, sim.coeffs);
+  }
+  max_ex = update_E_runs(f, sim.coeffs, sim.dt, sim.e_runs);
+  evaluations = advance_medium_in_team(f, sim.medium, sim.coeffs, sim.medium_parameters,
+                                       sim.medium_step, sim.team_scratch);
+}
+
+}  // namespace
+
+void classify(Simulation& sim) {
+  classify_cells(sim.medium, sim.medium_parameters.cavity);
+  plan_plain_update(sim);
+}
 
 void step(Simulation& sim, std::int64_t J) {
   FieldState& f = sim.field;
   f.Jtoggle = 1 - f.Jtoggle;
   prepare_medium_step(sim.medium_parameters, J, sim.dt, sim.medium_step);
-  update_H(f, sim.coeffs);
-  if (sim.transparent) correct_H_at_plane(sim.incident, f, sim.coeffs);
-  sim.evaluations +=
-      update_E_and_medium(f, sim.medium, sim.coeffs, sim.medium_parameters, sim.medium_step);
+  if (sim.e_runs.empty() && f.N > 1) plan_plain_update(sim);  // built by hand, never classified
+  double max_ex = -std::numeric_limits<double>::infinity();
+  std::int64_t evaluations = 0;
+  if (step_forks(sim)) {
+#pragma omp parallel reduction(max : max_ex) reduction(+ : evaluations)
+    team_part(sim, max_ex, evaluations);
+  } else {
+    team_part(sim, max_ex, evaluations);
+  }
+  sim.evaluations += evaluations;
   if (sim.transparent) {
     advance_and_correct_E(sim.incident, sim.source, f, J);
   } else {
     apply_pulse_source(sim.source, f, J, sim.dt);
   }
   apply_boundaries(f, sim.ends);
+  sim.max_ex = field_maximum(f, max_ex, sim.late_cells);
 }
 
 }  // namespace mps

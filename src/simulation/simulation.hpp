@@ -3,9 +3,11 @@
 // their coefficients, the pulse source and the ends.  A step does no I/O;
 // the time loop, the tests and the benchmarks all advance a run with step().
 #include <cstdint>
+#include <vector>
 
 #include "field/boundaries.hpp"
 #include "field/field_state.hpp"
+#include "field/field_update.hpp"
 #include "field/incident_line.hpp"
 #include "field/pulse_source.hpp"
 #include "input/input_reader.hpp"
@@ -26,6 +28,14 @@ struct Simulation {
   bool transparent = false;      // the pulse enters through a total-field/scattered-field plane
   IncidentLine incident;         // its incident wave
   std::int64_t evaluations = 0;  // right-hand-side evaluations of the dot cells so far
+  double max_ex = 0.0;           // largest |Ex| over cells 1..N after the last step (max_abs_ex)
+  // Set by classify: the plain E update's runs (every cell 1..N-1 but the
+  // dot cells), and the cells whose Ex is final only after the step (dot
+  // cells, the source's and the ends' cells), whose |Ex| joins the maximum
+  // of the runs' counted cells afterwards.
+  std::vector<CellRun> e_runs;
+  std::vector<std::int32_t> late_cells;
+  std::vector<std::int32_t> team_scratch;  // the threads' runs of dot blocks
 };
 
 // Allocates the arrays of the run's grid and builds every coefficient.  A
@@ -34,7 +44,8 @@ struct Simulation {
 Simulation make_simulation(const RunInput& input);
 
 // Sorts the cells into vacuum, passive and dot cells (after the stored
-// values are set, fresh or restored).
+// values are set, fresh or restored), and plans the plain E update's runs;
+// again after the dots or the source are changed by hand.
 void classify(Simulation& sim);
 
 // One normal step J.  Levels (new = Jtoggle after the flip):
@@ -42,7 +53,10 @@ void classify(Simulation& sim);
 //   H update:      H_new from H_old and E_old
 //   E and medium:  E_new, w_new from E_old, w_old and H_new
 //   source, ends:  E_new at the injection cell, then at cells 1 and N
-//   after:         new = step J, old = step J-1
+//   after:         new = step J, old = step J-1; max_ex set
+// When the grid or the medium is large enough to share out, H, E and the
+// medium are one parallel region; each cell is computed the same way
+// whichever thread takes it.
 void step(Simulation& sim, std::int64_t J);
 
 // Throws NonFiniteError naming the quantity, cell and step when a field or

@@ -8,7 +8,6 @@
 #include <memory>
 #include <ostream>
 
-#include "field/max_ex.hpp"
 #include "output/compression.hpp"
 #include "output/restore.hpp"
 #include "output/snapshot.hpp"
@@ -254,7 +253,7 @@ void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t 
   }
   account_step(in, run.sim, J, st.budget);
   sample_monitors(in, run.sim, run.monitors, r);
-  st.max_variable = max_abs_ex(run.sim.field, run.sim.field.new_level(), run.sim.field.N);
+  st.max_variable = run.sim.max_ex;
   run.monitors.max_ex[static_cast<std::size_t>(r)] = st.max_variable;
   st.statistics.update(run.monitors, r);
   if (r % st.statistics_interval == 0) st.statistics.record(st.block_label);

@@ -87,7 +87,7 @@ struct DotLine {
       m.set_equilibrium(i, {u[0], u[1], u[2]});
       m.set_flags(i, population_flags(i, {u[0], u[1], u[2]}, mp.cavity));
     }
-    classify_cells(m, mp.cavity);
+    classify(sim);
   }
 
   // A Gaussian pulse at the resonance, centred at step 4 W (W its 1/e
