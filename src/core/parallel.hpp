@@ -5,6 +5,7 @@
 #include <omp.h>
 
 #include <cstdint>
+#include <exception>
 
 namespace mps {
 
@@ -54,6 +55,24 @@ template <typename Body>
 inline void for_each_cell_simd_in_team(std::int32_t first, std::int32_t last, Body&& body) {
 #pragma omp for simd schedule(static)
   for (std::int32_t i = first; i <= last; ++i) body(i);
+}
+
+// body(n) for n = 0..count-1 over the threads, each n to whichever thread
+// is free (for jobs of uneven size, such as files).  An exception thrown by
+// a job is rethrown here once every job is done or has failed.
+template <typename Body>
+inline void for_each_job(std::int64_t count, Body&& body) {
+  std::exception_ptr failed;
+#pragma omp parallel for schedule(dynamic, 1) if (count > 1)
+  for (std::int64_t n = 0; n < count; ++n) {
+    try {
+      body(n);
+    } catch (...) {
+#pragma omp critical(mps_for_each_job)
+      if (!failed) failed = std::current_exception();
+    }
+  }
+  if (failed) std::rethrow_exception(failed);
 }
 
 // Cells first..last (empty when last < first).

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "textio/gzip.hpp"
+#include "textio/text_file.hpp"
 
 namespace mps {
 
-// zlib level of the result files: level 1 compresses the E23.12 columns
-// almost as well as the default 6 at a fraction of the time.
-inline constexpr int kDefaultLevel = 1;
+// zlib level of the result files.
+inline constexpr int kDefaultLevel = textio::kResultLevel;
 
 struct CompressionReport {
   std::vector<std::string> compressed;  // paths of the plain files replaced

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "core/parallel.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -16,7 +17,8 @@ namespace {
 // goes to the file in large pieces.
 class ColumnFile {
  public:
-  explicit ColumnFile(const std::string& path) : file_(path, OutputFile::Mode::replace) {
+  ColumnFile(const std::string& path, textio::Storage storage)
+      : file_(path, OutputFile::Mode::replace, storage) {
     buffer_.reserve(kChunk + 64);
   }
   const std::string& path() const { return file_.path(); }
@@ -55,12 +57,11 @@ std::string write_field_maximum(const SnapshotInput& in, double& max_variable) {
     max_variable = m;
   }
   if (!(max_variable > reference)) return {};
-  std::string path = in.folder + "Ex_max.dat";
-  ColumnFile file(path);
+  ColumnFile file(in.folder + "Ex_max.dat", in.storage);
   const std::vector<double>& ex = in.field->Ex[static_cast<std::size_t>(in.field->new_level())];
   for (std::int32_t k = 1; k <= in.field->N; ++k) file.E23(ex[static_cast<std::size_t>(k)] / in.E0);
   file.close();
-  return path;
+  return file.path();
 }
 
 }  // namespace
@@ -87,48 +88,49 @@ std::vector<ColumnFile> open_columns(const SnapshotInput& in) {
   files.reserve(41);
   for (const std::string& label : labels) {
     for (const char* name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z"})
-      files.emplace_back(in.folder + name + label + ".dat");
+      files.emplace_back(in.folder + name + label + ".dat", in.storage);
     for (int k = 1; k <= 15; ++k) {
-      files.emplace_back(in.folder + "u" + std::to_string(k) + "_z" + label + ".dat");
+      files.emplace_back(in.folder + "u" + std::to_string(k) + "_z" + label + ".dat", in.storage);
     }
   }
   if (in.J == 1) {
     for (const char* name : {"s13_z", "s14_z", "s15_z"})
-      files.emplace_back(in.folder + name + now + ".dat");
+      files.emplace_back(in.folder + name + now + ".dat", in.storage);
   }
   return files;
 }
 
-// One pass over the cells fills every column file of both levels.
-void write_columns(const SnapshotInput& in, std::vector<ColumnFile>& files) {
+// One pass over the cells fills the column files of one level (l = 0 the
+// new one, with the s files at step 1; l = 1 the old one).
+void write_level_columns(const SnapshotInput& in, std::size_t l, std::vector<ColumnFile>& files) {
   const FieldState& f = *in.field;
   const MediumState& m = *in.medium;
   const bool first_step = in.J == 1;
-  const std::array<int, 2> levels = {f.new_level(), f.old_level()};
+  const auto level = static_cast<std::size_t>(l == 0 ? f.new_level() : f.old_level());
+  ColumnFile* col = &files[l * 19];
   for (std::int32_t k = 1; k <= f.N; ++k) {
     const auto c = static_cast<std::size_t>(k);
-    for (std::size_t l = 0; l < 2; ++l) {
-      const auto level = static_cast<std::size_t>(levels[l]);
-      ColumnFile* col = &files[l * 19];
-      col[0].E23(f.Ex[level][c] / in.E0);
-      col[1].E23(f.Ey[level][c] / in.E0);
-      col[2].E23(f.Hx[level][c]);
-      col[3].E23(f.Hy[level][c]);
-      const std::array<double, kStored> w = m.w_at(static_cast<int>(level), k);
-      for (int n = 0; n < 15; ++n) {
-        // At step 1 the physical u13..u15 go to the s files instead.
-        if (first_step && l == 0 && n >= 12) continue;
-        col[4 + n].E23(w[static_cast<std::size_t>(n)]);
-      }
+    col[0].E23(f.Ex[level][c] / in.E0);
+    col[1].E23(f.Ey[level][c] / in.E0);
+    col[2].E23(f.Hx[level][c]);
+    col[3].E23(f.Hy[level][c]);
+    const std::array<double, kStored> w = m.w_at(static_cast<int>(level), k);
+    for (int n = 0; n < 15; ++n) {
+      // At step 1 the physical u13..u15 go to the s files instead.
+      if (first_step && l == 0 && n >= 12) continue;
+      col[4 + n].E23(w[static_cast<std::size_t>(n)]);
     }
-    if (first_step) {
+    if (first_step && l == 0) {
       const Diagonal u = m.physical(f.new_level(), k);
       files[38].E13(u.u13);
       files[39].E13(u.u14);
       files[40].E13(u.u15);
     }
   }
-  for (ColumnFile& file : files) file.close();
+  for (std::size_t n = l * 19; n < l * 19 + 19; ++n) files[n].close();
+  if (first_step && l == 0) {
+    for (std::size_t n = 38; n < files.size(); ++n) files[n].close();
+  }
 }
 
 // "gamma.dat": the four flags of every cell, written in pieces (a long
@@ -136,7 +138,7 @@ void write_columns(const SnapshotInput& in, std::vector<ColumnFile>& files) {
 std::string write_flags(const SnapshotInput& in) {
   constexpr std::size_t kPiece = 1 << 16;
   const MediumState& m = *in.medium;
-  textio::OutputFile file(in.folder + "gamma.dat", textio::OutputFile::Mode::replace);
+  textio::OutputFile file(in.folder + "gamma.dat", textio::OutputFile::Mode::replace, in.storage);
   std::string gamma;
   gamma.reserve(kPiece + 64);
   for (std::int32_t k = 1; k <= in.field->N; ++k) {
@@ -152,7 +154,7 @@ std::string write_flags(const SnapshotInput& in) {
   }
   file.write(gamma);
   file.close();
-  return in.folder + "gamma.dat";
+  return file.path();
 }
 
 // "stmp<J>.dat": J, the level indices and the 15 decay factors.
@@ -166,9 +168,8 @@ std::string write_stamp(const SnapshotInput& in) {
   }
   for (std::size_t k = 1; k <= 15; ++k) textio::append_E23_12(stamp, in.decay->now[k]);
   stamp += '\n';
-  std::string path = in.folder + "stmp" + textio::step_label(in.J) + ".dat";
-  textio::write_text_file(path, stamp);
-  return path;
+  return textio::write_text_file(in.folder + "stmp" + textio::step_label(in.J) + ".dat", stamp,
+                                 in.storage);
 }
 
 }  // namespace
@@ -180,9 +181,17 @@ std::vector<std::string> write_snapshot(const SnapshotInput& in, double& max_var
   }
   std::vector<ColumnFile> files = open_columns(in);
   for (const ColumnFile& file : files) written.push_back(file.path());
-  write_columns(in, files);
-  written.push_back(write_flags(in));
-  written.push_back(write_stamp(in));
+  // The two levels' columns, the flags and the stamp are independent:
+  // formatted and compressed on all threads.
+  std::array<std::string, 2> others;
+  for_each_job(4, [&](std::int64_t job) {
+    if (job < 2) {
+      write_level_columns(in, static_cast<std::size_t>(job), files);
+    } else {
+      others[static_cast<std::size_t>(job - 2)] = job == 2 ? write_flags(in) : write_stamp(in);
+    }
+  });
+  written.insert(written.end(), others.begin(), others.end());
   return written;
 }
 

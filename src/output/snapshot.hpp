@@ -19,6 +19,7 @@
 
 #include "field/field_state.hpp"
 #include "medium/medium_state.hpp"
+#include "textio/text_file.hpp"
 
 namespace mps {
 
@@ -31,10 +32,11 @@ struct SnapshotInput {
   const std::vector<double>* max_buffer = nullptr;  // field maximum per trace row
   double E0 = 1.0;                                  // field scale [V/m]
   std::string folder;                               // results folder, '/'-terminated
+  textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
 };
 
 // Writes every file of the snapshot but "point.txt" and returns their
-// paths; `max_variable` is the time loop's field maximum, replaced by the
+// paths (with ".gz" when compressed); `max_variable` is the time loop's field maximum, replaced by the
 // block maximum when the block has rows.
 std::vector<std::string> write_snapshot(const SnapshotInput& in, double& max_variable);
 

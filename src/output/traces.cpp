@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/parallel.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -62,30 +63,38 @@ std::vector<std::string> write_block_traces(const TraceInput& in) {
     t += "  ";
     times.push_back(std::move(t));
   }
-  std::vector<std::string> written;
-  auto write = [&](Family family, std::int32_t k, int kind) {
-    const std::int32_t cell = (*in.monitor_cells)[static_cast<std::size_t>(k - 1)];
-    const std::vector<double>& v = buffer_of(b, kind);
-    const double scale = kind < 2 ? in.E0 : 1.0;
+  struct Trace {
+    Family family;
+    std::int32_t monitor;
+    int kind;
+  };
+  std::vector<Trace> files;
+  if (M >= 1) {
+    files.push_back({kFirst, 1, 0});
+    files.push_back({kFirst, 1, 1});
+    files.push_back({kLast, M, 0});
+    files.push_back({kLast, M, 1});
+  }
+  for (std::int32_t k = 2; k <= M - 1; ++k) {
+    for (int kind = 0; kind < 6; ++kind) files.push_back({kPoint, k, kind});
+  }
+  // The files are independent: formatted and compressed on all threads.
+  std::vector<std::string> written(files.size());
+  for_each_job(static_cast<std::int64_t>(files.size()), [&](std::int64_t n) {
+    const Trace& t = files[static_cast<std::size_t>(n)];
+    const std::int32_t cell = (*in.monitor_cells)[static_cast<std::size_t>(t.monitor - 1)];
+    const std::vector<double>& v = buffer_of(b, t.kind);
+    const double scale = t.kind < 2 ? in.E0 : 1.0;
     std::string text;
     text.reserve(times.size() * 49);
     for (std::int64_t r = 1; r <= d; ++r) {
       text += times[static_cast<std::size_t>(r - 1)];
-      textio::append_E23_12(text, v[b.at(k, r)] / scale);
+      textio::append_E23_12(text, v[b.at(t.monitor, r)] / scale);
       text += '\n';
     }
-    written.push_back(in.folder + trace_name(family, cell, kind, label));
-    textio::write_text_file(written.back(), text);
-  };
-  if (M >= 1) {
-    write(kFirst, 1, 0);
-    write(kFirst, 1, 1);
-    write(kLast, M, 0);
-    write(kLast, M, 1);
-  }
-  for (std::int32_t k = 2; k <= M - 1; ++k) {
-    for (int kind = 0; kind < 6; ++kind) write(kPoint, k, kind);
-  }
+    written[static_cast<std::size_t>(n)] = textio::write_text_file(
+        in.folder + trace_name(t.family, cell, t.kind, label), text, in.storage);
+  });
   return written;
 }
 
@@ -156,28 +165,29 @@ StatisticsLines RunningStatistics::take(const std::string& folder) {
   return lines;
 }
 
-std::vector<std::string> write_statistics(const StatisticsLines& lines) {
-  for (std::size_t n = 0; n < lines.paths.size(); ++n) {
-    textio::write_text_file(lines.paths[n], lines.texts[n]);
-  }
-  return lines.paths;
+std::vector<std::string> write_statistics(const StatisticsLines& lines, textio::Storage storage) {
+  std::vector<std::string> written(lines.paths.size());
+  for_each_job(static_cast<std::int64_t>(lines.paths.size()), [&](std::int64_t n) {
+    const auto i = static_cast<std::size_t>(n);
+    written[i] = textio::write_text_file(lines.paths[i], lines.texts[i], storage);
+  });
+  return written;
 }
 
-std::vector<std::string> RunningStatistics::flush(const std::string& folder) {
-  return write_statistics(take(folder));
+std::vector<std::string> RunningStatistics::flush(const std::string& folder,
+                                                  textio::Storage storage) {
+  return write_statistics(take(folder), storage);
 }
 
 std::string write_flux_records(const std::string& folder, std::int64_t J,
-                               const std::vector<double>& rows) {
+                               const std::vector<double>& rows, textio::Storage storage) {
   std::string text;
   text.reserve(rows.size() / 3 * 70);
   for (std::size_t k = 0; k + 2 < rows.size(); k += 3) {
     for (std::size_t c = 0; c < 3; ++c) textio::append_E23_12(text, rows[k + c]);
     text += '\n';
   }
-  std::string path = folder + "flux_" + textio::step_label(J) + ".dat";
-  textio::write_text_file(path, text);
-  return path;
+  return textio::write_text_file(folder + "flux_" + textio::step_label(J) + ".dat", text, storage);
 }
 
 }  // namespace mps

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "output/monitor_buffers.hpp"
+#include "textio/text_file.hpp"
 
 namespace mps {
 
@@ -27,6 +28,7 @@ struct TraceInput {
   const std::vector<std::int32_t>* monitor_cells = nullptr;  // mon(1..M) at [0..M-1]
   const MonitorBuffers* buffers = nullptr;
   std::string folder;  // results folder
+  textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
 };
 
 // write_block_traces: the block traces of the steps Jb+1 .. J, one line per step (time
@@ -44,14 +46,17 @@ struct StatisticsLines {
   std::vector<std::string> paths;
   std::vector<std::string> texts;
 };
-// Writes them, each replacing its file; returns the paths written.
-std::vector<std::string> write_statistics(const StatisticsLines& lines);
+// Writes them, each replacing its file (NAME.gz when compressed); returns
+// the paths written.
+std::vector<std::string> write_statistics(const StatisticsLines& lines,
+                                          textio::Storage storage = textio::Storage::plain);
 
 // "flux_<J>.dat" of a block: per step the time [fs] and the Poynting flux
 // toward +z next to the left and the right end [W/m^2], three E23.12
-// fields; `rows` holds them in that order.  Returns the path.
+// fields; `rows` holds them in that order.  Returns the path written.
 std::string write_flux_records(const std::string& folder, std::int64_t J,
-                               const std::vector<double>& rows);
+                               const std::vector<double>& rows,
+                               textio::Storage storage = textio::Storage::plain);
 
 class RunningStatistics {
  public:
@@ -67,7 +72,8 @@ class RunningStatistics {
   // forgets them; returns the paths written.  A block's lines are written
   // once, at its end, and replace a file of the same name (left by a run
   // that stopped in that block).
-  std::vector<std::string> flush(const std::string& folder);
+  std::vector<std::string> flush(const std::string& folder,
+                                 textio::Storage storage = textio::Storage::plain);
   // The recorded lines with the paths of their files in `folder`; forgets them.
   StatisticsLines take(const std::string& folder);
   // Names of the statistics files of a block, in file order.

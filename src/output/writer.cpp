@@ -20,7 +20,8 @@ BackgroundWriter::~BackgroundWriter() {
 }
 
 void BackgroundWriter::run() {
-  enable_flush_to_zero();  // the writer formats numbers like every other thread
+  // The writer and its team format numbers like every other thread.
+  enable_flush_to_zero_all_threads();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });

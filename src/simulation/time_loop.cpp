@@ -129,6 +129,7 @@ std::vector<std::string> write_snapshot_and_traces(const RunInput& in, const Sna
   snap.max_buffer = &job.monitors->max_ex;
   snap.E0 = p.field_scale();
   snap.folder = in.dirs.results_dir;
+  snap.storage = textio::Storage::gzip;
   double max_variable = job.max_variable;
   std::vector<std::string> written = write_snapshot(snap, max_variable);
 
@@ -140,29 +141,33 @@ std::vector<std::string> write_snapshot_and_traces(const RunInput& in, const Sna
   traces.monitor_cells = &p.monitor_cells;
   traces.buffers = job.monitors;
   traces.folder = in.dirs.results_dir;
+  traces.storage = textio::Storage::gzip;
   append(written, write_block_traces(traces));
   return written;
 }
 
 // The files of a snapshot: the snapshot and traces, at a block end the
-// block's statistics, everything compressed and on the disk, and only then
-// "point.txt" names the step: a continued run can trust every step listed.
+// block's statistics, each compressed as it is written, all on the disk,
+// and only then "point.txt" names the step: a continued run can trust every
+// step listed.  The plain files found at the start are compressed first, so
+// a file of this step replaces a stale one of the same name.
 void write_snapshot_job(const RunInput& in, SnapshotJob& job, std::ostream& warnings) {
+  compress(job.leftover_results, warnings);
   std::vector<std::string> results = write_snapshot_and_traces(in, job);
-  if (job.block_end)
-    results.push_back(write_flux_records(in.dirs.results_dir, job.J, job.flux_rows));
-  append(results, std::move(job.leftover_results));
-  compress(results, warnings);
+  if (job.block_end) {
+    results.push_back(write_flux_records(in.dirs.results_dir, job.J, job.flux_rows,
+                                         textio::Storage::gzip));
+  }
+  for (const std::string& path : job.leftover_results) results.push_back(path + ".gz");
   textio::sync_folder(in.dirs.results_dir);
   if (job.block_end) {
-    std::vector<std::string> statistics = write_statistics(job.statistics);
-    append(statistics, std::move(job.leftover_statistics));
-    compress(statistics, warnings);
+    compress(job.leftover_statistics, warnings);
+    write_statistics(job.statistics, textio::Storage::gzip);
     textio::sync_folder(in.dirs.discarded_dir);
   }
   record_snapshot(in.dirs.results_dir, job.J, job.field->Jtoggle);
   for (const std::string& path : results) {
-    job.summary.files.push_back(path.substr(path.rfind('/') + 1) + ".gz");
+    job.summary.files.push_back(path.substr(path.rfind('/') + 1));
   }
   for (const char* name : {"n_z.dat.gz", "param.txt", "point.txt"})
     job.summary.files.emplace_back(name);

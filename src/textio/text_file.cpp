@@ -4,9 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <utility>
+
+#include "textio/gzip.hpp"
 
 namespace mps::textio {
 namespace {
@@ -41,7 +47,22 @@ bool file_exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-OutputFile::OutputFile(const std::string& path, Mode mode) : path_(path) {
+std::string stored_path(const std::string& path, Storage storage) {
+  return storage == Storage::gzip ? path + ".gz" : path;
+}
+
+OutputFile::OutputFile(const std::string& path, Mode mode, Storage storage)
+    : path_(stored_path(path, storage)) {
+  if (storage == Storage::gzip) {
+    if (mode != Mode::replace) throw IoError(path_, "a compressed file cannot be appended to");
+    part_ = temporary_name(path_);
+    const std::string gz_mode = "wb" + std::to_string(kResultLevel);
+    gz_ = ::gzopen(part_.c_str(), gz_mode.c_str());
+    if (gz_ == nullptr) {
+      throw IoError(path_, "cannot create \"" + part_ + "\": " + reason(errno));
+    }
+    return;
+  }
   file_ = std::fopen(path.c_str(), mode == Mode::replace ? "wb" : "ab");
   if (file_ == nullptr) {
     throw IoError(path, "cannot open \"" + path + "\" for writing: " + reason(errno));
@@ -50,29 +71,61 @@ OutputFile::OutputFile(const std::string& path, Mode mode) : path_(path) {
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
-    : file_(std::exchange(other.file_, nullptr)), path_(std::move(other.path_)) {}
+    : file_(std::exchange(other.file_, nullptr)),
+      gz_(std::exchange(other.gz_, nullptr)),
+      path_(std::move(other.path_)),
+      part_(std::move(other.part_)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
-    if (file_ != nullptr) std::fclose(file_);
+    discard();
     file_ = std::exchange(other.file_, nullptr);
+    gz_ = std::exchange(other.gz_, nullptr);
     path_ = std::move(other.path_);
+    part_ = std::move(other.part_);
   }
   return *this;
 }
 
-OutputFile::~OutputFile() {
-  if (file_ != nullptr) std::fclose(file_);
+OutputFile::~OutputFile() { discard(); }
+
+void OutputFile::discard() noexcept {
+  if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
+  if (gz_ != nullptr) {
+    ::gzclose(std::exchange(gz_, nullptr));
+    std::remove(part_.c_str());
+  }
 }
 
 void OutputFile::write(std::string_view text) {
   if (text.empty()) return;
+  if (gz_ != nullptr) {
+    // gzwrite takes an unsigned count: pieces of at most 1 GiB.
+    for (std::size_t at = 0; at < text.size(); at += std::size_t{1} << 30) {
+      const auto n = static_cast<unsigned>(std::min(text.size() - at, std::size_t{1} << 30));
+      if (::gzwrite(gz_, text.data() + at, n) != static_cast<int>(n)) {
+        throw IoError(path_, "cannot write \"" + path_ + "\": " + reason(errno));
+      }
+    }
+    return;
+  }
   if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
     throw IoError(path_, "cannot write \"" + path_ + "\": " + reason(errno));
   }
 }
 
 void OutputFile::close() {
+  if (gz_ != nullptr) {
+    const int status = ::gzclose(std::exchange(gz_, nullptr));
+    const int err = errno;
+    if (status != Z_OK || std::rename(part_.c_str(), path_.c_str()) != 0) {
+      const int rename_err = errno;
+      std::remove(part_.c_str());
+      throw IoError(path_,
+                    "cannot write \"" + path_ + "\": " + reason(status != Z_OK ? err : rename_err));
+    }
+    return;
+  }
   if (file_ == nullptr) return;
   std::FILE* f = std::exchange(file_, nullptr);
   const bool flush_failed = std::fflush(f) != 0;
@@ -83,10 +136,11 @@ void OutputFile::close() {
   }
 }
 
-void write_text_file(const std::string& path, std::string_view content) {
-  OutputFile file(path, OutputFile::Mode::replace);
+std::string write_text_file(const std::string& path, std::string_view content, Storage storage) {
+  OutputFile file(path, OutputFile::Mode::replace, storage);
   file.write(content);
   file.close();
+  return file.path();
 }
 
 void append_text_file(const std::string& path, std::string_view content) {

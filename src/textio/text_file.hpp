@@ -2,7 +2,7 @@
 // Whole-file text input and buffered text output with typed errors.
 //
 // Every result file is written completely and closed before the caller goes
-// on; a failure to create, write or close a file raises IoError naming the
+// on, plain or compressed as it is written; a failure to create, write or close a file raises IoError naming the
 // file and the system's reason, so no file is silently left short.
 #include <cstdio>
 #include <stdexcept>
@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "core/errors.hpp"
+
+struct gzFile_s;  // zlib's stream of a compressed file
 
 namespace mps::textio {
 
@@ -19,14 +21,29 @@ std::string read_text_file(const std::string& path);
 bool is_directory(const std::string& path);
 bool file_exists(const std::string& path);
 
+// How a result file is stored: as written, or compressed as it is
+// written, a standard gzip stream under the name with ".gz" appended.
+enum class Storage { plain, gzip };
+
+// The name the content of `path` is stored under.
+std::string stored_path(const std::string& path, Storage storage);
+
+// zlib level of compressed result files: level 1 compresses the E23.12
+// columns almost as well as the default 6 at a fraction of the time.
+inline constexpr int kResultLevel = 1;
+
 // A file opened for writing ("create or replace") or appending, with a
 // large buffer.  close() reports a failed flush; the destructor closes
-// quietly when an exception is already on its way.
+// quietly when an exception is already on its way.  A compressed file
+// (replace only) is written under a hidden temporary name and renamed into
+// place by close(), so its name never holds a partial stream; the
+// destructor of one not closed removes the temporary file.
 class OutputFile {
  public:
   enum class Mode { replace, append };
   OutputFile() = default;
-  OutputFile(const std::string& path, Mode mode);
+  // `path` as given; stored_path(path, storage) is the file made.
+  OutputFile(const std::string& path, Mode mode, Storage storage = Storage::plain);
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   OutputFile(OutputFile&& other) noexcept;
@@ -35,16 +52,21 @@ class OutputFile {
 
   void write(std::string_view text);
   void close();
-  bool is_open() const { return file_ != nullptr; }
-  const std::string& path() const { return path_; }
+  bool is_open() const { return file_ != nullptr || gz_ != nullptr; }
+  const std::string& path() const { return path_; }  // the file made
 
  private:
+  void discard() noexcept;
   std::FILE* file_ = nullptr;
+  gzFile_s* gz_ = nullptr;  // a compressed file, written to `part_`
   std::string path_;
+  std::string part_;
 };
 
-// Create or replace `path` with `content`.
-void write_text_file(const std::string& path, std::string_view content);
+// Create or replace `path` with `content`; returns the name of the file
+// made (stored_path).
+std::string write_text_file(const std::string& path, std::string_view content,
+                            Storage storage = Storage::plain);
 // Append `content` to `path`, creating it when absent.
 void append_text_file(const std::string& path, std::string_view content);
 
