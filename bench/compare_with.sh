@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Performance of this tree against an earlier commit, built the same way and
-# measured side by side in one run (alternating, median of the repeats), so
-# a drifting machine speed cancels in the ratios.
+# measured side by side in one run (median of the repeats; the program runs
+# of the two builds alternate), so a drifting machine speed cancels in the
+# ratios.
 #   bench/compare_with.sh COMMIT [repeats]
 # Prints the figures of both builds, the ratios and the targets.
 set -euo pipefail
@@ -31,17 +32,27 @@ bench_figure() {  # bench_figure BUILD BINARY FILTER FIELD
 }
 
 # A run of an input in a fresh folder: wall seconds and peak memory [MB].
+# The folders stay until the script ends: removing a thousand files just
+# before the next run makes the file system's search for free inodes
+# dearer for that run's files.
 run_case() {  # run_case BUILD INPUT THREADS -> "wall rss"
-  local dir="$work/run-$RANDOM"
+  local dir
+  dir=$(mktemp -d "$work/run-XXXXXX")
   mkdir -p "$dir/Results" "$dir/DiscardedResults" "$dir/Continue"
   cp "$2" "$dir/execdata.txt"
   (cd "$dir" && OMP_NUM_THREADS=$3 /usr/bin/time -f "%e %M" "$1/mps1d" </dev/null >/dev/null 2>"$dir/time") || true
   tail -1 "$dir/time" | awk '{printf "%s %.1f\n", $1, $2 / 1024}'
-  rm -rf "$dir"
 }
-median_run() {  # median_run BUILD INPUT THREADS FIELD(1 wall, 2 rss)
-  for ((r = 0; r < repeats; r++)); do run_case "$1" "$2" "$3" | cut -d' ' -f"$4"; done |
-    sort -g | sed -n "$(((repeats + 1) / 2))p"
+median() { sort -g | sed -n "$(((repeats + 1) / 2))p"; }
+# Medians of a figure (FIELD 1 wall, 2 peak memory) of both builds, the runs
+# of the two alternating so that a drifting machine speed hits both alike.
+paired_runs() {  # paired_runs INPUT THREADS FIELD -> "old new"
+  local old=() new=()
+  for ((r = 0; r < repeats; r++)); do
+    old+=("$(run_case "$work/old" "$1" "$2" | cut -d' ' -f"$3")")
+    new+=("$(run_case "$work/new" "$1" "$2" | cut -d' ' -f"$3")")
+  done
+  echo "$(printf '%s\n' "${old[@]}" | median) $(printf '%s\n' "${new[@]}" | median)"
 }
 
 # A 10^6-cell structure with 20 dot cells, one short block.
@@ -67,8 +78,7 @@ for t in 1 2; do
 done
 echo "  this tree, 2 threads / 1 thread: $(/usr/bin/python3 -c "print(f'{$dots_2/$dots_1:.2f}')")  (target >= 1.85)"
 for t in 1 2; do
-  o=$(median_run "$work/old" "$micro" "$t" 1)
-  n=$(median_run "$work/new" "$micro" "$t" 1)
+  read -r o n <<<"$(paired_runs "$micro" "$t" 1)"
   row "microcavity wall [s], $t thread(s) (old/new)" "$n" "$o" ">= $((t == 2 ? 3 : 2))x faster"
 done
 for side in old new; do
@@ -79,8 +89,7 @@ for side in old new; do
   two=$(bench_figure "$work/$side" bench_field "BM_solver_step/cells:1000000/threads:2/" real_time)
   echo "  $side: 10^6 cells, 2 threads speed-up: $(/usr/bin/python3 -c "print(f'{$one/$two:.2f}')")  (target >= 1.8)"
 done
-o=$(median_run "$work/old" "$big" 2 2)
-n=$(median_run "$work/new" "$big" 2 2)
+read -r o n <<<"$(paired_runs "$big" 2 2)"
 row "peak memory [MB], 10^6 cells, 20 dot cells" "$o" "$n" "<= 120 MB"
 echo
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"

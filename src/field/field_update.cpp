@@ -60,12 +60,6 @@ void update_H(FieldState& f, const FieldCoefficients& k) {
   copy_last_H(f);
 }
 
-void update_H_in_team(FieldState& f, const FieldCoefficients& k) {
-  for_each_cell_simd_in_team(1, f.N - 1, h_update(f, k));
-#pragma omp single
-  copy_last_H(f);
-}
-
 namespace {
 
 // E of the cells first..last as update_E describes; returns the largest
@@ -116,13 +110,62 @@ void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
   }
 }
 
-double update_E_runs(FieldState& f, const FieldCoefficients& k, double dt,
-                     const std::vector<CellRun>& runs) {
+namespace {
+
+// Cells per tile: the tile's H and E arrays stay in the first-level cache
+// between its H and its E update.
+constexpr std::int32_t kTile = 512;
+
+// H of the cells first..last, with the correction when its cell is among them.
+void h_tile(FieldState& f, const FieldCoefficients& k, std::int32_t first, std::int32_t last,
+            const HCorrection& fix) {
+  const auto h = h_update(f, k);
+#pragma omp simd
+  for (std::int32_t i = first; i <= last; ++i) h(i);
+  if (first <= fix.cell && fix.cell <= last) {
+    const auto nw = static_cast<std::size_t>(f.new_level());
+    const auto c = static_cast<std::size_t>(fix.cell);
+    f.Hy[nw][c] += fix.dhy;
+    f.Hx[nw][c] += fix.dhx;
+  }
+}
+
+// E of the cells of the runs within first..last; their largest counted |Ex|.
+double e_within(FieldState& f, const FieldCoefficients& k, double dt,
+                const std::vector<CellRun>& runs, std::size_t& cursor, std::int32_t first,
+                std::int32_t last) {
   double m = -std::numeric_limits<double>::infinity();
-  for (const CellRun& run : runs) {
-    const CellSpan share = thread_share(run.first, run.last);
-    const double a = e_update(f, k, dt, share.first, share.last, run.counted);
+  while (cursor < runs.size() && runs[cursor].last < first) ++cursor;
+  for (std::size_t r = cursor; r < runs.size() && runs[r].first <= last; ++r) {
+    const double a = e_update(f, k, dt, std::max(first, runs[r].first),
+                              std::min(last, runs[r].last), runs[r].counted);
     m = a > m ? a : m;
+  }
+  return m;
+}
+
+}  // namespace
+
+double update_fields_in_team(FieldState& f, const FieldCoefficients& k, double dt,
+                             const std::vector<CellRun>& runs, const HCorrection& fix) {
+  const CellSpan share = thread_share(1, f.N - 1);
+  // E of the share's first cell needs H of the cell before it, which the
+  // thread before this one updates: it waits for the barrier.
+  const std::int32_t own_first = share.first == 1 ? 1 : share.first + 1;
+  double m = -std::numeric_limits<double>::infinity();
+  std::size_t cursor = 0;
+  for (std::int32_t a = share.first; a <= share.last; a += kTile) {
+    const std::int32_t b = std::min(share.last, a + kTile - 1);
+    h_tile(f, k, a, b, fix);
+    const double t = e_within(f, k, dt, runs, cursor, std::max(a, own_first), b);
+    m = t > m ? t : m;
+  }
+  if (share.last == f.N - 1) copy_last_H(f);
+#pragma omp barrier
+  if (own_first != share.first && share.first <= share.last) {
+    std::size_t from_start = 0;
+    const double t = e_within(f, k, dt, runs, from_start, share.first, share.first);
+    m = t > m ? t : m;
   }
   return m;
 }

@@ -34,14 +34,21 @@ struct CellRun {
   bool counted = true;
 };
 
-// H as update_H and E of the cells of `runs` as update_E, called by every
-// thread of a parallel region: each run is shared among them (all on the
-// caller outside a region).  update_H_in_team returns when every thread's
-// cells are done (and H(N) is set); update_E_runs returns at once, with
-// the largest |Ex_new| over this thread's counted cells (-inf when none;
-// NaN passed over), so the E update and the field maximum are one pass.
-void update_H_in_team(FieldState& f, const FieldCoefficients& coeffs);
-double update_E_runs(FieldState& f, const FieldCoefficients& coeffs, double dt,
-                     const std::vector<CellRun>& runs);
+// An addition to H_new of one cell right after its H update (a source's
+// plane); none when cell < 1.
+struct HCorrection {
+  std::int32_t cell = -1;
+  double dhx = 0.0, dhy = 0.0;
+};
+
+// H as update_H (with `fix` added), then E of the cells of `runs` as
+// update_E, in one sweep: tile by tile, H of a tile and then E of its cells,
+// so each cell's values are read from the cache the second time.  Called
+// by every thread of a parallel region, which share 1..N-1 (all on the
+// caller outside a region); returns once every thread's H is done (E of
+// the first cell of a thread's share waits for that), with the largest |Ex_new| over this thread's counted cells (-inf when
+// none; NaN passed over), so the field maximum costs no pass of its own.
+double update_fields_in_team(FieldState& f, const FieldCoefficients& coeffs, double dt,
+                             const std::vector<CellRun>& runs, const HCorrection& fix);
 
 }  // namespace mps

@@ -29,17 +29,14 @@ IncidentLine make_incident_line(const PulseSource& source, const FieldCoefficien
   return line;
 }
 
-void correct_H_at_plane(const IncidentLine& line, FieldState& f, const FieldCoefficients& k) {
-  const auto nw = static_cast<std::size_t>(f.new_level());
+HCorrection plane_correction(const IncidentLine& line, const FieldCoefficients& k) {
   const auto o = static_cast<std::size_t>(line.plane);
   const auto at = static_cast<std::size_t>(IncidentLine::kLag);
+  // h - d is h + (-d) exactly, so every correction is an addition.
   if (line.toward_plus_z) {
-    f.Hy[nw][o - 1] += k.cH[o - 1] * line.ex[at];
-    f.Hx[nw][o - 1] -= k.cH[o - 1] * line.ey[at];
-  } else {
-    f.Hy[nw][o] -= k.cH[o] * line.ex[at];
-    f.Hx[nw][o] += k.cH[o] * line.ey[at];
+    return {line.plane - 1, -(k.cH[o - 1] * line.ey[at]), k.cH[o - 1] * line.ex[at]};
   }
+  return {line.plane, k.cH[o] * line.ey[at], -(k.cH[o] * line.ex[at])};
 }
 
 namespace {

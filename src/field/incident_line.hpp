@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "field/field_state.hpp"
+#include "field/field_update.hpp"
 #include "field/pulse_source.hpp"
 
 namespace mps {
@@ -41,8 +42,9 @@ struct IncidentLine {
 IncidentLine make_incident_line(const PulseSource& source, const FieldCoefficients& coeffs,
                                 double dt);
 
-// After the main H update of step J (the line still holds E of step J - 1).
-void correct_H_at_plane(const IncidentLine& line, FieldState& f, const FieldCoefficients& k);
+// The correction of the main H at the plane, added after its H update of
+// step J (the line still holds E of step J - 1).
+HCorrection plane_correction(const IncidentLine& line, const FieldCoefficients& k);
 
 // Advances the line to step J (H, then E with the pulse at its first cell),
 // then corrects the main E at the plane.  Adds the incident energy of the
