@@ -30,12 +30,22 @@ struct FieldState {
   }
 };
 
+// Cells first..last whose cE and cH are the same (`uniform`: a layer, taken
+// by the update as one number each) or each their own (graded cells, short
+// layers).
+struct CoefficientRun {
+  static constexpr std::int32_t kMinUniform = 16;  // shorter runs go with their own
+  std::int32_t first = 1, last = 0;
+  bool uniform = false;
+};
+
 // Per-cell coefficients of the field update, recomputed at every block start
 // from the layer table (identical in every block).
 struct FieldCoefficients {
   std::vector<double> eps_r;  // relative permittivity n(i)^2
   std::vector<double> cE;     // 1 / (eps0 dz n^2): curl coefficient of E [V s / (A m) ... per m]
   std::vector<double> cH;     // dt / (dz / (n^2 eps0 v^2)) = dt / (mu0 dz) for v = c/n
+  std::vector<CoefficientRun> runs;  // covering 1..N (coefficient_runs)
 };
 
 }  // namespace mps

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "core/parallel.hpp"
@@ -22,12 +23,26 @@ void compute_field_profile(const StructureProfile& s, double dz, double dt, Fiel
     k.cE[c] = 1.0 / (dz * eps0 * n2);
     k.cH[c] = dt / (dz / (n2 * eps0 * v * v));
   });
+  k.runs = coefficient_runs(k);
 }
 
 namespace {
 
-// The H update of cell i (see update_H), for the cell loops.
-auto h_update(FieldState& f, const FieldCoefficients& k) {
+// The coefficient of each cell from its array, or one number for a run of
+// cells that share it (the same value, so the same result, with one
+// memory stream less).
+struct PerCell {
+  const double* __restrict c;
+  double operator()(std::int32_t i) const { return c[i]; }
+};
+struct Uniform {
+  double c;
+  double operator()(std::int32_t /*i*/) const { return c; }
+};
+
+// H of the cells first..last as update_H describes.
+template <typename Coefficient>
+void h_cells(FieldState& f, Coefficient cH, std::int32_t first, std::int32_t last) {
   const int nw = f.new_level();
   const int od = f.old_level();
   const double* __restrict ex = f.Ex[od].data();
@@ -36,38 +51,20 @@ auto h_update(FieldState& f, const FieldCoefficients& k) {
   const double* __restrict hy_old = f.Hy[od].data();
   double* __restrict hx = f.Hx[nw].data();
   double* __restrict hy = f.Hy[nw].data();
-  const double* __restrict cH = k.cH.data();
-  return [=](std::int32_t i) {
-    hx[i] = hx_old[i] + cH[i] * (ey[i + 1] - ey[i]);
-    hy[i] = hy_old[i] - cH[i] * (ex[i + 1] - ex[i]);
-  };
-}
-
-// H(N) = H(N-1): the curl of E at the last cell is zero.
-void copy_last_H(FieldState& f) {
-  const auto nw = static_cast<std::size_t>(f.new_level());
-  const auto N = static_cast<std::size_t>(f.N);
-  if (N >= 2) {
-    f.Hx[nw][N] = f.Hx[nw][N - 1];
-    f.Hy[nw][N] = f.Hy[nw][N - 1];
+#pragma omp simd
+  for (std::int32_t i = first; i <= last; ++i) {
+    hx[i] = hx_old[i] + cH(i) * (ey[i + 1] - ey[i]);
+    hy[i] = hy_old[i] - cH(i) * (ex[i + 1] - ex[i]);
   }
 }
-
-}  // namespace
-
-void update_H(FieldState& f, const FieldCoefficients& k) {
-  for_each_cell_simd(1, f.N - 1, kMinCellsToFork, h_update(f, k));
-  copy_last_H(f);
-}
-
-namespace {
 
 // E of the cells first..last as update_E describes; returns the largest
 // |Ex_new| among them when `counted` (-inf when not or none), NaN passed
 // over.  The flush and the maximum are selects, so the loop vectorises
 // with the maximum as a lane-wise reduction (exact: max is associative).
-double e_update(FieldState& f, const FieldCoefficients& k, double dt, std::int32_t first,
-                std::int32_t last, bool counted) {
+template <typename Coefficient>
+double e_cells(FieldState& f, Coefficient cE, double dt, std::int32_t first, std::int32_t last,
+               bool counted) {
   const int nw = f.new_level();
   const int od = f.old_level();
   const double* __restrict ex_old = f.Ex[od].data();
@@ -76,13 +73,12 @@ double e_update(FieldState& f, const FieldCoefficients& k, double dt, std::int32
   const double* __restrict hy = f.Hy[nw].data();
   double* __restrict ex = f.Ex[nw].data();
   double* __restrict ey = f.Ey[nw].data();
-  const double* __restrict cE = k.cE.data();
   const double floor = counted ? 0.0 : std::numeric_limits<double>::infinity();
   double m = -std::numeric_limits<double>::infinity();
 #pragma omp simd reduction(max : m)
   for (std::int32_t i = first; i <= last; ++i) {
-    const double curl_y = (hx[i] - hx[i - 1]) * cE[i];
-    const double curl_x = (hy[i] - hy[i - 1]) * cE[i];
+    const double curl_y = (hx[i] - hx[i - 1]) * cE(i);
+    const double curl_x = (hy[i] - hy[i - 1]) * cE(i);
     const double x = ex_old[i] + dt * -curl_x;
     const double y = ey_old[i] + dt * curl_y;
     const double x_stored = std::fabs(x) < 1e-120 ? 0.0 : x;
@@ -95,19 +91,64 @@ double e_update(FieldState& f, const FieldCoefficients& k, double dt, std::int32
   return m;
 }
 
-}  // namespace
+// H(N) = H(N-1): the curl of E at the last cell is zero.
+void copy_last_H(FieldState& f) {
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const auto N = static_cast<std::size_t>(f.N);
+  if (N >= 2) {
+    f.Hx[nw][N] = f.Hx[nw][N - 1];
+    f.Hy[nw][N] = f.Hy[nw][N - 1];
+  }
+}
 
-void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
-  const std::int32_t last = f.N - 1;
+// The cells 1..N-1 split over the threads outside a parallel region when
+// there are enough of them, else all on the caller.
+template <typename Body>
+void over_cells(std::int32_t last, Body body) {
   if (static_cast<std::int64_t>(last) >= kMinCellsToFork) {
 #pragma omp parallel
     {
       const CellSpan share = thread_share(1, last);
-      e_update(f, k, dt, share.first, share.last, false);
+      body(share.first, share.last);
     }
   } else {
-    e_update(f, k, dt, 1, last, false);
+    body(1, last);
   }
+}
+
+}  // namespace
+
+void update_H(FieldState& f, const FieldCoefficients& k) {
+  over_cells(f.N - 1, [&](std::int32_t a, std::int32_t b) { h_cells(f, PerCell{k.cH.data()}, a, b); });
+  copy_last_H(f);
+}
+
+void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
+  over_cells(f.N - 1, [&](std::int32_t a, std::int32_t b) {
+    e_cells(f, PerCell{k.cE.data()}, dt, a, b, false);
+  });
+}
+
+std::vector<CoefficientRun> coefficient_runs(const FieldCoefficients& k) {
+  std::vector<CoefficientRun> runs;
+  const auto n = static_cast<std::int32_t>(std::min(k.cE.size(), k.cH.size()));
+  auto same = [&](std::int32_t i, std::int32_t j) {
+    const auto a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j);
+    return std::memcmp(&k.cE[a], &k.cE[b], sizeof(double)) == 0 &&
+           std::memcmp(&k.cH[a], &k.cH[b], sizeof(double)) == 0;
+  };
+  for (std::int32_t i = 1; i < n;) {
+    std::int32_t j = i;
+    while (j + 1 < n && same(i, j + 1)) ++j;
+    const bool uniform = j - i + 1 >= CoefficientRun::kMinUniform;
+    if (!uniform && !runs.empty() && !runs.back().uniform) {
+      runs.back().last = j;  // cells of their own coefficients join the run before
+    } else {
+      runs.push_back({i, j, uniform});
+    }
+    i = j + 1;
+  }
+  return runs;
 }
 
 namespace {
@@ -116,31 +157,62 @@ namespace {
 // between its H and its E update.
 constexpr std::int32_t kTile = 512;
 
-// H of the cells first..last, with the correction when its cell is among them.
-void h_tile(FieldState& f, const FieldCoefficients& k, std::int32_t first, std::int32_t last,
-            const HCorrection& fix) {
-  const auto h = h_update(f, k);
-#pragma omp simd
-  for (std::int32_t i = first; i <= last; ++i) h(i);
-  if (first <= fix.cell && fix.cell <= last) {
-    const auto nw = static_cast<std::size_t>(f.new_level());
-    const auto c = static_cast<std::size_t>(fix.cell);
-    f.Hy[nw][c] += fix.dhy;
-    f.Hx[nw][c] += fix.dhx;
+// fn(a, b, run) for the part a..b of every run (sorted, disjoint) within
+// first..last; `cursor` moves past the runs before first.
+template <typename Run, typename Fn>
+void for_each_part(const std::vector<Run>& runs, std::size_t& cursor, std::int32_t first,
+                   std::int32_t last, Fn fn) {
+  while (cursor < runs.size() && runs[cursor].last < first) ++cursor;
+  for (std::size_t r = cursor; r < runs.size() && runs[r].first <= last; ++r) {
+    fn(std::max(first, runs[r].first), std::min(last, runs[r].last), runs[r]);
   }
 }
 
-// E of the cells of the runs within first..last; their largest counted |Ex|.
-double e_within(FieldState& f, const FieldCoefficients& k, double dt,
-                const std::vector<CellRun>& runs, std::size_t& cursor, std::int32_t first,
-                std::int32_t last) {
-  double m = -std::numeric_limits<double>::infinity();
-  while (cursor < runs.size() && runs[cursor].last < first) ++cursor;
-  for (std::size_t r = cursor; r < runs.size() && runs[r].first <= last; ++r) {
-    const double a = e_update(f, k, dt, std::max(first, runs[r].first),
-                              std::min(last, runs[r].last), runs[r].counted);
-    m = a > m ? a : m;
+// A thread's sweep: the runs it walks, with their cursors.
+struct Sweep {
+  FieldState& f;
+  const FieldCoefficients& k;
+  double dt;
+  const std::vector<CellRun>& e_runs;
+  const std::vector<CoefficientRun>& c_runs;
+  std::size_t e_cursor = 0, c_cursor = 0;
+};
+
+// H of the cells first..last, with the correction when its cell is among them.
+void h_tile(Sweep& s, std::int32_t first, std::int32_t last, const HCorrection& fix) {
+  for_each_part(s.c_runs, s.c_cursor, first, last,
+                [&](std::int32_t a, std::int32_t b, const CoefficientRun& run) {
+                  if (run.uniform) {
+                    h_cells(s.f, Uniform{s.k.cH[static_cast<std::size_t>(a)]}, a, b);
+                  } else {
+                    h_cells(s.f, PerCell{s.k.cH.data()}, a, b);
+                  }
+                });
+  if (first <= fix.cell && fix.cell <= last) {
+    const auto nw = static_cast<std::size_t>(s.f.new_level());
+    const auto c = static_cast<std::size_t>(fix.cell);
+    s.f.Hy[nw][c] += fix.dhy;
+    s.f.Hx[nw][c] += fix.dhx;
   }
+}
+
+// E of the cells of the E runs within first..last; their largest counted |Ex|.
+double e_tile(Sweep& s, std::int32_t first, std::int32_t last) {
+  double m = -std::numeric_limits<double>::infinity();
+  for_each_part(s.e_runs, s.e_cursor, first, last,
+                [&](std::int32_t a, std::int32_t b, const CellRun& cells) {
+                  std::size_t cursor = s.c_cursor;
+                  for_each_part(s.c_runs, cursor, a, b,
+                                [&](std::int32_t p, std::int32_t q, const CoefficientRun& run) {
+                                  const double t =
+                                      run.uniform
+                                          ? e_cells(s.f, Uniform{s.k.cE[static_cast<std::size_t>(p)]},
+                                                    s.dt, p, q, cells.counted)
+                                          : e_cells(s.f, PerCell{s.k.cE.data()}, s.dt, p, q,
+                                                    cells.counted);
+                                  m = t > m ? t : m;
+                                });
+                });
   return m;
 }
 
@@ -149,22 +221,26 @@ double e_within(FieldState& f, const FieldCoefficients& k, double dt,
 double update_fields_in_team(FieldState& f, const FieldCoefficients& k, double dt,
                              const std::vector<CellRun>& runs, const HCorrection& fix) {
   const CellSpan share = thread_share(1, f.N - 1);
+  // Coefficients filled by hand, without their runs: one run of cells of
+  // their own.
+  std::vector<CoefficientRun> own;
+  if (k.runs.empty()) own.push_back({1, f.N - 1, false});
+  Sweep s{f, k, dt, runs, k.runs.empty() ? own : k.runs};
   // E of the share's first cell needs H of the cell before it, which the
   // thread before this one updates: it waits for the barrier.
   const std::int32_t own_first = share.first == 1 ? 1 : share.first + 1;
   double m = -std::numeric_limits<double>::infinity();
-  std::size_t cursor = 0;
   for (std::int32_t a = share.first; a <= share.last; a += kTile) {
     const std::int32_t b = std::min(share.last, a + kTile - 1);
-    h_tile(f, k, a, b, fix);
-    const double t = e_within(f, k, dt, runs, cursor, std::max(a, own_first), b);
+    h_tile(s, a, b, fix);
+    const double t = e_tile(s, std::max(a, own_first), b);
     m = t > m ? t : m;
   }
   if (share.last == f.N - 1) copy_last_H(f);
 #pragma omp barrier
   if (own_first != share.first && share.first <= share.last) {
-    std::size_t from_start = 0;
-    const double t = e_within(f, k, dt, runs, from_start, share.first, share.first);
+    s.e_cursor = s.c_cursor = 0;
+    const double t = e_tile(s, share.first, share.first);
     m = t > m ? t : m;
   }
   return m;

@@ -12,6 +12,11 @@ namespace mps {
 void compute_field_profile(const StructureProfile& structure, double dz, double dt,
                            FieldCoefficients& coeffs);
 
+// The runs of cells 1..N of the same coefficients: runs of at least
+// CoefficientRun::kMinUniform cells are uniform, the cells between them
+// form runs of their own.
+std::vector<CoefficientRun> coefficient_runs(const FieldCoefficients& coeffs);
+
 // H at the new level for cells 1..N-1 from E at the old level:
 //   Hx_new(i) = Hx_old(i) + cH(i) (Ey_old(i+1) - Ey_old(i))
 //   Hy_new(i) = Hy_old(i) - cH(i) (Ex_old(i+1) - Ex_old(i))
