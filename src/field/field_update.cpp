@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "core/parallel.hpp"
@@ -119,7 +118,8 @@ void over_cells(std::int32_t last, Body body) {
 }  // namespace
 
 void update_H(FieldState& f, const FieldCoefficients& k) {
-  over_cells(f.N - 1, [&](std::int32_t a, std::int32_t b) { h_cells(f, PerCell{k.cH.data()}, a, b); });
+  over_cells(f.N - 1,
+             [&](std::int32_t a, std::int32_t b) { h_cells(f, PerCell{k.cH.data()}, a, b); });
   copy_last_H(f);
 }
 
@@ -132,10 +132,10 @@ void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
 std::vector<CoefficientRun> coefficient_runs(const FieldCoefficients& k) {
   std::vector<CoefficientRun> runs;
   const auto n = static_cast<std::int32_t>(std::min(k.cE.size(), k.cH.size()));
+  // Positive coefficients: equal values have equal bits.
   auto same = [&](std::int32_t i, std::int32_t j) {
     const auto a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j);
-    return std::memcmp(&k.cE[a], &k.cE[b], sizeof(double)) == 0 &&
-           std::memcmp(&k.cH[a], &k.cH[b], sizeof(double)) == 0;
+    return k.cE[a] == k.cE[b] && k.cH[a] == k.cH[b];
   };
   for (std::int32_t i = 1; i < n;) {
     std::int32_t j = i;
@@ -199,20 +199,18 @@ void h_tile(Sweep& s, std::int32_t first, std::int32_t last, const HCorrection& 
 // E of the cells of the E runs within first..last; their largest counted |Ex|.
 double e_tile(Sweep& s, std::int32_t first, std::int32_t last) {
   double m = -std::numeric_limits<double>::infinity();
-  for_each_part(s.e_runs, s.e_cursor, first, last,
-                [&](std::int32_t a, std::int32_t b, const CellRun& cells) {
-                  std::size_t cursor = s.c_cursor;
-                  for_each_part(s.c_runs, cursor, a, b,
-                                [&](std::int32_t p, std::int32_t q, const CoefficientRun& run) {
-                                  const double t =
-                                      run.uniform
-                                          ? e_cells(s.f, Uniform{s.k.cE[static_cast<std::size_t>(p)]},
-                                                    s.dt, p, q, cells.counted)
-                                          : e_cells(s.f, PerCell{s.k.cE.data()}, s.dt, p, q,
-                                                    cells.counted);
-                                  m = t > m ? t : m;
-                                });
-                });
+  for_each_part(
+      s.e_runs, s.e_cursor, first, last, [&](std::int32_t a, std::int32_t b, const CellRun& cells) {
+        std::size_t cursor = s.c_cursor;
+        for_each_part(
+            s.c_runs, cursor, a, b, [&](std::int32_t p, std::int32_t q, const CoefficientRun& run) {
+              const double t =
+                  run.uniform ? e_cells(s.f, Uniform{s.k.cE[static_cast<std::size_t>(p)]}, s.dt, p,
+                                        q, cells.counted)
+                              : e_cells(s.f, PerCell{s.k.cE.data()}, s.dt, p, q, cells.counted);
+              m = t > m ? t : m;
+            });
+      });
   return m;
 }
 

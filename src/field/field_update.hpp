@@ -51,8 +51,8 @@ struct HCorrection {
 // so each cell's values are read from the cache the second time.  Called
 // by every thread of a parallel region, which share 1..N-1 (all on the
 // caller outside a region); returns once every thread's H is done (E of
-// the first cell of a thread's share waits for that), with the largest |Ex_new| over this thread's counted cells (-inf when
-// none; NaN passed over), so the field maximum costs no pass of its own.
+// the first cell of a thread's share waits for that), with the largest |Ex_new| over this thread's
+// counted cells (-inf when none; NaN passed over), so the field maximum costs no pass of its own.
 double update_fields_in_team(FieldState& f, const FieldCoefficients& coeffs, double dt,
                              const std::vector<CellRun>& runs, const HCorrection& fix);
 

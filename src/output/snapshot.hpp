@@ -28,16 +28,16 @@ struct SnapshotInput {
   std::int64_t Jb = 0;  // block start: row d = J - Jb of the maximum buffer
   const FieldState* field = nullptr;
   const MediumState* medium = nullptr;
-  const DecayFactors* decay = nullptr;              // factors at t = (J + 0.5) dt
-  const std::vector<double>* max_buffer = nullptr;  // field maximum per trace row
-  double E0 = 1.0;                                  // field scale [V/m]
-  std::string folder;                               // results folder, '/'-terminated
+  const DecayFactors* decay = nullptr;               // factors at t = (J + 0.5) dt
+  const std::vector<double>* max_buffer = nullptr;   // field maximum per trace row
+  double E0 = 1.0;                                   // field scale [V/m]
+  std::string folder;                                // results folder, '/'-terminated
   textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
 };
 
 // Writes every file of the snapshot but "point.txt" and returns their
-// paths (with ".gz" when compressed); `max_variable` is the time loop's field maximum, replaced by the
-// block maximum when the block has rows.
+// paths (with ".gz" when compressed); `max_variable` is the time loop's field maximum, replaced by
+// the block maximum when the block has rows.
 std::vector<std::string> write_snapshot(const SnapshotInput& in, double& max_variable);
 
 // Appends the step's line to "point.txt", on the disk when it returns.  A

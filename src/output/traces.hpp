@@ -27,7 +27,7 @@ struct TraceInput {
   double E0 = 1.0;
   const std::vector<std::int32_t>* monitor_cells = nullptr;  // mon(1..M) at [0..M-1]
   const MonitorBuffers* buffers = nullptr;
-  std::string folder;  // results folder
+  std::string folder;                                // results folder
   textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
 };
 

@@ -164,7 +164,8 @@ bool step_forks(const Simulation& sim) {
 // region): its evaluations, and its largest |Ex| of the counted cells.
 void team_part(Simulation& sim, double& max_ex, std::int64_t& evaluations) {
   FieldState& f = sim.field;
-  const HCorrection fix = sim.transparent ? plane_correction(sim.incident, sim.coeffs) : HCorrection{};
+  const HCorrection fix =
+      sim.transparent ? plane_correction(sim.incident, sim.coeffs) : HCorrection{};
   max_ex = update_fields_in_team(f, sim.coeffs, sim.dt, sim.e_runs, fix);
   evaluations = advance_medium_in_team(f, sim.medium, sim.coeffs, sim.medium_parameters,
                                        sim.medium_step, sim.team_scratch);

@@ -155,8 +155,8 @@ void write_snapshot_job(const RunInput& in, SnapshotJob& job, std::ostream& warn
   compress(job.leftover_results, warnings);
   std::vector<std::string> results = write_snapshot_and_traces(in, job);
   if (job.block_end) {
-    results.push_back(write_flux_records(in.dirs.results_dir, job.J, job.flux_rows,
-                                         textio::Storage::gzip));
+    results.push_back(
+        write_flux_records(in.dirs.results_dir, job.J, job.flux_rows, textio::Storage::gzip));
   }
   for (const std::string& path : job.leftover_results) results.push_back(path + ".gz");
   textio::sync_folder(in.dirs.results_dir);

@@ -2,8 +2,8 @@
 // Whole-file text input and buffered text output with typed errors.
 //
 // Every result file is written completely and closed before the caller goes
-// on, plain or compressed as it is written; a failure to create, write or close a file raises IoError naming the
-// file and the system's reason, so no file is silently left short.
+// on, plain or compressed as it is written; a failure to create, write or close a file raises
+// IoError naming the file and the system's reason, so no file is silently left short.
 #include <cstdio>
 #include <stdexcept>
 #include <string>

@@ -1,7 +1,13 @@
-// Field coefficients per cell and the absorbing ends' coefficient.
+// Field coefficients per cell and their runs, the one-sweep update of H and
+// E against the separate updates, and the absorbing ends' coefficient.
 #include <gtest/gtest.h>
+#include <omp.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
 #include <vector>
 
 #include "field/boundaries.hpp"
@@ -47,6 +53,100 @@ TEST(FieldProfile, GradedLayerStepsFromFirstCellToItsEndIndex) {
     EXPECT_NEAR(cl.cH[i] * constants::mu0 * dz / dt / cl.eps_r[i], 1.0, 1e-12) << i;
   }
   EXPECT_EQ(cl.cH[20], c.cH[20]);
+}
+
+// A layer, graded cells, a short layer, a long layer (long enough that a
+// thread's share ends inside it).
+StructureProfile mixed_structure(double dz, double dt) {
+  return structure_of({layer(40, 1.0), layer(13, 1.0, 3.5), layer(5, 2.0), layer(3000, 3.5)}, dz,
+                      dt, Model::corrected);
+}
+
+TEST(FieldProfile, RunsOfSharedCoefficientsCoverTheGrid) {
+  const double dz = 2e-9, dt = 0.5 * dz / constants::c0;
+  const StructureProfile s = mixed_structure(dz, dt);
+  FieldCoefficients c;
+  compute_field_profile(s, dz, dt, c);
+  // The graded cells and the 5-cell layer are each their own; their run
+  // is one.
+  ASSERT_EQ(c.runs.size(), 3u);
+  EXPECT_EQ(c.runs[0].first, 1);
+  EXPECT_EQ(c.runs[0].last, 40);
+  EXPECT_TRUE(c.runs[0].uniform);
+  EXPECT_EQ(c.runs[1].first, 41);
+  EXPECT_EQ(c.runs[1].last, 58);
+  EXPECT_FALSE(c.runs[1].uniform);
+  EXPECT_EQ(c.runs[2].first, 59);
+  EXPECT_EQ(c.runs[2].last, s.NZ);
+  for (const CoefficientRun& run : c.runs) {
+    if (!run.uniform) continue;
+    for (std::int32_t i = run.first; i <= run.last; ++i) {
+      EXPECT_EQ(c.cE[static_cast<std::size_t>(i)], c.cE[static_cast<std::size_t>(run.first)]);
+      EXPECT_EQ(c.cH[static_cast<std::size_t>(i)], c.cH[static_cast<std::size_t>(run.first)]);
+    }
+  }
+}
+
+bool same_bits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// The sweep (tiles, uniform coefficients, a thread's first cell after the
+// barrier, the plane correction, cells skipped, the maximum of the counted
+// cells) gives exactly what update_H, the correction and update_E give, on
+// any number of threads.
+TEST(FieldSweep, SameAsSeparateUpdatesOnAnyNumberOfThreads) {
+  const double dz = 2e-9, dt = 0.5 * dz / constants::c0;
+  const StructureProfile s = mixed_structure(dz, dt);
+  FieldCoefficients k;
+  compute_field_profile(s, dz, dt, k);
+  FieldState start;
+  start.allocate(s.NZ);
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> value(-1.0, 1.0);
+  for (auto* a : {&start.Ex, &start.Ey, &start.Hx, &start.Hy}) {
+    for (auto& level : *a) {
+      for (std::size_t i = 1; i < level.size(); ++i) level[i] = 1e8 * value(random);
+    }
+  }
+  start.Jtoggle = 1;
+  // Cells 100..107 are skipped (dots), 2 and 45 change later (not counted);
+  // the largest |Ex| of the old level sits in a skipped cell.
+  start.Ex[0][103] = 1e12;
+  const std::vector<CellRun> runs = {{1, 1, true},    {2, 2, false},  {3, 44, true},
+                                     {45, 45, false}, {46, 99, true}, {108, s.NZ - 1, true}};
+  const HCorrection fix{50, 3.0, -5.0};
+
+  FieldState expected = start;
+  update_H(expected, k);
+  expected.Hx[1][50] += fix.dhx;
+  expected.Hy[1][50] += fix.dhy;
+  update_E(expected, k, dt);
+  double expected_max = -std::numeric_limits<double>::infinity();
+  for (const CellRun& run : runs) {
+    for (std::int32_t i = run.first; i <= run.last && run.counted; ++i) {
+      expected_max = std::max(expected_max, std::fabs(expected.Ex[1][static_cast<std::size_t>(i)]));
+    }
+  }
+  for (std::size_t i = 100; i <= 107; ++i) {
+    expected.Ex[1][i] = start.Ex[1][i];
+    expected.Ey[1][i] = start.Ey[1][i];
+  }
+
+  for (const int threads : {1, 2, 3}) {
+    SCOPED_TRACE(threads);
+    FieldState f = start;
+    double m = -std::numeric_limits<double>::infinity();
+#pragma omp parallel num_threads(threads) reduction(max : m)
+    m = update_fields_in_team(f, k, dt, runs, fix);
+    EXPECT_EQ(m, expected_max);
+    for (std::size_t i = 0; i <= static_cast<std::size_t>(s.NZ); ++i) {
+      ASSERT_TRUE(same_bits(f.Hx[1][i], expected.Hx[1][i])) << i;
+      ASSERT_TRUE(same_bits(f.Hy[1][i], expected.Hy[1][i])) << i;
+      ASSERT_TRUE(same_bits(f.Ex[1][i], expected.Ex[1][i])) << i;
+      ASSERT_TRUE(same_bits(f.Ey[1][i], expected.Ey[1][i])) << i;
+    }
+  }
 }
 
 TEST(Boundaries, AbsorbingCoefficient) {

@@ -16,6 +16,7 @@
 #include "field/max_ex.hpp"
 #include "output/compression.hpp"
 #include "simulation/time_loop.hpp"
+#include "support/dot_line.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps::testing {
@@ -246,6 +247,44 @@ TEST(FieldMaximum, EmptyRangeZeroFieldAndThreadIndependence) {
   omp_set_num_threads(2);
   EXPECT_EQ(max_abs_ex(f, 1, 29000), serial);
   EXPECT_EQ(serial, 3.5);
+}
+
+// The step's maximum comes from the sweep's counted cells and the cells
+// changed after it; it must be the maximum over every cell whichever
+// cells the source, the ends and the dots change.
+TEST(FieldMaximum, StepMaximumIsTheMaximumOverEveryCell) {
+  enum class Case { hard, noise, transparent, walls };
+  for (const Case c : {Case::hard, Case::noise, Case::transparent, Case::walls}) {
+    SCOPED_TRACE(static_cast<int>(c));
+    DotLine line(LineSetup{120, 1e24});
+    line.add_dots(60, 70, {1.0, 0.0, 0.0, 0.0});
+    line.set_pulse(1, 1e9, 5e-15);
+    if (c == Case::noise) {
+      line.source.pulse.shape = PulseShape::noise;
+      line.source.pulse.noise_amplitude = 1e6;
+      line.source.cavity_left = 20, line.source.cavity_right = 30;
+    }
+    if (c == Case::transparent) {
+      line.sim.transparent = true;
+      line.sim.incident = make_incident_line(line.source, line.k, line.dt);
+    }
+    if (c == Case::walls) line.ends.left_type = line.ends.right_type = BoundaryType::wall;
+    classify(line.sim);
+    int larger_than_sweep = 0;  // steps whose maximum is in a late cell
+    for (int n = 0; n < 300; ++n) {
+      line.advance();
+      const double all = max_abs_ex(line.f, line.f.new_level(), line.f.N);
+      ASSERT_EQ(line.sim.max_ex, all) << "step " << line.J;
+      double sweep = 0.0;
+      for (const CellRun& run : line.sim.e_runs) {
+        for (std::int32_t i = run.first; i <= run.last && run.counted; ++i) {
+          sweep = std::max(sweep, std::fabs(line.ex(i)));
+        }
+      }
+      larger_than_sweep += all > sweep ? 1 : 0;
+    }
+    EXPECT_GT(larger_than_sweep, 0);  // the late cells do decide it at times
+  }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Files read into memory, decompressed when they are gzip streams: the
 // content must come out whole, a damaged or cut-short stream must never pass
 // for a shorter file, the size cap must hold however well the data
-// compresses, and nothing may be written beside the file.
+// compresses, and nothing may be written beside the file.  Files written
+// compressed: whole under their name, or not there at all.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -12,6 +13,7 @@
 #include "core/errors.hpp"
 #include "support/scratch_dir.hpp"
 #include "textio/gzip.hpp"
+#include "textio/text_file.hpp"
 
 namespace mps::testing {
 namespace {
@@ -53,6 +55,53 @@ std::string failure(Read read, const std::string& path) {
 }
 
 constexpr std::size_t kLarge = std::size_t{1} << 24;
+
+TEST(CompressedOutput, WrittenInPiecesReadsBackWholeUnderItsName) {
+  ScratchDir dir;
+  const std::string text = numbered_lines(50000);
+  {
+    textio::OutputFile file(dir.file("a.dat"), textio::OutputFile::Mode::replace,
+                            textio::Storage::gzip);
+    EXPECT_EQ(file.path(), dir.file("a.dat.gz"));
+    for (std::size_t at = 0; at < text.size(); at += 65536) file.write(text.substr(at, 65536));
+    // Until it is closed, only the hidden temporary file exists.
+    EXPECT_EQ(files_in(dir.path()), (std::set<std::string>{".a.dat.gz.part"}));
+    file.close();
+  }
+  EXPECT_EQ(files_in(dir.path()), (std::set<std::string>{"a.dat.gz"}));
+  EXPECT_EQ(dir.read_gz("a.dat.gz"), text);
+  // A second file of the name replaces the first; an empty one is an empty stream.
+  EXPECT_EQ(textio::write_text_file(dir.file("a.dat"), "", textio::Storage::gzip),
+            dir.file("a.dat.gz"));
+  EXPECT_EQ(dir.read_gz("a.dat.gz"), "");
+  EXPECT_EQ(textio::write_text_file(dir.file("b.dat"), "x\n"), dir.file("b.dat"));
+  EXPECT_EQ(dir.read("b.dat"), "x\n");
+}
+
+TEST(CompressedOutput, AFileNotClosedOrNotPlaceableLeavesNothing) {
+  ScratchDir dir;
+  dir.write("a.dat.gz", "the earlier file");
+  {  // an exception on its way: the file is dropped, the earlier one stays
+    textio::OutputFile file(dir.file("a.dat"), textio::OutputFile::Mode::replace,
+                            textio::Storage::gzip);
+    file.write("half of it");
+  }
+  EXPECT_EQ(files_in(dir.path()), (std::set<std::string>{"a.dat.gz"}));
+  EXPECT_EQ(dir.read("a.dat.gz"), "the earlier file");
+  // The name is taken by a folder: the error names the file, nothing is left.
+  dir.make_dir("b.dat.gz");
+  try {
+    textio::write_text_file(dir.file("b.dat"), "text", textio::Storage::gzip);
+    FAIL() << "no error";
+  } catch (const IoError& e) {
+    EXPECT_NE(std::string(e.what()).find(dir.file("b.dat.gz")), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(files_in(dir.path()), (std::set<std::string>{"a.dat.gz", "b.dat.gz"}));
+  // A compressed file cannot be appended to.
+  EXPECT_THROW(textio::OutputFile(dir.file("c.dat"), textio::OutputFile::Mode::append,
+                                  textio::Storage::gzip),
+               IoError);
+}
 
 TEST(GzipReading, PlainAndCompressedFilesGiveTheSameText) {
   ScratchDir dir;
