@@ -34,7 +34,9 @@ struct FieldState {
 // by the update as one number each) or each their own (graded cells, short
 // layers).
 struct CoefficientRun {
-  static constexpr std::int32_t kMinUniform = 16;  // shorter runs go with their own
+  // Shorter runs go with the cells of their own: a loop of a few vectors
+  // costs more than the coefficients' stream it spares.
+  static constexpr std::int32_t kMinUniform = 64;
   std::int32_t first = 1, last = 0;
   bool uniform = false;
 };

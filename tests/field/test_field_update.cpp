@@ -58,8 +58,8 @@ TEST(FieldProfile, GradedLayerStepsFromFirstCellToItsEndIndex) {
 // A layer, graded cells, a short layer, a long layer (long enough that a
 // thread's share ends inside it).
 StructureProfile mixed_structure(double dz, double dt) {
-  return structure_of({layer(40, 1.0), layer(13, 1.0, 3.5), layer(5, 2.0), layer(3000, 3.5)}, dz,
-                      dt, Model::corrected);
+  return structure_of({layer(100, 1.0), layer(13, 1.0, 3.5), layer(5, 2.0), layer(3000, 3.5)},
+                      dz, dt, Model::corrected);
 }
 
 TEST(FieldProfile, RunsOfSharedCoefficientsCoverTheGrid) {
@@ -71,12 +71,12 @@ TEST(FieldProfile, RunsOfSharedCoefficientsCoverTheGrid) {
   // is one.
   ASSERT_EQ(c.runs.size(), 3u);
   EXPECT_EQ(c.runs[0].first, 1);
-  EXPECT_EQ(c.runs[0].last, 40);
+  EXPECT_EQ(c.runs[0].last, 100);
   EXPECT_TRUE(c.runs[0].uniform);
-  EXPECT_EQ(c.runs[1].first, 41);
-  EXPECT_EQ(c.runs[1].last, 58);
+  EXPECT_EQ(c.runs[1].first, 101);
+  EXPECT_EQ(c.runs[1].last, 118);
   EXPECT_FALSE(c.runs[1].uniform);
-  EXPECT_EQ(c.runs[2].first, 59);
+  EXPECT_EQ(c.runs[2].first, 119);
   EXPECT_EQ(c.runs[2].last, s.NZ);
   for (const CoefficientRun& run : c.runs) {
     if (!run.uniform) continue;
