@@ -58,8 +58,8 @@ TEST(FieldProfile, GradedLayerStepsFromFirstCellToItsEndIndex) {
 // A layer, graded cells, a short layer, a long layer (long enough that a
 // thread's share ends inside it).
 StructureProfile mixed_structure(double dz, double dt) {
-  return structure_of({layer(100, 1.0), layer(13, 1.0, 3.5), layer(5, 2.0), layer(3000, 3.5)},
-                      dz, dt, Model::corrected);
+  return structure_of({layer(100, 1.0), layer(13, 1.0, 3.5), layer(5, 2.0), layer(3000, 3.5)}, dz,
+                      dt, Model::corrected);
 }
 
 TEST(FieldProfile, RunsOfSharedCoefficientsCoverTheGrid) {
