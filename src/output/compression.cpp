@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/parallel.hpp"
 #include "textio/text_file.hpp"
 
 namespace mps {
@@ -44,16 +45,14 @@ std::vector<std::string> files_ending_in(const std::string& folder, const std::s
 // becomes a message and the file is left alone.
 template <typename Operation>
 CompressionReport for_each_file(const std::vector<std::string>& paths, Operation op) {
-  const auto count = static_cast<std::int64_t>(paths.size());
   std::vector<std::string> errors(paths.size());
-#pragma omp parallel for schedule(dynamic, 1) if (count > 1)
-  for (std::int64_t n = 0; n < count; ++n) {
+  for_each_job(static_cast<std::int64_t>(paths.size()), [&](std::int64_t n) {
     try {
       op(paths[static_cast<std::size_t>(n)]);
     } catch (const std::exception& e) {
       errors[static_cast<std::size_t>(n)] = e.what();
     }
-  }
+  });
   CompressionReport report;
   for (std::size_t n = 0; n < paths.size(); ++n) {
     if (errors[n].empty()) {
