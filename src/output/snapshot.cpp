@@ -3,7 +3,6 @@
 #include <array>
 #include <cmath>
 
-#include "core/parallel.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -43,9 +42,9 @@ class ColumnFile {
   std::string buffer_;
 };
 
-// "Ex_max.dat" when the block's field maximum is positive; its path, or
-// empty when it is not written.
-std::string write_field_maximum(const SnapshotInput& in, double& max_variable) {
+// Whether "Ex_max.dat" is written: when the block's field maximum is
+// positive; `max_variable` becomes the block maximum when the block has rows.
+bool field_maximum_written(const SnapshotInput& in, double& max_variable) {
   const std::int64_t d = in.J - in.Jb;
   const double reference = d == 1 ? max_variable : 0.0;
   if (d >= 1) {
@@ -56,12 +55,14 @@ std::string write_field_maximum(const SnapshotInput& in, double& max_variable) {
     }
     max_variable = m;
   }
-  if (!(max_variable > reference)) return {};
+  return max_variable > reference;
+}
+
+void write_field_maximum(const SnapshotInput& in) {
   ColumnFile file(in.folder + "Ex_max.dat", in.storage);
   const std::vector<double>& ex = in.field->Ex[static_cast<std::size_t>(in.field->new_level())];
   for (std::int32_t k = 1; k <= in.field->N; ++k) file.E23(ex[static_cast<std::size_t>(k)] / in.E0);
   file.close();
-  return file.path();
 }
 
 }  // namespace
@@ -78,36 +79,32 @@ std::string point_line(std::int64_t J, int Jtoggle) {
 
 namespace {
 
-// The column files of a snapshot, in the order the cell pass fills them:
-// for the new level then the old one, Ex, Ey, Hx, Hy, u1..u15 (19 each);
-// then, at step 1, s13..s15.
-std::vector<ColumnFile> open_columns(const SnapshotInput& in) {
-  const std::string now = textio::step_label(in.J);
-  const std::array<std::string, 2> labels = {now, textio::step_label(in.J - 1)};
-  std::vector<ColumnFile> files;
-  files.reserve(41);
-  for (const std::string& label : labels) {
-    for (const char* name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z"})
-      files.emplace_back(in.folder + name + label + ".dat", in.storage);
-    for (int k = 1; k <= 15; ++k) {
-      files.emplace_back(in.folder + "u" + std::to_string(k) + "_z" + label + ".dat", in.storage);
-    }
-  }
-  if (in.J == 1) {
+// The column files of a snapshot, in the order of the cell pass: for the
+// new level (l = 0) then the old one (l = 1), Ex, Ey, Hx, Hy, u1..u15 (19
+// each); then, at step 1, s13..s15 (with the new level).
+std::vector<std::string> column_names(const SnapshotInput& in, std::size_t l) {
+  const std::string label = textio::step_label(l == 0 ? in.J : in.J - 1);
+  std::vector<std::string> names;
+  for (const char* name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z"})
+    names.push_back(in.folder + name + label + ".dat");
+  for (int k = 1; k <= 15; ++k)
+    names.push_back(in.folder + "u" + std::to_string(k) + "_z" + label + ".dat");
+  if (in.J == 1 && l == 0) {
     for (const char* name : {"s13_z", "s14_z", "s15_z"})
-      files.emplace_back(in.folder + name + now + ".dat", in.storage);
+      names.push_back(in.folder + name + label + ".dat");
   }
-  return files;
+  return names;
 }
 
-// One pass over the cells fills the column files of one level (l = 0 the
-// new one, with the s files at step 1; l = 1 the old one).
-void write_level_columns(const SnapshotInput& in, std::size_t l, std::vector<ColumnFile>& files) {
+// One pass over the cells fills the column files of one level.
+void write_level_columns(const SnapshotInput& in, std::size_t l) {
   const FieldState& f = *in.field;
   const MediumState& m = *in.medium;
   const bool first_step = in.J == 1;
   const auto level = static_cast<std::size_t>(l == 0 ? f.new_level() : f.old_level());
-  ColumnFile* col = &files[l * 19];
+  std::vector<ColumnFile> col;
+  col.reserve(22);
+  for (const std::string& name : column_names(in, l)) col.emplace_back(name, in.storage);
   for (std::int32_t k = 1; k <= f.N; ++k) {
     const auto c = static_cast<std::size_t>(k);
     col[0].E23(f.Ex[level][c] / in.E0);
@@ -115,27 +112,24 @@ void write_level_columns(const SnapshotInput& in, std::size_t l, std::vector<Col
     col[2].E23(f.Hx[level][c]);
     col[3].E23(f.Hy[level][c]);
     const std::array<double, kStored> w = m.w_at(static_cast<int>(level), k);
-    for (int n = 0; n < 15; ++n) {
+    for (std::size_t n = 0; n < 15; ++n) {
       // At step 1 the physical u13..u15 go to the s files instead.
       if (first_step && l == 0 && n >= 12) continue;
-      col[4 + n].E23(w[static_cast<std::size_t>(n)]);
+      col[4 + n].E23(w[n]);
     }
     if (first_step && l == 0) {
       const Diagonal u = m.physical(f.new_level(), k);
-      files[38].E13(u.u13);
-      files[39].E13(u.u14);
-      files[40].E13(u.u15);
+      col[19].E13(u.u13);
+      col[20].E13(u.u14);
+      col[21].E13(u.u15);
     }
   }
-  for (std::size_t n = l * 19; n < l * 19 + 19; ++n) files[n].close();
-  if (first_step && l == 0) {
-    for (std::size_t n = 38; n < files.size(); ++n) files[n].close();
-  }
+  for (ColumnFile& file : col) file.close();
 }
 
 // "gamma.dat": the four flags of every cell, written in pieces (a long
 // grid's text is megabytes).
-std::string write_flags(const SnapshotInput& in) {
+void write_flags(const SnapshotInput& in) {
   constexpr std::size_t kPiece = 1 << 16;
   const MediumState& m = *in.medium;
   textio::OutputFile file(in.folder + "gamma.dat", textio::OutputFile::Mode::replace, in.storage);
@@ -154,11 +148,10 @@ std::string write_flags(const SnapshotInput& in) {
   }
   file.write(gamma);
   file.close();
-  return file.path();
 }
 
 // "stmp<J>.dat": J, the level indices and the 15 decay factors.
-std::string write_stamp(const SnapshotInput& in) {
+void write_stamp(const SnapshotInput& in) {
   const FieldState& f = *in.field;
   std::string stamp;
   for (const std::int64_t v :
@@ -168,31 +161,34 @@ std::string write_stamp(const SnapshotInput& in) {
   }
   for (std::size_t k = 1; k <= 15; ++k) textio::append_E23_12(stamp, in.decay->now[k]);
   stamp += '\n';
-  return textio::write_text_file(in.folder + "stmp" + textio::step_label(in.J) + ".dat", stamp,
-                                 in.storage);
+  textio::write_text_file(in.folder + "stmp" + textio::step_label(in.J) + ".dat", stamp,
+                          in.storage);
 }
 
 }  // namespace
 
-std::vector<std::string> write_snapshot(const SnapshotInput& in, double& max_variable) {
-  std::vector<std::string> written;
-  if (std::string path = write_field_maximum(in, max_variable); !path.empty()) {
-    written.push_back(std::move(path));
+FileTasks snapshot_tasks(const SnapshotInput& in, double& max_variable) {
+  FileTasks t;
+  auto add = [&](const std::string& path, std::function<void()> task) {
+    t.paths.push_back(textio::stored_path(path, in.storage));
+    t.tasks.push_back(std::move(task));
+  };
+  if (field_maximum_written(in, max_variable)) {
+    add(in.folder + "Ex_max.dat", [in] { write_field_maximum(in); });
   }
-  std::vector<ColumnFile> files = open_columns(in);
-  for (const ColumnFile& file : files) written.push_back(file.path());
-  // The two levels' columns, the flags and the stamp are independent:
-  // formatted and compressed on all threads.
-  std::array<std::string, 2> others;
-  for_each_job(4, [&](std::int64_t job) {
-    if (job < 2) {
-      write_level_columns(in, static_cast<std::size_t>(job), files);
-    } else {
-      others[static_cast<std::size_t>(job - 2)] = job == 2 ? write_flags(in) : write_stamp(in);
+  for (std::size_t l = 0; l < 2; ++l) {
+    t.tasks.emplace_back([in, l] { write_level_columns(in, l); });
+    for (const std::string& name : column_names(in, l)) {
+      t.paths.push_back(textio::stored_path(name, in.storage));
     }
-  });
-  written.insert(written.end(), others.begin(), others.end());
-  return written;
+  }
+  add(in.folder + "gamma.dat", [in] { write_flags(in); });
+  add(in.folder + "stmp" + textio::step_label(in.J) + ".dat", [in] { write_stamp(in); });
+  return t;
+}
+
+std::vector<std::string> write_snapshot(const SnapshotInput& in, double& max_variable) {
+  return snapshot_tasks(in, max_variable).run();
 }
 
 void record_snapshot(const std::string& folder, std::int64_t J, int Jtoggle) {

@@ -19,6 +19,7 @@
 
 #include "field/field_state.hpp"
 #include "medium/medium_state.hpp"
+#include "output/file_tasks.hpp"
 #include "textio/text_file.hpp"
 
 namespace mps {
@@ -34,6 +35,11 @@ struct SnapshotInput {
   std::string folder;                                // results folder, '/'-terminated
   textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
 };
+
+// The files of the snapshot but "point.txt" as tasks (the columns of each
+// level, the flags, the stamp, the field maximum) with their paths (".gz"
+// when compressed); the tasks read the state through `in`'s pointers.
+FileTasks snapshot_tasks(const SnapshotInput& in, double& max_variable);
 
 // Writes every file of the snapshot but "point.txt" and returns their
 // paths (with ".gz" when compressed); `max_variable` is the time loop's field maximum, replaced by

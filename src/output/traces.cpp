@@ -1,8 +1,8 @@
 #include "output/traces.hpp"
 
 #include <algorithm>
+#include <memory>
 
-#include "core/parallel.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -49,54 +49,51 @@ double trace_time_fs(std::int64_t s, double dt) {
   return static_cast<double>(s) * dt * kFemtoseconds;
 }
 
-std::vector<std::string> write_block_traces(const TraceInput& in) {
+FileTasks trace_tasks(const TraceInput& in) {
   const MonitorBuffers& b = *in.buffers;
   const std::string label = textio::step_label(in.J);
   const std::int64_t d = in.J - in.Jb;
   const std::int32_t M = b.M;
 
   // The time column is the same for every file of the snapshot.
-  std::vector<std::string> times;
+  auto times = std::make_shared<std::vector<std::string>>();
   for (std::int64_t s = in.Jb + 1; s <= in.Jb + d; ++s) {
     std::string t;
     textio::append_E23_12(t, trace_time_fs(s, in.dt));
     t += "  ";
-    times.push_back(std::move(t));
+    times->push_back(std::move(t));
   }
-  struct Trace {
-    Family family;
-    std::int32_t monitor;
-    int kind;
+  FileTasks tasks;
+  auto add = [&](Family family, std::int32_t k, int kind) {
+    const std::int32_t cell = (*in.monitor_cells)[static_cast<std::size_t>(k - 1)];
+    const std::string path = in.folder + trace_name(family, cell, kind, label);
+    tasks.paths.push_back(textio::stored_path(path, in.storage));
+    tasks.tasks.emplace_back([&b, times, path, k, kind, d, E0 = in.E0, storage = in.storage] {
+      const std::vector<double>& v = buffer_of(b, kind);
+      const double scale = kind < 2 ? E0 : 1.0;
+      std::string text;
+      text.reserve(times->size() * 49);
+      for (std::int64_t r = 1; r <= d; ++r) {
+        text += (*times)[static_cast<std::size_t>(r - 1)];
+        textio::append_E23_12(text, v[b.at(k, r)] / scale);
+        text += '\n';
+      }
+      textio::write_text_file(path, text, storage);
+    });
   };
-  std::vector<Trace> files;
   if (M >= 1) {
-    files.push_back({kFirst, 1, 0});
-    files.push_back({kFirst, 1, 1});
-    files.push_back({kLast, M, 0});
-    files.push_back({kLast, M, 1});
+    add(kFirst, 1, 0);
+    add(kFirst, 1, 1);
+    add(kLast, M, 0);
+    add(kLast, M, 1);
   }
   for (std::int32_t k = 2; k <= M - 1; ++k) {
-    for (int kind = 0; kind < 6; ++kind) files.push_back({kPoint, k, kind});
+    for (int kind = 0; kind < 6; ++kind) add(kPoint, k, kind);
   }
-  // The files are independent: formatted and compressed on all threads.
-  std::vector<std::string> written(files.size());
-  for_each_job(static_cast<std::int64_t>(files.size()), [&](std::int64_t n) {
-    const Trace& t = files[static_cast<std::size_t>(n)];
-    const std::int32_t cell = (*in.monitor_cells)[static_cast<std::size_t>(t.monitor - 1)];
-    const std::vector<double>& v = buffer_of(b, t.kind);
-    const double scale = t.kind < 2 ? in.E0 : 1.0;
-    std::string text;
-    text.reserve(times.size() * 49);
-    for (std::int64_t r = 1; r <= d; ++r) {
-      text += times[static_cast<std::size_t>(r - 1)];
-      textio::append_E23_12(text, v[b.at(t.monitor, r)] / scale);
-      text += '\n';
-    }
-    written[static_cast<std::size_t>(n)] = textio::write_text_file(
-        in.folder + trace_name(t.family, cell, t.kind, label), text, in.storage);
-  });
-  return written;
+  return tasks;
 }
+
+std::vector<std::string> write_block_traces(const TraceInput& in) { return trace_tasks(in).run(); }
 
 RunningStatistics::RunningStatistics(const std::vector<std::int32_t>& monitor_cells, double E0)
     : cells_(monitor_cells), E0_(E0) {
@@ -165,13 +162,20 @@ StatisticsLines RunningStatistics::take(const std::string& folder) {
   return lines;
 }
 
+FileTasks statistics_tasks(StatisticsLines lines, textio::Storage storage) {
+  auto shared = std::make_shared<StatisticsLines>(std::move(lines));
+  FileTasks tasks;
+  for (std::size_t n = 0; n < shared->paths.size(); ++n) {
+    tasks.paths.push_back(textio::stored_path(shared->paths[n], storage));
+    tasks.tasks.emplace_back([shared, n, storage] {
+      textio::write_text_file(shared->paths[n], shared->texts[n], storage);
+    });
+  }
+  return tasks;
+}
+
 std::vector<std::string> write_statistics(const StatisticsLines& lines, textio::Storage storage) {
-  std::vector<std::string> written(lines.paths.size());
-  for_each_job(static_cast<std::int64_t>(lines.paths.size()), [&](std::int64_t n) {
-    const auto i = static_cast<std::size_t>(n);
-    written[i] = textio::write_text_file(lines.paths[i], lines.texts[i], storage);
-  });
-  return written;
+  return statistics_tasks(lines, storage).run();
 }
 
 std::vector<std::string> RunningStatistics::flush(const std::string& folder,

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "output/file_tasks.hpp"
 #include "output/monitor_buffers.hpp"
 #include "textio/text_file.hpp"
 
@@ -35,6 +36,8 @@ struct TraceInput {
 // and value, two E23.12 fields separated by two blanks); empty files when
 // the block has no rows yet.
 std::vector<std::string> write_block_traces(const TraceInput& in);
+// The same as tasks, a file each; they read the buffers through `in`.
+FileTasks trace_tasks(const TraceInput& in);
 
 // Running maximum, minimum and accumulated change of every monitored
 // quantity since the last statistics line.  Quantities, in file order:
@@ -50,6 +53,8 @@ struct StatisticsLines {
 // the paths written.
 std::vector<std::string> write_statistics(const StatisticsLines& lines,
                                           textio::Storage storage = textio::Storage::plain);
+// The same as tasks, a file each, which own the lines.
+FileTasks statistics_tasks(StatisticsLines lines, textio::Storage storage);
 
 // "flux_<J>.dat" of a block: per step the time [fs] and the Poynting flux
 // toward +z next to the left and the right end [W/m^2], three E23.12

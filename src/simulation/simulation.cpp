@@ -155,11 +155,6 @@ void plan_plain_update(Simulation& sim) {
   sim.planned = true;
 }
 
-bool step_forks(const Simulation& sim) {
-  return static_cast<std::int64_t>(sim.field.N) - 1 >= kMinCellsToFork ||
-         static_cast<std::int64_t>(sim.medium.medium_cells.size()) >= kMinMediumCellsToFork;
-}
-
 // A thread's part of H, E and the medium (all of them outside a parallel
 // region): its evaluations, and its largest |Ex| of the counted cells.
 void team_part(Simulation& sim, double& max_ex, std::int64_t& evaluations) {
@@ -172,6 +167,11 @@ void team_part(Simulation& sim, double& max_ex, std::int64_t& evaluations) {
 }
 
 }  // namespace
+
+bool step_forks(const Simulation& sim) {
+  return static_cast<std::int64_t>(sim.field.N) - 1 >= kMinCellsToFork ||
+         static_cast<std::int64_t>(sim.medium.medium_cells.size()) >= kMinMediumCellsToFork;
+}
 
 void classify(Simulation& sim) {
   classify_cells(sim.medium, sim.medium_parameters.cavity);

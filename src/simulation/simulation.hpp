@@ -49,6 +49,10 @@ Simulation make_simulation(const RunInput& input);
 // again after the dots or the source are changed by hand.
 void classify(Simulation& sim);
 
+// True when the steps share their cells among the threads (a grid or a
+// medium large enough to pay for it).
+bool step_forks(const Simulation& sim);
+
 // One normal step J.  Levels (new = Jtoggle after the flip):
 //   before:        E, H, w at old = step J-1;  new = step J-2 (overwritten)
 //   H update:      H_new from H_old and E_old

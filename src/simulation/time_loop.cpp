@@ -7,6 +7,7 @@
 #include <iomanip>
 #include <memory>
 #include <ostream>
+#include <utility>
 
 #include "output/compression.hpp"
 #include "output/restore.hpp"
@@ -60,28 +61,29 @@ void restore_run(const RunInput& in, RunState& run) {
 
 namespace {
 
-// What a snapshot writes: the state of step J (views of the live arrays,
-// or of copies the output thread owns) and the block's statistics lines.
-struct SnapshotJob {
-  std::int64_t J = 0, Jb = 0;
-  bool block_end = false;
-  double max_variable = 0.0;  // the loop's field maximum of step J
-  const FieldState* field = nullptr;
-  const MediumState* medium = nullptr;
-  const DecayFactors* decay = nullptr;
-  const MonitorBuffers* monitors = nullptr;
-  StatisticsLines statistics;
-  std::vector<std::string> leftover_results, leftover_statistics;
-  Summary summary;                // written with the snapshot, its file names added
-  std::vector<double> flux_rows;  // of the block, at a block end
-};
-
-// Copies of the state for a job on the output thread.
+// Copies of the state for a snapshot written on the output threads.
 struct StateCopy {
   FieldState field;
   MediumState medium;
   DecayFactors decay;
   MonitorBuffers monitors;
+};
+
+// What a snapshot writes: the state of step J (views of the live arrays,
+// or of copies the job owns) and the block's statistics lines.
+struct SnapshotJob {
+  std::int64_t J = 0, Jb = 0;
+  bool block_end = false;
+  double max_variable = 0.0;  // the loop's field maximum of step J
+  std::unique_ptr<StateCopy> copy;
+  const FieldState* field = nullptr;
+  const MediumState* medium = nullptr;
+  const DecayFactors* decay = nullptr;
+  const MonitorBuffers* monitors = nullptr;
+  StatisticsLines statistics;
+  std::vector<std::string> leftover_results;  // compressed before, named in the summary
+  Summary summary;                            // written with the snapshot, its file names added
+  std::vector<double> flux_rows;              // of the block, at a block end
 };
 
 // Working values of the loop that live across steps and blocks.
@@ -113,12 +115,19 @@ void compress(const std::vector<std::string>& paths, std::ostream& warnings) {
   }
 }
 
-void append(std::vector<std::string>& to, std::vector<std::string>&& from) {
-  to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
-  from.clear();
+// Plain files found at the start, compressed in a job of their own before
+// the next job's files, so a file of this run replaces a stale one of the
+// same name.
+void submit_compression(BackgroundWriter& writer, const std::vector<std::string>& paths,
+                        std::ostream& warnings) {
+  if (paths.empty()) return;
+  writer.submit([paths, &warnings] { compress(paths, warnings); }, 0);
 }
 
-std::vector<std::string> write_snapshot_and_traces(const RunInput& in, const SnapshotJob& job) {
+// The files of a snapshot as tasks of the output threads: the snapshot and
+// its traces, at a block end the flux records and the block's statistics,
+// each compressed as it is written.
+FileTasks snapshot_files(const RunInput& in, SnapshotJob& job) {
   const RunParameters& p = in.params;
   SnapshotInput snap;
   snap.J = job.J;
@@ -131,7 +140,7 @@ std::vector<std::string> write_snapshot_and_traces(const RunInput& in, const Sna
   snap.folder = in.dirs.results_dir;
   snap.storage = textio::Storage::gzip;
   double max_variable = job.max_variable;
-  std::vector<std::string> written = write_snapshot(snap, max_variable);
+  FileTasks files = snapshot_tasks(snap, max_variable);
 
   TraceInput traces;
   traces.J = job.J;
@@ -142,32 +151,29 @@ std::vector<std::string> write_snapshot_and_traces(const RunInput& in, const Sna
   traces.buffers = job.monitors;
   traces.folder = in.dirs.results_dir;
   traces.storage = textio::Storage::gzip;
-  append(written, write_block_traces(traces));
-  return written;
+  files.append(trace_tasks(traces));
+  if (job.block_end) {
+    const std::string flux = in.dirs.results_dir + "flux_" + textio::step_label(job.J) + ".dat";
+    files.paths.push_back(textio::stored_path(flux, textio::Storage::gzip));
+    files.tasks.emplace_back([&in, &job] {
+      write_flux_records(in.dirs.results_dir, job.J, job.flux_rows, textio::Storage::gzip);
+    });
+  }
+  return files;
 }
 
-// The files of a snapshot: the snapshot and traces, at a block end the
-// block's statistics, each compressed as it is written, all on the disk,
-// and only then "point.txt" names the step: a continued run can trust every
-// step listed.  The plain files found at the start are compressed first, so
-// a file of this step replaces a stale one of the same name.
-void write_snapshot_job(const RunInput& in, SnapshotJob& job, std::ostream& warnings) {
-  compress(job.leftover_results, warnings);
-  std::vector<std::string> results = write_snapshot_and_traces(in, job);
-  if (job.block_end) {
-    results.push_back(
-        write_flux_records(in.dirs.results_dir, job.J, job.flux_rows, textio::Storage::gzip));
-  }
-  for (const std::string& path : job.leftover_results) results.push_back(path + ".gz");
+// The closing step of a snapshot, once its files are complete: everything
+// on the disk, and only then "point.txt" names the step (a continued run
+// can trust every step listed), then the summary.
+void close_snapshot(const RunInput& in, SnapshotJob& job, const std::vector<std::string>& results) {
   textio::sync_folder(in.dirs.results_dir);
-  if (job.block_end) {
-    compress(job.leftover_statistics, warnings);
-    write_statistics(job.statistics, textio::Storage::gzip);
-    textio::sync_folder(in.dirs.discarded_dir);
-  }
+  if (job.block_end) textio::sync_folder(in.dirs.discarded_dir);
   record_snapshot(in.dirs.results_dir, job.J, job.field->Jtoggle);
   for (const std::string& path : results) {
     job.summary.files.push_back(path.substr(path.rfind('/') + 1));
+  }
+  for (const std::string& path : job.leftover_results) {
+    job.summary.files.push_back(path.substr(path.rfind('/') + 1) + ".gz");
   }
   for (const char* name : {"n_z.dat.gz", "param.txt", "point.txt"})
     job.summary.files.emplace_back(name);
@@ -183,40 +189,60 @@ std::size_t bytes_of(const RunState& run) {
          m.slot.size() * (sizeof(std::int32_t) + 1);
 }
 
-// The snapshot of step J.  The state is checked first (a NaN stops the run
-// here, before anything of the step is written); the files are written on
-// the output thread from copies, or here when the copies would be too big.
-void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
-  check_finite_state(run.sim, J);
-  SnapshotJob job;
-  job.J = J;
-  job.Jb = st.Jb;
-  job.block_end = J == st.block * in.params.LL;
-  job.max_variable = st.max_variable;
-  if (job.block_end) job.statistics = st.statistics.take(in.dirs.discarded_dir);
-  job.leftover_results = std::move(st.leftover_results);
-  if (job.block_end) job.leftover_statistics = std::move(st.leftover_statistics);
-  if (job.block_end) {
-    job.flux_rows = std::move(st.budget.flux_rows);
+// The job of step J's snapshot: copies of the state when they fit in the
+// writer's bound, else views of the live arrays (the writer then finishes
+// it before the loop goes on).
+std::shared_ptr<SnapshotJob> snapshot_job(const RunInput& in, RunState& run, LoopState& st,
+                                          std::int64_t J, bool copies) {
+  auto job = std::make_shared<SnapshotJob>();
+  job->J = J;
+  job->Jb = st.Jb;
+  job->block_end = J == st.block * in.params.LL;
+  job->max_variable = st.max_variable;
+  job->leftover_results = st.leftover_results;
+  if (job->block_end) {
+    job->statistics = st.statistics.take(in.dirs.discarded_dir);
+    job->flux_rows = std::move(st.budget.flux_rows);
     st.budget.flux_rows.clear();
     st.summary.flux_files.push_back("flux_" + textio::step_label(J) + ".dat");
   }
-  job.summary = st.summary;
-  std::ostream& warnings = *st.warnings;
-  const std::size_t bytes = bytes_of(run);
-  if (bytes > BackgroundWriter::kDefaultBound) {
-    job.field = &run.sim.field, job.medium = &run.sim.medium;
-    job.decay = &run.sim.medium_step.decay, job.monitors = &run.monitors;
-    st.writer->submit([&in, &job, &warnings] { write_snapshot_job(in, job, warnings); }, bytes);
-    return;
+  job->summary = st.summary;
+  if (copies) {
+    job->copy = std::make_unique<StateCopy>(
+        StateCopy{run.sim.field, run.sim.medium, run.sim.medium_step.decay, run.monitors});
+    job->field = &job->copy->field, job->medium = &job->copy->medium;
+    job->decay = &job->copy->decay, job->monitors = &job->copy->monitors;
+  } else {
+    job->field = &run.sim.field, job->medium = &run.sim.medium;
+    job->decay = &run.sim.medium_step.decay, job->monitors = &run.monitors;
   }
-  auto copy = std::make_shared<StateCopy>(
-      StateCopy{run.sim.field, run.sim.medium, run.sim.medium_step.decay, run.monitors});
-  job.field = &copy->field, job.medium = &copy->medium;
-  job.decay = &copy->decay, job.monitors = &copy->monitors;
-  st.writer->submit([&in, copy, job = std::move(job),
-                     &warnings]() mutable { write_snapshot_job(in, job, warnings); },
-                    bytes);
+  return job;
+}
+
+// The snapshot of step J.  The state is checked first (a NaN stops the run
+// here, before anything of the step is written); the files are written by
+// the output threads.
+void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
+  check_finite_state(run.sim, J);
+  const std::size_t bytes = bytes_of(run);
+  std::shared_ptr<SnapshotJob> job =
+      snapshot_job(in, run, st, J, bytes <= BackgroundWriter::kDefaultBound);
+  submit_compression(*st.writer, std::exchange(st.leftover_results, {}), *st.warnings);
+  if (job->block_end) {
+    submit_compression(*st.writer, std::exchange(st.leftover_statistics, {}), *st.warnings);
+  }
+  FileTasks files = snapshot_files(in, *job);
+  const std::size_t results = files.paths.size();  // the summary names these
+  if (job->block_end) {
+    files.append(statistics_tasks(std::move(job->statistics), textio::Storage::gzip));
+  }
+  WriterJob w;
+  for (auto& task : files.tasks) w.tasks.emplace_back([job, task = std::move(task)] { task(); });
+  w.close = [&in, job, paths = std::move(files.paths), results] {
+    close_snapshot(in, *job, {paths.begin(), paths.begin() + static_cast<std::ptrdiff_t>(results)});
+  };
+  w.bytes = bytes;
+  st.writer->submit(std::move(w));
 }
 
 // The summary of the snapshot of step J, from the budget of step J - 1.
@@ -326,7 +352,10 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
 
   st.budget = start_budget(in, run.sim);
   st.progress = Progress(&warnings, p.J_final, plan.first_start + plan.blocks * p.LL);
-  BackgroundWriter writer;
+  // As many output threads as the run has, or one when the steps take
+  // every thread anyway; the loop joins them where it would wait.
+  BackgroundWriter writer(BackgroundWriter::kDefaultBound,
+                          step_forks(run.sim) ? 1 : omp_get_max_threads());
   st.writer = &writer;
   try {
     for (std::int64_t n = 0; n < plan.blocks; ++n) {

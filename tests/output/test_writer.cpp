@@ -1,10 +1,14 @@
-// The output thread: jobs in order, a bounded queue, errors carried back to
-// the loop and later jobs dropped after one.
+// The output threads: jobs in order, their tasks side by side, a bounded
+// queue the loop helps to empty, errors carried back to the loop and later
+// jobs dropped after one.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <set>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -46,16 +50,70 @@ TEST(BackgroundWriter, QueueNeverHoldsMoreThanItsBound) {
   EXPECT_LE(most.load(), 4);  // three queued and the one just being submitted
 }
 
-TEST(BackgroundWriter, JobLargerThanTheBoundRunsHereAfterTheQueue) {
-  std::vector<std::thread::id> where;
+TEST(BackgroundWriter, JobLargerThanTheBoundIsWrittenBeforeSubmitReturns) {
   std::vector<int> order;
   BackgroundWriter writer(10);
-  writer.submit([&] { order.push_back(1), where.push_back(std::this_thread::get_id()); }, 5);
-  writer.submit([&] { order.push_back(2), where.push_back(std::this_thread::get_id()); }, 50);
+  writer.submit([&] { order.push_back(1); }, 5);
+  std::atomic<bool> big_done{false};
+  writer.submit([&] { order.push_back(2), big_done = true; }, 50);
+  EXPECT_TRUE(big_done.load());  // it read the live arrays: done before the loop goes on
   writer.finish();
   EXPECT_EQ(order, (std::vector<int>{1, 2}));
-  EXPECT_NE(where[0], std::this_thread::get_id());
-  EXPECT_EQ(where[1], std::this_thread::get_id());
+}
+
+// A job's tasks run side by side, its closing step after all of them, and
+// the next job's tasks only after that; the loop takes tasks where it
+// would wait.
+TEST(BackgroundWriter, TasksOfAJobRunTogetherAndJobsOneAfterTheOther) {
+  std::mutex m;
+  std::vector<std::string> events;
+  auto note = [&](std::string e) {
+    std::lock_guard<std::mutex> lock(m);
+    events.push_back(std::move(e));
+  };
+  std::set<std::thread::id> task_threads;
+  BackgroundWriter writer(1, 2);  // every job fills the queue: the loop helps
+  for (int j = 0; j < 3; ++j) {
+    WriterJob job;
+    for (int t = 0; t < 6; ++t) {
+      job.tasks.emplace_back([&, j] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        note("task " + std::to_string(j));
+        std::lock_guard<std::mutex> lock(m);
+        task_threads.insert(std::this_thread::get_id());
+      });
+    }
+    job.close = [&, j] { note("close " + std::to_string(j)); };
+    job.bytes = 1;
+    writer.submit(std::move(job));
+  }
+  writer.finish();
+  ASSERT_EQ(events.size(), 21u);
+  for (int j = 0; j < 3; ++j) {
+    for (int t = 0; t < 6; ++t)
+      EXPECT_EQ(events[static_cast<std::size_t>(7 * j + t)], "task " + std::to_string(j));
+    EXPECT_EQ(events[static_cast<std::size_t>(7 * j + 6)], "close " + std::to_string(j));
+  }
+  EXPECT_GE(task_threads.size(), 2u);
+  EXPECT_TRUE(task_threads.count(std::this_thread::get_id()) == 1);  // the loop's thread helped
+}
+
+TEST(BackgroundWriter, AJobWithAFailedTaskDoesNotClose) {
+  std::atomic<int> tasks{0}, closes{0};
+  BackgroundWriter writer(100, 2);
+  WriterJob job;
+  for (int t = 0; t < 8; ++t) {
+    job.tasks.emplace_back([&, t] {
+      if (t == 2) throw IoError("f", "cannot write f");
+      ++tasks;
+    });
+  }
+  job.close = [&] { ++closes; };
+  job.bytes = 1;
+  writer.submit(std::move(job));
+  EXPECT_THROW(writer.finish(), IoError);
+  EXPECT_EQ(closes.load(), 0);  // "point.txt" would not list the step
+  EXPECT_LE(tasks.load(), 7);
 }
 
 TEST(BackgroundWriter, ErrorReachesTheLoopAndLaterJobsAreDropped) {
