@@ -21,15 +21,13 @@ git -C "$root" worktree add --detach "$work/base-src" "$base_commit" >/dev/null 
 build "$root" "$work/new"
 build "$work/base-src" "$work/old"
 
-# Median over the repeats of one benchmark figure (items/s or real time).
-bench_figure() {  # bench_figure BUILD BINARY FILTER FIELD
-  local values=()
-  for ((r = 0; r < repeats; r++)); do
-    values+=("$("$1/$2" --benchmark_filter="$3" --benchmark_format=json 2>/dev/null |
-      /usr/bin/python3 -c "import json,sys; b=json.load(sys.stdin)['benchmarks'][0]; print(b['$4'])")")
-  done
-  printf '%s\n' "${values[@]}" | sort -g | sed -n "$(((repeats + 1) / 2))p"
+# One benchmark figure (items/s or real time) of one run.
+bench_once() {  # bench_once BUILD BINARY FILTER FIELD
+  "$1/$2" --benchmark_filter="$3" --benchmark_format=json 2>/dev/null |
+    /usr/bin/python3 -c "import json,sys; b=json.load(sys.stdin)['benchmarks'][0]; print(b['$4'])"
 }
+median() { sort -g | sed -n "$(((repeats + 1) / 2))p"; }
+ratio() { /usr/bin/python3 -c "print(f'{float($1)/float($2):.4g}')"; }
 
 # A run of an input in a fresh folder: wall seconds and peak memory [MB].
 # The folders stay until the script ends: removing a thousand files just
@@ -43,16 +41,15 @@ run_case() {  # run_case BUILD INPUT THREADS -> "wall rss"
   (cd "$dir" && OMP_NUM_THREADS=$3 /usr/bin/time -f "%e %M" "$1/mps1d" </dev/null >/dev/null 2>"$dir/time") || true
   tail -1 "$dir/time" | awk '{printf "%s %.1f\n", $1, $2 / 1024}'
 }
-median() { sort -g | sed -n "$(((repeats + 1) / 2))p"; }
-# Medians of a figure (FIELD 1 wall, 2 peak memory) of both builds, the runs
-# of the two alternating so that a drifting machine speed hits both alike.
-paired_runs() {  # paired_runs INPUT THREADS FIELD -> "old new"
-  local old=() new=()
+# Medians of the wall time and the peak memory of both builds, the runs of
+# the two alternating so that a drifting machine speed hits both alike.
+paired_runs() {  # paired_runs INPUT THREADS -> "old_wall new_wall old_rss new_rss"
+  local ow=() nw=() om=() nm=() o n
   for ((r = 0; r < repeats; r++)); do
-    old+=("$(run_case "$work/old" "$1" "$2" | cut -d' ' -f"$3")")
-    new+=("$(run_case "$work/new" "$1" "$2" | cut -d' ' -f"$3")")
+    read -r o n <<<"$(run_case "$work/old" "$1" "$2")" && ow+=("$o") && om+=("$n")
+    read -r o n <<<"$(run_case "$work/new" "$1" "$2")" && nw+=("$o") && nm+=("$n")
   done
-  echo "$(printf '%s\n' "${old[@]}" | median) $(printf '%s\n' "${new[@]}" | median)"
+  for v in ow nw om nm; do eval 'printf "%s\n" "${'$v'[@]}"' | median; done | paste -sd' '
 }
 
 # A 10^6-cell structure with 20 dot cells, one short block.
@@ -70,26 +67,42 @@ row() {  # row LABEL OLD NEW TARGET_TEXT
 
 echo
 printf '%-46s %14s %14s %8s  %s\n' "figure" "$base_commit" "this tree" "ratio" "target"
-for t in 1 2; do
-  o=$(bench_figure "$work/old" bench_medium "BM_DotCellStep/$t/" items_per_second)
-  n=$(bench_figure "$work/new" bench_medium "BM_DotCellStep/$t/" items_per_second)
-  row "dot-cell updates/s, $t thread(s)" "$(printf '%.3g' "$o")" "$(printf '%.3g' "$n")" ">= 4x"
-  eval "dots_$t=$n"
+# Dot cells: per repeat both builds on 1 and 2 threads back to back; the
+# ratios are taken within a repeat, then their median.
+declare -a o1 n1 o2 n2 scale
+for ((r = 0; r < repeats; r++)); do
+  o1+=("$(bench_once "$work/old" bench_medium "BM_DotCellStep/1/" items_per_second)")
+  n1+=("$(bench_once "$work/new" bench_medium "BM_DotCellStep/1/" items_per_second)")
+  o2+=("$(bench_once "$work/old" bench_medium "BM_DotCellStep/2/" items_per_second)")
+  n2+=("$(bench_once "$work/new" bench_medium "BM_DotCellStep/2/" items_per_second)")
+  scale+=("$(ratio "${n2[r]}" "${n1[r]}")")
 done
-echo "  this tree, 2 threads / 1 thread: $(/usr/bin/python3 -c "print(f'{$dots_2/$dots_1:.2f}')")  (target >= 1.85)"
 for t in 1 2; do
-  read -r o n <<<"$(paired_runs "$micro" "$t" 1)"
+  eval 'o=$(printf "%s\n" "${o'$t'[@]}" | median); n=$(printf "%s\n" "${n'$t'[@]}" | median)'
+  row "dot-cell updates/s, $t thread(s)" "$(printf '%.3g' "$o")" "$(printf '%.3g' "$n")" ">= 4x"
+done
+echo "  this tree, 2 threads / 1 thread: $(printf '%s\n' "${scale[@]}" | median)  (target >= 1.85)"
+for t in 1 2; do
+  read -r o n _ _ <<<"$(paired_runs "$micro" "$t")"
   row "microcavity wall [s], $t thread(s) (old/new)" "$n" "$o" ">= $((t == 2 ? 3 : 2))x faster"
 done
+# Empty cells: the step against the bare leapfrog loop at 10^5 cells, and
+# 2 threads against 1 at 10^6, each pair measured back to back.
 for side in old new; do
-  step=$(bench_figure "$work/$side" bench_field "BM_solver_step/cells:100000/threads:1/" real_time)
-  plain=$(bench_figure "$work/$side" bench_field "BM_plain_leapfrog/cells:100000/threads:1/" real_time)
-  echo "  $side: empty cells at 10^5, bare leapfrog time / step time: $(/usr/bin/python3 -c "print(f'{$plain/$step:.2f}')")  (target >= 0.9)"
-  one=$(bench_figure "$work/$side" bench_field "BM_solver_step/cells:1000000/threads:1/" real_time)
-  two=$(bench_figure "$work/$side" bench_field "BM_solver_step/cells:1000000/threads:2/" real_time)
-  echo "  $side: 10^6 cells, 2 threads speed-up: $(/usr/bin/python3 -c "print(f'{$one/$two:.2f}')")  (target >= 1.8)"
+  declare -a leap=() speedup=()
+  for ((r = 0; r < repeats; r++)); do
+    step=$(bench_once "$work/$side" bench_field "BM_solver_step/cells:100000/threads:1/" real_time)
+    plain=$(bench_once "$work/$side" bench_field "BM_plain_leapfrog/cells:100000/threads:1/" real_time)
+    leap+=("$(ratio "$plain" "$step")")
+    one=$(bench_once "$work/$side" bench_field "BM_solver_step/cells:1000000/threads:1/" real_time)
+    two=$(bench_once "$work/$side" bench_field "BM_solver_step/cells:1000000/threads:2/" real_time)
+    speedup+=("$(ratio "$one" "$two")")
+  done
+  echo "  $side: empty cells at 10^5, bare leapfrog time / step time: $(printf '%s\n' "${leap[@]}" | median)  (target >= 0.9)"
+  echo "  $side: 10^6 cells, 2 threads speed-up: $(printf '%s\n' "${speedup[@]}" | median)  (target >= 1.8)"
 done
-read -r o n <<<"$(paired_runs "$big" 2 2)"
-row "peak memory [MB], 10^6 cells, 20 dot cells" "$o" "$n" "<= 120 MB"
+read -r ow nw om nm <<<"$(paired_runs "$big" 2)"
+row "peak memory [MB], 10^6 cells, 20 dot cells" "$om" "$nm" "<= 120 MB"
+row "wall [s] of that run (200 steps, 2 threads)" "$nw" "$ow" "(old/new)"
 echo
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"

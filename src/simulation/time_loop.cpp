@@ -352,10 +352,11 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
 
   st.budget = start_budget(in, run.sim);
   st.progress = Progress(&warnings, p.J_final, plan.first_start + plan.blocks * p.LL);
-  // As many output threads as the run has, or one when the steps take
-  // every thread anyway; the loop joins them where it would wait.
+  // One output thread beside each thread the steps leave idle (at least
+  // one); the loop's thread joins them where it would wait.
+  const int threads = omp_get_max_threads();
   BackgroundWriter writer(BackgroundWriter::kDefaultBound,
-                          step_forks(run.sim) ? 1 : omp_get_max_threads());
+                          step_forks(run.sim) ? 1 : std::max(threads - 1, 1));
   st.writer = &writer;
   try {
     for (std::int64_t n = 0; n < plan.blocks; ++n) {
