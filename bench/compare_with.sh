@@ -60,9 +60,12 @@ sed -e 's/^steps between two spatial dumps LL .*/steps between two spatial dumps
     "$root/examples/quickstart/execdata.txt" > "$big"
 micro="$root/examples/microcavity/execdata.txt"
 
-row() {  # row LABEL OLD NEW TARGET_TEXT
-  printf '%-46s %14s %14s %8s  %s\n' "$1" "$2" "$3" \
-    "$(/usr/bin/python3 -c "print(f'{float($3)/float($2):.2f}')" 2>/dev/null || echo -)" "$4"
+row() {  # row LABEL OLD NEW TARGET_TEXT: the ratio is new / old
+  printf '%-46s %14s %14s %8s  %s\n' "$1" "$2" "$3" "$(ratio "$3" "$2" 2>/dev/null || echo -)" "$4"
+}
+# The same for times: the ratio is old / new, how many times faster.
+time_row() {  # time_row LABEL OLD NEW TARGET_TEXT
+  printf '%-46s %14s %14s %8s  %s\n' "$1" "$2" "$3" "$(ratio "$2" "$3" 2>/dev/null || echo -)x" "$4"
 }
 
 echo
@@ -84,7 +87,7 @@ done
 echo "  this tree, 2 threads / 1 thread: $(printf '%s\n' "${scale[@]}" | median)  (target >= 1.85)"
 for t in 1 2; do
   read -r o n _ _ <<<"$(paired_runs "$micro" "$t")"
-  row "microcavity wall [s], $t thread(s) (old/new)" "$n" "$o" ">= $((t == 2 ? 3 : 2))x faster"
+  time_row "microcavity wall [s], $t thread(s)" "$o" "$n" ">= $((t == 2 ? 3 : 2))x faster"
 done
 # Empty cells: the step against the bare leapfrog loop at 10^5 cells, and
 # 2 threads against 1 at 10^6, each pair measured back to back.
@@ -103,6 +106,6 @@ for side in old new; do
 done
 read -r ow nw om nm <<<"$(paired_runs "$big" 2)"
 row "peak memory [MB], 10^6 cells, 20 dot cells" "$om" "$nm" "<= 120 MB"
-row "wall [s] of that run (200 steps, 2 threads)" "$nw" "$ow" "(old/new)"
+time_row "wall [s] of that run (200 steps, 2 threads)" "$ow" "$nw" "faster"
 echo
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
