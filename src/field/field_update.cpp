@@ -100,33 +100,15 @@ void copy_last_H(FieldState& f) {
   }
 }
 
-// The cells 1..N-1 split over the threads outside a parallel region when
-// there are enough of them, else all on the caller.
-template <typename Body>
-void over_cells(std::int32_t last, Body body) {
-  if (static_cast<std::int64_t>(last) >= kMinCellsToFork) {
-#pragma omp parallel
-    {
-      const CellSpan share = thread_share(1, last);
-      body(share.first, share.last);
-    }
-  } else {
-    body(1, last);
-  }
-}
-
 }  // namespace
 
 void update_H(FieldState& f, const FieldCoefficients& k) {
-  over_cells(f.N - 1,
-             [&](std::int32_t a, std::int32_t b) { h_cells(f, PerCell{k.cH.data()}, a, b); });
+  h_cells(f, PerCell{k.cH.data()}, 1, f.N - 1);
   copy_last_H(f);
 }
 
 void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
-  over_cells(f.N - 1, [&](std::int32_t a, std::int32_t b) {
-    e_cells(f, PerCell{k.cE.data()}, dt, a, b, false);
-  });
+  e_cells(f, PerCell{k.cE.data()}, dt, 1, f.N - 1, false);
 }
 
 std::vector<CoefficientRun> coefficient_runs(const FieldCoefficients& k) {

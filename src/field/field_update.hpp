@@ -17,6 +17,8 @@ void compute_field_profile(const StructureProfile& structure, double dz, double 
 // form runs of their own.
 std::vector<CoefficientRun> coefficient_runs(const FieldCoefficients& coeffs);
 
+// The two updates one after the other, on the calling thread, as the
+// step's sweep (update_fields_in_team) must reproduce them:
 // H at the new level for cells 1..N-1 from E at the old level:
 //   Hx_new(i) = Hx_old(i) + cH(i) (Ey_old(i+1) - Ey_old(i))
 //   Hy_new(i) = Hy_old(i) - cH(i) (Ex_old(i+1) - Ex_old(i))
