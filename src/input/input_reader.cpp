@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "core/relaxation.hpp"
 #include "input/checks.hpp"
 
 namespace mps {
@@ -314,7 +315,9 @@ void read_time_tables(ExecdataReader& reader, RunParameters& p) {
   LevelMatrix<double> L;
   read_matrix_table(reader, L, "a row of the population and spin-flip times");
   // Population relaxation times of the diagonal components from the
-  // transfer times (recombination 2->1, spin flips 1->3, 3->1, 2->4, 4->2).
+  // transfer times (recombination 2->1, spin flips 1->3, 3->1, 2->4, 4->2)
+  // as the legacy equations have them, every channel at half its rate; the
+  // corrected model replaces them (read_execdata).
   p.T[13] = 4.0 / (2.0 / L(2, 1) + 1.0 / L(1, 3) + 1.0 / L(2, 4)) * p.scale_long;
   p.T[14] = 12.0 / (3.0 / L(1, 3) + 1.0 / L(2, 4) + 6.0 / L(3, 1)) * p.scale_long;
   p.T[15] = 6.0 / (3.0 * (1.0 / L(2, 1) + 1.0 / L(4, 2)) + 1.0 / L(2, 4)) * p.scale_long;
@@ -666,6 +669,11 @@ RunInput read_execdata(const std::string& work_dir, const std::string& path, std
   RunParameters& p = in.params;
   StructureProfile& s = in.structure;
   p.model = model;
+  if (model == Model::corrected) {
+    // Every channel at its configured rate: T13..T15 of the rate equations.
+    const std::array<double, 3> T = population_times(transfer_channels(p.tau));
+    std::copy(T.begin(), T.end(), p.T.begin() + 13);
+  }
   compute_dot_region(s);
   p.monitor_cells.front() = 1;
   p.monitor_cells.back() = s.NZ - 1;

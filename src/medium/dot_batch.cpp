@@ -27,6 +27,8 @@ void BatchCoefficients::set_lane(int l, const CellCoefficients& c) {
   F13_14[l] = c.pop.F13_14, F13_15[l] = c.pop.F13_15, F14_15[l] = c.pop.F14_15;
   B13_14[l] = c.pop.B13_14, B13_15[l] = c.pop.B13_15, B14_15[l] = c.pop.B14_15;
   s13[l] = c.pop.s13, s14[l] = c.pop.s14, s15[l] = c.pop.s15;
+  D13[l] = c.pop.D13, D14[l] = c.pop.D14, D15[l] = c.pop.D15;
+  diagonal = diagonal || c.pop.diagonal;
 }
 
 namespace {
@@ -45,6 +47,7 @@ struct Scaled {
   // -curlX.
   Lanes minus_curlX, curlY, hgX, hgY, haX1, haX7, qaX13, haY1, haY7, qaY13, hs1, hs7;
   Lanes hF13_14, hF13_15, hF14_15, hB13_14, hB13_15, hB14_15, s13, s14, s15;
+  Lanes hD13, hD14, hD15;
   // The step's F and B entries used, scaled the same way.
   double hF1_7, qF1_13, qF2_10, qF2_4, hF3_9, qF3_11, qF3_5, hF4_10, qB2_4, qF4_8;
   double qB3_5, qF5_9, hF6_12, hB1_7, qF7_13, qB4_8, qF8_10, hB3_9, qB5_9, qF9_11;
@@ -80,13 +83,16 @@ Scaled scaled(const StepCoefficients& step, const BatchCoefficients& c) {
     k.hF14_15[l] = 0.5 * c.F14_15[l], k.hB13_14[l] = 0.5 * c.B13_14[l];
     k.hB13_15[l] = 0.5 * c.B13_15[l], k.hB14_15[l] = 0.5 * c.B14_15[l];
     k.s13[l] = c.s13[l], k.s14[l] = c.s14[l], k.s15[l] = c.s15[l];
+    k.hD13[l] = 0.5 * c.D13[l], k.hD14[l] = 0.5 * c.D14[l], k.hD15[l] = 0.5 * c.D15[l];
   }
   return k;
 }
 
 // The right-hand side at the midpoint of old and now, each rate handed to
 // out(j, l, rate).  S(k) = w_k(old) + w_k(now), SX and SY the field sums.
-template <typename Out>
+// With Diagonal, w13..w15 take their own relaxation terms last, as
+// pseudospin_rhs adds them.
+template <bool Diagonal, typename Out>
 void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out out) {
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
@@ -111,11 +117,18 @@ void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out 
     out(11, l, k.hB4_10 * s4 + k.qB2_10 * SX * s2 + k.qB8_10 * SY * s8);
     out(12, l, k.qB3_11 * SX * s3 + k.qB9_11 * SY * s9);
     out(13, l, k.hB6_12 * s6);
-    out(14, l,
-        k.s13[l] + k.hF13_14[l] * s14 + k.hF13_15[l] * s15 + k.qB1_13 * SY * s1 +
-            k.qB7_13 * SX * s7);
-    out(15, l, k.s14[l] + k.hB13_14[l] * s13 + k.hF14_15[l] * s15);
-    out(16, l, k.s15[l] + k.hB13_15[l] * s13 + k.hB14_15[l] * s14);
+    double d13 = k.s13[l] + k.hF13_14[l] * s14 + k.hF13_15[l] * s15 + k.qB1_13 * SY * s1 +
+                 k.qB7_13 * SX * s7;
+    double d14 = k.s14[l] + k.hB13_14[l] * s13 + k.hF14_15[l] * s15;
+    double d15 = k.s15[l] + k.hB13_15[l] * s13 + k.hB14_15[l] * s14;
+    if constexpr (Diagonal) {
+      d13 = d13 + k.hD13[l] * s13;
+      d14 = d14 + k.hD14[l] * s14;
+      d15 = d15 + k.hD15[l] * s15;
+    }
+    out(14, l, d13);
+    out(15, l, d14);
+    out(16, l, d15);
     out(17, l, 0.0);
   }
 }
@@ -178,14 +191,10 @@ void take_lanes(const LaneMask& take, const BatchVector& from, BatchVector& to) 
   }
 }
 
-}  // namespace
-
-void batch_rhs(const StepCoefficients& step, const BatchCoefficients& cell, const BatchVector& old,
-               const BatchVector& now, BatchVector& rate) {
-  rates(scaled(step, cell), old, now, [&rate](int j, int l, double r) { rate[j][l] = r; });
-}
-
-void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver, DotBatch& b) {
+// The implicit step of the batch, with or without the diagonal relaxation
+// terms.
+template <bool Diagonal>
+void advance(const StepCoefficients& step, const ImplicitStep& solver, DotBatch& b) {
   const double dt = solver.dt;
   const BatchVector& old = b.old;
   const Scaled k = scaled(step, b.cell);
@@ -202,7 +211,7 @@ void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver,
   BatchVector* now = &first;
   BatchVector* previous = &second;
   // First iterate: rates of the stored values below 1e-100 are masked.
-  rates(k, old, old, [&old, now, dt](int j, int l, double r) {
+  rates<Diagonal>(k, old, old, [&old, now, dt](int j, int l, double r) {
     const double rate = j >= kFirstStored && r < 1e-100 ? 0.0 : r;
     (*now)[j][l] = old[j][l] + dt * rate;
   });
@@ -221,12 +230,32 @@ void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver,
       }
     }
     std::swap(now, previous);
-    rates(k, old, *previous,
+    rates<Diagonal>(k, old, *previous,
           [&old, now, dt](int j, int l, double r) { (*now)[j][l] = old[j][l] + dt * r; });
   }
   take_lanes(active, *now, b.now);
   for (std::size_t l = 0; l < active.size(); ++l) {
     if (active[l] != 0) b.evaluations[l] = static_cast<int>(evaluations);
+  }
+}
+
+}  // namespace
+
+void batch_rhs(const StepCoefficients& step, const BatchCoefficients& cell, const BatchVector& old,
+               const BatchVector& now, BatchVector& rate) {
+  const auto put = [&rate](int j, int l, double r) { rate[j][l] = r; };
+  if (cell.diagonal) {
+    rates<true>(scaled(step, cell), old, now, put);
+  } else {
+    rates<false>(scaled(step, cell), old, now, put);
+  }
+}
+
+void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver, DotBatch& b) {
+  if (b.cell.diagonal) {
+    advance<true>(step, solver, b);
+  } else {
+    advance<false>(step, solver, b);
   }
 }
 

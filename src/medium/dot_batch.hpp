@@ -40,6 +40,8 @@ struct BatchCoefficients {
   Lanes s1, s7;
   Lanes F13_14, F13_15, F14_15, B13_14, B13_15, B14_15;
   Lanes s13, s14, s15;
+  Lanes D13, D14, D15;
+  bool diagonal = false;  // some lane has D13..D15 other than 0
   void set_lane(int l, const CellCoefficients& c);
 };
 

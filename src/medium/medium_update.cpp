@@ -43,8 +43,7 @@ class CouplingCache {
                                 std::uint8_t flag_bits, const Diagonal& eq) {
     Entry& e = entries_[flag_bits & 15u];
     if (!e.valid || !same(e.eq.u13, eq.u13) || !same(e.eq.u14, eq.u14) || !same(e.eq.u15, eq.u15)) {
-      e.value = population_coupling(working_tau(mp.tau, unpack_flags(flag_bits)), mp.gamma, step.t,
-                                    eq.u13, eq.u14, eq.u15);
+      e.value = cell_population_coupling(mp, unpack_flags(flag_bits), step.t, eq);
       e.eq = eq;
       e.valid = true;
     }
@@ -95,10 +94,13 @@ void population_blocks(const CellLoop& loop, std::int32_t block, const BatchCell
   const int lanes = std::min(kBatchLanes, m.dots - first);
   bool shared = true;
   for (int l = 1; l < lanes; ++l) shared = shared && flags(l) == flags(0) && eq(l) == eq(0);
+  c.diagonal = false;
   const auto put = [&c](int l, const PopulationCoupling& p) {
     c.F13_14[l] = p.F13_14, c.F13_15[l] = p.F13_15, c.F14_15[l] = p.F14_15;
     c.B13_14[l] = p.B13_14, c.B13_15[l] = p.B13_15, c.B14_15[l] = p.B14_15;
     c.s13[l] = p.s13, c.s14[l] = p.s14, c.s15[l] = p.s15;
+    c.D13[l] = p.D13, c.D14[l] = p.D14, c.D15[l] = p.D15;
+    c.diagonal = c.diagonal || p.diagonal;
   };
   if (shared) {
     const PopulationCoupling p = cache.get(loop.mp, loop.step, flags(0), eq(0));
@@ -301,10 +303,21 @@ void euler_from(const CellVector& old, const CellVector& rate, double dt, CellVe
 
 }  // namespace
 
+PopulationCoupling cell_population_coupling(const MediumParameters& mp, const PopulationFlags& occ,
+                                            double t, const Diagonal& eq) {
+  if (mp.model == Model::legacy) {
+    return population_coupling(working_tau(mp.tau, occ), mp.gamma, t, eq.u13, eq.u14, eq.u15);
+  }
+  return rate_equation_coupling(working_channels(mp.channels, occ), mp.T, t, eq.u13, eq.u14,
+                                eq.u15);
+}
+
 MediumParameters medium_parameters(const RunParameters& p, const StructureProfile& s) {
   MediumParameters mp;
+  mp.model = p.model;
   mp.tau = p.tau;
   mp.gamma = transfer_rates(p.tau);
+  mp.channels = transfer_channels(p.tau);
   mp.T = p.T;
   mp.dipole = p.dipole;
   mp.density = p.dipole_density;

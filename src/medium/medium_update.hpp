@@ -23,8 +23,10 @@ namespace mps {
 
 // Medium parameters that hold for the whole run.
 struct MediumParameters {
+  Model model = Model::corrected;
   LevelMatrix<double> tau;     // configured transfer times [s]
-  TransferRates gamma;         // their rates [1/s]
+  TransferRates gamma;         // their rates [1/s] (legacy model)
+  TransferChannels channels;   // the six channels' rates [1/s] (corrected model)
   std::array<double, 16> T{};  // T1..T15 [s]
   double dipole = 0.0;         // p [C m]
   double density = 0.0;        // Nd [m^-3]
@@ -83,6 +85,13 @@ std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCo
 // Returns the number of right-hand-side evaluations.
 std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
                                  const MediumParameters& mp, const MediumStep& step);
+
+// The population block of a dot cell with flags `occ` and equilibrium `eq`
+// at t = (J + 0.5) dt.  Corrected model: the rate equations, a channel out
+// of an empty level off.  Legacy model: the written equations, which move
+// population at half the configured rates, with their switching rule.
+PopulationCoupling cell_population_coupling(const MediumParameters& mp, const PopulationFlags& occ,
+                                            double t, const Diagonal& eq);
 
 // Population flags of cell i from its physical u13..u15: rho_kk > 0 inside
 // the cavity, all 0 outside.

@@ -42,6 +42,91 @@ TransferRates transfer_rates(const LevelMatrix<double>& tau) {
   return g;
 }
 
+TransferChannels working_channels(const TransferChannels& configured,
+                                  const std::array<std::int32_t, 4>& occ) {
+  TransferChannels g = configured;
+  if (occ[0] == 0) g.g13 = 0.0;
+  if (occ[1] == 0) g.g21 = g.g24 = 0.0;
+  if (occ[2] == 0) g.g31 = 0.0;
+  if (occ[3] == 0) g.g42 = g.g43 = 0.0;
+  return g;
+}
+
+namespace {
+
+using Block = std::array<std::array<double, 3>, 3>;
+
+// du/dt = M u + c of the rate equations for u = (u13, u14, u15): M = Q R P,
+// c = Q R p0, with rho = p0 + P u as populations() has it (p0 = 1/4 each)
+// and Q its left inverse (exact for these surds).
+void rate_block(const TransferChannels& g, Block& M, std::array<double, 3>& c) {
+  using namespace constants;
+  const double P[4][3] = {{-0.5, -two_sqrt3 / 12.0, -sqrt6 / 12.0},
+                          {0.5, -two_sqrt3 / 12.0, -sqrt6 / 12.0},
+                          {0.0, four_sqrt3 / 12.0, -sqrt6 / 12.0},
+                          {0.0, 0.0, sqrt6 / 4.0}};
+  const double Q[3][4] = {{-1.0, 1.0, 0.0, 0.0},
+                          {-1.0 / sqrt3, -1.0 / sqrt3, 2.0 / sqrt3, 0.0},
+                          {-1.0 / sqrt6, -1.0 / sqrt6, -1.0 / sqrt6, 3.0 / sqrt6}};
+  // drho_k/dt = sum_j R(k,j) rho_j (levels 1..4 at 0..3).
+  const double R[4][4] = {{-g.g13, g.g21, g.g31, 0.0},
+                          {0.0, -(g.g21 + g.g24), 0.0, g.g42},
+                          {g.g13, 0.0, -g.g31, g.g43},
+                          {0.0, g.g24, 0.0, -(g.g42 + g.g43)}};
+  double QR[3][4] = {};
+  for (int a = 0; a < 3; ++a) {
+    for (int j = 0; j < 4; ++j) {
+      for (int k = 0; k < 4; ++k) QR[a][j] += Q[a][k] * R[k][j];
+    }
+  }
+  for (int a = 0; a < 3; ++a) {
+    c[static_cast<std::size_t>(a)] = 0.25 * (QR[a][0] + QR[a][1] + QR[a][2] + QR[a][3]);
+    for (int b = 0; b < 3; ++b) {
+      double sum = 0.0;
+      for (int j = 0; j < 4; ++j) sum += QR[a][j] * P[j][b];
+      M[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)] = sum;
+    }
+  }
+}
+
+}  // namespace
+
+PopulationCoupling rate_equation_coupling(const TransferChannels& g,
+                                          const std::array<double, 16>& T, double t, double u13eq,
+                                          double u14eq, double u15eq) {
+  Block M;
+  std::array<double, 3> c{};
+  rate_block(g, M, c);
+  // The diagonal in the closed form of T13..T15: a cell with the configured
+  // channels then has D13..D15 = 0 exactly.
+  const std::array<double, 3> own = population_times(g);
+  for (std::size_t k = 0; k < 3; ++k) M[k][k] = -1.0 / own[k];
+  PopulationCoupling p;
+  p.T13 = own[0], p.T14 = own[1], p.T15 = own[2];
+  const double f13 = std::exp(t / T[13]);
+  const double f14 = std::exp(t / T[14]);
+  const double f15 = std::exp(t / T[15]);
+  p.F13_14 = (f13 / f14) * M[0][1];
+  p.F13_15 = (f13 / f15) * M[0][2];
+  p.F14_15 = (f14 / f15) * M[1][2];
+  p.B13_14 = (f14 / f13) * M[1][0];
+  p.B13_15 = (f15 / f13) * M[2][0];
+  p.B14_15 = (f15 / f14) * M[2][1];
+  const std::array<double, 3> eq = {u13eq, u14eq, u15eq};
+  std::array<double, 3> rate = c;  // du/dt at the equilibrium values
+  for (std::size_t a = 0; a < 3; ++a) {
+    for (std::size_t b = 0; b < 3; ++b) rate[a] += M[a][b] * eq[b];
+  }
+  p.s13 = f13 * rate[0];
+  p.s14 = f14 * rate[1];
+  p.s15 = f15 * rate[2];
+  p.D13 = 1.0 / T[13] + M[0][0];
+  p.D14 = 1.0 / T[14] + M[1][1];
+  p.D15 = 1.0 / T[15] + M[2][2];
+  p.diagonal = p.D13 != 0.0 || p.D14 != 0.0 || p.D15 != 0.0;
+  return p;
+}
+
 LevelMatrix<double> working_tau(const LevelMatrix<double>& tau,
                                 const std::array<std::int32_t, 4>& occ) {
   constexpr double off = 1e100;

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 
+#include "core/relaxation.hpp"
 #include "core/run_parameters.hpp"
 
 namespace mps {
@@ -45,6 +46,11 @@ struct PopulationCoupling {
   double F13_14 = 0.0, F13_15 = 0.0, F14_15 = 0.0;  // entries replacing those of F
   double B13_14 = 0.0, B13_15 = 0.0, B14_15 = 0.0;  // entries replacing those of B
   double s13 = 0.0, s14 = 0.0, s15 = 0.0;           // relaxation sources of w13..w15
+  // Coefficients of w13..w15 in their own rates [1/s]: the cell's relaxation
+  // rate less the step's, where the cell's channels differ from the
+  // configured ones.  `diagonal` is false when all three are 0.
+  double D13 = 0.0, D14 = 0.0, D15 = 0.0;
+  bool diagonal = false;
 };
 
 // population_coupling: T13..T15, the (13,14), (13,15), (14,15) couplings and the
@@ -53,7 +59,23 @@ struct PopulationCoupling {
 PopulationCoupling population_coupling(const LevelMatrix<double>& tau, const TransferRates& gamma,
                                        double t, double u13eq, double u14eq, double u15eq);
 
-// The cell's working transfer times: the configured ones, with channels
+// The population block of the rate equations (core/relaxation.hpp), every
+// channel at its rate in `cell`.  The stored values decay with the step's
+// T13..T15 (`T`, those of the configured channels); a cell whose channels
+// differ relaxes at its own rates through D13..D15.  The physical
+// populations (populations(), with the model's surds) then follow the rate
+// equations exactly: du/dt = Q R (p0 + P u), with rho = p0 + P u and Q the
+// inverse map u = Q (rho - p0).
+PopulationCoupling rate_equation_coupling(const TransferChannels& cell,
+                                          const std::array<double, 16>& T, double t, double u13eq,
+                                          double u14eq, double u15eq);
+
+// The channels of a cell whose population flags are `occ`: a channel out of
+// an empty level (occ_k = 0: rho_kk <= 0) is off.
+TransferChannels working_channels(const TransferChannels& configured,
+                                  const std::array<std::int32_t, 4>& occ);
+
+// The legacy model's working transfer times: the configured ones, with channels
 // switched off (1e100 s) by the population flags of the previous step:
 // occ1 = 0 -> tau(1,3); occ2 = 0 -> tau(3,1); occ3 = 0 -> tau(2,4), tau(2,1);
 // occ4 = 0 -> tau(4,2), tau(2,1).

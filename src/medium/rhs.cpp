@@ -34,6 +34,11 @@ void pseudospin_rhs(const StepCoefficients& step, const CellCoefficients& c, con
           0.25 * B(1, 13) * SY * s(1) + 0.25 * B(7, 13) * SX * s(7);
   d(14) = c.pop.s14 + 0.5 * c.pop.B13_14 * s(13) + 0.5 * c.pop.F14_15 * s(15);
   d(15) = c.pop.s15 + 0.5 * c.pop.B13_15 * s(13) + 0.5 * c.pop.B14_15 * s(14);
+  if (c.pop.diagonal) {  // a cell relaxing at rates other than the step's
+    d(13) = d(13) + 0.5 * c.pop.D13 * s(13);
+    d(14) = d(14) + 0.5 * c.pop.D14 * s(14);
+    d(15) = d(15) + 0.5 * c.pop.D15 * s(15);
+  }
   d(16) = 0.0;
 }
 

@@ -96,27 +96,29 @@ std::string inputs_json(const RunInput& in, const Summary& s) {
 }
 
 std::string energy_json(const Summary& s) {
-  const double sum = s.reflected + s.transmitted + s.dots + s.in_grid;
+  const double sum = s.reflected + s.transmitted + s.in_grid + s.dots + s.dissipated;
   return Object(2)
       .integer("step", s.budget_step)
       .num("injected", s.injected)
       .num("reflected", s.reflected)
       .num("transmitted", s.transmitted)
-      .num("dots", s.dots)
       .num("in_grid", s.in_grid)
+      .num("dots", s.dots)
+      .num("dissipated", s.dissipated)
+      .num("absorbed", s.absorbed)
       .num("balance", s.injected != 0.0 ? sum / s.injected : 1.0)
       .add("through_monitor_cells", list(s.through_monitor, number))
       .done();
 }
 
-std::string peaks_json(const Summary& s) {
+std::string populations_json(const std::array<SummaryPeak, 4>& extremes) {
   Object o(2);
   const char* names[] = {"rho11", "rho22", "rho33", "rho44"};
   for (std::size_t k = 0; k < 4; ++k) {
     o.add(names[k], Object(4)
-                        .num("value", s.peaks[k].value)
-                        .integer("step", s.peaks[k].step)
-                        .integer("cell", s.peaks[k].cell)
+                        .num("value", extremes[k].value)
+                        .integer("step", extremes[k].step)
+                        .integer("cell", extremes[k].cell)
                         .done());
   }
   return o.done();
@@ -136,7 +138,8 @@ std::string summary_json(const RunInput& in, const Summary& s) {
              .num("wall_time_s", s.wall_time_s)
              .add("inputs", inputs_json(in, s))
              .add("energy", energy_json(s))
-             .add("peak_populations", peaks_json(s))
+             .add("peak_populations", populations_json(s.peaks))
+             .add("lowest_populations", populations_json(s.lows))
              .add("snapshots", list(s.snapshots, [](std::int64_t J) { return std::to_string(J); }))
              .add("flux", Object(2).add("files", list(s.flux_files, quoted)).done())
              .add("files", list(s.files, quoted))

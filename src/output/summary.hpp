@@ -25,14 +25,19 @@ struct Summary {
   std::int64_t steps_run = 0;    // last step computed
   std::int64_t budget_step = 0;  // the step the energies are of
   // Energies [J/m^2]; `injected` is the incident wave's for the transparent
-  // source, the sum of the others for the hard source.
+  // source, the sum of the others for the hard source.  `absorbed` is the
+  // work of the field on the dots, `dots` the change of their stored
+  // energy, `dissipated` the difference (handed on by dephasing and
+  // relaxation).
   double injected = 0.0, reflected = 0.0, transmitted = 0.0, dots = 0.0, in_grid = 0.0;
+  double absorbed = 0.0, dissipated = 0.0;
   std::vector<double> through_monitor;
-  std::array<SummaryPeak, 4> peaks;
+  std::array<SummaryPeak, 4> peaks;  // largest rho11..rho44 in the dot region
+  std::array<SummaryPeak, 4> lows;   // smallest
   double pulse_peak_time_s = 0.0;
   double pulse_energy = 0.0;  // [J/m^2]
   std::vector<std::int64_t> snapshots;
-  std::vector<std::string> flux_files;  // "flux_<J>.dat", one per block
+  std::vector<std::string> flux_files;  // "flux_<J>.dat.gz", one per block
   std::vector<std::string> files;       // of the last snapshot, and the run's other files
 };
 

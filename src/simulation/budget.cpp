@@ -21,24 +21,52 @@ double flux(const FieldState& f, std::int32_t h, std::int32_t e) {
 double dot_energy(const RunInput& in, const Simulation& sim, int level) {
   const MediumState& m = sim.medium;
   double sum = 0.0;
-  for (const std::int32_t i : m.medium_cells) {
-    if (m.kind(i) != CellKind::dot) continue;
-    const Populations p = populations(m.physical(level, i));
+  for (std::int32_t s = 0; s < m.dots; ++s) {
+    const Populations p = populations(m.phys_slot(level, s));
     sum += p.rho22 + p.rho44;
   }
   return sum * in.params.dipole_density * in.params.transition_energy * in.params.dz;
 }
 
-void track_peaks(const RunInput& in, const Simulation& sim, std::int64_t J, EnergyBudget& b) {
+// The extremes of the populations of the dot cells in the dot region.
+void track_populations(const RunInput& in, const Simulation& sim, std::int64_t J,
+                       EnergyBudget& b) {
   const MediumState& m = sim.medium;
-  for (std::int32_t i = std::max(in.structure.z1, 1); i <= std::min(in.structure.z2, m.N); ++i) {
-    if (m.kind(i) != CellKind::dot) continue;
-    const Populations p = populations(m.physical(sim.field.new_level(), i));
+  const int level = sim.field.new_level();
+  for (std::int32_t s = 0; s < m.dots; ++s) {
+    const std::int32_t i = m.cell[static_cast<std::size_t>(s)];
+    if (i < in.structure.z1 || i > in.structure.z2) continue;
+    const Populations p = populations(m.phys_slot(level, s));
     const double rho[] = {p.rho11, p.rho22, p.rho33, p.rho44};
     for (std::size_t k = 0; k < 4; ++k) {
-      if (rho[k] > b.peaks[k].value) b.peaks[k] = {rho[k], J, i};
+      if (!b.populations_seen || rho[k] > b.peaks[k].value) b.peaks[k] = {rho[k], J, i};
+      if (!b.populations_seen || rho[k] < b.lows[k].value) b.lows[k] = {rho[k], J, i};
     }
+    b.populations_seen = true;
   }
+}
+
+// Work the field did on the dots in step J [J/m^2].  In a dot cell
+// E_new - E_old = dt (curl terms + medium terms) with the derivative at the
+// midpoint, so the field's energy E^2/(2 cE) changed by the curl's share,
+// which the leapfrog energy balance carries, and by
+//   E_mid (E_new - E_old - dt curl) / cE,
+// what the current took: the work done on the dots, with opposite sign.
+double work_on_dots(const Simulation& sim) {
+  const FieldState& f = sim.field;
+  const MediumState& m = sim.medium;
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const auto od = static_cast<std::size_t>(f.old_level());
+  double work = 0.0;
+  for (std::int32_t s = 0; s < m.dots; ++s) {
+    const auto i = static_cast<std::size_t>(m.cell[static_cast<std::size_t>(s)]);
+    const double cE = sim.coeffs.cE[i];
+    // dEx/dt = -curlX + ..., dEy/dt = curlY + ... (curl = dH cE).
+    const double kept_x = (f.Ex[nw][i] - f.Ex[od][i]) / cE + sim.dt * (f.Hy[nw][i] - f.Hy[nw][i - 1]);
+    const double kept_y = (f.Ey[nw][i] - f.Ey[od][i]) / cE - sim.dt * (f.Hx[nw][i] - f.Hx[nw][i - 1]);
+    work -= 0.5 * (f.Ex[nw][i] + f.Ex[od][i]) * kept_x + 0.5 * (f.Ey[nw][i] + f.Ey[od][i]) * kept_y;
+  }
+  return work;
 }
 
 // The pulse as it enters: its largest |E| and the energy of the one-way
@@ -76,7 +104,8 @@ void account_step(const RunInput& in, const Simulation& sim, std::int64_t J, Ene
     b.through_monitor[k] += sim.dt * flux(f, cells[k], cells[k]);
   }
   if (sim.transparent) b.injected = sim.incident.injected;
-  track_peaks(in, sim, J, b);
+  b.absorbed += work_on_dots(sim);
+  track_populations(in, sim, J, b);
   track_source(sim, J, b);
 }
 

@@ -6,10 +6,11 @@
 //   U^n = sum E^n^2 / (2 cE) + sum H^{n-1/2} H^{n+1/2} dt / (2 cH)   [J/m^2],
 // which changes from step to step by the Poynting flux Ex Hy - Ey Hx through
 // the planes of H(1) and H(N-1) (H at n+1/2, E averaged over n and n+1),
-// by what the dots take up, Nd hbar Delta (rho22 + rho44) per volume
-// (levels 2 and 4 lie hbar Delta above 1 and 3), and by what the source
-// puts in.  After step J every figure is that of step J - 1, where all of
-// them are at hand.
+// by the work the field does on the dots, and by what the source puts in.
+// The dots store Nd hbar Delta (rho22 + rho44) per volume (levels 2 and 4
+// lie hbar Delta above 1 and 3); of the work they take up, what they do not
+// store went to the lattice through dephasing and relaxation.  After step J
+// every figure is that of step J - 1, where all of them are at hand.
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -20,7 +21,7 @@
 namespace mps {
 
 struct PeakPopulation {
-  double value = -1.0;  // largest rho_kk seen in the dot region
+  double value = 0.0;  // rho_kk
   std::int64_t step = 0;
   std::int32_t cell = 0;
 };
@@ -31,11 +32,15 @@ struct EnergyBudget {
   double injected = 0.0;                // the transparent source's incident wave [J/m^2]
   std::vector<double> through_monitor;  // toward +z past each monitor cell [J/m^2]
   double dots_at_start = 0.0;
+  double absorbed = 0.0;  // work of the field on the dots, integral E.J dt [J/m^2]
   // Of step `step`, filled by complete_budget():
   std::int64_t step = 0;
   double in_grid = 0.0;
-  double dots = 0.0;  // taken up by the dots since the start
+  double dots = 0.0;  // change of the dots' stored energy since the start
+  // Largest and smallest rho11..rho44 in the dot region since the start.
   std::array<PeakPopulation, 4> peaks;
+  std::array<PeakPopulation, 4> lows;
+  bool populations_seen = false;
   double source_peak = 0.0;  // largest |E| of the pulse at the injection cell [V/m]
   std::int64_t source_peak_step = 0;
   double source_energy = 0.0;  // energy of the pulse's one-way wave [J/m^2]

@@ -16,7 +16,8 @@ namespace {
 // The medium of the layers: equilibrium values (set B) everywhere; the
 // population flags from the start values (set A) inside the dot region
 // z1..z2, 0 elsewhere; and in a fresh run the stored diagonal components
-// at level 0, start minus equilibrium values.  Cells whose values are all
+// at level 0, start minus equilibrium values, and the physical ones, the
+// start values.  Cells whose values are all
 // +0 need no slot.
 void initial_medium(const StructureProfile& s, bool fresh, MediumState& m) {
   const Layer none;  // of a cell no layer covers: all values 0
@@ -29,6 +30,7 @@ void initial_medium(const StructureProfile& s, bool fresh, MediumState& m) {
       m.set_w(0, i, 12, l.a13 - l.b13);
       m.set_w(0, i, 13, l.a14 - l.b14);
       m.set_w(0, i, 14, l.a15 - l.b15);
+      m.set_physical(0, i, {l.a13, l.a14, l.a15});  // what the budget starts from
     }
   });
 }

@@ -84,6 +84,9 @@ struct SnapshotJob {
   std::vector<std::string> leftover_results;  // compressed before, named in the summary
   Summary summary;                            // written with the snapshot, its file names added
   std::vector<double> flux_rows;              // of the block, at a block end
+  // The file names of the latest closed snapshot, for the summary at the end
+  // (jobs close in order, on the output threads).
+  std::shared_ptr<std::vector<std::string>> listed;
 };
 
 // Working values of the loop that live across steps and blocks.
@@ -98,6 +101,8 @@ struct LoopState {
   BackgroundWriter* writer = nullptr;
   EnergyBudget budget;
   Summary summary;  // of the last snapshot
+  // The files the last closed snapshot listed; read once the writer is done.
+  std::shared_ptr<std::vector<std::string>> listed = std::make_shared<std::vector<std::string>>();
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   Progress progress;
   // Plain ".dat" files found in the two folders when the run started
@@ -178,6 +183,7 @@ void close_snapshot(const RunInput& in, SnapshotJob& job, const std::vector<std:
   for (const char* name : {"n_z.dat.gz", "param.txt", "point.txt"})
     job.summary.files.emplace_back(name);
   write_summary(in, job.summary);
+  *job.listed = job.summary.files;
 }
 
 std::size_t bytes_of(const RunState& run) {
@@ -204,9 +210,10 @@ std::shared_ptr<SnapshotJob> snapshot_job(const RunInput& in, RunState& run, Loo
     job->statistics = st.statistics.take(in.dirs.discarded_dir);
     job->flux_rows = std::move(st.budget.flux_rows);
     st.budget.flux_rows.clear();
-    st.summary.flux_files.push_back("flux_" + textio::step_label(J) + ".dat");
+    st.summary.flux_files.push_back("flux_" + textio::step_label(J) + ".dat.gz");
   }
   job->summary = st.summary;
+  job->listed = st.listed;
   if (copies) {
     job->copy = std::make_unique<StateCopy>(
         StateCopy{run.sim.field, run.sim.medium, run.sim.medium_step.decay, run.monitors});
@@ -260,11 +267,16 @@ void update_summary(const RunInput& in, const RunState& run, LoopState& st, std:
   s.transmitted = b.transmitted;
   s.dots = b.dots;
   s.in_grid = b.in_grid;
+  s.absorbed = b.absorbed;
+  s.dissipated = b.absorbed - b.dots;
   // The hard source's work is what the others add up to.
-  s.injected = run.sim.transparent ? b.injected : b.reflected + b.transmitted + b.dots + b.in_grid;
+  s.injected =
+      run.sim.transparent ? b.injected : b.reflected + b.transmitted + b.in_grid + b.absorbed;
   s.through_monitor = b.through_monitor;
-  for (std::size_t k = 0; k < 4; ++k)
+  for (std::size_t k = 0; k < 4; ++k) {
     s.peaks[k] = {b.peaks[k].value, b.peaks[k].step, b.peaks[k].cell};
+    s.lows[k] = {b.lows[k].value, b.lows[k].step, b.lows[k].cell};
+  }
   s.pulse_peak_time_s = static_cast<double>(b.source_peak_step) * in.params.dt;
   s.pulse_energy = b.source_energy;
   s.snapshots.push_back(J);
@@ -311,8 +323,10 @@ void run_block(const RunInput& in, RunState& run, LoopState& st, bool follows, b
   for (std::int64_t J = st.Jb + 1; J <= st.block * p.LL; ++J) normal_step(in, run, st, J);
 }
 
+// The summary at the end, once the output threads are done.
 void finish_summary(const RunInput& in, LoopState& st, const char* status) {
   st.summary.status = status;
+  st.summary.files = *st.listed;
   st.summary.wall_time_s =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - st.start).count();
   write_summary(in, st.summary);

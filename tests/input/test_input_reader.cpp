@@ -47,14 +47,20 @@ TEST(InputQuickstart, ValuesAndDerivedConstants) {
   EXPECT_DOUBLE_EQ(p.detuning, 1.6e-19 * 1.3 / 1.054571596e-34);
   EXPECT_DOUBLE_EQ(p.resonant_period, 1.986445494922679e-25 / (1.6e-19 * 1.3) / 299792458.0);
 
-  // Transfer times: 2->1 recombination, spin flips 1->3, 3->1, 2->4, 4->2;
-  // the T13..T15 checks take in the last two.
+  // Transfer times: 2->1 recombination, spin flips 1->3, 3->1, 2->4, 4->2.
+  // T13..T15 of the rate equations (every channel at its rate); the legacy
+  // equations relax at half these rates.
   EXPECT_EQ(p.tau(2, 1), 1.0e-9);
   EXPECT_EQ(p.tau(1, 3), 5.0e-10);
   EXPECT_EQ(p.tau(2, 4), 2.0e-10);
-  EXPECT_DOUBLE_EQ(p.T[13], 4.0 / 9.0e9);
-  EXPECT_DOUBLE_EQ(p.T[14], 12.0 / 23.0e9);
-  EXPECT_DOUBLE_EQ(p.T[15], 6.0 / 23.0e9);
+  EXPECT_DOUBLE_EQ(p.T[13], 2.0 / 9.0e9);
+  EXPECT_DOUBLE_EQ(p.T[14], 6.0 / 23.0e9);
+  EXPECT_DOUBLE_EQ(p.T[15], 3.0 / 23.0e9);
+  const RunParameters legacy =
+      read_execdata("/w/", "execdata.txt", quickstart(), Model::legacy).params;
+  EXPECT_DOUBLE_EQ(legacy.T[13], 4.0 / 9.0e9);
+  EXPECT_DOUBLE_EQ(legacy.T[14], 12.0 / 23.0e9);
+  EXPECT_DOUBLE_EQ(legacy.T[15], 6.0 / 23.0e9);
   EXPECT_EQ(p.dipole, 6.4e-29);
 
   const Pulse& q = p.pulse;
@@ -90,7 +96,7 @@ TEST(InputQuickstart, ScaleFactorsAndRowOrderOfDephasingTimes) {
                                         {30, "10\t11\t12\t0"}}))
                               .params;
   EXPECT_DOUBLE_EQ(p.tau(2, 1), 3.0e-9);
-  EXPECT_DOUBLE_EQ(p.T[13], 12.0 / 9.0e9);
+  EXPECT_DOUBLE_EQ(p.T[13], 6.0 / 9.0e9);
   for (int k = 1; k <= 12; ++k) EXPECT_EQ(p.T[static_cast<std::size_t>(k)], 2.0 * k) << k;
 }
 

@@ -57,8 +57,7 @@ std::vector<Case> varied_cells(const DenseCell& base, int count) {
     Case c{base.cell, {}};
     const auto eq = diagonal_components(equilibria[static_cast<std::size_t>(n % 4)]);
     const PopulationFlags flags = {n % 2, (n / 2) % 2, 1, (n / 3) % 2};
-    c.cell.pop = population_coupling(working_tau(line.mp.tau, flags), line.mp.gamma, line.step.t,
-                                     eq[0], eq[1], eq[2]);
+    c.cell.pop = cell_population_coupling(line.mp, flags, line.step.t, {eq[0], eq[1], eq[2]});
     c.cell.gX = base.cell.gX * (1.0 + 0.1 * v.next()), c.cell.gY = -c.cell.gX;
     const int kind = n % 5;
     if (kind == 0) {  // at rest: nothing drives it

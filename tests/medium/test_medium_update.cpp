@@ -158,8 +158,7 @@ ScalarDotStep scalar_dot_step(const DotLine& line, std::int32_t i) {
   cell.gY = -cell.gX;
   cell.s1 = mp.dipole * eq.u13 * step.growth1 / constants::hbar;
   cell.s7 = mp.dipole * eq.u13 * step.growth7 / (-constants::hbar);
-  cell.pop = population_coupling(working_tau(mp.tau, m.flags(i)), mp.gamma, step.t, eq.u13, eq.u14,
-                                 eq.u15);
+  cell.pop = cell_population_coupling(mp, m.flags(i), step.t, eq);
   CellVector old;
   old.ex = f.Ex[od][c], old.ey = f.Ey[od][c];
   old.w.v = m.w_at(f.old_level(), i);

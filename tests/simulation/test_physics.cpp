@@ -116,33 +116,57 @@ TEST(Polarisation, CircularSenseSelectsTheTransition) {
   }
 }
 
-TEST(Relaxation, ExcitedPopulationDecaysWithTransferTime) {
-  // Recombination 2->1 and 4->3 at tau_sp = 100 fs, every other channel at
-  // 1 us.  Levels 3 and 4 are kept filled (an empty one switches the
-  // recombination off).  A pi pulse lifts level 1 into 2; from then on
-  // rho22 and rho44 fall as exp(-t / (2 tau_sp)) (T13 = T15 = 2 tau_sp: a
-  // channel moves population at 1/(2 tau)).
+// Lifetimes of the relaxation channels.  One channel k -> j at tau = 100 fs,
+// every other at 1 us; the dots start out of balance with every level
+// filled (no flag switches a channel off), and no light.  The source level
+// then empties as exp(-t/tau) and the target takes up what it loses; the
+// legacy equations move population at half the rate (lifetime 2 tau).
+struct Channel {
+  const char* name;
+  int from, to;      // levels
+  int entry_i, entry_j;  // its entry of the transfer-time table
+};
+
+double lifetime_of(const Channel& c, Model model, double tau) {
   LineSetup setup;
-  setup.tau_sp = 100e-15;
+  setup.model = model;
   DotLine line(setup);
-  line.add_dots(kDot, kDot + 3, {0.5, 0.0, 0.3, 0.2});
-  line.set_pulse(1, amplitude_for(2.0 * constants::hbar * kPi / kDipole), kFwhm);
-  const Populations start = pass_pulse(line, kSteps).rho;
-  ASSERT_GT(start.rho22, 0.3);
-  const std::int64_t J0 = line.J;
-  for (int n = 1; n <= 3; ++n) {
-    for (int k = 0; k < 2000; ++k) line.advance();
+  line.mp.tau(c.entry_i, c.entry_j) = tau;
+  line.mp.gamma = transfer_rates(line.mp.tau);
+  line.mp.channels = transfer_channels(line.mp.tau);
+  const PopulationCoupling legacy = population_coupling(line.mp.tau, line.mp.gamma, 0, 0, 0, 0);
+  const std::array<double, 3> T = model == Model::legacy
+                                      ? std::array<double, 3>{legacy.T13, legacy.T14, legacy.T15}
+                                      : population_times(line.mp.channels);
+  std::copy(T.begin(), T.end(), line.mp.T.begin() + 13);
+  line.add_dots(kDot, kDot, {0.4, 0.2, 0.2, 0.2});
+  const auto level = [&](int k) {
     const Populations r = line.rho(kDot);
-    const double decay = std::exp(-static_cast<double>(line.J - J0) * line.dt / (2 * setup.tau_sp));
-    // Stored values are turned into physical ones with the factors of the
-    // step's mid time, half a step off the new level: the relaxation
-    // target shifts by dt/(2 T) = 4e-5 of the distance still to go, which
-    // shows in rho44 (whose target, 0, lies away from the equilibrium
-    // values); the midpoint rule itself (k dt)^3/12 and the 1 us channels
-    // (< 1e-7) are far below.
-    EXPECT_NEAR(r.rho22 / start.rho22, decay, 2e-4 * decay) << n;
-    EXPECT_NEAR(r.rho44 / start.rho44, decay, 2e-4 * decay) << n;
-    EXPECT_NEAR(r.rho11 + r.rho22 + r.rho33 + r.rho44, 1.0, 1e-14);
+    return std::array<double, 4>{r.rho11, r.rho22, r.rho33, r.rho44}[static_cast<std::size_t>(k - 1)];
+  };
+  line.advance();
+  const double start = level(c.from), target = level(c.to);
+  const std::int64_t J0 = line.J;
+  const auto steps = static_cast<std::int64_t>(2.0 * tau / line.dt);
+  for (std::int64_t n = 0; n < steps; ++n) line.advance();
+  const double t = static_cast<double>(line.J - J0) * line.dt;
+  const Populations r = line.rho(kDot);
+  EXPECT_NEAR(r.rho11 + r.rho22 + r.rho33 + r.rho44, 1.0, 1e-13) << c.name;
+  EXPECT_NEAR(level(c.to) - target, start - level(c.from), 1e-4 * start) << c.name;
+  return -t / std::log(level(c.from) / start);
+}
+
+TEST(Relaxation, EveryChannelEmptiesItsLevelAtItsConfiguredTime) {
+  const Channel channels[] = {{"recombination 2->1", 2, 1, 2, 1},
+                              {"recombination 4->3", 4, 3, 2, 1},
+                              {"electron spin flip 1->3", 1, 3, 1, 3},
+                              {"electron spin flip 3->1", 3, 1, 3, 1},
+                              {"hole spin flip 2->4", 2, 4, 2, 4},
+                              {"hole spin flip 4->2", 4, 2, 4, 2}};
+  constexpr double tau = 100e-15;
+  for (const Channel& c : channels) {
+    EXPECT_NEAR(lifetime_of(c, Model::corrected, tau) / tau, 1.0, 0.02) << c.name;
+    EXPECT_NEAR(lifetime_of(c, Model::legacy, tau) / tau, 2.0, 0.04) << c.name;
   }
 }
 

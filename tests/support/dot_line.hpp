@@ -30,6 +30,7 @@ struct LineSetup {
   double dephasing = 1e-6;  // T1..T12 [s]
   double transfer = 1e-6;   // tau(1,3), tau(2,4), tau(3,1), tau(4,2) [s]
   double tau_sp = 1e-6;     // tau(2,1) [s]
+  Model model = Model::corrected;
 };
 
 struct DotLine {
@@ -62,11 +63,15 @@ struct DotLine {
     for (auto [i, j] : {std::pair{1, 3}, {2, 4}, {3, 1}, {4, 2}}) mp.tau(i, j) = setup.transfer;
     mp.tau(2, 1) = setup.tau_sp;
     mp.gamma = transfer_rates(mp.tau);
+    mp.channels = transfer_channels(mp.tau);
+    mp.model = setup.model;
+    mp.current_sign = current_sign(setup.model);
     for (std::size_t n = 1; n <= 12; ++n) mp.T[n] = setup.dephasing;
     const PopulationCoupling c = population_coupling(mp.tau, mp.gamma, 0.0, 0.0, 0.0, 0.0);
-    mp.T[13] = c.T13;
-    mp.T[14] = c.T14;
-    mp.T[15] = c.T15;
+    const std::array<double, 3> T = setup.model == Model::legacy
+                                        ? std::array<double, 3>{c.T13, c.T14, c.T15}
+                                        : population_times(mp.channels);
+    std::copy(T.begin(), T.end(), mp.T.begin() + 13);
     mp.dipole = kDipole;
     mp.density = setup.density;
     mp.detuning = kTransition / constants::hbar;
@@ -141,7 +146,7 @@ struct DenseCell {
     cell.gX = kDipole * 1e24 * kDipole / constants::hbar_eps0 * eq[0], cell.gY = -cell.gX;
     cell.s1 = kDipole * eq[0] * line.step.growth1 / constants::hbar;
     cell.s7 = -kDipole * eq[0] * line.step.growth7 / constants::hbar;
-    cell.pop = population_coupling(line.mp.tau, line.mp.gamma, line.step.t, eq[0], eq[1], eq[2]);
+    cell.pop = cell_population_coupling(line.mp, {1, 1, 1, 1}, line.step.t, {eq[0], eq[1], eq[2]});
     old.ex = 1.5e8, old.ey = -0.7e8;
     const double w[15] = {0.02,   -0.01, 0.003,  -0.004, 0.001, 0.002, -0.03, 0.005,
                           -0.002, 0.004, -0.001, 0.0005, 0.2,   -0.05, 0.01};
