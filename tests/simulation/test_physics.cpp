@@ -397,6 +397,19 @@ TEST(LongRun, QuickstartStaysFinite) {
   }
   EXPECT_GT(excited, 0.01);                                        // the dots were driven
   EXPECT_GT(check_finite_files(dir.path() + "Results/"), 4 * 40);  // four snapshots of 40+ files
+  // Levels 2 and 4 start empty, so the flags switch channels on and off;
+  // no population leaves [0, 1] by more than rounding.
+  const std::string summary = dir.read("Results/summary.json");
+  for (const char* extremes : {"peak_populations", "lowest_populations"}) {
+    std::size_t at = summary.find(extremes);
+    ASSERT_NE(at, std::string::npos);
+    for (int k = 0; k < 4; ++k) {
+      at = summary.find("\"value\": ", at) + 9;
+      const double rho = std::strtod(summary.c_str() + at, nullptr);
+      EXPECT_GE(rho, -1e-9) << extremes << k;
+      EXPECT_LE(rho, 1.0 + 1e-9) << extremes << k;
+    }
+  }
 }
 
 }  // namespace
