@@ -231,7 +231,7 @@ void advance(const StepCoefficients& step, const ImplicitStep& solver, DotBatch&
     }
     std::swap(now, previous);
     rates<Diagonal>(k, old, *previous,
-          [&old, now, dt](int j, int l, double r) { (*now)[j][l] = old[j][l] + dt * r; });
+                    [&old, now, dt](int j, int l, double r) { (*now)[j][l] = old[j][l] + dt * r; });
   }
   take_lanes(active, *now, b.now);
   for (std::size_t l = 0; l < active.size(); ++l) {

@@ -29,8 +29,7 @@ double dot_energy(const RunInput& in, const Simulation& sim, int level) {
 }
 
 // The extremes of the populations of the dot cells in the dot region.
-void track_populations(const RunInput& in, const Simulation& sim, std::int64_t J,
-                       EnergyBudget& b) {
+void track_populations(const RunInput& in, const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   const MediumState& m = sim.medium;
   const int level = sim.field.new_level();
   for (std::int32_t s = 0; s < m.dots; ++s) {
@@ -62,8 +61,10 @@ double work_on_dots(const Simulation& sim) {
     const auto i = static_cast<std::size_t>(m.cell[static_cast<std::size_t>(s)]);
     const double cE = sim.coeffs.cE[i];
     // dEx/dt = -curlX + ..., dEy/dt = curlY + ... (curl = dH cE).
-    const double kept_x = (f.Ex[nw][i] - f.Ex[od][i]) / cE + sim.dt * (f.Hy[nw][i] - f.Hy[nw][i - 1]);
-    const double kept_y = (f.Ey[nw][i] - f.Ey[od][i]) / cE - sim.dt * (f.Hx[nw][i] - f.Hx[nw][i - 1]);
+    const double kept_x =
+        (f.Ex[nw][i] - f.Ex[od][i]) / cE + sim.dt * (f.Hy[nw][i] - f.Hy[nw][i - 1]);
+    const double kept_y =
+        (f.Ey[nw][i] - f.Ey[od][i]) / cE - sim.dt * (f.Hx[nw][i] - f.Hx[nw][i - 1]);
     work -= 0.5 * (f.Ex[nw][i] + f.Ex[od][i]) * kept_x + 0.5 * (f.Ey[nw][i] + f.Ey[od][i]) * kept_y;
   }
   return work;

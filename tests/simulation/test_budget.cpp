@@ -54,7 +54,8 @@ Budget run_budget(const BudgetCase& c) {
   std::string text = example_input("quickstart");
   text = replace_line(text, 20, c.long_scale);
   text = replace_line(text, 26, c.dephasing);
-  text = replace_line(text, 38, "1 3 0.955022 10 0 0 " + c.amplitude + " 1 0 " + c.origin + " 30 0");
+  text =
+      replace_line(text, 38, "1 3 0.955022 10 0 0 " + c.amplitude + " 1 0 " + c.origin + " 30 0");
   text = replace_line(text, 47, "steps between two spatial dumps LL 4000 steps");
   text = replace_line(text, 50, "total number of time steps 12000 -");
   for (int line = 59; line <= 62; ++line) text = replace_line(text, line, "");
@@ -126,8 +127,9 @@ TEST(TransparentSource, BudgetOfALosslessSlabCloses) {
 // times of 2-10 fs they hand most of it on.
 TEST(TransparentSource, BudgetWithDotsCloses) {
   BudgetCase c;
-  c.rows = "100 0 1.0 0 0 0 0 0 0 0\n200 0 1.0 0 0 0 0 0 0 0\n"
-           "20 0 1.0 0 -0.5 0.5 -1 -0.5 0.5 -1\n200 0 1.0 0 0 0 0 0 0 0\n100 0 1.0 0 0 0 0 0 0 0";
+  c.rows =
+      "100 0 1.0 0 0 0 0 0 0 0\n200 0 1.0 0 0 0 0 0 0 0\n"
+      "20 0 1.0 0 -0.5 0.5 -1 -0.5 0.5 -1\n200 0 1.0 0 0 0 0 0 0 0\n100 0 1.0 0 0 0 0 0 0 0";
   c.amplitude = "1.0e9";
   const Budget slow = run_budget(c);
   EXPECT_NEAR(slow.balance, 1.0, 1e-4);

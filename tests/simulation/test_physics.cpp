@@ -123,7 +123,7 @@ TEST(Polarisation, CircularSenseSelectsTheTransition) {
 // legacy equations move population at half the rate (lifetime 2 tau).
 struct Channel {
   const char* name;
-  int from, to;      // levels
+  int from, to;          // levels
   int entry_i, entry_j;  // its entry of the transfer-time table
 };
 
@@ -142,7 +142,8 @@ double lifetime_of(const Channel& c, Model model, double tau) {
   line.add_dots(kDot, kDot, {0.4, 0.2, 0.2, 0.2});
   const auto level = [&](int k) {
     const Populations r = line.rho(kDot);
-    return std::array<double, 4>{r.rho11, r.rho22, r.rho33, r.rho44}[static_cast<std::size_t>(k - 1)];
+    return std::array<double, 4>{r.rho11, r.rho22, r.rho33,
+                                 r.rho44}[static_cast<std::size_t>(k - 1)];
   };
   line.advance();
   const double start = level(c.from), target = level(c.to);
@@ -157,12 +158,10 @@ double lifetime_of(const Channel& c, Model model, double tau) {
 }
 
 TEST(Relaxation, EveryChannelEmptiesItsLevelAtItsConfiguredTime) {
-  const Channel channels[] = {{"recombination 2->1", 2, 1, 2, 1},
-                              {"recombination 4->3", 4, 3, 2, 1},
-                              {"electron spin flip 1->3", 1, 3, 1, 3},
-                              {"electron spin flip 3->1", 3, 1, 3, 1},
-                              {"hole spin flip 2->4", 2, 4, 2, 4},
-                              {"hole spin flip 4->2", 4, 2, 4, 2}};
+  const Channel channels[] = {
+      {"recombination 2->1", 2, 1, 2, 1},      {"recombination 4->3", 4, 3, 2, 1},
+      {"electron spin flip 1->3", 1, 3, 1, 3}, {"electron spin flip 3->1", 3, 1, 3, 1},
+      {"hole spin flip 2->4", 2, 4, 2, 4},     {"hole spin flip 4->2", 4, 2, 4, 2}};
   constexpr double tau = 100e-15;
   for (const Channel& c : channels) {
     EXPECT_NEAR(lifetime_of(c, Model::corrected, tau) / tau, 1.0, 0.02) << c.name;
