@@ -151,6 +151,7 @@ void field_coefficients(const MediumParameters& mp, const MediumStep& step, cons
   const double p = mp.dipole;
   const double Nd = mp.density;
   const double sign = mp.current_sign;
+  const double share = mp.polarisation_share;
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
     const double inv_eps = 1.0 / in.eps_r[l];
@@ -162,7 +163,7 @@ void field_coefficients(const MediumParameters& mp, const MediumStep& step, cons
     c.aY13[l] = -c.aX13[l];
     c.curlY[l] = (in.hx[l] - in.hx_before[l]) * in.cE[l];
     c.curlX[l] = (in.hy[l] - in.hy_before[l]) * in.cE[l];
-    c.gX[l] = sign * (p * Nd * p / (hbar_eps0 * in.eps_r[l]) * u13eq[l]);
+    c.gX[l] = sign * (p * Nd * p / (hbar_eps0 * in.eps_r[l]) * u13eq[l]) * share;
     c.gY[l] = -c.gX[l];
     c.s1[l] = p * u13eq[l] * step.growth1 / hbar;
     c.s7[l] = p * u13eq[l] * step.growth7 / (-hbar);
@@ -327,6 +328,7 @@ MediumParameters medium_parameters(const RunParameters& p, const StructureProfil
   mp.tolerance = p.tolerance;
   mp.cavity = {s.cavity_left, s.cavity_right};
   mp.current_sign = current_sign(p.model);
+  mp.polarisation_share = polarisation_share(p.model);
   return mp;
 }
 
@@ -343,11 +345,12 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   const double Nd = mp.density;
   const double P = mp.dipole;
   const double sign = mp.current_sign;
-  step.aX1 = sign * (-Nd * P * e1 / (eps0 * mp.T[1]));
+  const double share = mp.polarisation_share;
+  step.aX1 = sign * (-Nd * P * e1 / (eps0 * mp.T[1])) * share;
   step.aX7 = sign * (Nd * P * mp.half_detuning * e7 / eps0);
-  step.aX13 = sign * (P * P * e13 * Nd / (hbar * eps0));
+  step.aX13 = sign * (P * P * e13 * Nd / (hbar * eps0)) * share;
   step.aY1 = sign * (-Nd * P * mp.half_detuning * e1 / eps0);
-  step.aY7 = sign * (-Nd * P * e7 / (eps0 * mp.T[7]));
+  step.aY7 = sign * (-Nd * P * e7 / (eps0 * mp.T[7])) * share;
   step.growth1 = std::exp(t / mp.T[1]);
   step.growth7 = std::exp(t / mp.T[7]);
 }

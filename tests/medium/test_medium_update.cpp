@@ -153,8 +153,10 @@ ScalarDotStep scalar_dot_step(const DotLine& line, std::int32_t i) {
   cell.aY1 = step.aY1 * inv_eps, cell.aY7 = step.aY7 * inv_eps, cell.aY13 = -cell.aX13;
   cell.curlY = (f.Hx[nw][c] - f.Hx[nw][c - 1]) * line.k.cE[c];
   cell.curlX = (f.Hy[nw][c] - f.Hy[nw][c - 1]) * line.k.cE[c];
-  cell.gX = mp.current_sign * (mp.dipole * mp.density * mp.dipole /
-                               (constants::hbar_eps0 * line.k.eps_r[c]) * eq.u13);
+  cell.gX =
+      mp.current_sign *
+      (mp.dipole * mp.density * mp.dipole / (constants::hbar_eps0 * line.k.eps_r[c]) * eq.u13) *
+      mp.polarisation_share;
   cell.gY = -cell.gX;
   cell.s1 = mp.dipole * eq.u13 * step.growth1 / constants::hbar;
   cell.s7 = mp.dipole * eq.u13 * step.growth7 / (-constants::hbar);

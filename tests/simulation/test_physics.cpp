@@ -72,6 +72,7 @@ TEST_P(RabiFlopping, UpperPopulationFollowsPulseArea) {
   for (const double area : {kPi / 2, kPi, 3 * kPi / 2, 2 * kPi}) {
     DotLine line(LineSetup{});
     line.mp.current_sign = current_sign(GetParam());
+    line.mp.polarisation_share = polarisation_share(GetParam());
     line.add_dots(kDot, kDot + 3, {1.0, 0.0, 0.0, 0.0});
     line.set_pulse(1, amplitude_for(2.0 * constants::hbar * area / kDipole), kFwhm);
     const Passage p = pass_pulse(line, kSteps);
@@ -302,6 +303,7 @@ struct BudgetResult {
 BudgetResult run_budget(std::int32_t q, Model model) {
   EnergyRun run(1e24);
   run.line.mp.current_sign = current_sign(model);
+  run.line.mp.polarisation_share = polarisation_share(model);
   run.launch(q, q == 3 ? 0.5e9 : 1e9, 10e-15);
   double start = 0.0, start_field = 0.0, start_dots = 0.0;  // at step 0
   BudgetResult r;

@@ -66,6 +66,7 @@ struct DotLine {
     mp.channels = transfer_channels(mp.tau);
     mp.model = setup.model;
     mp.current_sign = current_sign(setup.model);
+    mp.polarisation_share = polarisation_share(setup.model);
     for (std::size_t n = 1; n <= 12; ++n) mp.T[n] = setup.dephasing;
     const PopulationCoupling c = population_coupling(mp.tau, mp.gamma, 0.0, 0.0, 0.0, 0.0);
     const std::array<double, 3> T = setup.model == Model::legacy
