@@ -4,23 +4,23 @@
 //
 // The values of a batch are stored component by component (all lanes of
 // Ex, then all lanes of Ey, w1, ...), so that every operation of the
-// right-hand side works on whole vectors.  Each lane computes exactly the
-// operations of pseudospin_rhs and advance_dot_cell, in the same order, so
-// a cell's result does not depend on the batch or lane it is computed in.
-// A lane whose iteration has stopped keeps its values; the work the other
-// lanes still need is done on it too and thrown away.
+// right-hand side (medium/equations.hpp) works on whole vectors.  Each lane
+// computes its cell's derivatives from its own values only, term by term in
+// the table's order, so a cell's result does not depend on the batch or lane
+// it is computed in.  A lane whose iteration has stopped keeps its values;
+// the work the other lanes still need is done on it too and thrown away.
 #include <array>
 #include <cstdint>
 
+#include "medium/equations.hpp"
 #include "medium/lanes.hpp"
 #include "medium/pseudospin.hpp"
-#include "medium/rhs.hpp"
 
 namespace mps {
 
 // Components of y = (Ex, Ey, w1..w16) in a batch: Ex at 0, Ey at 1 and w_k
 // at k + 1.
-inline constexpr int kBatchComponents = 18;
+inline constexpr int kBatchComponents = equations::kComponents;
 inline constexpr int kFirstStored = 2;
 
 // y of every lane.
@@ -28,21 +28,18 @@ struct BatchVector {
   std::array<Lanes, kBatchComponents> y;
   Lanes& operator[](int j) { return y[static_cast<std::size_t>(j)]; }
   const Lanes& operator[](int j) const { return y[static_cast<std::size_t>(j)]; }
-  // Lane l from / to the vector of one cell.
-  void set_lane(int l, const CellVector& x);
-  CellVector lane(int l) const;
 };
 
-// The cell coefficients of every lane (those of CellCoefficients).
+// The cell coefficients of every lane (equations::LaneCoefficient).
 struct BatchCoefficients {
-  Lanes curlX, curlY, gX, gY;
-  Lanes aX1, aX7, aX13, aY1, aY7, aY13;
-  Lanes s1, s7;
-  Lanes F13_14, F13_15, F14_15, B13_14, B13_15, B14_15;
-  Lanes s13, s14, s15;
-  Lanes D13, D14, D15;
+  std::array<Lanes, equations::kLaneCoefficients> lane;
   bool diagonal = false;  // some lane has D13..D15 other than 0
-  void set_lane(int l, const CellCoefficients& c);
+  Lanes& operator[](equations::LaneCoefficient id) { return lane[static_cast<std::size_t>(id)]; }
+  const Lanes& operator[](equations::LaneCoefficient id) const {
+    return lane[static_cast<std::size_t>(id)];
+  }
+  // The population block of lane l.
+  void set_population(int l, const PopulationCoupling& p);
 };
 
 // How the implicit step of a dot cell is solved.
@@ -63,12 +60,17 @@ struct DotBatch {
   std::array<int, kBatchLanes> evaluations{};
 };
 
-// batch_rhs: pseudospin_rhs of every lane.
+// The right-hand side of every lane at the midpoint of old and now.
 void batch_rhs(const StepCoefficients& step, const BatchCoefficients& cell, const BatchVector& old,
                const BatchVector& now, BatchVector& rate);
 
-// advance_dot_cell of every lane: `now` and `evaluations` of each lane as
-// advance_dot_cell gives them for that cell, bit for bit.
+// Advances every lane by the implicit midpoint rule
+//   y_new = y_old + dt f((y_old + y_new)/2),
+// solved by fixed-point iteration: the first iterate masks every negative
+// (and every tiny) rate of the stored values, later ones do not; a lane
+// stops when all 18 relative changes fall below the tolerance, all stop
+// after `iteration_limit` evaluations.  `now` and `evaluations` of each
+// lane are its result.
 void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver, DotBatch& batch);
 
 }  // namespace mps

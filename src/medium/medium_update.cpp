@@ -95,13 +95,7 @@ void population_blocks(const CellLoop& loop, std::int32_t block, const BatchCell
   bool shared = true;
   for (int l = 1; l < lanes; ++l) shared = shared && flags(l) == flags(0) && eq(l) == eq(0);
   c.diagonal = false;
-  const auto put = [&c](int l, const PopulationCoupling& p) {
-    c.F13_14[l] = p.F13_14, c.F13_15[l] = p.F13_15, c.F14_15[l] = p.F14_15;
-    c.B13_14[l] = p.B13_14, c.B13_15[l] = p.B13_15, c.B14_15[l] = p.B14_15;
-    c.s13[l] = p.s13, c.s14[l] = p.s14, c.s15[l] = p.s15;
-    c.D13[l] = p.D13, c.D14[l] = p.D14, c.D15[l] = p.D15;
-    c.diagonal = c.diagonal || p.diagonal;
-  };
+  const auto put = [&c](int l, const PopulationCoupling& p) { c.set_population(l, p); };
   if (shared) {
     const PopulationCoupling p = cache.get(loop.mp, loop.step, flags(0), eq(0));
     for (int l = 0; l < kBatchLanes; ++l) put(l, p);
@@ -152,21 +146,25 @@ void field_coefficients(const MediumParameters& mp, const MediumStep& step, cons
   const double Nd = mp.density;
   const double sign = mp.current_sign;
   const double share = mp.polarisation_share;
+  using namespace equations;
+  Lanes &aX1 = c[kAX1], &aX7 = c[kAX7], &aX13 = c[kAX13], &aY1 = c[kAY1], &aY7 = c[kAY7];
+  Lanes &aY13 = c[kAY13], &curlX = c[kCurlX], &curlY = c[kCurlY], &gX = c[kGX], &gY = c[kGY];
+  Lanes &s1 = c[kS1], &s7 = c[kS7];
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
     const double inv_eps = 1.0 / in.eps_r[l];
-    c.aX1[l] = step.aX1 * inv_eps;
-    c.aX7[l] = step.aX7 * inv_eps;
-    c.aX13[l] = step.aX13 * inv_eps;
-    c.aY1[l] = step.aY1 * inv_eps;
-    c.aY7[l] = step.aY7 * inv_eps;
-    c.aY13[l] = -c.aX13[l];
-    c.curlY[l] = (in.hx[l] - in.hx_before[l]) * in.cE[l];
-    c.curlX[l] = (in.hy[l] - in.hy_before[l]) * in.cE[l];
-    c.gX[l] = sign * (p * Nd * p / (hbar_eps0 * in.eps_r[l]) * u13eq[l]) * share;
-    c.gY[l] = -c.gX[l];
-    c.s1[l] = p * u13eq[l] * step.growth1 / hbar;
-    c.s7[l] = p * u13eq[l] * step.growth7 / (-hbar);
+    aX1[l] = step.aX1 * inv_eps;
+    aX7[l] = step.aX7 * inv_eps;
+    aX13[l] = step.aX13 * inv_eps;
+    aY1[l] = step.aY1 * inv_eps;
+    aY7[l] = step.aY7 * inv_eps;
+    aY13[l] = -aX13[l];
+    curlY[l] = (in.hx[l] - in.hx_before[l]) * in.cE[l];
+    curlX[l] = (in.hy[l] - in.hy_before[l]) * in.cE[l];
+    gX[l] = sign * (p * Nd * p / (hbar_eps0 * in.eps_r[l]) * u13eq[l]) * share;
+    gY[l] = -gX[l];
+    s1[l] = p * u13eq[l] * step.growth1 / hbar;
+    s7[l] = p * u13eq[l] * step.growth7 / (-hbar);
   }
 }
 
@@ -278,30 +276,6 @@ std::int64_t medium_cells(const CellLoop& loop, std::vector<std::int32_t>& first
   return evaluations;
 }
 
-// Relative change of x against its previous iterate p.
-inline double relative_change(double x, double p) {
-  if (x == 0.0) return p != 0.0 ? 1.0 : 0.0;
-  return std::fabs((x - p) / x);
-}
-
-bool converged(const CellVector& now, const CellVector& previous, double tolerance) {
-  if (!(relative_change(now.ex, previous.ex) < tolerance &&
-        relative_change(now.ey, previous.ey) < tolerance)) {
-    return false;
-  }
-  for (std::size_t n = 0; n < 16; ++n) {
-    if (!(relative_change(now.w.v[n], previous.w.v[n]) < tolerance)) return false;
-  }
-  return true;
-}
-
-// now = old + dt rate (all 16 stored values and both fields).
-void euler_from(const CellVector& old, const CellVector& rate, double dt, CellVector& now) {
-  for (std::size_t n = 0; n < 16; ++n) now.w.v[n] = old.w.v[n] + dt * rate.w.v[n];
-  now.ex = old.ex + dt * rate.ex;
-  now.ey = old.ey + dt * rate.ey;
-}
-
 }  // namespace
 
 PopulationCoupling cell_population_coupling(const MediumParameters& mp, const PopulationFlags& occ,
@@ -353,30 +327,6 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   step.aY7 = sign * (-Nd * P * e7 / (eps0 * mp.T[7])) * share;
   step.growth1 = std::exp(t / mp.T[1]);
   step.growth7 = std::exp(t / mp.T[7]);
-}
-
-int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell,
-                     const ImplicitStep& solver, const CellVector& old, CellVector& now) {
-  CellVector rate;
-  pseudospin_rhs(step, cell, old, old, rate);
-  // First iterate: a rate below 1e-100 (any negative one included) is
-  // masked, so the explicit predictor never drives a population negative.
-  for (double& r : rate.w.v) {
-    if (r < 1e-100) r = 0.0;
-  }
-  euler_from(old, rate, solver.dt, now);
-
-  int evaluations = 1;
-  CellVector previous;
-  for (;;) {
-    if (evaluations >= solver.iteration_limit) break;
-    if (evaluations >= 2 && converged(now, previous, solver.tolerance)) break;
-    previous = now;
-    pseudospin_rhs(step, cell, old, previous, rate);
-    euler_from(old, rate, solver.dt, now);
-    ++evaluations;
-  }
-  return evaluations;
 }
 
 std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,

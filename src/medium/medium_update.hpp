@@ -17,7 +17,6 @@
 #include "medium/dot_batch.hpp"
 #include "medium/medium_state.hpp"
 #include "medium/pseudospin.hpp"
-#include "medium/rhs.hpp"
 
 namespace mps {
 
@@ -74,12 +73,6 @@ struct MediumStep {
 };
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);
-
-// Advances one dot cell from `old` to `now` (which enters as anything and
-// leaves as the new state).  Returns the number of right-hand-side
-// evaluations made (1 .. max(1, iteration_limit)).
-int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell,
-                     const ImplicitStep& solver, const CellVector& old, CellVector& now);
 
 // The medium of every passive and dot cell, a dot cell's E solved
 // together with its medium, kBatchLanes dot cells at a time

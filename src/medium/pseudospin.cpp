@@ -2,32 +2,42 @@
 
 #include <cmath>
 
+#include "medium/equations.hpp"
+
 namespace mps {
 
 void step_coefficients(double t, double detuning, double dipole, const std::array<double, 16>& T,
                        StepCoefficients& out) {
-  const double D = detuning;
-  const double r1 = dipole / constants::hbar;      // p / hbar
-  const double r2 = dipole / constants::two_hbar;  // p / (2 hbar)
+  using equations::Coupling;
+  auto constant = [&](Coupling c) {
+    switch (c) {
+      case Coupling::detuning:
+        return detuning;
+      case Coupling::minus_detuning:
+        return -detuning;
+      case Coupling::rabi:
+        return dipole / constants::hbar;
+      case Coupling::minus_rabi:
+        return -(dipole / constants::hbar);
+      case Coupling::half_rabi:
+        return dipole / constants::two_hbar;
+      case Coupling::unpaired:
+        break;
+    }
+    return 0.0;
+  };
   auto X = [&](int k, int l) {
     return std::exp(t / T[static_cast<std::size_t>(k)] - t / T[static_cast<std::size_t>(l)]);
   };
-  CouplingMatrix& F = out.F;
-  CouplingMatrix& B = out.B;
-  F = CouplingMatrix{};
-  B = CouplingMatrix{};
-  // (k, l, coefficient c): F(k,l) = c X_kl and B(k,l) = -c X_lk.
-  struct Pair {
-    int k, l;
-    double c;
-  };
-  const Pair pairs[] = {
-      {1, 7, D},  {1, 13, r1}, {2, 4, r2}, {2, 10, r2}, {3, 5, r2},   {3, 9, D},   {3, 11, r2},
-      {4, 8, r2}, {4, 10, -D}, {5, 9, r2}, {6, 12, D},  {7, 13, -r1}, {8, 10, r2}, {9, 11, r2},
-  };
-  for (const Pair& p : pairs) {
-    F(p.k, p.l) = p.c * X(p.k, p.l);
-    B(p.k, p.l) = -p.c * X(p.l, p.k);
+  out.F = CouplingMatrix{};
+  out.B = CouplingMatrix{};
+  // F(k,l) = c X_kl and B(k,l) = -c X_lk for every pair the equations name.
+  for (const equations::Term& term : equations::kTerms) {
+    if (term.source == equations::Source::F) {
+      out.F(term.k, term.l) = constant(term.coupling) * X(term.k, term.l);
+    } else if (term.source == equations::Source::B) {
+      out.B(term.k, term.l) = -constant(term.coupling) * X(term.l, term.k);
+    }
   }
 }
 

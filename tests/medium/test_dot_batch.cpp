@@ -96,15 +96,15 @@ std::set<int> check_batches(const StepCoefficients& step, const ImplicitStep& so
     unused.curlX = nan.ex;
     for (int l = 0; l < kBatchLanes; ++l) {
       const bool used = l < b.lanes;
-      b.cell.set_lane(l, used ? cases[static_cast<std::size_t>(first + l)].cell : unused);
-      b.old.set_lane(l, used ? cases[static_cast<std::size_t>(first + l)].old : nan);
+      set_lane(b.cell, l, used ? cases[static_cast<std::size_t>(first + l)].cell : unused);
+      set_lane(b.old, l, used ? cases[static_cast<std::size_t>(first + l)].old : nan);
     }
     advance_dot_batch(step, solver, b);
     for (int l = 0; l < b.lanes; ++l) {
       const Case& c = cases[static_cast<std::size_t>(first + l)];
       CellVector now;
       const int evaluations = advance_dot_cell(step, c.cell, solver, c.old, now);
-      EXPECT_TRUE(same(b.now.lane(l), now)) << "cell " << first + l;
+      EXPECT_TRUE(same(lane_of(b.now, l), now)) << "cell " << first + l;
       EXPECT_EQ(b.evaluations[static_cast<std::size_t>(l)], evaluations) << "cell " << first + l;
       counts.insert(evaluations);
     }
@@ -126,9 +126,9 @@ TEST(DotBatch, RightHandSideIsTheScalarOneInEveryLane) {
     for (double& w : y.w.v) w += 0.01 * v.next();
     if (l % 2 == 1) build_up(c.cell, c.old, y);
     nows.push_back(y);
-    cell.set_lane(l, c.cell);
-    old.set_lane(l, c.old);
-    now.set_lane(l, y);
+    set_lane(cell, l, c.cell);
+    set_lane(old, l, c.old);
+    set_lane(now, l, y);
   }
   batch_rhs(base.line.step.coeffs, cell, old, now, rate);
   for (int l = 0; l < kBatchLanes; ++l) {
@@ -136,7 +136,7 @@ TEST(DotBatch, RightHandSideIsTheScalarOneInEveryLane) {
     CellVector expected;
     pseudospin_rhs(base.line.step.coeffs, c.cell, c.old, nows[static_cast<std::size_t>(l)],
                    expected);
-    EXPECT_TRUE(same(rate.lane(l), expected)) << "lane " << l;
+    EXPECT_TRUE(same(lane_of(rate, l), expected)) << "lane " << l;
   }
 }
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 
-#include "medium/rhs.hpp"
 #include "support/dot_line.hpp"
+#include "support/reference/cell_step.hpp"
 
 namespace mps::testing {
 namespace {

@@ -12,6 +12,7 @@
 
 #include "field/field_update.hpp"
 #include "simulation/simulation.hpp"
+#include "support/reference/cell_step.hpp"
 
 namespace mps::testing {
 

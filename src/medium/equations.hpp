@@ -1,0 +1,222 @@
+#pragma once
+// The equations of a dot cell, written once: every term of the right-hand
+// side of y = (Ex, Ey, w1..w16), in the order it is summed.
+//
+// The state enters through its midpoint sums S_m = w_m(old) + w_m(now) and
+// SX, SY (the same of Ex, Ey).  A term is a coefficient times, optionally,
+// a field sum and a pseudospin sum; a term linear in the state carries 0.5
+// and a product of a field sum and a pseudospin sum 0.25, so that each
+// derivative is that of the midpoint state (0.5 c S = c w_mid).  Its
+// coefficient is an entry F(k,l) or B(k,l) of the step (the decay-factored
+// couplings of a pair of components, see step_coefficients) or one of the
+// cell's own coefficients (curls of H, the current's couplings, the drive
+// of the equilibrium populations, the population block).
+//
+// Adding a coupling is adding its terms here: a pair (k, l) driven by a
+// field component contributes F(k,l) S_l to dw_k/dt and B(k,l) S_k to
+// dw_l/dt, each with its coupling constant, and step_coefficients and the
+// batched step take it from this table.  Within a row the terms are summed
+// from left to right in the order listed, so that the results do not
+// depend on anything but this table.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+namespace mps::equations {
+
+// Components of y: Ex at 0, Ey at 1 and w_k at k + 1.
+inline constexpr int kComponents = 18;
+inline constexpr int kEx = 0, kEy = 1;
+constexpr int w(int k) { return k + 1; }
+
+// The coefficients of a cell besides the step's F and B.
+enum LaneCoefficient : int {
+  kCurlX,   // (Hy(i) - Hy(i-1)) cE(i), H at the new level
+  kCurlY,   // (Hx(i) - Hx(i-1)) cE(i)
+  kGX,      // current of the equilibrium population in the Ex equation (per Ey)
+  kGY,      // the same in the Ey equation (per Ex)
+  kAX1,     // current terms of the Ex equation: dephasing of u1,
+  kAX7,     //   precession of u7,
+  kAX13,    //   field-driven term (per Ey u13)
+  kAY1,     // current terms of the Ey equation
+  kAY7,     //
+  kAY13,    //
+  kS1,      // field drive of the equilibrium populations: du1/dt per Ey,
+  kS7,      //   du7/dt per Ex
+  kF13_14,  // population block: coefficient of w14 in dw13/dt,
+  kF13_15,  //   of w15 in dw13/dt,
+  kF14_15,  //   of w15 in dw14/dt,
+  kB13_14,  //   of w13 in dw14/dt,
+  kB13_15,  //   of w13 in dw15/dt,
+  kB14_15,  //   of w14 in dw15/dt
+  kS13,     // relaxation sources of w13..w15
+  kS14,
+  kS15,
+  kD13,  // own relaxation of w13..w15 where a cell's channels differ
+  kD14,  //   from the step's (diagonal terms)
+  kD15,
+  kLaneCoefficients
+};
+
+// The coupling constant of a step coefficient: F(k,l) = c X_kl and
+// B(k,l) = -c X_lk with X_kl = exp(t/T_k - t/T_l).
+enum class Coupling : std::uint8_t {
+  unpaired,        // a cell coefficient
+  detuning,        // Delta, precession of a pair
+  minus_detuning,  // -Delta
+  rabi,            // p/hbar, the pairs with u13
+  minus_rabi,      // -p/hbar
+  half_rabi,       // p/(2 hbar)
+};
+
+enum class Source : std::uint8_t { F, B, lane };
+enum class Field : std::uint8_t { none, x, y };  // times SX, SY
+
+struct Term {
+  int target = 0;  // component of y whose derivative it is part of
+  Source source = Source::lane;
+  int k = 0, l = 0;  // F(k,l) or B(k,l); k = the lane coefficient
+  Coupling coupling = Coupling::unpaired;
+  Field field = Field::none;
+  int state = 0;          // m of S_m, 0 for none
+  double sign = 1.0;      // -1: the coefficient enters negated
+  bool diagonal = false;  // only for cells with their own relaxation rates
+
+  // 0.5 for a term linear in the state, 0.25 for a product of two sums.
+  constexpr double scale() const {
+    const int sums = (field != Field::none ? 1 : 0) + (state != 0 ? 1 : 0);
+    return sign * (sums == 2 ? 0.25 : sums == 1 ? 0.5 : 1.0);
+  }
+};
+
+constexpr Term F(int target, int k, int l, Coupling c, Field field, int state) {
+  return {target, Source::F, k, l, c, field, state};
+}
+constexpr Term B(int target, int k, int l, Coupling c, Field field, int state) {
+  return {target, Source::B, k, l, c, field, state};
+}
+constexpr Term cell(int target, LaneCoefficient id, Field field, int state, double sign = 1.0) {
+  return {target, Source::lane, id, 0, Coupling::unpaired, field, state, sign};
+}
+constexpr Term own(int target, LaneCoefficient id, int state) {
+  return {target, Source::lane, id, 0, Coupling::unpaired, Field::none, state, 1.0, true};
+}
+
+using enum Coupling;
+using enum Field;
+
+// Ey drives the pairs (1,13), (2,4), (3,5), (8,10), (9,11); Ex drives
+// (7,13), (2,10), (3,11), (4,8), (5,9); (1,7), (3,9), (4,10), (6,12)
+// precess without field; (13,14), (13,15), (14,15) couple the populations.
+// The field equations take their current from w1, w7 and the equilibrium.
+inline constexpr std::array kTerms = {
+    // dEx/dt
+    cell(kEx, kCurlX, none, 0, -1.0), cell(kEx, kGX, y, 0), cell(kEx, kAX1, none, 1),
+    cell(kEx, kAX7, none, 7), cell(kEx, kAX13, y, 13),
+    // dEy/dt
+    cell(kEy, kCurlY, none, 0), cell(kEy, kGY, x, 0), cell(kEy, kAY1, none, 1),
+    cell(kEy, kAY7, none, 7), cell(kEy, kAY13, x, 13),
+    // dw1/dt .. dw12/dt
+    cell(w(1), kS1, y, 0), F(w(1), 1, 7, detuning, none, 7), F(w(1), 1, 13, rabi, y, 13),
+    F(w(2), 2, 10, half_rabi, x, 10), F(w(2), 2, 4, half_rabi, y, 4),
+    F(w(3), 3, 9, detuning, none, 9), F(w(3), 3, 11, half_rabi, x, 11),
+    F(w(3), 3, 5, half_rabi, y, 5), F(w(4), 4, 10, minus_detuning, none, 10),
+    B(w(4), 2, 4, half_rabi, y, 2), F(w(4), 4, 8, half_rabi, x, 8), B(w(5), 3, 5, half_rabi, y, 3),
+    F(w(5), 5, 9, half_rabi, x, 9), F(w(6), 6, 12, detuning, none, 12),
+    B(w(7), 1, 7, detuning, none, 1), cell(w(7), kS7, x, 0), F(w(7), 7, 13, minus_rabi, x, 13),
+    B(w(8), 4, 8, half_rabi, x, 4), F(w(8), 8, 10, half_rabi, y, 10),
+    B(w(9), 3, 9, detuning, none, 3), B(w(9), 5, 9, half_rabi, x, 5),
+    F(w(9), 9, 11, half_rabi, y, 11), B(w(10), 4, 10, minus_detuning, none, 4),
+    B(w(10), 2, 10, half_rabi, x, 2), B(w(10), 8, 10, half_rabi, y, 8),
+    B(w(11), 3, 11, half_rabi, x, 3), B(w(11), 9, 11, half_rabi, y, 9),
+    B(w(12), 6, 12, detuning, none, 6),
+    // dw13/dt .. dw15/dt: relaxation sources, the population block, the
+    // field, and last, where a cell relaxes at rates of its own, that
+    cell(w(13), kS13, none, 0), cell(w(13), kF13_14, none, 14), cell(w(13), kF13_15, none, 15),
+    B(w(13), 1, 13, rabi, y, 1), B(w(13), 7, 13, minus_rabi, x, 7), own(w(13), kD13, 13),
+    cell(w(14), kS14, none, 0), cell(w(14), kB13_14, none, 13), cell(w(14), kF14_15, none, 15),
+    own(w(14), kD14, 14), cell(w(15), kS15, none, 0), cell(w(15), kB13_15, none, 13),
+    cell(w(15), kB14_15, none, 14), own(w(15), kD15, 15),
+    // dw16/dt = 0: no term
+};
+inline constexpr std::size_t kTermCount = kTerms.size();
+
+// The terms of row j (the derivative of component j) are kTerms[begin, end).
+struct Row {
+  std::size_t begin = 0, end = 0;
+};
+constexpr Row row(int j) {
+  Row r{kTermCount, kTermCount};
+  for (std::size_t i = 0; i < kTermCount; ++i) {
+    if (kTerms[i].target != j) continue;
+    if (r.begin == kTermCount) r.begin = i;
+    r.end = i + 1;
+  }
+  if (r.begin == kTermCount) r.begin = r.end = 0;
+  return r;
+}
+constexpr bool rows_are_contiguous() {
+  for (int j = 0; j < kComponents; ++j) {
+    for (std::size_t i = row(j).begin; i < row(j).end; ++i) {
+      if (kTerms[i].target != j) return false;
+    }
+  }
+  return true;
+}
+static_assert(rows_are_contiguous(), "the terms of a row stand together");
+
+// A pair's coupling constant is the same in every term that names it.
+constexpr bool couplings_agree() {
+  for (const Term& a : kTerms) {
+    for (const Term& b : kTerms) {
+      if (a.source != Source::lane && b.source != Source::lane && a.k == b.k && a.l == b.l &&
+          a.coupling != b.coupling) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(couplings_agree(), "a pair (k,l) has one coupling constant");
+
+// The derivatives of one lane, handed to out(j, rate) for the components
+// j = 0..17 of y in order: coefficient(I) is term I's coefficient already
+// scaled (by its 0.5 or 0.25 and sign), S(m) the midpoint sum of w_m and
+// SX, SY those of Ex, Ey.  Each row is summed from its first term on, left
+// to right; with Diagonal a row's own-relaxation term is among them.
+template <bool Diagonal, typename Coefficient, typename Sum, typename Out>
+inline void lane_rates(const Coefficient& coefficient, const Sum& S, double SX, double SY,
+                       Out&& out) {
+  const auto term = [&]<std::size_t I>(std::integral_constant<std::size_t, I>) {
+    constexpr Term t = kTerms[I];
+    double v = coefficient(std::integral_constant<std::size_t, I>{});
+    if constexpr (t.field == Field::x) v = v * SX;
+    if constexpr (t.field == Field::y) v = v * SY;
+    if constexpr (t.state != 0) v = v * S(std::integral_constant<int, t.state>{});
+    return v;
+  };
+  const auto sum_row = [&]<int J>(std::integral_constant<int, J>) {
+    constexpr Row r = row(J);
+    double acc = 0.0;
+    [&]<std::size_t... K>(std::index_sequence<K...>) {
+      (
+          [&] {
+            constexpr std::size_t I = r.begin + K;
+            if constexpr (!kTerms[I].diagonal || Diagonal) {
+              const double v = term(std::integral_constant<std::size_t, I>{});
+              acc = K == 0 ? v : acc + v;
+            }
+          }(),
+          ...);
+    }
+    (std::make_index_sequence<r.end - r.begin>{});
+    out(J, acc);
+  };
+  [&]<int... J>(std::integer_sequence<int, J...>) {
+    (sum_row(std::integral_constant<int, J>{}), ...);
+  }
+  (std::make_integer_sequence<int, kComponents>{});
+}
+
+}  // namespace mps::equations

@@ -1,0 +1,94 @@
+#pragma once
+// One dot cell on its own: its state y = (Ex, Ey, w1..w16), its
+// coefficients, and the right-hand side and implicit step of the program
+// computed for it alone (lane 0 of a batch, the other lanes empty), for
+// tests that follow a single cell or place cells in chosen lanes.
+#include <array>
+#include <limits>
+
+#include "medium/dot_batch.hpp"
+#include "medium/medium_state.hpp"
+
+namespace mps::testing {
+
+// The stored values w1..w16 of one cell, indexed as in the equations:
+// w(k) is component k; v holds them at [k - 1] for whole-vector loops.
+struct StoredValues {
+  std::array<double, 16> v{};
+  double& operator()(int k) { return v[static_cast<std::size_t>(k - 1)]; }
+  double operator()(int k) const { return v[static_cast<std::size_t>(k - 1)]; }
+  Diagonal diagonal() const { return {v[12], v[13], v[14]}; }
+};
+
+struct CellVector {
+  double ex = 0.0;  // [V/m]
+  double ey = 0.0;  // [V/m]
+  StoredValues w;
+};
+
+// Everything of one cell and step that the equations read besides the
+// step's F and B (equations::LaneCoefficient).
+struct CellCoefficients {
+  double curlX = 0.0, curlY = 0.0;
+  double gX = 0.0, gY = 0.0;
+  double aX1 = 0.0, aX7 = 0.0, aX13 = 0.0;
+  double aY1 = 0.0, aY7 = 0.0, aY13 = 0.0;
+  double s1 = 0.0, s7 = 0.0;
+  PopulationCoupling pop;
+};
+
+inline void set_lane(BatchVector& b, int l, const CellVector& x) {
+  b[0][l] = x.ex;
+  b[1][l] = x.ey;
+  for (int k = 1; k <= kStored; ++k) b[kFirstStored + k - 1][l] = x.w(k);
+}
+
+inline CellVector lane_of(const BatchVector& b, int l) {
+  CellVector x;
+  x.ex = b[0][l];
+  x.ey = b[1][l];
+  for (int k = 1; k <= kStored; ++k) x.w(k) = b[kFirstStored + k - 1][l];
+  return x;
+}
+
+inline void set_lane(BatchCoefficients& b, int l, const CellCoefficients& c) {
+  using namespace equations;
+  const std::pair<LaneCoefficient, double> values[] = {
+      {kCurlX, c.curlX}, {kCurlY, c.curlY}, {kGX, c.gX},     {kGY, c.gY},
+      {kAX1, c.aX1},     {kAX7, c.aX7},     {kAX13, c.aX13}, {kAY1, c.aY1},
+      {kAY7, c.aY7},     {kAY13, c.aY13},   {kS1, c.s1},     {kS7, c.s7}};
+  for (const auto& [id, v] : values) b[id][l] = v;
+  b.set_population(l, c.pop);
+}
+
+// The cell in lane 0 of a batch whose other lanes hold zeros.
+inline DotBatch single_cell(const CellCoefficients& cell, const CellVector& old) {
+  DotBatch b;
+  b.lanes = 1;
+  for (int l = 0; l < kBatchLanes; ++l) {
+    set_lane(b.cell, l, l == 0 ? cell : CellCoefficients{});
+    set_lane(b.old, l, l == 0 ? old : CellVector{});
+  }
+  return b;
+}
+
+// d/dt of y at the midpoint (old + now)/2.
+inline void pseudospin_rhs(const StepCoefficients& step, const CellCoefficients& cell,
+                           const CellVector& old, const CellVector& now, CellVector& rate) {
+  DotBatch b = single_cell(cell, old);
+  BatchVector n = b.old, r;
+  set_lane(n, 0, now);
+  batch_rhs(step, b.cell, b.old, n, r);
+  rate = lane_of(r, 0);
+}
+
+// The implicit step of the cell; returns the evaluations made.
+inline int advance_dot_cell(const StepCoefficients& step, const CellCoefficients& cell,
+                            const ImplicitStep& solver, const CellVector& old, CellVector& now) {
+  DotBatch b = single_cell(cell, old);
+  advance_dot_batch(step, solver, b);
+  now = lane_of(b.now, 0);
+  return b.evaluations[0];
+}
+
+}  // namespace mps::testing
