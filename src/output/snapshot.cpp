@@ -187,10 +187,6 @@ FileTasks snapshot_tasks(const SnapshotInput& in, double& max_variable) {
   return t;
 }
 
-std::vector<std::string> write_snapshot(const SnapshotInput& in, double& max_variable) {
-  return snapshot_tasks(in, max_variable).run();
-}
-
 void record_snapshot(const std::string& folder, std::int64_t J, int Jtoggle) {
   textio::append_text_file_durably(folder + "point.txt", point_line(J, Jtoggle));
 }

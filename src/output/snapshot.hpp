@@ -41,11 +41,6 @@ struct SnapshotInput {
 // when compressed); the tasks read the state through `in`'s pointers.
 FileTasks snapshot_tasks(const SnapshotInput& in, double& max_variable);
 
-// Writes every file of the snapshot but "point.txt" and returns their
-// paths (with ".gz" when compressed); `max_variable` is the time loop's field maximum, replaced by
-// the block maximum when the block has rows.
-std::vector<std::string> write_snapshot(const SnapshotInput& in, double& max_variable);
-
 // Appends the step's line to "point.txt", on the disk when it returns.  A
 // continued run trusts a snapshot listed there, so the line is written
 // only once every file of the step is complete.
