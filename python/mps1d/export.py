@@ -191,7 +191,8 @@ def _inputs(h5, run):
 def _summary_attributes(summary):
     attrs = {"summary_json": json.dumps(summary)}
     for key, value in (summary.get("energy") or {}).items():
-        attrs[f"energy_{key}_J_per_m2" if key != "balance" else "energy_balance"] = value
+        plain = key in ("balance", "step")  # a ratio and the step of the budget
+        attrs[f"energy_{key}" if plain else f"energy_{key}_J_per_m2"] = value
     for key in ("model", "status", "version", "source"):
         if key in summary:
             attrs[f"summary_{key}"] = summary[key]

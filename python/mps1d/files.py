@@ -14,11 +14,12 @@ def label(step):
 def find(folder, name):
     """Path of `name` (e.g. 'Ex_z000000005000.dat') in `folder`, or None.
 
-    The compressed copy wins where both exist, as it does for the solver's
-    own restore.
+    `name` may carry the '.gz' or not: either copy is found.  The compressed
+    copy wins where both exist, as it does for the solver's own restore.
     """
     folder = Path(folder)
-    for candidate in (folder / (name + ".gz"), folder / name):
+    plain = name[:-3] if name.endswith(".gz") else name
+    for candidate in (folder / (plain + ".gz"), folder / plain):
         if candidate.is_file():
             return candidate
     return None

@@ -9,7 +9,7 @@ import numpy as np  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
 from .run import POPULATIONS  # noqa: E402
-from .spectra import compute_spectra  # noqa: E402
+from .spectra import NORMALISATION, compute_spectra, physical_range  # noqa: E402
 
 RHO_LABELS = {"rho11": "ρ11 (ground, spin ↑)", "rho22": "ρ22 (trion)",
               "rho33": "ρ33 (ground, spin ↓)", "rho44": "ρ44 (trion)"}
@@ -85,20 +85,42 @@ def plot_zt_map(run):
     return fig
 
 
+def _spectra_note(spectra, drawn):
+    if spectra.gain:
+        return "the dots gave energy to the field (gain): nothing clipped"
+    note = "shaded: error of the cut-off record"
+    if drawn.clipped:
+        note += "; past 0 or 1 within it: drawn at the limit"
+    if drawn.beyond:
+        note += "; past 0 or 1 beyond it: drawn as computed"
+    return note
+
+
 def plot_spectra(run):
-    """R(λ) and T(λ) (and 1 − R − T) of a run with flux records; None without."""
+    """R(λ) and T(λ) (and 1 − R − T) of a run with flux records; None without.
+    The shaded bands are the error the end of the record leaves; values out
+    of [0, 1] within it are drawn at the limit (spectra.physical_range)."""
     spectra = compute_spectra(run)
     if spectra is None:
         return None
-    fig = Figure(figsize=(8, 4.5), layout="constrained")
+    drawn = physical_range(spectra)
+    fig = Figure(figsize=(8, 4.8), layout="constrained")
     ax = fig.subplots()
     lam = spectra.wavelength_nm
-    ax.plot(lam, spectra.reflectance, label="R (reflected)")
-    ax.plot(lam, spectra.transmittance, label="T (transmitted)")
-    ax.plot(lam, 1.0 - spectra.reflectance - spectra.transmittance, ls="--",
-            label="1 − R − T (taken up or kept)")
+    low, high = (-np.inf, np.inf) if spectra.gain else (0.0, 1.0)
+    for values, error, label in ((drawn.reflectance, spectra.error_R, "R (reflected)"),
+                                 (drawn.transmittance, spectra.error_T, "T (transmitted)")):
+        line, = ax.plot(lam, values, label=label)
+        error = error + NORMALISATION
+        ax.fill_between(lam, np.clip(values - error, low, high),
+                        np.clip(values + error, low, high), color=line.get_color(),
+                        alpha=0.2, lw=0)
+    ax.plot(lam, drawn.absorbed, ls="--", label="1 − R − T (taken up or kept)")
     ax.set_xlabel("wavelength λ (nm)")
     ax.set_ylabel("fraction of the incident energy (1)")
+    ax.set_title(f"where the incident spectrum is ≥ {spectra.band_fraction:.0%} of its peak; "
+                 f"resolution Δλ = λ²/(c·T) = {spectra.resolution_nm:.3g} nm\n"
+                 f"{_spectra_note(spectra, drawn)}", fontsize="small")
     ax.legend(fontsize="small")
     return fig
 

@@ -1,7 +1,10 @@
-"""The energy budget and peak populations of a run as a text table."""
+"""The energy budget and the extreme populations of a run as text tables."""
 from .run import POPULATIONS, peak_populations
 
-ENERGY_ROWS = ("injected", "reflected", "transmitted", "dots", "in_grid")
+# `absorbed` is the work of the field on the dots: their stored energy
+# (`dots`) plus what dephasing and relaxation handed on (`dissipated`).
+ENERGY_ROWS = ("injected", "reflected", "transmitted", "in_grid", "dots", "dissipated",
+               "absorbed")
 
 
 def _rows(header, rows):
@@ -25,30 +28,53 @@ def energy_table(summary):
         rows.append([name, f"{value:.6e}", share])
     lines = _rows(["energy", "J/m^2", "of injected"], rows)
     if "balance" in energy:
-        lines.append(f"balance (reflected+transmitted+dots+in_grid)/injected = "
-                     f"{energy['balance']:.9f}")
+        # Older summaries count no dissipated energy in the balance.
+        terms = ("reflected+transmitted+in_grid+dots+dissipated" if "dissipated" in energy
+                 else "reflected+transmitted+dots+in_grid")
+        lines.append(f"balance ({terms})/injected = {energy['balance']:.9f}")
     return lines
+
+
+def population_table(columns, dt):
+    """One row per population: for each (heading, {rho: (value, step, cell)})
+    of `columns` the value with its step, time and cell."""
+    rows = []
+    for name in POPULATIONS:
+        row = [name]
+        for _, extremes in columns:
+            value, step, cell = extremes.get(name, (None, None, None))
+            time = f"{step * dt * 1e15:.3f}" if step is not None else "-"
+            row += ["-" if value is None else f"{value:.9f}", step, time, cell]
+        if any(extremes.get(name, (None,))[0] is not None for _, extremes in columns):
+            rows.append(["-" if c is None else c for c in row])
+    header = ["population"]
+    for heading, _ in columns:
+        header += [heading, "step", "t (fs)", "cell"]
+    return _rows(header, rows)
 
 
 def peak_table(peaks, dt):
     """Rows of {rho: (value, step, cell)}."""
-    rows = []
-    for name in POPULATIONS:
-        value, step, cell = peaks.get(name, (None, None, None))
-        if value is None:
-            continue
-        time = f"{step * dt * 1e15:.3f}" if step is not None else "-"
-        rows.append([name, f"{value:.9f}", step, time, cell])
-    return _rows(["population", "peak", "step", "t (fs)", "cell"], rows)
+    return population_table([("peak", peaks)], dt)
+
+
+def _extremes(summary, key):
+    return {name: (entry.get("value"), entry.get("step"), entry.get("cell"))
+            for name, entry in (summary.get(key) or {}).items()}
 
 
 def _from_summary(summary, dt):
     head = [f"{key}: {summary[key]}" for key in
             ("program", "version", "model", "status", "source", "threads", "wall_time_s")
             if key in summary]
-    peaks = {name: (entry.get("value"), entry.get("step"), entry.get("cell"))
-             for name, entry in (summary.get("peak_populations") or {}).items()}
-    return head + [""] + energy_table(summary) + ["", "peak populations"] + peak_table(peaks, dt)
+    peaks = _extremes(summary, "peak_populations")
+    lowest = _extremes(summary, "lowest_populations")
+    if lowest:
+        table = ["", "populations over the dot cells"]
+        table += population_table([("min", lowest), ("max", peaks)], dt)
+    else:
+        table = ["", "peak populations"] + peak_table(peaks, dt)
+    return head + [""] + energy_table(summary) + table
 
 
 def summary_text(run):

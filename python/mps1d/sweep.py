@@ -1038,7 +1038,7 @@ def axis_label(name: str) -> str:
     known = NAMES.get(name)
     if known is not None and "[" in known[1]:
         return f"{name} [{known[1].split('[')[-1]}"
-    if name.startswith("energy.") and name != "energy.balance":
+    if name.startswith("energy.") and name not in ("energy.balance", "energy.step"):
         return f"{name} [J/m^2]"
     if name.endswith("wall_time_s"):
         return f"{name} [s]"

@@ -13,7 +13,8 @@ from runfiles import NZ, SNAPSHOTS
 def exported(complete_run, tmp_path):
     summary = {"program": "mps1d", "model": "corrected", "status": "complete",
                "energy": {"injected": 2.0, "reflected": 0.5, "transmitted": 1.0, "dots": 0.25,
-                          "in_grid": 0.25, "balance": 1.0},
+                          "in_grid": 0.125, "absorbed": 0.375, "dissipated": 0.125,
+                          "balance": 1.0},
                "flux": {"file": "flux.dat"}}
     (complete_run.results / "summary.json").write_text(json.dumps(summary))
     complete_run.write("flux.dat", ["0.1 -1.0 2.0", "0.2 -3.0 4.0"], gz=False)
@@ -37,6 +38,8 @@ class TestContents:
         assert (attrs["LL"], attrs["NZ"], attrs["pulse_shape"]) == (4, NZ, 3)
         assert list(attrs["monitor_cells"]) == [6, 2] and list(attrs["dot_region"]) == [5, 8]
         assert attrs["E0_V_per_m"] == 2e8 and attrs["energy_balance"] == 1.0
+        assert attrs["energy_absorbed_J_per_m2"] == 0.375
+        assert attrs["energy_dissipated_J_per_m2"] == 0.125
         assert json.loads(attrs["summary_json"])["status"] == "complete"
         np.testing.assert_array_equal(h5["inputs/b14"], [0.0, 0.5, 0.0])
         assert h5["inputs/long_times"][1, 0] == 1e-9

@@ -1,6 +1,7 @@
 import json
 import math
 import re
+from dataclasses import replace
 
 import numpy as np
 import pytest
@@ -9,7 +10,7 @@ from matplotlib.figure import Figure
 import mps1d
 import runfiles
 from mps1d import plots
-from mps1d.spectra import Z0, compute_spectra
+from mps1d.spectra import BAND_FRACTION, Z0, Spectra, compute_spectra, physical_range
 
 UNIT = re.compile(r"\(.+\)$")
 
@@ -127,6 +128,27 @@ class TestSpectra:
         assert_labelled(fig)
         R = fig.axes[0].lines[0].get_ydata()
         np.testing.assert_allclose(R, R_AMPLITUDE ** 2, rtol=2e-3)
+
+    def test_band_resolution_and_clipping_within_the_error(self, tmp_path):
+        run = write_spectral_run(tmp_path, 3, 10)
+        spectra = compute_spectra(run)
+        assert spectra.incident.min() >= BAND_FRACTION * spectra.incident.max()
+        record = STEPS * run.dt
+        assert spectra.resolution_nm == pytest.approx(0.955022e-6 ** 2 / (runfiles.C0 * record)
+                                                      * 1e9)
+        assert spectra.error_R.max() < 1e-4  # the record ends after the pulse
+        # Past 0 or 1 within the error (0.05 and 0, each plus the normalisation's
+        # 0.003): drawn at the limit; beyond it, or with gain: as computed.
+        noisy = Spectra(wavelength_nm=np.arange(3.0), incident=np.ones(3), energies={},
+                        reflectance=np.array([1.04, 1.2, 0.3]),
+                        transmittance=np.array([0.0, 0.0, 0.75]),
+                        error_R=np.full(3, 0.05), error_T=np.zeros(3))
+        drawn = physical_range(noisy)
+        np.testing.assert_array_equal(drawn.reflectance, [1.0, 1.2, 0.3])
+        np.testing.assert_allclose(drawn.absorbed, [0.0, -0.2, 0.0], atol=1e-12)
+        assert (drawn.clipped, drawn.beyond) == (3, True)
+        gain = physical_range(replace(noisy, gain=True))
+        assert gain.clipped == 0 and gain.reflectance[0] == 1.04
 
     def test_no_spectra_without_flux_records(self, run):
         assert compute_spectra(run) is None and plots.plot_spectra(run) is None

@@ -14,12 +14,20 @@ SUMMARY = {
     "program": "mps1d", "version": "1.2.0", "model": "corrected", "status": "complete",
     "threads": 2, "wall_time_s": 1.5, "source": "hard",
     "energy": {"injected": 4.0e-3, "reflected": 1.0e-3, "transmitted": 2.0e-3,
-               "dots": 5.0e-4, "in_grid": 4.99e-4, "balance": 0.99975},
+               "dots": 4.0e-4, "in_grid": 4.99e-4, "absorbed": 5.0e-4, "dissipated": 1.0e-4,
+               "balance": 0.99975},
     "peak_populations": {"rho11": {"value": 0.5, "step": 1, "cell": 301},
                          "rho22": {"value": 0.4189, "step": 15976, "cell": 310},
                          "rho33": {"value": 0.5, "step": 1, "cell": 301},
                          "rho44": {"value": 9.2e-5, "step": 35000, "cell": 310}},
+    "lowest_populations": {"rho11": {"value": 0.0812, "step": 15970, "cell": 310},
+                           "rho22": {"value": 0.0, "step": 1, "cell": 301},
+                           "rho33": {"value": 0.4999, "step": 35000, "cell": 302},
+                           "rho44": {"value": 0.0, "step": 1, "cell": 301}},
 }
+OLD_SUMMARY = dict(SUMMARY, energy={k: v for k, v in SUMMARY["energy"].items()
+                                    if k not in ("absorbed", "dissipated")})
+del OLD_SUMMARY["lowest_populations"]
 
 
 def row(text, first):
@@ -35,15 +43,26 @@ class TestSummaryTable:
         assert row(text, "injected") == ["injected", "4.000000e-03", "1.000000"]
         assert row(text, "transmitted") == ["transmitted", "2.000000e-03", "0.500000"]
         assert row(text, "in_grid")[2] == "0.124750"
-        assert "= 0.999750000" in text
+        assert row(text, "absorbed")[2] == "0.125000" and row(text, "dissipated")[2] == "0.025000"
+        assert "(reflected+transmitted+in_grid+dots+dissipated)/injected = 0.999750000" in text
 
-    def test_peak_populations_with_their_time(self, complete_run):
+    def test_lowest_and_peak_populations_with_their_time(self, complete_run):
         (complete_run.results / "summary.json").write_text(json.dumps(SUMMARY))
         run = mps1d.load(complete_run.root)
+        fields = row(summary_text(run), "rho11")
+        assert fields[:3] + fields[4:7] == ["rho11", "0.081200000", "15970", "310",
+                                            "0.500000000", "1"]
         fields = row(summary_text(run), "rho22")
-        assert fields[:3] == ["rho22", "0.418900000", "15976"]
-        assert float(fields[3]) == pytest.approx(15976 * run.dt * 1e15, abs=1e-3)
-        assert fields[4] == "310"
+        assert fields[5:7] == ["0.418900000", "15976"]
+        assert float(fields[7]) == pytest.approx(15976 * run.dt * 1e15, abs=1e-3)
+        assert fields[8] == "310"
+
+    def test_older_summary_without_dissipation_or_minima(self, complete_run):
+        (complete_run.results / "summary.json").write_text(json.dumps(OLD_SUMMARY))
+        text = summary_text(mps1d.load(complete_run.root))
+        assert "(reflected+transmitted+dots+in_grid)/injected = 0.999750000" in text
+        assert "absorbed" not in text and " min " not in text
+        assert row(text, "rho22")[:3] == ["rho22", "0.418900000", "15976"]
 
     def test_without_summary_the_files_give_the_peaks(self, complete_run):
         text = summary_text(mps1d.load(complete_run.root))

@@ -168,3 +168,12 @@ class TestSummary:
         flux = run.flux()
         np.testing.assert_array_equal(flux.time_fs, [0.1, 0.2])
         assert flux.left[1] == 0.140669114317e-127 and math.isnan(flux.right[1])
+
+    @pytest.mark.parametrize("listed", ["flux_000000000004.dat.gz", "flux_000000000004.dat"])
+    def test_compressed_flux_blocks_by_either_name(self, complete_run, run, listed):
+        # Older runs list the blocks without the '.gz' they carry on disk.
+        summary = {"flux": {"files": [listed, listed.replace("04.", "08.")]}}
+        (complete_run.results / "summary.json").write_text(json.dumps(summary))
+        for J in (4, 8):
+            complete_run.write(f"flux_{J:012d}.dat", [f"{J}.0 -1.0 2.0"])
+        np.testing.assert_array_equal(run.flux().time_fs, [4.0, 8.0])
