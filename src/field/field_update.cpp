@@ -201,11 +201,7 @@ double e_tile(Sweep& s, std::int32_t first, std::int32_t last) {
 double update_fields_in_team(FieldState& f, const FieldCoefficients& k, double dt,
                              const std::vector<CellRun>& runs, const HCorrection& fix) {
   const CellSpan share = thread_share(1, f.N - 1);
-  // Coefficients filled by hand, without their runs: one run of cells of
-  // their own.
-  std::vector<CoefficientRun> own;
-  if (k.runs.empty()) own.push_back({1, f.N - 1, false});
-  Sweep s{f, k, dt, runs, k.runs.empty() ? own : k.runs};
+  Sweep s{f, k, dt, runs, k.runs};
   // E of the share's first cell needs H of the cell before it, which the
   // thread before this one updates: it waits for the barrier.
   const std::int32_t own_first = share.first == 1 ? 1 : share.first + 1;

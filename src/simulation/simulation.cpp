@@ -154,7 +154,6 @@ void plan_plain_update(Simulation& sim) {
     }
   }
   if (sim.field.N >= 1) sim.late_cells.push_back(sim.field.N);
-  sim.planned = true;
 }
 
 // A thread's part of H, E and the medium (all of them outside a parallel
@@ -184,7 +183,6 @@ void step(Simulation& sim, std::int64_t J) {
   FieldState& f = sim.field;
   f.Jtoggle = 1 - f.Jtoggle;
   prepare_medium_step(sim.medium_parameters, J, sim.dt, sim.medium_step);
-  if (!sim.planned) plan_plain_update(sim);  // built by hand, never classified
   double max_ex = -std::numeric_limits<double>::infinity();
   std::int64_t evaluations = 0;
   if (step_forks(sim)) {

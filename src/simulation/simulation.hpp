@@ -35,7 +35,6 @@ struct Simulation {
   // of the runs' counted cells afterwards.
   std::vector<CellRun> e_runs;
   std::vector<std::int32_t> late_cells;
-  bool planned = false;
   std::vector<std::int32_t> team_scratch;  // the threads' runs of dot blocks
 };
 

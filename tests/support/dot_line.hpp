@@ -85,6 +85,7 @@ struct DotLine {
     source.origin_cell = source.injection_cell = kOrigin;
     ends.left_type = ends.right_type = BoundaryType::absorbing;
     ends.k_left = ends.k_right = absorbing_coefficient(1.0, 0.0);
+    classify(sim);
   }
 
   // Cells first..last hold dots in equilibrium with populations rho (w = 0).
