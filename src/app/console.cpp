@@ -40,10 +40,12 @@ void print_closing_line(std::ostream& out) {
 void print_model_line(std::ostream& out, Model model) {
   if (model == Model::legacy) {
     line(out,
-         "Model: legacy (--legacy-model), polarisation current and graded layers as in "
-         "earlier versions");
+         "Model: legacy (--legacy-model), polarisation current, graded layers and "
+         "relaxation rates as in earlier versions");
   } else {
-    line(out, "Model: energy-conserving light-dot coupling, non-magnetic graded layers");
+    line(out,
+         "Model: energy-conserving light-dot coupling, non-magnetic graded layers, "
+         "relaxation at the configured times");
   }
   out.flush();
 }

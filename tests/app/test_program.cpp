@@ -47,7 +47,8 @@ TEST(Program, QuickstartWritesProfileAndEcho) {
 
 TEST(Program, CommandLineChoosesTheModelAndRejectsUnknownArguments) {
   const std::string corrected =
-      " Model: energy-conserving light-dot coupling, non-magnetic graded layers\n";
+      " Model: energy-conserving light-dot coupling, non-magnetic graded layers, relaxation at "
+      "the configured times\n";
   RunFolder run(short_quickstart());
   ProgramResult r = run.run();
   EXPECT_EQ(r.exit_status, 0) << r.err;
