@@ -1,7 +1,9 @@
 // mps1d: Maxwell-pseudospin solver in 1D+time.  The run is described by
-// "execdata.txt" in the working folder; the command line only chooses the
-// model and asks for the version.
+// "execdata.txt" in the case's folder (the working folder unless named);
+// the command line chooses the model and the source, or asks for a check
+// of the case or the version.
 #include <iostream>
+#include <string>
 #include <string_view>
 
 #include "app/program.hpp"
@@ -13,8 +15,11 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mps1d [--legacy-model] [--source=hard|transparent]\n"
-    "  Runs the case described by execdata.txt in the working folder.\n"
+    "usage: mps1d [--legacy-model] [--source=hard|transparent] [--check] [DIR]\n"
+    "  Runs the case described by execdata.txt in DIR (the working folder when\n"
+    "  none is given).\n"
+    "  --check         read and check the case, print what the run would compute and\n"
+    "                  write (cells, dots, steps, memory, files), and write nothing\n"
     "  --legacy-model  solve the equations of earlier versions (polarisation current of\n"
     "                  the opposite sign, graded layers at their left-end phase velocity,\n"
     "                  populations relaxing at half the configured rates)\n"
@@ -29,6 +34,7 @@ constexpr const char* kUsage =
 int main(int argc, char** argv) {
   mps::RunOptions options;
   options.version = MPS_VERSION;
+  std::string folder;  // the case's folder; empty: the working folder
   for (int a = 1; a < argc; ++a) {
     const std::string_view arg = argv[a];
     if (arg == "--version") {
@@ -48,9 +54,17 @@ int main(int argc, char** argv) {
           arg == "--source=hard" ? mps::SourceKind::hard : mps::SourceKind::transparent;
       continue;
     }
+    if (arg == "--check") {
+      options.check = true;
+      continue;
+    }
+    if (!arg.empty() && arg[0] != '-' && folder.empty()) {
+      folder = arg;
+      continue;
+    }
     std::cerr << "mps1d: unknown argument \"" << arg << "\"\n" << kUsage;
     return mps::kExitUsage;
   }
   mps::Console console{std::cin, std::cout, std::cerr};
-  return mps::run_program(console, options);
+  return mps::run_program(console, options, folder);
 }

@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "app/check.hpp"
 #include "core/errors.hpp"
 #include "core/floating_point.hpp"
 #include "input/checks.hpp"
@@ -62,13 +63,24 @@ void check_transparent_source(const RunInput& input) {
   }
 }
 
-}  // namespace
-
-void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options) {
+// The case of `work_dir` read and checked for a run with these options.
+RunInput checked_input(const std::string& work_dir, Console& console, const RunOptions& options) {
   RunInput input = read_input(work_dir, options.model, console.err);
   input.params.source = options.source;
   if (options.source == SourceKind::transparent) check_transparent_source(input);
   check_memory(input);
+  return input;
+}
+
+}  // namespace
+
+void check_case(const std::string& work_dir, Console& console, const RunOptions& options) {
+  const RunInput input = checked_input(work_dir, console, options);
+  print_outline(console.out, input, outline_run(input));
+}
+
+void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options) {
+  RunInput input = checked_input(work_dir, console, options);
   RunState run = make_run_state(input);
   run.version = options.version;
   // A continued run reads its whole stored state before the first file is
@@ -82,10 +94,14 @@ void run_simulation(const std::string& work_dir, Console& console, const RunOpti
 
 int run_program(Console& console, const RunOptions& options, const std::string& work_dir) {
   enable_flush_to_zero_all_threads();
-  print_banner(console.out);
+  if (!options.check) print_banner(console.out);
   try {
-    run_simulation(with_separator(work_dir.empty() ? current_folder() : work_dir), console,
-                   options);
+    const std::string folder = with_separator(work_dir.empty() ? current_folder() : work_dir);
+    if (options.check) {
+      check_case(folder, console, options);
+      return kExitOk;
+    }
+    run_simulation(folder, console, options);
     print_closing_line(console.out);
     return kExitOk;
   } catch (const ParameterError& e) {

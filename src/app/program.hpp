@@ -15,6 +15,7 @@ struct RunOptions {
   Model model = Model::corrected;        // --legacy-model selects Model::legacy
   SourceKind source = SourceKind::hard;  // --source=transparent
   std::string version = "unknown";       // of the build, for "summary.json"
+  bool check = false;                    // --check: validate and outline the run, write nothing
 };
 
 // One run in `work_dir` ('/'-terminated): reads and checks the input,
@@ -22,7 +23,12 @@ struct RunOptions {
 // propagate as typed exceptions.
 void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options);
 
-// The whole program: floating-point set-up, banner, run_simulation, closing line;
+// --check: reads and checks the case as run_simulation does (its memory
+// too) and prints the outline of the run; writes nothing.
+void check_case(const std::string& work_dir, Console& console, const RunOptions& options);
+
+// The whole program: floating-point set-up, banner, run_simulation, closing line
+// (with --check: check_case alone);
 // every error becomes its console report and a non-zero exit status.
 // `work_dir` empty means: ask the system for the working folder.
 int run_program(Console& console, const RunOptions& options = {}, const std::string& work_dir = {});

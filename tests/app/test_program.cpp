@@ -264,6 +264,34 @@ TEST(Program, FoldersOfAnyLengthAndPlaceAreUsed) {
   EXPECT_EQ(first, field100(dir.path() + "execdata.txt") + " - structure geometry dat file");
 }
 
+// --check reads and checks the case, writes nothing, and outlines the run:
+// the files it counts are the files the run then writes.  A case in another
+// folder is named on the command line; a rejected case is reported as a run
+// reports it.
+TEST(Program, CheckOutlinesTheRunAndWritesNothing) {
+  RunFolder run(replace_line(short_quickstart(), 50, "total number of time steps 30 -"));
+  ProgramResult r = run_in(MPS_PROGRAM, "/", {"--check", run.dir.path()});
+  ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.find("SOLUTION OF MAXWELL"), std::string::npos);
+  EXPECT_NE(r.out.find("20 dot cells in the dot region 301..320"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("steps 1..40 (4 blocks of 10)"), std::string::npos) << r.out;
+  for (const char* d : {"Results", "DiscardedResults", "Continue"}) {
+    EXPECT_TRUE(files_in(run.dir.file(d)).empty()) << d;
+  }
+  const std::size_t at = r.out.find("about ", r.out.find("snapshots;"));
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const auto files = std::stoul(r.out.substr(at + 6));
+  ASSERT_EQ(run.run().exit_status, 0);
+  EXPECT_EQ(
+      files_in(run.dir.file("Results")).size() + files_in(run.dir.file("DiscardedResults")).size(),
+      files);
+
+  RunFolder bad(replace_line(short_quickstart(), 46, "Courant number 1.5 S"));
+  r = bad.run({"--check"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.out.find("Please correct parameter"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace mps::testing
 
