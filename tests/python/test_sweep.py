@@ -3,8 +3,9 @@ checks before a sweep runs, a local sweep with GNU parallel (resumed, with
 a failing case) and a Slurm job array on a single-node cluster started for
 the test.
 
-The runs use the program of the repository (build/mps1d), found by the
-sweep itself, and its summary.json.
+The runs use the program under test: $MPS1D when set (scripts/test.sh
+names the build it made), else the repository's build/mps1d, and its
+summary.json.
 """
 import csv
 import json
@@ -25,7 +26,7 @@ sys.path.insert(0, str(ROOT / "python"))
 from mps1d.execdata import Execdata, ExecdataError, format_value, parse_real  # noqa: E402
 from mps1d.sweep import SweepError, build_points, parse_values  # noqa: E402
 
-PROGRAM = ROOT / "build" / "mps1d"
+PROGRAM = Path(os.environ.get("MPS1D", ROOT / "build" / "mps1d"))
 SWEEP = ROOT / "scripts" / "mps1d-sweep"
 CLUSTER = ROOT / "scripts" / "slurm_test_cluster.sh"
 QUICKSTART = ROOT / "examples" / "quickstart" / "execdata.txt"
@@ -37,7 +38,7 @@ MICROCAVITY = ROOT / "examples" / "microcavity" / "execdata.txt"
 
 @pytest.fixture(scope="session")
 def program():
-    if not PROGRAM.exists():
+    if not PROGRAM.exists() and "MPS1D" not in os.environ:
         subprocess.run(["scripts/setup.sh", "build"], cwd=ROOT, check=True,
                        env=dict(os.environ, MPS_TARGET="mps1d"))
     return PROGRAM
@@ -55,9 +56,9 @@ def parallel():
 
 
 def sweep_env(**extra):
-    """The environment of a sweep: $MPS1D unset, so that the sweep finds
-    build/mps1d itself."""
+    """The environment of a sweep: $MPS1D names the program under test."""
     env = {k: v for k, v in os.environ.items() if k not in ("MPS1D", "SLURM_CONF")}
+    env["MPS1D"] = str(PROGRAM)
     env.update(extra)
     return env
 
