@@ -13,6 +13,7 @@
 // every figure is that of step J - 1, where all of them are at hand.
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "input/input_reader.hpp"
@@ -21,7 +22,7 @@
 namespace mps {
 
 struct PeakPopulation {
-  double value = 0.0;  // rho_kk
+  double value = std::numeric_limits<double>::quiet_NaN();  // rho_kk; NaN (null): no dot cell
   std::int64_t step = 0;
   std::int32_t cell = 0;
 };
