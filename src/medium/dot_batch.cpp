@@ -5,16 +5,6 @@
 
 namespace mps {
 
-void BatchCoefficients::set_population(int l, const PopulationCoupling& p) {
-  using namespace equations;
-  const std::pair<LaneCoefficient, double> values[] = {
-      {kF13_14, p.F13_14}, {kF13_15, p.F13_15}, {kF14_15, p.F14_15}, {kB13_14, p.B13_14},
-      {kB13_15, p.B13_15}, {kB14_15, p.B14_15}, {kS13, p.s13},       {kS14, p.s14},
-      {kS15, p.s15},       {kD13, p.D13},       {kD14, p.D14},       {kD15, p.D15}};
-  for (const auto& [id, v] : values) (*this)[id][l] = v;
-  diagonal = diagonal || p.diagonal;
-}
-
 namespace {
 
 // Every loop below runs over the lanes and does for each lane the
@@ -24,10 +14,13 @@ namespace {
 // The coefficient of every term of the table as the term uses it: scaled
 // by its 0.5 or 0.25 (and its sign) once per batch, the step's F and B
 // entries the same in every lane.  Scaling by a power of two is exact.
+// Each cell coefficient enters one term, so it is kept scaled under its own
+// index.
 struct Scaled {
-  std::array<Lanes, equations::kTermCount> lane;   // of the cell coefficients
-  std::array<double, equations::kTermCount> step;  // of the step's F and B
+  std::array<Lanes, equations::kLaneCoefficients> lane;  // of the cell coefficients
+  std::array<double, equations::kTermCount> step;        // of the step's F and B, by term
 };
+static_assert(equations::lane_coefficients_used_once());
 
 void scale_terms(const StepCoefficients& step, const BatchCoefficients& c, Scaled& k) {
   using equations::kTerms;
@@ -39,7 +32,7 @@ void scale_terms(const StepCoefficients& step, const BatchCoefficients& c, Scale
           constexpr double scale = t.scale();
           if constexpr (t.source == Source::lane) {
             const Lanes& v = c.lane[static_cast<std::size_t>(t.k)];
-            Lanes& out = k.lane[I];
+            Lanes& out = k.lane[static_cast<std::size_t>(t.k)];
 #pragma omp simd
             for (int l = 0; l < kBatchLanes; ++l) out[l] = scale * v[l];
           } else {
@@ -83,7 +76,7 @@ void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out 
     const double SY = old[1][l] + now[1][l];
     const auto coefficient = [&k, l](auto I) {
       if constexpr (equations::kTerms[decltype(I)::value].source == equations::Source::lane) {
-        return k.lane[decltype(I)::value][l];
+        return k.lane[static_cast<std::size_t>(equations::kTerms[decltype(I)::value].k)][l];
       } else {
         return k.step[decltype(I)::value];
       }

@@ -39,7 +39,15 @@ struct BatchCoefficients {
     return lane[static_cast<std::size_t>(id)];
   }
   // The population block of lane l.
-  void set_population(int l, const PopulationCoupling& p);
+  void set_population(int l, const PopulationCoupling& p) {
+    using namespace equations;
+    (*this)[kF13_14][l] = p.F13_14, (*this)[kF13_15][l] = p.F13_15;
+    (*this)[kF14_15][l] = p.F14_15, (*this)[kB13_14][l] = p.B13_14;
+    (*this)[kB13_15][l] = p.B13_15, (*this)[kB14_15][l] = p.B14_15;
+    (*this)[kS13][l] = p.s13, (*this)[kS14][l] = p.s14, (*this)[kS15][l] = p.s15;
+    (*this)[kD13][l] = p.D13, (*this)[kD14][l] = p.D14, (*this)[kD15][l] = p.D15;
+    diagonal = diagonal || p.diagonal;
+  }
 };
 
 // How the implicit step of a dot cell is solved.

@@ -166,6 +166,16 @@ constexpr bool rows_are_contiguous() {
 }
 static_assert(rows_are_contiguous(), "the terms of a row stand together");
 
+// Every cell coefficient enters exactly one term.
+constexpr bool lane_coefficients_used_once() {
+  for (int id = 0; id < kLaneCoefficients; ++id) {
+    int uses = 0;
+    for (const Term& t : kTerms) uses += t.source == Source::lane && t.k == id ? 1 : 0;
+    if (uses != 1) return false;
+  }
+  return true;
+}
+
 // A pair's coupling constant is the same in every term that names it.
 constexpr bool couplings_agree() {
   for (const Term& a : kTerms) {

@@ -1,6 +1,8 @@
 #include "simulation/budget.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace mps {
 namespace {
@@ -28,21 +30,81 @@ double dot_energy(const RunInput& in, const Simulation& sim, int level) {
   return sum * in.params.dipole_density * in.params.transition_energy * in.params.dz;
 }
 
-// The extremes of the populations of the dot cells in the dot region.
-void track_populations(const RunInput& in, const Simulation& sim, std::int64_t J, EnergyBudget& b) {
-  const MediumState& m = sim.medium;
-  const int level = sim.field.new_level();
-  for (std::int32_t s = 0; s < m.dots; ++s) {
-    const std::int32_t i = m.cell[static_cast<std::size_t>(s)];
-    if (i < in.structure.z1 || i > in.structure.z2) continue;
-    const Populations p = populations(m.phys_slot(level, s));
-    const double rho[] = {p.rho11, p.rho22, p.rho33, p.rho44};
-    for (std::size_t k = 0; k < 4; ++k) {
-      if (!b.populations_seen || rho[k] > b.peaks[k].value) b.peaks[k] = {rho[k], J, i};
-      if (!b.populations_seen || rho[k] < b.lows[k].value) b.lows[k] = {rho[k], J, i};
-    }
-    b.populations_seen = true;
+// The numerators of rho11..rho44 in populations() (dividing by 12, 12, 12
+// and 4 keeps their order, so the extremes are divided once, to the very
+// same values) of the dot slots of one block; slots outside [first, last)
+// give lo = +inf, hi = -inf.
+struct BlockExtremes {
+  std::array<double, 4> lo, hi;
+  std::array<std::array<double, kBatchLanes>, 4> n;  // numerators by lane
+};
+
+void block_extremes(const std::vector<Lanes>& phys, std::int32_t block, std::int32_t first,
+                    std::int32_t last, BlockExtremes& e) {
+  using namespace constants;
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  const auto q = static_cast<std::size_t>(block) * 3;
+  const Lanes &u13 = phys[q], &u14 = phys[q + 1], &u15 = phys[q + 2];
+  const std::int32_t s0 = block * kBatchLanes;
+#pragma omp simd
+  for (int l = 0; l < kBatchLanes; ++l) {
+    e.n[0][l] = 3.0 - 6.0 * u13[l] - two_sqrt3 * u14[l] - sqrt6 * u15[l];
+    e.n[1][l] = 3.0 + 6.0 * u13[l] - two_sqrt3 * u14[l] - sqrt6 * u15[l];
+    e.n[2][l] = 3.0 + four_sqrt3 * u14[l] - sqrt6 * u15[l];
+    e.n[3][l] = 1.0 + sqrt6 * u15[l];
   }
+  for (std::size_t k = 0; k < 4; ++k) {
+    double lo = inf, hi = -inf;
+#pragma omp simd reduction(min : lo) reduction(max : hi)
+    for (int l = 0; l < kBatchLanes; ++l) {
+      const bool in = s0 + l >= first && s0 + l < last;
+      lo = std::min(lo, in ? e.n[k][l] : inf);
+      hi = std::max(hi, in ? e.n[k][l] : -inf);
+    }
+    e.lo[k] = lo, e.hi[k] = hi;
+  }
+}
+
+// The extremes of the populations of the dot cells in the dot region (dot
+// slots [first, last): they are in the order of their cells), with the
+// step and cell where each was first reached.
+void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
+  const MediumState& m = sim.medium;
+  const std::int32_t first = b.dot_slots_first, last = b.dot_slots_last;
+  if (first >= last) return;
+  const std::vector<Lanes>& phys = m.phys[static_cast<std::size_t>(sim.field.new_level())];
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  std::array<double, 4> lo, hi;
+  lo.fill(inf), hi.fill(-inf);
+  std::array<std::int32_t, 4> lo_block{}, hi_block{};
+  BlockExtremes e;
+  for (std::int32_t block = first / kBatchLanes; block <= (last - 1) / kBatchLanes; ++block) {
+    block_extremes(phys, block, first, last, e);
+    for (std::size_t k = 0; k < 4; ++k) {
+      if (e.lo[k] < lo[k]) lo[k] = e.lo[k], lo_block[k] = block;
+      if (e.hi[k] > hi[k]) hi[k] = e.hi[k], hi_block[k] = block;
+    }
+  }
+  // The cell of numerator `value` of population k in `block`.
+  const auto cell_of = [&](std::size_t k, std::int32_t block, double value) {
+    block_extremes(phys, block, first, last, e);
+    for (int l = 0; l < kBatchLanes; ++l) {
+      const std::int32_t s = block * kBatchLanes + l;
+      if (s >= first && s < last && e.n[k][static_cast<std::size_t>(l)] == value) {
+        return m.cell[static_cast<std::size_t>(s)];
+      }
+    }
+    return m.cell[static_cast<std::size_t>(first)];
+  };
+  const double divisor[] = {12.0, 12.0, 12.0, 4.0};
+  for (std::size_t k = 0; k < 4; ++k) {
+    const double high = hi[k] / divisor[k], low = lo[k] / divisor[k];
+    if (!b.populations_seen || high > b.peaks[k].value)
+      b.peaks[k] = {high, J, cell_of(k, hi_block[k], hi[k])};
+    if (!b.populations_seen || low < b.lows[k].value)
+      b.lows[k] = {low, J, cell_of(k, lo_block[k], lo[k])};
+  }
+  b.populations_seen = true;
 }
 
 // Work the field did on the dots in step J [J/m^2].  In a dot cell
@@ -57,15 +119,22 @@ double work_on_dots(const Simulation& sim) {
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto od = static_cast<std::size_t>(f.old_level());
   double work = 0.0;
+  const double* __restrict ex_new = f.Ex[nw].data();
+  const double* __restrict ex_old = f.Ex[od].data();
+  const double* __restrict ey_new = f.Ey[nw].data();
+  const double* __restrict ey_old = f.Ey[od].data();
+  const double* __restrict hx = f.Hx[nw].data();
+  const double* __restrict hy = f.Hy[nw].data();
+  const double* __restrict cE = sim.coeffs.cE.data();
+  const std::int32_t* __restrict cells = m.cell.data();
   for (std::int32_t s = 0; s < m.dots; ++s) {
-    const auto i = static_cast<std::size_t>(m.cell[static_cast<std::size_t>(s)]);
-    const double cE = sim.coeffs.cE[i];
-    // dEx/dt = -curlX + ..., dEy/dt = curlY + ... (curl = dH cE).
-    const double kept_x =
-        (f.Ex[nw][i] - f.Ex[od][i]) / cE + sim.dt * (f.Hy[nw][i] - f.Hy[nw][i - 1]);
-    const double kept_y =
-        (f.Ey[nw][i] - f.Ey[od][i]) / cE - sim.dt * (f.Hx[nw][i] - f.Hx[nw][i - 1]);
-    work -= 0.5 * (f.Ex[nw][i] + f.Ex[od][i]) * kept_x + 0.5 * (f.Ey[nw][i] + f.Ey[od][i]) * kept_y;
+    const auto i = static_cast<std::size_t>(cells[s]);
+    const double ex = 0.5 * (ex_new[i] + ex_old[i]), ey = 0.5 * (ey_new[i] + ey_old[i]);
+    // dEx/dt = -curlX + ..., dEy/dt = curlY + ... (curl = dH cE): what the
+    // curls did not change is the current's.
+    const double field = ex * (ex_new[i] - ex_old[i]) + ey * (ey_new[i] - ey_old[i]);
+    const double curls = ex * (hy[i] - hy[i - 1]) - ey * (hx[i] - hx[i - 1]);
+    work -= field / cE[i] + sim.dt * curls;
   }
   return work;
 }
@@ -91,6 +160,16 @@ EnergyBudget start_budget(const RunInput& in, const Simulation& sim) {
   EnergyBudget b;
   b.through_monitor.assign(in.params.monitor_cells.size(), 0.0);
   b.dots_at_start = dot_energy(in, sim, sim.field.new_level());
+  // The dot slots of the dot region z1..z2 (slots in the order of cells).
+  const MediumState& m = sim.medium;
+  b.dot_slots_first = 0;
+  while (b.dot_slots_first < m.dots &&
+         m.cell[static_cast<std::size_t>(b.dot_slots_first)] < in.structure.z1)
+    ++b.dot_slots_first;
+  b.dot_slots_last = b.dot_slots_first;
+  while (b.dot_slots_last < m.dots &&
+         m.cell[static_cast<std::size_t>(b.dot_slots_last)] <= in.structure.z2)
+    ++b.dot_slots_last;
   return b;
 }
 
@@ -106,7 +185,7 @@ void account_step(const RunInput& in, const Simulation& sim, std::int64_t J, Ene
   }
   if (sim.transparent) b.injected = sim.incident.injected;
   b.absorbed += work_on_dots(sim);
-  track_populations(in, sim, J, b);
+  track_populations(sim, J, b);
   track_source(sim, J, b);
 }
 

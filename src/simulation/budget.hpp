@@ -42,6 +42,7 @@ struct EnergyBudget {
   std::array<PeakPopulation, 4> peaks;
   std::array<PeakPopulation, 4> lows;
   bool populations_seen = false;
+  std::int32_t dot_slots_first = 0, dot_slots_last = 0;  // dot slots of the dot region
   double source_peak = 0.0;  // largest |E| of the pulse at the injection cell [V/m]
   std::int64_t source_peak_step = 0;
   double source_energy = 0.0;  // energy of the pulse's one-way wave [J/m^2]
