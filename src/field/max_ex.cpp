@@ -16,16 +16,6 @@ double reported(double m) {
 
 }  // namespace
 
-double max_abs_ex(const FieldState& f, int level, std::int32_t n) {
-  const double* ex = f.Ex[static_cast<std::size_t>(level)].data();
-  double m = -std::numeric_limits<double>::infinity();
-  for (std::int32_t i = 1; i <= n; ++i) {
-    const double a = std::fabs(ex[i]);
-    m = a > m ? a : m;
-  }
-  return reported(m);
-}
-
 double field_maximum(const FieldState& f, double counted_max,
                      const std::vector<std::int32_t>& late_cells) {
   const std::vector<double>& ex = f.Ex[static_cast<std::size_t>(f.new_level())];

@@ -6,15 +6,12 @@
 
 namespace mps {
 
-// Largest |Ex| over cells 1..n at `level`; -1e20 (in single precision) when
-// n < 1.  NaN values are passed over, so the result is the same for any
+// Largest |Ex| over cells 1..N at the new level, from the largest |Ex| of
+// the cells the fused E update counted (`counted_max`, -inf when none) and
+// the cells changed after it (`late_cells`, which with the counted ones
+// make up 1..N); -1e20 (in single precision) when no cell has a magnitude
+// above it.  NaN values are passed over, so the result is the same for any
 // split of the cells over threads.
-double max_abs_ex(const FieldState& f, int level, std::int32_t n);
-
-// The same maximum over cells 1..N at the new level, from the largest |Ex|
-// of the cells the fused E update counted (`counted_max`, -inf when none)
-// and the cells changed after it (`late_cells`, which with the counted
-// ones make up 1..N).
 double field_maximum(const FieldState& f, double counted_max,
                      const std::vector<std::int32_t>& late_cells);
 

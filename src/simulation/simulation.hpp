@@ -28,7 +28,7 @@ struct Simulation {
   bool transparent = false;      // the pulse enters through a total-field/scattered-field plane
   IncidentLine incident;         // its incident wave
   std::int64_t evaluations = 0;  // right-hand-side evaluations of the dot cells so far
-  double max_ex = 0.0;           // largest |Ex| over cells 1..N after the last step (max_abs_ex)
+  double max_ex = 0.0;           // largest |Ex| over cells 1..N after the last step
   // Set by classify: the plain E update's runs (every cell 1..N-1 but the
   // dot cells), and the cells whose Ex is final only after the step (dot
   // cells, the source's and the ends' cells), whose |Ex| joins the maximum

@@ -17,6 +17,7 @@
 #include "output/compression.hpp"
 #include "simulation/time_loop.hpp"
 #include "support/dot_line.hpp"
+#include "support/reference/field_maximum.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps::testing {
