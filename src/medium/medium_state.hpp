@@ -38,14 +38,19 @@ struct Diagonal {
 // rho_kk from the physical diagonal components u13..u15 (single-precision
 // surds widened to double, as the model defines them).  Inline, so that
 // the batched cell loop computes it lane by lane.
-inline Populations populations(double u13, double u14, double u15) {
+// rho_kk = numerator_k / divisor_k: the numerators keep the order of the
+// populations, so extremes can be found on them and divided once.
+inline constexpr std::array<double, 4> kPopulationDivisors = {12.0, 12.0, 12.0, 4.0};
+inline std::array<double, 4> population_numerators(double u13, double u14, double u15) {
   using namespace constants;
-  Populations p;
-  p.rho11 = (3.0 - 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15) / 12.0;
-  p.rho22 = (3.0 + 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15) / 12.0;
-  p.rho33 = (3.0 + four_sqrt3 * u14 - sqrt6 * u15) / 12.0;
-  p.rho44 = (1.0 + sqrt6 * u15) / 4.0;
-  return p;
+  return {3.0 - 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15,
+          3.0 + 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15, 3.0 + four_sqrt3 * u14 - sqrt6 * u15,
+          1.0 + sqrt6 * u15};
+}
+inline Populations populations(double u13, double u14, double u15) {
+  const std::array<double, 4> n = population_numerators(u13, u14, u15);
+  return {n[0] / kPopulationDivisors[0], n[1] / kPopulationDivisors[1],
+          n[2] / kPopulationDivisors[2], n[3] / kPopulationDivisors[3]};
 }
 inline Populations populations(const Diagonal& u) { return populations(u.u13, u.u14, u.u15); }
 

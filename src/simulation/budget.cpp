@@ -30,10 +30,8 @@ double dot_energy(const RunInput& in, const Simulation& sim, int level) {
   return sum * in.params.dipole_density * in.params.transition_energy * in.params.dz;
 }
 
-// The numerators of rho11..rho44 in populations() (dividing by 12, 12, 12
-// and 4 keeps their order, so the extremes are divided once, to the very
-// same values) of the dot slots of one block; slots outside [first, last)
-// give lo = +inf, hi = -inf.
+// The population numerators (population_numerators) of the dot slots of
+// one block; slots outside [first, last) give lo = +inf, hi = -inf.
 struct BlockExtremes {
   std::array<double, 4> lo, hi;
   std::array<std::array<double, kBatchLanes>, 4> n;  // numerators by lane
@@ -41,17 +39,14 @@ struct BlockExtremes {
 
 void block_extremes(const std::vector<Lanes>& phys, std::int32_t block, std::int32_t first,
                     std::int32_t last, BlockExtremes& e) {
-  using namespace constants;
   constexpr double inf = std::numeric_limits<double>::infinity();
   const auto q = static_cast<std::size_t>(block) * 3;
   const Lanes &u13 = phys[q], &u14 = phys[q + 1], &u15 = phys[q + 2];
   const std::int32_t s0 = block * kBatchLanes;
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
-    e.n[0][l] = 3.0 - 6.0 * u13[l] - two_sqrt3 * u14[l] - sqrt6 * u15[l];
-    e.n[1][l] = 3.0 + 6.0 * u13[l] - two_sqrt3 * u14[l] - sqrt6 * u15[l];
-    e.n[2][l] = 3.0 + four_sqrt3 * u14[l] - sqrt6 * u15[l];
-    e.n[3][l] = 1.0 + sqrt6 * u15[l];
+    const std::array<double, 4> n = population_numerators(u13[l], u14[l], u15[l]);
+    e.n[0][l] = n[0], e.n[1][l] = n[1], e.n[2][l] = n[2], e.n[3][l] = n[3];
   }
   for (std::size_t k = 0; k < 4; ++k) {
     double lo = inf, hi = -inf;
@@ -96,9 +91,8 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
     }
     return m.cell[static_cast<std::size_t>(first)];
   };
-  const double divisor[] = {12.0, 12.0, 12.0, 4.0};
   for (std::size_t k = 0; k < 4; ++k) {
-    const double high = hi[k] / divisor[k], low = lo[k] / divisor[k];
+    const double high = hi[k] / kPopulationDivisors[k], low = lo[k] / kPopulationDivisors[k];
     if (!b.populations_seen || high > b.peaks[k].value)
       b.peaks[k] = {high, J, cell_of(k, hi_block[k], hi[k])};
     if (!b.populations_seen || low < b.lows[k].value)

@@ -132,14 +132,7 @@ double lifetime_of(const Channel& c, Model model, double tau) {
   LineSetup setup;
   setup.model = model;
   DotLine line(setup);
-  line.mp.tau(c.entry_i, c.entry_j) = tau;
-  line.mp.gamma = transfer_rates(line.mp.tau);
-  line.mp.channels = transfer_channels(line.mp.tau);
-  const PopulationCoupling legacy = population_coupling(line.mp.tau, line.mp.gamma, 0, 0, 0, 0);
-  const std::array<double, 3> T = model == Model::legacy
-                                      ? std::array<double, 3>{legacy.T13, legacy.T14, legacy.T15}
-                                      : population_times(line.mp.channels);
-  std::copy(T.begin(), T.end(), line.mp.T.begin() + 13);
+  line.set_transfer_time(c.entry_i, c.entry_j, tau);
   line.add_dots(kDot, kDot, {0.4, 0.2, 0.2, 0.2});
   const auto level = [&](int k) {
     const Populations r = line.rho(kDot);

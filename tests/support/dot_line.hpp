@@ -63,17 +63,11 @@ struct DotLine {
 
     for (auto [i, j] : {std::pair{1, 3}, {2, 4}, {3, 1}, {4, 2}}) mp.tau(i, j) = setup.transfer;
     mp.tau(2, 1) = setup.tau_sp;
-    mp.gamma = transfer_rates(mp.tau);
-    mp.channels = transfer_channels(mp.tau);
     mp.model = setup.model;
     mp.current_sign = current_sign(setup.model);
     mp.polarisation_share = polarisation_share(setup.model);
     for (std::size_t n = 1; n <= 12; ++n) mp.T[n] = setup.dephasing;
-    const PopulationCoupling c = population_coupling(mp.tau, mp.gamma, 0.0, 0.0, 0.0, 0.0);
-    const std::array<double, 3> T = setup.model == Model::legacy
-                                        ? std::array<double, 3>{c.T13, c.T14, c.T15}
-                                        : population_times(mp.channels);
-    std::copy(T.begin(), T.end(), mp.T.begin() + 13);
+    derive_transfer();
     mp.dipole = kDipole;
     mp.density = setup.density;
     mp.detuning = kTransition / constants::hbar;
@@ -86,6 +80,23 @@ struct DotLine {
     ends.left_type = ends.right_type = BoundaryType::absorbing;
     ends.k_left = ends.k_right = absorbing_coefficient(1.0, 0.0);
     classify(sim);
+  }
+
+  // Transfer time tau(i,j) [s], with the rates and T13..T15 it gives.
+  void set_transfer_time(int i, int j, double tau) {
+    mp.tau(i, j) = tau;
+    derive_transfer();
+  }
+
+  // The rates and T13..T15 of mp.tau in the model of mp.model.
+  void derive_transfer() {
+    mp.gamma = transfer_rates(mp.tau);
+    mp.channels = transfer_channels(mp.tau);
+    const PopulationCoupling c = population_coupling(mp.tau, mp.gamma, 0.0, 0.0, 0.0, 0.0);
+    const std::array<double, 3> T = mp.model == Model::legacy
+                                        ? std::array<double, 3>{c.T13, c.T14, c.T15}
+                                        : population_times(mp.channels);
+    std::copy(T.begin(), T.end(), mp.T.begin() + 13);
   }
 
   // Cells first..last hold dots in equilibrium with populations rho (w = 0).
