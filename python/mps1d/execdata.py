@@ -1,13 +1,9 @@
-"""Named values of an mps1d input file ("execdata.txt"), found by the file's
-structure and changed in place.
+"""Named values of an mps1d input file ("execdata.txt"), changed in place.
 
-The program reads the file from top to bottom in a fixed order (README, "The
-input file"); this module walks it the same way -- the same records, blank
-lines skipped where the program skips them, tables ending at a line that
-starts with '#', free-format values split at blanks, TABs and commas -- and
-notes where each value stands (line, first and last character).  Changing a
-value replaces exactly those characters: everything else of the file (TABs,
-comments, line ends, other bytes) is kept as it was.
+The program owns the input format: `mps1d --check --json` reads and checks
+the file and reports where each value stands (line, column and the token as
+written).  Changing a value replaces exactly those characters: everything
+else of the file (TABs, comments, line ends, other bytes) is kept as it was.
 
     from mps1d.execdata import Execdata
     ed = Execdata.read("run/execdata.txt")
@@ -43,8 +39,10 @@ from __future__ import annotations
 
 import math
 import re
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from pathlib import Path
+
+from .program import ProgramError, RejectedInput, check_text
 
 INT, REAL, TEXT = "int", "real", "text"
 
@@ -83,8 +81,6 @@ _INTERNAL = {
 }
 
 _LAYER_NAME = re.compile(r"^layer\.(\d+)\.(cells|index|index_end)$")
-MAX_LAYERS = 500
-MAX_MONITORS = 98
 
 
 class ExecdataError(ValueError):
@@ -93,6 +89,17 @@ class ExecdataError(ValueError):
 
 def known_names_text() -> str:
     return ", ".join(NAMES)
+
+
+def _kind_or_none(name: str):
+    try:
+        return kind_of(name)
+    except ExecdataError:
+        return None
+
+
+def _json_kind(value) -> str:
+    return TEXT if isinstance(value, str) else INT if isinstance(value, int) else REAL
 
 
 def kind_of(name: str) -> str:
@@ -116,120 +123,6 @@ class Place:
     token: str | None
     kind: str
     how: str = ""  # why token is None
-
-
-# --------------------------------------------------------------------------
-# Free-format reading of one line (the program's strict rules).
-
-_BLANKS = " \t"
-
-
-def _is_blank_text(text: str) -> bool:
-    return all(c in " \t\r" for c in text)
-
-
-def count_tab_fields(text: str) -> int:
-    text = text.rstrip(" ")
-    return sum(1 for k, c in enumerate(text) if c != "\t" and (k == 0 or text[k - 1] == "\t"))
-
-
-def _before_hash(text: str) -> str:
-    return text.split("#", 1)[0].rstrip(" ")
-
-
-class _LineEnds(Exception):
-    pass
-
-
-def read_items(line: str, kinds: list[str]) -> list[tuple]:
-    """Token spans (start, end, token) of the items of one line, or a tuple
-    ('null'|'repeat'|'slash',) where the line gives no token of its own.
-    Raises _LineEnds when the line ends before the last item."""
-    n = len(line)
-    pos = 0
-    comma_taken = True
-    repeats = 0
-    repeat_how = ""
-    out: list = []
-
-    def blank(p: int) -> bool:
-        c = line[p]
-        if c in _BLANKS:
-            return True
-        return c == "\r" and _is_blank_text(line[p:])
-
-    def ends_value(p: int) -> bool:
-        return blank(p) or line[p] in ",;/"
-
-    for i, kind in enumerate(kinds):
-        if repeats > 0:
-            repeats -= 1
-            out.append((repeat_how,))
-            continue
-        null = False
-        while True:
-            while pos < n and blank(pos):
-                pos += 1
-            if pos >= n:
-                raise _LineEnds(f"the line ends before value {i + 1} of {len(kinds)}")
-            c = line[pos]
-            if c == "/":
-                out.extend([("slash",)] * (len(kinds) - i))
-                return out
-            if c not in ",;":
-                break
-            pos += 1
-            if comma_taken:
-                null = True
-                break
-            comma_taken = True
-        if null:
-            out.append(("null",))
-            continue
-        # A repeat count r*value or r* (r null values).
-        m = re.match(r"\d+\*", line[pos:])
-        count = 1
-        if m:
-            count = int(m.group(0)[:-1])
-            if count == 0:
-                raise _LineEnds("zero repeat count")
-            pos += len(m.group(0))
-            if pos >= n or ends_value(pos):
-                repeats = count - 1
-                repeat_how = "null"
-                comma_taken = False
-                out.append(("null",))
-                continue
-        start = pos
-        if kind == TEXT and line[pos] in "'\"":
-            quote = line[pos]
-            pos += 1
-            while True:
-                if pos >= n:
-                    raise _LineEnds("string not closed on its line")
-                if line[pos] == quote:
-                    if pos + 1 < n and line[pos + 1] == quote:
-                        pos += 2
-                        continue
-                    pos += 1
-                    break
-                pos += 1
-        else:
-            while pos < n and not ends_value(pos):
-                pos += 1
-        token = line[start:pos]
-        if count > 1:
-            repeats = count - 1
-            repeat_how = "repeat"
-            out.append(("repeat",))
-        else:
-            out.append((start, pos, token))
-        while pos < n and blank(pos):
-            pos += 1
-        comma_taken = pos < n and line[pos] in ",;"
-        if comma_taken:
-            pos += 1
-    return out
 
 
 def parse_real(token: str) -> float:
@@ -272,158 +165,11 @@ def format_value(kind: str, value) -> str:
 
 
 # --------------------------------------------------------------------------
-# The walk over the file.
-
-class _Walk:
-    def __init__(self, lines: list[str]):
-        self.lines = lines
-        self.next = 0
-        self.places: dict[str, Place] = {}
-        self.layer_rows = 0
-
-    def error(self, line: int | None, what: str, why: str):
-        where = f"line {line + 1}" if line is not None else "end of file"
-        raise ExecdataError(f"execdata.txt, {where}: cannot read {what}: {why}")
-
-    def at_end(self) -> bool:
-        return self.next >= len(self.lines)
-
-    def record(self, what: str, checked: bool = True) -> int | None:
-        if self.at_end():
-            if checked:
-                self.error(None, what, "the file ends here")
-            return None
-        self.next += 1
-        return self.next - 1
-
-    def skip_blank_lines(self) -> bool:
-        while not self.at_end() and _is_blank_text(self.lines[self.next]):
-            self.next += 1
-        return not self.at_end()
-
-    def read(self, kinds, what, names=None):
-        self.skip_blank_lines()
-        return self.read_row(kinds, what, names)
-
-    def read_row(self, kinds, what, names=None):
-        if self.at_end():
-            self.error(None, what, "the file ends here")
-        index = self.next
-        try:
-            items = read_items(self.lines[index], kinds)
-        except _LineEnds as e:
-            self.error(index, what, str(e))
-        self.next = index + 1
-        for k, name in (names or {}).items():
-            item = items[k]
-            if len(item) == 3:
-                self.places[name] = Place(index, item[0], item[1], item[2], kinds[k])
-            else:
-                self.places[name] = Place(index, 0, 0, None, kinds[k], item[0])
-        return index, items
-
-    def token(self, items, k, index, what) -> str:
-        item = items[k]
-        if len(item) != 3:
-            self.error(index, what, f"value {k + 1} is given as a {item[0]} value")
-        return item[2]
-
-    def table(self, kind: str, what: str, label: bool = False):
-        while True:
-            index = self.record(what)
-            text = self.lines[index]
-            if text.startswith("#"):
-                return
-            fields = count_tab_fields(_before_hash(text))
-            self.next -= 1
-            if fields == 0:
-                self.record(what)
-                continue
-            self.read_row(([TEXT] if label else []) + [kind] * fields, what)
-
-    def folder(self, name: str, what: str):
-        index = self.record(what)
-        text = self.lines[index].split("#", 1)[0].rstrip(" ")
-        self.places[name] = Place(index, 0, len(text), text, TEXT)
-
-    def walk(self):
-        self.folder("folder.results", "the results folder")
-        self.folder("folder.discarded", "the discarded-results folder")
-        self.folder("folder.continue", "the continuation folder")
-        self.read([INT], "the number of levels")
-        # level table: a heading, then rows up to a line starting with '#'
-        self.record("the level table heading")
-        while True:
-            self.skip_blank_lines()
-            index = self.record("a level table row")
-            if self.lines[index].startswith("#"):
-                break
-            self.next -= 1
-            self.read([TEXT, REAL, INT], "a level table row")
-        self.read([REAL], "the density of resonant dipoles", {0: "dots.density"})
-        self.table(INT, "a label table row", label=True)
-        self.table(INT, "a row of the transition table")
-        self.read([REAL], "the scale factor of the long times", {0: "times.scale"})
-        self.table(REAL, "a row of the population and spin-flip times")
-        self.read([REAL], "the scale factor of the dephasing times", {0: "dephasing.scale"})
-        self.table(REAL, "a row of the dephasing times")
-        self.table(REAL, "a row of the dipole moments")
-        self.read([INT], "the number of pulses")
-        self.read([INT, INT, REAL, REAL, INT, INT, REAL, INT, REAL, INT, REAL, INT],
-                  "the pulse line",
-                  {1: "pulse.shape", 2: "pulse.wavelength", 3: "pulse.fwhm",
-                   6: "pulse.amplitude", 7: "pulse.polarisation", 8: "pulse.noise",
-                   9: "pulse.origin", 10: "pulse.delay"})
-        self.record("a comment line", checked=False)
-        self.record("a comment line", checked=False)
-        self.read([INT], "the left boundary code")
-        self.read([INT], "the right boundary code")
-        self.read([REAL], "the left reflection coefficient", {0: "boundary.left.reflection"})
-        self.read([REAL], "the right reflection coefficient", {0: "boundary.right.reflection"})
-        self.record("a comment line", checked=False)
-        self.read([TEXT] * 2 + [REAL], "the Courant number line", {2: "run.courant"})
-        self.read([TEXT] * 6 + [INT], "the LL line", {6: "run.LL"})
-        self.read([TEXT] * 2 + [INT], "the run number line")
-        self.read([TEXT] * 5 + [INT], "the J_final line", {5: "run.J_final"})
-        self.read([TEXT] * 5 + [INT], "the Nt line", {5: "run.Nt"})
-        self.read([TEXT] * 2 + [INT], "the iteration limit line", {2: "run.iteration_limit"})
-        self.read([TEXT, REAL], "the tolerance line", {1: "run.tolerance"})
-        index, items = self.read([INT], "the number of monitor cells")
-        token = self.token(items, 0, index, "the number of monitor cells")
-        try:
-            m = int(token)
-        except ValueError:
-            self.error(index, "the number of monitor cells", f"not an integer: {token!r}")
-        if not 0 <= m <= MAX_MONITORS:
-            self.error(index, "the number of monitor cells", f"{m} is outside 0..{MAX_MONITORS}")
-        for _ in range(m):
-            self.read([INT], "a monitor cell")
-        self.record("a comment line", checked=False)
-        index, items = self.read([REAL, INT, INT], "the spatial line", {0: "structure.dz"})
-        first = self.token(items, 1, index, "the first cavity layer")
-        for j in range(1, MAX_LAYERS + 1):
-            if not self.skip_blank_lines():
-                break
-            self.read([INT] + [REAL] * 9, "a layer row",
-                      {0: f"layer.{j}.cells", 2: f"layer.{j}.index", 3: f"layer.{j}.index_end"})
-            self.layer_rows = j
-            if j == 1 and _int_or_none(first) == 1:
-                break
-
-
-def _int_or_none(token: str):
-    try:
-        return int(token)
-    except ValueError:
-        return None
-
-
-# --------------------------------------------------------------------------
 
 class Execdata:
     """The text of an input file and the places of its named values."""
 
-    def __init__(self, text: str, path: str | Path | None = None):
+    def __init__(self, text: str, path: str | Path | None = None, places=None):
         # latin-1 maps every byte to one character and back: the file is
         # written back byte for byte.
         self.text = text
@@ -438,10 +184,25 @@ class Execdata:
             cr = chunk.endswith("\r")
             self._lines.append(chunk[:-1] if cr else chunk)
             self._ends.append(("\r" if cr else "") + ("" if last else "\n"))
-        walk = _Walk(self._lines)
-        walk.walk()
-        self.places = walk.places
-        self.layer_rows = walk.layer_rows
+        self.places = places if places is not None else self._places_from_program()
+        self.layer_rows = sum(1 for n in self.places if n.startswith("layer.") and
+                              n.endswith(".cells"))
+
+    def _places_from_program(self) -> dict:
+        try:
+            case = check_text(self.to_bytes())
+        except (RejectedInput, ProgramError) as e:
+            raise ExecdataError(str(e)) from None
+        places = {}
+        for name, item in case["inputs"].items():
+            kind = _INTERNAL.get(name) or _kind_or_none(name) or _json_kind(item["value"])
+            line = item["line"] - 1
+            if item["column"] is None:
+                places[name] = Place(line, 0, 0, None, kind, "repeat count, null")
+            else:
+                start = item["column"] - 1
+                places[name] = Place(line, start, start + len(item["text"]), item["text"], kind)
+        return places
 
     @classmethod
     def read(cls, path: str | Path) -> "Execdata":
@@ -476,8 +237,8 @@ class Execdata:
             raise ExecdataError(f"{name}: not found in the input file")
         if place.token is None:
             raise ExecdataError(
-                f"{name}: line {place.line + 1} gives this value as a {place.how} value "
-                "(a repeat count, comma or '/'); write it out to change it")
+                f"{name}: line {place.line + 1} gives this value without a token of its own "
+                "(a repeat count, a comma or a '/'); write it out to change it")
         return place
 
     def token(self, name: str) -> str:
@@ -497,18 +258,27 @@ class Execdata:
                      ("folder.results", "folder.discarded", "folder.continue"))
 
     def with_texts(self, texts: dict[str, str]) -> "Execdata":
-        """A copy with the given names' tokens replaced by the given texts."""
+        """A copy with the given names' tokens replaced by the given texts;
+        the places after an edit on its line move with it."""
         lines = list(self._lines)
-        by_line: dict[int, list[tuple[Place, str]]] = {}
+        places = dict(self.places)
+        by_line: dict[int, list[tuple[str, str]]] = {}
         for name, text in texts.items():
             place = self.place(name) if name not in _INTERNAL else self.places[name]
-            by_line.setdefault(place.line, []).append((place, text))
+            by_line.setdefault(place.line, []).append((name, text))
         for index, edits in by_line.items():
             line = lines[index]
-            for place, text in sorted(edits, key=lambda e: -e[0].start):
-                line = line[:place.start] + text + line[place.end:]
+            for name, text in sorted(edits, key=lambda e: -self.places[e[0]].start):
+                old = self.places[name]
+                line = line[:old.start] + text + line[old.end:]
+                shift = len(text) - (old.end - old.start)
+                for other, p in places.items():
+                    if p.line == index and p.token is not None and p.start >= old.end and \
+                            other != name:
+                        places[other] = replace(p, start=p.start + shift, end=p.end + shift)
+                places[name] = replace(old, end=old.start + len(text), token=text)
             lines[index] = line
-        return Execdata("".join(l + e for l, e in zip(lines, self._ends)), self.path)
+        return Execdata("".join(l + e for l, e in zip(lines, self._ends)), self.path, places)
 
     def with_values(self, values: dict) -> "Execdata":
         """A copy with the named values changed (checked against each

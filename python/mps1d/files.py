@@ -5,6 +5,43 @@ from pathlib import Path
 
 LABEL_DIGITS = 12
 
+# The names of the result files, the table the program lists under
+# "file_names" of `mps1d --check --json`: {Q} a quantity ('Ex', 'u7',
+# 'rho22'), {J} a step label, {Z} the label of a cell.
+NAMES = {
+    "index_profile": "n_z.dat",
+    "parameters": "param.txt",
+    "points": "point.txt",
+    "summary": "summary.json",
+    "flags": "gamma.dat",
+    "field_maximum": "Ex_max.dat",
+    "column": "{Q}_z{J}.dat",
+    "stamp": "stmp{J}.dat",
+    "flux": "flux_{J}.dat",
+    "trace_first": "time1_{Q}_{J}.dat",
+    "trace_last": "time2_{Q}_{J}.dat",
+    "trace_cell": "time_{Q}_z{Z}_{J}.dat",
+}
+
+
+def name(what, Q="", J=None, Z=None):
+    """The file name of kind `what` (a key of NAMES): name('column', 'Ex', 5000)."""
+    text = NAMES[what].replace("{Q}", Q)
+    if J is not None:
+        text = text.replace("{J}", label(J))
+    if Z is not None:
+        text = text.replace("{Z}", label(Z))
+    return text
+
+
+def stem_pattern(what, quantities):
+    """A regular expression of the names of kind `what` up to their step
+    label, for Listing.labelled: the quantity (one of `quantities`) and the
+    cell label are its groups."""
+    head = NAMES[what].split("{J}")[0]
+    return re.escape(head).replace(re.escape("{Q}"), f"({'|'.join(quantities)})").replace(
+        re.escape("{Z}"), rf"(\d{{{LABEL_DIGITS}}})")
+
 
 def label(step):
     """The 12-digit zero-padded label of a step: 5000 -> '000000005000'."""

@@ -1,38 +1,35 @@
 """The input file `execdata.txt` of a run, and what follows from it.
 
-The file is read top to bottom in the order the solver reads it: folder
-lines, level table, dipole density, label table, transition table, the time
-tables, dipole moments, pulse, boundaries, run control, monitor cells and
-the layer table.  Values are free-format (blanks, TABs or commas; `/` ends a
-line's values; text after the values a line needs is ignored).  The checks
-belong to the solver: this reader only takes the values out.
+The program reads and checks the file (`mps1d --check --json`) and reports
+every value by name with the grid quantities derived from it; this module
+puts them into an `Inputs`.
 """
 import math
-import re
 from dataclasses import dataclass, field
 from pathlib import Path
 
 import numpy as np
 
-from .fortran import parse_number
+from .program import ProgramError, RejectedInput, check_text
 
 C0 = 299792458.0  # speed of light [m/s]
 SQRT3 = math.sqrt(3.0)
 SQRT6 = math.sqrt(6.0)
-MAX_LAYERS = 500
 LAYER_COLUMNS = ("cells", "unused", "n", "n_end", "a13", "a14", "a15", "b13", "b14", "b15")
-
-# Position of the value among the words of each run-control line.
-_RUN_CONTROL = (("courant", 2, float), ("LL", 6, int), ("run_number", 2, int),
-                ("J_final", 5, int), ("Nt", 5, int), ("iteration_limit", 2, int),
-                ("tolerance", 1, float))
+# The program's names of the layer columns ("layer.3.index").
+_LAYER_NAMES = ("cells", "unused", "index", "index_end", "a13", "a14", "a15", "b13", "b14", "b15")
+_PULSE_NAMES = ("id", "shape", "wavelength", "fwhm", "fwhm_unit", "unused", "amplitude",
+                "polarisation", "noise", "origin", "delay", "delay_unit")
+_RUN_NAMES = {"courant": "run.courant", "LL": "run.LL", "run_number": "run.number",
+              "J_final": "run.J_final", "Nt": "run.Nt", "iteration_limit": "run.iteration_limit",
+              "tolerance": "run.tolerance"}
 _DURATION_UNIT = {0: 1e-15, 1: 1e-12}
 _DELAY_UNIT = {0: 1e-15, 1: 1e-12, 2: 1e-9}
 _ENERGY_UNIT = {0: 1.0, 1: 1e-3, 2: 1e-6}
 
 
 class InputError(ValueError):
-    """A line of execdata.txt that does not hold what its place needs."""
+    """An input file the program rejects (the message is its report)."""
 
 
 @dataclass
@@ -92,6 +89,7 @@ class Inputs:
     first_cavity: int
     last_cavity: int
     layers: np.ndarray = field(repr=False)  # rows x 10, columns LAYER_COLUMNS
+    derived: dict = field(default_factory=dict, repr=False)  # the program's derived values
 
     @property
     def dt(self):
@@ -100,7 +98,7 @@ class Inputs:
 
     @property
     def NZ(self):
-        return int(self.layers[:, 0].sum()) if len(self.layers) else 0
+        return self.derived["NZ"]
 
     @property
     def E0(self):
@@ -120,15 +118,12 @@ class Inputs:
     def cavity_cells(self):
         """(last cell before the cavity, last cell of the cavity), as the solver
         counts them."""
-        return _cavity_cells(self.layers, self.first_cavity, self.last_cavity)
+        return self.derived["cavity_first"] - 1, self.derived["cavity_last"]
 
     def dot_region(self):
         """(z1, z2): the first and last dot cell (1-based), a region of the
         first dot layer's thickness centred in the cavity."""
-        left, right = self.cavity_cells()
-        d = abs(right - left) - _active_cells(self.layers, self.first_cavity)
-        h = int(d / 2)  # truncated toward zero: d may be negative
-        return left + h + 1, right - h
+        return self.derived["z1"], self.derived["z2"]
 
     def per_cell(self, column):
         """One layer-table column spread over the cells 1..NZ (index 0 = cell 1)."""
@@ -142,164 +137,54 @@ class Inputs:
                 self.per_cell("b15") / SQRT6)
 
 
-def _cavity_cells(layers, first, last):
-    total, left, right = 0, None, None
-    for j, cells in enumerate(layers[:, 0].astype(int), 1):
-        if j == 1 and first == 1:
-            return 1, cells
-        if j == first:
-            left = total
-        if j == last + 1:
-            right = total
-        total += cells
-    return (0 if left is None else left), (total if right is None else right)
+def _matrix(values, prefix):
+    return np.array([[values[f"{prefix}.{i}.{j}"] for j in range(1, 5)] for i in range(1, 5)],
+                    dtype=float)
 
 
-def _active_cells(layers, first):
-    """Cells of the first dot layer; without one, of the layer after the first
-    cavity layer (0 when there is none)."""
-    for row in layers:
-        if not np.all(row[7:10] == 0.0):
-            return int(row[0])
-    return int(layers[first, 0]) if 0 <= first < len(layers) else 0
+def _numbered(values, prefix, suffix=""):
+    """values[prefix.1 suffix], values[prefix.2 suffix], ... while they exist."""
+    out, k = [], 1
+    while f"{prefix}.{k}{suffix}" in values:
+        out.append(values[f"{prefix}.{k}{suffix}"])
+        k += 1
+    return out
 
 
-class _Lines:
-    """A cursor over the lines of the file, with the solver's reading rules."""
-
-    def __init__(self, text, path):
-        self.lines = text.splitlines()
-        self.index = 0
-        self.path = path
-
-    def record(self, what):
-        if self.index >= len(self.lines):
-            raise InputError(f"{self.path}: the file ends where {what} should follow")
-        self.index += 1
-        return self.lines[self.index - 1]
-
-    def at_end(self):
-        self.skip_blank()
-        return self.index >= len(self.lines)
-
-    def skip_blank(self):
-        while self.index < len(self.lines) and not self.lines[self.index].strip():
-            self.index += 1
-
-    def tokens(self, count, what):
-        """The first `count` values of the next non-blank line, as text."""
-        self.skip_blank()
-        line = self.record(what)
-        found = free_format(line)
-        if len(found) < count:
-            raise InputError(f"{self.path}, line {self.index}: cannot read {what} from {line!r}")
-        return found[:count]
-
-    def numbers(self, count, what):
-        try:
-            return [parse_number(t) for t in self.tokens(count, what)]
-        except ValueError as error:
-            raise InputError(f"{self.path}, line {self.index}: {what}: {error}") from None
-
-    def table(self, what):
-        """The rows up to the line that starts with '#', as token lists."""
-        rows = []
-        while True:
-            self.skip_blank()
-            line = self.record(what)
-            if line.startswith("#"):
-                return rows
-            rows.append(free_format(line))
-
-
-def free_format(line):
-    """The value fields of a line: text before '#' and '/', split at blanks,
-    TABs and commas."""
-    text = re.split(r"[#/]", line, maxsplit=1)[0]
-    return [t for t in re.split(r"[\s,]+", text) if t]
-
-
-def _matrix(rows):
-    m = np.zeros((4, 4))
-    for r, row in enumerate(rows[:4]):
-        values = [parse_number(t) for t in row[:4]]
-        m[r, :len(values)] = values
-    return m
-
-
-def _folder_line(lines, what):
-    text = lines.record(what).split("#", 1)[0].rstrip(" \r")
-    if not text:
-        raise InputError(f"{lines.path}: empty folder name on the line of the {what}")
-    return text
-
-
-def _pulse(lines):
-    values = lines.numbers(12, "the pulse line")
-    ints = {0, 1, 4, 7, 9, 11}
-    return Pulse(*[int(v) if k in ints else v for k, v in enumerate(values)])
-
-
-def _boundaries(lines):
-    lines.record("a comment line")
-    lines.record("a comment line")
-    left, right, refl_left, refl_right = (lines.numbers(1, what)[0] for what in
-                                          ("the left boundary code", "the right boundary code",
-                                           "the left reflection coefficient",
-                                           "the right reflection coefficient"))
-    return {"left": int(left), "right": int(right), "reflection_left": refl_left,
-            "reflection_right": refl_right}
-
-
-def _run_control(lines):
-    lines.record("the run-control heading")
-    values = {}
-    for name, position, kind in _RUN_CONTROL:
-        token = lines.tokens(position + 1, f"the {name} line")[position]
-        values[name] = kind(parse_number(token))
-    return values
-
-
-def _layer_rows(lines, first_cavity):
-    rows = []
-    while len(rows) < MAX_LAYERS and not lines.at_end():
-        rows.append(lines.numbers(10, "a layer row"))
-        if len(rows) == 1 and first_cavity == 1:
-            break  # the solver's table is that one row
-    return np.array(rows, dtype=float).reshape(len(rows), 10)
+def inputs_from_case(path, case):
+    """An Inputs from the program's `--check --json` report of the file at `path`."""
+    v = {name: item["value"] for name, item in case["inputs"].items()}
+    levels = [(v[f"level.{k}.name"], float(v[f"level.{k}.energy"]), v[f"level.{k}.unit"])
+              for k in range(1, len(_numbered(v, "level", ".name")) + 1)]
+    labels = [(v[f"label.{k}.name"], [v[n] for n in (f"label.{k}.1", f"label.{k}.2") if n in v])
+              for k in range(1, len(_numbered(v, "label", ".name")) + 1)]
+    rows = len(_numbered(v, "layer", ".cells"))
+    layers = np.array([[v[f"layer.{j}.{c}"] for c in _LAYER_NAMES] for j in range(1, rows + 1)],
+                      dtype=float).reshape(rows, 10)
+    pulse = Pulse(*[v["pulse." + n] for n in _PULSE_NAMES])
+    boundaries = {"left": v["boundary.left.type"], "right": v["boundary.right.type"],
+                  "reflection_left": v["boundary.left.reflection"],
+                  "reflection_right": v["boundary.right.reflection"]}
+    return Inputs(path=Path(path), folders=tuple(v["folder." + n] for n in
+                                                   ("results", "discarded", "continue")),
+                  levels=levels, dipole_density=float(v["dots.density"]), labels=labels,
+                  transitions=_matrix(v, "transition"), long_time_scale=float(v["times.scale"]),
+                  long_times=_matrix(v, "times"), dephasing_scale=float(v["dephasing.scale"]),
+                  dephasing_times=_matrix(v, "dephasing"), dipoles=_matrix(v, "dipole"),
+                  pulse=pulse, boundaries=boundaries, monitor_cells=_numbered(v, "monitor"),
+                  dz=float(v["structure.dz"]), first_cavity=v["structure.first_cavity"],
+                  last_cavity=v["structure.last_cavity"], layers=layers, derived=case["derived"],
+                  **{k: v[n] for k, n in _RUN_NAMES.items()})
 
 
 def read_inputs(path):
-    """Parses execdata.txt at `path` into an Inputs."""
+    """execdata.txt at `path`, read and checked by the program, as an Inputs;
+    InputError with the program's report when it rejects the file."""
     path = Path(path)
-    lines = _Lines(path.read_text(encoding="latin-1"), path)
-    folders = tuple(_folder_line(lines, what) for what in
-                    ("results folder", "statistics folder", "continuation folder"))
-    lines.numbers(1, "the number of levels")
-    lines.record("the level table heading")
-    levels = [(row[0], parse_number(row[1]), int(parse_number(row[2])))
-              for row in lines.table("a level row")]
-    dipole_density = lines.numbers(1, "the dipole density")[0]
-    labels = [(row[0], [int(parse_number(t)) for t in row[1:]])
-              for row in lines.table("a label row")]
-    transitions = _matrix(lines.table("a transition row"))
-    long_scale = lines.numbers(1, "the scale of the long times")[0]
-    long_times = _matrix(lines.table("a row of the long times"))
-    dephasing_scale = lines.numbers(1, "the scale of the dephasing times")[0]
-    dephasing = _matrix(lines.table("a row of the dephasing times"))
-    dipoles = _matrix(lines.table("a row of the dipole moments"))
-    lines.numbers(1, "the number of pulses")
-    pulse = _pulse(lines)
-    boundaries = _boundaries(lines)
-    control = _run_control(lines)
-    count = int(lines.numbers(1, "the number of monitor cells")[0])
-    monitors = [int(lines.numbers(1, "a monitor cell")[0]) for _ in range(count)]
-    lines.record("the structure heading")
-    dz, first, last = lines.numbers(3, "the spatial line")
-    layers = _layer_rows(lines, int(first))
-    return Inputs(path=path, folders=folders, levels=levels, dipole_density=dipole_density,
-                  labels=labels, transitions=transitions, long_time_scale=long_scale,
-                  long_times=long_times, dephasing_scale=dephasing_scale,
-                  dephasing_times=dephasing, dipoles=dipoles, pulse=pulse,
-                  boundaries=boundaries, monitor_cells=monitors, dz=dz,
-                  first_cavity=int(first), last_cavity=int(last), layers=layers, **control)
+    try:
+        case = check_text(path.read_bytes())
+    except RejectedInput as e:
+        raise InputError(f"{path}: {e}") from None
+    except ProgramError as e:
+        raise InputError(f"{path}: cannot read the input: {e}") from None
+    return inputs_from_case(path, case)

@@ -143,7 +143,7 @@ class Run:
     @cached_property
     def summary(self):
         """summary.json of the results folder as a dict, or None when absent."""
-        path = self.results_dir / "summary.json"
+        path = self.results_dir / files.NAMES["summary"]
         if not path.is_file():
             return None
         with open(path, encoding="utf-8") as stream:
@@ -159,18 +159,19 @@ class Run:
 
     @cached_property
     def profile(self):
-        table = parse_table(files.read_named(self.results_dir, "n_z.dat"), 2, "n_z.dat")
+        table = parse_table(files.read_named(self.results_dir, files.NAMES["index_profile"]), 2,
+                            files.NAMES["index_profile"])
         return Profile(z_um=table[:, 0], n=table[:, 1])
 
     # --- snapshots ------------------------------------------------------------
     def snapshots(self):
         """The snapshot steps, from point.txt (or, without it, the stmp files)."""
-        point = self.results_dir / "point.txt"
+        point = self.results_dir / files.NAMES["points"]
         if point.is_file():
             steps = [int(line[:12]) for line in point.read_text().splitlines()
                      if len(line) >= 12 and line[:12].isdigit()]
         else:
-            steps = [key[0] for key in self._results.labelled("stmp")]
+            steps = [key[0] for key in self._results.labelled(files.stem_pattern("stamp", ()))]
         return np.unique(np.array(steps, dtype=np.int64))
 
     def snapshot(self, J, name):
@@ -178,18 +179,18 @@ class Run:
         cell as stored (Ex and Ey in units of E0); empty where the file is."""
         key = (int(J), name)
         if key not in self._snapshots:
-            text = files.read_named(self.results_dir, f"{name}_z{files.label(J)}.dat")
+            text = files.read_named(self.results_dir, files.name("column", name, J))
             self._snapshots[key] = parse_numbers(text)
             if len(self._snapshots) > SNAPSHOT_CACHE:
                 self._snapshots.popitem(last=False)
         return self._snapshots[key]
 
     def has_snapshot(self, J, name):
-        return files.find(self.results_dir, f"{name}_z{files.label(J)}.dat") is not None
+        return files.find(self.results_dir, files.name("column", name, J)) is not None
 
     def decay_factors(self, J):
         """The 15 factors exp(−(J+½)·dt/T_k) of stmp<J>.dat."""
-        fields = files.read_named(self.results_dir, f"stmp{files.label(J)}.dat").split()
+        fields = files.read_named(self.results_dir, files.name("stamp", J=J)).split()
         return parse_numbers(" ".join(fields[3:18]))
 
     def physical_diagonal(self, J):
@@ -216,18 +217,19 @@ class Run:
 
     def gamma(self):
         """The population flags of the latest snapshot (cells x 4), or None."""
-        path = files.find(self.results_dir, "gamma.dat")
+        path = files.find(self.results_dir, files.NAMES["flags"])
         if path is None:
             return None
-        return parse_table(files.read_text(path), 4, "gamma.dat").astype(np.int8)
+        return parse_table(files.read_text(path), 4, files.NAMES["flags"]).astype(np.int8)
 
     # --- monitor traces and statistics ----------------------------------------
     def _trace_files(self, listing):
         """{(cell, quantity): {block-end step: path}} of a folder's trace names."""
         found = {}
-        sources = ((r"time1_(Ex|Ey)_", lambda g: 1),
-                   (r"time2_(Ex|Ey)_", lambda g: self.NZ - 1),
-                   (r"time_(Ex|Ey|rho11|rho22|rho33|rho44)_z(\d{12})_", lambda g: int(g[1])))
+        fields, all_ = ("Ex", "Ey"), ("Ex", "Ey", "rho11", "rho22", "rho33", "rho44")
+        sources = ((files.stem_pattern("trace_first", fields), lambda g: 1),
+                   (files.stem_pattern("trace_last", fields), lambda g: self.NZ - 1),
+                   (files.stem_pattern("trace_cell", all_), lambda g: int(g[1])))
         for pattern, cell_of in sources:
             for (*groups, step), path in listing.labelled(pattern).items():
                 found.setdefault((cell_of(groups), groups[0]), {})[step] = path

@@ -118,6 +118,8 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from pathlib import Path
 
+from mps1d import files
+from mps1d import program as program_module
 from mps1d.execdata import (Execdata, ExecdataError, check_value,
                             kind_of, known_names_text, parse_real)
 
@@ -128,13 +130,11 @@ RUNNER = "run_case.sh"
 JOBLOG = "joblog.txt"
 EXIT_FILE = "exit_status"
 STARTED_FILE = "started"
-SUMMARY_FILE = "summary.json"
+SUMMARY_FILE = files.NAMES["summary"]
 CONSOLE_OUT, CONSOLE_ERR = "mps1d.out", "mps1d.err"
 STATES = ("done", "running", "failed", "pending")
 QUEUED = "in the Slurm queue"
 DEFAULT_Y = "peak_populations.rho22.value"
-CHECK_FOLDERS = ("missing-results-of-the-input-check", "missing-discarded-of-the-input-check",
-                 "missing-continue-of-the-input-check")
 
 
 class SweepError(Exception):
@@ -248,33 +248,13 @@ def build_points(axes: list[Axis], zipped: bool) -> list[dict]:
 # The program
 
 def find_program() -> str:
-    """$MPS1D, else build/mps1d of this repository, else mps1d on the PATH."""
-    env = os.environ.get("MPS1D", "").strip()
-    if env:
-        found = shutil.which(env) if "/" not in env else (env if os.access(env, os.X_OK) else None)
-        if not found:
-            raise SweepError(f"$MPS1D names {env!r}, which is not an executable program")
-        return str(Path(found).resolve())
-    built = Path(__file__).resolve().parents[2] / "build" / "mps1d"
-    if built.is_file() and os.access(built, os.X_OK):
-        return str(built)
-    found = shutil.which("mps1d")
-    if found:
-        return str(Path(found).resolve())
-    raise SweepError(f"no mps1d program: set $MPS1D, build {built} "
-                     "(MPS_TARGET=mps1d scripts/setup.sh build) or put mps1d on the PATH")
+    try:
+        return program_module.find_program()
+    except program_module.ProgramError as e:
+        raise SweepError(str(e)) from None
 
 
-def _report(out: str, err: str) -> str:
-    """The program's report without its banner."""
-    lines = out.splitlines()
-    for k, line in enumerate(lines):
-        if "Enjoy" in line:
-            lines = lines[k + 1:]
-            break
-    text = "\n".join(l.strip() for l in lines if l.strip())
-    err = err.strip()
-    return "\n".join(t for t in (text, err) if t) or "(no output)"
+_report = program_module.report_text
 
 
 def _run_program(program: str, folder: Path, timeout: float) -> subprocess.CompletedProcess:
@@ -288,23 +268,15 @@ def _run_program(program: str, folder: Path, timeout: float) -> subprocess.Compl
 
 
 def check_input(program: str, text: Execdata, label: str) -> str | None:
-    """None when the program accepts the input, else its report.  The file
-    is checked in a scratch folder whose three result folders are missing:
-    the program reads and checks the whole input before it looks at its
-    folders, so an accepted input ends with the report of the missing
-    results folder (exit status 2) and nothing is written or run."""
-    probe = text.with_texts(dict(zip(("folder.results", "folder.discarded", "folder.continue"),
-                                     CHECK_FOLDERS)))
-    with tempfile.TemporaryDirectory(prefix="mps1d-check-") as tmp:
-        probe.write(Path(tmp) / "execdata.txt")
-        r = _run_program(program, Path(tmp), 60)
-    if r.returncode == 2 and CHECK_FOLDERS[0] in r.stderr:
-        return None
-    if r.returncode == 0:
-        raise SweepError(f"{program} ran {label} although its result folders are missing; "
-                         "cannot check the inputs with this program")
-    return f"{label}: the program rejects the input (exit status {r.returncode}):\n" + \
-           _report(r.stdout, r.stderr)
+    """None when the program's input check (--check) accepts the input,
+    else its report."""
+    try:
+        program_module.check_text(text.to_bytes(), program)
+    except program_module.RejectedInput as e:
+        return f"{label}: {e}"
+    except program_module.ProgramError as e:
+        raise SweepError(str(e)) from None
+    return None
 
 
 def trial_step(program: str, template: Execdata) -> None:
@@ -329,10 +301,10 @@ def check_points(program: str, template: Execdata, cases: list[tuple[str, Execda
     problem = check_input(program, template, "the template")
     if problem:
         raise SweepError(problem)
-    distinct: dict[bytes, str] = {}
+    distinct: dict[bytes, tuple[str, Execdata]] = {}
     for label, ed in cases:
-        distinct.setdefault(ed.to_bytes(), label)
-    todo = [(label, Execdata.from_bytes(data)) for data, label in distinct.items()]
+        distinct.setdefault(ed.to_bytes(), (label, ed))
+    todo = list(distinct.values())
     workers = max(1, min(len(todo), os.cpu_count() or 1))
     with ThreadPoolExecutor(workers) as pool:
         problems = [p for p in pool.map(lambda c: check_input(program, c[1], c[0]), todo) if p]
@@ -507,8 +479,9 @@ def reset_case(case_dir: Path, template_path: Path) -> None:
     if ed.value("run.J_final") != 0:
         template_ed = Execdata.read(template_path)
         src = [template_path.parent / f for f in template_ed.folders()]
-        if (src[0] / "point.txt").is_file():
-            shutil.copy2(src[0] / "point.txt", folders[0] / "point.txt")
+        points = files.NAMES["points"]
+        if (src[0] / points).is_file():
+            shutil.copy2(src[0] / points, folders[0] / points)
         if src[2].is_dir():
             shutil.copytree(src[2], folders[2], dirs_exist_ok=True)
 

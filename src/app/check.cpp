@@ -7,7 +7,9 @@
 
 #include "input/checks.hpp"
 #include "medium/medium_state.hpp"
+#include "output/result_files.hpp"
 #include "simulation/time_loop.hpp"
+#include "textio/json.hpp"
 
 namespace mps {
 namespace {
@@ -108,6 +110,70 @@ void print_outline(std::ostream& out, const RunInput& in, const RunOutline& o) {
   row("output", std::to_string(o.snapshots) + " snapshots; about " + std::to_string(o.files) +
                     " files holding " + number("%.3g", o.text_bytes / 1e6) +
                     " MB of text before compression");
+  out.flush();
+}
+
+namespace {
+
+std::string value_json(const NamedInput& n) {
+  if (const auto* i = std::get_if<std::int64_t>(&n.value)) return std::to_string(*i);
+  if (const auto* x = std::get_if<double>(&n.value)) {
+    // A real keeps a point or an exponent, so that readers take it as one.
+    std::string text = json::number(*x);
+    if (text.find_first_of(".en") == std::string::npos) text += ".0";
+    return text;
+  }
+  return json::quoted(std::get<std::string>(n.value));
+}
+
+// One named input: the token's column is 1-based; a value without a token
+// of its own has null column and text.
+std::string named_json(const NamedInput& n) {
+  json::Object o(4);
+  o.add("value", value_json(n))
+      .str("unit", n.unit)
+      .integer("line", static_cast<std::int64_t>(n.line));
+  if (n.place.line == 0) return o.add("column", "null").add("text", "null").done();
+  o.integer("column", static_cast<std::int64_t>(n.place.start + 1));
+  return o.str("text", n.text).done();
+}
+
+std::string derived_json(const RunInput& in, const RunOutline& o) {
+  const RunParameters& p = in.params;
+  const StructureProfile& s = in.structure;
+  json::Object d(2);
+  d.integer("NZ", s.NZ).num("dz", p.dz).num("length", s.NZ * p.dz).integer("z1", s.z1);
+  d.integer("z2", s.z2).integer("cavity_first", s.cavity_left + 1);
+  d.integer("cavity_last", s.cavity_right).integer("dot_cells", o.dot_cells).num("dt", p.dt);
+  d.integer("first_step", o.first_step).integer("last_step", o.last_step);
+  d.num("simulated_time", static_cast<double>(o.last_step - o.first_step + 1) * p.dt);
+  d.integer("blocks", o.blocks).integer("snapshots", o.snapshots);
+  d.add("monitor_cells",
+        json::list(p.monitor_cells, [](std::int32_t c) { return std::to_string(c); }));
+  d.num("memory_bytes", o.memory_bytes).integer("files", o.files).num("text_bytes", o.text_bytes);
+  return d.done();
+}
+
+}  // namespace
+
+void print_check_json(std::ostream& out, const RunInput& in, const RunOutline& o,
+                      const std::string& folder_problem) {
+  json::Object inputs(2);
+  for (const NamedInput& n : in.named) inputs.add(n.name, named_json(n));
+  json::Object folders(2);
+  folders.str("results", in.dirs.results_dir).str("discarded", in.dirs.discarded_dir);
+  folders.str("continue", in.dirs.continue_dir);
+  folders.add("problem", folder_problem.empty() ? "null" : json::quoted(folder_problem));
+  json::Object names(2);
+  for (const auto& [what, pattern] : result_files::kPatterns) names.str(what, pattern);
+  const RunParameters& p = in.params;
+  json::Object top(0);
+  top.str("case", in.dirs.work_dir + kInputName);
+  top.str("model", p.model == Model::legacy ? "legacy" : "corrected");
+  top.str("source", p.source == SourceKind::transparent ? "transparent" : "hard");
+  top.add("inputs", inputs.done()).add("derived", derived_json(in, o));
+  top.add("folders", folders.done()).add("file_names", names.done());
+  out << top.done() << '\n';
   out.flush();
 }
 

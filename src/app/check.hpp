@@ -3,6 +3,7 @@
 // run would be and write, without writing anything.
 #include <cstdint>
 #include <iosfwd>
+#include <string>
 
 #include "input/input_reader.hpp"
 
@@ -23,5 +24,12 @@ RunOutline outline_run(const RunInput& input);
 
 // The outline as lines of text for the console.
 void print_outline(std::ostream& out, const RunInput& input, const RunOutline& outline);
+
+// The case as JSON: every named input (value, unit, line, column and text
+// of its token), the derived grid and time quantities, the outline and the
+// result-file names; `folder_problem` says what keeps the folders from a run
+// (empty: nothing).
+void print_check_json(std::ostream& out, const RunInput& input, const RunOutline& outline,
+                      const std::string& folder_problem);
 
 }  // namespace mps

@@ -15,11 +15,14 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mps1d [--legacy-model] [--source=hard|transparent] [--check] [DIR]\n"
+    "usage: mps1d [--legacy-model] [--source=hard|transparent] [--check [--json]] [DIR]\n"
     "  Runs the case described by execdata.txt in DIR (the working folder when\n"
     "  none is given).\n"
     "  --check         read and check the case, print what the run would compute and\n"
     "                  write (cells, dots, steps, memory, files), and write nothing\n"
+    "  --json          with --check: print every input of the file by name (value,\n"
+    "                  unit, line and column), the derived quantities and the\n"
+    "                  result-file names as JSON\n"
     "  --legacy-model  solve the equations of earlier versions (polarisation current of\n"
     "                  the opposite sign, graded layers at their left-end phase velocity,\n"
     "                  populations relaxing at half the configured rates)\n"
@@ -58,11 +61,19 @@ int main(int argc, char** argv) {
       options.check = true;
       continue;
     }
+    if (arg == "--json") {
+      options.json = true;
+      continue;
+    }
     if (!arg.empty() && arg[0] != '-' && folder.empty()) {
       folder = arg;
       continue;
     }
     std::cerr << "mps1d: unknown argument \"" << arg << "\"\n" << kUsage;
+    return mps::kExitUsage;
+  }
+  if (options.json && !options.check) {
+    std::cerr << "mps1d: --json goes with --check\n" << kUsage;
     return mps::kExitUsage;
   }
   mps::Console console{std::cin, std::cout, std::cerr};

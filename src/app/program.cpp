@@ -33,13 +33,14 @@ std::string with_separator(std::string folder) {
 
 // Reads the input and writes the warnings about it to standard error, also
 // when the input is then rejected.
-RunInput read_input(const std::string& work_dir, Model model, std::ostream& err) {
+RunInput read_input(const std::string& work_dir, Model model, std::ostream& err, bool folders) {
   std::vector<std::string> warnings;
   auto report = [&] {
     for (const std::string& w : warnings) err << "mps1d: warning: " << w << '\n';
   };
   try {
-    RunInput input = prepare_run(work_dir, model, &warnings);
+    RunInput input =
+        folders ? prepare_run(work_dir, model, &warnings) : read_case(work_dir, model, &warnings);
     report();
     return input;
   } catch (...) {
@@ -63,9 +64,11 @@ void check_transparent_source(const RunInput& input) {
   }
 }
 
-// The case of `work_dir` read and checked for a run with these options.
-RunInput checked_input(const std::string& work_dir, Console& console, const RunOptions& options) {
-  RunInput input = read_input(work_dir, options.model, console.err);
+// The case of `work_dir` read and checked for a run with these options
+// (its three folders as well when `folders`).
+RunInput checked_input(const std::string& work_dir, Console& console, const RunOptions& options,
+                       bool folders = true) {
+  RunInput input = read_input(work_dir, options.model, console.err, folders);
   input.params.source = options.source;
   if (options.source == SourceKind::transparent) check_transparent_source(input);
   check_memory(input);
@@ -75,8 +78,22 @@ RunInput checked_input(const std::string& work_dir, Console& console, const RunO
 }  // namespace
 
 void check_case(const std::string& work_dir, Console& console, const RunOptions& options) {
-  const RunInput input = checked_input(work_dir, console, options);
-  print_outline(console.out, input, outline_run(input));
+  if (!options.json) {
+    const RunInput input = checked_input(work_dir, console, options);
+    print_outline(console.out, input, outline_run(input));
+    return;
+  }
+  // The inputs are printed also when a folder is missing (a case being
+  // prepared); the folder's report follows, and the exit status says it.
+  const RunInput input = checked_input(work_dir, console, options, false);
+  std::string problem;
+  try {
+    check_run_folders(input.dirs);
+  } catch (const std::exception& e) {
+    problem = e.what();
+  }
+  print_check_json(console.out, input, outline_run(input), problem);
+  if (!problem.empty()) check_run_folders(input.dirs);
 }
 
 void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options) {

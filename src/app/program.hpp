@@ -16,6 +16,7 @@ struct RunOptions {
   SourceKind source = SourceKind::hard;  // --source=transparent
   std::string version = "unknown";       // of the build, for "summary.json"
   bool check = false;                    // --check: validate and outline the run, write nothing
+  bool json = false;                     // --check --json: the outline and the inputs as JSON
 };
 
 // One run in `work_dir` ('/'-terminated): reads and checks the input,

@@ -1,6 +1,7 @@
 #include "input/input_reader.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -113,14 +114,40 @@ bool ExecdataReader::skip_blank_lines() {
   return !cursor_.at_end();
 }
 
-void ExecdataReader::read(std::initializer_list<ListItem> items, const char* what) {
+void ExecdataReader::read(std::initializer_list<ListItem> items, const char* what,
+                          std::initializer_list<InputName> names) {
   skip_blank_lines();
-  read_row(std::span<const ListItem>(items.begin(), items.size()), what);
+  read_row(std::span<const ListItem>(items.begin(), items.size()), what,
+           std::span<const InputName>(names.begin(), names.size()));
 }
 
-void ExecdataReader::read_row(std::span<const ListItem> items, const char* what) {
+namespace {
+
+std::variant<std::int64_t, double, std::string> item_value(const ListItem& item) {
+  if (const auto* i = std::get_if<std::int32_t*>(&item)) return std::int64_t{**i};
+  if (const auto* w = std::get_if<std::int64_t*>(&item)) return **w;
+  if (const auto* r = std::get_if<double*>(&item)) return **r;
+  return *std::get<TextItem>(item).value;
+}
+
+}  // namespace
+
+void ExecdataReader::read_row(std::span<const ListItem> items, const char* what,
+                              std::span<const InputName> names) {
+  const std::size_t line = cursor_.next_index() + 1;
   const ListReadResult result = textio::read_list(cursor_, items, textio::ReadRules::strict);
   if (!result.ok()) fail(result, what);
+  for (const InputName& n : names) {
+    const textio::ValuePlace& at = result.places.at(n.item);
+    std::string token;
+    if (at.line != 0) token = cursor_.line(at.line - 1).substr(at.start, at.end - at.start);
+    named_.push_back({n.name, n.unit, item_value(items[n.item]), line, at, std::move(token)});
+  }
+}
+
+void ExecdataReader::name_line(const std::string& name, const std::string& text) {
+  const std::size_t line = cursor_.line_number();
+  named_.push_back({name, "", text, line, {line, 0, text.size()}, text});
 }
 
 void ExecdataReader::warn(const std::string& message) {
@@ -184,7 +211,8 @@ void warn_field_count(ExecdataReader& reader, int fields, const TableRows& table
 template <typename T>
 std::vector<T> read_table_row(ExecdataReader& reader, const std::string& text,
                               std::span<const T> current, const TableRows& table,
-                              std::string* label = nullptr) {
+                              std::string* label = nullptr,
+                              const std::vector<InputName>& names = {}) {
   const int fields = textio::count_tab_fields(text_before_hash(text));
   if (fields != table.fields) warn_field_count(reader, fields, table, label != nullptr);
   reader.back_one();
@@ -200,13 +228,30 @@ std::vector<T> read_table_row(ExecdataReader& reader, const std::string& text,
     reader.skip_line(true, table.what);  // an empty row is one record with nothing to read
     return row;
   }
-  reader.read_row(items, table.what);
+  std::vector<InputName> given;  // the names of the items this row has
+  for (const InputName& n : names) {
+    if (n.item < items.size()) given.push_back(n);
+  }
+  reader.read_row(items, table.what, given);
   return row;
 }
 
 // Rows of a 4 x 4 matrix until a line starting with '#' (consumed).
+// Names of the values of matrix row r: "<prefix>.r.j".
+std::vector<InputName> matrix_row_names(const char* prefix, int r, const char* unit) {
+  std::vector<InputName> names;
+  if (r > kLevels) return names;
+  for (int j = 1; j <= kLevels; ++j) {
+    names.push_back({static_cast<std::size_t>(j - 1),
+                     std::string(prefix) + "." + std::to_string(r) + "." + std::to_string(j),
+                     unit});
+  }
+  return names;
+}
+
 template <typename T>
-void read_matrix_table(ExecdataReader& reader, LevelMatrix<T>& m, const char* what) {
+void read_matrix_table(ExecdataReader& reader, LevelMatrix<T>& m, const char* what,
+                       const char* prefix, const char* unit) {
   std::string text;
   for (int r = 1;; ++r) {
     reader.record(text, true, what);
@@ -215,16 +260,18 @@ void read_matrix_table(ExecdataReader& reader, LevelMatrix<T>& m, const char* wh
     if (r <= kLevels) {
       for (int j = 1; j <= kLevels; ++j) current[static_cast<std::size_t>(j - 1)] = m(r, j);
     }
-    const std::vector<T> row = read_table_row<T>(reader, text, current, {what, kLevels});
+    const std::vector<T> row = read_table_row<T>(reader, text, current, {what, kLevels}, nullptr,
+                                                 matrix_row_names(prefix, r, unit));
     if (r > kLevels) continue;  // rows beyond the table are read and dropped
     for (int j = 1; j <= kLevels; ++j) m(r, j) = row[static_cast<std::size_t>(j - 1)];
   }
 }
 
-std::string folder_line(ExecdataReader& reader, const char* what) {
+std::string folder_line(ExecdataReader& reader, const char* what, const char* name) {
   std::string text;
   reader.record(text, true, what);
   std::string folder = text_before_hash(text);
+  reader.name_line(name, folder);
   if (const char* problem = textio::plain_text_problem(folder)) {
     reader.fail_line(problem, ("the " + std::string(what)).c_str());
   }
@@ -252,7 +299,11 @@ void read_level_table(ExecdataReader& reader, RunParameters& p) {
     reader.back_one();
     LevelRow scratch;
     LevelRow& row = r < max_rows ? p.levels[r] : scratch;
-    reader.read({TextItem{&row.name, 10}, &row.energy, &row.unit}, "a level table row");
+    const std::string level = "level." + std::to_string(r + 1);
+    reader.read({TextItem{&row.name, 10}, &row.energy, &row.unit}, "a level table row",
+                {{0, level + ".name"},
+                 {1, level + ".energy", "(" + level + ".unit)"},
+                 {2, level + ".unit"}});
     check_code(row.unit, 2, "Level energy unit must be 0 (eV), 1 (meV) or 2 (ueV)");
     factor = unit_factor(row.unit, factor);
     if (r == 0) first_factor = factor;
@@ -280,8 +331,10 @@ void read_label_table(ExecdataReader& reader, RunParameters& p) {
     reader.record(text, true, "a label table row");
     if (!text.empty() && text[0] == '#') return;
     std::string label;
+    const std::string name = "label." + std::to_string(r);
     const std::vector<std::int32_t> row = read_table_row<std::int32_t>(
-        reader, text, std::span<const std::int32_t>(), kLabelRows, &label);
+        reader, text, std::span<const std::int32_t>(), kLabelRows, &label,
+        {{0, name + ".name"}, {1, name + ".1"}, {2, name + ".2"}});
     if (r > 10) continue;
     LabelRow stored;
     stored.label = label;
@@ -311,9 +364,9 @@ void check_dipoles(const LevelMatrix<double>& d) {
 
 void read_time_tables(ExecdataReader& reader, RunParameters& p) {
   reader.set_label(" Scale factor long");
-  reader.read({&p.scale_long}, "the scale factor of the long times");
+  reader.read({&p.scale_long}, "the scale factor of the long times", {{0, "times.scale"}});
   LevelMatrix<double> L;
-  read_matrix_table(reader, L, "a row of the population and spin-flip times");
+  read_matrix_table(reader, L, "a row of the population and spin-flip times", "times", "s");
   // Population relaxation times of the diagonal components from the
   // transfer times (recombination 2->1, spin flips 1->3, 3->1, 2->4, 4->2)
   // as the legacy equations have them, every channel at half its rate; the
@@ -326,9 +379,10 @@ void read_time_tables(ExecdataReader& reader, RunParameters& p) {
   }
 
   reader.set_label(" scale factor transf");
-  reader.read({&p.scale_transverse}, "the scale factor of the dephasing times");
+  reader.read({&p.scale_transverse}, "the scale factor of the dephasing times",
+              {{0, "dephasing.scale"}});
   LevelMatrix<double> D;
-  read_matrix_table(reader, D, "a row of the dephasing times");
+  read_matrix_table(reader, D, "a row of the dephasing times", "dephasing", "s");
   // T1..T12: the off-diagonal entries in row order.
   int k = 1;
   for (int i = 1; i <= kLevels; ++i) {
@@ -337,7 +391,7 @@ void read_time_tables(ExecdataReader& reader, RunParameters& p) {
     }
   }
 
-  read_matrix_table(reader, p.dipole_table, "a row of the dipole moments");
+  read_matrix_table(reader, p.dipole_table, "a row of the dipole moments", "dipole", "C m");
   check_dipoles(p.dipole_table);
   p.dipole = p.dipole_table(1, 2);
 }
@@ -392,9 +446,24 @@ void check_boundary_side(BoundaryType type, const char* side) {
   }
 }
 
+// Names of the pulse line's twelve values; the units of the duration and
+// the delay are named by their codes (0 fs, 1 ps; 0 fs, 1 ps, 2 ns).
+const std::array<InputName, 12> kPulseNames = {{{0, "pulse.id"},
+                                                {1, "pulse.shape"},
+                                                {2, "pulse.wavelength", "um"},
+                                                {3, "pulse.fwhm", "(pulse.fwhm_unit)"},
+                                                {4, "pulse.fwhm_unit"},
+                                                {5, "pulse.unused"},
+                                                {6, "pulse.amplitude", "V/m"},
+                                                {7, "pulse.polarisation"},
+                                                {8, "pulse.noise"},
+                                                {9, "pulse.origin", "cell"},
+                                                {10, "pulse.delay", "(pulse.delay_unit)"},
+                                                {11, "pulse.delay_unit"}}};
+
 void read_pulse(ExecdataReader& reader, RunParameters& p) {
   reader.set_label(" num pulses");
-  reader.read({&p.n_pulses}, "the number of pulses");
+  reader.read({&p.n_pulses}, "the number of pulses", {{0, "pulses.count"}});
   if (p.n_pulses != 1) {
     throw ParameterError("Exactly one pulse line is supported: num pulses = " +
                          std::to_string(p.n_pulses));
@@ -403,9 +472,11 @@ void read_pulse(ExecdataReader& reader, RunParameters& p) {
   Pulse& q = p.pulse;
   std::int32_t id = 0, shape = 0, polarisation = 0, unused = 0, duration_code = 0, delay_code = 0;
   double wavelength_um = 0.0, duration = 0.0, delay = 0.0;
-  reader.read({&id, &shape, &wavelength_um, &duration, &duration_code, &unused, &q.amplitude,
-               &polarisation, &q.noise_amplitude, &q.origin, &delay, &delay_code},
-              "the pulse line");
+  const std::array<ListItem, 12> items = {
+      &id,          &shape,        &wavelength_um,     &duration, &duration_code, &unused,
+      &q.amplitude, &polarisation, &q.noise_amplitude, &q.origin, &delay,         &delay_code};
+  reader.skip_blank_lines();
+  reader.read_row(items, "the pulse line", kPulseNames);
   check_pulse(shape, polarisation);
   q.shape = PulseShape{shape};
   q.polarisation = Polarisation{polarisation};
@@ -436,12 +507,13 @@ void read_boundaries(ExecdataReader& reader, RunParameters& p) {
   reader.skip_line(false, "a comment line");
   // A code and a word per side: the word is text after the value.
   std::int32_t left = 0, right = 0;
-  reader.read({&left}, "the left boundary code");
-  reader.read({&right}, "the right boundary code");
+  reader.read({&left}, "the left boundary code", {{0, "boundary.left.type"}});
+  reader.read({&right}, "the right boundary code", {{0, "boundary.right.type"}});
   p.bc_left = BoundaryType{left};
   p.bc_right = BoundaryType{right};
-  reader.read({&p.refl_left}, "the left reflection coefficient");
-  reader.read({&p.refl_right}, "the right reflection coefficient");
+  reader.read({&p.refl_left}, "the left reflection coefficient", {{0, "boundary.left.reflection"}});
+  reader.read({&p.refl_right}, "the right reflection coefficient",
+              {{0, "boundary.right.reflection"}});
   check_boundary_side(p.bc_left, "left");
   check_boundary_side(p.bc_right, "right");
 }
@@ -452,13 +524,17 @@ void read_run_control(ExecdataReader& reader, RunParameters& p) {
   // after it is text after the value.
   std::string w;
   auto word = [&w] { return ListItem{TextItem{&w, 100}}; };
-  reader.read({word(), word(), &p.courant}, "the Courant number line");
-  reader.read({word(), word(), word(), word(), word(), word(), &p.LL}, "the LL line");
-  reader.read({word(), word(), &p.run_number}, "the run number line");
-  reader.read({word(), word(), word(), word(), word(), &p.J_final}, "the J_final line");
-  reader.read({word(), word(), word(), word(), word(), &p.Nt}, "the Nt line");
-  reader.read({word(), word(), &p.iteration_limit}, "the iteration limit line");
-  reader.read({word(), &p.tolerance}, "the tolerance line");
+  reader.read({word(), word(), &p.courant}, "the Courant number line", {{2, "run.courant"}});
+  reader.read({word(), word(), word(), word(), word(), word(), &p.LL}, "the LL line",
+              {{6, "run.LL", "steps"}});
+  reader.read({word(), word(), &p.run_number}, "the run number line", {{2, "run.number"}});
+  reader.read({word(), word(), word(), word(), word(), &p.J_final}, "the J_final line",
+              {{5, "run.J_final", "step"}});
+  reader.read({word(), word(), word(), word(), word(), &p.Nt}, "the Nt line",
+              {{5, "run.Nt", "steps"}});
+  reader.read({word(), word(), &p.iteration_limit}, "the iteration limit line",
+              {{2, "run.iteration_limit"}});
+  reader.read({word(), &p.tolerance}, "the tolerance line", {{1, "run.tolerance"}});
 
   if (!(p.courant > 0.0)) {
     throw ParameterError("Courant number must be positive: " + number_text(p.courant));
@@ -477,7 +553,7 @@ void read_run_control(ExecdataReader& reader, RunParameters& p) {
 void read_monitor_cells(ExecdataReader& reader, RunParameters& p) {
   // The count and a word, which is text after the value.
   std::int32_t m = 0;
-  reader.read({&m}, "the number of sampling cells");
+  reader.read({&m}, "the number of sampling cells", {{0, "monitors.count"}});
   if (m < 0 || m > kMaxUserMonitors) {
     throw ParameterError("Number of sampling cells must be 0.." + std::to_string(kMaxUserMonitors) +
                          ": " + std::to_string(m));
@@ -485,27 +561,29 @@ void read_monitor_cells(ExecdataReader& reader, RunParameters& p) {
   p.n_monitor = m + 2;
   p.monitor_cells.assign(static_cast<std::size_t>(p.n_monitor), 0);
   for (std::int32_t k = 1; k <= m; ++k) {
-    reader.read({&p.monitor_cells[static_cast<std::size_t>(k)]}, "a sampling cell");
+    reader.read({&p.monitor_cells[static_cast<std::size_t>(k)]}, "a sampling cell",
+                {{0, "monitor." + std::to_string(k), "cell"}});
   }
 }
 
 }  // namespace
 
 void read_parameter_part(ExecdataReader& reader, RunDirectories& dirs, RunParameters& p) {
-  dirs.results_dir = folder_line(reader, "results folder");
-  dirs.discarded_dir = folder_line(reader, "discarded-results folder");
-  dirs.continue_dir = folder_line(reader, "continuation folder");
+  dirs.results_dir = folder_line(reader, "results folder", "folder.results");
+  dirs.discarded_dir = folder_line(reader, "discarded-results folder", "folder.discarded");
+  dirs.continue_dir = folder_line(reader, "continuation folder", "folder.continue");
 
-  reader.read({&p.n_levels}, "the number of levels");
+  reader.read({&p.n_levels}, "the number of levels", {{0, "levels.count"}});
   if (p.n_levels != kLevels) {
     throw ParameterError("Number of levels must be 4: n_levels = " + std::to_string(p.n_levels));
   }
   read_level_table(reader, p);
 
   reader.set_label(" Density atom ");
-  reader.read({&p.dipole_density}, "the density of resonant dipoles");
+  reader.read({&p.dipole_density}, "the density of resonant dipoles",
+              {{0, "dots.density", "m^-3"}});
   read_label_table(reader, p);
-  read_matrix_table(reader, p.transition_table, "a row of the transition table");
+  read_matrix_table(reader, p.transition_table, "a row of the transition table", "transition", "");
   check_transitions(p.transition_table);
 
   read_time_tables(reader, p);
@@ -524,9 +602,20 @@ namespace {
 bool read_layer_row(ExecdataReader& reader, std::int32_t j, Layer& row) {
   reader.set_label(" ");
   if (!reader.skip_blank_lines()) return false;
+  const std::string n = "layer." + std::to_string(j) + ".";
   reader.read({&row.cells, &row.column2, &row.index, &row.index_end, &row.a13, &row.a14, &row.a15,
                &row.b13, &row.b14, &row.b15},
-              "a layer row");
+              "a layer row",
+              {{0, n + "cells"},
+               {1, n + "unused"},
+               {2, n + "index"},
+               {3, n + "index_end"},
+               {4, n + "a13"},
+               {5, n + "a14"},
+               {6, n + "a15"},
+               {7, n + "b13"},
+               {8, n + "b14"},
+               {9, n + "b15"}});
   if (row.cells < 0) {
     throw ParameterError("Negative cell count in layer " + std::to_string(j) + ": " +
                          std::to_string(row.cells));
@@ -593,7 +682,9 @@ void reject_rows_beyond_the_last(ExecdataReader& reader) {
 
 void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile& s) {
   reader.set_label(" ");
-  reader.read({&p.dz, &p.first_cavity_layer, &p.last_cavity_layer}, "the spatial line");
+  reader.read(
+      {&p.dz, &p.first_cavity_layer, &p.last_cavity_layer}, "the spatial line",
+      {{0, "structure.dz", "m"}, {1, "structure.first_cavity"}, {2, "structure.last_cavity"}});
   if (!(p.dz > 0.0))
     throw ParameterError("Spatial step dz must be positive: dz = " + number_text(p.dz));
 
@@ -654,6 +745,29 @@ void check_against_grid(RunParameters& p, const StructureProfile& s) {
 
 }  // namespace
 
+namespace {
+
+// A unit "(name)" is given by the code `name`: 0 eV / fs, 1 meV / ps, ...
+void resolve_code_units(std::vector<NamedInput>& named) {
+  for (NamedInput& n : named) {
+    if (n.unit.size() < 3 || n.unit.front() != '(') continue;
+    const std::string code_name = n.unit.substr(1, n.unit.size() - 2);
+    const bool energy = n.name.ends_with(".energy");
+    const bool duration = code_name == "pulse.fwhm_unit";
+    for (const NamedInput& c : named) {
+      if (c.name != code_name) continue;
+      const std::int64_t code = std::get<std::int64_t>(c.value);
+      static constexpr std::array<const char*, 3> kEnergy = {"eV", "meV", "ueV"};
+      static constexpr std::array<const char*, 3> kTime = {"fs", "ps", "ns"};
+      const auto& units = energy ? kEnergy : kTime;
+      const std::int64_t last = duration ? 1 : 2;
+      n.unit = code >= 0 && code <= last ? units[static_cast<std::size_t>(code)] : "";
+    }
+  }
+}
+
+}  // namespace
+
 RunInput read_execdata(const std::string& work_dir, const std::string& path, std::string_view text,
                        Model model, std::vector<std::string>* warnings) {
   RunInput in;
@@ -665,6 +779,8 @@ RunInput read_execdata(const std::string& work_dir, const std::string& path, std
   ExecdataReader reader(path, text, warnings);
   read_parameter_part(reader, in.dirs, in.params);
   read_layer_table(reader, in.params, in.structure);
+  in.named = reader.take_named();
+  resolve_code_units(in.named);
 
   RunParameters& p = in.params;
   StructureProfile& s = in.structure;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "core/run_parameters.hpp"
@@ -12,6 +13,26 @@
 #include "textio/list_directed.hpp"
 
 namespace mps {
+
+// A value of the input file under its name ("pulse.amplitude",
+// "layer.3.cells"): as read, in the unit the file gives it, and where it
+// stands.  `place.line` 0: the line gives it no token of its own (a null
+// value, a repeat count, none after a '/'); `line` is then the line read.
+struct NamedInput {
+  std::string name;
+  std::string unit;  // "V/m", "fs", ...; empty for codes, counts and pure numbers
+  std::variant<std::int64_t, double, std::string> value;
+  std::size_t line = 0;
+  textio::ValuePlace place;
+  std::string text;  // the token as written (empty without one)
+};
+
+// An item of a read and the name its value is known by.
+struct InputName {
+  std::size_t item;
+  std::string name;
+  std::string unit = {};
+};
 
 // The input file with its read position and the current error label: the
 // label names the section a read error is reported for (" Density atom ",
@@ -36,9 +57,15 @@ class ExecdataReader {
   // values stand on that line, text after them is ignored and a '/' leaves
   // the remaining items unchanged.  A value that cannot be read, a line that
   // ends before the last value and the end of the file are read errors.
-  void read(std::initializer_list<textio::ListItem> items, const char* what);
+  // `names` name items of the read (by index) in the record of named inputs.
+  void read(std::initializer_list<textio::ListItem> items, const char* what,
+            std::initializer_list<InputName> names = {});
   // The same for a table row: read from the next line, whatever it holds.
-  void read_row(std::span<const textio::ListItem> items, const char* what);
+  void read_row(std::span<const textio::ListItem> items, const char* what,
+                std::span<const InputName> names = {});
+  // Names the text of the last line taken (a folder line).
+  void name_line(const std::string& name, const std::string& text);
+  std::vector<NamedInput> take_named() { return std::move(named_); }
   void back_one() { cursor_.back_one(); }
 
   // A warning about the last line taken; the run goes on.
@@ -52,6 +79,7 @@ class ExecdataReader {
   textio::LineCursor cursor_;
   std::string label_;
   std::vector<std::string>* warnings_;
+  std::vector<NamedInput> named_;
 };
 
 // The text of a line before its first '#', trailing blanks removed.
@@ -67,6 +95,7 @@ struct RunInput {
   RunDirectories dirs;
   RunParameters params;
   StructureProfile structure;
+  std::vector<NamedInput> named;  // every value of the file, in file order
 };
 
 // Parameter part, up to the line before the spatial line.
@@ -89,5 +118,11 @@ inline constexpr const char* kInputName = "execdata.txt";
 // warnings as for read_execdata.
 RunInput prepare_run(const std::string& work_dir, Model model = Model::corrected,
                      std::vector<std::string>* warnings = nullptr);
+// The same without looking at the three folders.
+RunInput read_case(const std::string& work_dir, Model model = Model::corrected,
+                   std::vector<std::string>* warnings = nullptr);
+// The folders must exist and be folders, the results and discarded-results
+// folders writable and distinct (IoError, ParameterError).
+void check_run_folders(const RunDirectories& dirs);
 
 }  // namespace mps

@@ -33,6 +33,8 @@ std::pair<dev_t, ino_t> check_folder(const std::string& folder, const char* role
   return {st.st_dev, st.st_ino};
 }
 
+}  // namespace
+
 // All three folders, before anything is written.  The statistics would
 // overwrite the block traces of the same names in one folder.
 void check_run_folders(const RunDirectories& d) {
@@ -45,9 +47,7 @@ void check_run_folders(const RunDirectories& d) {
   }
 }
 
-}  // namespace
-
-RunInput prepare_run(const std::string& work_dir, Model model, std::vector<std::string>* warnings) {
+RunInput read_case(const std::string& work_dir, Model model, std::vector<std::string>* warnings) {
   const std::string path = work_dir + kInputName;
   std::string text;
   try {
@@ -60,6 +60,11 @@ RunInput prepare_run(const std::string& work_dir, Model model, std::vector<std::
   input.dirs.results_dir = resolve(work_dir, input.dirs.results_dir);
   input.dirs.discarded_dir = resolve(work_dir, input.dirs.discarded_dir);
   input.dirs.continue_dir = resolve(work_dir, input.dirs.continue_dir);
+  return input;
+}
+
+RunInput prepare_run(const std::string& work_dir, Model model, std::vector<std::string>* warnings) {
+  RunInput input = read_case(work_dir, model, warnings);
   check_run_folders(input.dirs);
   return input;
 }

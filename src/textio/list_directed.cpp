@@ -494,6 +494,7 @@ bool ListReader::assign(std::size_t i, const Value& value) {
 // after it on the same line.
 bool ListReader::take_value(std::size_t i, std::size_t count) {
   Failure failure;
+  const std::size_t start = pos_;
   std::optional<Value> value = read_value(items_[i], failure);
   if (!value) {
     if (failure.message == "Error during floating point read") {
@@ -508,6 +509,7 @@ bool ListReader::take_value(std::size_t i, std::size_t count) {
     return false;
   }
   if (!assign(i, *value)) return false;
+  if (count == 1) result_.places[i] = {line_ + 1, start, pos_};
   if (count > 1) {
     repeats_ = count - 1;
     repeated_ = std::move(value);
@@ -522,6 +524,7 @@ ListReadResult ListReader::run() {
   if (cursor_.at_end()) return stop(ReadStatus::end_of_file, 0);
   line_ = cursor_.next_index();
   pos_ = 0;
+  result_.places.assign(items_.size(), ValuePlace{});
   for (std::size_t i = 0; i < items_.size(); ++i) {
     if (repeats_ > 0) {
       --repeats_;

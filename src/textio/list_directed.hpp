@@ -71,13 +71,22 @@ enum class ReadStatus { ok, error, end_of_file };
 // one line and plain values (see the top).
 enum class ReadRules { fortran, strict };
 
+// Where an item's value stands: 1-based line, [start, end) in the line's
+// text.  Line 0: the item got no value of its own (a null value, a repeat
+// count, or none at all).
+struct ValuePlace {
+  std::size_t line = 0;
+  std::size_t start = 0, end = 0;
+};
+
 struct ListReadResult {
   ReadStatus status = ReadStatus::ok;
-  std::size_t assigned = 0;     // items given a value (null values not counted)
-  std::size_t failed_item = 0;  // 1-based index of the item that failed, 0 if none
-  std::string message;          // what went wrong, e.g. "Bad real number"
-  std::string token;            // the offending token, when there is one
-  std::size_t line_number = 0;  // 1-based line on which the read stopped
+  std::size_t assigned = 0;        // items given a value (null values not counted)
+  std::size_t failed_item = 0;     // 1-based index of the item that failed, 0 if none
+  std::string message;             // what went wrong, e.g. "Bad real number"
+  std::string token;               // the offending token, when there is one
+  std::size_t line_number = 0;     // 1-based line on which the read stopped
+  std::vector<ValuePlace> places;  // one per item
   bool ok() const { return status == ReadStatus::ok; }
 };
 

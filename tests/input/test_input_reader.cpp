@@ -143,6 +143,37 @@ TEST(InputExamples, ReadWithoutWarnings) {
   EXPECT_EQ(s.z2, 1283);
 }
 
+// Every value is known by its name, at the line and column of its token;
+// a value given by a repeat count has no token of its own.
+TEST(InputNames, EveryValueNamedWhereItStands) {
+  for (const char* name : {"quickstart", "microcavity"}) {
+    const std::string text = testing::example_input(name);
+    const std::vector<std::string> lines = testing::split_lines(text);
+    const RunInput in = read(text);
+    for (const NamedInput& n : in.named) {
+      ASSERT_NE(n.place.line, 0u) << name << " " << n.name;
+      EXPECT_EQ(lines.at(n.place.line - 1).substr(n.place.start, n.text.size()), n.text) << n.name;
+    }
+    auto find = [&in](const std::string& key) {
+      for (const NamedInput& n : in.named)
+        if (n.name == key) return n;
+      ADD_FAILURE() << key;
+      return NamedInput{};
+    };
+    EXPECT_EQ(std::get<double>(find("pulse.amplitude").value), in.params.pulse.amplitude);
+    EXPECT_EQ(find("pulse.fwhm").unit, "fs");
+    EXPECT_EQ(find("level.1.energy").unit, "eV");
+    EXPECT_EQ(std::get<std::int64_t>(find("layer.3.cells").value), in.structure.layers[2].cells);
+    EXPECT_EQ(find("structure.dz").text, name == std::string("quickstart") ? "5.0e-9" : "2.0e-9");
+  }
+  const RunInput repeated = read(variant({{58, "100 0 1.0 7*0"}}));
+  for (const NamedInput& n : repeated.named) {
+    if (n.name != "layer.1.b15") continue;
+    EXPECT_EQ(n.place.line, 0u);
+    EXPECT_EQ(n.line, 58u);
+  }
+}
+
 TEST(InputFolders, TextBeforeHashWithTrailingBlanksRemoved) {
   const RunInput in =
       read(variant({{1, "/data/run 1   # results"}, {2, "Discarded   "}, {3, "C#x"}}));

@@ -97,3 +97,11 @@ class TestReadingRules:
         text = runfiles.execdata_text().split("# run control")[0]
         with pytest.raises(InputError, match="ends"):
             inputs_of(tmp_path, text)
+
+
+def test_result_file_names_are_the_programs():
+    from mps1d import files
+    from mps1d.program import check_text
+    case = check_text((ROOT / "examples" / "quickstart" / "execdata.txt").read_bytes())
+    assert case["file_names"] == files.NAMES
+    assert case["derived"]["NZ"] == 620 and case["folders"]["problem"]

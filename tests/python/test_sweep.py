@@ -285,7 +285,7 @@ class TestBadSweeps:
         f.write_text(f.read_text().replace("Courant number 0.5", "Courant number 1.5"))
         r = sweep(template, "--set", "pulse.amplitude=1e8", "--out", tmp_path / "sweep")
         assert r.returncode == 2
-        assert "the template: the program rejects the input" in r.stderr
+        assert "cannot be read: the program rejects the input" in r.stderr
         assert "Courant number must not exceed 1" in r.stderr
 
 
@@ -366,11 +366,14 @@ class TestLocalSweep:
         png = out / "sweep-peak_populations.rho22.value-vs-pulse.amplitude.png"
         assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
-        # A rerun runs nothing: not even the program's checks (a program
-        # that always fails would show it).
+        # A rerun runs nothing: the program only reads the template (one
+        # that fails anything but --check would show a run).
         stamps = [(c / "Results" / "summary.json").stat().st_mtime_ns for c in cases]
+        check_only = tmp_path / "check-only"
+        check_only.write_text(f'#!/bin/sh\n[ "$1" = --check ] && exec "{program}" "$@"\nexit 1\n')
+        check_only.chmod(0o755)
         again = sweep(template, "--set", "pulse.amplitude=1e8,4e8", "--set",
-                      "layer.3.cells=20,24", "--out", out, env=sweep_env(MPS1D="/bin/false"))
+                      "layer.3.cells=20,24", "--out", out, env=sweep_env(MPS1D=str(check_only)))
         assert again.returncode == 0, again.stderr
         assert "4 of 4 points complete; nothing to run" in again.stdout
         assert len(joblog_rows(out)) == 4

@@ -1,0 +1,58 @@
+#pragma once
+// The names of the result files, in one place.  A step label is J as 12
+// digits ("000000005000"); a compressed file has ".gz" appended.  The
+// patterns are listed by `mps1d --check --json` for the tools that read the
+// files.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "textio/fortran_format.hpp"
+
+namespace mps::result_files {
+
+inline constexpr const char* kIndexProfile = "n_z.dat";     // refractive index per cell
+inline constexpr const char* kParameters = "param.txt";     // the run's parameters
+inline constexpr const char* kPoints = "point.txt";         // snapshot steps and level indices
+inline constexpr const char* kSummary = "summary.json";     // budget and run summary
+inline constexpr const char* kFlags = "gamma.dat";          // population flags per cell
+inline constexpr const char* kFieldMaximum = "Ex_max.dat";  // field maximum per step
+
+// Name patterns of the labelled files: {Q} a quantity, {J} a step label,
+// {Z} a cell label.
+struct NamePattern {
+  const char* what;
+  const char* pattern;
+};
+inline constexpr std::array<NamePattern, 12> kPatterns = {{
+    {"index_profile", kIndexProfile},
+    {"parameters", kParameters},
+    {"points", kPoints},
+    {"summary", kSummary},
+    {"flags", kFlags},
+    {"field_maximum", kFieldMaximum},
+    {"column", "{Q}_z{J}.dat"},
+    {"stamp", "stmp{J}.dat"},
+    {"flux", "flux_{J}.dat"},
+    {"trace_first", "time1_{Q}_{J}.dat"},
+    {"trace_last", "time2_{Q}_{J}.dat"},
+    {"trace_cell", "time_{Q}_z{Z}_{J}.dat"},
+}};
+
+// Snapshot column of quantity Q ("Ex", "Hy", "u7") at step J.
+inline std::string column(std::string_view quantity, std::int64_t J) {
+  return std::string(quantity) + "_z" + textio::step_label(J) + ".dat";
+}
+inline std::string stamp(std::int64_t J) { return "stmp" + textio::step_label(J) + ".dat"; }
+inline std::string flux(std::int64_t J) { return "flux_" + textio::step_label(J) + ".dat"; }
+// Trace of quantity Q of a block ending at J: at the first or last monitor
+// (`end` 1 or 2), or at monitor cell Z (`end` 0).
+inline std::string trace(int end, std::string_view quantity, std::int32_t cell, std::int64_t J) {
+  const std::string q(quantity);
+  if (end != 0)
+    return "time" + std::to_string(end) + "_" + q + "_" + textio::step_label(J) + ".dat";
+  return "time_" + q + "_z" + textio::step_label(cell) + "_" + textio::step_label(J) + ".dat";
+}
+
+}  // namespace mps::result_files
