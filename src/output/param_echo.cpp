@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -110,7 +111,8 @@ std::string parameter_echo(const RunInput& in, const std::string& input_path) {
 }
 
 void write_parameter_echo(const RunInput& in, const std::string& input_path) {
-  textio::write_text_file(in.dirs.results_dir + "param.txt", parameter_echo(in, input_path));
+  textio::write_text_file(in.dirs.results_dir + result_files::kParameters,
+                          parameter_echo(in, input_path));
 }
 
 }  // namespace mps

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/errors.hpp"
+#include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/gzip.hpp"
 #include "textio/list_directed.hpp"
@@ -202,35 +203,37 @@ int find_level_index(const std::string& point_file, std::int64_t J_final) {
 }
 
 void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m) {
-  const int level = find_level_index(in.results_dir + "point.txt", in.J_final);
+  const int level = find_level_index(in.results_dir + result_files::kPoints, in.J_final);
   if (level != 0 && level != 1) {
     throw ParameterError("Level index of J_final in point.txt must be 0 or 1: " +
                          std::to_string(level));
   }
   f.Jtoggle = level;
 
-  const std::string now = textio::step_label(in.J_final);
-  const std::string before = textio::step_label(in.J_final - 1);
+  const std::int64_t now = in.J_final;
+  const std::int64_t before = in.J_final - 1;
   const auto nw = static_cast<std::size_t>(level);
   const auto od = static_cast<std::size_t>(1 - level);
   const std::string& dir = in.continue_dir;
   const std::int32_t N = f.N;
-  read_column(dir + "Ex_z" + now + ".dat", N, in.E0, f.Ex[nw]);
-  read_column(dir + "Ex_z" + before + ".dat", N, in.E0, f.Ex[od]);
-  read_column(dir + "Ey_z" + now + ".dat", N, in.E0, f.Ey[nw]);
-  read_column(dir + "Ey_z" + before + ".dat", N, in.E0, f.Ey[od]);
-  read_column(dir + "Hx_z" + now + ".dat", N, 1.0, f.Hx[nw]);
-  read_column(dir + "Hx_z" + before + ".dat", N, 1.0, f.Hx[od]);
-  read_column(dir + "Hy_z" + now + ".dat", N, 1.0, f.Hy[nw]);
-  read_column(dir + "Hy_z" + before + ".dat", N, 1.0, f.Hy[od]);
+  using result_files::column;
+  read_column(dir + column("Ex", now), N, in.E0, f.Ex[nw]);
+  read_column(dir + column("Ex", before), N, in.E0, f.Ex[od]);
+  read_column(dir + column("Ey", now), N, in.E0, f.Ey[nw]);
+  read_column(dir + column("Ey", before), N, in.E0, f.Ey[od]);
+  read_column(dir + column("Hx", now), N, 1.0, f.Hx[nw]);
+  read_column(dir + column("Hx", before), N, 1.0, f.Hx[od]);
+  read_column(dir + column("Hy", now), N, 1.0, f.Hy[nw]);
+  read_column(dir + column("Hy", before), N, 1.0, f.Hy[od]);
   // One column of all cells at a time, whatever few of them are kept.
-  std::vector<double> column(static_cast<std::size_t>(N) + 1, 0.0);
+  std::vector<double> values(static_cast<std::size_t>(N) + 1, 0.0);
   for (int n = 1; n <= 15; ++n) {
-    const std::string stem = dir + "u" + std::to_string(n) + "_z";
-    read_stored_column(stem + before + ".dat", 1 - level, n, column, m);
-    read_stored_column(stem + now + ".dat", level, n, column, m);
+    std::string u("u");
+    u += std::to_string(n);
+    read_stored_column(dir + result_files::column(u, before), 1 - level, n, values, m);
+    read_stored_column(dir + result_files::column(u, now), level, n, values, m);
   }
-  read_flags(dir + "gamma.dat", N, m);
+  read_flags(dir + result_files::kFlags, N, m);
 }
 
 }  // namespace mps

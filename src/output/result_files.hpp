@@ -40,19 +40,29 @@ inline constexpr std::array<NamePattern, 12> kPatterns = {{
     {"trace_cell", "time_{Q}_z{Z}_{J}.dat"},
 }};
 
+// Name of a labelled file: head, the label of J, tail (built by appending:
+// GCC 12 warns falsely about chains of + on strings here).
+inline std::string labelled(std::string_view head, std::int64_t J, std::string_view tail) {
+  std::string name(head);
+  name.append(textio::step_label(J)).append(tail);
+  return name;
+}
+
 // Snapshot column of quantity Q ("Ex", "Hy", "u7") at step J.
 inline std::string column(std::string_view quantity, std::int64_t J) {
-  return std::string(quantity) + "_z" + textio::step_label(J) + ".dat";
+  std::string head(quantity);
+  head.append("_z");
+  return labelled(head, J, ".dat");
 }
-inline std::string stamp(std::int64_t J) { return "stmp" + textio::step_label(J) + ".dat"; }
-inline std::string flux(std::int64_t J) { return "flux_" + textio::step_label(J) + ".dat"; }
+inline std::string stamp(std::int64_t J) { return labelled("stmp", J, ".dat"); }
+inline std::string flux(std::int64_t J) { return labelled("flux_", J, ".dat"); }
 // Trace of quantity Q of a block ending at J: at the first or last monitor
 // (`end` 1 or 2), or at monitor cell Z (`end` 0).
 inline std::string trace(int end, std::string_view quantity, std::int32_t cell, std::int64_t J) {
-  const std::string q(quantity);
-  if (end != 0)
-    return "time" + std::to_string(end) + "_" + q + "_" + textio::step_label(J) + ".dat";
-  return "time_" + q + "_z" + textio::step_label(cell) + "_" + textio::step_label(J) + ".dat";
+  std::string head = end != 0 ? "time" + std::to_string(end) : std::string("time");
+  head.append("_").append(quantity).append("_");
+  if (end == 0) head = labelled(head.append("z"), cell, "_");
+  return labelled(head, J, ".dat");
 }
 
 }  // namespace mps::result_files

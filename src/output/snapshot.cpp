@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -59,7 +60,7 @@ bool field_maximum_written(const SnapshotInput& in, double& max_variable) {
 }
 
 void write_field_maximum(const SnapshotInput& in) {
-  ColumnFile file(in.folder + "Ex_max.dat", in.storage);
+  ColumnFile file(in.folder + result_files::kFieldMaximum, in.storage);
   const std::vector<double>& ex = in.field->Ex[static_cast<std::size_t>(in.field->new_level())];
   for (std::int32_t k = 1; k <= in.field->N; ++k) file.E23(ex[static_cast<std::size_t>(k)] / in.E0);
   file.close();
@@ -79,19 +80,26 @@ std::string point_line(std::int64_t J, int Jtoggle) {
 
 namespace {
 
+// "u7": the name of medium component k in the file names.
+std::string component_name(int k) {
+  std::string name("u");
+  name += std::to_string(k);
+  return name;
+}
+
 // The column files of a snapshot, in the order of the cell pass: for the
 // new level (l = 0) then the old one (l = 1), Ex, Ey, Hx, Hy, u1..u15 (19
 // each); then, at step 1, s13..s15 (with the new level).
 std::vector<std::string> column_names(const SnapshotInput& in, std::size_t l) {
-  const std::string label = textio::step_label(l == 0 ? in.J : in.J - 1);
   std::vector<std::string> names;
-  for (const char* name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z"})
-    names.push_back(in.folder + name + label + ".dat");
+  const std::int64_t J = l == 0 ? in.J : in.J - 1;
+  for (const char* name : {"Ex", "Ey", "Hx", "Hy"})
+    names.push_back(in.folder + result_files::column(name, J));
   for (int k = 1; k <= 15; ++k)
-    names.push_back(in.folder + "u" + std::to_string(k) + "_z" + label + ".dat");
+    names.push_back(in.folder + result_files::column(component_name(k), J));
   if (in.J == 1 && l == 0) {
-    for (const char* name : {"s13_z", "s14_z", "s15_z"})
-      names.push_back(in.folder + name + label + ".dat");
+    for (const char* name : {"s13", "s14", "s15"})
+      names.push_back(in.folder + result_files::column(name, J));
   }
   return names;
 }
@@ -132,7 +140,8 @@ void write_level_columns(const SnapshotInput& in, std::size_t l) {
 void write_flags(const SnapshotInput& in) {
   constexpr std::size_t kPiece = 1 << 16;
   const MediumState& m = *in.medium;
-  textio::OutputFile file(in.folder + "gamma.dat", textio::OutputFile::Mode::replace, in.storage);
+  textio::OutputFile file(in.folder + result_files::kFlags, textio::OutputFile::Mode::replace,
+                          in.storage);
   std::string gamma;
   gamma.reserve(kPiece + 64);
   for (std::int32_t k = 1; k <= in.field->N; ++k) {
@@ -161,8 +170,7 @@ void write_stamp(const SnapshotInput& in) {
   }
   for (std::size_t k = 1; k <= 15; ++k) textio::append_E23_12(stamp, in.decay->now[k]);
   stamp += '\n';
-  textio::write_text_file(in.folder + "stmp" + textio::step_label(in.J) + ".dat", stamp,
-                          in.storage);
+  textio::write_text_file(in.folder + result_files::stamp(in.J), stamp, in.storage);
 }
 
 }  // namespace
@@ -174,7 +182,7 @@ FileTasks snapshot_tasks(const SnapshotInput& in, double& max_variable) {
     t.tasks.push_back(std::move(task));
   };
   if (field_maximum_written(in, max_variable)) {
-    add(in.folder + "Ex_max.dat", [in] { write_field_maximum(in); });
+    add(in.folder + result_files::kFieldMaximum, [in] { write_field_maximum(in); });
   }
   for (std::size_t l = 0; l < 2; ++l) {
     t.tasks.emplace_back([in, l] { write_level_columns(in, l); });
@@ -182,13 +190,13 @@ FileTasks snapshot_tasks(const SnapshotInput& in, double& max_variable) {
       t.paths.push_back(textio::stored_path(name, in.storage));
     }
   }
-  add(in.folder + "gamma.dat", [in] { write_flags(in); });
-  add(in.folder + "stmp" + textio::step_label(in.J) + ".dat", [in] { write_stamp(in); });
+  add(in.folder + result_files::kFlags, [in] { write_flags(in); });
+  add(in.folder + result_files::stamp(in.J), [in] { write_stamp(in); });
   return t;
 }
 
 void record_snapshot(const std::string& folder, std::int64_t J, int Jtoggle) {
-  textio::append_text_file_durably(folder + "point.txt", point_line(J, Jtoggle));
+  textio::append_text_file_durably(folder + result_files::kPoints, point_line(J, Jtoggle));
 }
 
 }  // namespace mps

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/errors.hpp"
+#include "output/result_files.hpp"
 #include "textio/gzip.hpp"
 #include "textio/json.hpp"
 #include "textio/text_file.hpp"
@@ -105,7 +106,7 @@ std::string summary_json(const RunInput& in, const Summary& s) {
 }
 
 void write_summary(const RunInput& in, const Summary& s) {
-  const std::string path = in.dirs.results_dir + "summary.json";
+  const std::string path = in.dirs.results_dir + result_files::kSummary;
   const std::string part = textio::temporary_name(path);
   textio::write_text_file(part, summary_json(in, s));
   if (std::rename(part.c_str(), path.c_str()) != 0) {
