@@ -12,7 +12,6 @@
 #include <cstdint>
 
 #include "field/field_state.hpp"
-#include "field/field_update.hpp"
 #include "input/structure.hpp"
 #include "medium/dot_batch.hpp"
 #include "medium/medium_state.hpp"
@@ -83,13 +82,6 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
 std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
                                     const MediumParameters& mp, const MediumStep& step,
                                     std::vector<std::int32_t>& first);
-
-// E at the new level for every cell 1..N-1 (H at the new level), then the
-// medium of every passive and dot cell; a dot cell's E is solved together
-// with its medium, kBatchLanes dot cells at a time (advance_dot_batch).
-// Returns the number of right-hand-side evaluations.
-std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
-                                 const MediumParameters& mp, const MediumStep& step);
 
 // The population block of a dot cell with flags `occ` and equilibrium `eq`
 // at t = (J + 0.5) dt.  Corrected model: the rate equations, a channel out
