@@ -1,7 +1,8 @@
 #pragma once
-// One time step of E and the medium on cells 1..N-1 (after the H update).
+// One time step of the medium on cells 1..N-1 (after the H update).
 //
-// Cells without dots take the plain curl update of E.  In a dot cell the
+// Cells without dots take the plain curl update of E in the field's sweep
+// (field/field_update.hpp), which passes over the dot cells.  In a dot cell the
 // field and the 16 stored values y = (Ex, Ey, w1..w16) are advanced
 // together by the implicit midpoint rule
 //   y_new = y_old + dt f((y_old + y_new)/2),
