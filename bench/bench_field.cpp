@@ -1,5 +1,5 @@
-// Cell updates per second of the field step (update_H + the E update of
-// update_E_and_medium, both field pairs) on an all-vacuum line, against a minimal
+// Cell updates per second of the field step (the H and E sweep of step(),
+// both field pairs) on an all-vacuum line, against a minimal
 // in-place leapfrog over plain vectors doing the same arithmetic as the
 // yardstick.  Arguments: cells, threads.  Real time is reported, since the
 // work is shared by OpenMP threads the benchmark does not see.

@@ -27,6 +27,7 @@
 #include "input/input_reader.hpp"
 #include "output/compression.hpp"
 #include "simulation/time_loop.hpp"
+#include "support/unpack.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -79,7 +80,7 @@ double run_quickstart(bool quick, Files& output) {
   const double elapsed = seconds_since(t0);
 
   for (const std::string* folder : {&in.dirs.results_dir, &in.dirs.discarded_dir}) {
-    mps::decompress_gz_files(*folder);
+    mps::testing::decompress_gz_files(*folder);
     for (const auto& e : fs::directory_iterator(*folder)) {
       const std::string name = e.path().filename().string();
       if (e.path().extension() == ".dat")

@@ -107,19 +107,6 @@ struct Pulse {
   }
 };
 
-// Step counts of the pulse's timing (int() truncating toward zero; the
-// input check makes sure they fit 32-bit integers):
-//   W  = int(tau/dt + 0.5), the Gaussian duration in steps (held as a double),
-//   J0 = int(m W), the Gaussian's centre step,
-//   J1 = int(T/dt) m, the start step of the timed shapes,
-// with m the delay in units of the duration.  Zero for the other shapes.
-struct PulseSteps {
-  double W = 1.0;
-  std::int64_t J0 = 0;
-  std::int64_t J1 = 0;
-};
-PulseSteps pulse_steps(const Pulse& pulse, double dt);
-
 struct RunParameters {
   std::int32_t n_levels = 0;
   std::vector<LevelRow> levels;       // level table, at most n_levels^2 rows

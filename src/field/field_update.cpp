@@ -39,7 +39,7 @@ struct Uniform {
   double operator()(std::int32_t /*i*/) const { return c; }
 };
 
-// H of the cells first..last as update_H describes.
+// H of the cells first..last (update_fields_in_team has the formulas).
 template <typename Coefficient>
 void h_cells(FieldState& f, Coefficient cH, std::int32_t first, std::int32_t last) {
   const int nw = f.new_level();
@@ -57,7 +57,7 @@ void h_cells(FieldState& f, Coefficient cH, std::int32_t first, std::int32_t las
   }
 }
 
-// E of the cells first..last as update_E describes; returns the largest
+// E of the cells first..last (formulas there too); returns the largest
 // |Ex_new| among them when `counted` (-inf when not or none), NaN passed
 // over.  The flush and the maximum are selects, so the loop vectorises
 // with the maximum as a lane-wise reduction (exact: max is associative).
@@ -101,15 +101,6 @@ void copy_last_H(FieldState& f) {
 }
 
 }  // namespace
-
-void update_H(FieldState& f, const FieldCoefficients& k) {
-  h_cells(f, PerCell{k.cH.data()}, 1, f.N - 1);
-  copy_last_H(f);
-}
-
-void update_E(FieldState& f, const FieldCoefficients& k, double dt) {
-  e_cells(f, PerCell{k.cE.data()}, dt, 1, f.N - 1, false);
-}
 
 std::vector<CoefficientRun> coefficient_runs(const FieldCoefficients& k) {
   std::vector<CoefficientRun> runs;

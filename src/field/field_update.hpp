@@ -1,5 +1,5 @@
 #pragma once
-// Field profile and magnetic-field update of the Yee scheme along z.
+// Field profile and the H and E updates of the Yee scheme along z.
 #include <vector>
 
 #include "field/field_state.hpp"
@@ -17,22 +17,6 @@ void compute_field_profile(const StructureProfile& structure, double dz, double 
 // form runs of their own.
 std::vector<CoefficientRun> coefficient_runs(const FieldCoefficients& coeffs);
 
-// The two updates one after the other, on the calling thread, as the
-// step's sweep (update_fields_in_team) must reproduce them:
-// H at the new level for cells 1..N-1 from E at the old level:
-//   Hx_new(i) = Hx_old(i) + cH(i) (Ey_old(i+1) - Ey_old(i))
-//   Hy_new(i) = Hy_old(i) - cH(i) (Ex_old(i+1) - Ex_old(i))
-// then H(N) = H(N-1), so the curl of E at the last cell is zero.
-void update_H(FieldState& f, const FieldCoefficients& coeffs);
-
-// E of every cell as in a cell without dots, H at the new level:
-//   curlX = (Hy(i) - Hy(i-1)) cE(i),  curlY = (Hx(i) - Hx(i-1)) cE(i)
-//   Ex_new = Ex_old + dt (-curlX),    Ey_new = Ey_old + dt curlY
-// (dEx/dt = -(1/(eps0 eps_r)) dHy/dz, dEy/dt = (1/(eps0 eps_r)) dHx/dz);
-// magnitudes below 1e-120 are stored as 0.  Dot cells are overwritten by
-// their implicit step afterwards.
-void update_E(FieldState& f, const FieldCoefficients& coeffs, double dt);
-
 // A run of consecutive cells first..last of the plain E update; `counted`
 // when their Ex is final after it, so the field maximum of the step takes
 // them there (not so for cells a source or an end changes afterwards).
@@ -48,13 +32,22 @@ struct HCorrection {
   double dhx = 0.0, dhy = 0.0;
 };
 
-// H as update_H (with `fix` added), then E of the cells of `runs` as
-// update_E, in one sweep: tile by tile, H of a tile and then E of its cells,
-// so each cell's values are read from the cache the second time.  Called
-// by every thread of a parallel region, which share 1..N-1 (all on the
-// caller outside a region); returns once every thread's H is done (E of
-// the first cell of a thread's share waits for that), with the largest |Ex_new| over this thread's
-// counted cells (-inf when none; NaN passed over), so the field maximum costs no pass of its own.
+// One step of the Yee scheme on cells 1..N-1, in one sweep: H at the new
+// level from E at the old level,
+//   Hx_new(i) = Hx_old(i) + cH(i) (Ey_old(i+1) - Ey_old(i))
+//   Hy_new(i) = Hy_old(i) - cH(i) (Ex_old(i+1) - Ex_old(i)),
+// `fix` added, then H(N) = H(N-1) (the curl of E at the last cell is zero);
+// E of the cells of `runs` as in a cell without dots, H at the new level,
+//   curlX = (Hy(i) - Hy(i-1)) cE(i),  curlY = (Hx(i) - Hx(i-1)) cE(i)
+//   Ex_new = Ex_old + dt (-curlX),    Ey_new = Ey_old + dt curlY
+// (dEx/dt = -(1/(eps0 eps_r)) dHy/dz, dEy/dt = (1/(eps0 eps_r)) dHx/dz),
+// magnitudes below 1e-120 stored as 0.  Tile by tile, H of a tile and then
+// E of its cells, so each cell's values are read from the cache the second
+// time.  Called by every thread of a parallel region, which share 1..N-1
+// (all on the caller outside a region); returns once every thread's H is
+// done (E of the first cell of a thread's share waits for that), with the
+// largest |Ex_new| over this thread's counted cells (-inf when none; NaN
+// passed over), so the field maximum costs no pass of its own.
 double update_fields_in_team(FieldState& f, const FieldCoefficients& coeffs, double dt,
                              const std::vector<CellRun>& runs, const HCorrection& fix);
 

@@ -195,18 +195,6 @@ void advance(const StepCoefficients& step, const ImplicitStep& solver, DotBatch&
 
 }  // namespace
 
-void batch_rhs(const StepCoefficients& step, const BatchCoefficients& cell, const BatchVector& old,
-               const BatchVector& now, BatchVector& rate) {
-  const auto put = [&rate](int j, int l, double r) { rate[j][l] = r; };
-  Scaled k;
-  scale_terms(step, cell, k);
-  if (cell.diagonal) {
-    rates<true>(k, old, now, put);
-  } else {
-    rates<false>(k, old, now, put);
-  }
-}
-
 void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver, DotBatch& b) {
   if (b.cell.diagonal) {
     advance<true>(step, solver, b);

@@ -68,10 +68,6 @@ struct DotBatch {
   std::array<int, kBatchLanes> evaluations{};
 };
 
-// The right-hand side of every lane at the midpoint of old and now.
-void batch_rhs(const StepCoefficients& step, const BatchCoefficients& cell, const BatchVector& old,
-               const BatchVector& now, BatchVector& rate);
-
 // Advances every lane by the implicit midpoint rule
 //   y_new = y_old + dt f((y_old + y_new)/2),
 // solved by fixed-point iteration: the first iterate masks every negative

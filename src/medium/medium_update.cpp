@@ -335,18 +335,4 @@ std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCo
   return medium_cells(CellLoop{f, m, coeffs, mp, step}, first);
 }
 
-std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
-                                 const MediumParameters& mp, const MediumStep& step) {
-  update_E(f, coeffs, step.dt);
-  std::vector<std::int32_t> first;  // the threads' runs of dot blocks
-  std::int64_t evaluations = 0;
-  if (static_cast<std::int64_t>(m.medium_cells.size()) >= kMinMediumCellsToFork) {
-#pragma omp parallel reduction(+ : evaluations)
-    evaluations += advance_medium_in_team(f, m, coeffs, mp, step, first);
-  } else {
-    evaluations = advance_medium_in_team(f, m, coeffs, mp, step, first);
-  }
-  return evaluations;
-}
-
 }  // namespace mps

@@ -1,7 +1,8 @@
 #pragma once
-// One time step of E and the medium on cells 1..N-1 (after the H update).
+// One time step of the medium on cells 1..N-1 (after the H update).
 //
-// Cells without dots take the plain curl update of E.  In a dot cell the
+// Cells without dots take the plain curl update of E in the field's sweep
+// (field/field_update.hpp), which passes over the dot cells.  In a dot cell the
 // field and the 16 stored values y = (Ex, Ey, w1..w16) are advanced
 // together by the implicit midpoint rule
 //   y_new = y_old + dt f((y_old + y_new)/2),
@@ -12,7 +13,6 @@
 #include <cstdint>
 
 #include "field/field_state.hpp"
-#include "field/field_update.hpp"
 #include "input/structure.hpp"
 #include "medium/dot_batch.hpp"
 #include "medium/medium_state.hpp"
@@ -83,13 +83,6 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
 std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
                                     const MediumParameters& mp, const MediumStep& step,
                                     std::vector<std::int32_t>& first);
-
-// E at the new level for every cell 1..N-1 (H at the new level), then the
-// medium of every passive and dot cell; a dot cell's E is solved together
-// with its medium, kBatchLanes dot cells at a time (advance_dot_batch).
-// Returns the number of right-hand-side evaluations.
-std::int64_t update_E_and_medium(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
-                                 const MediumParameters& mp, const MediumStep& step);
 
 // The population block of a dot cell with flags `occ` and equilibrium `eq`
 // at t = (J + 0.5) dt.  Corrected model: the rate equations, a channel out

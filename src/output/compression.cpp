@@ -86,12 +86,6 @@ CompressionReport compress_dat_files(const std::string& folder, int level) {
   return compress_files(plain_dat_files(folder), level);
 }
 
-CompressionReport decompress_gz_files(const std::string& folder) {
-  return for_each_file(paths_in(folder, ".gz"), [](const std::string& path) {
-    textio::gunzip_file(path, path.substr(0, path.size() - 3));
-  });
-}
-
 std::vector<std::string> remove_stale_temporaries(const std::string& folder) {
   std::vector<std::string> removed;
   for (const std::string& path : paths_in(folder, ".part", true)) {

@@ -1,6 +1,5 @@
 #pragma once
-// In-place gzip compression of result folders, and the reverse for a
-// continued run.
+// In-place gzip compression of result folders.
 //
 // Every regular file directly inside the folder whose name ends in ".dat" is
 // replaced by NAME.dat.gz holding a standard gzip stream of it (an older
@@ -37,9 +36,5 @@ CompressionReport compress_dat_files(const std::string& folder, int level = kDef
 // Removes the hidden temporary files (".NAME.part") a stopped compression
 // left in `folder`; returns their paths.
 std::vector<std::string> remove_stale_temporaries(const std::string& folder);
-
-// Replaces every "*.gz" of `folder` by its decompressed content (without the
-// ".gz"), overwriting a plain file of that name.
-CompressionReport decompress_gz_files(const std::string& folder);
 
 }  // namespace mps

@@ -1,6 +1,6 @@
 #include "output/index_profile.hpp"
 
-#include <algorithm>
+#include <string>
 
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
@@ -18,14 +18,6 @@ void append_line(std::string& text, std::int32_t i, double dz, double n) {
 }
 
 }  // namespace
-
-std::string index_profile_text(const StructureProfile& s, double dz) {
-  std::string text;
-  text.reserve(static_cast<std::size_t>(std::max(s.NZ, 0)) * 27);
-  for_each_cell_material(
-      s, [&](std::int32_t i, const CellMaterial& m) { append_line(text, i, dz, m.index); });
-  return text;
-}
 
 void write_index_profile(const RunDirectories& dirs, const StructureProfile& s, double dz) {
   // Written in pieces: the text of a long grid is tens of megabytes.

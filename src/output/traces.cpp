@@ -13,23 +13,6 @@ namespace {
 constexpr double kFemtoseconds = 999999986991104.0;  // float(1e15)
 const char* const kKindNames[] = {"Ex", "Ey", "rho11", "rho22", "rho33", "rho44"};
 
-const std::vector<double>& buffer_of(const MonitorBuffers& b, int kind) {
-  switch (kind) {
-    case 0:
-      return b.ex;
-    case 1:
-      return b.ey;
-    case 2:
-      return b.rho11;
-    case 3:
-      return b.rho22;
-    case 4:
-      return b.rho33;
-    default:
-      return b.rho44;
-  }
-}
-
 // File families: the first monitor ("time1_"), the last ("time2_"), and the
 // monitors between them (named after their cell).
 enum Family { kPoint = 0, kFirst = 1, kLast = 2 };
@@ -50,7 +33,7 @@ double trace_time_fs(std::int64_t s, double dt) {
 }
 
 FileTasks trace_tasks(const TraceInput& in) {
-  const MonitorBuffers& b = *in.buffers;
+  const MonitorSamples& b = in.samples;
   const std::string label = textio::step_label(in.J);
   const std::int64_t d = in.J - in.Jb;
   const std::int32_t M = b.M;
@@ -68,14 +51,13 @@ FileTasks trace_tasks(const TraceInput& in) {
     const std::int32_t cell = (*in.monitor_cells)[static_cast<std::size_t>(k - 1)];
     const std::string path = in.folder + trace_name(family, cell, kind, label);
     tasks.paths.push_back(textio::stored_path(path, in.storage));
-    tasks.tasks.emplace_back([&b, times, path, k, kind, d, E0 = in.E0, storage = in.storage] {
-      const std::vector<double>& v = buffer_of(b, kind);
+    tasks.tasks.emplace_back([b, times, path, k, kind, d, E0 = in.E0, storage = in.storage] {
       const double scale = kind < 2 ? E0 : 1.0;
       std::string text;
       text.reserve(times->size() * 49);
       for (std::int64_t r = 1; r <= d; ++r) {
         text += (*times)[static_cast<std::size_t>(r - 1)];
-        textio::append_E23_12(text, v[b.at(k, r)] / scale);
+        textio::append_E23_12(text, b.at(kind, k, r) / scale);
         text += '\n';
       }
       textio::write_text_file(path, text, storage);
@@ -111,11 +93,10 @@ RunningStatistics::RunningStatistics(const std::vector<std::int32_t>& monitor_ce
   pending_.resize(quantities_.size());
 }
 
-void RunningStatistics::update(const MonitorBuffers& b, std::int64_t r) {
+void RunningStatistics::update(const MonitorSamples& b, std::int64_t r) {
   for (Quantity& q : quantities_) {
-    const std::vector<double>& v = buffer_of(b, q.kind);
-    const double now = v[b.at(q.monitor, r)];
-    const double before = v[b.at(q.monitor, r - 1)];
+    const double now = b.at(q.kind, q.monitor, r);
+    const double before = b.at(q.kind, q.monitor, r - 1);
     q.max = std::max(q.max, now);
     q.min = std::min(q.min, now);
     q.change = q.change + (now - before);

@@ -7,15 +7,31 @@
 // "time2_" files of Ex and Ey; every other monitor k gives six files of Ex,
 // Ey and the populations rho11..rho44, named after its cell.  Fields are
 // written divided by the field scale E0, populations as they are.
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "output/file_tasks.hpp"
-#include "output/monitor_buffers.hpp"
 #include "textio/text_file.hpp"
 
 namespace mps {
+
+// The samples of the monitor cells over a block, as the traces read them:
+// quantity q (0 Ex, 1 Ey [V/m]; 2..5 rho11..rho44) of monitor k = 1..M in
+// row r (step Jb + r; row 0 the step before the block) is
+// quantity[q][k * rows + r].
+struct MonitorSamples {
+  std::int32_t M = 0;
+  std::int64_t rows = 0;
+  std::array<std::span<const double>, 6> quantity;
+  double at(int q, std::int32_t k, std::int64_t r) const {
+    return quantity[static_cast<std::size_t>(q)]
+                   [static_cast<std::size_t>(k) * static_cast<std::size_t>(rows) +
+                    static_cast<std::size_t>(r)];
+  }
+};
 
 // The time column of step s in femtoseconds: s dt 1e15, with 1e15 taken in
 // single precision (999999986991104) as the result files always had it.
@@ -27,7 +43,7 @@ struct TraceInput {
   double dt = 0.0;
   double E0 = 1.0;
   const std::vector<std::int32_t>* monitor_cells = nullptr;  // mon(1..M) at [0..M-1]
-  const MonitorBuffers* buffers = nullptr;
+  MonitorSamples samples;                            // views of buffers that outlive the tasks
   std::string folder;                                // results folder
   textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
 };
@@ -36,7 +52,7 @@ struct TraceInput {
 // and value, two E23.12 fields separated by two blanks); empty files when
 // the block has no rows yet.
 std::vector<std::string> write_block_traces(const TraceInput& in);
-// The same as tasks, a file each; they read the buffers through `in`.
+// The same as tasks, a file each; they read the samples' buffers.
 FileTasks trace_tasks(const TraceInput& in);
 
 // Running maximum, minimum and accumulated change of every monitored
@@ -68,8 +84,8 @@ class RunningStatistics {
   RunningStatistics() = default;
   RunningStatistics(const std::vector<std::int32_t>& monitor_cells, double E0);
 
-  // Takes row r of the buffers (row r - 1 is the value before it).
-  void update(const MonitorBuffers& b, std::int64_t r);
+  // Takes row r of the samples (row r - 1 is the value before it).
+  void update(const MonitorSamples& samples, std::int64_t r);
   // Adds one line to every statistics file of block label B (kept in
   // memory until flush) and resets the statistics.
   void record(const std::string& block_label);

@@ -153,7 +153,7 @@ FileTasks snapshot_files(const RunInput& in, SnapshotJob& job) {
   traces.dt = p.dt;
   traces.E0 = p.field_scale();
   traces.monitor_cells = &p.monitor_cells;
-  traces.buffers = job.monitors;
+  traces.samples = job.monitors->samples();
   traces.folder = in.dirs.results_dir;
   traces.storage = textio::Storage::gzip;
   files.append(trace_tasks(traces));
@@ -298,7 +298,7 @@ void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t 
   sample_monitors(in, run.sim, run.monitors, r);
   st.max_variable = run.sim.max_ex;
   run.monitors.max_ex[static_cast<std::size_t>(r)] = st.max_variable;
-  st.statistics.update(run.monitors, r);
+  st.statistics.update(run.monitors.samples(), r);
   if (r % st.statistics_interval == 0) st.statistics.record(st.block_label);
   if (snapshot) write_snapshot_files(in, run, st, J);
   st.progress.show(J, st.start);

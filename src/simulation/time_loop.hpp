@@ -5,7 +5,7 @@
 #include <iosfwd>
 
 #include "input/input_reader.hpp"
-#include "output/monitor_buffers.hpp"
+#include "simulation/monitors.hpp"
 #include "simulation/simulation.hpp"
 
 namespace mps {

@@ -8,6 +8,7 @@
 
 #include "core/floating_point.hpp"
 #include "support/dot_line.hpp"
+#include "support/reference/medium_update.hpp"
 
 namespace mps::testing {
 namespace {

@@ -1,16 +1,27 @@
-// "n_z.dat": z in micrometres and the index of every cell, graded layers
-// stepping linearly to their end index.
+// "n_z.dat": z in micrometres and the index of every cell (two F12.5
+// fields), graded layers stepping linearly to their end index.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "input/input_reader.hpp"
 #include "output/index_profile.hpp"
 #include "support/layers.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps {
 namespace {
+
+// The text of "n_z.dat" as write_index_profile leaves it.
+std::string index_profile_text(const StructureProfile& s, double dz) {
+  testing::ScratchDir dir;
+  RunDirectories dirs;
+  dirs.results_dir = dir.path();
+  write_index_profile(dirs, s, dz);
+  return dir.read("n_z.dat");
+}
 
 TEST(IndexProfile, OneFixedPointLinePerCell) {
   using testing::layer;
@@ -23,6 +34,21 @@ TEST(IndexProfile, OneFixedPointLinePerCell) {
   EXPECT_EQ(lines[9], "     0.05000       1.00000");
   EXPECT_EQ(lines[10], "     0.05500       2.00000");
   EXPECT_EQ(lines[59], "     0.30000       3.00000");
+}
+
+TEST(IndexProfile, QuickstartLayers) {
+  const RunInput in = read_execdata("/w/", "/w/execdata.txt", testing::example_input("quickstart"));
+  const auto lines = testing::split_lines(index_profile_text(in.structure, in.params.dz));
+  ASSERT_EQ(lines.size(), 620u);
+  // Layers: 100 cells n = 1, 420 cells n = 3.5 (three rows), 100 cells n = 1.
+  for (std::size_t i = 1; i <= lines.size(); ++i) {
+    const double n = (i <= 100 || i > 520) ? 1.0 : 3.5;
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%12.5f  %12.5f", static_cast<double>(i) * 5e-9 * 1e6,
+                  n);
+    ASSERT_EQ(lines[i - 1], expected) << "cell " << i;
+  }
+  EXPECT_EQ(lines[619], "     3.10000       1.00000");
 }
 
 using testing::layer;

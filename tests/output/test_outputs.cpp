@@ -1,11 +1,7 @@
-// "param.txt" and "n_z.dat" of the quickstart example against text derived
-// by hand from their layouts (F20.12 / I8 values followed by the comment;
-// two F12.5 fields).
+// "param.txt" of the quickstart example against text derived by hand from
+// its layout (F20.12 / I8 values followed by the comment).
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include "output/index_profile.hpp"
 #include "output/param_echo.hpp"
 #include "support/scratch_dir.hpp"
 
@@ -99,22 +95,6 @@ TEST(ParameterEcho, SmallStepsAndLongPaths) {
   EXPECT_EQ(lines[0], path + " - structure geometry dat file");  // widened, not cut
   EXPECT_EQ(lines[1].substr(0, 20), "      0.010000000000");
   EXPECT_EQ(lines[2].substr(0, 20), "      0.000000000000");
-}
-
-TEST(RefractiveIndexProfile, QuickstartLayers) {
-  const RunInput in = quickstart();
-  const auto lines = split_lines(index_profile_text(in.structure, in.params.dz));
-  ASSERT_EQ(lines.size(), 620u);
-  // Layers: 100 cells n = 1, 420 cells n = 3.5 (three rows), 100 cells n = 1.
-  for (std::size_t i = 1; i <= lines.size(); ++i) {
-    const double n = (i <= 100 || i > 520) ? 1.0 : 3.5;
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "%12.5f  %12.5f", static_cast<double>(i) * 5e-9 * 1e6,
-                  n);
-    ASSERT_EQ(lines[i - 1], expected) << "cell " << i;
-  }
-  EXPECT_EQ(lines[0], "     0.00500       1.00000");
-  EXPECT_EQ(lines[619], "     3.10000       1.00000");
 }
 
 }  // namespace

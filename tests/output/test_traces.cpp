@@ -1,8 +1,9 @@
-// Block traces and running statistics over hand-made monitor buffers: which
+// Block traces and running statistics over hand-made monitor samples: which
 // files each monitor count gives, the line layout, the time column, the
 // scaling by E0, and max/min/change per statistics line with its reset.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <set>
 
@@ -24,13 +25,24 @@ double sample(int kind, std::int32_t k, std::int64_t r, double E0) {
   return kind < 2 ? v * E0 : v;
 }
 
-MonitorBuffers filled_buffers(std::int32_t M, std::int64_t LL, double E0) {
-  MonitorBuffers b;
-  b.allocate(M, LL);
-  std::vector<double>* v[] = {&b.ex, &b.ey, &b.rho11, &b.rho22, &b.rho33, &b.rho44};
+// Rows 0..LL of monitors 1..M (k = 0 unused), laid out as MonitorSamples
+// reads them.
+struct Buffers {
+  std::int32_t M;
+  std::int64_t rows;
+  std::array<std::vector<double>, 6> q;
+  double& at(int kind, std::int32_t k, std::int64_t r) {
+    return q[static_cast<std::size_t>(kind)][static_cast<std::size_t>(k * rows + r)];
+  }
+  MonitorSamples samples() const { return {M, rows, {q[0], q[1], q[2], q[3], q[4], q[5]}}; }
+};
+
+Buffers filled_buffers(std::int32_t M, std::int64_t LL, double E0) {
+  Buffers b{M, LL + 1, {}};
+  for (auto& v : b.q) v.assign(static_cast<std::size_t>((M + 1) * b.rows), 0.0);
   for (std::int32_t k = 1; k <= M; ++k) {
     for (std::int64_t r = 0; r <= LL; ++r) {
-      for (int kind = 0; kind < 6; ++kind) (*v[kind])[b.at(k, r)] = sample(kind, k, r, E0);
+      for (int kind = 0; kind < 6; ++kind) b.at(kind, k, r) = sample(kind, k, r, E0);
     }
   }
   return b;
@@ -46,14 +58,14 @@ TEST(BlockTraces, FilesAndLinesForOneTwoAndFourMonitors) {
     ScratchDir dir;
     std::vector<std::int32_t> cells(all_cells.begin(), all_cells.begin() + M);
     if (M > 1) cells.back() = 40;
-    const MonitorBuffers b = filled_buffers(M, 5, E0);
+    const Buffers b = filled_buffers(M, 5, E0);
     TraceInput in;
     in.Jb = 999;  // rows 1..3 are the steps 1000..1002
     in.J = 1002;
     in.dt = dt;
     in.E0 = E0;
     in.monitor_cells = &cells;
-    in.buffers = &b;
+    in.samples = b.samples();
     in.folder = dir.path();
     write_block_traces(in);
 
@@ -103,9 +115,9 @@ TEST(BlockTraces, FilesAndLinesForOneTwoAndFourMonitors) {
 TEST(RunningStatistics, IntervalsResetAndBlockLinesReplaceTheFile) {
   const double E0 = 2.0;
   const std::vector<std::int32_t> cells = {1, 9, 30};
-  MonitorBuffers b = filled_buffers(3, 6, E0);
+  Buffers b = filled_buffers(3, 6, E0);
   const double ex[] = {5, 7, -3, 4, 4, 4, 4};
-  for (std::int64_t r = 0; r <= 6; ++r) b.ex[b.at(2, r)] = ex[r] * E0;
+  for (std::int64_t r = 0; r <= 6; ++r) b.at(0, 2, r) = ex[r] * E0;
 
   ScratchDir dir;
   RunningStatistics stats(cells, E0);
@@ -119,7 +131,7 @@ TEST(RunningStatistics, IntervalsResetAndBlockLinesReplaceTheFile) {
   EXPECT_EQ(names, expected_names);
 
   for (std::int64_t r = 1; r <= 6; ++r) {
-    stats.update(b, r);
+    stats.update(b.samples(), r);
     if (r % 3 == 0) stats.record("000000000006");
   }
   auto line = [](double max, double min, double change) {
@@ -144,7 +156,7 @@ TEST(RunningStatistics, IntervalsResetAndBlockLinesReplaceTheFile) {
   // label replaces the file (a continued run recomputing a block that a
   // stopped run had begun must not record it twice); nothing recorded,
   // nothing written.
-  stats.update(b, 1);
+  stats.update(b.samples(), 1);
   stats.record("000000000006");
   stats.flush(dir.path());
   stats.flush(dir.path());
@@ -155,13 +167,13 @@ TEST(RunningStatistics, IntervalsResetAndBlockLinesReplaceTheFile) {
 
 TEST(RunningStatistics, OneMonitorFillsBothEndFamilies) {
   const std::vector<std::int32_t> cells = {1};
-  const MonitorBuffers b = filled_buffers(1, 4, 1.0);
+  const Buffers b = filled_buffers(1, 4, 1.0);
   ScratchDir dir;
   RunningStatistics stats(cells, 1.0);
   EXPECT_EQ(stats.file_names("L"), (std::vector<std::string>{"time1_Ex_L.dat", "time1_Ey_L.dat",
                                                              "time2_Ex_L.dat", "time2_Ey_L.dat"}));
   for (std::int64_t r = 1; r <= 4; ++r) {
-    stats.update(b, r);
+    stats.update(b.samples(), r);
     stats.record("L");
   }
   stats.flush(dir.path());

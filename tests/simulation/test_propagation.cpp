@@ -1,6 +1,6 @@
-// Wave propagation through the field kernels (update_H, the E update of
-// update_E_and_medium, apply_boundaries), stepped here without the time loop so that a
-// test can drive its own source: travel speed, open and conducting ends, an
+// Wave propagation through the field kernels (the H and E sweep of step(),
+// apply_boundaries), stepped here without the time loop so that a test can
+// drive its own source: travel speed, open and conducting ends, an
 // index step, and the per-cell coefficients and end coefficients they use.
 #include <gtest/gtest.h>
 

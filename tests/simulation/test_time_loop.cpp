@@ -14,11 +14,11 @@
 
 #include "core/errors.hpp"
 #include "field/max_ex.hpp"
-#include "output/compression.hpp"
 #include "simulation/time_loop.hpp"
 #include "support/dot_line.hpp"
 #include "support/reference/field_maximum.hpp"
 #include "support/scratch_dir.hpp"
+#include "support/unpack.hpp"
 
 namespace mps::testing {
 namespace {
@@ -74,7 +74,7 @@ struct RunFolder {
     std::ostringstream out, err;
     run_time_loop(in, arrays, out, err);
     for (const char* d : {"Results/", "Discarded/"}) {
-      EXPECT_TRUE(decompress_gz_files(root.file(d)).failures.empty());
+      EXPECT_TRUE(decompress_gz_files(root.file(d)).empty());
     }
     EXPECT_EQ(err.str(), "");
     return out.str();

@@ -146,7 +146,7 @@ struct DotLine {
 
 // One dot cell of the examples' dense medium (Nd = 1e24 m^-3, dephasing
 // 10 ps, transfer times 0.5 ns and 1 ns, levels 1 and 3 half filled), its
-// coefficients formed as update_E_and_medium forms them, in a state a pulse leaves.
+// coefficients formed as the medium loop forms them, in a state a pulse leaves.
 struct DenseCell {
   DotLine line{LineSetup{200, 1e24, 1e-11, 5e-10, 1e-9}};
   CellCoefficients cell;

@@ -2,10 +2,12 @@
 // content must come out whole, a damaged or cut-short stream must never pass
 // for a shorter file, the size cap must hold however well the data
 // compresses, and nothing may be written beside the file.  Files written
-// compressed: whole under their name, or not there at all.
+// compressed: whole under their name, or not there at all; unpacked: the
+// same.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -101,6 +103,39 @@ TEST(CompressedOutput, AFileNotClosedOrNotPlaceableLeavesNothing) {
   EXPECT_THROW(textio::OutputFile(dir.file("c.dat"), textio::OutputFile::Mode::append,
                                   textio::Storage::gzip),
                IoError);
+}
+
+// A gzip file unpacked in place (as the system's gzip packs it): its content
+// replaces a plain file of that name and the stream goes.  A stream cut
+// short or no gzip at all is an error naming it; both files stay as they
+// were and no temporary is left.
+TEST(GzipFiles, UnpackedInPlaceOrLeftAsTheyWere) {
+  ScratchDir dir;
+  const std::string text = numbered_lines(3000);
+  dir.write("a.dat", text);
+  ASSERT_EQ(std::system(("gzip -f '" + dir.file("a.dat") + "'").c_str()), 0);
+  dir.write("a.dat", "stale\n");
+  textio::gunzip_file(dir.file("a.dat.gz"), dir.file("a.dat"));
+  EXPECT_EQ(dir.read("a.dat"), text);
+
+  const std::string whole = gzip_member(text);
+  dir.write("c.dat.gz", whole.substr(0, whole.size() / 2));
+  dir.write("d.dat.gz", text);
+  for (const std::string name : {"c.dat", "d.dat"}) {
+    const std::string gz = dir.file(name + ".gz");
+    const std::string packed = dir.read(name + ".gz");
+    dir.write(name, "kept\n");
+    try {
+      textio::gunzip_file(gz, dir.file(name));
+      ADD_FAILURE() << gz << " was unpacked";
+    } catch (const IoError& e) {
+      EXPECT_NE(std::string(e.what()).find(gz), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(dir.read(name), "kept\n");
+    EXPECT_EQ(dir.read(name + ".gz"), packed);
+  }
+  EXPECT_EQ(files_in(dir.path()),
+            (std::set<std::string>{"a.dat", "c.dat", "c.dat.gz", "d.dat", "d.dat.gz"}));
 }
 
 TEST(GzipReading, PlainAndCompressedFilesGiveTheSameText) {

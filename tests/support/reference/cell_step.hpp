@@ -1,12 +1,14 @@
 #pragma once
 // One dot cell on its own: its state y = (Ex, Ey, w1..w16), its
-// coefficients, and the right-hand side and implicit step of the program
-// computed for it alone (lane 0 of a batch, the other lanes empty), for
-// tests that follow a single cell or place cells in chosen lanes.
+// coefficients, the right-hand side written out for it from the equations'
+// table, and the program's implicit step computed for it alone (lane 0 of a
+// batch, the other lanes empty), for tests that follow a single cell or
+// place cells in chosen lanes.
 #include <array>
 #include <limits>
 
 #include "medium/dot_batch.hpp"
+#include "medium/equations.hpp"
 #include "medium/medium_state.hpp"
 
 namespace mps::testing {
@@ -72,14 +74,34 @@ inline DotBatch single_cell(const CellCoefficients& cell, const CellVector& old)
   return b;
 }
 
-// d/dt of y at the midpoint (old + now)/2.
+// d/dt of y at the midpoint (old + now)/2, the cell on its own: every term
+// of the equations' table, its coefficient scaled by its 0.5 or 0.25, each
+// row summed from left to right.
 inline void pseudospin_rhs(const StepCoefficients& step, const CellCoefficients& cell,
                            const CellVector& old, const CellVector& now, CellVector& rate) {
-  DotBatch b = single_cell(cell, old);
-  BatchVector n = b.old, r;
-  set_lane(n, 0, now);
-  batch_rhs(step, b.cell, b.old, n, r);
-  rate = lane_of(r, 0);
+  using namespace equations;
+  BatchCoefficients by_id{};  // the cell's coefficients under their ids, lane 0
+  set_lane(by_id, 0, cell);
+  const auto coefficient = [&](auto I) {
+    constexpr Term t = kTerms[decltype(I)::value];
+    if constexpr (t.source == Source::lane) {
+      return t.scale() * by_id[static_cast<LaneCoefficient>(t.k)][0];
+    } else {
+      return t.scale() * (t.source == Source::F ? step.F(t.k, t.l) : step.B(t.k, t.l));
+    }
+  };
+  const auto S = [&](auto m) { return old.w(decltype(m)::value) + now.w(decltype(m)::value); };
+  const double SX = old.ex + now.ex, SY = old.ey + now.ey;
+  const auto out = [&rate](int j, double r) {
+    if (j == kEx) rate.ex = r;
+    if (j == kEy) rate.ey = r;
+    if (j >= kFirstStored) rate.w(j - kFirstStored + 1) = r;
+  };
+  if (cell.pop.diagonal) {
+    lane_rates<true>(coefficient, S, SX, SY, out);
+  } else {
+    lane_rates<false>(coefficient, S, SX, SY, out);
+  }
 }
 
 // The implicit step of the cell; returns the evaluations made.

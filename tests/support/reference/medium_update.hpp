@@ -1,0 +1,33 @@
+#pragma once
+// E and the medium of one step in two passes: the plain E update of every
+// cell 1..N-1, then the medium cells, whose implicit step overwrites E of
+// every dot cell.  The step's sweep skips the dot cells instead; both must
+// give the same bits.
+#include <cstdint>
+#include <vector>
+
+#include "core/parallel.hpp"
+#include "medium/medium_update.hpp"
+#include "support/reference/field_update.hpp"
+
+namespace mps::testing {
+
+// H at the new level.  The medium cells are shared out over the threads
+// from kMinMediumCellsToFork cells on, as in the step.  Returns the number
+// of right-hand-side evaluations.
+inline std::int64_t update_E_and_medium(FieldState& f, MediumState& m,
+                                        const FieldCoefficients& coeffs, const MediumParameters& mp,
+                                        const MediumStep& step) {
+  update_E(f, coeffs, step.dt);
+  std::vector<std::int32_t> first;  // the threads' runs of dot blocks
+  std::int64_t evaluations = 0;
+  if (static_cast<std::int64_t>(m.medium_cells.size()) >= kMinMediumCellsToFork) {
+#pragma omp parallel reduction(+ : evaluations)
+    evaluations += advance_medium_in_team(f, m, coeffs, mp, step, first);
+  } else {
+    evaluations = advance_medium_in_team(f, m, coeffs, mp, step, first);
+  }
+  return evaluations;
+}
+
+}  // namespace mps::testing
