@@ -49,28 +49,13 @@ RunInput read_input(const std::string& work_dir, Model model, std::ostream& err,
   }
 }
 
-// The transparent source launches pulses, and its scattered-field side
-// needs cells of its own before the absorbing end.
-void check_transparent_source(const RunInput& input) {
-  const Pulse& q = input.params.pulse;
-  if (q.shape == PulseShape::noise) {
-    throw ParameterError("The transparent source launches pulses (shapes 1 to 4), not noise");
-  }
-  if ((q.origin != 0 && q.origin < 3) || input.structure.NZ < 8) {
-    throw ParameterError(
-        "The transparent source needs its origin cell at 3 or beyond (or 0) "
-        "and at least 8 cells: origin = " +
-        std::to_string(q.origin));
-  }
-}
-
 // The case of `work_dir` read and checked for a run with these options
 // (its three folders as well when `folders`).
 RunInput checked_input(const std::string& work_dir, Console& console, const RunOptions& options,
                        bool folders = true) {
   RunInput input = read_input(work_dir, options.model, console.err, folders);
   input.params.source = options.source;
-  if (options.source == SourceKind::transparent) check_transparent_source(input);
+  check_source(input);
   check_memory(input);
   return input;
 }

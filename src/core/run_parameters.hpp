@@ -1,6 +1,9 @@
 #pragma once
 // The run's description as read from "execdata.txt", and the constants
 // derived from it.  Filled once by the input reader, read-only afterwards.
+// Values the run does not use (labels, transition table, run number, pulse
+// count) are not kept here: the reader names every value it reads
+// (NamedInput), for mps1d --check --json.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -54,11 +57,6 @@ struct LevelRow {
   std::int32_t unit = 0;  // 0 eV, 1 meV, 2 ueV
 };
 
-struct LabelRow {
-  std::string label;
-  std::array<std::int32_t, kLevels> values{};
-};
-
 // Codes of the input file.  The enums keep any code as read (fixed
 // underlying type); the input check rejects the ones the solver lacks.
 enum class PulseShape : std::int32_t {
@@ -109,29 +107,25 @@ struct Pulse {
 
 struct RunParameters {
   std::int32_t n_levels = 0;
-  std::vector<LevelRow> levels;       // level table, at most n_levels^2 rows
-  double transition_energy = 0.0;     // W [J]
-  double detuning = 0.0;              // Delta = W / hbar [rad/s]
-  double half_detuning = 0.0;         // Delta / 2 [rad/s]
-  double resonant_wavelength = 0.0;   // lambda0 [m]
-  double resonant_frequency = 0.0;    // nu0 [Hz]
-  double resonant_period = 0.0;       // 1 / nu0 [s]
-  double dipole_density = 0.0;        // Nd [m^-3]
-  std::vector<LabelRow> label_table;  // read and kept, not used by the run
-  LevelMatrix<std::int32_t> transition_table;
+  std::vector<LevelRow> levels;      // level table, at most n_levels^2 rows
+  double transition_energy = 0.0;    // W [J]
+  double detuning = 0.0;             // Delta = W / hbar [rad/s]
+  double half_detuning = 0.0;        // Delta / 2 [rad/s]
+  double resonant_wavelength = 0.0;  // lambda0 [m]
+  double resonant_frequency = 0.0;   // nu0 [Hz]
+  double resonant_period = 0.0;      // 1 / nu0 [s]
+  double dipole_density = 0.0;       // Nd [m^-3]
   double scale_long = 0.0;
   double scale_transverse = 0.0;
   LevelMatrix<double> tau;                  // population and spin-flip times [s]; tau(2,1) = tau_sp
   std::array<double, kComponents + 1> T{};  // T[1]..T[15] relaxation times [s]; T[0] unused
   LevelMatrix<double> dipole_table;         // [C m]
   double dipole = 0.0;                      // dipole_table(1,2) [C m]
-  std::int32_t n_pulses = 0;
   Pulse pulse;
   BoundaryType bc_left{}, bc_right{};        // types of the left and right end
   double refl_left = 0.0, refl_right = 0.0;  // reflection coefficients of the ends
   double courant = 0.0;                      // Courant number S
   std::int64_t LL = 0;                       // steps between two spatial dumps (block length)
-  std::int32_t run_number = 0;               // read, not used
   std::int64_t J_final = 0;                  // step a continued run resumes from; 0 = new run
   std::int64_t Nt = 0;                       // total number of time steps
   std::int64_t iteration_limit = 0;          // evaluations of the implicit medium step, at most

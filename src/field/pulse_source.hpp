@@ -19,6 +19,7 @@
 
 #include "core/run_parameters.hpp"
 #include "field/field_state.hpp"
+#include "input/pulse_timing.hpp"
 
 namespace mps {
 
@@ -54,19 +55,6 @@ struct PulseSource {
 // shape adds to the cells noise.first..noise.second.
 PulseSource make_pulse_source(const RunParameters& params, std::int32_t N,
                               std::pair<std::int32_t, std::int32_t> noise);
-
-// Step counts of the pulse's timing (int() truncating toward zero; the
-// input check makes sure they fit 32-bit integers):
-//   W  = int(tau/dt + 0.5), the Gaussian duration in steps (held as a double),
-//   J0 = int(m W), the Gaussian's centre step,
-//   J1 = int(T/dt) m, the start step of the timed shapes,
-// with m the delay in units of the duration.  Zero for the other shapes.
-struct PulseSteps {
-  double W = 1.0;
-  std::int64_t J0 = 0;
-  std::int64_t J1 = 0;
-};
-PulseSteps pulse_steps(const Pulse& pulse, double dt);
 
 // The pair (Ex, Ey) of the pulse at step J for shapes 1 to 4, given the
 // previous step's field at the origin (held by the circular secant pulse).

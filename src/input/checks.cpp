@@ -10,6 +10,8 @@
 #include <string>
 
 #include "core/errors.hpp"
+#include "input/pulse_timing.hpp"
+#include "input/structure.hpp"
 
 namespace mps {
 namespace {
@@ -183,16 +185,50 @@ double available_memory() {
          static_cast<double>(::sysconf(_SC_PAGESIZE));
 }
 
+// Cells the input names lie on the grid; the pulse's step counts fit.
+void check_positions(const RunParameters& p, const StructureProfile& s) {
+  for (std::int32_t k = 1; k <= p.user_monitors(); ++k) {
+    const std::int32_t cell = p.monitor_cells[static_cast<std::size_t>(k)];
+    if (cell < 1 || cell > s.NZ) {
+      throw ParameterError("Sampling cell " + std::to_string(k) + " outside 1..NZ: " +
+                           std::to_string(cell) + " (NZ = " + std::to_string(s.NZ) + ")");
+    }
+  }
+  if (p.pulse.origin < 0 || p.pulse.origin > s.NZ) {
+    throw ParameterError("Pulse origin outside 0..NZ: " + std::to_string(p.pulse.origin) +
+                         " (NZ = " + std::to_string(s.NZ) + ")");
+  }
+  // The pulse source turns its times into step counts every step; they must
+  // be representable.
+  pulse_steps(p.pulse, p.dt);
+}
+
 }  // namespace
 
-void check_physical_ranges(const RunInput& in) {
+void check_values(const RunInput& in) {
   const RunParameters& p = in.params;
+  check_positions(p, in.structure);
+  check_graded_layers(in.structure);
   check_codes(p);
   check_finite_values(p);
   check_times(p);
   check_optics(p);
   check_layers(p, in.structure);
   check_steps(p);
+}
+
+void check_source(const RunInput& in) {
+  if (in.params.source != SourceKind::transparent) return;
+  const Pulse& q = in.params.pulse;
+  if (q.shape == PulseShape::noise) {
+    throw ParameterError("The transparent source launches pulses (shapes 1 to 4), not noise");
+  }
+  if ((q.origin != 0 && q.origin < 3) || in.structure.NZ < 8) {
+    throw ParameterError(
+        "The transparent source needs its origin cell at 3 or beyond (or 0) "
+        "and at least 8 cells: origin = " +
+        std::to_string(q.origin));
+  }
 }
 
 double memory_estimate(const RunInput& in) {

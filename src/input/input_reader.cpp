@@ -324,22 +324,16 @@ void read_level_table(ExecdataReader& reader, RunParameters& p) {
   p.resonant_period = 1.0 / p.resonant_frequency;
 }
 
-void read_label_table(ExecdataReader& reader, RunParameters& p) {
+// Labels of level pairs: read and named, not used by the run.
+void read_label_table(ExecdataReader& reader) {
   std::string text;
-  p.label_table.clear();
   for (int r = 1;; ++r) {
     reader.record(text, true, "a label table row");
     if (!text.empty() && text[0] == '#') return;
     std::string label;
     const std::string name = "label." + std::to_string(r);
-    const std::vector<std::int32_t> row = read_table_row<std::int32_t>(
-        reader, text, std::span<const std::int32_t>(), kLabelRows, &label,
-        {{0, name + ".name"}, {1, name + ".1"}, {2, name + ".2"}});
-    if (r > 10) continue;
-    LabelRow stored;
-    stored.label = label;
-    std::copy_n(row.begin(), std::min<std::size_t>(row.size(), kLevels), stored.values.begin());
-    p.label_table.push_back(stored);
+    read_table_row<std::int32_t>(reader, text, std::span<const std::int32_t>(), kLabelRows, &label,
+                                 {{0, name + ".name"}, {1, name + ".1"}, {2, name + ".2"}});
   }
 }
 
@@ -463,10 +457,11 @@ const std::array<InputName, 12> kPulseNames = {{{0, "pulse.id"},
 
 void read_pulse(ExecdataReader& reader, RunParameters& p) {
   reader.set_label(" num pulses");
-  reader.read({&p.n_pulses}, "the number of pulses", {{0, "pulses.count"}});
-  if (p.n_pulses != 1) {
+  std::int32_t pulses = 0;
+  reader.read({&pulses}, "the number of pulses", {{0, "pulses.count"}});
+  if (pulses != 1) {
     throw ParameterError("Exactly one pulse line is supported: num pulses = " +
-                         std::to_string(p.n_pulses));
+                         std::to_string(pulses));
   }
   reader.set_label(" Error reading pulse parameters");
   Pulse& q = p.pulse;
@@ -527,7 +522,8 @@ void read_run_control(ExecdataReader& reader, RunParameters& p) {
   reader.read({word(), word(), &p.courant}, "the Courant number line", {{2, "run.courant"}});
   reader.read({word(), word(), word(), word(), word(), word(), &p.LL}, "the LL line",
               {{6, "run.LL", "steps"}});
-  reader.read({word(), word(), &p.run_number}, "the run number line", {{2, "run.number"}});
+  std::int32_t run_number = 0;  // read and named, not used
+  reader.read({word(), word(), &run_number}, "the run number line", {{2, "run.number"}});
   reader.read({word(), word(), word(), word(), word(), &p.J_final}, "the J_final line",
               {{5, "run.J_final", "step"}});
   reader.read({word(), word(), word(), word(), word(), &p.Nt}, "the Nt line",
@@ -582,9 +578,10 @@ void read_parameter_part(ExecdataReader& reader, RunDirectories& dirs, RunParame
   reader.set_label(" Density atom ");
   reader.read({&p.dipole_density}, "the density of resonant dipoles",
               {{0, "dots.density", "m^-3"}});
-  read_label_table(reader, p);
-  read_matrix_table(reader, p.transition_table, "a row of the transition table", "transition", "");
-  check_transitions(p.transition_table);
+  read_label_table(reader);
+  LevelMatrix<std::int32_t> transitions;
+  read_matrix_table(reader, transitions, "a row of the transition table", "transition", "");
+  check_transitions(transitions);
 
   read_time_tables(reader, p);
   read_pulse(reader, p);
@@ -711,42 +708,6 @@ void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile
 
 namespace {
 
-// Checks that need the grid or the time step.
-void check_against_grid(RunParameters& p, const StructureProfile& s) {
-  for (std::int32_t k = 1; k <= p.user_monitors(); ++k) {
-    const std::int32_t cell = p.monitor_cells[static_cast<std::size_t>(k)];
-    if (cell < 1 || cell > s.NZ) {
-      throw ParameterError("Sampling cell " + std::to_string(k) + " outside 1..NZ: " +
-                           std::to_string(cell) + " (NZ = " + std::to_string(s.NZ) + ")");
-    }
-  }
-  if (p.pulse.origin < 0 || p.pulse.origin > s.NZ) {
-    throw ParameterError("Pulse origin outside 0..NZ: " + std::to_string(p.pulse.origin) +
-                         " (NZ = " + std::to_string(s.NZ) + ")");
-  }
-  // The pulse source turns its times into step counts every step; they must
-  // be representable.
-  const Pulse& q = p.pulse;
-  if (q.shape == PulseShape::gaussian) {
-    const double width_steps = q.tau / p.dt + 0.5;
-    const std::int32_t W = checked_trunc(width_steps, "Gaussian duration in steps");
-    checked_trunc(static_cast<double>(q.delay_ratio) * static_cast<double>(W),
-                  "Gaussian centre step (delay multiple x duration in steps)");
-  }
-  if (q.timed()) {
-    const std::int64_t length_steps = checked_trunc(q.duration / p.dt, "Pulse length in steps");
-    const std::int64_t start = length_steps * q.delay_ratio;
-    if (start < std::numeric_limits<std::int32_t>::min() ||
-        start > std::numeric_limits<std::int32_t>::max()) {
-      throw ParameterError("Pulse start step does not fit an integer: " + std::to_string(start));
-    }
-  }
-}
-
-}  // namespace
-
-namespace {
-
 // A unit "(name)" is given by the code `name`: 0 eV / fs, 1 meV / ps, ...
 void resolve_code_units(std::vector<NamedInput>& named) {
   for (NamedInput& n : named) {
@@ -794,9 +755,7 @@ RunInput read_execdata(const std::string& work_dir, const std::string& path, std
   p.monitor_cells.front() = 1;
   p.monitor_cells.back() = s.NZ - 1;
   p.dt = p.courant * p.dz / constants::c0;
-  check_against_grid(p, s);
-  check_graded_layers(s);
-  check_physical_ranges(in);
+  check_values(in);
   fill_material_profile(s, p.dz, p.dt, model);
   return in;
 }

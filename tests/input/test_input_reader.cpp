@@ -2,6 +2,7 @@
 // input, the table rules, and the rejections of bad values and bad lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -32,6 +33,19 @@ std::string variant(const Edits& edits) {
 }
 
 RunInput read(const std::string& text) { return read_execdata("/w/", "execdata.txt", text); }
+
+// The value read under `name`; a failure when there is none.
+NamedInput named(const RunInput& in, const std::string& name) {
+  for (const NamedInput& n : in.named)
+    if (n.name == name) return n;
+  ADD_FAILURE() << "no input named " << name;
+  return NamedInput{};
+}
+
+bool has_name(const RunInput& in, const std::string& name) {
+  return std::any_of(in.named.begin(), in.named.end(),
+                     [&](const NamedInput& n) { return n.name == name; });
+}
 
 RunInput read(const std::string& text, std::vector<std::string>& warnings) {
   return read_execdata("/w/", "execdata.txt", text, Model::corrected, &warnings);
@@ -121,9 +135,9 @@ TEST(InputExamples, ReadWithoutWarnings) {
   EXPECT_EQ(p.dipole, 6.4e-29);
   EXPECT_EQ(p.tau(2, 1), 1.0e-9);
   EXPECT_EQ(p.T[1], 1.0e-11);
-  ASSERT_EQ(p.label_table.size(), 2u);
-  EXPECT_EQ(p.label_table[1].label, "spin_dn");
-  EXPECT_EQ(p.label_table[1].values, (std::array<std::int32_t, 4>{3, 4, 0, 0}));
+  EXPECT_EQ(std::get<std::string>(named(in, "label.2.name").value), "spin_dn");
+  EXPECT_EQ(std::get<std::int64_t>(named(in, "label.2.2").value), 4);
+  EXPECT_FALSE(has_name(in, "label.3.name"));
   EXPECT_EQ(p.pulse.duration, 100 * 1e-15);
   EXPECT_EQ(p.pulse.amplitude, 1.0e8);
   EXPECT_EQ(p.pulse.polarisation, Polarisation::circular);
@@ -154,12 +168,7 @@ TEST(InputNames, EveryValueNamedWhereItStands) {
       ASSERT_NE(n.place.line, 0u) << name << " " << n.name;
       EXPECT_EQ(lines.at(n.place.line - 1).substr(n.place.start, n.text.size()), n.text) << n.name;
     }
-    auto find = [&in](const std::string& key) {
-      for (const NamedInput& n : in.named)
-        if (n.name == key) return n;
-      ADD_FAILURE() << key;
-      return NamedInput{};
-    };
+    auto find = [&in](const std::string& key) { return named(in, key); };
     EXPECT_EQ(std::get<double>(find("pulse.amplitude").value), in.params.pulse.amplitude);
     EXPECT_EQ(find("pulse.fwhm").unit, "fs");
     EXPECT_EQ(find("level.1.energy").unit, "eV");
@@ -211,10 +220,9 @@ TEST(InputTables, FieldCountsDecideWhatARowFills) {
     EXPECT_EQ(p.tau(4, 2), 2.0e-10);
   }
   // A trailing comment ends a label row without taking the next line.
-  const RunParameters p = read(variant({{12, "spin_up 1\t2   # up"}})).params;
-  ASSERT_EQ(p.label_table.size(), 2u);
-  EXPECT_EQ(p.label_table[0].values[1], 2);
-  EXPECT_EQ(p.label_table[1].label, "spin_dn");
+  const RunInput labels = read(variant({{12, "spin_up 1\t2   # up"}}));
+  EXPECT_EQ(std::get<std::int64_t>(named(labels, "label.1.2").value), 2);
+  EXPECT_EQ(std::get<std::string>(named(labels, "label.2.name").value), "spin_dn");
   // A label followed by a TAB counts as a field of its own, so this row asks
   // for two values and finds the comment where the second should be.
   EXPECT_THROW(read(variant({{12, "spin_up\t1   # up"}})), ReadError);

@@ -1,0 +1,25 @@
+#pragma once
+// The pulse's timing in steps: one computation, checked as the input is
+// read and used by the source every step.
+#include <cstdint>
+
+#include "core/run_parameters.hpp"
+
+namespace mps {
+
+// Step counts of the pulse's timing (int() truncating toward zero):
+//   W  = int(tau/dt + 0.5), the Gaussian duration in steps (held as a double),
+//   J0 = int(m W), the Gaussian's centre step,
+//   J1 = int(T/dt) m, the start step of the timed shapes,
+// with m the delay in units of the duration.  Zero for the other shapes.
+struct PulseSteps {
+  double W = 1.0;
+  std::int64_t J0 = 0;
+  std::int64_t J1 = 0;
+};
+
+// The counts; a ParameterError names the one that does not fit a 32-bit
+// integer (the input check calls this first, so a run never sees one).
+PulseSteps pulse_steps(const Pulse& pulse, double dt);
+
+}  // namespace mps
