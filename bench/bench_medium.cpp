@@ -50,8 +50,10 @@ struct DotSlab {
   DotSlab() {
     const mps::RunInput in = example("quickstart", "./");
     const mps::RunParameters& p = in.params;
-    sim.dt = p.dt;
+    sim.dt = in.structure.dt;
     mps::StructureProfile s;
+    s.dz = in.structure.dz;
+    s.dt = in.structure.dt;
     mps::Layer dots;
     dots.cells = kDots + 1;
     dots.index = 3.5;
@@ -59,7 +61,7 @@ struct DotSlab {
     s.NZ = kDots + 1;
     s.cavity_left = 0;
     s.cavity_right = s.NZ;
-    mps::compute_field_profile(s, p.dz, p.dt, sim.coeffs);
+    mps::compute_field_profile(s, s.dz, s.dt, sim.coeffs);
     sim.medium_parameters = mps::medium_parameters(p, s);
     sim.source.active = false;
     sim.field.allocate(s.NZ);
@@ -73,7 +75,7 @@ struct DotSlab {
     }
     mps::classify(sim);
     // A wave of the resonant wavelength in the medium (lambda0 / 3.5).
-    const double kz = 2.0 * M_PI * 3.5 * p.dz / p.resonant_wavelength;
+    const double kz = 2.0 * M_PI * 3.5 * s.dz / p.resonant_wavelength;
     const double eta = 376.73 / 3.5;  // wave impedance of the medium [Ohm]
     for (int l = 0; l < 2; ++l) {
       for (std::int32_t i = 1; i <= s.NZ; ++i) {

@@ -95,17 +95,17 @@ void print_outline(std::ostream& out, const RunInput& in, const RunOutline& o) {
   row("case", in.dirs.work_dir + "execdata.txt: valid");
   row("model", std::string(p.model == Model::legacy ? "legacy" : "corrected") + ", " +
                    (p.source == SourceKind::transparent ? "transparent" : "hard") + " source");
-  row("grid", std::to_string(s.NZ) + " cells of " + number("%.6g", p.dz * 1e9) +
-                  " nm: " + number("%.6g", s.NZ * p.dz * 1e6) + " um; cavity cells " +
+  row("grid", std::to_string(s.NZ) + " cells of " + number("%.6g", s.dz * 1e9) +
+                  " nm: " + number("%.6g", s.NZ * s.dz * 1e6) + " um; cavity cells " +
                   std::to_string(s.cavity_left + 1) + ".." + std::to_string(s.cavity_right));
   row("dots", std::to_string(o.dot_cells) + " dot cells in the dot region " + std::to_string(s.z1) +
                   ".." + std::to_string(s.z2) + ", Nd = " + number("%.6g", p.dipole_density) +
                   " m^-3");
   const double steps = static_cast<double>(o.last_step - o.first_step + 1);
-  row("time", "dt = " + number("%.6g", p.dt * 1e18) + " as; steps " + std::to_string(o.first_step) +
+  row("time", "dt = " + number("%.6g", s.dt * 1e18) + " as; steps " + std::to_string(o.first_step) +
                   ".." + std::to_string(o.last_step) + " (" + std::to_string(o.blocks) +
                   " blocks of " + std::to_string(p.LL) +
-                  "): " + number("%.6g", steps * p.dt * 1e15) + " fs");
+                  "): " + number("%.6g", steps * s.dt * 1e15) + " fs");
   row("memory", "about " + number("%.3g", o.memory_bytes / 1e6) + " MB");
   row("output", std::to_string(o.snapshots) + " snapshots; about " + std::to_string(o.files) +
                     " files holding " + number("%.3g", o.text_bytes / 1e6) +
@@ -142,11 +142,11 @@ std::string derived_json(const RunInput& in, const RunOutline& o) {
   const RunParameters& p = in.params;
   const StructureProfile& s = in.structure;
   json::Object d(2);
-  d.integer("NZ", s.NZ).num("dz", p.dz).num("length", s.NZ * p.dz).integer("z1", s.z1);
+  d.integer("NZ", s.NZ).num("dz", s.dz).num("length", s.NZ * s.dz).integer("z1", s.z1);
   d.integer("z2", s.z2).integer("cavity_first", s.cavity_left + 1);
-  d.integer("cavity_last", s.cavity_right).integer("dot_cells", o.dot_cells).num("dt", p.dt);
+  d.integer("cavity_last", s.cavity_right).integer("dot_cells", o.dot_cells).num("dt", s.dt);
   d.integer("first_step", o.first_step).integer("last_step", o.last_step);
-  d.num("simulated_time", static_cast<double>(o.last_step - o.first_step + 1) * p.dt);
+  d.num("simulated_time", static_cast<double>(o.last_step - o.first_step + 1) * s.dt);
   d.integer("blocks", o.blocks).integer("snapshots", o.snapshots);
   d.add("monitor_cells",
         json::list(p.monitor_cells, [](std::int32_t c) { return std::to_string(c); }));

@@ -132,8 +132,6 @@ struct RunParameters {
   double tolerance = 0.0;                    // relative change that ends the iteration
   std::int32_t n_monitor = 0;                // monitor cells, the two ends included
   std::vector<std::int32_t> monitor_cells;   // [1, user cells..., NZ-1]
-  double dz = 0.0;                           // spatial step [m]
-  double dt = 0.0;                           // time step = courant * dz / c [s]
   std::int32_t first_cavity_layer = 0;
   std::int32_t last_cavity_layer = 0;
   Model model = Model::corrected;        // chosen on the command line, not in the input file

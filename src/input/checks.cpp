@@ -200,7 +200,7 @@ void check_positions(const RunParameters& p, const StructureProfile& s) {
   }
   // The pulse source turns its times into step counts every step; they must
   // be representable.
-  pulse_steps(p.pulse, p.dt);
+  pulse_steps(p.pulse, s.dt);
 }
 
 }  // namespace

@@ -680,10 +680,10 @@ void reject_rows_beyond_the_last(ExecdataReader& reader) {
 void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile& s) {
   reader.set_label(" ");
   reader.read(
-      {&p.dz, &p.first_cavity_layer, &p.last_cavity_layer}, "the spatial line",
+      {&s.dz, &p.first_cavity_layer, &p.last_cavity_layer}, "the spatial line",
       {{0, "structure.dz", "m"}, {1, "structure.first_cavity"}, {2, "structure.last_cavity"}});
-  if (!(p.dz > 0.0))
-    throw ParameterError("Spatial step dz must be positive: dz = " + number_text(p.dz));
+  if (!(s.dz > 0.0))
+    throw ParameterError("Spatial step dz must be positive: dz = " + number_text(s.dz));
 
   s.layers.clear();
   LayerWalk walk;
@@ -754,9 +754,9 @@ RunInput read_execdata(const std::string& work_dir, const std::string& path, std
   compute_dot_region(s);
   p.monitor_cells.front() = 1;
   p.monitor_cells.back() = s.NZ - 1;
-  p.dt = p.courant * p.dz / constants::c0;
+  s.dt = p.courant * s.dz / constants::c0;
   check_values(in);
-  fill_material_profile(s, p.dz, p.dt, model);
+  fill_material_profile(s, s.dz, s.dt, model);
   return in;
 }
 

@@ -37,8 +37,9 @@ struct StructureProfile {
   std::int64_t cells_before_active = 0;
   std::int32_t z1 = 0, z2 = 0;  // dot region, centred in the cavity
 
-  // What the material of a cell is worked out with (fill_material_profile).
-  double dz = 0.0, dt = 0.0;  // [m], [s]
+  // The grid's steps, which the material of a cell is worked out with.
+  double dz = 0.0;  // spatial step [m], as read
+  double dt = 0.0;  // time step S dz / c [s]
   Model model = Model::corrected;
 
   std::int32_t layer_count() const { return static_cast<std::int32_t>(layers.size()); }

@@ -35,8 +35,8 @@ struct Echo {
 // Steps a pulse needs to cross the cells before the dot layer, truncated;
 // a value beyond the integer range shows as an overflowing I8 field.
 std::int64_t steps_to_active_zone(const RunInput& in) {
-  const double steps = static_cast<double>(in.structure.cells_before_active) * in.params.dz /
-                       (constants::c0 * in.params.dt);
+  const double steps = static_cast<double>(in.structure.cells_before_active) * in.structure.dz /
+                       (constants::c0 * in.structure.dt);
   if (!(std::fabs(steps) < 9.2e18)) return 1'000'000'000;  // any value wider than 8 digits
   return static_cast<std::int64_t>(steps);
 }
@@ -67,10 +67,10 @@ std::string parameter_echo(const RunInput& in, const std::string& input_path) {
   using namespace constants;
   Echo e;
   e.a(input_path, " - structure geometry dat file");
-  e.r(p.dz * 1e6, " - spatial step  along z-axis in microns [u]");
-  e.r(p.dt, " - time step");
+  e.r(s.dz * 1e6, " - spatial step  along z-axis in microns [u]");
+  e.r(s.dt, " - time step");
   e.i(s.NZ, " -  total length along   z in unit cells");
-  e.r(1e6 * p.dz * s.NZ, " - lenght in microns in Z direction [u]");
+  e.r(1e6 * s.dz * s.NZ, " - lenght in microns in Z direction [u]");
   e.i(s.cavity_left, " - location   of the cavity left boundary");
   e.i(s.cavity_right, " -  location of the cavity right boundary");
   e.i(steps_to_active_zone(in), " - number of steps (cycles in J) before reaching the active zone");

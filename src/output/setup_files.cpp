@@ -11,7 +11,7 @@ void write_setup_files(const RunInput& input) {
     throw IoError(input.dirs.results_dir,
                   "the results folder \"" + input.dirs.results_dir + "\" does not exist");
   }
-  write_index_profile(input.dirs, input.structure, input.params.dz);
+  write_index_profile(input.dirs, input.structure, input.structure.dz);
   write_parameter_echo(input, input.dirs.work_dir + kInputName);
 }
 

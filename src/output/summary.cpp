@@ -35,8 +35,8 @@ std::string pulse_json(const RunInput& in, const Summary& s) {
 std::string inputs_json(const RunInput& in, const Summary& s) {
   const RunParameters& p = in.params;
   return Object(2)
-      .num("dt_s", p.dt)
-      .num("dz_m", p.dz)
+      .num("dt_s", in.structure.dt)
+      .num("dz_m", in.structure.dz)
       .integer("NZ", in.structure.NZ)
       .integer("LL", p.LL)
       .integer("Nt", p.Nt)

@@ -27,7 +27,7 @@ double dot_energy(const RunInput& in, const Simulation& sim, int level) {
     const Populations p = populations(m.phys_slot(level, s));
     sum += p.rho22 + p.rho44;
   }
-  return sum * in.params.dipole_density * in.params.transition_energy * in.params.dz;
+  return sum * in.params.dipole_density * in.params.transition_energy * in.structure.dz;
 }
 
 // The population numerators (population_numerators) of the dot slots of

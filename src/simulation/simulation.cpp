@@ -41,9 +41,9 @@ Simulation make_simulation(const RunInput& in) {
   const RunParameters& p = in.params;
   const StructureProfile& s = in.structure;
   Simulation sim;
-  sim.dt = p.dt;
+  sim.dt = s.dt;
   sim.field.allocate(s.NZ);
-  compute_field_profile(s, p.dz, p.dt, sim.coeffs);
+  compute_field_profile(s, s.dz, s.dt, sim.coeffs);
   sim.medium.allocate(s.NZ);
   sim.medium_parameters = medium_parameters(p, s);
   sim.source = make_pulse_source(p, s.NZ, {s.cavity_left, s.cavity_right});

@@ -49,7 +49,7 @@ void restore_run(const RunInput& in, RunState& run) {
   restore_snapshot(restore, run.sim.field, m);
   classify(run.sim);
   // Physical diagonal components of both restored levels.
-  const DecayFactors decay = decay_factors(p.J_final, p.dt, p.T);
+  const DecayFactors decay = decay_factors(p.J_final, in.structure.dt, p.T);
   for (int l = 0; l < 2; ++l) {
     const auto& e = l == run.sim.field.Jtoggle ? decay.now : decay.previous;
     for (std::int32_t i = 0; i <= m.N; ++i) {
@@ -150,7 +150,7 @@ FileTasks snapshot_files(const RunInput& in, SnapshotJob& job) {
   TraceInput traces;
   traces.J = job.J;
   traces.Jb = job.Jb;
-  traces.dt = p.dt;
+  traces.dt = in.structure.dt;
   traces.E0 = p.field_scale();
   traces.monitor_cells = &p.monitor_cells;
   traces.samples = job.monitors->samples();
@@ -277,7 +277,7 @@ void update_summary(const RunInput& in, const RunState& run, LoopState& st, std:
     s.peaks[k] = {b.peaks[k].value, b.peaks[k].step, b.peaks[k].cell};
     s.lows[k] = {b.lows[k].value, b.lows[k].step, b.lows[k].cell};
   }
-  s.pulse_peak_time_s = static_cast<double>(b.source_peak_step) * in.params.dt;
+  s.pulse_peak_time_s = static_cast<double>(b.source_peak_step) * in.structure.dt;
   s.pulse_energy = b.source_energy;
   s.snapshots.push_back(J);
   s.files.clear();

@@ -90,8 +90,8 @@ TEST(InputQuickstart, ValuesAndDerivedConstants) {
   EXPECT_EQ(p.iteration_limit, 20);
   EXPECT_EQ(p.tolerance, 1.0e-12);
   EXPECT_EQ(p.monitor_cells, (std::vector<std::int32_t>{1, 150, 310, 619}));
-  EXPECT_EQ(p.dz, 5.0e-9);
-  EXPECT_EQ(p.dt, 0.5 * 5.0e-9 / 299792458.0);
+  EXPECT_EQ(in.structure.dz, 5.0e-9);
+  EXPECT_EQ(in.structure.dt, 0.5 * 5.0e-9 / 299792458.0);
 
   const StructureProfile& s = in.structure;
   EXPECT_EQ(s.NZ, 620);
@@ -147,7 +147,7 @@ TEST(InputExamples, ReadWithoutWarnings) {
   EXPECT_EQ(p.iteration_limit, 20);
   EXPECT_EQ(p.tolerance, 1.0e-12);
   EXPECT_EQ(p.monitor_cells, (std::vector<std::int32_t>{1, 1000, 1278, 2000, 3025}));
-  EXPECT_EQ(p.dz, 2.0e-9);
+  EXPECT_EQ(in.structure.dz, 2.0e-9);
   const StructureProfile& s = in.structure;
   EXPECT_EQ(s.layer_count(), 75);
   EXPECT_EQ(s.NZ, 3026);

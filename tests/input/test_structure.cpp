@@ -124,7 +124,7 @@ TEST(StructureMaterial, EveryCellTakesItsLayerValues) {
     EXPECT_EQ(walked[c].index, n[c]);
     EXPECT_EQ(m.phase_velocity, v[c]);
     EXPECT_EQ(walked[c].phase_velocity, v[c]);
-    EXPECT_DOUBLE_EQ(m.local_courant, v[c] * in.params.dt / in.params.dz);
+    EXPECT_DOUBLE_EQ(m.local_courant, v[c] * in.structure.dt / in.structure.dz);
     EXPECT_EQ(walked[c].local_courant, m.local_courant);
     ASSERT_NE(m.layer, nullptr);
     const bool dot = i >= 3 && i <= 5;
@@ -153,7 +153,7 @@ TEST(StructureMaterial, EveryCellTakesItsLayerValues) {
 TEST(StructureMaterial, LegacyGradedLayerKeepsItsLeftEndVelocity) {
   RunInput in = read_structure("5e-9 2 2", {row(2), row(3), "2 0 4.0 2.0 0 0 0 0 0 0"});
   StructureProfile corrected = in.structure;
-  fill_material_profile(in.structure, in.params.dz, in.params.dt, Model::legacy);
+  fill_material_profile(in.structure, in.structure.dz, in.structure.dt, Model::legacy);
   const double c0 = 299792458.0;
   for (std::int32_t i = 1; i <= 5; ++i) {
     EXPECT_EQ(cell_material(in.structure, i).phase_velocity,

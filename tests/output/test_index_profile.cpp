@@ -38,7 +38,7 @@ TEST(IndexProfile, OneFixedPointLinePerCell) {
 
 TEST(IndexProfile, QuickstartLayers) {
   const RunInput in = read_execdata("/w/", "/w/execdata.txt", testing::example_input("quickstart"));
-  const auto lines = testing::split_lines(index_profile_text(in.structure, in.params.dz));
+  const auto lines = testing::split_lines(index_profile_text(in.structure, in.structure.dz));
   ASSERT_EQ(lines.size(), 620u);
   // Layers: 100 cells n = 1, 420 cells n = 3.5 (three rows), 100 cells n = 1.
   for (std::size_t i = 1; i <= lines.size(); ++i) {

@@ -86,8 +86,8 @@ TEST(ParameterEcho, QuickstartLineByLine) {
 
 TEST(ParameterEcho, SmallStepsAndLongPaths) {
   RunInput in = quickstart();
-  in.params.dz = 1e-8;
-  in.params.dt = 1e-17;
+  in.structure.dz = 1e-8;
+  in.structure.dt = 1e-17;
   std::string path(130, 'p');
   path.insert(0, 1, '/');
   path += "/execdata.txt";

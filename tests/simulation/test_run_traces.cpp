@@ -174,7 +174,7 @@ TEST(RunTraces, FilesLinesAndValuesOfAThreeBlockRun) {
   const std::vector<std::string> lines = r.gz_lines("Results/", per_point);
   ASSERT_EQ(lines.size(), 20u);
   for (std::int64_t s = 21; s <= 40; ++s) {
-    const double fs = static_cast<double>(s) * r.in.params.dt * 999999986991104.0;
+    const double fs = static_cast<double>(s) * r.in.structure.dt * 999999986991104.0;
     EXPECT_EQ(lines[static_cast<std::size_t>(s - 21)].substr(0, 25),
               textio::format_E(fs, 23, 12) + "  ");
   }
