@@ -25,7 +25,7 @@ struct MediumParameters {
   Model model = Model::corrected;
   LevelMatrix<double> tau;     // configured transfer times [s]
   TransferRates gamma;         // their rates [1/s] (legacy model)
-  TransferChannels channels;   // the six channels' rates [1/s] (corrected model)
+  TransferChannels channels;   // the channels' rates [1/s] (corrected model)
   std::array<double, 16> T{};  // T1..T15 [s]
   double dipole = 0.0;         // p [C m]
   double density = 0.0;        // Nd [m^-3]

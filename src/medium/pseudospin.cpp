@@ -55,10 +55,9 @@ TransferRates transfer_rates(const LevelMatrix<double>& tau) {
 TransferChannels working_channels(const TransferChannels& configured,
                                   const std::array<std::int32_t, 4>& occ) {
   TransferChannels g = configured;
-  if (occ[0] == 0) g.g13 = 0.0;
-  if (occ[1] == 0) g.g21 = g.g24 = 0.0;
-  if (occ[2] == 0) g.g31 = 0.0;
-  if (occ[3] == 0) g.g42 = g.g43 = 0.0;
+  for (std::size_t c = 0; c < kChannels.size(); ++c) {
+    if (occ[static_cast<std::size_t>(kChannels[c].from - 1)] == 0) g[c] = 0.0;
+  }
   return g;
 }
 
@@ -79,10 +78,12 @@ void rate_block(const TransferChannels& g, Block& M, std::array<double, 3>& c) {
                           {-1.0 / sqrt3, -1.0 / sqrt3, 2.0 / sqrt3, 0.0},
                           {-1.0 / sqrt6, -1.0 / sqrt6, -1.0 / sqrt6, 3.0 / sqrt6}};
   // drho_k/dt = sum_j R(k,j) rho_j (levels 1..4 at 0..3).
-  const double R[4][4] = {{-g.g13, g.g21, g.g31, 0.0},
-                          {0.0, -(g.g21 + g.g24), 0.0, g.g42},
-                          {g.g13, 0.0, -g.g31, g.g43},
-                          {0.0, g.g24, 0.0, -(g.g42 + g.g43)}};
+  double R[4][4] = {};
+  for (std::size_t n = 0; n < kChannels.size(); ++n) {
+    const int a = kChannels[n].from - 1, b = kChannels[n].to - 1;
+    R[b][a] += g[n];
+    R[a][a] -= g[n];
+  }
   double QR[3][4] = {};
   for (int a = 0; a < 3; ++a) {
     for (int j = 0; j < 4; ++j) {
