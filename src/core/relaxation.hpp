@@ -22,14 +22,14 @@ struct Channel {
 
 // Every channel, in the order their rates are summed (results are compared
 // to the last digit: keep the order of the existing rows).
-inline constexpr std::array<Channel, 6> kChannels = {{
+inline constexpr auto kChannels = std::to_array<Channel>({
     {2, 1, 2, 1},  // recombination 2->1, tau_sp
     {4, 3, 2, 1},  // recombination 4->3, at tau(2,1) as well
     {4, 2, 4, 2},  // hole spin flip 4->2
     {1, 3, 1, 3},  // electron spin flip 1->3
     {2, 4, 2, 4},  // hole spin flip 2->4
     {3, 1, 3, 1},  // electron spin flip 3->1
-}};
+});
 
 // Rates of the channels [1/s], in the order of kChannels; 0 for one that is
 // off.

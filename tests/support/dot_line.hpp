@@ -29,7 +29,7 @@ struct LineSetup {
   std::int32_t cells = 200;
   double density = 1e18;    // Nd [m^-3]
   double dephasing = 1e-6;  // T1..T12 [s]
-  double transfer = 1e-6;   // tau(1,3), tau(2,4), tau(3,1), tau(4,2) [s]
+  double transfer = 1e-6;   // every other tau(i,j), i != j [s]
   double tau_sp = 1e-6;     // tau(2,1) [s]
   Model model = Model::corrected;
 };
@@ -61,7 +61,9 @@ struct DotLine {
     f.allocate(setup.cells);
     m.allocate(setup.cells);
 
-    for (auto [i, j] : {std::pair{1, 3}, {2, 4}, {3, 1}, {4, 2}}) mp.tau(i, j) = setup.transfer;
+    for (int i = 1; i <= kLevels; ++i) {
+      for (int j = 1; j <= kLevels; ++j) mp.tau(i, j) = i != j ? setup.transfer : 0.0;
+    }
     mp.tau(2, 1) = setup.tau_sp;
     mp.model = setup.model;
     mp.current_sign = current_sign(setup.model);
