@@ -34,6 +34,11 @@ inline void for_each_job(std::int64_t count, Body&& body) {
   if (failed) std::rethrow_exception(failed);
 }
 
+// The threads the run has (OMP_NUM_THREADS, else one per processor): the
+// cell loops of a step fork this many, and output work that is waited for
+// (run_tasks) is shared out over as many.
+inline int run_threads() { return omp_get_max_threads(); }
+
 // Cells first..last (empty when last < first).
 struct CellSpan {
   std::int32_t first = 1, last = 0;
