@@ -395,8 +395,7 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   // to `warnings` without owning it; the writer, declared after it, has
   // finished them before it goes away.
   const int threads = omp_get_max_threads();
-  BackgroundWriter writer(BackgroundWriter::kDefaultBound,
-                          step_forks(run.sim) ? 1 : std::max(threads - 1, 1));
+  BackgroundWriter writer(run.output_bound, step_forks(run.sim) ? 1 : std::max(threads - 1, 1));
   st.writer = &writer;
   try {
     for (std::int64_t n = 0; n < plan.blocks; ++n) {
