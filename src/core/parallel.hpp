@@ -1,11 +1,11 @@
 #pragma once
-// Work split over the OpenMP threads: cells (each computed by the same
+// Cells split over the OpenMP threads, each computed by the same
 // operations whichever thread takes it, so results do not depend on the
-// number of threads) and independent jobs such as files.
+// number of threads.  (Files are written by the output's threads: see
+// output/writer.hpp.)
 #include <omp.h>
 
 #include <cstdint>
-#include <exception>
 
 namespace mps {
 
@@ -16,23 +16,10 @@ inline constexpr std::int32_t kMinCellsToFork = 20000;
 // The same for the medium update, whose cells cost far more each.
 inline constexpr std::int64_t kMinMediumCellsToFork = 64;
 
-// body(n) for n = 0..count-1 over the threads, each n to whichever thread
-// is free (for jobs of uneven size, such as files).  An exception thrown by
-// a job is rethrown here once every job is done or has failed.
-template <typename Body>
-inline void for_each_job(std::int64_t count, Body&& body) {
-  std::exception_ptr failed;
-#pragma omp parallel for schedule(dynamic, 1) if (count > 1)
-  for (std::int64_t n = 0; n < count; ++n) {
-    try {
-      body(n);
-    } catch (...) {
-#pragma omp critical(mps_for_each_job)
-      if (!failed) failed = std::current_exception();
-    }
-  }
-  if (failed) std::rethrow_exception(failed);
-}
+// The threads the run has (OMP_NUM_THREADS, else one per processor): the
+// cell loops of a step fork this many, and output work that is waited for
+// (run_tasks) is shared out over as many.
+inline int run_threads() { return omp_get_max_threads(); }
 
 // Cells first..last (empty when last < first).
 struct CellSpan {

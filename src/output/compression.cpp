@@ -7,8 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <utility>
 
-#include "core/parallel.hpp"
 #include "textio/text_file.hpp"
 
 namespace mps {
@@ -41,29 +42,6 @@ std::vector<std::string> files_ending_in(const std::string& folder, const std::s
   return names;
 }
 
-// Runs one file operation over every name, over the threads; each failure
-// becomes a message and the file is left alone.
-template <typename Operation>
-CompressionReport for_each_file(const std::vector<std::string>& paths, Operation op) {
-  std::vector<std::string> errors(paths.size());
-  for_each_job(static_cast<std::int64_t>(paths.size()), [&](std::int64_t n) {
-    try {
-      op(paths[static_cast<std::size_t>(n)]);
-    } catch (const std::exception& e) {
-      errors[static_cast<std::size_t>(n)] = e.what();
-    }
-  });
-  CompressionReport report;
-  for (std::size_t n = 0; n < paths.size(); ++n) {
-    if (errors[n].empty()) {
-      report.compressed.push_back(paths[n]);
-    } else {
-      report.failures.push_back(errors[n]);
-    }
-  }
-  return report;
-}
-
 std::vector<std::string> paths_in(const std::string& folder, const std::string& suffix,
                                   bool hidden = false) {
   std::vector<std::string> paths = files_ending_in(folder, suffix, hidden);
@@ -77,9 +55,44 @@ std::vector<std::string> plain_dat_files(const std::string& folder) {
   return paths_in(folder, ".dat");
 }
 
+CompressionTasks::CompressionTasks(std::vector<std::string> paths, int level)
+    : outcome_(std::make_shared<Outcome>()) {
+  outcome_->errors.resize(paths.size());
+  outcome_->paths = std::move(paths);
+  outcome_->level = level;
+}
+
+std::vector<Task> CompressionTasks::tasks() const {
+  std::vector<Task> tasks;
+  for (std::size_t n = 0; n < outcome_->paths.size(); ++n) {
+    tasks.emplace_back([outcome = outcome_, n] {
+      const std::string& path = outcome->paths[n];
+      try {
+        textio::gzip_file(path, path + ".gz", outcome->level);
+      } catch (const std::exception& e) {
+        outcome->errors[n] = e.what();
+      }
+    });
+  }
+  return tasks;
+}
+
+CompressionReport CompressionTasks::report() const {
+  CompressionReport report;
+  for (std::size_t n = 0; n < outcome_->paths.size(); ++n) {
+    if (outcome_->errors[n].empty()) {
+      report.compressed.push_back(outcome_->paths[n]);
+    } else {
+      report.failures.push_back(outcome_->errors[n]);
+    }
+  }
+  return report;
+}
+
 CompressionReport compress_files(const std::vector<std::string>& paths, int level) {
-  return for_each_file(
-      paths, [level](const std::string& path) { textio::gzip_file(path, path + ".gz", level); });
+  const CompressionTasks compression(paths, level);
+  run_tasks(compression.tasks());
+  return compression.report();
 }
 
 CompressionReport compress_dat_files(const std::string& folder, int level) {

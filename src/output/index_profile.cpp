@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -22,7 +23,8 @@ void append_line(std::string& text, std::int32_t i, double dz, double n) {
 void write_index_profile(const RunDirectories& dirs, const StructureProfile& s, double dz) {
   // Written in pieces: the text of a long grid is tens of megabytes.
   constexpr std::size_t kPiece = 1 << 16;
-  textio::OutputFile file(dirs.results_dir + "n_z.dat", textio::OutputFile::Mode::replace);
+  textio::OutputFile file(dirs.results_dir + result_files::kIndexProfile,
+                          textio::OutputFile::Mode::replace);
   std::string text;
   text.reserve(kPiece + 64);
   for_each_cell_material(s, [&](std::int32_t i, const CellMaterial& m) {

@@ -56,13 +56,17 @@ inline std::string column(std::string_view quantity, std::int64_t J) {
 }
 inline std::string stamp(std::int64_t J) { return labelled("stmp", J, ".dat"); }
 inline std::string flux(std::int64_t J) { return labelled("flux_", J, ".dat"); }
-// Trace of quantity Q of a block ending at J: at the first or last monitor
-// (`end` 1 or 2), or at monitor cell Z (`end` 0).
-inline std::string trace(int end, std::string_view quantity, std::int32_t cell, std::int64_t J) {
-  std::string head = end != 0 ? "time" + std::to_string(end) : std::string("time");
-  head.append("_").append(quantity).append("_");
-  if (end == 0) head = labelled(head.append("z"), cell, "_");
-  return labelled(head, J, ".dat");
+// Trace of quantity Q of the block labelled `label` (the label of its last
+// step): at the first or last monitor (`end` 1 or 2), or at monitor cell Z
+// (`end` 0).
+inline std::string trace(int end, std::string_view quantity, std::int32_t cell,
+                         std::string_view label) {
+  std::string name("time");
+  if (end != 0) name.append(std::to_string(end));
+  name.append("_").append(quantity).append("_");
+  if (end == 0) name.append("z").append(textio::step_label(cell)).append("_");
+  name.append(label).append(".dat");
+  return name;
 }
 
 }  // namespace mps::result_files

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cmath>
+#include <span>
+#include <vector>
 
 #include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
@@ -45,13 +47,14 @@ class ColumnFile {
 
 // Whether "Ex_max.dat" is written: when the block's field maximum is
 // positive; `max_variable` becomes the block maximum when the block has rows.
-bool field_maximum_written(const SnapshotInput& in, double& max_variable) {
+bool field_maximum_written(const SnapshotInput& in, std::span<const double> max_buffer,
+                           double& max_variable) {
   const std::int64_t d = in.J - in.Jb;
   const double reference = d == 1 ? max_variable : 0.0;
   if (d >= 1) {
     double m = -1.0000000200408773e20;
     for (std::int64_t i = 1; i <= d; ++i) {
-      const double a = (*in.max_buffer)[static_cast<std::size_t>(i)];
+      const double a = max_buffer[static_cast<std::size_t>(i)];
       if (a > m) m = std::fabs(a);
     }
     max_variable = m;
@@ -175,13 +178,14 @@ void write_stamp(const SnapshotInput& in) {
 
 }  // namespace
 
-FileTasks snapshot_tasks(const SnapshotInput& in, double& max_variable) {
+FileTasks snapshot_tasks(const SnapshotInput& in, std::span<const double> max_buffer,
+                         double& max_variable) {
   FileTasks t;
   auto add = [&](const std::string& path, std::function<void()> task) {
     t.paths.push_back(textio::stored_path(path, in.storage));
     t.tasks.push_back(std::move(task));
   };
-  if (field_maximum_written(in, max_variable)) {
+  if (field_maximum_written(in, max_buffer, max_variable)) {
     add(in.folder + result_files::kFieldMaximum, [in] { write_field_maximum(in); });
   }
   for (std::size_t l = 0; l < 2; ++l) {

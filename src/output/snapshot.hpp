@@ -14,8 +14,9 @@
 //   point.txt: one index line appended per snapshot (record_snapshot), read
 //     by a continued run.
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
-#include <vector>
 
 #include "field/field_state.hpp"
 #include "medium/medium_state.hpp"
@@ -24,13 +25,16 @@
 
 namespace mps {
 
+// The state a snapshot is written from.  Every task holds a copy of this
+// input, and so shares ownership of the state: a copy of the run's arrays
+// nobody changes, or the live arrays borrow()ed for a job the writer
+// finishes before the loop goes on.
 struct SnapshotInput {
   std::int64_t J = 0;
   std::int64_t Jb = 0;  // block start: row d = J - Jb of the maximum buffer
-  const FieldState* field = nullptr;
-  const MediumState* medium = nullptr;
-  const DecayFactors* decay = nullptr;               // factors at t = (J + 0.5) dt
-  const std::vector<double>* max_buffer = nullptr;   // field maximum per trace row
+  std::shared_ptr<const FieldState> field;
+  std::shared_ptr<const MediumState> medium;
+  std::shared_ptr<const DecayFactors> decay;         // factors at t = (J + 0.5) dt
   double E0 = 1.0;                                   // field scale [V/m]
   std::string folder;                                // results folder, '/'-terminated
   textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
@@ -38,8 +42,11 @@ struct SnapshotInput {
 
 // The files of the snapshot but "point.txt" as tasks (the columns of each
 // level, the flags, the stamp, the field maximum) with their paths (".gz"
-// when compressed); the tasks read the state through `in`'s pointers.
-FileTasks snapshot_tasks(const SnapshotInput& in, double& max_variable);
+// when compressed).  `max_buffer` (the field maximum per trace row) is read
+// here, on the calling thread, to decide on "Ex_max.dat"; `max_variable`
+// becomes the block maximum when the block has rows.
+FileTasks snapshot_tasks(const SnapshotInput& in, std::span<const double> max_buffer,
+                         double& max_variable);
 
 // Appends the step's line to "point.txt", on the disk when it returns.  A
 // continued run trusts a snapshot listed there, so the line is written

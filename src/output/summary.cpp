@@ -106,9 +106,13 @@ std::string summary_json(const RunInput& in, const Summary& s) {
 }
 
 void write_summary(const RunInput& in, const Summary& s) {
-  const std::string path = in.dirs.results_dir + result_files::kSummary;
+  write_summary_json(in.dirs.results_dir, summary_json(in, s));
+}
+
+void write_summary_json(const std::string& results_dir, const std::string& json) {
+  const std::string path = results_dir + result_files::kSummary;
   const std::string part = textio::temporary_name(path);
-  textio::write_text_file(part, summary_json(in, s));
+  textio::write_text_file(part, json);
   if (std::rename(part.c_str(), path.c_str()) != 0) {
     std::remove(part.c_str());
     throw IoError(path, "cannot write \"" + path + "\"");

@@ -47,5 +47,7 @@ std::string summary_json(const RunInput& input, const Summary& summary);
 // Writes "summary.json" into the results folder: a temporary file renamed
 // over the old one, so a reader never sees half of it.
 void write_summary(const RunInput& input, const Summary& summary);
+// The same with its text made already (summary_json), into `results_dir`.
+void write_summary_json(const std::string& results_dir, const std::string& json);
 
 }  // namespace mps

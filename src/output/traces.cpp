@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -18,12 +19,7 @@ const char* const kKindNames[] = {"Ex", "Ey", "rho11", "rho22", "rho33", "rho44"
 enum Family { kPoint = 0, kFirst = 1, kLast = 2 };
 
 std::string trace_name(Family family, std::int32_t cell, int kind, const std::string& label) {
-  if (family != kPoint) {
-    return std::string(family == kFirst ? "time1_" : "time2_") + kKindNames[kind] + "_" + label +
-           ".dat";
-  }
-  return std::string("time_") + kKindNames[kind] + "_z" + textio::step_label(cell) + "_" + label +
-         ".dat";
+  return result_files::trace(family, kKindNames[kind], cell, label);
 }
 
 }  // namespace
@@ -33,7 +29,7 @@ double trace_time_fs(std::int64_t s, double dt) {
 }
 
 FileTasks trace_tasks(const TraceInput& in) {
-  const MonitorSamples& b = in.samples;
+  const MonitorSamples& b = *in.samples;
   const std::string label = textio::step_label(in.J);
   const std::int64_t d = in.J - in.Jb;
   const std::int32_t M = b.M;
@@ -48,20 +44,21 @@ FileTasks trace_tasks(const TraceInput& in) {
   }
   FileTasks tasks;
   auto add = [&](Family family, std::int32_t k, int kind) {
-    const std::int32_t cell = (*in.monitor_cells)[static_cast<std::size_t>(k - 1)];
+    const std::int32_t cell = in.monitor_cells[static_cast<std::size_t>(k - 1)];
     const std::string path = in.folder + trace_name(family, cell, kind, label);
     tasks.paths.push_back(textio::stored_path(path, in.storage));
-    tasks.tasks.emplace_back([b, times, path, k, kind, d, E0 = in.E0, storage = in.storage] {
-      const double scale = kind < 2 ? E0 : 1.0;
-      std::string text;
-      text.reserve(times->size() * 49);
-      for (std::int64_t r = 1; r <= d; ++r) {
-        text += (*times)[static_cast<std::size_t>(r - 1)];
-        textio::append_E23_12(text, b.at(kind, k, r) / scale);
-        text += '\n';
-      }
-      textio::write_text_file(path, text, storage);
-    });
+    tasks.tasks.emplace_back(
+        [samples = in.samples, times, path, k, kind, d, E0 = in.E0, storage = in.storage] {
+          const double scale = kind < 2 ? E0 : 1.0;
+          std::string text;
+          text.reserve(times->size() * 49);
+          for (std::int64_t r = 1; r <= d; ++r) {
+            text += (*times)[static_cast<std::size_t>(r - 1)];
+            textio::append_E23_12(text, samples->at(kind, k, r) / scale);
+            text += '\n';
+          }
+          textio::write_text_file(path, text, storage);
+        });
   };
   if (M >= 1) {
     add(kFirst, 1, 0);

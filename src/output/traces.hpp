@@ -9,6 +9,7 @@
 // written divided by the field scale E0, populations as they are.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -42,17 +43,20 @@ struct TraceInput {
   std::int64_t Jb = 0;  // block start: the block's rows are J - Jb = 1..d
   double dt = 0.0;
   double E0 = 1.0;
-  const std::vector<std::int32_t>* monitor_cells = nullptr;  // mon(1..M) at [0..M-1]
-  MonitorSamples samples;                            // views of buffers that outlive the tasks
+  std::vector<std::int32_t> monitor_cells;  // mon(1..M) at [0..M-1]
+  // The samples, shared by the tasks: a view whose owner also owns the
+  // buffers it points into (an aliasing pointer into a copy), or a view of
+  // live buffers for tasks that finish before the caller goes on (borrow()).
+  std::shared_ptr<const MonitorSamples> samples;
   std::string folder;                                // results folder
   textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
 };
 
-// write_block_traces: the block traces of the steps Jb+1 .. J, one line per step (time
-// and value, two E23.12 fields separated by two blanks); empty files when
-// the block has no rows yet.
+// The block traces of the steps Jb+1 .. J, one line per step (time and
+// value, two E23.12 fields separated by two blanks); empty files when the
+// block has no rows yet.  Written before it returns.
 std::vector<std::string> write_block_traces(const TraceInput& in);
-// The same as tasks, a file each; they read the samples' buffers.
+// The same as tasks, a file each, which share the samples.
 FileTasks trace_tasks(const TraceInput& in);
 
 // Running maximum, minimum and accumulated change of every monitored

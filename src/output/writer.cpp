@@ -1,19 +1,22 @@
 #include "output/writer.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "core/floating_point.hpp"
+#include "core/parallel.hpp"
 
 namespace mps {
 
 BackgroundWriter::BackgroundWriter(std::size_t bound, int threads) : bound_(bound) {
-  for (int n = 0; n < std::max(threads, 1); ++n) threads_.emplace_back([this] { worker(); });
+  for (int n = 0; n < threads; ++n) threads_.emplace_back([this] { worker(); });
 }
 
 BackgroundWriter::~BackgroundWriter() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    help_until(lock, [this] { return queue_.empty(); });  // tasks and closings throw nothing
     stopping_ = true;
   }
   changed_.notify_all();
@@ -103,29 +106,40 @@ void BackgroundWriter::submit(WriterJob job) {
   std::unique_lock<std::mutex> lock(mutex_);
   rethrow();
   if (failed_) return;  // reported already; nothing more is written
-  const bool too_big = job.bytes > bound_;
+  const bool blocking = job.borrows || job.bytes > bound_;
   help_until(lock, [&] {
-    return error_ != nullptr || (too_big ? queue_.empty() : queued_bytes_ + job.bytes <= bound_);
+    return error_ != nullptr || (blocking ? queue_.empty() : queued_bytes_ + job.bytes <= bound_);
   });
   rethrow();
   queued_bytes_ += job.bytes;
   queue_.push_back({std::move(job)});
   changed_.notify_all();
-  if (too_big) {
-    // It reads the live arrays: written before the loop goes on.
+  if (blocking) {
+    // It reads the live arrays, or holds more than the bound: done before
+    // the loop goes on.
     help_until(lock, [&] { return queue_.empty(); });
     rethrow();
   }
 }
 
-void BackgroundWriter::submit(std::function<void()> work, std::size_t bytes) {
-  submit(WriterJob{{}, std::move(work), bytes});
+void BackgroundWriter::submit(Task work, std::size_t bytes) {
+  submit(WriterJob{{}, std::move(work), bytes, false});
 }
 
 void BackgroundWriter::finish() {
   std::unique_lock<std::mutex> lock(mutex_);
   help_until(lock, [&] { return queue_.empty(); });
   rethrow();
+}
+
+void run_tasks(std::vector<Task> tasks, int threads) {
+  if (threads <= 0) threads = run_threads();
+  // The caller is one of the threads; no more than there are tasks.
+  const std::size_t used =
+      std::clamp<std::size_t>(tasks.size(), 1, static_cast<std::size_t>(threads));
+  BackgroundWriter writer(std::numeric_limits<std::size_t>::max(), static_cast<int>(used) - 1);
+  writer.submit(WriterJob{std::move(tasks), {}, 0, true});
+  writer.finish();
 }
 
 }  // namespace mps

@@ -7,10 +7,12 @@
 #include <iomanip>
 #include <memory>
 #include <ostream>
+#include <span>
 #include <utility>
 
 #include "output/compression.hpp"
 #include "output/restore.hpp"
+#include "output/result_files.hpp"
 #include "output/snapshot.hpp"
 #include "output/summary.hpp"
 #include "output/traces.hpp"
@@ -61,32 +63,75 @@ void restore_run(const RunInput& in, RunState& run) {
 
 namespace {
 
-// Copies of the state for a snapshot written on the output threads.
+// Copies of the state at a snapshot step, share-owned by the snapshot's
+// tasks through aliasing pointers into it; nobody changes them.
 struct StateCopy {
   FieldState field;
   MediumState medium;
   DecayFactors decay;
   MonitorBuffers monitors;
+  MonitorSamples samples;  // view of `monitors`
 };
 
-// What a snapshot writes: the state of step J (views of the live arrays,
-// or of copies the job owns) and the block's statistics lines.
-struct SnapshotJob {
+// The state of step J as a snapshot's tasks read it: pointers that
+// share-own a StateCopy or, when the state is larger than the writer's
+// bound, pointers that borrow the live run state and own nothing of it
+// (`borrowed`; the job then borrows, and the writer finishes it before the
+// loop changes the arrays again).
+struct SnapshotState {
+  std::shared_ptr<const FieldState> field;
+  std::shared_ptr<const MediumState> medium;
+  std::shared_ptr<const DecayFactors> decay;
+  std::shared_ptr<const MonitorSamples> samples;
+  bool borrowed = false;
+};
+
+SnapshotState copied_state(const RunState& run) {
+  auto copy = std::make_shared<StateCopy>(
+      StateCopy{run.sim.field, run.sim.medium, run.sim.medium_step.decay, run.monitors, {}});
+  copy->samples = copy->monitors.samples();
+  return {{copy, &copy->field},
+          {copy, &copy->medium},
+          {copy, &copy->decay},
+          {copy, &copy->samples},
+          false};
+}
+
+SnapshotState borrowed_state(const RunState& run) {
+  // The samples' view is owned; the buffers it points into are the live ones.
+  return {borrow(run.sim.field), borrow(run.sim.medium), borrow(run.sim.medium_step.decay),
+          std::make_shared<const MonitorSamples>(run.monitors.samples()), true};
+}
+
+// Step J's snapshot as the loop hands it on.
+struct SnapshotStep {
   std::int64_t J = 0, Jb = 0;
+  int Jtoggle = 0;
   bool block_end = false;
   double max_variable = 0.0;  // the loop's field maximum of step J
-  std::unique_ptr<StateCopy> copy;
-  const FieldState* field = nullptr;
-  const MediumState* medium = nullptr;
-  const DecayFactors* decay = nullptr;
-  const MonitorBuffers* monitors = nullptr;
-  StatisticsLines statistics;
-  std::vector<std::string> leftover_results;  // compressed before, named in the summary
-  Summary summary;                            // written with the snapshot, its file names added
-  std::vector<double> flux_rows;              // of the block, at a block end
-  // The file names of the latest closed snapshot, for the summary at the end
-  // (jobs close in order, on the output threads).
-  std::shared_ptr<std::vector<std::string>> listed;
+};
+
+// The closing step of a snapshot, once its files are complete: everything
+// on the disk, and only then "point.txt" names the step (a continued run
+// can trust every step listed), then the summary.  It holds what it writes
+// by value but `listed`, which only close steps write (one at a time) and
+// the loop reads once the writer has finished.
+struct SnapshotClose {
+  std::string results_dir;
+  std::string discarded_dir;  // at a block end (its statistics files), else empty
+  std::int64_t J = 0;
+  int Jtoggle = 0;
+  std::string summary;                               // "summary.json" with this snapshot's files
+  std::vector<std::string> files;                    // the files it names
+  std::shared_ptr<std::vector<std::string>> listed;  // of the latest closed snapshot
+
+  void operator()() const {
+    textio::sync_folder(results_dir);
+    if (!discarded_dir.empty()) textio::sync_folder(discarded_dir);
+    record_snapshot(results_dir, J, Jtoggle);
+    write_summary_json(results_dir, summary);
+    *listed = files;
+  }
 };
 
 // Working values of the loop that live across steps and blocks.
@@ -111,79 +156,87 @@ struct LoopState {
   std::vector<std::string> leftover_results, leftover_statistics;
 };
 
-// Compresses the files; one that cannot be compressed stays plain and is
-// reported, and the run goes on.
-void compress(const std::vector<std::string>& paths, std::ostream& warnings) {
-  const CompressionReport report = compress_files(paths);
-  for (const std::string& failure : report.failures) {
-    warnings << "mps1d: warning: " << failure << "; the plain file is kept\n";
-  }
-}
-
 // Plain files found at the start, compressed in a job of their own before
 // the next job's files, so a file of this run replaces a stale one of the
-// same name.
-void submit_compression(BackgroundWriter& writer, const std::vector<std::string>& paths,
+// same name.  One that cannot be compressed stays plain and is reported by
+// the close step, and the run goes on: `warnings` outlives the writer (both
+// belong to run_time_loop), and no other thread writes it meanwhile.
+void submit_compression(BackgroundWriter& writer, std::vector<std::string> paths,
                         std::ostream& warnings) {
   if (paths.empty()) return;
-  writer.submit([paths, &warnings] { compress(paths, warnings); }, 0);
+  const CompressionTasks compression(std::move(paths));
+  Task report = [compression, &warnings] {
+    for (const std::string& failure : compression.report().failures) {
+      warnings << "mps1d: warning: " << failure << "; the plain file is kept\n";
+    }
+  };
+  writer.submit(WriterJob{compression.tasks(), std::move(report), 0, false});
 }
 
 // The files of a snapshot as tasks of the output threads: the snapshot and
-// its traces, at a block end the flux records and the block's statistics,
-// each compressed as it is written.
-FileTasks snapshot_files(const RunInput& in, SnapshotJob& job) {
+// its traces, each compressed as it is written.  The tasks share `state`.
+FileTasks snapshot_files(const RunInput& in, const SnapshotStep& s, const SnapshotState& state,
+                         std::span<const double> max_ex) {
   const RunParameters& p = in.params;
   SnapshotInput snap;
-  snap.J = job.J;
-  snap.Jb = job.Jb;
-  snap.field = job.field;
-  snap.medium = job.medium;
-  snap.decay = job.decay;
-  snap.max_buffer = &job.monitors->max_ex;
+  snap.J = s.J;
+  snap.Jb = s.Jb;
+  snap.field = state.field;
+  snap.medium = state.medium;
+  snap.decay = state.decay;
   snap.E0 = p.field_scale();
   snap.folder = in.dirs.results_dir;
   snap.storage = textio::Storage::gzip;
-  double max_variable = job.max_variable;
-  FileTasks files = snapshot_tasks(snap, max_variable);
+  double max_variable = s.max_variable;
+  FileTasks files = snapshot_tasks(snap, max_ex, max_variable);
 
   TraceInput traces;
-  traces.J = job.J;
-  traces.Jb = job.Jb;
+  traces.J = s.J;
+  traces.Jb = s.Jb;
   traces.dt = in.structure.dt;
   traces.E0 = p.field_scale();
-  traces.monitor_cells = &p.monitor_cells;
-  traces.samples = job.monitors->samples();
+  traces.monitor_cells = p.monitor_cells;
+  traces.samples = state.samples;
   traces.folder = in.dirs.results_dir;
   traces.storage = textio::Storage::gzip;
   files.append(trace_tasks(traces));
-  if (job.block_end) {
-    const std::string flux = in.dirs.results_dir + "flux_" + textio::step_label(job.J) + ".dat";
-    files.paths.push_back(textio::stored_path(flux, textio::Storage::gzip));
-    files.tasks.emplace_back([&in, &job] {
-      write_flux_records(in.dirs.results_dir, job.J, job.flux_rows, textio::Storage::gzip);
-    });
-  }
   return files;
 }
 
-// The closing step of a snapshot, once its files are complete: everything
-// on the disk, and only then "point.txt" names the step (a continued run
-// can trust every step listed), then the summary.
-void close_snapshot(const RunInput& in, SnapshotJob& job, const std::vector<std::string>& results) {
-  textio::sync_folder(in.dirs.results_dir);
-  if (job.block_end) textio::sync_folder(in.dirs.discarded_dir);
-  record_snapshot(in.dirs.results_dir, job.J, job.field->Jtoggle);
-  for (const std::string& path : results) {
-    job.summary.files.push_back(path.substr(path.rfind('/') + 1));
+// "flux_<J>.dat" of a block end, a task that owns the block's rows.
+FileTasks flux_file(const std::string& folder, std::int64_t J, std::vector<double> rows) {
+  FileTasks files;
+  const std::string flux = folder + result_files::flux(J);
+  files.paths.push_back(textio::stored_path(flux, textio::Storage::gzip));
+  files.tasks.emplace_back([folder, J, rows = std::move(rows)] {
+    write_flux_records(folder, J, rows, textio::Storage::gzip);
+  });
+  return files;
+}
+
+// The closing step of step J's snapshot: the summary made here, naming the
+// snapshot's files (`results`), the plain files compressed before it
+// (`leftovers`) and the run's other files.
+SnapshotClose snapshot_close(const RunInput& in, const LoopState& st, const SnapshotStep& s,
+                             const std::vector<std::string>& results,
+                             const std::vector<std::string>& leftovers) {
+  Summary summary = st.summary;
+  for (const std::string& path : results) summary.files.push_back(path.substr(path.rfind('/') + 1));
+  for (const std::string& path : leftovers) {
+    summary.files.push_back(path.substr(path.rfind('/') + 1) + ".gz");
   }
-  for (const std::string& path : job.leftover_results) {
-    job.summary.files.push_back(path.substr(path.rfind('/') + 1) + ".gz");
-  }
-  for (const char* name : {"n_z.dat.gz", "param.txt", "point.txt"})
-    job.summary.files.emplace_back(name);
-  write_summary(in, job.summary);
-  *job.listed = job.summary.files;
+  summary.files.push_back(std::string(result_files::kIndexProfile) + ".gz");
+  summary.files.emplace_back(result_files::kParameters);
+  summary.files.emplace_back(result_files::kPoints);
+  SnapshotClose close;
+  close.results_dir = in.dirs.results_dir;
+  if (s.block_end) close.discarded_dir = in.dirs.discarded_dir;
+  close.J = s.J;
+  close.Jtoggle = s.Jtoggle;
+  close.summary = summary_json(in, summary);
+  close.files = std::move(summary.files);
+  close.listed = st.listed;
+  return close;
 }
 
 std::size_t bytes_of(const RunState& run) {
@@ -195,61 +248,34 @@ std::size_t bytes_of(const RunState& run) {
          m.slot.size() * (sizeof(std::int32_t) + 1);
 }
 
-// The job of step J's snapshot: copies of the state when they fit in the
-// writer's bound, else views of the live arrays (the writer then finishes
-// it before the loop goes on).
-std::shared_ptr<SnapshotJob> snapshot_job(const RunInput& in, RunState& run, LoopState& st,
-                                          std::int64_t J, bool copies) {
-  auto job = std::make_shared<SnapshotJob>();
-  job->J = J;
-  job->Jb = st.Jb;
-  job->block_end = J == st.block * in.params.LL;
-  job->max_variable = st.max_variable;
-  job->leftover_results = st.leftover_results;
-  if (job->block_end) {
-    job->statistics = st.statistics.take(in.dirs.discarded_dir);
-    job->flux_rows = std::move(st.budget.flux_rows);
-    st.budget.flux_rows.clear();
-    st.summary.flux_files.push_back("flux_" + textio::step_label(J) + ".dat.gz");
-  }
-  job->summary = st.summary;
-  job->listed = st.listed;
-  if (copies) {
-    job->copy = std::make_unique<StateCopy>(
-        StateCopy{run.sim.field, run.sim.medium, run.sim.medium_step.decay, run.monitors});
-    job->field = &job->copy->field, job->medium = &job->copy->medium;
-    job->decay = &job->copy->decay, job->monitors = &job->copy->monitors;
-  } else {
-    job->field = &run.sim.field, job->medium = &run.sim.medium;
-    job->decay = &run.sim.medium_step.decay, job->monitors = &run.monitors;
-  }
-  return job;
-}
-
 // The snapshot of step J.  The state is checked first (a NaN stops the run
 // here, before anything of the step is written); the files are written by
-// the output threads.
+// the output threads, from copies of the state when they fit in the
+// writer's bound, else from the live arrays before the loop goes on.
 void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
   check_finite_state(run.sim, J);
+  const SnapshotStep s{J, st.Jb, run.sim.field.Jtoggle, J == st.block * in.params.LL,
+                       st.max_variable};
   const std::size_t bytes = bytes_of(run);
-  std::shared_ptr<SnapshotJob> job =
-      snapshot_job(in, run, st, J, bytes <= BackgroundWriter::kDefaultBound);
+  const SnapshotState state = bytes <= st.writer->bound() ? copied_state(run) : borrowed_state(run);
+  StatisticsLines statistics;
+  std::vector<double> flux_rows;
+  if (s.block_end) {
+    statistics = st.statistics.take(in.dirs.discarded_dir);
+    flux_rows = std::exchange(st.budget.flux_rows, {});
+    st.summary.flux_files.push_back(result_files::flux(J) + ".gz");
+  }
+  const std::vector<std::string> leftovers = st.leftover_results;
   submit_compression(*st.writer, std::exchange(st.leftover_results, {}), *st.warnings);
-  if (job->block_end) {
+  if (s.block_end) {
     submit_compression(*st.writer, std::exchange(st.leftover_statistics, {}), *st.warnings);
   }
-  FileTasks files = snapshot_files(in, *job);
-  const std::size_t results = files.paths.size();  // the summary names these
-  if (job->block_end) {
-    files.append(statistics_tasks(std::move(job->statistics), textio::Storage::gzip));
-  }
-  WriterJob w;
-  for (auto& task : files.tasks) w.tasks.emplace_back([job, task = std::move(task)] { task(); });
-  w.close = [&in, job, paths = std::move(files.paths), results] {
-    close_snapshot(in, *job, {paths.begin(), paths.begin() + static_cast<std::ptrdiff_t>(results)});
-  };
-  w.bytes = bytes;
-  st.writer->submit(std::move(w));
+  FileTasks files = snapshot_files(in, s, state, run.monitors.max_ex);
+  if (s.block_end) files.append(flux_file(in.dirs.results_dir, J, std::move(flux_rows)));
+  SnapshotClose close = snapshot_close(in, st, s, files.paths, leftovers);
+  if (s.block_end) files.append(statistics_tasks(std::move(statistics), textio::Storage::gzip));
+  st.writer->submit(WriterJob{std::move(files.tasks), std::move(close), state.borrowed ? 0 : bytes,
+                              state.borrowed});
 }
 
 // The summary of the snapshot of step J, from the budget of step J - 1.
@@ -318,7 +344,7 @@ void run_block(const RunInput& in, RunState& run, LoopState& st, bool follows, b
   if (continuing) {
     sample_monitors(in, run.sim, run.monitors, 0);
   } else {
-    textio::append_text_file(in.dirs.results_dir + "point.txt", "");
+    textio::append_text_file(in.dirs.results_dir + result_files::kPoints, "");
   }
   for (std::int64_t J = st.Jb + 1; J <= st.block * p.LL; ++J) normal_step(in, run, st, J);
 }
@@ -367,10 +393,11 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   st.budget = start_budget(in, run.sim);
   st.progress = Progress(&warnings, p.J_final, plan.first_start + plan.blocks * p.LL);
   // One output thread beside each thread the steps leave idle (at least
-  // one); the loop's thread joins them where it would wait.
+  // one); the loop's thread joins them where it would wait.  The jobs refer
+  // to `warnings` without owning it; the writer, declared after it, has
+  // finished them before it goes away.
   const int threads = omp_get_max_threads();
-  BackgroundWriter writer(BackgroundWriter::kDefaultBound,
-                          step_forks(run.sim) ? 1 : std::max(threads - 1, 1));
+  BackgroundWriter writer(run.output_bound, step_forks(run.sim) ? 1 : std::max(threads - 1, 1));
   st.writer = &writer;
   try {
     for (std::int64_t n = 0; n < plan.blocks; ++n) {

@@ -5,6 +5,7 @@
 #include <iosfwd>
 
 #include "input/input_reader.hpp"
+#include "output/writer.hpp"
 #include "simulation/monitors.hpp"
 #include "simulation/simulation.hpp"
 
@@ -16,6 +17,9 @@ struct RunState {
   MonitorBuffers monitors;          // samples of the monitor cells, one row per step of a block
   bool restored = false;            // the stored state of J_final is in place
   std::string version = "unknown";  // of the program, for "summary.json"
+  // Bytes of state copies the output threads may hold [bytes]; a snapshot
+  // of a larger state is written from the live arrays before the loop goes on.
+  std::size_t output_bound = BackgroundWriter::kDefaultBound;
 };
 
 RunState make_run_state(const RunInput& input);

@@ -1,10 +1,7 @@
-// Work shared among threads: a thread's share of a range, and jobs of
-// uneven size with an error among them.
+// Cells shared among threads: a thread's share of a range.
 #include <gtest/gtest.h>
 #include <omp.h>
 
-#include <atomic>
-#include <stdexcept>
 #include <vector>
 
 #include "core/parallel.hpp"
@@ -33,24 +30,6 @@ TEST(ThreadShare, SharesCoverTheRangeOnceInThreadOrder) {
   const CellSpan all = thread_share(1, 99);
   EXPECT_EQ(all.first, 1);
   EXPECT_EQ(all.last, 99);
-}
-
-TEST(ForEachJob, EveryJobRunsAndAnErrorComesBackAfterAll) {
-  const int saved = omp_get_max_threads();
-  omp_set_num_threads(2);
-  std::vector<std::atomic<int>> runs(50);
-  for_each_job(50, [&](std::int64_t n) { ++runs[static_cast<std::size_t>(n)]; });
-  for (const auto& r : runs) EXPECT_EQ(r.load(), 1);
-
-  std::atomic<int> done{0};
-  EXPECT_THROW(for_each_job(50,
-                            [&](std::int64_t n) {
-                              if (n == 3) throw std::runtime_error("job 3");
-                              ++done;
-                            }),
-               std::runtime_error);
-  EXPECT_EQ(done.load(), 49);  // the other jobs were not abandoned
-  omp_set_num_threads(saved);
 }
 
 }  // namespace

@@ -59,13 +59,14 @@ TEST(BlockTraces, FilesAndLinesForOneTwoAndFourMonitors) {
     std::vector<std::int32_t> cells(all_cells.begin(), all_cells.begin() + M);
     if (M > 1) cells.back() = 40;
     const Buffers b = filled_buffers(M, 5, E0);
+    const MonitorSamples view = b.samples();
     TraceInput in;
     in.Jb = 999;  // rows 1..3 are the steps 1000..1002
     in.J = 1002;
     in.dt = dt;
     in.E0 = E0;
-    in.monitor_cells = &cells;
-    in.samples = b.samples();
+    in.monitor_cells = cells;
+    in.samples = borrow(view);  // written before write_block_traces returns
     in.folder = dir.path();
     write_block_traces(in);
 

@@ -1,6 +1,6 @@
 // The output threads: jobs in order, their tasks side by side, a bounded
 // queue the loop helps to empty, errors carried back to the loop and later
-// jobs dropped after one.
+// jobs dropped after one; tasks run and waited for (run_tasks).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -50,15 +50,34 @@ TEST(BackgroundWriter, QueueNeverHoldsMoreThanItsBound) {
   EXPECT_LE(most.load(), 4);  // three queued and the one just being submitted
 }
 
-TEST(BackgroundWriter, JobLargerThanTheBoundIsWrittenBeforeSubmitReturns) {
+// A job larger than the bound, and one that borrows the caller's data
+// however small, are done (after the jobs before them) when submit returns.
+TEST(BackgroundWriter, JobLargerThanTheBoundOrBorrowingIsWrittenBeforeSubmitReturns) {
   std::vector<int> order;
   BackgroundWriter writer(10);
   writer.submit([&] { order.push_back(1); }, 5);
   std::atomic<bool> big_done{false};
   writer.submit([&] { order.push_back(2), big_done = true; }, 50);
-  EXPECT_TRUE(big_done.load());  // it read the live arrays: done before the loop goes on
+  EXPECT_TRUE(big_done.load());
+  writer.submit([&] { order.push_back(3); }, 5);
+  std::atomic<bool> borrowed_done{false};
+  WriterJob borrowing{{[&] { order.push_back(4), borrowed_done = true; }}, {}, 0, true};
+  writer.submit(std::move(borrowing));
+  EXPECT_TRUE(borrowed_done.load());
   writer.finish();
-  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+}
+
+// Without threads of its own the owner does all the work, at the latest
+// when the writer goes away.
+TEST(BackgroundWriter, WithoutThreadsTheOwnerWritesEverything) {
+  std::vector<std::thread::id> ran;
+  {
+    BackgroundWriter writer(100, 0);
+    for (int n = 0; n < 3; ++n)
+      writer.submit([&] { ran.push_back(std::this_thread::get_id()); }, 1);
+  }
+  EXPECT_EQ(ran, std::vector<std::thread::id>(3, std::this_thread::get_id()));
 }
 
 // A job's tasks run side by side, its closing step after all of them, and
@@ -134,6 +153,38 @@ TEST(BackgroundWriter, ErrorReachesTheLoopAndLaterJobsAreDropped) {
   EXPECT_TRUE(thrown);
   writer.finish();  // the error was reported once
   EXPECT_TRUE(done.empty());
+}
+
+TEST(RunTasks, EveryTaskRunsOnceAndAnErrorComesBackWhenTheyAreDone) {
+  std::vector<std::atomic<int>> runs(50);
+  std::mutex m;
+  std::set<std::thread::id> threads;
+  std::vector<Task> tasks;
+  for (std::size_t n = 0; n < runs.size(); ++n) {
+    tasks.emplace_back([&, n] {
+      ++runs[n];
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::lock_guard<std::mutex> lock(m);
+      threads.insert(std::this_thread::get_id());
+    });
+  }
+  run_tasks(std::move(tasks), 2);
+  for (const auto& r : runs) EXPECT_EQ(r.load(), 1);
+  EXPECT_EQ(threads.size(), 2u);
+  EXPECT_EQ(threads.count(std::this_thread::get_id()), 1u);  // the caller is one of them
+
+  std::atomic<int> running{0};
+  tasks.clear();
+  for (int n = 0; n < 8; ++n) {
+    tasks.emplace_back([&, n] {
+      ++running;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      if (n == 0) throw IoError("f", "cannot write f");
+      --running;
+    });
+  }
+  EXPECT_THROW(run_tasks(std::move(tasks), 2), IoError);
+  EXPECT_EQ(running.load(), 1);  // only the failed one: none still running
 }
 
 }  // namespace

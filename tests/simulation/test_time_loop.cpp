@@ -66,11 +66,13 @@ struct RunFolder {
   bool exists(const std::string& name) const { return root.exists("Results/" + name); }
 
   // Runs the input and unpacks both folders; returns the console text.
-  std::string run(const std::string& text) const {
+  std::string run(const std::string& text,
+                  std::size_t output_bound = BackgroundWriter::kDefaultBound) const {
     RunInput in = read_execdata(root.path(), root.file("execdata.txt"), text);
     in.dirs.results_dir = results();
     in.dirs.discarded_dir = root.file("Discarded/");
     RunState arrays = make_run_state(in);
+    arrays.output_bound = output_bound;
     std::ostringstream out, err;
     run_time_loop(in, arrays, out, err);
     for (const char* d : {"Results/", "Discarded/"}) {
@@ -225,6 +227,23 @@ TEST(TimeLoop, WholeRunIsTheSameOnOneAndTwoThreads) {
     for (const auto& n : names) {
       if (n == "summary.json") continue;  // names the thread count and the wall time
       EXPECT_TRUE(one.root.read(d + n) == two.root.read(d + n)) << d << n;
+    }
+  }
+}
+
+// A state too large for the output's copies is written from the live
+// arrays, before the loop goes on: the same files.
+TEST(TimeLoop, SnapshotsFromTheLiveArraysAreTheSameAsFromCopies) {
+  const std::string text = tiny_input(4, 14);
+  RunFolder copied, live;
+  copied.run(text);
+  live.run(text, 0);
+  for (const char* d : {"Results/", "Discarded/"}) {
+    const std::set<std::string> names = files_in(copied.root.file(d));
+    ASSERT_EQ(names, files_in(live.root.file(d)));
+    for (const auto& n : names) {
+      if (n == "summary.json") continue;  // names the wall time
+      EXPECT_TRUE(copied.root.read(d + n) == live.root.read(d + n)) << d << n;
     }
   }
 }
