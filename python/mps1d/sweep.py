@@ -110,6 +110,7 @@ import re
 import shlex
 import shutil
 import socket
+import stat
 import subprocess
 import sys
 import tempfile
@@ -133,6 +134,8 @@ STARTED_FILE = "started"
 SUMMARY_FILE = files.NAMES["summary"]
 CONSOLE_OUT, CONSOLE_ERR = "mps1d.out", "mps1d.err"
 STATES = ("done", "running", "failed", "pending")
+MAX_POINTS = 10000          # points of a sweep, unless --max-points raises it
+MAX_VALUE_FILE = 1 << 20    # bytes of a value file (@FILE)
 QUEUED = "in the Slurm queue"
 DEFAULT_Y = "peak_populations.rho22.value"
 
@@ -160,22 +163,36 @@ def _number(name: str, text: str) -> float:
         raise SweepError(f"--set {name}: cannot read {text!r} as a number") from None
 
 
-def parse_values(name: str, given: str, kind: str) -> Axis:
-    """The values of one --set NAME=VALUES, checked against the name's kind."""
+def _value_file(name: str, path: Path) -> str:
+    """The text of a value file: a regular file of at most MAX_VALUE_FILE bytes."""
+    try:
+        with open(path, "rb") as f:
+            if not stat.S_ISREG(os.fstat(f.fileno()).st_mode):
+                raise SweepError(f"--set {name}: the value file {path} is not a regular file")
+            data = f.read(MAX_VALUE_FILE + 1)
+    except OSError as e:
+        raise SweepError(f"--set {name}: cannot read the value file {path}: {e.strerror}") from None
+    if len(data) > MAX_VALUE_FILE:
+        raise SweepError(f"--set {name}: the value file {path} is larger than "
+                         f"{MAX_VALUE_FILE} bytes")
+    return data.decode("utf-8", errors="replace")
+
+
+def parse_values(name: str, given: str, kind: str, max_points: int = MAX_POINTS) -> Axis:
+    """The values of one --set NAME=VALUES, checked against the name's kind;
+    at most `max_points` of them, counted before they are made."""
     given = given.strip()
     if not given:
         raise SweepError(f"--set {name}: no values")
     scale = "list"
     if given.startswith("@"):
         path = Path(given[1:])
-        try:
-            text = path.read_text()
-        except OSError as e:
-            raise SweepError(f"--set {name}: cannot read the value file {path}: {e.strerror}") from None
+        text = _value_file(name, path)
         words = [w for line in text.splitlines() for w in re.split(r"[\s,;]+", line.split("#")[0])
                  if w]
         if not words:
             raise SweepError(f"--set {name}: the value file {path} holds no values")
+        _check_count(f"--set {name}={given}", len(words), max_points)
         raw = [_number(name, w) for w in words]
     elif ":" in given:
         parts = given.split(":")
@@ -195,6 +212,7 @@ def parse_values(name: str, given: str, kind: str) -> Axis:
                              "integer") from None
         if count < 1:
             raise SweepError(f"--set {name}={given}: the point count must be at least 1")
+        _check_count(f"--set {name}={given}", count, max_points)
         if count == 1 and start != stop:
             raise SweepError(f"--set {name}={given}: one point cannot span {parts[0]}..{parts[1]}")
         if scale == "log":
@@ -219,7 +237,13 @@ def parse_values(name: str, given: str, kind: str) -> Axis:
     return Axis(name, kind, values, scale, given)
 
 
-def parse_set(arg: str, template: Execdata) -> Axis:
+def _check_count(what: str, count: int, max_points: int) -> None:
+    if count > max_points:
+        raise SweepError(f"{what}: {count} points, more than the limit of {max_points} "
+                         "(raise it with --max-points)")
+
+
+def parse_set(arg: str, template: Execdata, max_points: int = MAX_POINTS) -> Axis:
     if "=" not in arg:
         raise SweepError(f"--set {arg!r}: write NAME=VALUES")
     name, given = arg.split("=", 1)
@@ -229,10 +253,14 @@ def parse_set(arg: str, template: Execdata) -> Axis:
         template.place(name)
     except ExecdataError as e:
         raise SweepError(str(e)) from None
-    return parse_values(name, given, template.place(name).kind)
+    return parse_values(name, given, template.place(name).kind, max_points)
 
 
-def build_points(axes: list[Axis], zipped: bool) -> list[dict]:
+def build_points(axes: list[Axis], zipped: bool, max_points: int = MAX_POINTS) -> list[dict]:
+    """The points of the sweep, counted before they are made."""
+    if not zipped:
+        _check_count("the product of the --set values", math.prod(len(a.values) for a in axes),
+                     max_points)
     if zipped:
         lengths = {a.name: len(a.values) for a in axes}
         if len(set(lengths.values())) > 1:
@@ -386,18 +414,19 @@ def template_file(path: str | Path) -> Path:
     return f.resolve()
 
 
-def plan_sweep(template: str | Path, sets: list[str], zipped: bool) -> Plan:
+def plan_sweep(template: str | Path, sets: list[str], zipped: bool,
+               max_points: int = MAX_POINTS) -> Plan:
     path = template_file(template)
     try:
         ed = Execdata.read(path)
     except ExecdataError as e:
         raise SweepError(f"the template {path} cannot be read: {e}") from None
-    axes = [parse_set(s, ed) for s in sets]
+    axes = [parse_set(s, ed, max_points) for s in sets]
     names = [a.name for a in axes]
     for n in set(names):
         if names.count(n) > 1:
             raise SweepError(f"--set {n} is given {names.count(n)} times")
-    points = build_points(axes, zipped)
+    points = build_points(axes, zipped, max_points)
     plan = Plan(path, ed, axes, zipped, points)
     width = max(4, len(str(len(points) - 1)))
     for i, point in enumerate(points):
@@ -661,7 +690,9 @@ def run_local(sweep_dir: Path, folders: list[str], jobs: int, threads: int,
     # The progress bar draws on a terminal; elsewhere each case prints a
     # line when it ends.
     bar = ["--bar"] if sys.stderr.isatty() else []
-    cmd = [parallel, "--will-cite", "--jobs", str(jobs), *bar,
+    # --quote: GNU parallel passes the command's words as they are, never
+    # through a shell's reading (a folder name is no command).
+    cmd = [parallel, "--will-cite", "--quote", "--jobs", str(jobs), *bar,
            # '+' appends to the job log of an earlier run (a new one gets the header)
            "--joblog", ("+" if (sweep_dir / JOBLOG).exists() else "") + str(sweep_dir / JOBLOG),
            "--arg-file", str(listing),
@@ -723,8 +754,16 @@ def submit_slurm(sweep_dir: Path, data: dict, folders: list[str], jobs: int, thr
 # --------------------------------------------------------------------------
 # The run command
 
+def plain_text(text: str, what: str) -> str:
+    """`text` when it holds no control character (a newline would split the
+    case listing or a line of a job script); SweepError otherwise."""
+    if any(ord(c) < 0x20 or ord(c) == 0x7F for c in text):
+        raise SweepError(f"{what} {text!r} holds a control character; choose another")
+    return text
+
+
 def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=False,
-              slurm_options=None, stream=None) -> int:
+              slurm_options=None, stream=None, max_points=MAX_POINTS) -> int:
     """Runs (local) or submits (slurm) the points of a sweep that are not
     complete; 0 when all ran or were submitted, 1 when a case failed."""
     stream = stream or sys.stdout
@@ -732,8 +771,12 @@ def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=
         raise SweepError("--threads-per-run must be at least 1")
     if jobs is not None and jobs < 1:
         raise SweepError("--jobs must be at least 1")
-    plan = plan_sweep(template, sets, zipped)
-    sweep_dir = Path(out).resolve()
+    if max_points < 1:
+        raise SweepError("--max-points must be at least 1")
+    for option in slurm_options or []:
+        plain_text(option, "the Slurm option")
+    sweep_dir = Path(plain_text(str(Path(out).resolve()), "the sweep folder"))
+    plan = plan_sweep(template, sets, zipped, max_points)
     program = find_program()
     names = " x ".join(f"{a.name} ({len(a.values)})" for a in plan.axes) or "the template alone"
     print(f"sweep: {len(plan.points)} points of {names} from {plan.template_path}", file=stream)
@@ -988,6 +1031,8 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
     g.add_argument("--threads-per-run", type=int, default=1, metavar="T",
                    help="OpenMP threads (and Slurm CPUs) per run (default 1)")
     g.add_argument("--zip", action="store_true", help="pair the values instead of the product")
+    g.add_argument("--max-points", type=int, default=MAX_POINTS, metavar="N",
+                   help=f"refuse a sweep of more than N points (default {MAX_POINTS})")
     g.add_argument("--partition", help="Slurm partition")
     g.add_argument("--time", help="Slurm time limit per task")
     g.add_argument("--account", help="Slurm account")
@@ -1031,7 +1076,8 @@ def _reject(args, allowed: set[str], what: str) -> None:
              "threads_per_run": args.threads_per_run != 1, "partition": args.partition is not None,
              "time": args.time is not None, "account": args.account is not None,
              "wait": args.wait is not None, "json": args.json, "plot": bool(args.plot),
-             "x": args.x is not None, "no_plot": args.no_plot}
+             "x": args.x is not None, "no_plot": args.no_plot,
+             "max_points": args.max_points != MAX_POINTS}
     wrong = [k for k, v in given.items() if v and k not in allowed]
     if wrong:
         opts = ", ".join("--" + ("set" if k == "sets" else k.replace("_", "-")) for k in wrong)
@@ -1092,7 +1138,7 @@ def sweep_main(args) -> int:
             raise SweepError(f"unexpected argument {args.folder!r} (a sweep takes one template "
                              "folder; status and collect take a sweep folder)")
         _reject(args, {"sets", "out", "zip", "jobs", "engine", "threads_per_run", "partition",
-                       "time", "account"}, "running a sweep")
+                       "time", "account", "max_points"}, "running a sweep")
         if not args.out:
             raise SweepError("give the sweep folder with --out SWEEP_FOLDER")
         options = [f"--{k}={v}" for k, v in (("partition", args.partition), ("time", args.time),
@@ -1100,7 +1146,7 @@ def sweep_main(args) -> int:
         if options and args.engine != "slurm":
             raise SweepError("--partition, --time and --account are for --engine slurm")
         return run_sweep(args.target, args.sets, args.out, args.engine, args.jobs,
-                         args.threads_per_run, args.zip, options)
+                         args.threads_per_run, args.zip, options, max_points=args.max_points)
     except (SweepError, ExecdataError) as e:
         print(f"mps1d sweep: error: {e}", file=sys.stderr)
         return 2

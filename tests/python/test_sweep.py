@@ -63,9 +63,10 @@ def sweep_env(**extra):
     return env
 
 
-def sweep(*args, env=None, timeout=300):
+def sweep(*args, env=None, timeout=300, cwd=None):
     return subprocess.run([str(SWEEP), *map(str, args)], capture_output=True, text=True,
-                          env=env or sweep_env(), timeout=timeout, stdin=subprocess.DEVNULL)
+                          env=env or sweep_env(), timeout=timeout, stdin=subprocess.DEVNULL,
+                          cwd=cwd)
 
 
 def short_quickstart(folder: Path) -> Path:
@@ -267,8 +268,13 @@ class TestBadSweeps:
                                      "input (exit status 1):\nError in pulse polarisation"),
         (["run.courant=0.5,0.9", "layer.2.index=3.5,0.8"],
          "point 3 (run.courant=0.9 layer.2.index=0.8)"),
+        # Counted before they are made: nothing grows without bound.
+        (["pulse.amplitude=@/dev/zero"], "/dev/zero is not a regular file"),
+        (["pulse.amplitude=1e8:2e8:100000000"], "100000000 points, more than the limit of 10000"),
+        (["pulse.amplitude=1:3000:3000", "run.Nt=1:3000:3000"],
+         "the product of the --set values: 9000000 points"),
     ], ids=["unknown-name", "bad-number", "missing-layer-row", "rejected-polarisation",
-            "unstable-point"])
+            "unstable-point", "endless-file", "huge-range", "huge-product"])
     def test_rejected_with_a_message_and_nothing_written(self, program, tmp_path, sets, message):
         template = short_quickstart(tmp_path / "template")
         args = [template]
@@ -278,6 +284,22 @@ class TestBadSweeps:
         assert r.returncode == 2, r.stdout + r.stderr
         assert message in r.stderr
         assert not (tmp_path / "sweep").exists()
+
+    def test_names_reach_no_shell(self, program, tmp_path):
+        """A folder name is passed as a name: a ';' in it runs nothing, and a
+        newline (which would split the case listing or a job script line)
+        is refused, as in a Slurm option."""
+        template = short_quickstart(tmp_path / "template")
+        out = tmp_path / "out;touch PWNED;x"
+        r = sweep(template, "--set", "pulse.amplitude=1e8", "--out", out, "--jobs", "1",
+                  cwd=tmp_path)
+        assert r.returncode == 0, r.stdout + r.stderr
+        assert not list(tmp_path.rglob("PWNED"))
+        assert (out / "case-0000" / "exit_status").read_text().strip() == "0"
+        for args in (["--out", tmp_path / "a\nb"],
+                     ["--out", tmp_path / "c", "--engine", "slurm", "--partition", "p\n#SBATCH x"]):
+            r = sweep(template, "--set", "pulse.amplitude=1e8", *args)
+            assert r.returncode == 2 and "control character" in r.stderr, r.stderr
 
     def test_template_that_is_not_a_valid_run(self, program, tmp_path):
         template = short_quickstart(tmp_path / "template")
