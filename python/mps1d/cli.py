@@ -3,6 +3,7 @@ import argparse
 import sys
 from pathlib import Path
 
+from .program import quiet_on_closed_pipe
 from .run import load
 from .sweep import add_sweep_parser
 
@@ -55,7 +56,7 @@ def parser():
 def main(argv=None):
     args = parser().parse_args(argv)
     try:
-        return args.action(args)
+        return quiet_on_closed_pipe(args.action, args)
     except (FileNotFoundError, ValueError) as error:
         print(f"mps1d-tools: {error}", file=sys.stderr)
         return 2

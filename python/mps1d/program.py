@@ -11,6 +11,7 @@ import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 from pathlib import Path
 
@@ -21,6 +22,20 @@ class ProgramError(RuntimeError):
 
 class RejectedInput(ValueError):
     """The program rejects the input; the message is its report."""
+
+
+def quiet_on_closed_pipe(action, args) -> int:
+    """action(args), ending quietly with status 141 (as a process killed by
+    SIGPIPE) when the reader of standard output has gone (`... | head`)."""
+    try:
+        result = action(args)
+        sys.stdout.flush()
+        return result
+    except BrokenPipeError:
+        # Python flushes standard output once more at exit: point it at
+        # /dev/null so that flush has nowhere to fail.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 141
 
 
 def find_program() -> str:

@@ -1155,7 +1155,7 @@ def sweep_main(args) -> int:
 def main(argv=None) -> int:
     parser = configure_parser(argparse.ArgumentParser(prog="mps1d-sweep"))
     args = parser.parse_args(argv)
-    return args.action(args)
+    return program_module.quiet_on_closed_pipe(args.action, args)
 
 
 if __name__ == "__main__":

@@ -301,6 +301,14 @@ class TestBadSweeps:
             r = sweep(template, "--set", "pulse.amplitude=1e8", *args)
             assert r.returncode == 2 and "control character" in r.stderr, r.stderr
 
+    def test_a_reader_that_has_gone_ends_the_listing_quietly(self, program):
+        read_end, write_end = os.pipe()
+        os.close(read_end)  # as `sweep names ... | head` once head has read enough
+        r = subprocess.run([str(SWEEP), "names", str(QUICKSTART.parent)], stdout=write_end,
+                           stderr=subprocess.PIPE, text=True, env=sweep_env(), timeout=60)
+        os.close(write_end)
+        assert r.returncode == 141 and r.stderr == ""
+
     def test_template_that_is_not_a_valid_run(self, program, tmp_path):
         template = short_quickstart(tmp_path / "template")
         f = template / "execdata.txt"
