@@ -100,6 +100,9 @@ void check_finite_values(const RunParameters& p) {
   finite(p.tolerance, "tolerance");
 }
 
+// The largest value an F12.5 field prints.
+constexpr double kLargestIndex = 1e6;
+
 void check_layers(const RunParameters& p, const StructureProfile& s) {
   for (std::size_t j = 0; j < s.layers.size(); ++j) {
     const Layer& l = s.layers[j];
@@ -109,6 +112,16 @@ void check_layers(const RunParameters& p, const StructureProfile& s) {
     }
     positive(l.index, "index" + row, "");
     if (l.graded) positive(l.index_end, "right-end index" + row, "");
+    // n_z.dat writes n in an F12.5 field: a larger index would print as asterisks.
+    for (const double n : {l.index, l.index_end}) {
+      if (n >= kLargestIndex)
+        reject("index" + row, " must be below 1e6 (n_z.dat's field): ", n, "");
+    }
+  }
+  // ... and the position z [um] in one as well.
+  const double length_um = static_cast<double>(s.NZ) * s.dz * 1e6;
+  if (!(length_um < kLargestIndex)) {
+    reject("length of the structure", " must be below 1 m (n_z.dat's field): ", length_um, " um");
   }
   // The leapfrog scheme is stable for a local Courant number S / n <= 1.
   const std::vector<double> n = refractive_indices(s);

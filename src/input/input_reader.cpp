@@ -682,8 +682,9 @@ void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile
   reader.read(
       {&s.dz, &p.first_cavity_layer, &p.last_cavity_layer}, "the spatial line",
       {{0, "structure.dz", "m"}, {1, "structure.first_cavity"}, {2, "structure.last_cavity"}});
-  if (!(s.dz > 0.0))
-    throw ParameterError("Spatial step dz must be positive: dz = " + number_text(s.dz));
+  if (!(s.dz > 0.0) || !std::isfinite(s.dz)) {
+    throw ParameterError("Spatial step dz must be positive and finite: dz = " + number_text(s.dz));
+  }
 
   s.layers.clear();
   LayerWalk walk;

@@ -1,7 +1,9 @@
 // The input of a run as found in its working folder.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
 #include <utility>
 
 #include "input/input_reader.hpp"
@@ -13,6 +15,18 @@ namespace {
 // Folder lines of the input may be relative to the working folder.
 std::string resolve(const std::string& work_dir, const std::string& folder) {
   return folder.front() == '/' ? folder : work_dir + folder;
+}
+
+// Whether a file can be made in `folder`: a probe file is created and
+// removed (access() would answer for the permission bits alone, and root
+// passes them even where no file can be made, as in /proc).
+bool can_create_file_in(const std::string& folder) {
+  const std::string probe = folder + "/.mps1d-probe-" + std::to_string(::getpid());
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
 }
 
 // A folder of the run: it must exist and be a folder, and the two the run
@@ -27,7 +41,7 @@ std::pair<dev_t, ino_t> check_folder(const std::string& folder, const char* role
   if (!S_ISDIR(st.st_mode)) {
     throw IoError(folder, std::string("the ") + role + " \"" + folder + "\" is not a folder");
   }
-  if (written && ::access(folder.c_str(), W_OK | X_OK) != 0) {
+  if (written && !can_create_file_in(path)) {
     throw IoError(folder, std::string("the ") + role + " \"" + folder + "\" is not writable");
   }
   return {st.st_dev, st.st_ino};

@@ -104,21 +104,29 @@ TEST(Reliability, RejectedInputsWriteNothing) {
 }
 
 TEST(Reliability, UnwritableResultsFolderIsReportedBeforeAnyFile) {
+  // A folder where no file can be made although root passes access():
+  // the probe file finds it (for every user).
+  RunFolder proc(with_lines(short_quickstart(), {{2, "/proc"}}));
+  ProgramResult r = proc.run();
+  EXPECT_EQ(r.exit_status, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("\"/proc/\" is not writable"), std::string::npos) << r.err;
+  EXPECT_EQ(proc.written(), std::set<std::string>{});
+
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
   RunFolder run(short_quickstart());
   fs::permissions(run.dir.file("DiscardedResults"), fs::perms::owner_write,
                   fs::perm_options::remove);
-  const ProgramResult r = run.run();
+  r = run.run();
   EXPECT_EQ(r.exit_status, 2);
   EXPECT_NE(r.err.find("is not writable"), std::string::npos) << r.err;
   EXPECT_EQ(run.written(), std::set<std::string>{});
 }
 
-// A run whose numbers overflow (a step of 3e10 s against relaxation times
-// of 1 ns) stops at the next snapshot, names the quantity, cell and step,
+// A run whose numbers overflow (population times of 1e-49 s against a step
+// of 8 as) stops at the next snapshot, names the quantity, cell and step,
 // and keeps what it wrote before.
 TEST(Reliability, NonFiniteResultStopsTheRunWithItsPlace) {
-  RunFolder run(with_lines(short_quickstart(), {{57, "9.2e18 2 4"}}));
+  RunFolder run(with_lines(short_quickstart(), {{20, "1.0e-40"}}));
   const ProgramResult r = run.run();
   EXPECT_EQ(r.exit_status, 4) << r.out << r.err;
   EXPECT_NE(r.err.find("is NaN at cell"), std::string::npos) << r.err;

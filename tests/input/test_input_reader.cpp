@@ -306,6 +306,11 @@ TEST(InputRejections, BadValuesRaiseParameterErrorNamingThem) {
       {{{54, "0"}}, "outside 1..NZ: 0"},
       {{{55, "621"}}, "outside 1..NZ: 621"},
       {{{57, "0.0 2 4"}}, "dz = 0"},
+      // Values the result files could not print are refused before any file.
+      {{{57, "inf 2 4"}}, "dz must be positive and finite: dz = inf"},
+      {{{57, "1e309 2 4"}}, "dz must be positive and finite: dz = inf"},
+      {{{60, "20 0 1e6 0 -0.5 0.5 -1 -0.5 0.5 -1"}}, "index of layer 3 must be below 1e6"},
+      {{{57, "2e-3 2 4"}}, "length of the structure must be below 1 m"},
       {{{60, "-20 0 3.5 0 -0.5 0.5 -1 -0.5 0.5 -1"}}, "layer 3: -20"},
       {{{57, "5.0e-9 1 1"}, {58, "1 0 1.0 0 0 0 0 0 0 0"}}, "NZ = 1"},
   };
