@@ -1,6 +1,7 @@
 """Result files on disk: plain or gzip-compressed, named by 12-digit step labels."""
 import gzip
 import re
+import zlib
 from pathlib import Path
 
 LABEL_DIGITS = 12
@@ -63,11 +64,15 @@ def find(folder, name):
 
 
 def read_text(path):
-    """The text of a plain or gzip-compressed file."""
+    """The text of a plain or gzip-compressed file; ValueError naming the file
+    when its compressed stream is damaged or cut short."""
     path = Path(path)
     opener = gzip.open if path.suffix == ".gz" else open
-    with opener(path, "rt", encoding="ascii", errors="replace") as stream:
-        return stream.read()
+    try:
+        with opener(path, "rt", encoding="ascii", errors="replace") as stream:
+            return stream.read()
+    except (EOFError, gzip.BadGzipFile, zlib.error) as error:
+        raise ValueError(f"{path}: damaged or cut-short compressed file ({error})") from None
 
 
 def read_named(folder, name):

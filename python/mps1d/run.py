@@ -121,6 +121,9 @@ class Run:
         self.inputs = read_inputs(self.folder / "execdata.txt")
         self.results_dir = self.inputs.folder("results")
         self.statistics_dir = self.inputs.folder("statistics")
+        if not self.results_dir.is_dir():
+            raise FileNotFoundError(f"{self.results_dir}: the results folder of "
+                                    f"{self.folder / 'execdata.txt'} does not exist")
         self._cache = {}
         self._snapshots = OrderedDict()
 

@@ -1,5 +1,6 @@
 import json
 import os
+import shutil
 import subprocess
 
 import h5py
@@ -96,6 +97,17 @@ class TestCommandLine:
         done = tools("plot", complete_run.root, "--out", tmp_path / "png")
         assert done.returncode == 0, done.stderr
         assert len(done.stdout.split()) == len(list((tmp_path / "png").glob("*.png"))) == 9
+
+    def test_damaged_file_and_missing_results_folder_are_named(self, complete_run):
+        results = complete_run.root / "Results"
+        for damaged in results.glob("*.gz"):
+            damaged.write_bytes(damaged.read_bytes()[:-12])  # every stream cut short
+        done = tools("summary", complete_run.root)
+        assert done.returncode == 2, done.stdout + done.stderr
+        assert ".gz: damaged or cut-short compressed file" in done.stderr, done.stderr
+        shutil.rmtree(results)
+        done = tools("summary", complete_run.root)
+        assert done.returncode == 2 and "results folder" in done.stderr, done.stderr
 
     def test_not_a_run_folder(self, tmp_path):
         done = tools("summary", tmp_path)
