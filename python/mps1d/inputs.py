@@ -158,7 +158,7 @@ def inputs_from_case(path, case):
               for k in range(1, len(_numbered(v, "level", ".name")) + 1)]
     labels = [(v[f"label.{k}.name"], [v[n] for n in (f"label.{k}.1", f"label.{k}.2") if n in v])
               for k in range(1, len(_numbered(v, "label", ".name")) + 1)]
-    rows = len(_numbered(v, "layer", ".cells"))
+    rows = case["derived"]["layer_rows"]  # the structure's rows (not those beyond the grid)
     layers = np.array([[v[f"layer.{j}.{c}"] for c in _LAYER_NAMES] for j in range(1, rows + 1)],
                       dtype=float).reshape(rows, 10)
     pulse = Pulse(*[v["pulse." + n] for n in _PULSE_NAMES])

@@ -142,7 +142,11 @@ std::string derived_json(const RunInput& in, const RunOutline& o) {
   const RunParameters& p = in.params;
   const StructureProfile& s = in.structure;
   json::Object d(2);
-  d.integer("NZ", s.NZ).num("dz", s.dz).num("length", s.NZ * s.dz).integer("z1", s.z1);
+  d.integer("layer_rows", s.layer_count())
+      .integer("NZ", s.NZ)
+      .num("dz", s.dz)
+      .num("length", s.NZ * s.dz)
+      .integer("z1", s.z1);
   d.integer("z2", s.z2).integer("cavity_first", s.cavity_left + 1);
   d.integer("cavity_last", s.cavity_right).integer("dot_cells", o.dot_cells).num("dt", s.dt);
   d.integer("first_step", o.first_step).integer("last_step", o.last_step);

@@ -42,6 +42,7 @@ RunInput read_input(const std::string& work_dir, Model model, std::ostream& err,
     RunInput input =
         folders ? prepare_run(work_dir, model, &warnings) : read_case(work_dir, model, &warnings);
     report();
+    input.warnings = warnings;
     return input;
   } catch (...) {
     report();

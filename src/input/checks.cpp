@@ -104,8 +104,10 @@ void check_finite_values(const RunParameters& p) {
 constexpr double kLargestIndex = 1e6;
 
 void check_layers(const RunParameters& p, const StructureProfile& s) {
-  for (std::size_t j = 0; j < s.layers.size(); ++j) {
-    const Layer& l = s.layers[j];
+  std::vector<Layer> rows = s.layers;  // and those beyond the grid, checked alike
+  rows.insert(rows.end(), s.rows_beyond.begin(), s.rows_beyond.end());
+  for (std::size_t j = 0; j < rows.size(); ++j) {
+    const Layer& l = rows[j];
     const std::string row = " of layer " + std::to_string(j + 1);
     for (const double v : {l.column2, l.a13, l.a14, l.a15, l.b13, l.b14, l.b15}) {
       finite(v, "values" + row);

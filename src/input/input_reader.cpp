@@ -690,13 +690,25 @@ void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile
   LayerWalk walk;
   walk.first_cavity = p.first_cavity_layer;
   walk.last_cavity = p.last_cavity_layer;
+  bool ended = false;  // the structure has ended; later rows lie outside the grid
   for (std::int32_t j = 1; j <= kMaxLayers; ++j) {
     Layer row;
     if (!read_layer_row(reader, j, row)) break;
+    if (ended) {
+      s.rows_beyond.push_back(row);
+      continue;
+    }
     s.layers.push_back(row);
-    if (walk.take(row, j, s)) break;
+    ended = walk.take(row, j, s);
   }
-  if (static_cast<int>(s.layers.size()) == kMaxLayers) reject_rows_beyond_the_last(reader);
+  if (!s.rows_beyond.empty()) {
+    reader.warn("layer rows 2.." + std::to_string(1 + s.rows_beyond.size()) +
+                " lie outside the grid: with the first cavity layer 1 the structure is the "
+                "first row alone");
+  }
+  if (static_cast<int>(s.layers.size() + s.rows_beyond.size()) == kMaxLayers) {
+    reject_rows_beyond_the_last(reader);
+  }
   s.NZ = static_cast<std::int32_t>(walk.total);
   // A table that ends before the first or after the last cavity layer: the
   // cavity starts at the left end or ends at the right end of the grid.
@@ -708,6 +720,26 @@ void read_layer_table(ExecdataReader& reader, RunParameters& p, StructureProfile
 }
 
 namespace {
+
+// Dot layers none of whose cells lies in the dot region z1..z2 (a region
+// of the first dot layer's thickness centred in the cavity): their dots
+// take no part in the run.
+void warn_idle_dot_layers(const StructureProfile& s, const std::string& path,
+                          std::vector<std::string>& warnings) {
+  std::int64_t first = 1;
+  for (std::size_t j = 0; j < s.layers.size(); ++j) {
+    const Layer& l = s.layers[j];
+    const std::int64_t last = first + l.cells - 1;
+    if (l.is_dot_layer() && l.cells > 0 && (last < s.z1 || first > s.z2)) {
+      warnings.push_back(path + ": layer " + std::to_string(j + 1) +
+                         " holds dots, but none of its cells " + std::to_string(first) + ".." +
+                         std::to_string(last) + " lies in the dot region " + std::to_string(s.z1) +
+                         ".." + std::to_string(s.z2) +
+                         " centred in the cavity: its dots take no part");
+    }
+    first += l.cells;
+  }
+}
 
 // A unit "(name)" is given by the code `name`: 0 eV / fs, 1 meV / ps, ...
 void resolve_code_units(std::vector<NamedInput>& named) {
@@ -753,6 +785,7 @@ RunInput read_execdata(const std::string& work_dir, const std::string& path, std
     std::copy(T.begin(), T.end(), p.T.begin() + 13);
   }
   compute_dot_region(s);
+  if (warnings != nullptr) warn_idle_dot_layers(s, path, *warnings);
   p.monitor_cells.front() = 1;
   p.monitor_cells.back() = s.NZ - 1;
   s.dt = p.courant * s.dz / constants::c0;

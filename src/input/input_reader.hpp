@@ -95,7 +95,8 @@ struct RunInput {
   RunDirectories dirs;
   RunParameters params;
   StructureProfile structure;
-  std::vector<NamedInput> named;  // every value of the file, in file order
+  std::vector<NamedInput> named;      // every value of the file, in file order
+  std::vector<std::string> warnings;  // about the file, as the console showed them
 };
 
 // Parameter part, up to the line before the spatial line.

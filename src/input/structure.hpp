@@ -29,7 +29,10 @@ struct Layer {
 };
 
 struct StructureProfile {
-  std::vector<Layer> layers;      // layer j (1-based) is layers[j-1]
+  std::vector<Layer> layers;  // layer j (1-based) is layers[j-1]
+  // Rows after the structure's end (with the first cavity layer 1 the
+  // structure is the first row alone): read and checked, outside the grid.
+  std::vector<Layer> rows_beyond;
   std::int32_t NZ = 0;            // number of cells; cells are 1..NZ, cell 0 stays empty
   std::int32_t cavity_left = 0;   // last cell before the first cavity layer
   std::int32_t cavity_right = 0;  // last cell of the last cavity layer

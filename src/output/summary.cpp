@@ -101,6 +101,7 @@ std::string summary_json(const RunInput& in, const Summary& s) {
              .add("snapshots", list(s.snapshots, [](std::int64_t J) { return std::to_string(J); }))
              .add("flux", Object(2).add("files", list(s.flux_files, quoted)).done())
              .add("files", list(s.files, quoted))
+             .add("warnings", list(in.warnings, quoted))
              .done() +
          "\n";
 }

@@ -183,6 +183,29 @@ TEST(InputNames, EveryValueNamedWhereItStands) {
   }
 }
 
+// Structure the run does not use is reported: rows beyond the grid (read
+// and checked like the others) and a dot layer outside the dot region.
+TEST(InputWarnings, StructureTheRunDoesNotUseIsReported) {
+  const Edits first_row_alone = {{54, "50"}, {55, "60"}, {57, "5.0e-9 1 3"}};
+  std::vector<std::string> w;
+  const RunInput in = read(variant(first_row_alone), w);
+  EXPECT_EQ(in.structure.NZ, 100);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_NE(w[0].find("layer rows 2..5 lie outside the grid"), std::string::npos) << w[0];
+  Edits nan_row = first_row_alone;
+  nan_row.emplace_back(61, "200 0 nan 0 0 0 0 0 0 0");
+  EXPECT_THROW(read(variant(nan_row)), ParameterError);
+
+  w.clear();
+  const RunInput moved = read(variant({{57, "5.0e-9 4 5"}}), w);  // cavity of layers 4 and 5
+  EXPECT_EQ(moved.structure.z1, 461);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_NE(w[0].find("layer 3 holds dots, but none of its cells 301..320 lies in the dot region "
+                      "461..480"),
+            std::string::npos)
+      << w[0];
+}
+
 TEST(InputFolders, TextBeforeHashWithTrailingBlanksRemoved) {
   const RunInput in =
       read(variant({{1, "/data/run 1   # results"}, {2, "Discarded   "}, {3, "C#x"}}));
