@@ -204,30 +204,62 @@ void warn_field_count(ExecdataReader& reader, int fields, const TableRows& table
   reader.warn(message);
 }
 
+// Words of a text separated by blanks, TABs or commas, up to a '/'.
+int blank_separated_words(std::string_view text) {
+  text = text.substr(0, text.find('/'));
+  int words = 0;
+  bool in_word = false;
+  for (const char c : text) {
+    const bool separator = c == ' ' || c == '\t' || c == '\r' || c == ',';
+    if (!separator && !in_word) ++words;
+    in_word = !separator;
+  }
+  return words;
+}
+
 // One row of a TAB-separated table: the row's field count (before any '#')
-// says how many values to read, and a count the table does not expect gets
-// a warning; values beyond the table's width are read and dropped.  The
-// values stand on the row's line; one that cannot be read is a read error.
+// says how many values to read.  More fields than the table needs are read
+// and dropped, with a warning; fewer are read by blanks when that gives
+// exactly the table's values (with a warning), else the row is a read error
+// (a value would be lost).  The values stand on the row's line; one that
+// cannot be read is a read error.
 template <typename T>
 std::vector<T> read_table_row(ExecdataReader& reader, const std::string& text,
                               std::span<const T> current, const TableRows& table,
                               std::string* label = nullptr,
                               const std::vector<InputName>& names = {}) {
-  const int fields = textio::count_tab_fields(text_before_hash(text));
-  if (fields != table.fields) warn_field_count(reader, fields, table, label != nullptr);
-  reader.back_one();
+  const std::string before_hash = text_before_hash(text);
+  const int fields = textio::count_tab_fields(before_hash);
   // A label shares its field with the first value, so a label row of k
   // fields also reads k values.
-  const auto values = static_cast<std::size_t>(fields);
+  int count = fields;
+  const bool slash = before_hash.find('/') != std::string::npos;  // ends the values on purpose
+  if (fields < table.fields && !slash) {
+    // Too few TABs: the row is read by blanks when that gives the table's
+    // values exactly, else it is an error (a value would be lost).
+    const int words = blank_separated_words(before_hash) - (label != nullptr ? 1 : 0);
+    if (words != table.fields) {
+      reader.fail_line("the table needs " + std::to_string(table.fields) +
+                           " TAB-separated values; the row has " + std::to_string(fields) +
+                           " field" + (fields == 1 ? "" : "s") + " and " + std::to_string(words) +
+                           " blank-separated value" + (words == 1 ? "" : "s"),
+                       table.what);
+    }
+    reader.warn(std::string(table.what) + " has " + std::to_string(fields) +
+                " TAB-separated field" + (fields == 1 ? "" : "s") + " where the table needs " +
+                std::to_string(table.fields) + "; its " + std::to_string(words) +
+                " blank-separated values are read");
+    count = table.fields;
+  } else if (fields != table.fields) {
+    warn_field_count(reader, fields, table, label != nullptr);
+  }
+  reader.back_one();
+  const auto values = static_cast<std::size_t>(count);
   std::vector<T> row(std::max(values, current.size()), T{});
   std::copy(current.begin(), current.end(), row.begin());
   std::vector<ListItem> items;
   if (label != nullptr) items.emplace_back(TextItem{label, 10});
   for (std::size_t k = 0; k < values; ++k) items.emplace_back(&row[k]);
-  if (items.empty()) {
-    reader.skip_line(true, table.what);  // an empty row is one record with nothing to read
-    return row;
-  }
   std::vector<InputName> given;  // the names of the items this row has
   for (const InputName& n : names) {
     if (n.item < items.size()) given.push_back(n);

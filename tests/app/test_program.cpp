@@ -118,8 +118,8 @@ TEST(Program, UnreadableValueEndsTheRunBeforeAnyFile) {
 
 TEST(Program, FieldCountWarningGoesToStandardError) {
   const std::string warning = "mps1d: warning: ";
-  const std::string row = "line 33: a row of the dipole moments has 3 TAB-separated fields";
-  RunFolder run(replace_line(short_quickstart(), 33, "6.4e-29\t0\t0"));
+  const std::string row = "line 33: a row of the dipole moments has 1 TAB-separated field";
+  RunFolder run(replace_line(short_quickstart(), 33, "6.4e-29 0 0 0"));
   ProgramResult r = run.run();
   EXPECT_EQ(r.exit_status, 0) << r.err;
   EXPECT_NE(r.err.find(warning + run.dir.path() + "execdata.txt, " + row), std::string::npos)
@@ -127,14 +127,22 @@ TEST(Program, FieldCountWarningGoesToStandardError) {
   EXPECT_EQ(r.out.find("warning"), std::string::npos);
 
   // Also when the row then makes the input be rejected.
-  RunFolder rejected(replace_line(short_quickstart(), 32, "0 6.4e-29 0 0"));
+  RunFolder rejected(replace_line(short_quickstart(), 32, "0 0 0 0"));
   r = rejected.run();
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.out.find("Set dipole moment for 1->2 transition"), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find(warning), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("line 32: a row of the dipole moments has 1 TAB-separated field"),
             std::string::npos)
       << r.err;
+
+  // A row that would lose a value is an error naming its line.
+  RunFolder lossy(replace_line(short_quickstart(), 33, "6.4e-29\t0\t0"));
+  r = lossy.run();
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.err.find("execdata.txt, line 33: cannot read a row of the dipole moments"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(files_in(lossy.dir.file("Results")).empty());
 }
 
 TEST(Program, MissingOrEmptyInputIsAReadError) {
