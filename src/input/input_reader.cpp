@@ -10,6 +10,7 @@
 #include "core/errors.hpp"
 #include "core/relaxation.hpp"
 #include "input/checks.hpp"
+#include "input/pulse_timing.hpp"
 
 namespace mps {
 
@@ -52,15 +53,6 @@ double unit_factor(std::int32_t code, double previous) {
     default:
       return previous;
   }
-}
-
-// Real-to-integer conversion with truncation toward zero; a value that does
-// not fit (or NaN) is a parameter error instead of undefined behaviour.
-std::int32_t checked_trunc(double value, const std::string& what) {
-  if (!(value > -2147483649.0 && value < 2147483648.0)) {
-    throw ParameterError(what + " does not fit an integer: " + number_text(value));
-  }
-  return static_cast<std::int32_t>(value);
 }
 
 }  // namespace

@@ -15,28 +15,26 @@ std::string number_text(double x) {
   return std::string(buf, r.ptr);
 }
 
-// int(value), truncating toward zero; a value that does not fit (or NaN) is
-// a parameter error instead of undefined behaviour.
-std::int32_t truncated(double value, const char* what) {
+}  // namespace
+
+std::int32_t checked_trunc(double value, std::string_view what) {
   if (!(value > -2147483649.0 && value < 2147483648.0)) {
     throw ParameterError(std::string(what) + " does not fit an integer: " + number_text(value));
   }
   return static_cast<std::int32_t>(value);
 }
 
-}  // namespace
-
 PulseSteps pulse_steps(const Pulse& p, double dt) {
   PulseSteps s;
   const auto m = static_cast<std::int64_t>(p.delay_ratio);
   if (p.shape == PulseShape::gaussian) {
     // Truncation after adding 0.5 is the model's rounding (not lround).
-    s.W = truncated(p.tau / dt + 0.5, "Gaussian duration in steps");
-    s.J0 = truncated(static_cast<double>(m) * s.W,
-                     "Gaussian centre step (delay multiple x duration in steps)");
+    s.W = checked_trunc(p.tau / dt + 0.5, "Gaussian duration in steps");
+    s.J0 = checked_trunc(static_cast<double>(m) * s.W,
+                         "Gaussian centre step (delay multiple x duration in steps)");
   }
   if (p.timed()) {
-    s.J1 = std::int64_t{truncated(p.duration / dt, "Pulse length in steps")} * m;
+    s.J1 = std::int64_t{checked_trunc(p.duration / dt, "Pulse length in steps")} * m;
     if (s.J1 < std::numeric_limits<std::int32_t>::min() ||
         s.J1 > std::numeric_limits<std::int32_t>::max()) {
       throw ParameterError("Pulse start step does not fit an integer: " + std::to_string(s.J1));

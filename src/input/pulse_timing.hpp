@@ -2,6 +2,7 @@
 // The pulse's timing in steps: one computation, checked as the input is
 // read and used by the source every step.
 #include <cstdint>
+#include <string_view>
 
 #include "core/run_parameters.hpp"
 
@@ -17,6 +18,10 @@ struct PulseSteps {
   std::int64_t J0 = 0;
   std::int64_t J1 = 0;
 };
+
+// int(value), truncating toward zero; a value that does not fit (or NaN) is
+// a ParameterError naming `what` instead of undefined behaviour.
+std::int32_t checked_trunc(double value, std::string_view what);
 
 // The counts; a ParameterError names the one that does not fit a 32-bit
 // integer (the input check calls this first, so a run never sees one).
