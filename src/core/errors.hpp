@@ -2,6 +2,7 @@
 // Typed errors raised where a problem is found; the entry point turns each
 // into its console report and a non-zero exit status.
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -65,7 +66,12 @@ class ResourceError : public std::runtime_error {
 // stops at the next snapshot, keeps what it wrote, exit status 4.
 class NonFiniteError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  NonFiniteError(const std::string& message, std::int64_t step)
+      : std::runtime_error(message), step_(step) {}
+  std::int64_t step() const { return step_; }  // the last step computed
+
+ private:
+  std::int64_t step_;
 };
 
 }  // namespace mps

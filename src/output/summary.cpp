@@ -82,6 +82,12 @@ std::string populations_json(const std::array<SummaryPeak, 4>& extremes) {
   return o.done();
 }
 
+// Where and why a stopped run stopped; null for any other.
+std::string stop_json(const Summary& s) {
+  if (s.status != "stopped") return "null";
+  return Object(2).integer("step", s.stop_step).str("reason", s.stop_reason).done();
+}
+
 }  // namespace
 
 std::string summary_json(const RunInput& in, const Summary& s) {
@@ -92,6 +98,7 @@ std::string summary_json(const RunInput& in, const Summary& s) {
              .str("model", p.model == Model::legacy ? "legacy" : "corrected")
              .str("source", p.source == SourceKind::transparent ? "transparent" : "hard")
              .str("status", s.status)
+             .add("stop", stop_json(s))
              .integer("threads", s.threads)
              .num("wall_time_s", s.wall_time_s)
              .add("inputs", inputs_json(in, s))

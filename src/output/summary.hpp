@@ -20,6 +20,9 @@ struct SummaryPeak {
 struct Summary {
   std::string version;
   std::string status;  // "running", "complete" or "stopped"
+  // Of a stopped run: the last step computed and why it stopped.
+  std::int64_t stop_step = 0;
+  std::string stop_reason;
   int threads = 1;
   double wall_time_s = 0.0;
   std::int64_t steps_run = 0;    // last step computed

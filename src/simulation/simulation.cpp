@@ -73,7 +73,7 @@ std::string value_text(double v) {
   m += " after step ";
   m += std::to_string(J);
   m += "; the run stops, the files of the earlier snapshots are kept";
-  throw NonFiniteError(m);
+  throw NonFiniteError(m, J);
 }
 
 std::string component_name(int k) {

@@ -406,9 +406,11 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
       st.Jb += p.LL;
     }
     writer.finish();
-  } catch (const NonFiniteError&) {
+  } catch (const NonFiniteError& e) {
     st.progress.clear();
     writer.finish();  // what was computed before is written
+    st.summary.stop_step = e.step();
+    st.summary.stop_reason = e.what();
     finish_summary(in, st, "stopped");
     throw;
   }

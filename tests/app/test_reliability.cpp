@@ -134,6 +134,9 @@ TEST(Reliability, NonFiniteResultStopsTheRunWithItsPlace) {
   EXPECT_EQ(r.out.find("END OF PROGRAM"), std::string::npos);
   EXPECT_TRUE(run.dir.exists("Results/param.txt"));
   EXPECT_EQ(run.dir.read("Results/point.txt"), "");  // the failed step is not listed
+  const std::string summary = run.dir.read("Results/summary.json");
+  EXPECT_NE(summary.find("\"step\": 1,\n    \"reason\": \"Ex is NaN at cell"), std::string::npos)
+      << summary;
 }
 
 // Cavity layer numbers far beyond the table leave the cavity at the grid's
