@@ -18,6 +18,7 @@ NAMES = {
     "field_maximum": "Ex_max.dat",
     "column": "{Q}_z{J}.dat",
     "stamp": "stmp{J}.dat",
+    "manifest": "manifest_{J}.txt",
     "flux": "flux_{J}.dat",
     "trace_first": "time1_{Q}_{J}.dat",
     "trace_last": "time2_{Q}_{J}.dat",

@@ -37,11 +37,11 @@ std::int32_t dot_cells(const StructureProfile& s) {
 // Files and text of the snapshots: both levels of E, H and u1..u15 (at the
 // first step of a fresh run u13..u15 of the new level are replaced by the
 // physical s13..s15), the flags and the field maximum (replaced at each),
-// the decay factors.
+// the decay factors and the manifest.
 void add_snapshots(const RunInput& in, RunOutline& o) {
   const double cells = in.structure.NZ;
   const bool fresh = in.params.J_final == 0;
-  o.files += o.snapshots * (2 * 19 + 1) + 2 + (fresh ? 3 : 0);
+  o.files += o.snapshots * (2 * 19 + 2) + 2 + (fresh ? 3 : 0);
   o.text_bytes += static_cast<double>(o.snapshots) * 2 * 19 * cells * kColumnLine;
   if (fresh) o.text_bytes += 3 * cells * (kShortLine - kColumnLine);
   o.text_bytes += cells * (kFlagsLine + kColumnLine);

@@ -89,7 +89,12 @@ void run_simulation(const std::string& work_dir, Console& console, const RunOpti
   // A continued run reads its whole stored state before the first file is
   // written: a missing step or a damaged snapshot leaves every folder as
   // it was.
-  if (input.params.J_final != 0) restore_run(input, run);
+  if (input.params.J_final != 0) {
+    for (std::string& w : restore_run(input, run)) {
+      console.err << "mps1d: warning: " << w << '\n';
+      input.warnings.push_back(std::move(w));
+    }
+  }
   write_setup_files(input);
   print_model_line(console.out, options.model);
   run_time_loop(input, run, console.out, console.err);

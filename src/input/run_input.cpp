@@ -12,6 +12,9 @@
 namespace mps {
 namespace {
 
+// The input file is a few kilobytes; anything near this is not one.
+constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
+
 // Folder lines of the input may be relative to the working folder.
 std::string resolve(const std::string& work_dir, const std::string& folder) {
   return folder.front() == '/' ? folder : work_dir + folder;
@@ -65,7 +68,7 @@ RunInput read_case(const std::string& work_dir, Model model, std::vector<std::st
   const std::string path = work_dir + kInputName;
   std::string text;
   try {
-    text = textio::read_text_file(path);
+    text = textio::read_text_file(path, kMaxInputBytes);
   } catch (const IoError& e) {
     throw ReadError("", e.what());
   }

@@ -1,12 +1,18 @@
 #include "output/restore.hpp"
 
+#include <dirent.h>
+
 #include <array>
 #include <cctype>
+#include <cstdio>
+#include <optional>
+#include <tuple>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
 #include "core/errors.hpp"
+#include "output/manifest.hpp"
 #include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/gzip.hpp"
@@ -44,6 +50,11 @@ std::size_t snapshot_size_cap(std::int32_t N) {
   return (static_cast<std::size_t>(N) + 1) * kMaxLineBytes;
 }
 
+// "point.txt" gains a 33-byte line per snapshot: two million of them.
+constexpr std::size_t kMaxPointBytes = std::size_t{64} << 20;
+// A manifest lists about forty files.
+constexpr std::size_t kMaxManifestBytes = std::size_t{1} << 20;
+
 // Width of a stored value, E23.12.
 constexpr std::size_t kValueWidth = 23;
 
@@ -53,18 +64,62 @@ struct SnapshotText {
   textio::LineCursor lines;
 };
 
+// What the files are checked against: the snapshot's manifest, when it has
+// one (a snapshot of an earlier version has none).
+struct Expected {
+  std::string path;  // of the manifest
+  std::optional<SnapshotManifest> manifest;
+};
+
+std::string checksum_text(std::uint64_t bytes, std::uint32_t crc) {
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08x", crc);
+  std::string text = std::to_string(bytes);
+  text.append(" bytes, CRC-32 ").append(hex);
+  return text;
+}
+
+// The content of `stored` (read as `name`) must be what the manifest holds
+// for `name`.
+void verify(const Expected& expected, const std::string& stored, const std::string& name,
+            const std::string& content) {
+  if (!expected.manifest) return;
+  const ManifestEntry* want = expected.manifest->find(name);
+  std::string m = "\"";
+  m.append(stored).append("\" ");
+  if (want == nullptr) {
+    m.append("is not listed in \"").append(expected.path).append("\"");
+    throw IoError(stored, m);
+  }
+  const ManifestEntry got = entry_of(name, content);
+  if (got.bytes == want->bytes && got.crc32 == want->crc32) return;
+  m.append("is not the file the snapshot of step ").append(std::to_string(expected.manifest->J));
+  m.append(" wrote: it holds ").append(checksum_text(got.bytes, got.crc32));
+  m.append(", \"").append(expected.path).append("\" records ");
+  m.append(checksum_text(want->bytes, want->crc32));
+  if (name == result_files::kFlags) {
+    m.append(" (every snapshot rewrites the flags: only the latest one of a folder can be "
+             "continued from it)");
+  }
+  throw IoError(stored, m);
+}
+
 // Snapshot file `path` of N cells: "path.gz" when that exists (it must
 // then be a sound gzip stream: a damaged one is not passed over in favour
-// of an older plain file), else `path` itself; exactly N lines.  Nothing
-// is written: the continuation folder stays as it is.
-SnapshotText read_snapshot_file(const std::string& path, std::int32_t N, const char* needed) {
+// of an older plain file), else `path` itself; exactly N lines, and the
+// content its manifest records.  Nothing is written: the continuation
+// folder stays as it is.
+SnapshotText read_snapshot_file(const std::string& path, std::int32_t N, const char* needed,
+                                const Expected& expected) {
   SnapshotText file;
   const std::string compressed = path + ".gz";
   const bool packed = textio::file_exists(compressed);
   file.path = packed ? compressed : path;
   const std::size_t cap = snapshot_size_cap(N);
-  file.lines = textio::LineCursor::from_text(packed ? textio::read_gzip(compressed, cap)
-                                                    : textio::read_maybe_gzip(path, cap));
+  const std::string content =
+      packed ? textio::read_gzip(compressed, cap) : textio::read_maybe_gzip(path, cap);
+  verify(expected, file.path, path.substr(path.rfind('/') + 1), content);
+  file.lines = textio::LineCursor::from_text(content);
   const std::size_t count = file.lines.size();
   const auto cells = static_cast<std::size_t>(N);
   if (count != cells) {
@@ -110,8 +165,9 @@ bool parse_point_line(const std::string& line, std::int64_t& step, std::int64_t&
 }
 
 // The N values of a one-column snapshot file, cells 1..N.
-void read_column(const std::string& path, std::int32_t N, double scale, std::vector<double>& out) {
-  const SnapshotText file = read_snapshot_file(path, N, "values");
+void read_column(const std::string& path, std::int32_t N, double scale, std::vector<double>& out,
+                 const Expected& expected) {
+  const SnapshotText file = read_snapshot_file(path, N, "values", expected);
   for (std::int32_t k = 1; k <= N; ++k) {
     const std::string& line = file.lines.line(static_cast<std::size_t>(k - 1));
     double v = 0.0;
@@ -137,8 +193,8 @@ bool parse_flags(const std::string& line, std::array<std::int32_t, 4>& flags) {
   return true;
 }
 
-void read_flags(const std::string& path, std::int32_t N, MediumState& m) {
-  const SnapshotText file = read_snapshot_file(path, N, "cells");
+void read_flags(const std::string& path, std::int32_t N, MediumState& m, const Expected& expected) {
+  const SnapshotText file = read_snapshot_file(path, N, "cells", expected);
   for (std::int32_t k = 1; k <= N; ++k) {
     const std::string& line = file.lines.line(static_cast<std::size_t>(k - 1));
     std::array<std::int32_t, 4> flags{};
@@ -153,10 +209,56 @@ void read_flags(const std::string& path, std::int32_t N, MediumState& m) {
 // the cells that hold dots or some value keep the medium's values: a value
 // other than +0 gives its cell a slot, +0 is written where there is one.
 void read_stored_column(const std::string& path, int level, int n, std::vector<double>& column,
-                        MediumState& m) {
-  read_column(path, m.N, 1.0, column);
+                        MediumState& m, const Expected& expected) {
+  read_column(path, m.N, 1.0, column, expected);
   for (std::int32_t k = 1; k <= m.N; ++k)
     m.set_w(level, k, n - 1, column[static_cast<std::size_t>(k)]);
+}
+
+// Whether `folder` holds the manifest of any snapshot.
+bool holds_manifests(const std::string& folder) {
+  DIR* d = ::opendir(folder.c_str());
+  if (d == nullptr) return false;
+  bool found = false;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string_view name(e->d_name);
+    if (name.starts_with("manifest_") && name.ends_with(".txt")) {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(d);
+  return found;
+}
+
+// The manifest of step J_final in the continuation folder, which must name
+// that step and the level point.txt gives.  Without one the snapshot is
+// restored unchecked, with a warning, when it comes from an earlier
+// version: a folder whose other snapshots have manifests did not.
+Expected expected_files(const RestoreInput& in, int level, std::vector<std::string>& warnings) {
+  Expected e;
+  e.path = in.continue_dir + result_files::manifest(in.J_final);
+  std::string m = "\"";
+  m.append(e.path).append("\" ");
+  if (!textio::file_exists(e.path)) {
+    if (holds_manifests(in.continue_dir)) {
+      m.append("is missing, though the folder holds manifests of other snapshots");
+      throw IoError(e.path, m);
+    }
+    std::string w = "the snapshot of step ";
+    w.append(std::to_string(in.J_final)).append(" has no manifest (");
+    w.append(e.path).append("); it is restored without checking its files");
+    warnings.push_back(w);
+    return e;
+  }
+  e.manifest = parse_manifest(e.path, textio::read_text_file(e.path, kMaxManifestBytes));
+  if (e.manifest->J != in.J_final || e.manifest->level != level) {
+    m.append("describes step ").append(std::to_string(e.manifest->J)).append(" with level ");
+    m.append(std::to_string(e.manifest->level)).append(", point.txt names step ");
+    m.append(std::to_string(in.J_final)).append(" with level ").append(std::to_string(level));
+    throw IoError(e.path, m);
+  }
+  return e;
 }
 
 }  // namespace
@@ -189,7 +291,7 @@ bool parse_real_field(std::string_view field, double& value) {
 
 int find_level_index(const std::string& point_file, std::int64_t J_final) {
   const std::string text =
-      textio::file_exists(point_file) ? textio::read_text_file(point_file) : "";
+      textio::file_exists(point_file) ? textio::read_text_file(point_file, kMaxPointBytes) : "";
   const textio::LineCursor lines = textio::LineCursor::from_text(text);
   for (std::size_t n = 0; n < lines.size(); ++n) {
     std::int64_t step = 0;
@@ -202,12 +304,14 @@ int find_level_index(const std::string& point_file, std::int64_t J_final) {
   throw ParameterError("cant find J_final -> check file point.txt", true, false);
 }
 
-void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m) {
+std::vector<std::string> restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m) {
   const int level = find_level_index(in.results_dir + result_files::kPoints, in.J_final);
   if (level != 0 && level != 1) {
     throw ParameterError("Level index of J_final in point.txt must be 0 or 1: " +
                          std::to_string(level));
   }
+  std::vector<std::string> warnings;
+  const Expected expected = expected_files(in, level, warnings);
   f.Jtoggle = level;
 
   const std::int64_t now = in.J_final;
@@ -217,23 +321,21 @@ void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m) {
   const std::string& dir = in.continue_dir;
   const std::int32_t N = f.N;
   using result_files::column;
-  read_column(dir + column("Ex", now), N, in.E0, f.Ex[nw]);
-  read_column(dir + column("Ex", before), N, in.E0, f.Ex[od]);
-  read_column(dir + column("Ey", now), N, in.E0, f.Ey[nw]);
-  read_column(dir + column("Ey", before), N, in.E0, f.Ey[od]);
-  read_column(dir + column("Hx", now), N, 1.0, f.Hx[nw]);
-  read_column(dir + column("Hx", before), N, 1.0, f.Hx[od]);
-  read_column(dir + column("Hy", now), N, 1.0, f.Hy[nw]);
-  read_column(dir + column("Hy", before), N, 1.0, f.Hy[od]);
+  for (const auto& [name, scale, values] :
+       {std::tuple{"Ex", in.E0, &f.Ex}, {"Ey", in.E0, &f.Ey}, {"Hx", 1.0, &f.Hx}, {"Hy", 1.0, &f.Hy}}) {
+    read_column(dir + column(name, now), N, scale, (*values)[nw], expected);
+    read_column(dir + column(name, before), N, scale, (*values)[od], expected);
+  }
   // One column of all cells at a time, whatever few of them are kept.
   std::vector<double> values(static_cast<std::size_t>(N) + 1, 0.0);
   for (int n = 1; n <= 15; ++n) {
     std::string u("u");
     u += std::to_string(n);
-    read_stored_column(dir + result_files::column(u, before), 1 - level, n, values, m);
-    read_stored_column(dir + result_files::column(u, now), level, n, values, m);
+    read_stored_column(dir + column(u, before), 1 - level, n, values, m, expected);
+    read_stored_column(dir + column(u, now), level, n, values, m, expected);
   }
-  read_flags(dir + result_files::kFlags, N, m);
+  read_flags(dir + result_files::kFlags, N, m, expected);
+  return warnings;
 }
 
 }  // namespace mps

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "field/field_state.hpp"
 #include "medium/medium_state.hpp"
@@ -31,13 +32,18 @@ int find_level_index(const std::string& point_file, std::int64_t J_final);
 
 // restore_snapshot: restores step J_final into level Jtoggle (taken from
 // point.txt) and step J_final - 1 into the other level.  Sets f.Jtoggle.
+// Every file must hold what the snapshot's manifest records, and the
+// manifest must name the step and level point.txt gives (else IoError); a
+// snapshot without a manifest is restored as it is, with a warning, in a
+// folder that holds no other manifest.  Returns the warnings.  Only regular
+// files are read, each up to a bound.
 // Each file is read from "NAME.gz" when that exists, else from "NAME";
 // nothing is written.  A level index other than 0 or 1 raises
 // ParameterError.  A missing, damaged or oversized file, one with other
 // than N lines, a value that is not one finite E23.12 number filling its
 // line, or a "gamma.dat" line other than four 0/1 flags in the layout
 // "1 0 1 1 " raises IoError naming the file (and the line and its text).
-void restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m);
+std::vector<std::string> restore_snapshot(const RestoreInput& in, FieldState& f, MediumState& m);
 
 // Value of an E23.12 field as the snapshot files hold it: leading blanks,
 // an optional sign, a mantissa with its decimal point and an exponent,

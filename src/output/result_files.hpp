@@ -25,7 +25,7 @@ struct NamePattern {
   const char* what;
   const char* pattern;
 };
-inline constexpr std::array<NamePattern, 12> kPatterns = {{
+inline constexpr std::array<NamePattern, 13> kPatterns = {{
     {"index_profile", kIndexProfile},
     {"parameters", kParameters},
     {"points", kPoints},
@@ -34,6 +34,7 @@ inline constexpr std::array<NamePattern, 12> kPatterns = {{
     {"field_maximum", kFieldMaximum},
     {"column", "{Q}_z{J}.dat"},
     {"stamp", "stmp{J}.dat"},
+    {"manifest", "manifest_{J}.txt"},
     {"flux", "flux_{J}.dat"},
     {"trace_first", "time1_{Q}_{J}.dat"},
     {"trace_last", "time2_{Q}_{J}.dat"},
@@ -55,6 +56,7 @@ inline std::string column(std::string_view quantity, std::int64_t J) {
   return labelled(head, J, ".dat");
 }
 inline std::string stamp(std::int64_t J) { return labelled("stmp", J, ".dat"); }
+inline std::string manifest(std::int64_t J) { return labelled("manifest_", J, ".txt"); }
 inline std::string flux(std::int64_t J) { return labelled("flux_", J, ".dat"); }
 // Trace of quantity Q of the block labelled `label` (the label of its last
 // step): at the first or last monitor (`end` 1 or 2), or at monitor cell Z

@@ -15,12 +15,19 @@ using textio::OutputFile;
 
 namespace {
 
+// The manifest entry of a closed file: its name without folder and ".gz".
+void record(ManifestSink& manifest, const OutputFile& file) {
+  std::string name = file.path().substr(file.path().rfind('/') + 1);
+  if (name.ends_with(".gz")) name.resize(name.size() - 3);
+  manifest.add({std::move(name), file.bytes(), file.crc32()});
+}
+
 // A column file filled cell by cell: values are formatted into a buffer that
 // goes to the file in large pieces.
 class ColumnFile {
  public:
-  ColumnFile(const std::string& path, textio::Storage storage)
-      : file_(path, OutputFile::Mode::replace, storage) {
+  ColumnFile(const std::string& path, textio::Storage storage, ManifestSink* manifest = nullptr)
+      : file_(path, OutputFile::Mode::replace, storage), manifest_(manifest) {
     buffer_.reserve(kChunk + 64);
   }
   const std::string& path() const { return file_.path(); }
@@ -30,6 +37,7 @@ class ColumnFile {
     file_.write(buffer_);
     buffer_.clear();
     file_.close();
+    if (manifest_ != nullptr) record(*manifest_, file_);
   }
 
  private:
@@ -42,6 +50,7 @@ class ColumnFile {
     }
   }
   OutputFile file_;
+  ManifestSink* manifest_;
   std::string buffer_;
 };
 
@@ -115,7 +124,9 @@ void write_level_columns(const SnapshotInput& in, std::size_t l) {
   const auto level = static_cast<std::size_t>(l == 0 ? f.new_level() : f.old_level());
   std::vector<ColumnFile> col;
   col.reserve(22);
-  for (const std::string& name : column_names(in, l)) col.emplace_back(name, in.storage);
+  for (const std::string& name : column_names(in, l)) {
+    col.emplace_back(name, in.storage, in.manifest.get());
+  }
   for (std::int32_t k = 1; k <= f.N; ++k) {
     const auto c = static_cast<std::size_t>(k);
     col[0].E23(f.Ex[level][c] / in.E0);
@@ -160,6 +171,7 @@ void write_flags(const SnapshotInput& in) {
   }
   file.write(gamma);
   file.close();
+  record(*in.manifest, file);
 }
 
 // "stmp<J>.dat": J, the level indices and the 15 decay factors.
@@ -197,6 +209,12 @@ FileTasks snapshot_tasks(const SnapshotInput& in, std::span<const double> max_bu
   add(in.folder + result_files::kFlags, [in] { write_flags(in); });
   add(in.folder + result_files::stamp(in.J), [in] { write_stamp(in); });
   return t;
+}
+
+void write_manifest(const std::string& folder, std::int64_t J, int Jtoggle,
+                    std::vector<ManifestEntry> files) {
+  textio::write_text_file(folder + result_files::manifest(J),
+                          manifest_text({J, Jtoggle, std::move(files)}));
 }
 
 void record_snapshot(const std::string& folder, std::int64_t J, int Jtoggle) {

@@ -11,6 +11,8 @@
 //   gamma.dat: the population flags, "d d d d " per cell;
 //   stmp L(J): J, Jtoggle, 1 - Jtoggle and the 15 decay factors;
 //   Ex_max.dat: Ex/E0 when the block's field maximum is positive;
+//   manifest_ L(J): the step, Jtoggle and a checksum of each column and
+//     of gamma.dat (manifest.hpp), written once they are complete;
 //   point.txt: one index line appended per snapshot (record_snapshot), read
 //     by a continued run.
 #include <cstdint>
@@ -21,6 +23,7 @@
 #include "field/field_state.hpp"
 #include "medium/medium_state.hpp"
 #include "output/file_tasks.hpp"
+#include "output/manifest.hpp"
 #include "textio/text_file.hpp"
 
 namespace mps {
@@ -38,6 +41,8 @@ struct SnapshotInput {
   double E0 = 1.0;                                   // field scale [V/m]
   std::string folder;                                // results folder, '/'-terminated
   textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
+  // Receives the length and checksum of each column and flags file.
+  std::shared_ptr<ManifestSink> manifest = std::make_shared<ManifestSink>();
 };
 
 // The files of the snapshot but "point.txt" as tasks (the columns of each
@@ -47,6 +52,11 @@ struct SnapshotInput {
 // becomes the block maximum when the block has rows.
 FileTasks snapshot_tasks(const SnapshotInput& in, std::span<const double> max_buffer,
                          double& max_variable);
+
+// Writes "manifest_<J>.txt" of the snapshot of step J, whose new level has
+// index Jtoggle, with the entries of its files.
+void write_manifest(const std::string& folder, std::int64_t J, int Jtoggle,
+                    std::vector<ManifestEntry> files);
 
 // Appends the step's line to "point.txt", on the disk when it returns.  A
 // continued run trusts a snapshot listed there, so the line is written

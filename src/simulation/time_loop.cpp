@@ -40,7 +40,7 @@ RunState make_run_state(const RunInput& in) {
   return run;
 }
 
-void restore_run(const RunInput& in, RunState& run) {
+std::vector<std::string> restore_run(const RunInput& in, RunState& run) {
   const RunParameters& p = in.params;
   RestoreInput restore;
   restore.J_final = p.J_final;
@@ -48,7 +48,7 @@ void restore_run(const RunInput& in, RunState& run) {
   restore.results_dir = in.dirs.results_dir;
   restore.continue_dir = in.dirs.continue_dir;
   MediumState& m = run.sim.medium;
-  restore_snapshot(restore, run.sim.field, m);
+  std::vector<std::string> warnings = restore_snapshot(restore, run.sim.field, m);
   classify(run.sim);
   // Physical diagonal components of both restored levels.
   const DecayFactors decay = decay_factors(p.J_final, in.structure.dt, p.T);
@@ -59,6 +59,7 @@ void restore_run(const RunInput& in, RunState& run) {
     }
   }
   run.restored = true;
+  return warnings;
 }
 
 namespace {
@@ -124,8 +125,10 @@ struct SnapshotClose {
   std::string summary;                               // "summary.json" with this snapshot's files
   std::vector<std::string> files;                    // the files it names
   std::shared_ptr<std::vector<std::string>> listed;  // of the latest closed snapshot
+  std::shared_ptr<ManifestSink> manifest;            // filled by the snapshot's tasks
 
   void operator()() const {
+    write_manifest(results_dir, J, Jtoggle, manifest->take());
     textio::sync_folder(results_dir);
     if (!discarded_dir.empty()) textio::sync_folder(discarded_dir);
     record_snapshot(results_dir, J, Jtoggle);
@@ -176,7 +179,8 @@ void submit_compression(BackgroundWriter& writer, std::vector<std::string> paths
 // The files of a snapshot as tasks of the output threads: the snapshot and
 // its traces, each compressed as it is written.  The tasks share `state`.
 FileTasks snapshot_files(const RunInput& in, const SnapshotStep& s, const SnapshotState& state,
-                         std::span<const double> max_ex) {
+                         std::span<const double> max_ex,
+                         const std::shared_ptr<ManifestSink>& manifest) {
   const RunParameters& p = in.params;
   SnapshotInput snap;
   snap.J = s.J;
@@ -187,6 +191,7 @@ FileTasks snapshot_files(const RunInput& in, const SnapshotStep& s, const Snapsh
   snap.E0 = p.field_scale();
   snap.folder = in.dirs.results_dir;
   snap.storage = textio::Storage::gzip;
+  snap.manifest = manifest;
   double max_variable = s.max_variable;
   FileTasks files = snapshot_tasks(snap, max_ex, max_variable);
 
@@ -227,6 +232,7 @@ SnapshotClose snapshot_close(const RunInput& in, const LoopState& st, const Snap
   }
   summary.files.push_back(std::string(result_files::kIndexProfile) + ".gz");
   summary.files.emplace_back(result_files::kParameters);
+  summary.files.push_back(result_files::manifest(s.J));
   summary.files.emplace_back(result_files::kPoints);
   SnapshotClose close;
   close.results_dir = in.dirs.results_dir;
@@ -270,9 +276,11 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
   if (s.block_end) {
     submit_compression(*st.writer, std::exchange(st.leftover_statistics, {}), *st.warnings);
   }
-  FileTasks files = snapshot_files(in, s, state, run.monitors.max_ex);
+  auto manifest = std::make_shared<ManifestSink>();
+  FileTasks files = snapshot_files(in, s, state, run.monitors.max_ex, manifest);
   if (s.block_end) files.append(flux_file(in.dirs.results_dir, J, std::move(flux_rows)));
   SnapshotClose close = snapshot_close(in, st, s, files.paths, leftovers);
+  close.manifest = std::move(manifest);
   if (s.block_end) files.append(statistics_tasks(std::move(statistics), textio::Storage::gzip));
   st.writer->submit(WriterJob{std::move(files.tasks), std::move(close), state.borrowed ? 0 : bytes,
                               state.borrowed});
@@ -369,7 +377,9 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   // The level toggle is set once: with an odd LL a block ends on level 1,
   // and the next block must go on flipping from there.  A restore sets it.
   if (!continuing) run.sim.field.Jtoggle = 0;
-  if (continuing && !run.restored) restore_run(in, run);
+  if (continuing && !run.restored) {
+    for (const std::string& w : restore_run(in, run)) warnings << "mps1d: warning: " << w << '\n';
+  }
 
   LoopState st;
   st.block = plan.first_block;

@@ -26,8 +26,9 @@ RunState make_run_state(const RunInput& input);
 
 // A continued run: both levels of step J_final from the continuation folder
 // (the step is looked up in "point.txt" first).  Reads only; a stored state
-// that cannot be read or used throws before anything is written.
-void restore_run(const RunInput& input, RunState& run);
+// that cannot be read or used throws before anything is written.  Returns
+// the restore's warnings.
+std::vector<std::string> restore_run(const RunInput& input, RunState& run);
 
 // Runs all blocks of the run; writes the block lines to `progress` and
 // warnings (a file left uncompressed) to `warnings`.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "textio/text_file.hpp"
 
 namespace mps::textio {
 
@@ -92,11 +93,7 @@ namespace {
 // A file opened for reading, closed when the reading ends either way.
 class InputFile {
  public:
-  explicit InputFile(const std::string& path) : path_(path), f_(std::fopen(path.c_str(), "rb")) {
-    if (f_ == nullptr) {
-      throw IoError(path, "cannot open \"" + path + "\" for reading: " + std::strerror(errno));
-    }
-  }
+  explicit InputFile(const std::string& path) : path_(path), f_(open_regular_file(path)) {}
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() { std::fclose(f_); }

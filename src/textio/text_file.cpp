@@ -20,15 +20,39 @@ std::string reason(int err) { return std::strerror(err); }
 
 }  // namespace
 
-std::string read_text_file(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    throw IoError(path, "cannot open \"" + path + "\" for reading: " + reason(errno));
+std::FILE* open_regular_file(const std::string& path) {
+  // Opened without waiting: a FIFO with no writer would block open() itself.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw IoError(path, "cannot open \"" + path + "\" for reading: " + reason(errno));
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const int flags = ::fcntl(fd, F_GETFL);
+  std::FILE* f = nullptr;
+  if (regular && flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+    f = ::fdopen(fd, "rb");
   }
+  if (f == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    if (!regular) throw IoError(path, "\"" + path + "\" is not a regular file");
+    throw IoError(path, "cannot open \"" + path + "\" for reading: " + reason(err));
+  }
+  return f;
+}
+
+std::string read_text_file(const std::string& path, std::size_t max_bytes) {
+  std::FILE* f = open_regular_file(path);
   std::string content;
   char buffer[1 << 16];
   std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+    if (n > max_bytes - content.size()) {
+      std::fclose(f);
+      throw IoError(path, "\"" + path + "\" is too large: its content exceeds the limit of " +
+                              std::to_string(max_bytes) + " bytes");
+    }
+    content.append(buffer, n);
+  }
   const bool failed = std::ferror(f) != 0;
   const int err = errno;
   std::fclose(f);
@@ -73,7 +97,9 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
     : file_(std::exchange(other.file_, nullptr)),
       gz_(std::exchange(other.gz_, nullptr)),
       path_(std::move(other.path_)),
-      part_(std::move(other.part_)) {}
+      part_(std::move(other.part_)),
+      bytes_(other.bytes_),
+      crc_(other.crc_) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
@@ -82,6 +108,8 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     gz_ = std::exchange(other.gz_, nullptr);
     path_ = std::move(other.path_);
     part_ = std::move(other.part_);
+    bytes_ = other.bytes_;
+    crc_ = other.crc_;
   }
   return *this;
 }
@@ -98,6 +126,9 @@ void OutputFile::discard() noexcept {
 
 void OutputFile::write(std::string_view text) {
   if (text.empty()) return;
+  crc_ = static_cast<std::uint32_t>(
+      ::crc32_z(crc_, reinterpret_cast<const Bytef*>(text.data()), text.size()));
+  bytes_ += text.size();
   if (gz_ != nullptr) {
     // gzwrite takes an unsigned count: pieces of at most 1 GiB.
     for (std::size_t at = 0; at < text.size(); at += std::size_t{1} << 30) {

@@ -4,6 +4,7 @@
 // Every result file is written completely and closed before the caller goes
 // on, plain or compressed as it is written; a failure to create, write or close a file raises
 // IoError naming the file and the system's reason, so no file is silently left short.
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -15,8 +16,14 @@ struct gzFile_s;  // zlib's stream of a compressed file
 
 namespace mps::textio {
 
-// Whole content of a file; throws IoError when it cannot be read.
-std::string read_text_file(const std::string& path);
+// `path` opened for reading when it is a regular file (links followed).  A
+// FIFO, a device or a folder is refused with IoError before anything is
+// read, so no read of a file the run trusts can block or go on without end.
+std::FILE* open_regular_file(const std::string& path);
+
+// Whole content of a regular file; IoError when it cannot be read or holds
+// more than `max_bytes`.
+std::string read_text_file(const std::string& path, std::size_t max_bytes);
 
 bool is_directory(const std::string& path);
 bool file_exists(const std::string& path);
@@ -54,6 +61,10 @@ class OutputFile {
   void close();
   bool is_open() const { return file_ != nullptr || gz_ != nullptr; }
   const std::string& path() const { return path_; }  // the file made
+  // The content written so far: its length and CRC-32 (as a gzip trailer
+  // holds it), before any compression.
+  std::uint64_t bytes() const { return bytes_; }
+  std::uint32_t crc32() const { return crc_; }
 
  private:
   void discard() noexcept;
@@ -61,6 +72,8 @@ class OutputFile {
   gzFile_s* gz_ = nullptr;  // a compressed file, written to `part_`
   std::string path_;
   std::string part_;
+  std::uint64_t bytes_ = 0;
+  std::uint32_t crc_ = 0;
 };
 
 // Create or replace `path` with `content`; returns the name of the file

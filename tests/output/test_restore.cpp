@@ -2,14 +2,18 @@
 // levels from a stored snapshot, and the reports for a snapshot that cannot
 // be restored.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <sstream>
 
 #include "core/errors.hpp"
+#include "output/manifest.hpp"
 #include "output/restore.hpp"
+#include "output/result_files.hpp"
 #include "support/scratch_dir.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/gzip.hpp"
@@ -174,10 +178,19 @@ struct StoredSnapshot {
     for (int s = 0; s <= 1; ++s) dir.write("Continue/" + file(stem, s), column(component, s));
   }
 
-  void restore(FieldState& f, MediumState& m) const {
+  // The manifest of the files as they stand, as a run writes it.
+  void write_manifest(int level = 1) const {
+    SnapshotManifest manifest{J_final, level, {}};
+    for (const std::string& name : files_in(dir.file("Continue"))) {
+      manifest.files.push_back(entry_of(name, dir.read("Continue/" + name)));
+    }
+    dir.write("Continue/" + result_files::manifest(J_final), manifest_text(manifest));
+  }
+
+  std::vector<std::string> restore(FieldState& f, MediumState& m) const {
     f.allocate(N);
     m.allocate(N);
-    restore_snapshot(in, f, m);
+    return restore_snapshot(in, f, m);
   }
 };
 
@@ -417,6 +430,76 @@ TEST(Continuation, ContinueFolderIsLeftByteForByteAsItWas) {
   const auto damaged = folder_bytes(snap.in.continue_dir);
   EXPECT_NE(restore_failure(snap).find(snap.dir.file(gamma)), std::string::npos);
   EXPECT_EQ(folder_bytes(snap.in.continue_dir), damaged);
+}
+
+// Well-formed files that are not the snapshot's own: those of the other
+// level or another step, a flags file of a later snapshot, zeroed fields.
+TEST(Continuation, ManifestRefusesFilesTheSnapshotDidNotWrite) {
+  FieldState f;
+  MediumState m;
+  {
+    StoredSnapshot snap;  // written by an earlier version: restored, with a warning
+    const auto warnings = snap.restore(f, m);
+    ASSERT_EQ(warnings.size(), 1U);
+    EXPECT_NE(warnings[0].find("has no manifest"), std::string::npos) << warnings[0];
+    snap.write_manifest();
+    EXPECT_TRUE(snap.restore(f, m).empty());
+  }
+  const std::string ex0 = "Continue/" + StoredSnapshot::file("Ex", 0);
+  const std::string ex1 = "Continue/" + StoredSnapshot::file("Ex", 1);
+  auto refused = [](const std::function<void(StoredSnapshot&)>& change, const std::string& what) {
+    StoredSnapshot snap;
+    snap.write_manifest();
+    change(snap);
+    const std::string message = restore_failure(snap);
+    EXPECT_NE(message.find(what), std::string::npos) << message;
+  };
+  refused([&](StoredSnapshot& s) {  // the two time levels swapped
+    const std::string text = s.dir.read(ex0);
+    s.dir.write(ex0, s.dir.read(ex1));
+    s.dir.write(ex1, text);
+  }, "is not the file the snapshot of step 2000 wrote");
+  refused([](StoredSnapshot& s) { s.dir.write("Continue/gamma.dat", "1 1 1 1 \n1 1 1 1 \n1 1 1 1 \n"); },
+          "only the latest one of a folder can be continued");
+  refused([](StoredSnapshot& s) {
+    std::string zeros;
+    for (int k = 0; k < StoredSnapshot::N; ++k) zeros += "     0.000000000000E+00\n";
+    s.dir.write("Continue/" + StoredSnapshot::file("Hy", 0), zeros);
+  }, "is not the file");
+  refused([](StoredSnapshot& s) { s.write_manifest(0); },  // point.txt gives level 1
+          "describes step 2000 with level 0, point.txt names step 2000 with level 1");
+  refused([](StoredSnapshot& s) {  // another step's manifest renamed with its files
+    const std::string name = "Continue/" + result_files::manifest(2000);
+    const std::string text = s.dir.read(name);
+    s.dir.write(name, text.substr(0, 24) + "step 000000001000" + text.substr(41));
+  }, "describes step 1000");
+  refused([](StoredSnapshot& s) {
+    fs::rename(s.dir.file("Continue/" + result_files::manifest(2000)),
+               s.dir.file("Continue/" + result_files::manifest(1000)));
+  }, "is missing, though the folder holds manifests of other snapshots");
+}
+
+// A FIFO would block the restore for ever, a device would be read without
+// end: only regular files are opened.
+TEST(Continuation, OnlyRegularFilesAreRead) {
+  {
+    StoredSnapshot snap;
+    const std::string u7 = snap.dir.file("Continue/" + StoredSnapshot::file("u7", 1));
+    fs::remove(u7);
+    ASSERT_EQ(::mkfifo(u7.c_str(), 0600), 0);
+    EXPECT_NE(restore_failure(snap).find(u7 + "\" is not a regular file"), std::string::npos);
+  }
+  for (const bool fifo : {true, false}) {
+    StoredSnapshot snap;
+    const std::string point = snap.dir.file("Results/point.txt");
+    fs::remove(point);
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(point.c_str(), 0600), 0);
+    } else {
+      fs::create_symlink("/dev/zero", point);
+    }
+    EXPECT_NE(restore_failure(snap).find("is not a regular file"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -45,13 +45,14 @@ void make_run_folders(const ScratchDir& dir) {
   for (const char* f : {"Results", "DiscardedResults", "Continue"}) dir.make_dir(f);
 }
 
-// Copies the snapshot of step J (files of J and J - 1, and the flags) from
-// the results folder into the continuation folder, as a user would.
+// Copies the snapshot of step J (files of J and J - 1, the flags and the
+// manifest) from the results folder into the continuation folder, as a
+// user would.
 void copy_snapshot(const ScratchDir& dir, std::int64_t J) {
   for (const std::string& name : files_in(dir.file("Results"))) {
     const bool snapshot = name.find("_z" + step_label(J) + ".dat") != std::string::npos ||
                           name.find("_z" + step_label(J - 1) + ".dat") != std::string::npos;
-    if (snapshot || name == "gamma.dat.gz") {
+    if (snapshot || name == "gamma.dat.gz" || name == "manifest_" + step_label(J) + ".txt") {
       fs::copy_file(dir.file("Results/" + name), dir.file("Continue/" + name));
     }
   }
@@ -130,7 +131,7 @@ RestartSummary restart_difference(const std::string& input, int LL,
     for (const std::string& name : files_in(whole.file(folder))) {
       bool later = false;
       for (const auto& label : labels) later = later || name.find(label) != std::string::npos;
-      if (!later) continue;
+      if (!later || name.starts_with("manifest_")) continue;
       if (!parts.exists(folder + name)) {
         ADD_FAILURE() << "the continued run did not write " << folder << name;
         continue;

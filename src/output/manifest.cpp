@@ -1,0 +1,111 @@
+#include "output/manifest.hpp"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <charconv>
+#include <utility>
+
+#include "core/errors.hpp"
+#include "textio/fortran_format.hpp"
+#include "textio/list_directed.hpp"
+
+namespace mps {
+namespace {
+
+constexpr const char* kHeading = "mps1d snapshot manifest";
+
+// Hexadecimal CRC, eight digits.
+std::string hex32(std::uint32_t v) {
+  std::string text(8, '0');
+  for (std::size_t i = 0; i < 8; ++i) text[7 - i] = "0123456789abcdef"[(v >> (4 * i)) & 0xF];
+  return text;
+}
+
+template <typename T>
+bool parse_number(std::string_view text, T& value, int base = 10) {
+  const char* end = text.data() + text.size();
+  const auto r = std::from_chars(text.data(), end, value, base);
+  return !text.empty() && r.ec == std::errc() && r.ptr == end;
+}
+
+// "KEY VALUE" with a whole-number value.
+template <typename T>
+bool keyed_number(const std::string& line, std::string_view key, T& value) {
+  return line.size() > key.size() + 1 && line.compare(0, key.size(), key) == 0 &&
+         line[key.size()] == ' ' && parse_number(std::string_view(line).substr(key.size() + 1), value);
+}
+
+bool parse_entry(const std::string& line, ManifestEntry& e) {
+  const std::size_t a = line.find(' ');
+  const std::size_t b = a == std::string::npos ? a : line.find(' ', a + 1);
+  if (b == std::string::npos || a == 0) return false;
+  const std::string_view text(line);
+  e.name = line.substr(0, a);
+  return parse_number(text.substr(a + 1, b - a - 1), e.bytes) && line.size() - b - 1 == 8 &&
+         parse_number(text.substr(b + 1), e.crc32, 16);
+}
+
+IoError bad_line(const std::string& path, std::size_t line, const std::string& text) {
+  std::string m = "\"";
+  m.append(path).append("\", line ").append(std::to_string(line));
+  m.append(": not a line of a snapshot manifest: \"").append(text).append("\"");
+  return IoError(path, m);
+}
+
+}  // namespace
+
+const ManifestEntry* SnapshotManifest::find(const std::string& name) const {
+  const auto it = std::lower_bound(files.begin(), files.end(), name,
+                                   [](const ManifestEntry& e, const std::string& n) { return e.name < n; });
+  return it != files.end() && it->name == name ? &*it : nullptr;
+}
+
+void ManifestSink::add(ManifestEntry entry) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  entries_.push_back(std::move(entry));
+}
+
+std::vector<ManifestEntry> ManifestSink::take() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(entries_, {});
+}
+
+std::string manifest_text(const SnapshotManifest& manifest) {
+  std::vector<ManifestEntry> files = manifest.files;
+  std::sort(files.begin(), files.end(),
+            [](const ManifestEntry& a, const ManifestEntry& b) { return a.name < b.name; });
+  std::string text(kHeading);
+  text.append("\nstep ").append(textio::step_label(manifest.J));
+  text.append("\nlevel ").append(std::to_string(manifest.level)).append("\n");
+  for (const ManifestEntry& e : files) {
+    text.append(e.name).append(" ").append(std::to_string(e.bytes)).append(" ");
+    text.append(hex32(e.crc32)).append("\n");
+  }
+  return text;
+}
+
+SnapshotManifest parse_manifest(const std::string& path, const std::string& text) {
+  const textio::LineCursor lines = textio::LineCursor::from_text(text);
+  SnapshotManifest m;
+  if (lines.size() < 3 || lines.line(0) != kHeading) {
+    throw IoError(path, "\"" + path + "\" is not a snapshot manifest");
+  }
+  if (!keyed_number(lines.line(1), "step", m.J)) throw bad_line(path, 2, lines.line(1));
+  if (!keyed_number(lines.line(2), "level", m.level)) throw bad_line(path, 3, lines.line(2));
+  for (std::size_t n = 3; n < lines.size(); ++n) {
+    ManifestEntry e;
+    if (!parse_entry(lines.line(n), e)) throw bad_line(path, n + 1, lines.line(n));
+    m.files.push_back(std::move(e));
+  }
+  std::sort(m.files.begin(), m.files.end(),
+            [](const ManifestEntry& a, const ManifestEntry& b) { return a.name < b.name; });
+  return m;
+}
+
+ManifestEntry entry_of(const std::string& name, const std::string& content) {
+  const auto crc = ::crc32_z(0, reinterpret_cast<const Bytef*>(content.data()), content.size());
+  return {name, content.size(), static_cast<std::uint32_t>(crc)};
+}
+
+}  // namespace mps
