@@ -11,6 +11,7 @@
 #include "core/errors.hpp"
 #include "core/floating_point.hpp"
 #include "input/checks.hpp"
+#include "output/folder_lock.hpp"
 #include "output/setup_files.hpp"
 #include "simulation/time_loop.hpp"
 
@@ -84,6 +85,9 @@ void check_case(const std::string& work_dir, Console& console, const RunOptions&
 
 void run_simulation(const std::string& work_dir, Console& console, const RunOptions& options) {
   RunInput input = checked_input(work_dir, console, options);
+  // Held until the run ends: a second run in these folders is refused.
+  const FolderLock results_lock(input.dirs.results_dir, "the results folder");
+  const FolderLock statistics_lock(input.dirs.discarded_dir, "the discarded-results folder");
   RunState run = make_run_state(input);
   run.version = options.version;
   // A continued run reads its whole stored state before the first file is

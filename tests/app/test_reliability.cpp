@@ -238,5 +238,43 @@ TEST(Reliability, KilledRunListsOnlyCompleteSteps) {
   }
 }
 
+// A second run in the folders of a running one is refused before it writes
+// anything; a stopped run releases them, one killed outright leaves a
+// stale lock that is reported with how to clear it.
+TEST(Reliability, ResultFoldersAreLockedWhileARunUsesThem) {
+  RunFolder run(with_lines(short_quickstart(), {{50, "total number of time steps 1000000 -"}}));
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(run.dir.path().c_str()) != 0) ::_exit(127);
+    ::execl(MPS_PROGRAM, MPS_PROGRAM, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const std::string lock = "Results/.mps1d.lock";
+  for (int i = 0; i < 500 && !run.dir.exists("Results/point.txt"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(run.dir.exists(lock));
+  ProgramResult second = run.run();
+  EXPECT_EQ(second.exit_status, 2);
+  EXPECT_NE(second.err.find("is in use by the run of pid " + std::to_string(pid)),
+            std::string::npos)
+      << second.err;
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_FALSE(run.dir.exists(lock));
+
+  RunFolder fresh(short_quickstart());
+  fresh.dir.write("DiscardedResults/.mps1d.lock", "pid 99999999 on host elsewhere\n");
+  second = fresh.run();
+  EXPECT_EQ(second.exit_status, 2);
+  EXPECT_NE(second.err.find("stale lock"), std::string::npos) << second.err;
+  EXPECT_NE(second.err.find("rm '" + fresh.dir.file("DiscardedResults/.mps1d.lock")),
+            std::string::npos)
+      << second.err;
+  EXPECT_EQ(fresh.written(), std::set<std::string>{"DiscardedResults/.mps1d.lock"});
+}
+
 }  // namespace
 }  // namespace mps::testing
