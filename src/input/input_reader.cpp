@@ -552,6 +552,14 @@ void read_run_control(ExecdataReader& reader, RunParameters& p) {
               {{5, "run.J_final", "step"}});
   reader.read({word(), word(), word(), word(), word(), &p.Nt}, "the Nt line",
               {{5, "run.Nt", "steps"}});
+  // A run does whole blocks: it ends with the block that holds step Nt.
+  if (p.LL >= 1 && p.Nt >= p.J_final && p.J_final >= 0 && p.Nt % p.LL != 0) {
+    std::string m = "Nt = ";
+    m.append(std::to_string(p.Nt)).append(" is not a multiple of LL = ");
+    m.append(std::to_string(p.LL)).append(": the run goes on to step ");
+    m.append(std::to_string((p.Nt / p.LL + 1) * p.LL)).append(", the end of its last block");
+    reader.warn(m);
+  }
   reader.read({word(), word(), &p.iteration_limit}, "the iteration limit line",
               {{2, "run.iteration_limit"}});
   reader.read({word(), &p.tolerance}, "the tolerance line", {{1, "run.tolerance"}});

@@ -206,6 +206,17 @@ TEST(InputWarnings, StructureTheRunDoesNotUseIsReported) {
       << w[0];
 }
 
+// A run does whole blocks: Nt off a block end is said to run on to it.
+TEST(InputWarnings, NtBetweenBlockEndsNamesTheLastStep) {
+  std::vector<std::string> w;
+  read(variant({{50, "total number of time steps 32000 -"}}), w);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_NE(w[0].find("line 50: Nt = 32000 is not a multiple of LL = 5000: the run goes on to "
+                      "step 35000"),
+            std::string::npos)
+      << w[0];
+}
+
 TEST(InputFolders, TextBeforeHashWithTrailingBlanksRemoved) {
   const RunInput in =
       read(variant({{1, "/data/run 1   # results"}, {2, "Discarded   "}, {3, "C#x"}}));
