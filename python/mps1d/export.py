@@ -55,10 +55,11 @@ def _structure(h5, run):
 
 
 def _stack(rows, width):
-    """Rows of unequal presence as one 2-D array (NaN where a row is empty)."""
+    """Rows as one 2-D array: NaN for an empty row, where a step stores no
+    such values (the reader refuses any other row without `width` values)."""
     out = np.full((len(rows), width), np.nan)
     for i, row in enumerate(rows):
-        if row is not None and len(row) == width:
+        if len(row):
             out[i] = row
     return out
 
@@ -69,7 +70,7 @@ def _snapshots(h5, run, steps):
     _scale(g, "cell", run.profile.cells, "1", "cell index (1-based)")
     _data(g, "time", steps * run.dt * 1e15, ["step"], "fs", "time of the step")
     for name in SNAPSHOT_NAMES:
-        rows = [run.snapshot(J, name) if run.has_snapshot(J, name) else None for J in steps]
+        rows = [run.snapshot(J, name) for J in steps]
         _data(g, name, _stack(rows, run.NZ), ["step", "cell"], unit_of(name),
               f"{name} as stored", "time")
     physical = [run.physical_diagonal(J) for J in steps]
