@@ -189,14 +189,26 @@ def _inputs(h5, run):
         _data(g, name, getattr(run.inputs, name), ["row", "col"], units, long_name)
 
 
+def _finite_or_nan(value):
+    """A summary.json number (or list of them) with null, its value that is not
+    finite, as NaN."""
+    if isinstance(value, list):
+        return np.array([np.nan if v is None else v for v in value], dtype=float)
+    return np.nan if value is None else value
+
+
 def _summary_attributes(summary):
     attrs = {"summary_json": json.dumps(summary)}
     for key, value in (summary.get("energy") or {}).items():
         plain = key in ("balance", "step")  # a ratio and the step of the budget
-        attrs[f"energy_{key}" if plain else f"energy_{key}_J_per_m2"] = value
+        attrs[f"energy_{key}" if plain else f"energy_{key}_J_per_m2"] = _finite_or_nan(value)
     for key in ("model", "status", "version", "source"):
         if key in summary:
             attrs[f"summary_{key}"] = summary[key]
+    stop = summary.get("stop") or {}  # where and why a stopped run stopped
+    for key in ("step", "reason"):
+        if stop.get(key) is not None:
+            attrs[f"summary_stop_{key}"] = stop[key]
     return attrs
 
 
