@@ -55,10 +55,11 @@ def _structure(h5, run):
 
 
 def _stack(rows, width):
-    """Rows of unequal presence as one 2-D array (NaN where a row is empty)."""
+    """Rows as one 2-D array: NaN for an empty row, where a step stores no
+    such values (the reader refuses any other row without `width` values)."""
     out = np.full((len(rows), width), np.nan)
     for i, row in enumerate(rows):
-        if row is not None and len(row) == width:
+        if len(row):
             out[i] = row
     return out
 
@@ -69,7 +70,7 @@ def _snapshots(h5, run, steps):
     _scale(g, "cell", run.profile.cells, "1", "cell index (1-based)")
     _data(g, "time", steps * run.dt * 1e15, ["step"], "fs", "time of the step")
     for name in SNAPSHOT_NAMES:
-        rows = [run.snapshot(J, name) if run.has_snapshot(J, name) else None for J in steps]
+        rows = [run.snapshot(J, name) for J in steps]
         _data(g, name, _stack(rows, run.NZ), ["step", "cell"], unit_of(name),
               f"{name} as stored", "time")
     physical = [run.physical_diagonal(J) for J in steps]
@@ -188,14 +189,26 @@ def _inputs(h5, run):
         _data(g, name, getattr(run.inputs, name), ["row", "col"], units, long_name)
 
 
+def _finite_or_nan(value):
+    """A summary.json number (or list of them) with null, its value that is not
+    finite, as NaN."""
+    if isinstance(value, list):
+        return np.array([np.nan if v is None else v for v in value], dtype=float)
+    return np.nan if value is None else value
+
+
 def _summary_attributes(summary):
     attrs = {"summary_json": json.dumps(summary)}
     for key, value in (summary.get("energy") or {}).items():
         plain = key in ("balance", "step")  # a ratio and the step of the budget
-        attrs[f"energy_{key}" if plain else f"energy_{key}_J_per_m2"] = value
+        attrs[f"energy_{key}" if plain else f"energy_{key}_J_per_m2"] = _finite_or_nan(value)
     for key in ("model", "status", "version", "source"):
         if key in summary:
             attrs[f"summary_{key}"] = summary[key]
+    stop = summary.get("stop") or {}  # where and why a stopped run stopped
+    for key in ("step", "reason"):
+        if stop.get(key) is not None:
+            attrs[f"summary_stop_{key}"] = stop[key]
     return attrs
 
 

@@ -66,9 +66,13 @@ def find(folder, name):
 
 def read_text(path):
     """The text of a plain or gzip-compressed file; ValueError naming the file
-    when its compressed stream is damaged or cut short."""
+    when its compressed stream is empty, damaged or cut short."""
     path = Path(path)
     opener = gzip.open if path.suffix == ".gz" else open
+    # gzip reads an empty file as empty text; the solver's .gz is never empty
+    # (an empty column is still a stream).
+    if opener is gzip.open and path.stat().st_size == 0:
+        raise ValueError(f"{path}: empty file, not a gzip stream")
     try:
         with opener(path, "rt", encoding="ascii", errors="replace") as stream:
             return stream.read()

@@ -88,7 +88,37 @@ def parse_table(text, columns=None, source="text"):
     try:
         return _to_floats(tokens, text).reshape(len(lines), columns)
     except ValueError as error:
-        raise ValueError(f"{source}: {error}") from None
+        raise ValueError(f"{source}{_line_of_bad_field(text)}: {error}") from None
+
+
+def parse_column(text, source="text"):
+    """A file of one number per line (a snapshot column) as a 1-D array.
+
+    A blank line, a line of other than one field, a field that is not a
+    number, and a field of asterisks (the E layouts of a column always fit,
+    so asterisks are damage, not an unknown value) are a ValueError naming
+    `source` and the line.  NaN and Infinity written as such are values.
+    """
+    lines = text.splitlines()
+    tokens = text.split()
+    if len(tokens) == len(lines) and "*" not in text:
+        try:
+            return _to_floats(tokens, text)
+        except ValueError:
+            pass
+    for number, line in enumerate(lines, 1):
+        fields = line.split()
+        if len(fields) != 1 or "*" in line or not _is_number(normalise(fields[0])):
+            raise ValueError(f"{source}, line {number}: not one number: {line!r}")
+    raise ValueError(f"{source}: not one number per line")
+
+
+def _line_of_bad_field(text):
+    """', line N' of the first line of `text` holding a field that is not a number."""
+    for number, line in enumerate(text.splitlines(), 1):
+        if not all(_is_number(t) for t in normalise(line).split()):
+            return f", line {number}"
+    return ""
 
 
 def _check_widths(text, columns, source):

@@ -16,13 +16,20 @@ def _rows(header, rows):
     return lines
 
 
+# summary.json writes a value that is not finite (NaN, infinity) as null.
+NOT_FINITE = "not finite"
+
+
 def energy_table(summary):
     energy = summary.get("energy") or {}
     injected = energy.get("injected")
     rows = []
     for name in ENERGY_ROWS:
-        value = energy.get(name)
+        if name not in energy:
+            continue
+        value = energy[name]
         if value is None:
+            rows.append([name, NOT_FINITE, "-"])
             continue
         share = f"{value / injected:.6f}" if injected else "-"
         rows.append([name, f"{value:.6e}", share])
@@ -31,7 +38,9 @@ def energy_table(summary):
         # Older summaries count no dissipated energy in the balance.
         terms = ("reflected+transmitted+in_grid+dots+dissipated" if "dissipated" in energy
                  else "reflected+transmitted+dots+in_grid")
-        lines.append(f"balance ({terms})/injected = {energy['balance']:.9f}")
+        balance = energy["balance"]
+        lines.append(f"balance ({terms})/injected = "
+                     + (NOT_FINITE if balance is None else f"{balance:.9f}"))
     return lines
 
 
@@ -63,6 +72,24 @@ def _extremes(summary, key):
             for name, entry in (summary.get(key) or {}).items()}
 
 
+def _unfinished(summary):
+    """The lines that say first of all that a run did not complete: where and
+    why a stopped run stopped, or the step a summary of a run that has not
+    ended was written at.  None for a complete run."""
+    status = summary.get("status")
+    if status == "stopped":
+        stop = summary.get("stop")
+        if not stop:  # summary.json of an mps1d before the stop record
+            return ["RUN STOPPED before its end (this summary.json does not say where or why)"]
+        return [f"RUN STOPPED after step {stop.get('step')}: {stop.get('reason')}",
+                "The values below are those the run reached before it stopped."]
+    if status == "running":
+        step = (summary.get("inputs") or {}).get("steps_run")
+        return [f"RUN NOT FINISHED: this summary.json was written at the snapshot of step {step}; "
+                "the run is still going, or it ended without finishing (killed)."]
+    return None
+
+
 def _from_summary(summary, dt):
     head = [f"{key}: {summary[key]}" for key in
             ("program", "version", "model", "status", "source", "threads", "wall_time_s")
@@ -74,6 +101,8 @@ def _from_summary(summary, dt):
         table += population_table([("min", lowest), ("max", peaks)], dt)
     else:
         table = ["", "peak populations"] + peak_table(peaks, dt)
+    warning = _unfinished(summary)
+    head = (warning + [""] if warning else []) + head
     return head + [""] + energy_table(summary) + table
 
 

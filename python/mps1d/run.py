@@ -8,7 +8,7 @@ from pathlib import Path
 import numpy as np
 
 from . import files
-from .fortran import parse_numbers, parse_table
+from .fortran import parse_column, parse_numbers, parse_table
 from .inputs import SQRT3, SQRT6, read_inputs
 
 FS_PER_S = 1e15
@@ -78,6 +78,16 @@ class Flux:
     time_fs: np.ndarray
     left: np.ndarray
     right: np.ndarray
+
+
+# Step 1 stores the physical u13..u15 (in s13..s15) and leaves the files of
+# the stored w13..w15 empty: the only column files without a value per cell.
+PHYSICAL_FILES = {"u13": "s13", "u14": "s14", "u15": "s15"}
+
+
+def stores_none(J, name):
+    """Whether the format stores no value of `name` at step J (an empty file)."""
+    return int(J) == 1 and name in PHYSICAL_FILES
 
 
 def populations_from_diagonal(u13, u14, u15):
@@ -179,30 +189,48 @@ class Run:
 
     def snapshot(self, J, name):
         """The values of `name` ('Ex', 'Hy', 'u7', 's13', ...) at step J, one per
-        cell as stored (Ex and Ey in units of E0); empty where the file is."""
+        cell as stored (Ex and Ey in units of E0); empty only where the step
+        stores none (stores_none).  A missing or unreadable file, or one
+        without a value per cell, is an error naming it."""
         key = (int(J), name)
         if key not in self._snapshots:
-            text = files.read_named(self.results_dir, files.name("column", name, J))
-            self._snapshots[key] = parse_numbers(text)
+            self._snapshots[key] = self._read_column(*key)
             if len(self._snapshots) > SNAPSHOT_CACHE:
                 self._snapshots.popitem(last=False)
         return self._snapshots[key]
+
+    def _read_column(self, J, name):
+        file_name = files.name("column", name, J)
+        path = files.find(self.results_dir, file_name)
+        if path is None:
+            raise FileNotFoundError(f"neither {file_name} nor {file_name}.gz in "
+                                    f"{self.results_dir}: step {J} has no {name}")
+        values = parse_column(files.read_text(path), str(path))
+        if values.size == self.NZ or (values.size == 0 and stores_none(J, name)):
+            return values
+        raise ValueError(f"{path}: {values.size} values, expected one per cell ({self.NZ})")
 
     def has_snapshot(self, J, name):
         return files.find(self.results_dir, files.name("column", name, J)) is not None
 
     def decay_factors(self, J):
         """The 15 factors exp(−(J+½)·dt/T_k) of stmp<J>.dat."""
+        path = files.find(self.results_dir, files.name("stamp", J=J))
         fields = files.read_named(self.results_dir, files.name("stamp", J=J)).split()
-        return parse_numbers(" ".join(fields[3:18]))
+        try:
+            factors = parse_numbers(" ".join(fields[3:18]))
+        except ValueError as error:
+            raise ValueError(f"{path}: {error}") from None
+        if factors.size != 15:
+            raise ValueError(f"{path}: {factors.size} decay factors, expected 15")
+        return factors
 
     def physical_diagonal(self, J):
         """(u13, u14, u15) of every cell at step J: u_k = u_k,eq + e_k·w_k, or
         the s13..s15 files where the step stores the physical values."""
-        stored = [self.snapshot(J, f"u{k}") if self.has_snapshot(J, f"u{k}") else np.empty(0)
-                  for k in (13, 14, 15)]
+        stored = [self.snapshot(J, f"u{k}") for k in (13, 14, 15)]
         if any(w.size == 0 for w in stored):
-            return tuple(self.snapshot(J, f"s{k}") for k in (13, 14, 15))
+            return tuple(self.snapshot(J, PHYSICAL_FILES[f"u{k}"]) for k in (13, 14, 15))
         decay = self.decay_factors(J)[12:15]
         return tuple(eq + e * w for eq, e, w in zip(self.inputs.equilibrium(), decay, stored))
 

@@ -1,12 +1,14 @@
 import json
+import re
 
 import h5py
 import numpy as np
 import pytest
 
 import mps1d
+from mps1d.cli import main
 from mps1d.export import export
-from runfiles import NZ, SNAPSHOTS
+from runfiles import NZ, SNAPSHOTS, e_field
 
 
 @pytest.fixture
@@ -105,3 +107,26 @@ class TestLayout:
         with h5py.File(tmp_path / "plain.h5", "r") as h5:
             assert "flux" not in h5 and "summary_json" not in h5.attrs
             assert "traces" in h5
+
+
+EX4 = "Results/Ex_z000000000004.dat"
+DAMAGES = {  # a file of a listed step that cannot be read, and what names it
+    "empty-gz": (lambda run: (run.root / f"{EX4}.gz").write_bytes(b""),
+                 rf"{EX4}\.gz: empty file"),
+    "cut-short": (lambda run: run.column("Ex_z000000000004.dat", [1.0] * 5),
+                  rf"{EX4}\.gz: 5 values, expected one per cell \(12\)"),
+    "missing": (lambda run: (run.root / f"{EX4}.gz").unlink(), r"Ex_z000000000004\.dat\.gz in"),
+    "not-a-number": (lambda run: run.write("u7_z000000000008.dat", [e_field(1.0)] * 2 + ["x"]),
+                     r"u7_z000000000008\.dat\.gz, line 3: not one number: 'x'"),
+    "stamp-cut-short": (lambda run: run.write("stmp000000000008.dat", ["000000000008 1 0 0.9"]),
+                        r"stmp000000000008\.dat\.gz: 1 decay factors, expected 15"),
+}
+
+
+@pytest.mark.parametrize("damage", DAMAGES.values(), ids=DAMAGES.keys())
+def test_an_unreadable_snapshot_is_an_error_naming_it(complete_run, tmp_path, capsys, damage):
+    """Not a row of NaN: those stand only where a step stores no values."""
+    spoil, message = damage
+    spoil(complete_run)
+    assert main(["export", str(complete_run.root), str(tmp_path / "r.h5")]) == 2
+    assert re.search(message, capsys.readouterr().err)

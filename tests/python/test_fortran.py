@@ -82,3 +82,7 @@ class TestTable:
     def test_a_line_of_another_width_is_named(self, text, line):
         with pytest.raises(ValueError, match=f"f.dat: line {line} has"):
             parse_table(text, 2, "f.dat")
+
+    def test_a_field_that_is_not_a_number_is_named_with_its_line(self):
+        with pytest.raises(ValueError, match="f.dat, line 2: not a number: 'x'"):
+            parse_table("1 2\n3 x\n", 2, "f.dat")

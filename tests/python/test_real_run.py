@@ -1,10 +1,14 @@
 """The loader against a short run of the solver itself (skipped when
 build/mps1d is not built)."""
+import subprocess
+
 import h5py
 import numpy as np
 import pytest
 
 import mps1d
+from conftest import PROGRAM, ROOT
+from mps1d.cli import main
 from runfiles import TRACE_FS
 
 DOT_MONITOR, NZ = 70, 140
@@ -95,3 +99,23 @@ def test_export_and_figures_of_a_real_run(run, tmp_path):
         assert_labelled(fig)
         names.add(name)
     assert len(names) == 4 + len(cells) + 1 and "zt_map_Ex2.png" in names
+
+
+def test_tools_on_a_run_stopped_by_a_value_that_is_not_finite(tmp_path, capsys):
+    """Population times of 1e-40 s overflow at once: the run stops after step 1
+    (exit status 4) with no snapshot listed; the tools say so and end normally."""
+    if not PROGRAM.is_file():
+        pytest.skip(f"{PROGRAM} is not built")
+    lines = (ROOT / "examples" / "quickstart" / "execdata.txt").read_text().split("\n")
+    lines[19], lines[46], lines[49] = ("1.0e-40", "steps between two spatial dumps LL 10 steps",
+                                       "total number of time steps 0 -")
+    for folder in ("Results", "DiscardedResults", "Continue"):
+        (tmp_path / folder).mkdir()
+    (tmp_path / "execdata.txt").write_text("\n".join(lines))
+    done = subprocess.run([str(PROGRAM)], cwd=tmp_path, stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 4, done.stdout + done.stderr
+    assert main(["summary", str(tmp_path)]) == 0
+    assert capsys.readouterr().out.startswith("RUN STOPPED after step 1: Ex is NaN at cell 301")
+    assert main(["export", str(tmp_path), str(tmp_path / "r.h5")]) == 0
+    assert main(["plot", str(tmp_path)]) == 0

@@ -4,11 +4,13 @@ import shutil
 import subprocess
 
 import h5py
+import numpy as np
 import pytest
 
 import mps1d
 import runfiles
 from conftest import ROOT
+from mps1d.cli import main
 from mps1d.report import summary_text
 
 SUMMARY = {
@@ -29,6 +31,10 @@ SUMMARY = {
 OLD_SUMMARY = dict(SUMMARY, energy={k: v for k, v in SUMMARY["energy"].items()
                                     if k not in ("absorbed", "dissipated")})
 del OLD_SUMMARY["lowest_populations"]
+REASON = "Ex is NaN at cell 292 after step 30; the run stops, the files of the earlier snapshots are kept"
+STOPPED = dict(SUMMARY, status="stopped", stop={"step": 30, "reason": REASON},
+               energy=dict(SUMMARY["energy"], injected=None, balance=None,  # null: not finite
+                           through_monitor_cells=[1e-10, None]))
 
 
 def row(text, first):
@@ -64,6 +70,17 @@ class TestSummaryTable:
         assert "(reflected+transmitted+dots+in_grid)/injected = 0.999750000" in text
         assert "absorbed" not in text and " min " not in text
         assert row(text, "rho22")[:3] == ["rho22", "0.418900000", "15976"]
+
+    @pytest.mark.parametrize("summary, first_line", [
+        (STOPPED, f"RUN STOPPED after step 30: {REASON}\n"),
+        (dict(SUMMARY, status="stopped"), "RUN STOPPED before its end (this summary.json does "
+                                          "not say where or why)\n"),
+        (dict(SUMMARY, status="running", inputs={"steps_run": 20000}),
+         "RUN NOT FINISHED: this summary.json was written at the snapshot of step 20000;")],
+        ids=["stopped", "stopped-older-summary", "running"])
+    def test_a_run_that_did_not_complete_says_so_first(self, complete_run, summary, first_line):
+        (complete_run.results / "summary.json").write_text(json.dumps(summary))
+        assert summary_text(mps1d.load(complete_run.root)).startswith(first_line)
 
     def test_without_summary_the_files_give_the_peaks(self, complete_run):
         text = summary_text(mps1d.load(complete_run.root))
@@ -108,6 +125,18 @@ class TestCommandLine:
         shutil.rmtree(results)
         done = tools("summary", complete_run.root)
         assert done.returncode == 2 and "results folder" in done.stderr, done.stderr
+
+    def test_stopped_run_with_values_that_are_not_finite(self, complete_run, tmp_path, capsys):
+        (complete_run.results / "summary.json").write_text(json.dumps(STOPPED))
+        assert main(["summary", str(complete_run.root)]) == 0
+        text = capsys.readouterr().out
+        assert row(text, "injected")[1:] == ["not", "finite", "-"]
+        assert ")/injected = not finite\n" in text
+        assert main(["export", str(complete_run.root), str(tmp_path / "r.h5")]) == 0
+        with h5py.File(tmp_path / "r.h5", "r") as h5:
+            assert (h5.attrs["summary_stop_step"], h5.attrs["summary_stop_reason"]) == (30, REASON)
+            assert np.isnan(h5.attrs["energy_balance"])
+            assert np.isnan(h5.attrs["energy_through_monitor_cells_J_per_m2"][1])
 
     def test_not_a_run_folder(self, tmp_path):
         done = tools("summary", tmp_path)

@@ -55,7 +55,8 @@ class TestSnapshots:
     def test_plain_gz_and_special_values(self, complete_run, run):
         complete_run.write(f"Hx_z{label(4)}.dat", [
             "     0.140669114317-127", "                    NaN", "               Infinity",
-            "              -Infinity", "    -0.179769313486+309"], gz=False)
+            "              -Infinity", "    -0.179769313486+309"] + [runfiles.e_field(1.0)] * (NZ - 5),
+            gz=False)
         (complete_run.results / f"Hx_z{label(4)}.dat.gz").unlink()
         got = run.snapshot(4, "Hx")
         assert got[0] == 0.140669114317e-127 and math.isnan(got[1])

@@ -385,8 +385,8 @@ class TestLocalSweep:
             assert "peak_populations.rho22.value" in summary and "energy.in_grid" in summary
             for key, value in summary.items():
                 text = row[key]
-                want = "" if value is None else str(value)
-                assert (float(text) == value) if isinstance(value, float) else text == want
+                expected = "" if value is None else str(value)  # null ("stop") is left empty
+                assert (float(text) == value) if isinstance(value, float) else text == expected
         # A stronger pulse excites more dots.
         rho22 = [float(r["peak_populations.rho22.value"]) for r in rows]
         assert rho22[2] > rho22[0] and rho22[3] > rho22[1]
