@@ -421,6 +421,9 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
     writer.finish();  // what was computed before is written
     st.summary.stop_step = e.step();
     st.summary.stop_reason = e.what();
+    // The snapshot of the step that stopped the run was not written.
+    std::vector<std::int64_t>& listed = st.summary.snapshots;
+    if (!listed.empty() && listed.back() == e.step()) listed.pop_back();
     finish_summary(in, st, "stopped");
     throw;
   }

@@ -137,6 +137,7 @@ TEST(Reliability, NonFiniteResultStopsTheRunWithItsPlace) {
   const std::string summary = run.dir.read("Results/summary.json");
   EXPECT_NE(summary.find("\"step\": 1,\n    \"reason\": \"Ex is NaN at cell"), std::string::npos)
       << summary;
+  EXPECT_NE(summary.find("\"snapshots\": []"), std::string::npos) << summary;
 }
 
 // Cavity layer numbers far beyond the table leave the cavity at the grid's
