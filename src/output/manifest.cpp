@@ -33,7 +33,8 @@ bool parse_number(std::string_view text, T& value, int base = 10) {
 template <typename T>
 bool keyed_number(const std::string& line, std::string_view key, T& value) {
   return line.size() > key.size() + 1 && line.compare(0, key.size(), key) == 0 &&
-         line[key.size()] == ' ' && parse_number(std::string_view(line).substr(key.size() + 1), value);
+         line[key.size()] == ' ' &&
+         parse_number(std::string_view(line).substr(key.size() + 1), value);
 }
 
 bool parse_entry(const std::string& line, ManifestEntry& e) {
@@ -56,8 +57,9 @@ IoError bad_line(const std::string& path, std::size_t line, const std::string& t
 }  // namespace
 
 const ManifestEntry* SnapshotManifest::find(const std::string& name) const {
-  const auto it = std::lower_bound(files.begin(), files.end(), name,
-                                   [](const ManifestEntry& e, const std::string& n) { return e.name < n; });
+  const auto it =
+      std::lower_bound(files.begin(), files.end(), name,
+                       [](const ManifestEntry& e, const std::string& n) { return e.name < n; });
   return it != files.end() && it->name == name ? &*it : nullptr;
 }
 

@@ -4,12 +4,12 @@
 
 #include <array>
 #include <cctype>
-#include <cstdio>
-#include <optional>
-#include <tuple>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <tuple>
 
 #include "core/errors.hpp"
 #include "output/manifest.hpp"
@@ -98,8 +98,9 @@ void verify(const Expected& expected, const std::string& stored, const std::stri
   m.append(", \"").append(expected.path).append("\" records ");
   m.append(checksum_text(want->bytes, want->crc32));
   if (name == result_files::kFlags) {
-    m.append(" (every snapshot rewrites the flags: only the latest one of a folder can be "
-             "continued from it)");
+    m.append(
+        " (every snapshot rewrites the flags: only the latest one of a folder can be "
+        "continued from it)");
   }
   throw IoError(stored, m);
 }
@@ -321,8 +322,10 @@ std::vector<std::string> restore_snapshot(const RestoreInput& in, FieldState& f,
   const std::string& dir = in.continue_dir;
   const std::int32_t N = f.N;
   using result_files::column;
-  for (const auto& [name, scale, values] :
-       {std::tuple{"Ex", in.E0, &f.Ex}, {"Ey", in.E0, &f.Ey}, {"Hx", 1.0, &f.Hx}, {"Hy", 1.0, &f.Hy}}) {
+  for (const auto& [name, scale, values] : {std::tuple{"Ex", in.E0, &f.Ex},
+                                            {"Ey", in.E0, &f.Ey},
+                                            {"Hx", 1.0, &f.Hx},
+                                            {"Hy", 1.0, &f.Hy}}) {
     read_column(dir + column(name, now), N, scale, (*values)[nw], expected);
     read_column(dir + column(name, before), N, scale, (*values)[od], expected);
   }

@@ -278,18 +278,33 @@ TEST(InputCorpus, InputsThatOnceMisledARunEndInTheirOwnWay) {
   limit_sanitizer_allocations();
   const std::string alone = "5.0e-9 1 3";  // a cavity of the first layer only
   const std::vector<KnownCase> cases = {
-      {"unused row with NaN", {{57, alone}, {59, "NaN 0 3.5 0 0 0 0 0 0 0"}}, Outcome::exit1, "NaN"},
-      {"unused row of -5 cells", {{57, alone}, {60, "-5 0 3.5 0 0 0 0 0 0 0"}}, Outcome::exit1,
+      {"unused row with NaN",
+       {{57, alone}, {59, "NaN 0 3.5 0 0 0 0 0 0 0"}},
+       Outcome::exit1,
+       "NaN"},
+      {"unused row of -5 cells",
+       {{57, alone}, {60, "-5 0 3.5 0 0 0 0 0 0 0"}},
+       Outcome::exit1,
        "cell count"},
-      {"unused row of control bytes", {{57, alone}, {59, "\x01\x02\x7f"}}, Outcome::exit1, "line 59"},
-      {"unused rows", {{54, "50"}, {55, "60"}, {57, alone}}, Outcome::exit0,
+      {"unused row of control bytes",
+       {{57, alone}, {59, "\x01\x02\x7f"}},
+       Outcome::exit1,
+       "line 59"},
+      {"unused rows",
+       {{54, "50"}, {55, "60"}, {57, alone}},
+       Outcome::exit0,
        "lie outside the grid"},
       {"dots outside the cavity", {{57, "5.0e-9 4 5"}}, Outcome::exit0, "take no part"},
       {"infinite spatial step", {{57, "inf 2 4"}}, Outcome::exit1, "finite"},
       {"spatial step beyond a double", {{57, "1e309 2 4"}}, Outcome::exit1, "finite"},
       {"index of 1e6", {{59, "200 0 1e6 0 0 0 0 0 0 0"}}, Outcome::exit1, "index"},
-      {"a blank for a TAB", {{22, "1.0e-9 0\t0\t2.0e-10"}}, Outcome::exit0, "blank-separated values are read"},
-      {"Nt between block ends", {{50, "total number of time steps 15 -"}}, Outcome::exit0,
+      {"a blank for a TAB",
+       {{22, "1.0e-9 0\t0\t2.0e-10"}},
+       Outcome::exit0,
+       "blank-separated values are read"},
+      {"Nt between block ends",
+       {{50, "total number of time steps 15 -"}},
+       Outcome::exit0,
        "goes on to step 20"},
   };
   for (const KnownCase& k : cases) {
@@ -299,7 +314,8 @@ TEST(InputCorpus, InputsThatOnceMisledARunEndInTheirOwnWay) {
     const RunOfCase run = run_case(c, run_limits());
     EXPECT_EQ(run.verdict.outcome, k.outcome) << k.what << '\n' << run.result.out << run.result.err;
     EXPECT_NE((run.result.out + run.result.err).find(k.said), std::string::npos)
-        << k.what << '\n' << run.result.out << run.result.err;
+        << k.what << '\n'
+        << run.result.out << run.result.err;
     for (const Fault& f : run.verdict.faults) ADD_FAILURE() << k.what << ": " << f.detail;
   }
 }

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -454,29 +454,40 @@ TEST(Continuation, ManifestRefusesFilesTheSnapshotDidNotWrite) {
     const std::string message = restore_failure(snap);
     EXPECT_NE(message.find(what), std::string::npos) << message;
   };
-  refused([&](StoredSnapshot& s) {  // the two time levels swapped
-    const std::string text = s.dir.read(ex0);
-    s.dir.write(ex0, s.dir.read(ex1));
-    s.dir.write(ex1, text);
-  }, "is not the file the snapshot of step 2000 wrote");
-  refused([](StoredSnapshot& s) { s.dir.write("Continue/gamma.dat", "1 1 1 1 \n1 1 1 1 \n1 1 1 1 \n"); },
-          "only the latest one of a folder can be continued");
-  refused([](StoredSnapshot& s) {
-    std::string zeros;
-    for (int k = 0; k < StoredSnapshot::N; ++k) zeros += "     0.000000000000E+00\n";
-    s.dir.write("Continue/" + StoredSnapshot::file("Hy", 0), zeros);
-  }, "is not the file");
+  refused(
+      [&](StoredSnapshot& s) {  // the two time levels swapped
+        const std::string text = s.dir.read(ex0);
+        s.dir.write(ex0, s.dir.read(ex1));
+        s.dir.write(ex1, text);
+      },
+      "is not the file the snapshot of step 2000 wrote");
+  refused(
+      [](StoredSnapshot& s) {
+        s.dir.write("Continue/gamma.dat", "1 1 1 1 \n1 1 1 1 \n1 1 1 1 \n");
+      },
+      "only the latest one of a folder can be continued");
+  refused(
+      [](StoredSnapshot& s) {
+        std::string zeros;
+        for (int k = 0; k < StoredSnapshot::N; ++k) zeros += "     0.000000000000E+00\n";
+        s.dir.write("Continue/" + StoredSnapshot::file("Hy", 0), zeros);
+      },
+      "is not the file");
   refused([](StoredSnapshot& s) { s.write_manifest(0); },  // point.txt gives level 1
           "describes step 2000 with level 0, point.txt names step 2000 with level 1");
-  refused([](StoredSnapshot& s) {  // another step's manifest renamed with its files
-    const std::string name = "Continue/" + result_files::manifest(2000);
-    const std::string text = s.dir.read(name);
-    s.dir.write(name, text.substr(0, 24) + "step 000000001000" + text.substr(41));
-  }, "describes step 1000");
-  refused([](StoredSnapshot& s) {
-    fs::rename(s.dir.file("Continue/" + result_files::manifest(2000)),
-               s.dir.file("Continue/" + result_files::manifest(1000)));
-  }, "is missing, though the folder holds manifests of other snapshots");
+  refused(
+      [](StoredSnapshot& s) {  // another step's manifest renamed with its files
+        const std::string name = "Continue/" + result_files::manifest(2000);
+        const std::string text = s.dir.read(name);
+        s.dir.write(name, text.substr(0, 24) + "step 000000001000" + text.substr(41));
+      },
+      "describes step 1000");
+  refused(
+      [](StoredSnapshot& s) {
+        fs::rename(s.dir.file("Continue/" + result_files::manifest(2000)),
+                   s.dir.file("Continue/" + result_files::manifest(1000)));
+      },
+      "is missing, though the folder holds manifests of other snapshots");
 }
 
 // A FIFO would block the restore for ever, a device would be read without
