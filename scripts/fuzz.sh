@@ -16,7 +16,7 @@ build=${2:-"$root/build-fuzz"}
 targets=(fuzz_list_reader fuzz_execdata)
 
 # libFuzzer comes with clang's runtime libraries; OpenMP for clang is libomp.
-packages=(clang libclang-rt-14-dev libomp-dev cmake make zlib1g-dev)
+packages=(clang libclang-rt-14-dev libomp-dev cmake make zlib1g-dev libdeflate-dev)
 "$root/scripts/install_packages.sh" "${packages[@]}"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -1,7 +1,5 @@
 #include "output/manifest.hpp"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <charconv>
 #include <utility>
@@ -9,6 +7,7 @@
 #include "core/errors.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/list_directed.hpp"
+#include "textio/text_file.hpp"
 
 namespace mps {
 namespace {
@@ -106,8 +105,7 @@ SnapshotManifest parse_manifest(const std::string& path, const std::string& text
 }
 
 ManifestEntry entry_of(const std::string& name, const std::string& content) {
-  const auto crc = ::crc32_z(0, reinterpret_cast<const Bytef*>(content.data()), content.size());
-  return {name, content.size(), static_cast<std::uint32_t>(crc)};
+  return {name, content.size(), textio::crc32(0, content)};
 }
 
 }  // namespace mps

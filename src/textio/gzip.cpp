@@ -21,34 +21,28 @@ std::string temporary_name(const std::string& target) {
 }
 
 void gzip_file(const std::string& plain, const std::string& compressed, int level) {
-  std::FILE* in = std::fopen(plain.c_str(), "rb");
-  if (in == nullptr) throw IoError(plain, "cannot open \"" + plain + "\": " + std::strerror(errno));
-  const std::string part = temporary_name(compressed);
-  const std::string mode = "wb" + std::to_string(level);
-  gzFile out = ::gzopen(part.c_str(), mode.c_str());
-  if (out == nullptr) {
-    const int err = errno;
+  if (!compressed.ends_with(".gz")) {
+    throw IoError(compressed, "\"" + compressed + "\": a compressed file's name ends in .gz");
+  }
+  {
+    std::FILE* in = open_regular_file(plain);
+    try {
+      OutputFile out(compressed.substr(0, compressed.size() - 3), OutputFile::Mode::replace,
+                     Storage::gzip, level);
+      std::vector<char> buffer(1 << 17);
+      std::size_t n = 0;
+      while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
+        out.write(std::string_view(buffer.data(), n));
+      }
+      if (std::ferror(in) != 0) {
+        throw IoError(plain, "cannot read \"" + plain + "\": " + std::strerror(errno));
+      }
+      out.close();  // renamed into place
+    } catch (...) {
+      std::fclose(in);
+      throw;
+    }
     std::fclose(in);
-    throw IoError(compressed, "cannot create \"" + part + "\": " + std::strerror(err));
-  }
-  ::gzbuffer(out, 1 << 17);
-  std::vector<char> buffer(1 << 17);
-  bool ok = true;
-  std::size_t n = 0;
-  while (ok && (n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
-    ok = ::gzwrite(out, buffer.data(), static_cast<unsigned>(n)) == static_cast<int>(n);
-  }
-  ok = ok && std::ferror(in) == 0;
-  std::fclose(in);
-  ok = (::gzclose(out) == Z_OK) && ok;
-  if (!ok) {
-    std::remove(part.c_str());
-    throw IoError(compressed, "cannot write \"" + compressed + "\"");
-  }
-  if (std::rename(part.c_str(), compressed.c_str()) != 0) {
-    const int err = errno;
-    std::remove(part.c_str());
-    throw IoError(compressed, "cannot write \"" + compressed + "\": " + std::strerror(err));
   }
   if (std::remove(plain.c_str()) != 0) {
     throw IoError(plain,

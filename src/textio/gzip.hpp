@@ -1,5 +1,6 @@
 #pragma once
-// gzip streams of single files (zlib, in-process).  The result is written
+// gzip streams of single files, in-process (written by libdeflate, read by
+// zlib).  The result is written
 // under a hidden temporary name in the target's folder, closed, and renamed
 // into place before the source is removed, so a crash or a full disk never
 // leaves neither.  A file can also be read into memory, decompressed, with
@@ -12,8 +13,9 @@ namespace mps::textio {
 // Hidden temporary name beside `target` (".NAME.part").
 std::string temporary_name(const std::string& target);
 
-// Replaces `plain` by `compressed` (zlib level 1 fast .. 9 small).  Throws
-// IoError naming the file on failure; `plain` then stays as it was.
+// Replaces `plain` by `compressed`, a name ending in ".gz" (level 1 fast
+// .. 12 small).  Throws IoError naming the file on failure; `plain` then
+// stays as it was.
 void gzip_file(const std::string& plain, const std::string& compressed, int level);
 
 // Replaces `compressed` by its content `plain`.  A damaged or non-gzip

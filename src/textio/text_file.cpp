@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
+#include <array>
+#include <new>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -74,16 +76,44 @@ std::string stored_path(const std::string& path, Storage storage) {
   return storage == Storage::gzip ? path + ".gz" : path;
 }
 
-OutputFile::OutputFile(const std::string& path, Mode mode, Storage storage)
+namespace {
+
+// A libdeflate compressor per thread and level, made once: compressing a
+// file allocates nothing but its output.
+libdeflate_compressor* compressor(int level) {
+  struct Compressors {
+    std::array<libdeflate_compressor*, 13> at{};
+    ~Compressors() {
+      for (libdeflate_compressor* c : at) {
+        if (c != nullptr) ::libdeflate_free_compressor(c);
+      }
+    }
+  };
+  thread_local Compressors compressors;
+  auto& c = compressors.at.at(static_cast<std::size_t>(level));
+  if (c == nullptr) c = ::libdeflate_alloc_compressor(level);
+  if (c == nullptr) throw std::bad_alloc();
+  return c;
+}
+
+}  // namespace
+
+std::uint32_t crc32(std::uint32_t crc, std::string_view text) {
+  return ::libdeflate_crc32(crc, text.data(), text.size());
+}
+
+OutputFile::OutputFile(const std::string& path, Mode mode, Storage storage, int level)
     : path_(stored_path(path, storage)) {
   if (storage == Storage::gzip) {
     if (mode != Mode::replace) throw IoError(path_, "a compressed file cannot be appended to");
+    if (level < 1 || level > 12) throw IoError(path_, "compression level out of range");
     part_ = temporary_name(path_);
-    const std::string gz_mode = "wb" + std::to_string(kResultLevel);
-    gz_ = ::gzopen(part_.c_str(), gz_mode.c_str());
-    if (gz_ == nullptr) {
+    level_ = level;
+    file_ = std::fopen(part_.c_str(), "wb");
+    if (file_ == nullptr) {
       throw IoError(path_, "cannot create \"" + part_ + "\": " + reason(errno));
     }
+    pending_.reserve(kMemberBytes);
     return;
   }
   file_ = std::fopen(path.c_str(), mode == Mode::replace ? "wb" : "ab");
@@ -95,9 +125,11 @@ OutputFile::OutputFile(const std::string& path, Mode mode, Storage storage)
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : file_(std::exchange(other.file_, nullptr)),
-      gz_(std::exchange(other.gz_, nullptr)),
       path_(std::move(other.path_)),
       part_(std::move(other.part_)),
+      pending_(std::move(other.pending_)),
+      level_(other.level_),
+      member_written_(other.member_written_),
       bytes_(other.bytes_),
       crc_(other.crc_) {}
 
@@ -105,9 +137,11 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
     discard();
     file_ = std::exchange(other.file_, nullptr);
-    gz_ = std::exchange(other.gz_, nullptr);
     path_ = std::move(other.path_);
     part_ = std::move(other.part_);
+    pending_ = std::move(other.pending_);
+    level_ = other.level_;
+    member_written_ = other.member_written_;
     bytes_ = other.bytes_;
     crc_ = other.crc_;
   }
@@ -117,52 +151,63 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
 OutputFile::~OutputFile() { discard(); }
 
 void OutputFile::discard() noexcept {
-  if (file_ != nullptr) std::fclose(std::exchange(file_, nullptr));
-  if (gz_ != nullptr) {
-    ::gzclose(std::exchange(gz_, nullptr));
-    std::remove(part_.c_str());
-  }
+  if (file_ == nullptr) return;
+  std::fclose(std::exchange(file_, nullptr));
+  if (level_ != 0) std::remove(part_.c_str());
 }
 
-void OutputFile::write(std::string_view text) {
-  if (text.empty()) return;
-  crc_ = static_cast<std::uint32_t>(
-      ::crc32_z(crc_, reinterpret_cast<const Bytef*>(text.data()), text.size()));
-  bytes_ += text.size();
-  if (gz_ != nullptr) {
-    // gzwrite takes an unsigned count: pieces of at most 1 GiB.
-    for (std::size_t at = 0; at < text.size(); at += std::size_t{1} << 30) {
-      const auto n = static_cast<unsigned>(std::min(text.size() - at, std::size_t{1} << 30));
-      if (::gzwrite(gz_, text.data() + at, n) != static_cast<int>(n)) {
-        throw IoError(path_, "cannot write \"" + path_ + "\": " + reason(errno));
-      }
-    }
-    return;
-  }
-  if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
+void OutputFile::put(std::string_view bytes) {
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
     throw IoError(path_, "cannot write \"" + path_ + "\": " + reason(errno));
   }
 }
 
-void OutputFile::close() {
-  if (gz_ != nullptr) {
-    const int status = ::gzclose(std::exchange(gz_, nullptr));
-    const int err = errno;
-    if (status != Z_OK || std::rename(part_.c_str(), path_.c_str()) != 0) {
-      const int rename_err = errno;
-      std::remove(part_.c_str());
-      throw IoError(path_,
-                    "cannot write \"" + path_ + "\": " + reason(status != Z_OK ? err : rename_err));
-    }
+void OutputFile::compress_member() {
+  libdeflate_compressor* c = compressor(level_);
+  thread_local std::string packed;
+  packed.resize(::libdeflate_gzip_compress_bound(c, pending_.size()));
+  const std::size_t n =
+      ::libdeflate_gzip_compress(c, pending_.data(), pending_.size(), packed.data(), packed.size());
+  if (n == 0) throw IoError(path_, "cannot compress \"" + path_ + "\"");
+  put(std::string_view(packed.data(), n));
+  pending_.clear();
+  member_written_ = true;
+}
+
+void OutputFile::write(std::string_view text) {
+  if (text.empty()) return;
+  crc_ = textio::crc32(crc_, text);
+  bytes_ += text.size();
+  if (level_ == 0) {
+    put(text);
     return;
   }
+  while (!text.empty()) {
+    const std::size_t n = std::min(text.size(), kMemberBytes - pending_.size());
+    pending_.append(text.substr(0, n));
+    text.remove_prefix(n);
+    if (pending_.size() == kMemberBytes) compress_member();
+  }
+}
+
+void OutputFile::close() {
   if (file_ == nullptr) return;
+  // An empty file is one empty member: a gzip stream has at least one.
+  if (level_ != 0 && (!pending_.empty() || !member_written_)) compress_member();
   std::FILE* f = std::exchange(file_, nullptr);
   const bool flush_failed = std::fflush(f) != 0;
   const int err = errno;
   const bool close_failed = std::fclose(f) != 0;
+  const int close_err = errno;
   if (flush_failed || close_failed) {
-    throw IoError(path_, "cannot write \"" + path_ + "\": " + reason(flush_failed ? err : errno));
+    if (level_ != 0) std::remove(part_.c_str());
+    throw IoError(path_,
+                  "cannot write \"" + path_ + "\": " + reason(flush_failed ? err : close_err));
+  }
+  if (level_ != 0 && std::rename(part_.c_str(), path_.c_str()) != 0) {
+    const int rename_err = errno;
+    std::remove(part_.c_str());
+    throw IoError(path_, "cannot write \"" + path_ + "\": " + reason(rename_err));
   }
 }
 

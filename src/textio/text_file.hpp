@@ -12,8 +12,6 @@
 
 #include "core/errors.hpp"
 
-struct gzFile_s;  // zlib's stream of a compressed file
-
 namespace mps::textio {
 
 // `path` opened for reading when it is a regular file (links followed).  A
@@ -35,22 +33,30 @@ enum class Storage { plain, gzip };
 // The name the content of `path` is stored under.
 std::string stored_path(const std::string& path, Storage storage);
 
-// zlib level of compressed result files: level 1 compresses the E23.12
+// Compression level of result files: level 1 compresses the E23.12
 // columns almost as well as the default 6 at a fraction of the time.
 inline constexpr int kResultLevel = 1;
+
+// CRC-32 of `text` continuing `crc` (0 to start), as a gzip trailer holds it.
+std::uint32_t crc32(std::uint32_t crc, std::string_view text);
 
 // A file opened for writing ("create or replace") or appending, with a
 // large buffer.  close() reports a failed flush; the destructor closes
 // quietly when an exception is already on its way.  A compressed file
 // (replace only) is written under a hidden temporary name and renamed into
 // place by close(), so its name never holds a partial stream; the
-// destructor of one not closed removes the temporary file.
+// destructor of one not closed removes the temporary file.  Its content is
+// compressed in pieces of kMemberBytes, each a gzip member of its own (a
+// standard gzip stream: readers go on from one member to the next).
 class OutputFile {
  public:
   enum class Mode { replace, append };
+  static constexpr std::size_t kMemberBytes = std::size_t{1} << 18;
+
   OutputFile() = default;
   // `path` as given; stored_path(path, storage) is the file made.
-  OutputFile(const std::string& path, Mode mode, Storage storage = Storage::plain);
+  OutputFile(const std::string& path, Mode mode, Storage storage = Storage::plain,
+             int level = kResultLevel);
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
   OutputFile(OutputFile&& other) noexcept;
@@ -59,7 +65,7 @@ class OutputFile {
 
   void write(std::string_view text);
   void close();
-  bool is_open() const { return file_ != nullptr || gz_ != nullptr; }
+  bool is_open() const { return file_ != nullptr; }
   const std::string& path() const { return path_; }  // the file made
   // The content written so far: its length and CRC-32 (as a gzip trailer
   // holds it), before any compression.
@@ -68,10 +74,14 @@ class OutputFile {
 
  private:
   void discard() noexcept;
+  void put(std::string_view bytes);  // to the file as it is
+  void compress_member();            // `pending_` as one gzip member
   std::FILE* file_ = nullptr;
-  gzFile_s* gz_ = nullptr;  // a compressed file, written to `part_`
   std::string path_;
-  std::string part_;
+  std::string part_;     // of a compressed file: the temporary name written
+  std::string pending_;  // of a compressed file: content not yet compressed
+  int level_ = 0;        // 0: plain
+  bool member_written_ = false;
   std::uint64_t bytes_ = 0;
   std::uint32_t crc_ = 0;
 };

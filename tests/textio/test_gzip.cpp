@@ -69,9 +69,13 @@ TEST(CompressedOutput, WrittenInPiecesReadsBackWholeUnderItsName) {
     // Until it is closed, only the hidden temporary file exists.
     EXPECT_EQ(files_in(dir.path()), (std::set<std::string>{".a.dat.gz.part"}));
     file.close();
+    // The checksum a manifest records is zlib's CRC-32 of the content.
+    EXPECT_EQ(file.crc32(), ::crc32_z(0, reinterpret_cast<const Bytef*>(text.data()), text.size()));
   }
+  ASSERT_GT(text.size(), 2 * textio::OutputFile::kMemberBytes);  // several gzip members
   EXPECT_EQ(files_in(dir.path()), (std::set<std::string>{"a.dat.gz"}));
   EXPECT_EQ(dir.read_gz("a.dat.gz"), text);
+  EXPECT_EQ(textio::read_gzip(dir.file("a.dat.gz"), text.size()), text);
   // A second file of the name replaces the first; an empty one is an empty stream.
   EXPECT_EQ(textio::write_text_file(dir.file("a.dat"), "", textio::Storage::gzip),
             dir.file("a.dat.gz"));
