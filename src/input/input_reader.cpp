@@ -553,11 +553,13 @@ void read_run_control(ExecdataReader& reader, RunParameters& p) {
   reader.read({word(), word(), word(), word(), word(), &p.Nt}, "the Nt line",
               {{5, "run.Nt", "steps"}});
   // A run does whole blocks: it ends with the block that holds step Nt.
-  if (p.LL >= 1 && p.Nt >= p.J_final && p.J_final >= 0 && p.Nt % p.LL != 0) {
+  std::int64_t last = 0;  // beyond the integers: the step count is refused later
+  if (p.LL >= 1 && p.Nt >= p.J_final && p.J_final >= 0 && p.Nt % p.LL != 0 &&
+      !__builtin_mul_overflow(p.Nt / p.LL + 1, p.LL, &last)) {
     std::string m = "Nt = ";
     m.append(std::to_string(p.Nt)).append(" is not a multiple of LL = ");
     m.append(std::to_string(p.LL)).append(": the run goes on to step ");
-    m.append(std::to_string((p.Nt / p.LL + 1) * p.LL)).append(", the end of its last block");
+    m.append(std::to_string(last)).append(", the end of its last block");
     reader.warn(m);
   }
   reader.read({word(), word(), &p.iteration_limit}, "the iteration limit line",
