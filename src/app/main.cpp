@@ -2,6 +2,9 @@
 // "execdata.txt" in the case's folder (the working folder unless named);
 // the command line chooses the model and the source, or asks for a check
 // of the case or the version.
+#include <omp.h>
+
+#include <charconv>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -15,7 +18,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mps1d [--legacy-model] [--source=hard|transparent] [--check [--json]] [DIR]\n"
+    "usage: mps1d [--legacy-model] [--source=hard|transparent] [--threads=N]\n"
+    "             [--check [--json]] [DIR]\n"
     "  Runs the case described by execdata.txt in DIR (the working folder when\n"
     "  none is given).\n"
     "  --check         read and check the case, print what the run would compute and\n"
@@ -30,6 +34,10 @@ constexpr const char* kUsage =
     "  --source=transparent\n"
     "                  launch the pulse one way through a total-field/scattered-field\n"
     "                  plane; light coming back passes it (for reflectance spectra)\n"
+    "  --threads=N     use at most N threads (as OMP_NUM_THREADS=N does; the default\n"
+    "                  is one per processor); the steps run on one thread or on all N,\n"
+    "                  whichever is faster at the time, and the results do not depend\n"
+    "                  on it\n"
     "  --version       print the version and exit\n";
 
 }  // namespace
@@ -55,6 +63,17 @@ int main(int argc, char** argv) {
     if (arg == "--source=hard" || arg == "--source=transparent") {
       options.source =
           arg == "--source=hard" ? mps::SourceKind::hard : mps::SourceKind::transparent;
+      continue;
+    }
+    if (arg.starts_with("--threads=")) {
+      const std::string_view n = arg.substr(10);
+      int threads = 0;
+      const auto [end, error] = std::from_chars(n.data(), n.data() + n.size(), threads);
+      if (error != std::errc() || end != n.data() + n.size() || threads < 1 || threads > 1024) {
+        std::cerr << "mps1d: --threads needs a whole number from 1 to 1024: \"" << arg << "\"\n";
+        return mps::kExitUsage;
+      }
+      omp_set_num_threads(threads);
       continue;
     }
     if (arg == "--check") {

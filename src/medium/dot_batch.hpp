@@ -48,6 +48,16 @@ struct BatchCoefficients {
     (*this)[kD13][l] = p.D13, (*this)[kD14][l] = p.D14, (*this)[kD15][l] = p.D15;
     diagonal = diagonal || p.diagonal;
   }
+  // The same block in every lane.
+  void set_population(const PopulationCoupling& p) {
+    using namespace equations;
+    const auto fill = [this](LaneCoefficient entry, double v) { (*this)[entry].v.fill(v); };
+    fill(kF13_14, p.F13_14), fill(kF13_15, p.F13_15), fill(kF14_15, p.F14_15);
+    fill(kB13_14, p.B13_14), fill(kB13_15, p.B13_15), fill(kB14_15, p.B14_15);
+    fill(kS13, p.s13), fill(kS14, p.s14), fill(kS15, p.s15);
+    fill(kD13, p.D13), fill(kD14, p.D14), fill(kD15, p.D15);
+    diagonal = diagonal || p.diagonal;
+  }
 };
 
 // How the implicit step of a dot cell is solved.

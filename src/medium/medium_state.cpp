@@ -33,6 +33,7 @@ void MediumState::allocate(std::int32_t cells) {
   passive_slots.clear();
   dots = 0;
   block_cost.clear();
+  block_start.clear();
 }
 
 std::int32_t MediumState::make_slot(std::int32_t c) {
@@ -161,6 +162,17 @@ void classify_cells(MediumState& m, const CellRange& cavity) {
   }
   rebuild_slots(m, std::move(keep));
   m.block_cost.assign(static_cast<std::size_t>(m.dot_blocks()), 1);
+  m.block_start.assign(static_cast<std::size_t>(m.dot_blocks()), MediumState::kNoSlot);
+  for (std::int32_t b = 0; b < m.dot_blocks(); ++b) {
+    const std::int32_t first = b * kBatchLanes;
+    bool consecutive = first + kBatchLanes <= m.dots;
+    for (std::int32_t l = 1; consecutive && l < kBatchLanes; ++l) {
+      consecutive = m.cell[static_cast<std::size_t>(first + l)] ==
+                    m.cell[static_cast<std::size_t>(first)] + l;
+    }
+    if (consecutive)
+      m.block_start[static_cast<std::size_t>(b)] = m.cell[static_cast<std::size_t>(first)];
+  }
   m.medium_cells.clear();
   for (std::int32_t i = 1; i < m.N; ++i) {
     if (m.kind(i) == CellKind::vacuum) {

@@ -127,6 +127,10 @@ struct MediumState {
   // Work of each block of dot cells in the last step (evaluations of its
   // slowest lane), by which the blocks are shared out among the threads.
   std::vector<std::int32_t> block_cost;
+  // First cell of each block of dot cells whose kBatchLanes lanes hold
+  // consecutive cells (as in a dot layer), else kNoSlot: such a block
+  // loads its fields with vector loads instead of gathers.
+  std::vector<std::int32_t> block_start;
 
   static constexpr std::int32_t kNoSlot = -1;
 

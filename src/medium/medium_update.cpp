@@ -97,8 +97,7 @@ void population_blocks(const CellLoop& loop, std::int32_t block, const BatchCell
   c.diagonal = false;
   const auto put = [&c](int l, const PopulationCoupling& p) { c.set_population(l, p); };
   if (shared) {
-    const PopulationCoupling p = cache.get(loop.mp, loop.step, flags(0), eq(0));
-    for (int l = 0; l < kBatchLanes; ++l) put(l, p);
+    c.set_population(cache.get(loop.mp, loop.step, flags(0), eq(0)));
     return;
   }
   for (int l = 0; l < kBatchLanes; ++l) {
@@ -107,31 +106,61 @@ void population_blocks(const CellLoop& loop, std::int32_t block, const BatchCell
   }
 }
 
+// The fields and coefficients of the lanes' cells, one lane at a time.
+void gather_cells(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCells& in) {
+  auto& [f, m, k, mp, step] = loop;
+  const auto od = static_cast<std::size_t>(f.old_level());
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const std::int32_t first = block * kBatchLanes;
+  for (int l = 0; l < kBatchLanes; ++l) {
+    const std::int32_t s = first + (l < b.lanes ? l : 0);
+    const auto i = static_cast<std::size_t>(m.cell[static_cast<std::size_t>(s)]);
+    in.cell[static_cast<std::size_t>(l)] = static_cast<std::int32_t>(i);
+    in.eps_r[l] = k.eps_r[i], in.cE[l] = k.cE[i];
+    in.hx[l] = f.Hx[nw][i], in.hx_before[l] = f.Hx[nw][i - 1];
+    in.hy[l] = f.Hy[nw][i], in.hy_before[l] = f.Hy[nw][i - 1];
+    b.old[0][l] = f.Ex[od][i];
+    b.old[1][l] = f.Ey[od][i];
+  }
+}
+
+// The same for a block of consecutive cells from cell i0 on: vector loads.
+void load_cells(const CellLoop& loop, std::int32_t i0, DotBatch& b, BatchCells& in) {
+  auto& [f, m, k, mp, step] = loop;
+  const auto od = static_cast<std::size_t>(f.old_level());
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const auto at = static_cast<std::size_t>(i0);
+  const double* __restrict eps_r = k.eps_r.data() + at;
+  const double* __restrict cE = k.cE.data() + at;
+  const double* __restrict hx = f.Hx[nw].data() + at;
+  const double* __restrict hy = f.Hy[nw].data() + at;
+  const double* __restrict ex = f.Ex[od].data() + at;
+  const double* __restrict ey = f.Ey[od].data() + at;
+#pragma omp simd
+  for (int l = 0; l < kBatchLanes; ++l) {
+    in.cell[static_cast<std::size_t>(l)] = i0 + l;
+    in.eps_r[l] = eps_r[l], in.cE[l] = cE[l];
+    in.hx[l] = hx[l], in.hx_before[l] = hx[l - 1];
+    in.hy[l] = hy[l], in.hy_before[l] = hy[l - 1];
+    b.old[0][l] = ex[l];
+    b.old[1][l] = ey[l];
+  }
+}
+
 // Block `block` of dot cells at the old level into the batch, with what
 // its coefficients are made of.  Unused lanes (past the last dot cell)
 // take the fields and coefficients of lane 0 and their own zeros.
 void load_batch(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCells& in) {
-  auto& [f, m, k, mp, step] = loop;
-  const auto od = static_cast<std::size_t>(f.old_level());
-  const auto nw = static_cast<std::size_t>(f.new_level());
-  const double* __restrict eps_r = k.eps_r.data();
-  const double* __restrict cE = k.cE.data();
-  const double* __restrict hx = f.Hx[nw].data();
-  const double* __restrict hy = f.Hy[nw].data();
-  const double* __restrict ex = f.Ex[od].data();
-  const double* __restrict ey = f.Ey[od].data();
+  const MediumState& m = loop.m;
   const std::int32_t first = block * kBatchLanes;
   b.lanes = std::min(kBatchLanes, m.dots - first);
-  for (int l = 0; l < kBatchLanes; ++l) {
-    const std::int32_t s = first + (l < b.lanes ? l : 0);
-    const std::int32_t i = m.cell[static_cast<std::size_t>(s)];
-    in.cell[static_cast<std::size_t>(l)] = i;
-    in.eps_r[l] = eps_r[i], in.cE[l] = cE[i];
-    in.hx[l] = hx[i], in.hx_before[l] = hx[i - 1];
-    in.hy[l] = hy[i], in.hy_before[l] = hy[i - 1];
-    b.old[0][l] = ex[i];
-    b.old[1][l] = ey[i];
+  const std::int32_t i0 = m.block_start[static_cast<std::size_t>(block)];
+  if (i0 != MediumState::kNoSlot) {
+    load_cells(loop, i0, b, in);
+  } else {
+    gather_cells(loop, block, b, in);
   }
+  const auto od = static_cast<std::size_t>(loop.f.old_level());
   const Lanes* w = m.w[od].data() + static_cast<std::size_t>(block) * kStored;
   for (int n = 0; n < kStored; ++n) b.old[kFirstStored + n] = w[n];
 }
@@ -214,7 +243,7 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
 std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCache& cache,
                            DotBatch& b) {
   auto& [f, m, k, mp, step] = loop;
-  BatchCells in{};
+  BatchCells in;  // every lane of it is written by load_batch
   load_batch(loop, block, b, in);
   population_blocks(loop, block, in, cache, b.cell);
   field_coefficients(mp, step, in, m.eq[static_cast<std::size_t>(block) * 3], b.cell);

@@ -1,5 +1,7 @@
 #include "simulation/simulation.hpp"
 
+#include <omp.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -185,8 +187,9 @@ void step(Simulation& sim, std::int64_t J) {
   prepare_medium_step(sim.medium_parameters, J, sim.dt, sim.medium_step);
   double max_ex = -std::numeric_limits<double>::infinity();
   std::int64_t evaluations = 0;
-  if (step_forks(sim)) {
-#pragma omp parallel reduction(max : max_ex) reduction(+ : evaluations)
+  const int team = sim.team > 0 ? sim.team : step_forks(sim) ? omp_get_max_threads() : 1;
+  if (team > 1) {
+#pragma omp parallel num_threads(team) reduction(max : max_ex) reduction(+ : evaluations)
     team_part(sim, max_ex, evaluations);
   } else {
     team_part(sim, max_ex, evaluations);

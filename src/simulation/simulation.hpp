@@ -36,6 +36,8 @@ struct Simulation {
   std::vector<CellRun> e_runs;
   std::vector<std::int32_t> late_cells;
   std::vector<std::int32_t> team_scratch;  // the threads' runs of dot blocks
+  // Threads of a step; 0: every thread when step_forks(), else one.
+  int team = 0;
 };
 
 // Allocates the arrays of the run's grid and builds every coefficient.  A

@@ -20,6 +20,7 @@
 #include "simulation/budget.hpp"
 #include "simulation/monitors.hpp"
 #include "simulation/progress.hpp"
+#include "simulation/team.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -148,7 +149,8 @@ struct LoopState {
   std::ostream* warnings = nullptr;
   BackgroundWriter* writer = nullptr;
   EnergyBudget budget;
-  Summary summary;  // of the last snapshot
+  TeamChooser team{1, false};  // the threads of the steps
+  Summary summary;             // of the last snapshot
   // The files the last closed snapshot listed; read once the writer is done.
   std::shared_ptr<std::vector<std::string>> listed = std::make_shared<std::vector<std::string>>();
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -322,7 +324,10 @@ void update_summary(const RunInput& in, const RunState& run, LoopState& st, std:
 // snapshot, traces and statistics.
 void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
   const std::int64_t r = J - st.Jb;
+  run.sim.team = st.team.team();
+  const auto started = std::chrono::steady_clock::now();
   step(run.sim, J);
+  st.team.record(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
   const bool snapshot = is_snapshot_step(J, in.params.LL, st.block, st.Jb);
   if (snapshot) {
     complete_budget(in, run.sim, J, st.budget);  // figures of J - 1, before this step's flux
@@ -407,6 +412,7 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   // to `warnings` without owning it; the writer, declared after it, has
   // finished them before it goes away.
   const int threads = omp_get_max_threads();
+  st.team = TeamChooser(threads, step_forks(run.sim));
   BackgroundWriter writer(run.output_bound, step_forks(run.sim) ? 1 : std::max(threads - 1, 1));
   st.writer = &writer;
   try {

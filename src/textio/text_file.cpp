@@ -1,16 +1,16 @@
 #include "textio/text_file.hpp"
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <libdeflate.h>
 
 #include <algorithm>
 #include <array>
-#include <new>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "textio/gzip.hpp"
