@@ -12,31 +12,28 @@ namespace {
 // nothing into fused multiply-adds).
 
 // The coefficient of every term of the table as the term uses it: scaled
-// by its 0.5 or 0.25 (and its sign) once per batch, the step's F and B
-// entries the same in every lane.  Scaling by a power of two is exact.
-// Each cell coefficient enters one term, so it is kept scaled under its own
-// index.
+// by its 0.5 or 0.25 (and its sign), the cell coefficients once per batch,
+// the step's F and B entries (the same in every lane) once per step.
+// Scaling by a power of two is exact.  Each cell coefficient enters one
+// term, so it is kept scaled under its own index.
 struct Scaled {
   std::array<Lanes, equations::kLaneCoefficients> lane;  // of the cell coefficients
-  std::array<double, equations::kTermCount> step;        // of the step's F and B, by term
+  const double* step;  // of the step's F and B, by term (StepTerms)
 };
 static_assert(equations::lane_coefficients_used_once());
 
-void scale_terms(const StepCoefficients& step, const BatchCoefficients& c, Scaled& k) {
+void scale_lanes(const BatchCoefficients& c, Scaled& k) {
   using equations::kTerms;
-  using equations::Source;
   [&]<std::size_t... I>(std::index_sequence<I...>) {
     (
         [&] {
           constexpr equations::Term t = kTerms[I];
-          constexpr double scale = t.scale();
-          if constexpr (t.source == Source::lane) {
+          if constexpr (t.source == equations::Source::lane) {
+            constexpr double scale = t.scale();
             const Lanes& v = c.lane[static_cast<std::size_t>(t.k)];
             Lanes& out = k.lane[static_cast<std::size_t>(t.k)];
 #pragma omp simd
             for (int l = 0; l < kBatchLanes; ++l) out[l] = scale * v[l];
-          } else {
-            k.step[I] = scale * (t.source == Source::F ? step.F(t.k, t.l) : step.B(t.k, t.l));
           }
         }(),
         ...);
@@ -147,11 +144,12 @@ void take_lanes(const LaneMask& take, const BatchVector& from, BatchVector& to) 
 // The implicit step of the batch, with or without the diagonal relaxation
 // terms.
 template <bool Diagonal>
-void advance(const StepCoefficients& step, const ImplicitStep& solver, DotBatch& b) {
+void advance(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
   const double dt = solver.dt;
   const BatchVector& old = b.old;
-  Scaled k;
-  scale_terms(step, b.cell, k);
+  Scaled k;  // every lane coefficient is written by scale_lanes
+  k.step = terms.step.data();
+  scale_lanes(b.cell, k);
   LaneMask active{};
   for (int l = 0; l < b.lanes; ++l) active[static_cast<std::size_t>(l)] = 1;
   if (b.lanes < kBatchLanes) {  // the unused lanes leave with their old values
@@ -195,12 +193,35 @@ void advance(const StepCoefficients& step, const ImplicitStep& solver, DotBatch&
 
 }  // namespace
 
-void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver, DotBatch& b) {
-  if (b.cell.diagonal) {
-    advance<true>(step, solver, b);
-  } else {
-    advance<false>(step, solver, b);
+StepTerms step_terms(const StepCoefficients& step) {
+  using equations::kTerms;
+  using equations::Source;
+  StepTerms terms{};
+  [&]<std::size_t... I>(std::index_sequence<I...>) {
+    (
+        [&] {
+          constexpr equations::Term t = kTerms[I];
+          if constexpr (t.source != Source::lane) {
+            constexpr double scale = t.scale();
+            terms.step[I] = scale * (t.source == Source::F ? step.F(t.k, t.l) : step.B(t.k, t.l));
+          }
+        }(),
+        ...);
   }
+  (std::make_index_sequence<equations::kTermCount>{});
+  return terms;
+}
+
+void advance_dot_batch(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
+  if (b.cell.diagonal) {
+    advance<true>(terms, solver, b);
+  } else {
+    advance<false>(terms, solver, b);
+  }
+}
+
+void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver, DotBatch& b) {
+  advance_dot_batch(step_terms(step), solver, b);
 }
 
 }  // namespace mps

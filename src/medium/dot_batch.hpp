@@ -87,4 +87,14 @@ struct DotBatch {
 // lane are its result.
 void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver, DotBatch& batch);
 
+// The step's F and B entries as the terms of the equations' table use
+// them, each scaled by its term's factor: the same for every batch of a
+// step, so made once per step.
+struct StepTerms {
+  std::array<double, equations::kTermCount> step;
+};
+StepTerms step_terms(const StepCoefficients& step);
+// advance_dot_batch with the step's terms made already.
+void advance_dot_batch(const StepTerms& terms, const ImplicitStep& solver, DotBatch& batch);
+
 }  // namespace mps

@@ -34,6 +34,10 @@ void MediumState::allocate(std::int32_t cells) {
   dots = 0;
   block_cost.clear();
   block_start.clear();
+  work_term.clear();
+  work_ex.clear();
+  work_ey.clear();
+  block_extremes.clear();
 }
 
 std::int32_t MediumState::make_slot(std::int32_t c) {
@@ -163,6 +167,10 @@ void classify_cells(MediumState& m, const CellRange& cavity) {
   rebuild_slots(m, std::move(keep));
   m.block_cost.assign(static_cast<std::size_t>(m.dot_blocks()), 1);
   m.block_start.assign(static_cast<std::size_t>(m.dot_blocks()), MediumState::kNoSlot);
+  m.work_term.assign(static_cast<std::size_t>(m.dots), 0.0);
+  m.work_ex.assign(static_cast<std::size_t>(m.dots), 0.0);
+  m.work_ey.assign(static_cast<std::size_t>(m.dots), 0.0);
+  m.block_extremes.assign(static_cast<std::size_t>(m.dot_blocks()), {});
   for (std::int32_t b = 0; b < m.dot_blocks(); ++b) {
     const std::int32_t first = b * kBatchLanes;
     bool consecutive = first + kBatchLanes <= m.dots;

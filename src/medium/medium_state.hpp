@@ -131,6 +131,15 @@ struct MediumState {
   // consecutive cells (as in a dot layer), else kNoSlot: such a block
   // loads its fields with vector loads instead of gathers.
   std::vector<std::int32_t> block_start;
+  // Written by each step's dot batches for the energy budget (simulation/
+  // budget.cpp), where the batch's values are at hand: per dot slot, the
+  // field energy its current took and the new fields that was worked out
+  // with (a source may change them later in the step); per block, the
+  // extremes of the population numerators over the slots [extremes_first,
+  // extremes_last), lo of rho11..rho44 then hi (+inf and -inf for none).
+  std::vector<double> work_term, work_ex, work_ey;
+  std::vector<std::array<double, 8>> block_extremes;
+  std::int32_t extremes_first = 0, extremes_last = 0;
 
   static constexpr std::int32_t kNoSlot = -1;
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 
 #include "core/parallel.hpp"
 
@@ -197,27 +198,75 @@ void field_coefficients(const MediumParameters& mp, const MediumStep& step, cons
   }
 }
 
+// What the energy budget takes from the block (MediumState::work_term and
+// block_extremes): per cell, the field energy the current took in the step,
+//   E_mid (E_new - E_old) / cE + dt E_mid x curl H,
+// as budget.cpp would work it out; the extremes of the numerators.
+void budget_share(const CellLoop& loop, std::int32_t block, const BatchCells& in, const DotBatch& b,
+                  const std::array<Lanes, 4>& numerators) {
+  MediumState& m = loop.m;
+  const double dt = loop.step.dt;
+  const std::int32_t s0 = block * kBatchLanes;
+  Lanes term;
+#pragma omp simd
+  for (int l = 0; l < kBatchLanes; ++l) {
+    const double ex_new = b.now[0][l], ex_old = b.old[0][l];
+    const double ey_new = b.now[1][l], ey_old = b.old[1][l];
+    const double ex = 0.5 * (ex_new + ex_old), ey = 0.5 * (ey_new + ey_old);
+    const double field = ex * (ex_new - ex_old) + ey * (ey_new - ey_old);
+    const double curls = ex * (in.hy[l] - in.hy_before[l]) - ey * (in.hx[l] - in.hx_before[l]);
+    term[l] = field / in.cE[l] + dt * curls;
+  }
+  const auto at = static_cast<std::ptrdiff_t>(s0);
+  std::copy_n(term.v.begin(), b.lanes, m.work_term.begin() + at);
+  std::copy_n(b.now[0].v.begin(), b.lanes, m.work_ex.begin() + at);
+  std::copy_n(b.now[1].v.begin(), b.lanes, m.work_ey.begin() + at);
+  // The lanes in the slots counted.
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  std::array<double, 8> x = {inf, inf, inf, inf, -inf, -inf, -inf, -inf};
+  const int from = std::max(m.extremes_first - s0, 0);
+  const int to = std::min(m.extremes_last - s0, kBatchLanes);
+  for (int l = from; l < to; ++l) {
+    for (std::size_t k = 0; k < 4; ++k) {
+      x[k] = std::min(x[k], numerators[k][l]);
+      x[k + 4] = std::max(x[k + 4], numerators[k][l]);
+    }
+  }
+  m.block_extremes[static_cast<std::size_t>(block)] = x;
+}
+
 // The new level of the block: physical diagonal, stored values (flushed)
 // and, per cell, the population flags and fields.
 void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in, DotBatch& b) {
   auto& [f, m, k, mp, step] = loop;
   const int nw = f.new_level();
-  const auto e = step.decay.now;
+  const double e13 = step.decay.now[13], e14 = step.decay.now[14], e15 = step.decay.now[15];
   const auto q = static_cast<std::size_t>(block) * 3;
-  const Lanes* eq = &m.eq[q];
+  const Lanes &eq13 = m.eq[q], &eq14 = m.eq[q + 1], &eq15 = m.eq[q + 2];
+  const Lanes &w13 = b.now[kFirstStored + 12], &w14 = b.now[kFirstStored + 13];
+  const Lanes& w15 = b.now[kFirstStored + 14];
   Lanes* u = &m.phys[static_cast<std::size_t>(nw)][q];
-  std::array<std::int64_t, kBatchLanes> flags{};
+  // Plain loops over the lanes of plain arrays, so that they vectorise:
+  // the physical diagonal (physical_diagonal), the population numerators
+  // and the flags of the populations (populations(), occupied()).
+  std::array<Lanes, 4> numerators;
+  std::array<std::int64_t, kBatchLanes> flags;
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
-    const Diagonal d = physical_diagonal(
-        {eq[0][l], eq[1][l], eq[2][l]}, e,
-        {b.now[kFirstStored + 12][l], b.now[kFirstStored + 13][l], b.now[kFirstStored + 14][l]});
-    u[0][l] = d.u13, u[1][l] = d.u14, u[2][l] = d.u15;
-    const Populations r = populations(d);
-    flags[static_cast<std::size_t>(l)] = static_cast<std::int64_t>(r.rho11 > 0.0) |
-                                         static_cast<std::int64_t>(r.rho22 > 0.0) << 1 |
-                                         static_cast<std::int64_t>(r.rho33 > 0.0) << 2 |
-                                         static_cast<std::int64_t>(r.rho44 > 0.0) << 3;
+    const double u13 = eq13[l] + e13 * w13[l], u14 = eq14[l] + e14 * w14[l];
+    const double u15 = eq15[l] + e15 * w15[l];
+    u[0][l] = u13, u[1][l] = u14, u[2][l] = u15;
+    const std::array<double, 4> n = population_numerators(u13, u14, u15);
+    numerators[0][l] = n[0], numerators[1][l] = n[1], numerators[2][l] = n[2];
+    numerators[3][l] = n[3];
+  }
+#pragma omp simd
+  for (int l = 0; l < kBatchLanes; ++l) {
+    std::int64_t bits = 0;
+    for (std::size_t p = 0; p < 4; ++p) {
+      bits |= static_cast<std::int64_t>(numerators[p][l] / kPopulationDivisors[p] > 0.0) << p;
+    }
+    flags[static_cast<std::size_t>(l)] = bits;
   }
   Lanes* w = m.w[static_cast<std::size_t>(nw)].data() + static_cast<std::size_t>(block) * kStored;
   for (int j = 0; j < kBatchComponents; ++j) {
@@ -236,6 +285,7 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
     ex[i] = b.now[0][l];
     ey[i] = b.now[1][l];
   }
+  budget_share(loop, block, in, b, numerators);
 }
 
 // Advances block `block` of the dot cells and notes its cost; returns the
@@ -247,7 +297,7 @@ std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCac
   load_batch(loop, block, b, in);
   population_blocks(loop, block, in, cache, b.cell);
   field_coefficients(mp, step, in, m.eq[static_cast<std::size_t>(block) * 3], b.cell);
-  advance_dot_batch(step.coeffs, {step.dt, mp.iteration_limit, mp.tolerance}, b);
+  advance_dot_batch(step.terms, {step.dt, mp.iteration_limit, mp.tolerance}, b);
   store_batch(loop, block, in, b);
   std::int64_t evaluations = 0;
   int slowest = 0;
@@ -341,6 +391,7 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   step.t = (static_cast<double>(J) + 0.5) * dt;
   const double t = step.t;
   step_coefficients(t, mp.detuning, mp.dipole, mp.T, step.coeffs);
+  step.terms = step_terms(step.coeffs);
   step.decay = decay_factors(J, dt, mp.T);
   const double e1 = std::exp(-(t / mp.T[1]));
   const double e7 = std::exp(-(t / mp.T[7]));

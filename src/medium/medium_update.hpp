@@ -65,6 +65,7 @@ struct MediumStep {
   double t = 0.0;  // (J + 0.5) dt [s]
   double dt = 0.0;
   StepCoefficients coeffs;  // F and B
+  StepTerms terms;          // F and B as the dot batches use them
   DecayFactors decay;       // exp(-t/T_k) now and one step before
   // Field couplings without the cell's 1/eps_r, with the current's sign:
   // aX1, aX7, aX13, aY1, aY7.

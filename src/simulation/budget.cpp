@@ -1,7 +1,9 @@
 #include "simulation/budget.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace mps {
@@ -73,11 +75,12 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   lo.fill(inf), hi.fill(-inf);
   std::array<std::int32_t, 4> lo_block{}, hi_block{};
   BlockExtremes e;
+  // The blocks' extremes, found by the step's batches.
   for (std::int32_t block = first / kBatchLanes; block <= (last - 1) / kBatchLanes; ++block) {
-    block_extremes(phys, block, first, last, e);
+    const std::array<double, 8>& x = m.block_extremes[static_cast<std::size_t>(block)];
     for (std::size_t k = 0; k < 4; ++k) {
-      if (e.lo[k] < lo[k]) lo[k] = e.lo[k], lo_block[k] = block;
-      if (e.hi[k] > hi[k]) hi[k] = e.hi[k], hi_block[k] = block;
+      if (x[k] < lo[k]) lo[k] = x[k], lo_block[k] = block;
+      if (x[k + 4] > hi[k]) hi[k] = x[k + 4], hi_block[k] = block;
     }
   }
   // The cell of numerator `value` of population k in `block`.
@@ -107,28 +110,34 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
 // which the leapfrog energy balance carries, and by
 //   E_mid (E_new - E_old - dt curl) / cE,
 // what the current took: the work done on the dots, with opposite sign.
+// The step's batches worked each term out (MediumState::work_term); a
+// cell whose new field a source changed afterwards is worked out again.
 double work_on_dots(const Simulation& sim) {
   const FieldState& f = sim.field;
   const MediumState& m = sim.medium;
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto od = static_cast<std::size_t>(f.old_level());
+  const auto same = [](double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  };
   double work = 0.0;
-  const double* __restrict ex_new = f.Ex[nw].data();
-  const double* __restrict ex_old = f.Ex[od].data();
-  const double* __restrict ey_new = f.Ey[nw].data();
-  const double* __restrict ey_old = f.Ey[od].data();
-  const double* __restrict hx = f.Hx[nw].data();
-  const double* __restrict hy = f.Hy[nw].data();
-  const double* __restrict cE = sim.coeffs.cE.data();
-  const std::int32_t* __restrict cells = m.cell.data();
   for (std::int32_t s = 0; s < m.dots; ++s) {
-    const auto i = static_cast<std::size_t>(cells[s]);
-    const double ex = 0.5 * (ex_new[i] + ex_old[i]), ey = 0.5 * (ey_new[i] + ey_old[i]);
+    const auto i = static_cast<std::size_t>(m.cell[static_cast<std::size_t>(s)]);
+    const auto k = static_cast<std::size_t>(s);
+    const double ex_new = f.Ex[nw][i], ey_new = f.Ey[nw][i];
+    if (same(ex_new, m.work_ex[k]) && same(ey_new, m.work_ey[k])) {
+      work -= m.work_term[k];
+      continue;
+    }
+    const double ex_old = f.Ex[od][i], ey_old = f.Ey[od][i];
+    const double ex = 0.5 * (ex_new + ex_old), ey = 0.5 * (ey_new + ey_old);
     // dEx/dt = -curlX + ..., dEy/dt = curlY + ... (curl = dH cE): what the
     // curls did not change is the current's.
-    const double field = ex * (ex_new[i] - ex_old[i]) + ey * (ey_new[i] - ey_old[i]);
+    const double field = ex * (ex_new - ex_old) + ey * (ey_new - ey_old);
+    const auto& hx = f.Hx[nw];
+    const auto& hy = f.Hy[nw];
     const double curls = ex * (hy[i] - hy[i - 1]) - ey * (hx[i] - hx[i - 1]);
-    work -= field / cE[i] + sim.dt * curls;
+    work -= field / sim.coeffs.cE[i] + sim.dt * curls;
   }
   return work;
 }
@@ -150,7 +159,7 @@ void track_source(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
 
 }  // namespace
 
-EnergyBudget start_budget(const RunInput& in, const Simulation& sim) {
+EnergyBudget start_budget(const RunInput& in, Simulation& sim) {
   EnergyBudget b;
   b.through_monitor.assign(in.params.monitor_cells.size(), 0.0);
   b.dots_at_start = dot_energy(in, sim, sim.field.new_level());
@@ -164,6 +173,9 @@ EnergyBudget start_budget(const RunInput& in, const Simulation& sim) {
   while (b.dot_slots_last < m.dots &&
          m.cell[static_cast<std::size_t>(b.dot_slots_last)] <= in.structure.z2)
     ++b.dot_slots_last;
+  // The step's dot batches find the population extremes of these slots.
+  sim.medium.extremes_first = b.dot_slots_first;
+  sim.medium.extremes_last = b.dot_slots_last;
   return b;
 }
 

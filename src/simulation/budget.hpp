@@ -51,7 +51,9 @@ struct EnergyBudget {
   std::vector<double> flux_rows;
 };
 
-EnergyBudget start_budget(const RunInput& input, const Simulation& sim);
+// The budget at the start of the loop; tells the step's dot batches whose
+// population extremes to find (the dot slots of the dot region).
+EnergyBudget start_budget(const RunInput& input, Simulation& sim);
 
 // After step J: the fluxes of the step, the source and the peaks.
 void account_step(const RunInput& input, const Simulation& sim, std::int64_t J,
