@@ -3,6 +3,7 @@
 // kBatchLanes at a time, one cell per lane.
 #include <array>
 #include <cstddef>
+#include <cstring>
 
 namespace mps {
 
@@ -24,5 +25,17 @@ struct alignas(sizeof(double) * kBatchLanes) Lanes {
   double operator[](int l) const { return v[static_cast<std::size_t>(l)]; }
 };
 static_assert(sizeof(Lanes) == sizeof(double) * kBatchLanes);
+
+// Lanes as one vector value, for loops the compiler would not vectorise
+// by itself: element-wise arithmetic with the same operations lane by
+// lane (a scalar operand stands for every lane).
+using LaneVector = double __attribute__((vector_size(sizeof(double) * kBatchLanes)));
+using LaneMaskVector = long long __attribute__((vector_size(sizeof(double) * kBatchLanes)));
+inline LaneVector load(const Lanes& x) {
+  LaneVector v;
+  std::memcpy(&v, x.v.data(), sizeof v);
+  return v;
+}
+inline void store(Lanes& x, LaneVector v) { std::memcpy(x.v.data(), &v, sizeof v); }
 
 }  // namespace mps

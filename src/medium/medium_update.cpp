@@ -242,32 +242,26 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   const int nw = f.new_level();
   const double e13 = step.decay.now[13], e14 = step.decay.now[14], e15 = step.decay.now[15];
   const auto q = static_cast<std::size_t>(block) * 3;
-  const Lanes &eq13 = m.eq[q], &eq14 = m.eq[q + 1], &eq15 = m.eq[q + 2];
-  const Lanes &w13 = b.now[kFirstStored + 12], &w14 = b.now[kFirstStored + 13];
-  const Lanes& w15 = b.now[kFirstStored + 14];
+  // Whole vectors: the physical diagonal (physical_diagonal), the
+  // population numerators (population_numerators) and the flags of the
+  // populations (populations(), occupied()).
+  using namespace constants;
+  const LaneVector u13 = load(m.eq[q]) + e13 * load(b.now[kFirstStored + 12]);
+  const LaneVector u14 = load(m.eq[q + 1]) + e14 * load(b.now[kFirstStored + 13]);
+  const LaneVector u15 = load(m.eq[q + 2]) + e15 * load(b.now[kFirstStored + 14]);
   Lanes* u = &m.phys[static_cast<std::size_t>(nw)][q];
-  // Plain loops over the lanes of plain arrays, so that they vectorise:
-  // the physical diagonal (physical_diagonal), the population numerators
-  // and the flags of the populations (populations(), occupied()).
+  store(u[0], u13), store(u[1], u14), store(u[2], u15);
+  const std::array<LaneVector, 4> n = {3.0 - 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15,
+                                       3.0 + 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15,
+                                       3.0 + four_sqrt3 * u14 - sqrt6 * u15, 1.0 + sqrt6 * u15};
   std::array<Lanes, 4> numerators;
+  LaneMaskVector bits = {};
+  for (std::size_t p = 0; p < 4; ++p) {
+    store(numerators[p], n[p]);
+    bits |= (n[p] / kPopulationDivisors[p] > 0.0) & (1LL << p);
+  }
   std::array<std::int64_t, kBatchLanes> flags;
-#pragma omp simd
-  for (int l = 0; l < kBatchLanes; ++l) {
-    const double u13 = eq13[l] + e13 * w13[l], u14 = eq14[l] + e14 * w14[l];
-    const double u15 = eq15[l] + e15 * w15[l];
-    u[0][l] = u13, u[1][l] = u14, u[2][l] = u15;
-    const std::array<double, 4> n = population_numerators(u13, u14, u15);
-    numerators[0][l] = n[0], numerators[1][l] = n[1], numerators[2][l] = n[2];
-    numerators[3][l] = n[3];
-  }
-#pragma omp simd
-  for (int l = 0; l < kBatchLanes; ++l) {
-    std::int64_t bits = 0;
-    for (std::size_t p = 0; p < 4; ++p) {
-      bits |= static_cast<std::int64_t>(numerators[p][l] / kPopulationDivisors[p] > 0.0) << p;
-    }
-    flags[static_cast<std::size_t>(l)] = bits;
-  }
+  std::memcpy(flags.data(), &bits, sizeof bits);
   Lanes* w = m.w[static_cast<std::size_t>(nw)].data() + static_cast<std::size_t>(block) * kStored;
   for (int j = 0; j < kBatchComponents; ++j) {
     Lanes& v = b.now[j];
