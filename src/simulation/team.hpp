@@ -3,12 +3,12 @@
 //
 // A team pays a fork and a barrier per step; a step of few cells costs less
 // than that, and a thread that another process has descheduled holds the
-// whole team at every barrier.  So the steps run on one thread and on the
-// whole team in turn for a few steps each, the faster keeps them for a
-// while (about fifty times as long), and the trial is made again: a run
-// follows a machine whose load changes, and never runs far slower than on
-// one thread.  Results do not depend on the choice: every cell is computed
-// the same way whichever thread takes it.
+// whole team at every barrier.  So the steps run on the whole team and on
+// one thread in turn, each for a trial long enough to span the scheduler's
+// time slices; the faster keeps the steps for about fifty times as long,
+// and the trial is made again: a run follows a machine whose load changes,
+// and never runs far slower than on one thread.  Results do not depend on
+// the choice: every cell is computed the same way whichever thread takes it.
 #include <cstdint>
 
 namespace mps {
@@ -24,8 +24,9 @@ class TeamChooser {
   // The last step took `seconds` on team() threads.
   void record(double seconds);
 
-  static constexpr int kTrialSteps = 8;   // timed steps of each trial
-  static constexpr int kKeepFactor = 48;  // steps kept per trial step
+  static constexpr int kTrialSteps = 8;            // timed steps of a trial, at least
+  static constexpr double kTrialSeconds = 0.02;    // and its time, at least
+  static constexpr std::int64_t kKeepFactor = 48;  // steps kept per step of the trials
 
  private:
   void next_phase();
@@ -33,8 +34,10 @@ class TeamChooser {
   int threads_;
   int team_ = 1;
   Phase phase_ = Phase::keep;
-  int count_ = 0;                 // steps of the phase so far
-  double all_ = 0.0, one_ = 0.0;  // timed seconds of each trial
+  std::int64_t count_ = 0;  // steps of the phase so far
+  double seconds_ = 0.0;    // their timed seconds
+  double per_step_all_ = 0.0;
+  std::int64_t trial_steps_ = 0;  // of both trials
   std::int64_t keep_ = 0;         // steps left of the kept choice
 };
 

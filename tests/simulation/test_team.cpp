@@ -1,25 +1,38 @@
 // The threads of the steps follow how fast the steps go on each team.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "simulation/team.hpp"
 
 namespace mps::testing {
 namespace {
 
-// Steps until the trials are over, each timed by `seconds(team)`.
+// The steps of the two trials, a team's timed by `seconds(team)`: each
+// trial lasts kTrialSteps timed steps and kTrialSeconds at least.
 template <typename Time>
-void run_trials(TeamChooser& c, Time seconds) {
-  for (int s = 0; s < 2 * (TeamChooser::kTrialSteps + 1); ++s) c.record(seconds(c.team()));
+int run_trials(TeamChooser& c, Time seconds) {
+  int steps = 0;
+  for (int trial = 0; trial < 2; ++trial) {
+    double timed = 0.0;
+    for (int n = 1;; ++n, ++steps) {
+      const double t = seconds(c.team());
+      c.record(t);
+      if (n > 1) timed += t;
+      if (n > TeamChooser::kTrialSteps && timed >= TeamChooser::kTrialSeconds) break;
+    }
+    ++steps;
+  }
+  return steps;
 }
 
 TEST(TeamChooser, KeepsTheFasterTeamAndTriesAgain) {
   TeamChooser loaded(2, true);
-  // A descheduled thread holds the team of two at every barrier.
-  run_trials(loaded, [](int team) { return team == 2 ? 2e-3 : 1e-3; });
+  // A descheduled thread holds the team of two at every barrier; each
+  // trial spans the scheduler's slices.
+  const int steps = run_trials(loaded, [](int team) { return team == 2 ? 2e-3 : 1e-3; });
   EXPECT_EQ(loaded.team(), 1);
-  for (int s = 0; s < TeamChooser::kKeepFactor * TeamChooser::kTrialSteps; ++s) {
-    loaded.record(1e-3);
-  }
+  for (std::int64_t s = 0; s < TeamChooser::kKeepFactor * steps; ++s) loaded.record(1e-3);
   EXPECT_EQ(loaded.team(), 2);  // the next trial
   run_trials(loaded, [](int team) { return team == 2 ? 0.6e-3 : 1e-3; });
   EXPECT_EQ(loaded.team(), 2);  // the load has gone
