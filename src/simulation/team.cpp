@@ -1,47 +1,48 @@
 #include "simulation/team.hpp"
 
+#include <algorithm>
+
 namespace mps {
 
 TeamChooser::TeamChooser(int threads, bool worth_trying) : threads_(threads) {
   if (threads_ > 1 && worth_trying) {
-    phase_ = Phase::all;
     team_ = threads_;
   } else {
+    trial_ = kTrials;
     keep_ = -1;  // one thread for good
   }
 }
 
 void TeamChooser::record(double seconds) {
   ++count_;
-  if (phase_ == Phase::keep) {
-    if (keep_ > 0 && --keep_ == 0) next_phase();
+  if (trial_ == kTrials) {
+    if (keep_ > 0 && --keep_ == 0) {
+      trial_ = 0;
+      team_ = threads_;
+      per_step_[0] = per_step_[1] = 0.0;
+      trial_steps_ = count_ = 0;
+    }
     return;
   }
   // The first step after a change of team is not timed: the threads wake
   // up and the caches fill.
   if (count_ == 1) return;
   seconds_ += seconds;
-  if (count_ > kTrialSteps && seconds_ >= kTrialSeconds) next_phase();
+  if (count_ > kTrialSteps && seconds_ >= kTrialSeconds) end_trial();
 }
 
-void TeamChooser::next_phase() {
-  const double per_step = count_ > 1 ? seconds_ / static_cast<double>(count_ - 1) : 0.0;
+void TeamChooser::end_trial() {
+  per_step_[trial_ % 2] += seconds_ / static_cast<double>(count_ - 1);
   trial_steps_ += count_;
   count_ = 0;
   seconds_ = 0.0;
-  if (phase_ == Phase::all) {
-    per_step_all_ = per_step;
-    phase_ = Phase::one;
-    team_ = 1;
-  } else if (phase_ == Phase::one) {
-    phase_ = Phase::keep;
-    team_ = per_step_all_ < per_step ? threads_ : 1;
-    keep_ = kKeepFactor * trial_steps_;
-  } else {
-    phase_ = Phase::all;
-    team_ = threads_;
-    trial_steps_ = 0;
+  if (++trial_ < kTrials) {
+    team_ = trial_ % 2 == 0 ? threads_ : 1;
+    return;
   }
+  team_ = per_step_[0] < per_step_[1] ? threads_ : 1;
+  keep_ = keep_factor_ * trial_steps_;
+  keep_factor_ = std::min(2 * keep_factor_, kLongestKeep);
 }
 
 }  // namespace mps

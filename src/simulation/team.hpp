@@ -2,13 +2,16 @@
 // How many threads the steps of a run use, chosen from how fast they go.
 //
 // A team pays a fork and a barrier per step; a step of few cells costs less
-// than that, and a thread that another process has descheduled holds the
-// whole team at every barrier.  So the steps run on the whole team and on
-// one thread in turn, each for a trial long enough to span the scheduler's
-// time slices; the faster keeps the steps for about fifty times as long,
-// and the trial is made again: a run follows a machine whose load changes,
-// and never runs far slower than on one thread.  Results do not depend on
-// the choice: every cell is computed the same way whichever thread takes it.
+// than that, and a thread that another process (or the run's own output
+// threads) keeps from its core holds the whole team at every barrier.  So
+// the steps run on the whole team and on one thread in turn, in four
+// interleaved trials long enough to span the scheduler's time slices (a
+// change of the machine's speed meanwhile hits both alike); the faster
+// keeps the steps for a while, four times as long as the trials at first,
+// twice as long after each trial up to 48 times, and the trials are made
+// again: a run follows a machine whose load changes and never runs far
+// slower than on one thread.  Results do not depend on the choice: every
+// cell is computed the same way whichever thread takes it.
 #include <cstdint>
 
 namespace mps {
@@ -24,21 +27,23 @@ class TeamChooser {
   // The last step took `seconds` on team() threads.
   void record(double seconds);
 
-  static constexpr int kTrialSteps = 8;            // timed steps of a trial, at least
-  static constexpr double kTrialSeconds = 0.02;    // and its time, at least
-  static constexpr std::int64_t kKeepFactor = 48;  // steps kept per step of the trials
+  static constexpr int kTrials = 4;                 // whole team, one thread, team, one
+  static constexpr int kTrialSteps = 4;             // timed steps of a trial, at least
+  static constexpr double kTrialSeconds = 0.005;    // and its time, at least
+  static constexpr std::int64_t kFirstKeep = 4;     // steps kept per trial step, at first
+  static constexpr std::int64_t kLongestKeep = 48;  // and at most
 
  private:
-  void next_phase();
-  enum class Phase { all, one, keep };
+  void end_trial();
   int threads_;
   int team_ = 1;
-  Phase phase_ = Phase::keep;
-  std::int64_t count_ = 0;  // steps of the phase so far
-  double seconds_ = 0.0;    // their timed seconds
-  double per_step_all_ = 0.0;
-  std::int64_t trial_steps_ = 0;  // of both trials
-  std::int64_t keep_ = 0;         // steps left of the kept choice
+  int trial_ = 0;            // 0..kTrials-1 while trying; kTrials: keeping
+  std::int64_t count_ = 0;   // steps of the trial so far
+  double seconds_ = 0.0;     // their timed seconds
+  double per_step_[2] = {};  // sums of the trials' seconds per step: team, one
+  std::int64_t trial_steps_ = 0;
+  std::int64_t keep_factor_ = kFirstKeep;
+  std::int64_t keep_ = 0;  // steps left of the kept choice (-1: for good)
 };
 
 }  // namespace mps

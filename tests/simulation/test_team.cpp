@@ -8,20 +8,20 @@
 namespace mps::testing {
 namespace {
 
-// The steps of the two trials, a team's timed by `seconds(team)`: each
-// trial lasts kTrialSteps timed steps and kTrialSeconds at least.
+// The steps of the trials, a team's timed by `seconds(team)`: each trial
+// lasts kTrialSteps timed steps and kTrialSeconds at least.
 template <typename Time>
-int run_trials(TeamChooser& c, Time seconds) {
-  int steps = 0;
-  for (int trial = 0; trial < 2; ++trial) {
+std::int64_t run_trials(TeamChooser& c, Time seconds) {
+  std::int64_t steps = 0;
+  for (int trial = 0; trial < TeamChooser::kTrials; ++trial) {
     double timed = 0.0;
-    for (int n = 1;; ++n, ++steps) {
+    for (int n = 1;; ++n) {
       const double t = seconds(c.team());
       c.record(t);
+      ++steps;
       if (n > 1) timed += t;
       if (n > TeamChooser::kTrialSteps && timed >= TeamChooser::kTrialSeconds) break;
     }
-    ++steps;
   }
   return steps;
 }
@@ -30,9 +30,9 @@ TEST(TeamChooser, KeepsTheFasterTeamAndTriesAgain) {
   TeamChooser loaded(2, true);
   // A descheduled thread holds the team of two at every barrier; each
   // trial spans the scheduler's slices.
-  const int steps = run_trials(loaded, [](int team) { return team == 2 ? 2e-3 : 1e-3; });
+  const std::int64_t steps = run_trials(loaded, [](int team) { return team == 2 ? 2e-3 : 1e-3; });
   EXPECT_EQ(loaded.team(), 1);
-  for (std::int64_t s = 0; s < TeamChooser::kKeepFactor * steps; ++s) loaded.record(1e-3);
+  for (std::int64_t s = 0; s < TeamChooser::kFirstKeep * steps; ++s) loaded.record(1e-3);
   EXPECT_EQ(loaded.team(), 2);  // the next trial
   run_trials(loaded, [](int team) { return team == 2 ? 0.6e-3 : 1e-3; });
   EXPECT_EQ(loaded.team(), 2);  // the load has gone
