@@ -139,6 +139,12 @@ struct MediumState {
   // extremes_last), lo of rho11..rho44 then hi (+inf and -inf for none).
   std::vector<double> work_term, work_ex, work_ey;
   std::vector<std::array<double, 8>> block_extremes;
+  // The largest |Ex| at the new level of each block's cells after the
+  // medium's update (-inf for none, NaN passed over), but of the slots
+  // marked in max_elsewhere: cells whose Ex a source changes afterwards,
+  // taken with the step's late cells.
+  std::vector<double> block_max_ex;
+  std::vector<std::uint8_t> max_elsewhere;  // [slot]
   std::int32_t extremes_first = 0, extremes_last = 0;
 
   static constexpr std::int32_t kNoSlot = -1;

@@ -272,6 +272,14 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   std::uint8_t* __restrict flag_bits = m.flag_bits.data();
   double* __restrict ex = f.Ex[static_cast<std::size_t>(nw)].data();
   double* __restrict ey = f.Ey[static_cast<std::size_t>(nw)].data();
+  double max_ex = -std::numeric_limits<double>::infinity();
+  const std::uint8_t* elsewhere =
+      m.max_elsewhere.data() + static_cast<std::size_t>(block) * kBatchLanes;
+  for (int l = 0; l < b.lanes; ++l) {
+    const double a = std::fabs(b.now[0][l]);
+    if (elsewhere[l] == 0) max_ex = a > max_ex ? a : max_ex;
+  }
+  m.block_max_ex[static_cast<std::size_t>(block)] = max_ex;
   for (int l = 0; l < b.lanes; ++l) {
     const std::int32_t i = in.cell[static_cast<std::size_t>(l)];
     flag_bits[i] =

@@ -111,8 +111,9 @@ void check_finite_state(const Simulation& sim, std::int64_t J) {
 
 namespace {
 
-// How the plain E update treats a cell of 1..N-1.
-enum class PlainCell : std::uint8_t { counted, late, dot };
+// How the plain E update treats a cell of 1..N-1: `dot_late` is a dot cell
+// whose Ex a source changes after the medium's update.
+enum class PlainCell : std::uint8_t { counted, late, dot, dot_late };
 
 // Cells whose Ex the step changes after the plain update: the ends, the
 // hard source's cell (or the noise's cavity cells), the transparent
@@ -133,20 +134,27 @@ std::vector<PlainCell> plain_cells(const Simulation& sim) {
     }
   }
   for (std::int32_t i = 1; i < N; ++i) {
-    if (sim.medium.kind(i) == CellKind::dot) kind[static_cast<std::size_t>(i)] = PlainCell::dot;
+    PlainCell& k = kind[static_cast<std::size_t>(i)];
+    if (sim.medium.kind(i) == CellKind::dot)
+      k = k == PlainCell::late ? PlainCell::dot_late : PlainCell::dot;
   }
   return kind;
 }
 
 // Runs of the plain E update and the late cells, from each cell's kind.
+// The dot batches find the largest |Ex| of their cells (but those of
+// dot_late cells, which are late cells).
 void plan_plain_update(Simulation& sim) {
   const std::vector<PlainCell> kind = plain_cells(sim);
   sim.e_runs.clear();
   sim.late_cells.clear();
+  MediumState& m = sim.medium;
+  std::fill(m.max_elsewhere.begin(), m.max_elsewhere.end(), std::uint8_t{0});
   for (std::int32_t i = 1; i < sim.field.N; ++i) {
     const PlainCell k = kind[static_cast<std::size_t>(i)];
-    if (k != PlainCell::counted) sim.late_cells.push_back(i);
-    if (k == PlainCell::dot) continue;
+    if (k == PlainCell::late || k == PlainCell::dot_late) sim.late_cells.push_back(i);
+    if (k == PlainCell::dot_late) m.max_elsewhere[static_cast<std::size_t>(m.slot_of(i))] = 1;
+    if (k == PlainCell::dot || k == PlainCell::dot_late) continue;
     const bool counted = k == PlainCell::counted;
     if (!sim.e_runs.empty() && sim.e_runs.back().last == i - 1 &&
         sim.e_runs.back().counted == counted) {
@@ -201,6 +209,8 @@ void step(Simulation& sim, std::int64_t J) {
     apply_pulse_source(sim.source, f, J, sim.dt);
   }
   apply_boundaries(f, sim.ends);
+  // The dot cells' largest |Ex|, found by their batches (NaN passed over).
+  for (const double a : sim.medium.block_max_ex) max_ex = a > max_ex ? a : max_ex;
   sim.max_ex = field_maximum(f, max_ex, sim.late_cells);
 }
 
