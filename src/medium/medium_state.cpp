@@ -181,7 +181,7 @@ void classify_cells(MediumState& m, const CellRange& cavity) {
     const std::int32_t first = b * kBatchLanes;
     bool consecutive = first + kBatchLanes <= m.dots;
     for (std::int32_t l = 1; consecutive && l < kBatchLanes; ++l) {
-      consecutive = m.cell[static_cast<std::size_t>(first + l)] ==
+      consecutive = m.cell[static_cast<std::size_t>(first) + static_cast<std::size_t>(l)] ==
                     m.cell[static_cast<std::size_t>(first)] + l;
     }
     if (consecutive)

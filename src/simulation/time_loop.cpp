@@ -371,6 +371,28 @@ void finish_summary(const RunInput& in, LoopState& st, const char* status) {
   write_summary(in, st.summary);
 }
 
+// The two result folders as a stopped run left them: its hidden temporary
+// files removed, its plain files to be compressed.
+void take_over_folders(const RunInput& in, LoopState& st) {
+  for (const std::string* folder : {&in.dirs.results_dir, &in.dirs.discarded_dir}) {
+    if (!textio::is_directory(*folder)) {
+      throw IoError(*folder, "the folder \"" + *folder + "\" does not exist");
+    }
+    for (const std::string& path : remove_stale_temporaries(*folder)) {
+      *st.warnings << "mps1d: removed \"" << path << "\", left by a run that stopped\n";
+    }
+  }
+  st.leftover_results = plain_dat_files(in.dirs.results_dir);
+  st.leftover_statistics = plain_dat_files(in.dirs.discarded_dir);
+}
+
+// Where and why the run stopped; the snapshot of that step was not written.
+void record_stop(const NonFiniteError& e, Summary& s) {
+  s.stop_step = e.step();
+  s.stop_reason = e.what();
+  if (!s.snapshots.empty() && s.snapshots.back() == e.step()) s.snapshots.pop_back();
+}
+
 }  // namespace
 
 void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
@@ -394,17 +416,7 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   // step gets its statistics line then.
   st.statistics_interval = std::max<std::int64_t>(p.LL / 2000, 1);
   st.statistics = RunningStatistics(p.monitor_cells, p.field_scale());
-  for (const std::string* folder : {&in.dirs.results_dir, &in.dirs.discarded_dir}) {
-    if (!textio::is_directory(*folder)) {
-      throw IoError(*folder, "the folder \"" + *folder + "\" does not exist");
-    }
-    for (const std::string& path : remove_stale_temporaries(*folder)) {
-      warnings << "mps1d: removed \"" << path << "\", left by a run that stopped\n";
-    }
-  }
-  st.leftover_results = plain_dat_files(in.dirs.results_dir);
-  st.leftover_statistics = plain_dat_files(in.dirs.discarded_dir);
-
+  take_over_folders(in, st);
   st.budget = start_budget(in, run.sim);
   st.progress = Progress(&warnings, p.J_final, plan.first_start + plan.blocks * p.LL);
   // One output thread beside each thread the steps leave idle (at least
@@ -425,11 +437,7 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   } catch (const NonFiniteError& e) {
     st.progress.clear();
     writer.finish();  // what was computed before is written
-    st.summary.stop_step = e.step();
-    st.summary.stop_reason = e.what();
-    // The snapshot of the step that stopped the run was not written.
-    std::vector<std::int64_t>& listed = st.summary.snapshots;
-    if (!listed.empty() && listed.back() == e.step()) listed.pop_back();
+    record_stop(e, st.summary);
     finish_summary(in, st, "stopped");
     throw;
   }
