@@ -36,11 +36,9 @@ void MediumState::allocate(std::int32_t cells) {
   block_cost.clear();
   block_start.clear();
   work_term.clear();
-  work_ex.clear();
-  work_ey.clear();
   block_extremes.clear();
   block_max_ex.clear();
-  max_elsewhere.clear();
+  changed_later.clear();
 }
 
 std::int32_t MediumState::make_slot(std::int32_t c) {
@@ -171,12 +169,10 @@ void classify_cells(MediumState& m, const CellRange& cavity) {
   m.block_cost.assign(static_cast<std::size_t>(m.dot_blocks()), 1);
   m.block_start.assign(static_cast<std::size_t>(m.dot_blocks()), MediumState::kNoSlot);
   m.work_term.assign(static_cast<std::size_t>(m.dots), 0.0);
-  m.work_ex.assign(static_cast<std::size_t>(m.dots), 0.0);
-  m.work_ey.assign(static_cast<std::size_t>(m.dots), 0.0);
   m.block_extremes.assign(static_cast<std::size_t>(m.dot_blocks()), {});
   m.block_max_ex.assign(static_cast<std::size_t>(m.dot_blocks()),
                         -std::numeric_limits<double>::infinity());
-  m.max_elsewhere.assign(static_cast<std::size_t>(m.dots), 0);
+  m.changed_later.assign(static_cast<std::size_t>(m.dots), 0);
   for (std::int32_t b = 0; b < m.dot_blocks(); ++b) {
     const std::int32_t first = b * kBatchLanes;
     bool consecutive = first + kBatchLanes <= m.dots;

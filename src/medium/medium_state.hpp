@@ -41,7 +41,9 @@ struct Diagonal {
 // rho_kk = numerator_k / divisor_k: the numerators keep the order of the
 // populations, so extremes can be found on them and divided once.
 inline constexpr std::array<double, 4> kPopulationDivisors = {12.0, 12.0, 12.0, 4.0};
-inline std::array<double, 4> population_numerators(double u13, double u14, double u15) {
+// T: double, or a LaneVector of every lane at once.
+template <typename T>
+inline std::array<T, 4> population_numerators(T u13, T u14, T u15) {
   using namespace constants;
   return {3.0 - 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15,
           3.0 + 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15, 3.0 + four_sqrt3 * u14 - sqrt6 * u15,
@@ -53,6 +55,24 @@ inline Populations populations(double u13, double u14, double u15) {
           n[2] / kPopulationDivisors[2], n[3] / kPopulationDivisors[3]};
 }
 inline Populations populations(const Diagonal& u) { return populations(u.u13, u.u14, u.u15); }
+
+// The field energy the current of a dot cell took in a step [J/m^2 per
+// cell width]: in a dot cell E_new - E_old = dt (curl terms + medium terms)
+// with the derivative at the midpoint, so of the field's energy
+// E^2/(2 cE) the current took
+//   E_mid (E_new - E_old) / cE + dt (E_mid x curl H),
+// with dhx = Hx(i) - Hx(i-1), dhy = Hy(i) - Hy(i-1) at the new level.
+struct CellStepFields {
+  double ex_new, ex_old, ey_new, ey_old, dhx, dhy;
+};
+inline double current_work(const CellStepFields& e, double cE, double dt) {
+  const double ex = 0.5 * (e.ex_new + e.ex_old), ey = 0.5 * (e.ey_new + e.ey_old);
+  // dEx/dt = -curlX + ..., dEy/dt = curlY + ... (curl = dH cE): what the
+  // curls did not change is the current's.
+  const double field = ex * (e.ex_new - e.ex_old) + ey * (e.ey_new - e.ey_old);
+  const double curls = ex * e.dhy - ey * e.dhx;
+  return field / cE + dt * curls;
+}
 
 // Physical u13..u15 from the stored w13..w15: u_k = u_k,eq + e_k w_k, with
 // e_k = exp(-t/T_k) the decay factor of the time t (index k = 1..15).
@@ -131,20 +151,20 @@ struct MediumState {
   // consecutive cells (as in a dot layer), else kNoSlot: such a block
   // loads its fields with vector loads instead of gathers.
   std::vector<std::int32_t> block_start;
-  // Written by each step's dot batches for the energy budget (simulation/
-  // budget.cpp), where the batch's values are at hand: per dot slot, the
-  // field energy its current took and the new fields that was worked out
-  // with (a source may change them later in the step); per block, the
+  // Dot slots whose Ex a source changes after the medium's update (set by
+  // the step's plan): their |Ex| and their work on the dots are taken after
+  // the step, from the fields as they end.
+  std::vector<std::uint8_t> changed_later;  // [slot] 1 or 0
+  // Written by each step's dot batches for the step and the energy budget
+  // (simulation/budget.cpp), where the batch's values are at hand: per dot
+  // slot, the field energy its current took (current_work); per block, the
   // extremes of the population numerators over the slots [extremes_first,
-  // extremes_last), lo of rho11..rho44 then hi (+inf and -inf for none).
-  std::vector<double> work_term, work_ex, work_ey;
+  // extremes_last), lo of rho11..rho44 then hi (+inf and -inf for none),
+  // and the largest |Ex| at the new level but of the slots changed later
+  // (-inf for none, NaN passed over).
+  std::vector<double> work_term;
   std::vector<std::array<double, 8>> block_extremes;
-  // The largest |Ex| at the new level of each block's cells after the
-  // medium's update (-inf for none, NaN passed over), but of the slots
-  // marked in max_elsewhere: cells whose Ex a source changes afterwards,
-  // taken with the step's late cells.
   std::vector<double> block_max_ex;
-  std::vector<std::uint8_t> max_elsewhere;  // [slot]
   std::int32_t extremes_first = 0, extremes_last = 0;
 
   static constexpr std::int32_t kNoSlot = -1;

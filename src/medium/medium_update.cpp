@@ -199,9 +199,8 @@ void field_coefficients(const MediumParameters& mp, const MediumStep& step, cons
 }
 
 // What the energy budget takes from the block (MediumState::work_term and
-// block_extremes): per cell, the field energy the current took in the step,
-//   E_mid (E_new - E_old) / cE + dt E_mid x curl H,
-// as budget.cpp would work it out; the extremes of the numerators.
+// block_extremes): per cell, the field energy the current took in the step
+// (current_work); the extremes of the numerators.
 void budget_share(const CellLoop& loop, std::int32_t block, const BatchCells& in, const DotBatch& b,
                   const std::array<Lanes, 4>& numerators) {
   MediumState& m = loop.m;
@@ -210,17 +209,15 @@ void budget_share(const CellLoop& loop, std::int32_t block, const BatchCells& in
   Lanes term;
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
-    const double ex_new = b.now[0][l], ex_old = b.old[0][l];
-    const double ey_new = b.now[1][l], ey_old = b.old[1][l];
-    const double ex = 0.5 * (ex_new + ex_old), ey = 0.5 * (ey_new + ey_old);
-    const double field = ex * (ex_new - ex_old) + ey * (ey_new - ey_old);
-    const double curls = ex * (in.hy[l] - in.hy_before[l]) - ey * (in.hx[l] - in.hx_before[l]);
-    term[l] = field / in.cE[l] + dt * curls;
+    const CellStepFields e{b.now[0][l],
+                           b.old[0][l],
+                           b.now[1][l],
+                           b.old[1][l],
+                           in.hx[l] - in.hx_before[l],
+                           in.hy[l] - in.hy_before[l]};
+    term[l] = current_work(e, in.cE[l], dt);
   }
-  const auto at = static_cast<std::ptrdiff_t>(s0);
-  std::copy_n(term.v.begin(), b.lanes, m.work_term.begin() + at);
-  std::copy_n(b.now[0].v.begin(), b.lanes, m.work_ex.begin() + at);
-  std::copy_n(b.now[1].v.begin(), b.lanes, m.work_ey.begin() + at);
+  std::copy_n(term.v.begin(), b.lanes, m.work_term.begin() + static_cast<std::ptrdiff_t>(s0));
   // The lanes in the slots counted.
   constexpr double inf = std::numeric_limits<double>::infinity();
   std::array<double, 8> x = {inf, inf, inf, inf, -inf, -inf, -inf, -inf};
@@ -245,15 +242,12 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   // Whole vectors: the physical diagonal (physical_diagonal), the
   // population numerators (population_numerators) and the flags of the
   // populations (populations(), occupied()).
-  using namespace constants;
   const LaneVector u13 = load(m.eq[q]) + e13 * load(b.now[kFirstStored + 12]);
   const LaneVector u14 = load(m.eq[q + 1]) + e14 * load(b.now[kFirstStored + 13]);
   const LaneVector u15 = load(m.eq[q + 2]) + e15 * load(b.now[kFirstStored + 14]);
   Lanes* u = &m.phys[static_cast<std::size_t>(nw)][q];
   store(u[0], u13), store(u[1], u14), store(u[2], u15);
-  const std::array<LaneVector, 4> n = {3.0 - 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15,
-                                       3.0 + 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15,
-                                       3.0 + four_sqrt3 * u14 - sqrt6 * u15, 1.0 + sqrt6 * u15};
+  const std::array<LaneVector, 4> n = population_numerators(u13, u14, u15);
   std::array<Lanes, 4> numerators;
   LaneMaskVector bits = {};
   for (std::size_t p = 0; p < 4; ++p) {
@@ -273,11 +267,11 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   double* __restrict ex = f.Ex[static_cast<std::size_t>(nw)].data();
   double* __restrict ey = f.Ey[static_cast<std::size_t>(nw)].data();
   double max_ex = -std::numeric_limits<double>::infinity();
-  const std::uint8_t* elsewhere =
-      m.max_elsewhere.data() + static_cast<std::size_t>(block) * kBatchLanes;
+  const std::uint8_t* later =
+      m.changed_later.data() + static_cast<std::size_t>(block) * kBatchLanes;
   for (int l = 0; l < b.lanes; ++l) {
     const double a = std::fabs(b.now[0][l]);
-    if (elsewhere[l] == 0) max_ex = a > max_ex ? a : max_ex;
+    if (later[l] == 0) max_ex = a > max_ex ? a : max_ex;
   }
   m.block_max_ex[static_cast<std::size_t>(block)] = max_ex;
   for (int l = 0; l < b.lanes; ++l) {

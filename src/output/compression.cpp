@@ -1,8 +1,5 @@
 #include "output/compression.hpp"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -16,35 +13,9 @@ namespace mps {
 
 namespace {
 
-bool ends_with(const std::string& s, const std::string& tail) {
-  return s.size() > tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Regular files directly inside `folder` whose names end in `suffix`,
-// sorted; hidden ones alone when `hidden`, else none of them.
-std::vector<std::string> files_ending_in(const std::string& folder, const std::string& suffix,
-                                         bool hidden = false) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) {
-    throw IoError(folder, "cannot read the folder \"" + folder + "\": " + std::strerror(errno));
-  }
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    // As the shell pattern "*.dat": hidden files (and our own temporary
-    // ".NAME.part" files) are not taken.
-    if ((name.front() == '.') != hidden || !ends_with(name, suffix)) continue;
-    struct stat st {};
-    if (::stat((folder + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::vector<std::string> paths_in(const std::string& folder, const std::string& suffix,
                                   bool hidden = false) {
-  std::vector<std::string> paths = files_ending_in(folder, suffix, hidden);
+  std::vector<std::string> paths = textio::files_ending_in(folder, suffix, hidden);
   for (std::string& name : paths) name.insert(0, folder);
   return paths;
 }

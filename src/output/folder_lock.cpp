@@ -50,7 +50,8 @@ int register_lock_file(const char* path) {
 }
 
 std::string host_name() {
-  std::vector<char> name(256, '\0');
+  const long longest = ::sysconf(_SC_HOST_NAME_MAX);
+  std::vector<char> name(static_cast<std::size_t>(longest > 0 ? longest : 255) + 1, '\0');
   if (::gethostname(name.data(), name.size() - 1) != 0) return "unknown";
   return name.data();
 }

@@ -14,13 +14,6 @@ namespace {
 
 constexpr const char* kHeading = "mps1d snapshot manifest";
 
-// Hexadecimal CRC, eight digits.
-std::string hex32(std::uint32_t v) {
-  std::string text(8, '0');
-  for (std::size_t i = 0; i < 8; ++i) text[7 - i] = "0123456789abcdef"[(v >> (4 * i)) & 0xF];
-  return text;
-}
-
 template <typename T>
 bool parse_number(std::string_view text, T& value, int base = 10) {
   const char* end = text.data() + text.size();
@@ -54,6 +47,12 @@ IoError bad_line(const std::string& path, std::size_t line, const std::string& t
 }
 
 }  // namespace
+
+std::string hex32(std::uint32_t v) {
+  std::string text(8, '0');
+  for (std::size_t i = 0; i < 8; ++i) text[7 - i] = "0123456789abcdef"[(v >> (4 * i)) & 0xF];
+  return text;
+}
 
 const ManifestEntry* SnapshotManifest::find(const std::string& name) const {
   const auto it =

@@ -49,6 +49,9 @@ std::string manifest_text(const SnapshotManifest& manifest);
 // for anything not written as manifest_text writes it.
 SnapshotManifest parse_manifest(const std::string& path, const std::string& text);
 
+// A CRC-32 as the manifest writes it: eight lower-case hexadecimal digits.
+std::string hex32(std::uint32_t v);
+
 // Length and CRC-32 of `content`, as its entry would record them.
 ManifestEntry entry_of(const std::string& name, const std::string& content);
 

@@ -1,12 +1,10 @@
 #include "output/restore.hpp"
 
-#include <dirent.h>
-
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <tuple>
@@ -72,10 +70,8 @@ struct Expected {
 };
 
 std::string checksum_text(std::uint64_t bytes, std::uint32_t crc) {
-  char hex[9];
-  std::snprintf(hex, sizeof hex, "%08x", crc);
   std::string text = std::to_string(bytes);
-  text.append(" bytes, CRC-32 ").append(hex);
+  text.append(" bytes, CRC-32 ").append(hex32(crc));
   return text;
 }
 
@@ -218,18 +214,9 @@ void read_stored_column(const std::string& path, int level, int n, std::vector<d
 
 // Whether `folder` holds the manifest of any snapshot.
 bool holds_manifests(const std::string& folder) {
-  DIR* d = ::opendir(folder.c_str());
-  if (d == nullptr) return false;
-  bool found = false;
-  while (const dirent* e = ::readdir(d)) {
-    const std::string_view name(e->d_name);
-    if (name.starts_with("manifest_") && name.ends_with(".txt")) {
-      found = true;
-      break;
-    }
-  }
-  ::closedir(d);
-  return found;
+  const std::vector<std::string> names = textio::files_ending_in(folder, ".txt");
+  return std::any_of(names.begin(), names.end(),
+                     [](const std::string& n) { return n.starts_with("manifest_"); });
 }
 
 // The manifest of step J_final in the continuation folder, which must name

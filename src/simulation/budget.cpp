@@ -1,7 +1,6 @@
 #include "simulation/budget.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -104,40 +103,30 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   b.populations_seen = true;
 }
 
-// Work the field did on the dots in step J [J/m^2].  In a dot cell
-// E_new - E_old = dt (curl terms + medium terms) with the derivative at the
-// midpoint, so the field's energy E^2/(2 cE) changed by the curl's share,
-// which the leapfrog energy balance carries, and by
-//   E_mid (E_new - E_old - dt curl) / cE,
-// what the current took: the work done on the dots, with opposite sign.
-// The step's batches worked each term out (MediumState::work_term); a
-// cell whose new field a source changed afterwards is worked out again.
+// Work the field did on the dots in step J [J/m^2]: what their current took
+// (current_work), with opposite sign.  The step's batches worked each term
+// out (MediumState::work_term); a cell whose field a source changed
+// afterwards is worked out again from the fields as they end.
 double work_on_dots(const Simulation& sim) {
   const FieldState& f = sim.field;
   const MediumState& m = sim.medium;
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto od = static_cast<std::size_t>(f.old_level());
-  const auto same = [](double a, double b) {
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-  };
   double work = 0.0;
   for (std::int32_t s = 0; s < m.dots; ++s) {
-    const auto i = static_cast<std::size_t>(m.cell[static_cast<std::size_t>(s)]);
     const auto k = static_cast<std::size_t>(s);
-    const double ex_new = f.Ex[nw][i], ey_new = f.Ey[nw][i];
-    if (same(ex_new, m.work_ex[k]) && same(ey_new, m.work_ey[k])) {
+    if (m.changed_later[k] == 0) {
       work -= m.work_term[k];
       continue;
     }
-    const double ex_old = f.Ex[od][i], ey_old = f.Ey[od][i];
-    const double ex = 0.5 * (ex_new + ex_old), ey = 0.5 * (ey_new + ey_old);
-    // dEx/dt = -curlX + ..., dEy/dt = curlY + ... (curl = dH cE): what the
-    // curls did not change is the current's.
-    const double field = ex * (ex_new - ex_old) + ey * (ey_new - ey_old);
-    const auto& hx = f.Hx[nw];
-    const auto& hy = f.Hy[nw];
-    const double curls = ex * (hy[i] - hy[i - 1]) - ey * (hx[i] - hx[i - 1]);
-    work -= field / sim.coeffs.cE[i] + sim.dt * curls;
+    const auto i = static_cast<std::size_t>(m.cell[k]);
+    const CellStepFields e{f.Ex[nw][i],
+                           f.Ex[od][i],
+                           f.Ey[nw][i],
+                           f.Ey[od][i],
+                           f.Hx[nw][i] - f.Hx[nw][i - 1],
+                           f.Hy[nw][i] - f.Hy[nw][i - 1]};
+    work -= current_work(e, sim.coeffs.cE[i], sim.dt);
   }
   return work;
 }

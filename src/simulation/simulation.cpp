@@ -149,11 +149,11 @@ void plan_plain_update(Simulation& sim) {
   sim.e_runs.clear();
   sim.late_cells.clear();
   MediumState& m = sim.medium;
-  std::fill(m.max_elsewhere.begin(), m.max_elsewhere.end(), std::uint8_t{0});
+  std::fill(m.changed_later.begin(), m.changed_later.end(), std::uint8_t{0});
   for (std::int32_t i = 1; i < sim.field.N; ++i) {
     const PlainCell k = kind[static_cast<std::size_t>(i)];
     if (k == PlainCell::late || k == PlainCell::dot_late) sim.late_cells.push_back(i);
-    if (k == PlainCell::dot_late) m.max_elsewhere[static_cast<std::size_t>(m.slot_of(i))] = 1;
+    if (k == PlainCell::dot_late) m.changed_later[static_cast<std::size_t>(m.slot_of(i))] = 1;
     if (k == PlainCell::dot || k == PlainCell::dot_late) continue;
     const bool counted = k == PlainCell::counted;
     if (!sim.e_runs.empty() && sim.e_runs.back().last == i - 1 &&

@@ -1,5 +1,6 @@
 #include "textio/text_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
@@ -70,6 +71,27 @@ bool is_directory(const std::string& path) {
 bool file_exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> files_ending_in(const std::string& folder, const std::string& suffix,
+                                         bool hidden) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) {
+    throw IoError(folder, "cannot read the folder \"" + folder + "\": " + std::strerror(errno));
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    // As the shell pattern "*.dat": hidden files (and our own temporary
+    // ".NAME.part" files) are not taken.
+    if ((name.front() == '.') != hidden || !name.ends_with(suffix) || name.size() == suffix.size())
+      continue;
+    struct stat st {};
+    if (::stat((folder + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string stored_path(const std::string& path, Storage storage) {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/errors.hpp"
 
@@ -24,6 +25,12 @@ std::FILE* open_regular_file(const std::string& path);
 std::string read_text_file(const std::string& path, std::size_t max_bytes);
 
 bool is_directory(const std::string& path);
+
+// Regular files directly inside `folder` ('/'-terminated) whose names end
+// in `suffix` (and are longer), sorted; hidden ones alone when `hidden`,
+// else none of them.  IoError when the folder cannot be read.
+std::vector<std::string> files_ending_in(const std::string& folder, const std::string& suffix,
+                                         bool hidden = false);
 bool file_exists(const std::string& path);
 
 // How a result file is stored: as written, or compressed as it is
