@@ -46,6 +46,7 @@ void BM_solver_step(benchmark::State& state) {
   sim.medium_parameters.T.fill(1e-6);  // no dot cell reads them
   mps::classify(sim);
   sim.source.active = false;
+  sim.whole_old_level = false;  // as the run's steps between snapshots
 
   std::int64_t J = 0;
   // Warm-up: the threads started and the arrays' pages settled (the

@@ -4,8 +4,10 @@
 //
 // Ex, Ey sit on the cells i = 1..N; Hx(i), Hy(i) sit between E(i) and
 // E(i+1).  Every array has two time levels: `Jtoggle` names the level being
-// computed ("new"), 1 - Jtoggle holds the previous step ("old"); a step
-// overwrites the older level in place, so nothing is copied between steps.
+// computed ("new"), 1 - Jtoggle holds the previous step ("old").  A step
+// updates the new level in place from step J-1's values
+// (ready_new_level); the old level then holds step J-1 everywhere or only
+// at the cells the step and its caller read it at.
 #include <array>
 #include <cstdint>
 #include <vector>

@@ -39,35 +39,31 @@ struct Uniform {
   double operator()(std::int32_t /*i*/) const { return c; }
 };
 
-// H of the cells first..last (update_fields_in_team has the formulas).
+// H of the cells first..last (update_fields_in_team has the formulas), in
+// place: E still holds the old level there and at last + 1.
 template <typename Coefficient>
 void h_cells(FieldState& f, Coefficient cH, std::int32_t first, std::int32_t last) {
-  const int nw = f.new_level();
-  const int od = f.old_level();
-  const double* __restrict ex = f.Ex[od].data();
-  const double* __restrict ey = f.Ey[od].data();
-  const double* __restrict hx_old = f.Hx[od].data();
-  const double* __restrict hy_old = f.Hy[od].data();
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const double* __restrict ex = f.Ex[nw].data();
+  const double* __restrict ey = f.Ey[nw].data();
   double* __restrict hx = f.Hx[nw].data();
   double* __restrict hy = f.Hy[nw].data();
 #pragma omp simd
   for (std::int32_t i = first; i <= last; ++i) {
-    hx[i] = hx_old[i] + cH(i) * (ey[i + 1] - ey[i]);
-    hy[i] = hy_old[i] - cH(i) * (ex[i + 1] - ex[i]);
+    hx[i] = hx[i] + cH(i) * (ey[i + 1] - ey[i]);
+    hy[i] = hy[i] - cH(i) * (ex[i + 1] - ex[i]);
   }
 }
 
-// E of the cells first..last (formulas there too); returns the largest
-// |Ex_new| among them when `counted` (-inf when not or none), NaN passed
-// over.  The flush and the maximum are selects, so the loop vectorises
-// with the maximum as a lane-wise reduction (exact: max is associative).
+// E of the cells first..last in place (formulas there too); returns the
+// largest |Ex_new| among them when `counted` (-inf when not or none), NaN
+// passed over.  The flush and the maximum are selects, so the loop
+// vectorises with the maximum as a lane-wise reduction (exact: max is
+// associative).
 template <typename Coefficient>
 double e_cells(FieldState& f, Coefficient cE, double dt, std::int32_t first, std::int32_t last,
                bool counted) {
-  const int nw = f.new_level();
-  const int od = f.old_level();
-  const double* __restrict ex_old = f.Ex[od].data();
-  const double* __restrict ey_old = f.Ey[od].data();
+  const auto nw = static_cast<std::size_t>(f.new_level());
   const double* __restrict hx = f.Hx[nw].data();
   const double* __restrict hy = f.Hy[nw].data();
   double* __restrict ex = f.Ex[nw].data();
@@ -78,8 +74,8 @@ double e_cells(FieldState& f, Coefficient cE, double dt, std::int32_t first, std
   for (std::int32_t i = first; i <= last; ++i) {
     const double curl_y = (hx[i] - hx[i - 1]) * cE(i);
     const double curl_x = (hy[i] - hy[i - 1]) * cE(i);
-    const double x = ex_old[i] + dt * -curl_x;
-    const double y = ey_old[i] + dt * curl_y;
+    const double x = ex[i] + dt * -curl_x;
+    const double y = ey[i] + dt * curl_y;
     const double x_stored = std::fabs(x) < 1e-120 ? 0.0 : x;
     ex[i] = x_stored;
     ey[i] = std::fabs(y) < 1e-120 ? 0.0 : y;
@@ -188,6 +184,24 @@ double e_tile(Sweep& s, std::int32_t first, std::int32_t last) {
 }
 
 }  // namespace
+
+void ready_new_level(FieldState& f, const std::vector<CellSpan>& kept, bool whole_old_level) {
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const auto od = static_cast<std::size_t>(f.old_level());
+  for (auto* a : {&f.Ex, &f.Ey, &f.Hx, &f.Hy}) {
+    std::vector<double>& to = (*a)[nw];
+    std::vector<double>& from = (*a)[od];
+    if (whole_old_level) {
+      std::copy(from.begin(), from.end(), to.begin());
+      continue;
+    }
+    for (const CellSpan& c : kept) {
+      const auto first = static_cast<std::ptrdiff_t>(c.first);
+      std::copy(from.begin() + first, from.begin() + c.last + 1, to.begin() + first);
+    }
+    to.swap(from);
+  }
+}
 
 double update_fields_in_team(FieldState& f, const FieldCoefficients& k, double dt,
                              const std::vector<CellRun>& runs, const HCorrection& fix) {

@@ -2,6 +2,7 @@
 // Field profile and the H and E updates of the Yee scheme along z.
 #include <vector>
 
+#include "core/parallel.hpp"
 #include "field/field_state.hpp"
 #include "input/structure.hpp"
 
@@ -32,8 +33,17 @@ struct HCorrection {
   double dhx = 0.0, dhy = 0.0;
 };
 
-// One step of the Yee scheme on cells 1..N-1, in one sweep: H at the new
-// level from E at the old level,
+// Readies the new level (step J-2) for the sweep, which updates it in
+// place: it takes step J-1's values.  With `whole_old_level` they are
+// copied, and the old level keeps all of step J-1 (as the snapshot and the
+// budget of a block's end need); else the old level's values at the `kept`
+// cells (sorted, disjoint spans) are copied and the two levels trade their
+// arrays, so the old level holds step J-1 only there: a step then streams
+// one level of the fields instead of two.
+void ready_new_level(FieldState& f, const std::vector<CellSpan>& kept, bool whole_old_level);
+
+// One step of the Yee scheme on cells 1..N-1, in one sweep over the new
+// level, which holds step J-1 (ready_new_level): H from E at step J-1,
 //   Hx_new(i) = Hx_old(i) + cH(i) (Ey_old(i+1) - Ey_old(i))
 //   Hy_new(i) = Hy_old(i) - cH(i) (Ex_old(i+1) - Ex_old(i)),
 // `fix` added, then H(N) = H(N-1) (the curl of E at the last cell is zero);
@@ -41,13 +51,14 @@ struct HCorrection {
 //   curlX = (Hy(i) - Hy(i-1)) cE(i),  curlY = (Hx(i) - Hx(i-1)) cE(i)
 //   Ex_new = Ex_old + dt (-curlX),    Ey_new = Ey_old + dt curlY
 // (dEx/dt = -(1/(eps0 eps_r)) dHy/dz, dEy/dt = (1/(eps0 eps_r)) dHx/dz),
-// magnitudes below 1e-120 stored as 0.  Tile by tile, H of a tile and then
-// E of its cells, so each cell's values are read from the cache the second
-// time.  Called by every thread of a parallel region, which share 1..N-1
-// (all on the caller outside a region); returns once every thread's H is
-// done (E of the first cell of a thread's share waits for that), with the
-// largest |Ex_new| over this thread's counted cells (-inf when none; NaN
-// passed over), so the field maximum costs no pass of its own.
+// magnitudes below 1e-120 stored as 0; the other cells keep step J-1.
+// Tile by tile, H of a tile and then E of its cells, so each cell's values
+// are read from the cache the second time.  Called by every thread of a
+// parallel region, which share 1..N-1 (all on the caller outside a region);
+// returns once every thread's H is done (E of the first cell of a thread's
+// share, which the thread before reads for its last H, waits for that),
+// with the largest |Ex_new| over this thread's counted cells (-inf when
+// none; NaN passed over), so the field maximum costs no pass of its own.
 double update_fields_in_team(FieldState& f, const FieldCoefficients& coeffs, double dt,
                              const std::vector<CellRun>& runs, const HCorrection& fix);
 

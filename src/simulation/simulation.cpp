@@ -54,6 +54,7 @@ Simulation make_simulation(const RunInput& in) {
   sim.transparent = p.source == SourceKind::transparent;
   if (sim.transparent) sim.incident = make_incident_line(sim.source, sim.coeffs, sim.dt);
   initial_medium(s, p.J_final == 0, sim.medium);
+  sim.observed_cells = p.monitor_cells;
   classify(sim);
   return sim;
 }
@@ -166,6 +167,33 @@ void plan_plain_update(Simulation& sim) {
   if (sim.field.N >= 1) sim.late_cells.push_back(sim.field.N);
 }
 
+// The cells whose step J-1 fields the step or its caller reads after the
+// sweep: the ends and their neighbours (absorbing ends, the fluxes), the
+// source's cells, the dot cells (their E update) and the observed cells.
+std::vector<CellSpan> kept_old_cells(const Simulation& sim) {
+  const std::int32_t N = sim.field.N;
+  std::vector<std::uint8_t> kept(static_cast<std::size_t>(N) + 1, 0);
+  auto keep = [&](std::int32_t i) {
+    if (1 <= i && i <= N) kept[static_cast<std::size_t>(i)] = 1;
+  };
+  for (const std::int32_t i : {1, 2, N - 1, N}) keep(i);
+  keep(sim.source.origin_cell);
+  keep(sim.source.injection_cell);
+  if (sim.transparent) keep(sim.incident.plane);
+  for (const std::int32_t i : sim.observed_cells) keep(i);
+  for (const std::int32_t i : sim.medium.cell) keep(i);
+  std::vector<CellSpan> spans;
+  for (std::int32_t i = 1; i <= N; ++i) {
+    if (kept[static_cast<std::size_t>(i)] == 0) continue;
+    if (!spans.empty() && spans.back().last == i - 1) {
+      spans.back().last = i;
+    } else {
+      spans.push_back({i, i});
+    }
+  }
+  return spans;
+}
+
 // A thread's part of H, E and the medium (all of them outside a parallel
 // region): its evaluations, and its largest |Ex| of the counted cells.
 void team_part(Simulation& sim, double& max_ex, std::int64_t& evaluations) {
@@ -187,11 +215,13 @@ bool step_forks(const Simulation& sim) {
 void classify(Simulation& sim) {
   classify_cells(sim.medium, sim.medium_parameters.cavity);
   plan_plain_update(sim);
+  sim.kept_old = kept_old_cells(sim);
 }
 
 void step(Simulation& sim, std::int64_t J) {
   FieldState& f = sim.field;
   f.Jtoggle = 1 - f.Jtoggle;
+  ready_new_level(f, sim.kept_old, sim.whole_old_level);
   prepare_medium_step(sim.medium_parameters, J, sim.dt, sim.medium_step);
   double max_ex = -std::numeric_limits<double>::infinity();
   std::int64_t evaluations = 0;

@@ -36,6 +36,13 @@ struct Simulation {
   std::vector<CellRun> e_runs;
   std::vector<std::int32_t> late_cells;
   std::vector<std::int32_t> team_scratch;  // the threads' runs of dot blocks
+  // Cells whose fields of step J-1 are read after a step (the flux planes
+  // of the monitors); with the ends, the source's and the dot cells, the
+  // old level keeps step J-1 there (`kept_old`, set by classify).  The
+  // whole old level is kept only at steps that ask for it.
+  std::vector<std::int32_t> observed_cells;
+  std::vector<CellSpan> kept_old;
+  bool whole_old_level = true;
   // Threads of a step; 0: every thread when step_forks(), else one.
   int team = 0;
 };
@@ -59,7 +66,8 @@ bool step_forks(const Simulation& sim);
 //   H update:      H_new from H_old and E_old
 //   E and medium:  E_new, w_new from E_old, w_old and H_new
 //   source, ends:  E_new at the injection cell, then at cells 1 and N
-//   after:         new = step J, old = step J-1; max_ex set
+//   after:         new = step J, old = step J-1 (all of it with
+//                  whole_old_level, else at the kept_old cells); max_ex set
 // When the grid or the medium is large enough to share out, H, E and the
 // medium are one parallel region; each cell is computed the same way
 // whichever thread takes it.

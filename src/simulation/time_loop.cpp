@@ -325,10 +325,12 @@ void update_summary(const RunInput& in, const RunState& run, LoopState& st, std:
 void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
   const std::int64_t r = J - st.Jb;
   run.sim.team = st.team.team();
+  // The snapshot and the budget's totals read all of step J - 1.
+  const bool snapshot = is_snapshot_step(J, in.params.LL, st.block, st.Jb);
+  run.sim.whole_old_level = snapshot;
   const auto started = std::chrono::steady_clock::now();
   step(run.sim, J);
   st.team.record(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-  const bool snapshot = is_snapshot_step(J, in.params.LL, st.block, st.Jb);
   if (snapshot) {
     complete_budget(in, run.sim, J, st.budget);  // figures of J - 1, before this step's flux
     update_summary(in, run, st, J);

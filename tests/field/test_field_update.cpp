@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -129,23 +130,37 @@ TEST(FieldSweep, SameAsSeparateUpdatesOnAnyNumberOfThreads) {
       expected_max = std::max(expected_max, std::fabs(expected.Ex[1][static_cast<std::size_t>(i)]));
     }
   }
-  for (std::size_t i = 100; i <= 107; ++i) {
-    expected.Ex[1][i] = start.Ex[1][i];
-    expected.Ey[1][i] = start.Ey[1][i];
+  // The skipped cells and the last one (the ends' business) keep step J-1.
+  for (const std::size_t i : {100, 101, 102, 103, 104, 105, 106, 107, s.NZ}) {
+    expected.Ex[1][i] = start.Ex[0][i];
+    expected.Ey[1][i] = start.Ey[0][i];
   }
-
-  for (const int threads : {1, 2, 3}) {
-    SCOPED_TRACE(threads);
-    FieldState f = start;
-    double m = -std::numeric_limits<double>::infinity();
+  // Step J-1 stays in the old level everywhere, or at the kept cells.
+  const std::vector<CellSpan> kept = {{1, 2}, {100, 107}, {s.NZ - 1, s.NZ}};
+  for (const bool whole : {true, false}) {
+    for (const int threads : {1, 2, 3}) {
+      SCOPED_TRACE(::testing::Message() << threads << " threads, whole old level " << whole);
+      FieldState f = start;
+      ready_new_level(f, kept, whole);
+      double m = -std::numeric_limits<double>::infinity();
 #pragma omp parallel num_threads(threads) reduction(max : m)
-    m = update_fields_in_team(f, k, dt, runs, fix);
-    EXPECT_EQ(m, expected_max);
-    for (std::size_t i = 0; i <= static_cast<std::size_t>(s.NZ); ++i) {
-      ASSERT_TRUE(same_bits(f.Hx[1][i], expected.Hx[1][i])) << i;
-      ASSERT_TRUE(same_bits(f.Hy[1][i], expected.Hy[1][i])) << i;
-      ASSERT_TRUE(same_bits(f.Ex[1][i], expected.Ex[1][i])) << i;
-      ASSERT_TRUE(same_bits(f.Ey[1][i], expected.Ey[1][i])) << i;
+      m = update_fields_in_team(f, k, dt, runs, fix);
+      EXPECT_EQ(m, expected_max);
+      auto old_kept = [&](std::size_t i) {
+        return whole || std::any_of(kept.begin(), kept.end(), [&](const CellSpan& c) {
+                 return c.first <= static_cast<std::int32_t>(i) &&
+                        static_cast<std::int32_t>(i) <= c.last;
+               });
+      };
+      for (std::size_t i = 0; i <= static_cast<std::size_t>(s.NZ); ++i) {
+        for (const auto level :
+             {&FieldState::Ex, &FieldState::Ey, &FieldState::Hx, &FieldState::Hy}) {
+          ASSERT_TRUE(same_bits((f.*level)[1][i], (expected.*level)[1][i])) << i;
+          if (old_kept(i)) {
+            ASSERT_TRUE(same_bits((f.*level)[0][i], (start.*level)[0][i])) << i;
+          }
+        }
+      }
     }
   }
 }
