@@ -1,14 +1,16 @@
 #include "textio/fortran_format.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 
 // Every field is built in a buffer on the stack and appended to the caller's
-// string in one go.  The digits come from std::to_chars with an explicit
-// precision, which rounds the exact binary value correctly (ties to even) and
-// does not depend on the locale.  Fields that need more room than the stack
+// string in one go.  The digits come from std::to_chars, which rounds the
+// exact binary value correctly (ties to even) and does not depend on the
+// locale.  Fields that need more room than the stack
 // buffer (hundreds of decimals) fall back to a heap buffer.
 //
 // A width of zero or less means "as wide as the text needs" (the I0 / F0.d
@@ -88,6 +90,64 @@ int parse_exponent(const char* p, const char* end) {
   return negative ? -e : e;
 }
 
+// mantissa_digits by the precise conversion alone.
+int precise_digits(double a, int digits, char* d, char* end) {
+  char* const first = d - 1;
+  const auto p = std::to_chars(first, end, a, std::chars_format::scientific, digits - 1);
+  const char* e_mark = p.ptr - 1;
+  while (*e_mark != 'e') --e_mark;
+  const int e = parse_exponent(e_mark + 1, p.ptr);
+  d[0] = first[0];  // "D.DDD" -> "DDDD" from d on
+  return e;
+}
+
+// The `digits` significant digits of a > 0 as the exact binary value
+// rounds to them (ties to even), into d[0..digits); returns the decimal
+// exponent of d[0].  The shortest digits that read back as `a` (to_chars
+// without a precision, the faster conversion) are those digits when there
+// are at most `digits` of them, and round to them when there are at least
+// two more: a decimal of digits + 1 digits between them and `a`, such as a
+// tie of the rounding, would itself read back as `a` and be the shorter.
+// The shortest digits are within half a unit of the last binary place of
+// `a`, which is below half a unit of the 15th decimal digit for a normal
+// number, not so for a subnormal one.  Else, with exactly one digit more,
+// or for one digit or more than 15, the precise conversion decides; it
+// writes "D.DDDe+XX" from d - 1 on, up to `end`.
+int mantissa_digits(double a, int digits, char* d, char* end) {
+  if (digits < 2 || digits > 15 || a < std::numeric_limits<double>::min()) {
+    return precise_digits(a, digits, d, end);
+  }
+  char shortest[32];
+  const auto r =
+      std::to_chars(shortest, shortest + sizeof shortest, a, std::chars_format::scientific);
+  const char* e_mark = std::find(shortest, r.ptr, 'e');
+  const int e10 = parse_exponent(e_mark + 1, r.ptr);
+  int k = 0;
+  char m[24];
+  for (const char* p = shortest; p < e_mark; ++p) {
+    if (*p != '.') m[k++] = *p;
+  }
+  if (k <= digits) {
+    std::memcpy(d, m, static_cast<std::size_t>(k));
+    std::memset(d + k, '0', static_cast<std::size_t>(digits - k));
+    return e10;
+  }
+  if (k >= digits + 2) {
+    std::memcpy(d, m, static_cast<std::size_t>(digits));
+    if (m[digits] < '5') return e10;  // past the half the tail is never exactly 5
+    for (int i = digits - 1; i >= 0; --i) {
+      if (d[i] != '9') {
+        ++d[i];
+        return e10;
+      }
+      d[i] = '0';
+    }
+    d[0] = '1';  // 9.99.. rounded up to 10.00..
+    return e10 + 1;
+  }
+  return precise_digits(a, digits, d, end);
+}
+
 }  // namespace
 
 void append_E(std::string& out, double value, int width, int digits) {
@@ -98,21 +158,20 @@ void append_E(std::string& out, double value, int width, int digits) {
   if (digits < 1) digits = 1;  // a mantissa needs at least one digit
   const std::size_t s = std::signbit(value) ? 1 : 0;
   const auto d = static_cast<std::size_t>(digits);
-  // to_chars writes "D.DDDe+XX" (or "De+XX" for one digit) after the sign
-  // and the leading zero; the longest exponent is "e-324".
+  // "[-]0.DDDD" and the exponent's four characters; the precise conversion
+  // writes "D.DDDe+XX" from the point on, the longest exponent is "e-324".
   with_buffer(s + d + 8, [&](char* buf, std::size_t cap) {
-    char* const first = buf + s + 1;
-    const auto r = std::to_chars(first, buf + cap, std::fabs(value), std::chars_format::scientific,
-                                 digits - 1);
-    const char* e_mark = r.ptr - 1;
-    while (*e_mark != 'e') --e_mark;
-    const int e10 = value == 0.0 ? 0 : parse_exponent(e_mark + 1, r.ptr) + 1;
-    // "D.DDD" -> "0.DDDD": the first digit moves behind the point.
+    char* const mantissa = buf + s + 2;
+    int e10 = 0;
+    if (value == 0.0) {
+      std::memset(mantissa, '0', d);
+    } else {
+      e10 = mantissa_digits(std::fabs(value), digits, mantissa, buf + cap) + 1;
+    }
     if (s != 0) buf[0] = '-';
     buf[s] = '0';
-    first[1] = first[0];
-    first[0] = '.';
-    put_exponent(buf + s + 2 + d, e10);
+    buf[s + 1] = '.';
+    put_exponent(mantissa + d, e10);
     std::size_t len = s + 2 + d + 4;
     const char* text = buf;
     // The zero before the point is optional; it goes when it alone keeps

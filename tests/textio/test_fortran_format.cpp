@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <functional>
 #include <limits>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -62,6 +66,39 @@ TEST(FortranFormat, RealVectors) {
       const std::string got =
           c.e_form ? format_E(v, c.width, c.digits) : format_F(v, c.width, c.digits);
       EXPECT_EQ(got, field(r[6])) << c.file << " id " << r[0] << " (" << r[2] << ")";
+    }
+  }
+}
+
+// The E field's digits come from the shortest conversion when that is
+// exact; they must be those of the precise conversion for every double:
+// random bit patterns (subnormals among them), ties of the 13th digit and
+// roundings that carry into a new exponent.
+TEST(FortranFormat, EDigitsAreThoseOfThePreciseConversion) {
+  const auto precise = [](double v, int digits) {
+    char b[64];
+    const auto r =
+        std::to_chars(b, b + sizeof b, std::fabs(v), std::chars_format::scientific, digits - 1);
+    std::string m(1, b[0]);
+    const char* e = std::find(b, r.ptr, 'e');
+    if (e > b + 2) m.append(b + 2, static_cast<std::size_t>(e - (b + 2)));
+    return m;
+  };
+  const auto digits_of = [](const std::string& field, int digits) {
+    return field.substr(field.find("0.") + 2, static_cast<std::size_t>(digits));
+  };
+  std::mt19937_64 random(11);
+  std::vector<double> values = {
+      1000000000005.0, 1000000000015.0,        9.99999999999951,       99999.5, 0.95,
+      5e-324,          1.7976931348623157e308, 2.2250738585072014e-308};
+  while (values.size() < 200000) {
+    const double v = std::bit_cast<double>(random());
+    if (std::isfinite(v) && v != 0.0) values.push_back(v);
+  }
+  for (const double v : values) {
+    for (const int digits : {2, 12, 13, 15, 16}) {
+      const std::string field = format_E(v, 0, digits);
+      ASSERT_EQ(digits_of(field, digits), precise(v, digits)) << v << " " << digits;
     }
   }
 }
