@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "core/run_parameters.hpp"
+#include "medium/exp_once.hpp"
 
 namespace mps {
 
@@ -13,9 +14,10 @@ DecayFactors decay_factors(std::int64_t J, double dt, const std::array<double, 1
   DecayFactors d;
   const double t_now = (static_cast<double>(J) + 0.5) * dt;
   const double t_prev = (static_cast<double>(J) - 0.5) * dt;
+  ExpOnce exp;
   for (std::size_t k = 1; k <= 15; ++k) {
-    d.now[k] = std::exp(-(t_now / T[k]));
-    d.previous[k] = std::exp(-(t_prev / T[k]));
+    d.now[k] = exp(-(t_now / T[k]));
+    d.previous[k] = exp(-(t_prev / T[k]));
   }
   return d;
 }

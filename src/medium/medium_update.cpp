@@ -389,9 +389,10 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   step_coefficients(t, mp.detuning, mp.dipole, mp.T, step.coeffs);
   step.terms = step_terms(step.coeffs);
   step.decay = decay_factors(J, dt, mp.T);
-  const double e1 = std::exp(-(t / mp.T[1]));
-  const double e7 = std::exp(-(t / mp.T[7]));
-  const double e13 = std::exp(-(t / mp.T[13]));
+  // exp(-(t / T_k)) at this step's t: the decay factors have them.
+  const double e1 = step.decay.now[1];
+  const double e7 = step.decay.now[7];
+  const double e13 = step.decay.now[13];
   const double Nd = mp.density;
   const double P = mp.dipole;
   const double sign = mp.current_sign;

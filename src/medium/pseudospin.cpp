@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "medium/equations.hpp"
+#include "medium/exp_once.hpp"
 
 namespace mps {
 
@@ -26,8 +27,9 @@ void step_coefficients(double t, double detuning, double dipole, const std::arra
     }
     return 0.0;
   };
+  ExpOnce exp;
   auto X = [&](int k, int l) {
-    return std::exp(t / T[static_cast<std::size_t>(k)] - t / T[static_cast<std::size_t>(l)]);
+    return exp(t / T[static_cast<std::size_t>(k)] - t / T[static_cast<std::size_t>(l)]);
   };
   out.F = CouplingMatrix{};
   out.B = CouplingMatrix{};
