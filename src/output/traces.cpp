@@ -105,12 +105,7 @@ void RunningStatistics::record(const std::string& block_label) {
   for (std::size_t n = 0; n < quantities_.size(); ++n) {
     Quantity& q = quantities_[n];
     const double scale = q.kind < 2 ? E0_ : 1.0;
-    std::string& line = pending_[n];
-    for (const double v : {0.0, q.max / scale, q.min / scale, q.change / scale}) {
-      textio::append_E23_12(line, v);
-      line += "  ";
-    }
-    line += '\n';
+    pending_[n].insert(pending_[n].end(), {q.max / scale, q.min / scale, q.change / scale});
     q.max = kResetMax;
     q.min = kResetMin;
     q.change = 0.0;
@@ -134,11 +129,29 @@ StatisticsLines RunningStatistics::take(const std::string& folder) {
   for (std::size_t n = 0; n < names.size(); ++n) {
     if (pending_[n].empty()) continue;
     lines.paths.push_back(folder + names[n]);
-    lines.texts.push_back(std::move(pending_[n]));
+    lines.values.push_back(std::move(pending_[n]));
     pending_[n].clear();
   }
   return lines;
 }
+
+namespace {
+
+// The lines of a statistics file: 0, then the maximum, minimum and change.
+std::string statistics_text(const std::vector<double>& values) {
+  std::string text;
+  text.reserve(values.size() / 3 * 100);
+  for (std::size_t k = 0; k + 2 < values.size(); k += 3) {
+    for (const double v : {0.0, values[k], values[k + 1], values[k + 2]}) {
+      textio::append_E23_12(text, v);
+      text += "  ";
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+}  // namespace
 
 FileTasks statistics_tasks(StatisticsLines lines, textio::Storage storage) {
   auto shared = std::make_shared<StatisticsLines>(std::move(lines));
@@ -146,7 +159,7 @@ FileTasks statistics_tasks(StatisticsLines lines, textio::Storage storage) {
   for (std::size_t n = 0; n < shared->paths.size(); ++n) {
     tasks.paths.push_back(textio::stored_path(shared->paths[n], storage));
     tasks.tasks.emplace_back([shared, n, storage] {
-      textio::write_text_file(shared->paths[n], shared->texts[n], storage);
+      textio::write_text_file(shared->paths[n], statistics_text(shared->values[n]), storage);
     });
   }
   return tasks;

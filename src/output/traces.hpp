@@ -64,10 +64,11 @@ FileTasks trace_tasks(const TraceInput& in);
 // monitor 1 Ex, Ey; monitor M Ex, Ey; then for k = 2..M-1 Ex, Ey, rho11,
 // rho22, rho33, rho44.
 // The statistics lines of a block, taken from the running statistics to be
-// written later (on the output thread).
+// written later (on the output thread, which also formats them): per file,
+// the maximum, minimum and change of each line.
 struct StatisticsLines {
   std::vector<std::string> paths;
-  std::vector<std::string> texts;
+  std::vector<std::vector<double>> values;
 };
 // Writes them, each replacing its file (NAME.gz when compressed); returns
 // the paths written.
@@ -117,8 +118,9 @@ class RunningStatistics {
   std::vector<Quantity> quantities_;
   std::vector<std::int32_t> cells_;
   double E0_ = 1.0;
-  std::string block_label_;           // label of the recorded lines
-  std::vector<std::string> pending_;  // lines not yet in their files, per quantity
+  std::string block_label_;  // label of the recorded lines
+  // Lines not yet in their files, per quantity: max, min, change of each.
+  std::vector<std::vector<double>> pending_;
 };
 
 }  // namespace mps
