@@ -107,10 +107,11 @@ void population_blocks(const CellLoop& loop, std::int32_t block, const BatchCell
   }
 }
 
-// The fields and coefficients of the lanes' cells, one lane at a time.
+// The fields and coefficients of the lanes' cells, one lane at a time.  E
+// of step J-1 is read from the new level: the field sweep leaves the dot
+// cells' E there as it was (ready_new_level) until the batch stores its own.
 void gather_cells(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCells& in) {
   auto& [f, m, k, mp, step] = loop;
-  const auto od = static_cast<std::size_t>(f.old_level());
   const auto nw = static_cast<std::size_t>(f.new_level());
   const std::int32_t first = block * kBatchLanes;
   for (int l = 0; l < kBatchLanes; ++l) {
@@ -120,23 +121,22 @@ void gather_cells(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCe
     in.eps_r[l] = k.eps_r[i], in.cE[l] = k.cE[i];
     in.hx[l] = f.Hx[nw][i], in.hx_before[l] = f.Hx[nw][i - 1];
     in.hy[l] = f.Hy[nw][i], in.hy_before[l] = f.Hy[nw][i - 1];
-    b.old[0][l] = f.Ex[od][i];
-    b.old[1][l] = f.Ey[od][i];
+    b.old[0][l] = f.Ex[nw][i];
+    b.old[1][l] = f.Ey[nw][i];
   }
 }
 
 // The same for a block of consecutive cells from cell i0 on: vector loads.
 void load_cells(const CellLoop& loop, std::int32_t i0, DotBatch& b, BatchCells& in) {
   auto& [f, m, k, mp, step] = loop;
-  const auto od = static_cast<std::size_t>(f.old_level());
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto at = static_cast<std::size_t>(i0);
   const double* __restrict eps_r = k.eps_r.data() + at;
   const double* __restrict cE = k.cE.data() + at;
   const double* __restrict hx = f.Hx[nw].data() + at;
   const double* __restrict hy = f.Hy[nw].data() + at;
-  const double* __restrict ex = f.Ex[od].data() + at;
-  const double* __restrict ey = f.Ey[od].data() + at;
+  const double* __restrict ex = f.Ex[nw].data() + at;
+  const double* __restrict ey = f.Ey[nw].data() + at;
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
     in.cell[static_cast<std::size_t>(l)] = i0 + l;

@@ -169,7 +169,9 @@ void plan_plain_update(Simulation& sim) {
 
 // The cells whose step J-1 fields the step or its caller reads after the
 // sweep: the ends and their neighbours (absorbing ends, the fluxes), the
-// source's cells, the dot cells (their E update) and the observed cells.
+// source's cells, the late cells (the budget's work on a dot cell a source
+// changes) and the observed cells.  The dot batches read E of step J-1 in
+// the new level, before they store theirs.
 std::vector<CellSpan> kept_old_cells(const Simulation& sim) {
   const std::int32_t N = sim.field.N;
   std::vector<std::uint8_t> kept(static_cast<std::size_t>(N) + 1, 0);
@@ -181,7 +183,7 @@ std::vector<CellSpan> kept_old_cells(const Simulation& sim) {
   keep(sim.source.injection_cell);
   if (sim.transparent) keep(sim.incident.plane);
   for (const std::int32_t i : sim.observed_cells) keep(i);
-  for (const std::int32_t i : sim.medium.cell) keep(i);
+  for (const std::int32_t i : sim.late_cells) keep(i);
   std::vector<CellSpan> spans;
   for (std::int32_t i = 1; i <= N; ++i) {
     if (kept[static_cast<std::size_t>(i)] == 0) continue;
