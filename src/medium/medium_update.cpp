@@ -305,34 +305,59 @@ std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCac
   return evaluations;
 }
 
-// Splits the dot blocks into `parts` runs of consecutive blocks of about
-// equal cost (the last step's, plus the loading and storing of a block);
-// part p is blocks [first[p], first[p + 1]).
-void split_blocks(const std::vector<std::int32_t>& cost, int parts,
-                  std::vector<std::int32_t>& first) {
+// The threads' weights: their measured speeds, once every thread has one
+// (each smoothed over about four steps), else equal.
+std::vector<double> thread_weights(BlockShare& s, int parts) {
+  const auto n = static_cast<std::size_t>(parts);
+  if (s.speed.size() != n) {
+    s.speed.assign(n, 0.0);
+    s.seconds.assign(n, 0.0);
+    s.cost.assign(n, 0);
+  }
+  bool known = true;
+  for (std::size_t t = 0; t < n; ++t) {
+    if (s.cost[t] > 0 && s.seconds[t] > 0.0) {
+      const double v = static_cast<double>(s.cost[t]) / s.seconds[t];
+      s.speed[t] = s.speed[t] > 0.0 ? 0.75 * s.speed[t] + 0.25 * v : v;
+    }
+    known = known && s.speed[t] > 0.0;
+  }
+  return known ? s.speed : std::vector<double>(n, 1.0);
+}
+
+// Splits the dot blocks into `parts` runs of consecutive blocks, run p of
+// a cost (the last step's evaluations plus the loading and storing of a
+// block) in proportion to thread p's weight.
+void split_blocks(const std::vector<std::int32_t>& cost, int parts, BlockShare& s) {
   constexpr std::int64_t kOverhead = 2;  // a block's loads and stores, in evaluations
-  std::int64_t total = 0;
-  for (const std::int32_t c : cost) total += c + kOverhead;
-  first.assign(static_cast<std::size_t>(parts) + 1, static_cast<std::int32_t>(cost.size()));
-  first[0] = 0;
-  std::int64_t sum = 0;
-  int p = 1;
-  for (std::size_t n = 0; n < cost.size() && p < parts; ++n) {
-    sum += cost[n] + kOverhead;
-    while (p < parts && sum * parts >= total * p)
-      first[static_cast<std::size_t>(p++)] = static_cast<std::int32_t>(n + 1);
+  const std::vector<double> w = thread_weights(s, parts);
+  double total = 0.0;
+  for (const std::int32_t c : cost) total += static_cast<double>(c + kOverhead);
+  double weights = 0.0;
+  for (const double x : w) weights += x;
+  s.first.assign(static_cast<std::size_t>(parts) + 1, static_cast<std::int32_t>(cost.size()));
+  s.first[0] = 0;
+  std::fill(s.cost.begin(), s.cost.end(), 0);
+  std::size_t p = 0;
+  double sum = 0.0, target = total * w[0] / weights;
+  for (std::size_t n = 0; n < cost.size(); ++n) {
+    if (sum >= target && p + 1 < static_cast<std::size_t>(parts)) {
+      s.first[++p] = static_cast<std::int32_t>(n);
+      target += total * w[p] / weights;
+    }
+    sum += static_cast<double>(cost[n] + kOverhead);
+    s.cost[p] += cost[n] + kOverhead;
   }
 }
 
 // The medium cells of one step, shared out among the threads when called
 // by every thread of a parallel region, else all on the calling thread.
 // A batch costs 1 to 20 evaluations per lane, and the cost moves with the
-// light: each thread takes a run of consecutive batches of about equal
-// cost in the last step.  The runs change little from step to step, so a
-// thread finds its cells' values in its own cache.  Each batch is computed
-// the same way whichever thread takes it.  Returns the evaluations this
-// thread made.
-std::int64_t medium_cells(const CellLoop& loop, std::vector<std::int32_t>& first) {
+// light: each thread takes a run of consecutive batches (split_blocks).
+// The runs change little from step to step, so a thread finds its cells'
+// values in its own cache.  Each batch is computed the same way whichever
+// thread takes it.  Returns the evaluations this thread made.
+std::int64_t medium_cells(const CellLoop& loop, BlockShare& share) {
   const auto passive = static_cast<std::int64_t>(loop.m.passive_slots.size());
 #pragma omp for schedule(static) nowait
   for (std::int64_t n = 0; n < passive; ++n) {
@@ -340,14 +365,16 @@ std::int64_t medium_cells(const CellLoop& loop, std::vector<std::int32_t>& first
                        loop.step);
   }
 #pragma omp single
-  split_blocks(loop.m.block_cost, omp_get_num_threads(), first);
+  split_blocks(loop.m.block_cost, omp_get_num_threads(), share);
   const auto t = static_cast<std::size_t>(omp_get_thread_num());
+  const double started = omp_get_wtime();
   CouplingCache cache;
   DotBatch batch;
   std::int64_t evaluations = 0;
-  for (std::int32_t n = first[t]; n < first[t + 1]; ++n) {
+  for (std::int32_t n = share.first[t]; n < share.first[t + 1]; ++n) {
     evaluations += advance_batch(loop, n, cache, batch);
   }
+  share.seconds[t] = omp_get_wtime() - started;
   return evaluations;
 }
 
@@ -408,8 +435,8 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
 
 std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
                                     const MediumParameters& mp, const MediumStep& step,
-                                    std::vector<std::int32_t>& first) {
-  return medium_cells(CellLoop{f, m, coeffs, mp, step}, first);
+                                    BlockShare& share) {
+  return medium_cells(CellLoop{f, m, coeffs, mp, step}, share);
 }
 
 }  // namespace mps

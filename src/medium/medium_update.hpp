@@ -75,15 +75,27 @@ struct MediumStep {
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);
 
+// How the threads of a team share the dot blocks: thread t takes blocks
+// [first[t], first[t + 1]).  The split follows each block's cost in the
+// last step and each thread's speed on its blocks (cost per second,
+// smoothed over the steps), so a thread on a busier or slower core takes
+// less.  Which thread takes a block changes no result.
+struct BlockShare {
+  std::vector<std::int32_t> first;
+  std::vector<std::int64_t> cost;  // [thread] the cost of its blocks in this step
+  std::vector<double> seconds;     // [thread] the time its blocks took
+  std::vector<double> speed;       // [thread] cost per second; 0 until measured
+};
+
 // The medium of every passive and dot cell, a dot cell's E solved
 // together with its medium, kBatchLanes dot cells at a time
 // (advance_dot_batch); H at the new level.  Called by every thread of a
 // parallel region, which share the cells (all on the caller outside a
-// region); `first` is scratch shared by them.  Returns this thread's
-// right-hand-side evaluations.
+// region) as `share` has it.  Returns this thread's right-hand-side
+// evaluations.
 std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
                                     const MediumParameters& mp, const MediumStep& step,
-                                    std::vector<std::int32_t>& first);
+                                    BlockShare& share);
 
 // The population block of a dot cell with flags `occ` and equilibrium `eq`
 // at t = (J + 0.5) dt.  Corrected model: the rate equations, a channel out

@@ -204,7 +204,7 @@ void team_part(Simulation& sim, double& max_ex, std::int64_t& evaluations) {
       sim.transparent ? plane_correction(sim.incident, sim.coeffs) : HCorrection{};
   max_ex = update_fields_in_team(f, sim.coeffs, sim.dt, sim.e_runs, fix);
   evaluations = advance_medium_in_team(f, sim.medium, sim.coeffs, sim.medium_parameters,
-                                       sim.medium_step, sim.team_scratch);
+                                       sim.medium_step, sim.block_share);
 }
 
 }  // namespace

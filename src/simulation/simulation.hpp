@@ -35,7 +35,7 @@ struct Simulation {
   // of the runs' counted cells afterwards.
   std::vector<CellRun> e_runs;
   std::vector<std::int32_t> late_cells;
-  std::vector<std::int32_t> team_scratch;  // the threads' runs of dot blocks
+  BlockShare block_share;  // the threads' runs of dot blocks
   // Cells whose fields of step J-1 are read after a step (the flux planes
   // of the monitors); with the ends, the source's and the dot cells, the
   // old level keeps step J-1 there (`kept_old`, set by classify).  The

@@ -29,13 +29,13 @@ inline std::int64_t update_E_and_medium(FieldState& f, MediumState& m,
     f.Ex[nw][c] = f.Ex[od][c];
     f.Ey[nw][c] = f.Ey[od][c];
   }
-  std::vector<std::int32_t> first;  // the threads' runs of dot blocks
+  BlockShare share;  // the threads' runs of dot blocks
   std::int64_t evaluations = 0;
   if (static_cast<std::int64_t>(m.medium_cells.size()) >= kMinMediumCellsToFork) {
 #pragma omp parallel reduction(+ : evaluations)
-    evaluations += advance_medium_in_team(f, m, coeffs, mp, step, first);
+    evaluations += advance_medium_in_team(f, m, coeffs, mp, step, share);
   } else {
-    evaluations = advance_medium_in_team(f, m, coeffs, mp, step, first);
+    evaluations = advance_medium_in_team(f, m, coeffs, mp, step, share);
   }
   return evaluations;
 }
