@@ -58,8 +58,17 @@ void print_parameter_error_report(std::ostream& out, const std::string& message,
   out.flush();
 }
 
-void print_read_error_report(std::ostream& out, const std::string& label) {
-  line(out, "Error in file structure.dat " + field100(label));
+void print_read_error_report(std::ostream& out, const std::string& place,
+                             const std::string& label) {
+  std::string text = "Error in file ";
+  text += place;
+  const std::size_t first = label.find_first_not_of(' ');
+  if (first != std::string::npos) {
+    text += " (";
+    text += label.substr(first, label.find_last_not_of(' ') - first + 1);
+    text += ')';
+  }
+  line(out, text);
   out.flush();
 }
 

@@ -22,8 +22,9 @@ void print_model_line(std::ostream& out, Model model);
 // "Please correct parameter ".
 void print_parameter_error_report(std::ostream& out, const std::string& message,
                                   bool padded = true);
-// "Error in file structure.dat " and the 100-character error label.
-void print_read_error_report(std::ostream& out, const std::string& label);
+// "Error in file " with the file, the line and what was read there, and
+// the section's label in brackets when it has one.
+void print_read_error_report(std::ostream& out, const std::string& place, const std::string& label);
 // Waits for Enter on the console; the end of the input continues at once.
 void wait_for_enter(Console& console);
 

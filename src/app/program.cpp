@@ -121,7 +121,7 @@ int run_program(Console& console, const RunOptions& options, const std::string& 
     if (e.pause()) wait_for_enter(console);
     return kExitInputError;
   } catch (const ReadError& e) {
-    print_read_error_report(console.out, e.label());
+    print_read_error_report(console.out, e.place(), e.label());
     console.err << "mps1d: " << e.what() << '\n';
     wait_for_enter(console);
     return kExitInputError;

@@ -36,11 +36,15 @@ class FatalMessage : public std::runtime_error {
 // label.  `detail` says where and what, for the standard-error line.
 class ReadError : public std::runtime_error {
  public:
-  ReadError(std::string label, std::string detail)
-      : std::runtime_error(detail), label_(std::move(label)) {}
+  // `place`: the file, the line and what was being read there; `label`:
+  // the section's label, when it has one; `detail`: the whole story.
+  ReadError(std::string place, std::string label, std::string detail)
+      : std::runtime_error(detail), place_(std::move(place)), label_(std::move(label)) {}
+  const std::string& place() const { return place_; }
   const std::string& label() const { return label_; }
 
  private:
+  std::string place_;
   std::string label_;
 };
 

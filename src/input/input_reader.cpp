@@ -89,7 +89,8 @@ bool ExecdataReader::record(std::string& text, bool checked, const char* what) {
   if (cursor_.read_record(text)) return true;
   text.clear();
   if (checked) {
-    throw ReadError(label_, path_ + ": the file ends where " + what + " should follow");
+    throw ReadError(path_ + ", at its end: " + what, label_,
+                    path_ + ": the file ends where " + what + " should follow");
   }
   return false;
 }
@@ -137,6 +138,68 @@ void ExecdataReader::read_row(std::span<const ListItem> items, const char* what,
   }
 }
 
+namespace {
+
+// The tokens of a text before its first '#': runs of characters other than
+// blanks, TABs, CRs and commas, with where they stand.
+std::vector<textio::ValuePlace> word_places(const std::string& line) {
+  std::vector<textio::ValuePlace> places;
+  const std::size_t end = std::min(line.find('#'), line.size());
+  const auto separator = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == ','; };
+  for (std::size_t i = 0; i < end;) {
+    if (separator(line[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < end && !separator(line[j])) ++j;
+    places.push_back({0, i, j});
+    i = j;
+  }
+  return places;
+}
+
+// True when `token` alone reads as the value of `item` (and sets it).
+bool reads_as(const std::string& token, const ListItem& item) {
+  textio::LineCursor one(std::vector<std::string>{token});
+  return textio::read_list(one, {item}, textio::ReadRules::strict).ok();
+}
+
+}  // namespace
+
+void ExecdataReader::read_labelled(std::size_t words, ListItem item, const char* what,
+                                   const InputName& name) {
+  skip_blank_lines();
+  const std::size_t index = cursor_.next_index();
+  std::string word;
+  std::vector<ListItem> items(words, ListItem{TextItem{&word, 100}});
+  items.push_back(item);
+  const ListReadResult result = textio::read_list(cursor_, items, textio::ReadRules::strict);
+  if (result.ok() || result.status == ReadStatus::end_of_file) {
+    cursor_.seek(index);
+    const InputName at_value{words, name.name, name.unit};
+    read_row(items, what, std::span<const InputName>(&at_value, 1));
+    return;
+  }
+  // Other words than the layout's: the value is the line's one token that
+  // reads as it.
+  cursor_.seek(index + 1);
+  const std::string& line = cursor_.line(index);
+  if (textio::plain_text_problem(line) != nullptr) fail(result, what);
+  std::vector<textio::ValuePlace> found;
+  for (const textio::ValuePlace& w : word_places(line)) {
+    if (reads_as(line.substr(w.start, w.end - w.start), item)) found.push_back(w);
+  }
+  if (found.empty()) fail(result, what);
+  if (found.size() > 1) {
+    fail_line(std::to_string(found.size()) + " values on the line; give one", what);
+  }
+  const textio::ValuePlace at{index + 1, found[0].start, found[0].end};
+  std::string token = line.substr(at.start, at.end - at.start);
+  reads_as(token, item);
+  named_.push_back({name.name, name.unit, item_value(item), index + 1, at, std::move(token)});
+}
+
 void ExecdataReader::name_line(const std::string& name, const std::string& text) {
   const std::size_t line = cursor_.line_number();
   named_.push_back({name, "", text, line, {line, 0, text.size()}, text});
@@ -151,9 +214,12 @@ void ExecdataReader::warn(const std::string& message) {
 // line when no single value is to blame.
 void ExecdataReader::fail(const ListReadResult& result, const char* what) const {
   std::string detail = path_;
+  std::string place = path_;
   if (result.status == ReadStatus::end_of_file) {
     detail += ": the file ends while reading " + std::string(what);
+    place += ", at its end: " + std::string(what);
   } else {
+    place += ", line " + std::to_string(result.line_number) + ": " + what;
     detail += ", line " + std::to_string(result.line_number) + ": cannot read " + what;
     std::string_view text = result.token;
     if (text.empty() && result.line_number >= 1 && result.line_number <= cursor_.size()) {
@@ -162,14 +228,16 @@ void ExecdataReader::fail(const ListReadResult& result, const char* what) const 
     detail += " from \"" + visible_text(text) + "\"";
     if (!result.message.empty()) detail += " (" + result.message + ")";
   }
-  throw ReadError(label_, detail);
+  throw ReadError(place, label_, detail);
 }
 
 void ExecdataReader::fail_line(const std::string& problem, const char* what) const {
   const std::size_t line = cursor_.line_number();
   const std::string text = line >= 1 ? cursor_.line(line - 1) : std::string();
-  throw ReadError(label_, path_ + ", line " + std::to_string(line) + ": cannot read " + what +
-                              " from \"" + visible_text(text) + "\" (" + problem + ")");
+  const std::string place = path_ + ", line " + std::to_string(line);
+  throw ReadError(
+      place + ": " + what, label_,
+      place + ": cannot read " + what + " from \"" + visible_text(text) + "\" (" + problem + ")");
 }
 
 // ---------------------------------------------------------------------------
@@ -539,19 +607,14 @@ void read_boundaries(ExecdataReader& reader, RunParameters& p) {
 
 void read_run_control(ExecdataReader& reader, RunParameters& p) {
   reader.skip_line(false, "a comment line");
-  // The words before a value are counted like values and dropped; the word
-  // after it is text after the value.
-  std::string w;
-  auto word = [&w] { return ListItem{TextItem{&w, 100}}; };
-  reader.read({word(), word(), &p.courant}, "the Courant number line", {{2, "run.courant"}});
-  reader.read({word(), word(), word(), word(), word(), word(), &p.LL}, "the LL line",
-              {{6, "run.LL", "steps"}});
+  // The layout's words before a value are counted like values and dropped;
+  // other words around the value do as well (read_labelled).
+  reader.read_labelled(2, &p.courant, "the Courant number line", {0, "run.courant"});
+  reader.read_labelled(6, &p.LL, "the LL line", {0, "run.LL", "steps"});
   std::int32_t run_number = 0;  // read and named, not used
-  reader.read({word(), word(), &run_number}, "the run number line", {{2, "run.number"}});
-  reader.read({word(), word(), word(), word(), word(), &p.J_final}, "the J_final line",
-              {{5, "run.J_final", "step"}});
-  reader.read({word(), word(), word(), word(), word(), &p.Nt}, "the Nt line",
-              {{5, "run.Nt", "steps"}});
+  reader.read_labelled(2, &run_number, "the run number line", {0, "run.number"});
+  reader.read_labelled(5, &p.J_final, "the J_final line", {0, "run.J_final", "step"});
+  reader.read_labelled(5, &p.Nt, "the Nt line", {0, "run.Nt", "steps"});
   // A run does whole blocks: it ends with the block that holds step Nt.
   std::int64_t last = 0;  // beyond the integers: the step count is refused later
   if (p.LL >= 1 && p.Nt >= p.J_final && p.J_final >= 0 && p.Nt % p.LL != 0 &&
@@ -562,9 +625,9 @@ void read_run_control(ExecdataReader& reader, RunParameters& p) {
     m.append(std::to_string(last)).append(", the end of its last block");
     reader.warn(m);
   }
-  reader.read({word(), word(), &p.iteration_limit}, "the iteration limit line",
-              {{2, "run.iteration_limit"}});
-  reader.read({word(), &p.tolerance}, "the tolerance line", {{1, "run.tolerance"}});
+  reader.read_labelled(2, &p.iteration_limit, "the iteration limit line",
+                       {0, "run.iteration_limit"});
+  reader.read_labelled(1, &p.tolerance, "the tolerance line", {0, "run.tolerance"});
 
   if (!(p.courant > 0.0)) {
     throw ParameterError("Courant number must be positive: " + number_text(p.courant));

@@ -63,6 +63,11 @@ class ExecdataReader {
   // The same for a table row: read from the next line, whatever it holds.
   void read_row(std::span<const textio::ListItem> items, const char* what,
                 std::span<const InputName> names = {});
+  // A line of `words` words, then the value `item` and any text: read so
+  // when it is so; a line of other words around its value (before a '#')
+  // is read by its one token that reads as the value.  `name` names it.
+  void read_labelled(std::size_t words, textio::ListItem item, const char* what,
+                     const InputName& name);
   // Names the text of the last line taken (a folder line).
   void name_line(const std::string& name, const std::string& text);
   std::vector<NamedInput> take_named() { return std::move(named_); }

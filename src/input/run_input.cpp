@@ -70,9 +70,9 @@ RunInput read_case(const std::string& work_dir, Model model, std::vector<std::st
   try {
     text = textio::read_text_file(path, kMaxInputBytes);
   } catch (const IoError& e) {
-    throw ReadError("", e.what());
+    throw ReadError(path, "", e.what());
   }
-  if (text.empty()) throw ReadError("", path + ": the file is empty");
+  if (text.empty()) throw ReadError(path + ": empty", "", path + ": the file is empty");
   RunInput input = read_execdata(work_dir, path, text, model, warnings);
   input.dirs.results_dir = resolve(work_dir, input.dirs.results_dir);
   input.dirs.discarded_dir = resolve(work_dir, input.dirs.discarded_dir);

@@ -38,7 +38,7 @@ std::vector<std::string> written_files(const std::string& folder) {
 // A report the program gives with each rejection: the console reports of
 // the input checks, or a line of its own on standard error.
 bool has_report(const ProgramResult& r) {
-  for (const char* text : {"Please correct parameter", "Error in file structure.dat",
+  for (const char* text : {"Please correct parameter", "Error in file ",
                            "Error in pulse polarisation definition", "cant find J_final"}) {
     if (r.out.find(text) != std::string::npos) return true;
   }

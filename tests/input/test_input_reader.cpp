@@ -490,6 +490,30 @@ TEST(InputReadErrors, CommentsWordsSlashesAndExponentsAreNoErrors) {
   EXPECT_EQ(read(variant({{33, "6.4e-29\t/"}})).params.dipole_table(2, 2), 0.0);
 }
 
+// Run-control lines in other words than the layout's: the value is the
+// line's one token that reads as it, named where it stands; two are an error.
+TEST(InputReadErrors, RunControlValueAmongAnyWords) {
+  const RunInput in = read(variant({{46, "Courant 0.5 S"},
+                                    {47, "LL = 5000 # 2 per block"},
+                                    {50, "Nt 30000"},
+                                    {52, "tolerance: 1e-11"}}));
+  EXPECT_EQ(in.params.courant, 0.5);
+  EXPECT_EQ(in.params.LL, 5000);
+  EXPECT_EQ(in.params.Nt, 30000);
+  EXPECT_EQ(in.params.tolerance, 1e-11);
+  const NamedInput ll = named(in, "run.LL");
+  EXPECT_EQ(ll.line, 47u);
+  EXPECT_EQ(ll.text, "5000");
+  EXPECT_EQ(ll.place.start, 5u);
+  try {
+    read(variant({{47, "LL 5000 or 6000"}}));
+    ADD_FAILURE() << "accepted";
+  } catch (const ReadError& e) {
+    EXPECT_EQ(e.place(), "execdata.txt, line 47: the LL line");
+    EXPECT_NE(std::string(e.what()).find("2 values on the line"), std::string::npos) << e.what();
+  }
+}
+
 TEST(InputWarnings, RowWithAnotherFieldCountIsReadAndNamed) {
   const std::string times = "a row of the population and spin-flip times has ";
   const std::string labels = "a label table row has ";
