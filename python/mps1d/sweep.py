@@ -7,10 +7,14 @@ takes the same arguments):
 
     mps1d-tools sweep TEMPLATE_RUN_FOLDER --set NAME=VALUES [--set ...] --out SWEEP_FOLDER
                       [--engine local|slurm] [--jobs N] [--threads-per-run T] [--zip]
-                      [--partition P] [--time T] [--account A]
+                      [--partition P] [--time T] [--account A] [--source hard|transparent]
     mps1d-tools sweep status SWEEP_FOLDER [--wait SECONDS] [--json]
     mps1d-tools sweep collect SWEEP_FOLDER [--plot Y] [--x NAME] [--no-plot]
     mps1d-tools sweep names [TEMPLATE_RUN_FOLDER]
+
+--source hard|transparent is given to every run of the sweep (and to the
+checks before it) as the program's --source option; it belongs to the sweep
+like its values, so a rerun in the same folder repeats it.
 
 TEMPLATE_RUN_FOLDER holds the "execdata.txt" of a run that works (or name
 the file itself).  NAME is one of the named inputs of that file (in the
@@ -89,7 +93,8 @@ figure.  `collect` makes one row per point: the point's index and folder,
 a column per swept name, its state and exit status, and a column per
 scalar value of its summary.json (nested objects flattened with dots:
 `energy.transmitted`, `peak_populations.rho22.value`, ...; "inputs" left
-out).  Without --plot it draws peak_populations.rho22.value (or the first
+out).  --plot A/B draws the ratio of two summary values
+(energy.transmitted/energy.injected).  Without --plot it draws peak_populations.rho22.value (or the first
 summary value) against the first swept name, one line per value of the
 other swept names.
 
@@ -285,9 +290,10 @@ def find_program() -> str:
 _report = program_module.report_text
 
 
-def _run_program(program: str, folder: Path, timeout: float) -> subprocess.CompletedProcess:
+def _run_program(program: str, folder: Path, timeout: float,
+                 options=()) -> subprocess.CompletedProcess:
     try:
-        return subprocess.run([program], cwd=folder, stdin=subprocess.DEVNULL,
+        return subprocess.run([program, *options], cwd=folder, stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, errors="replace", timeout=timeout)
     except subprocess.TimeoutExpired:
         raise SweepError(f"the input check of {folder} did not end within {timeout:.0f} s") from None
@@ -295,11 +301,11 @@ def _run_program(program: str, folder: Path, timeout: float) -> subprocess.Compl
         raise SweepError(f"cannot start {program}: {e.strerror}") from None
 
 
-def check_input(program: str, text: Execdata, label: str) -> str | None:
+def check_input(program: str, text: Execdata, label: str, options=()) -> str | None:
     """None when the program's input check (--check) accepts the input,
     else its report."""
     try:
-        program_module.check_text(text.to_bytes(), program)
+        program_module.check_text(text.to_bytes(), program, options)
     except program_module.RejectedInput as e:
         return f"{label}: {e}"
     except program_module.ProgramError as e:
@@ -307,7 +313,7 @@ def check_input(program: str, text: Execdata, label: str) -> str | None:
     return None
 
 
-def trial_step(program: str, template: Execdata) -> None:
+def trial_step(program: str, template: Execdata, options=()) -> None:
     """One step of the template run (run.Nt 0, run.LL 1, a new run) in a
     scratch folder; it must exit 0."""
     edited = template.with_texts({"run.Nt": "0", "run.LL": "1", "run.J_final": "0"})
@@ -316,17 +322,18 @@ def trial_step(program: str, template: Execdata) -> None:
         edited.write(folder / "execdata.txt")
         for d in result_folders(folder, template):
             d.mkdir(parents=True, exist_ok=True)
-        r = _run_program(program, folder, 300)
+        r = _run_program(program, folder, 300, options)
     if r.returncode != 0:
         raise SweepError(f"one step of the template run (run.Nt 0, run.LL 1) ends with exit "
                          f"status {r.returncode}:\n" + _report(r.stdout, r.stderr))
 
 
-def check_points(program: str, template: Execdata, cases: list[tuple[str, Execdata]]) -> None:
+def check_points(program: str, template: Execdata, cases: list[tuple[str, Execdata]],
+                 options=()) -> None:
     """The program's input check of the template and of every distinct case
     file, then one step of the template; SweepError names every rejected
     point."""
-    problem = check_input(program, template, "the template")
+    problem = check_input(program, template, "the template", options)
     if problem:
         raise SweepError(problem)
     distinct: dict[bytes, tuple[str, Execdata]] = {}
@@ -335,12 +342,12 @@ def check_points(program: str, template: Execdata, cases: list[tuple[str, Execda
     todo = list(distinct.values())
     workers = max(1, min(len(todo), os.cpu_count() or 1))
     with ThreadPoolExecutor(workers) as pool:
-        problems = [p for p in pool.map(lambda c: check_input(program, c[1], c[0]), todo) if p]
+        problems = [p for p in pool.map(lambda c: check_input(program, c[1], c[0], options), todo) if p]
     if problems:
         more = f"\n(and {len(problems) - 5} more)" if len(problems) > 5 else ""
         raise SweepError(f"{len(problems)} of {len(todo)} points are rejected by the program's "
                          "input check; nothing was run:\n" + "\n".join(problems[:5]) + more)
-    trial_step(program, template)
+    trial_step(program, template, options)
 
 
 # --------------------------------------------------------------------------
@@ -398,12 +405,16 @@ class Plan:
     points: list[dict]
     cases: list[Execdata] = field(default_factory=list)
     folders: list[str] = field(default_factory=list)
+    options: list[str] = field(default_factory=list)  # the program's options for every run
 
     def identity(self) -> dict:
-        return {"template_sha256": hashlib.sha256(self.template.to_bytes()).hexdigest(),
-                "names": [a.name for a in self.axes],
-                "mode": "zip" if self.zipped else "product",
-                "values": [[p[a.name] for a in self.axes] for p in self.points]}
+        identity = {"template_sha256": hashlib.sha256(self.template.to_bytes()).hexdigest(),
+                    "names": [a.name for a in self.axes],
+                    "mode": "zip" if self.zipped else "product",
+                    "values": [[p[a.name] for a in self.axes] for p in self.points]}
+        if self.options:
+            identity["options"] = self.options
+        return identity
 
 
 def template_file(path: str | Path) -> Path:
@@ -458,7 +469,7 @@ def write_cases(plan: Plan, sweep_dir: Path, engine: str, program: str) -> dict:
     if (sweep_dir / SWEEP_FILE).exists():
         existing = load_sweep(sweep_dir)
         if existing.get("identity") != identity:
-            raise SweepError(f"{sweep_dir} holds another sweep (other template, names or values); "
+            raise SweepError(f"{sweep_dir} holds another sweep (other template, names, values or --source); "
                              "give another --out")
     elif sweep_dir.exists() and any(sweep_dir.iterdir()):
         raise SweepError(f"{sweep_dir} exists and is not a sweep folder; give another --out")
@@ -478,6 +489,7 @@ def write_cases(plan: Plan, sweep_dir: Path, engine: str, program: str) -> dict:
         "points": points,
         "engine": engine,
         "program": program,
+        "program_options": plan.options,
     })
     (sweep_dir / TEMPLATE_COPY).write_bytes(plan.template.to_bytes())
     for entry, ed in zip(points, plan.cases):
@@ -659,7 +671,7 @@ task=""
 if [ -n "${SLURM_ARRAY_JOB_ID:-}" ]; then task="${SLURM_ARRAY_JOB_ID}_${SLURM_ARRAY_TASK_ID}"; fi
 printf 'host=%s\\npid=%s\\nslurm_job=%s\\nthreads=%s\\nstarted=%s\\n' \\
   "$(hostname)" "$$" "$task" "${OMP_NUM_THREADS:-}" "$(date -Is)" > started
-"$program" </dev/null >mps1d.out 2>mps1d.err &
+"$program" @OPTIONS@</dev/null >mps1d.out 2>mps1d.err &
 child=$!
 trap 'kill -TERM "$child" 2>/dev/null; wait "$child"; echo 143 > exit_status; exit 143' TERM INT
 wait "$child"
@@ -671,8 +683,11 @@ exit "$rc"
 
 
 def write_runner(sweep_dir: Path) -> Path:
+    """The runner, with the program options of the sweep (sweep.json)."""
+    options = (_read_json(sweep_dir / SWEEP_FILE) or {}).get("program_options") or []
     runner = sweep_dir / RUNNER
-    runner.write_text(RUNNER_TEXT)
+    runner.write_text(RUNNER_TEXT.replace("@OPTIONS@", "".join(shlex.quote(o) + " "
+                                                               for o in options)))
     runner.chmod(0o755)
     return runner
 
@@ -763,7 +778,8 @@ def plain_text(text: str, what: str) -> str:
 
 
 def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=False,
-              slurm_options=None, stream=None, max_points=MAX_POINTS) -> int:
+              slurm_options=None, stream=None, max_points=MAX_POINTS,
+              program_options=None) -> int:
     """Runs (local) or submits (slurm) the points of a sweep that are not
     complete; 0 when all ran or were submitted, 1 when a case failed."""
     stream = stream or sys.stdout
@@ -777,6 +793,7 @@ def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=
         plain_text(option, "the Slurm option")
     sweep_dir = Path(plain_text(str(Path(out).resolve()), "the sweep folder"))
     plan = plan_sweep(template, sets, zipped, max_points)
+    plan.options = list(program_options or [])
     program = find_program()
     names = " x ".join(f"{a.name} ({len(a.values)})" for a in plan.axes) or "the template alone"
     print(f"sweep: {len(plan.points)} points of {names} from {plan.template_path}", file=stream)
@@ -785,7 +802,7 @@ def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=
     if (sweep_dir / SWEEP_FILE).exists():
         old = load_sweep(sweep_dir)
         if old.get("identity") != plan.identity():
-            raise SweepError(f"{sweep_dir} holds another sweep (other template, names or values); "
+            raise SweepError(f"{sweep_dir} holds another sweep (other template, names, values or --source); "
                              "give another --out")
         states = {s.folder: s for s in case_states(sweep_dir, old)}
     elif sweep_dir.exists() and (not sweep_dir.is_dir() or any(sweep_dir.iterdir())):
@@ -817,7 +834,8 @@ def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=
         texts = {n: plan.cases[k].token(n) for n in plan.points[k]}
         return f"point {k} ({_describe(plan.points[k], texts)})"
 
-    check_points(program, plan.template, [(label(f), plan.cases[index[f]]) for f in to_run])
+    check_points(program, plan.template, [(label(f), plan.cases[index[f]]) for f in to_run],
+                 plan.options)
     data = write_cases(plan, sweep_dir, engine, program)
     for f in to_run:
         reset_case(sweep_dir / f, plan.template_path)
@@ -927,6 +945,26 @@ def _numeric(rows, column) -> bool:
     return bool(vals) and all(isinstance(v, (int, float)) and not isinstance(v, bool) for v in vals)
 
 
+def quantity(row: dict, y: str):
+    """The value of a summary column in a row, or of a ratio A/B of two
+    (None where either is missing or B is 0)."""
+    if y in row or "/" not in y:
+        return row.get(y)
+    a, b = (row.get(part) for part in y.split("/", 1))
+    if a is None or b is None or b == 0:
+        return None
+    return a / b
+
+
+def quantity_label(y: str) -> str:
+    """axis_label of a summary value, or of a ratio with the units divided."""
+    if "/" not in y:
+        return axis_label(y)
+    a, b = (axis_label(part).rsplit(" [", 1) for part in y.split("/", 1))
+    unit = "1]" if a[1] == b[1] else f"{a[1][:-1]} / {b[1]}"
+    return f"{a[0]} / {b[0]} [{unit}"
+
+
 def plot_choice(columns, rows, data, y: str | None, x: str | None) -> tuple[str, str]:
     """The summary value (y) and the swept input (x) of a figure, checked."""
     names = data.get("names", [])
@@ -941,9 +979,13 @@ def plot_choice(columns, rows, data, y: str | None, x: str | None) -> tuple[str,
         if not numeric:
             raise SweepError("no complete point with a numeric summary value to plot")
         y = DEFAULT_Y if DEFAULT_Y in numeric else numeric[0]
-    if y not in numeric:
-        raise SweepError(f"--plot {y}: not a numeric summary value of this sweep; "
-                         f"known: {', '.join(numeric) or '(none: no complete point)'}")
+    # A/B: the ratio of two summary values (a column's own name comes first).
+    parts = [y] if y in columns or "/" not in y else y.split("/", 1)
+    for part in parts:
+        if part not in numeric:
+            what = "" if part == y else f" ({part})"
+            raise SweepError(f"--plot {y}{what}: not a numeric summary value of this sweep; "
+                             f"known: {', '.join(numeric) or '(none: no complete point)'}")
     return y, x
 
 
@@ -957,9 +999,9 @@ def plot_column(sweep_dir: Path, columns, rows, data, y: str | None, x: str | No
     others = [n for n in names if n != x]
     groups: dict[tuple, list] = {}
     for r in rows:
-        if r.get(y) is None:
+        if quantity(r, y) is None:
             continue
-        groups.setdefault(tuple(r[n] for n in others), []).append((r[x], r[y]))
+        groups.setdefault(tuple(r[n] for n in others), []).append((r[x], quantity(r, y)))
     fig, ax = plt.subplots(figsize=(6.4, 4.4))
     for key, pts in groups.items():
         pts.sort()
@@ -969,13 +1011,15 @@ def plot_column(sweep_dir: Path, columns, rows, data, y: str | None, x: str | No
     if scale.get(x) == "log":
         ax.set_xscale("log")
     ax.set_xlabel(axis_label(x))
-    ax.set_ylabel(axis_label(y))
+    ax.set_ylabel(quantity_label(y))
+    ax.ticklabel_format(axis="y", useOffset=False)
     ax.set_title(f"{sweep_dir.name}: {y} against {x}", fontsize=10)
     ax.grid(True, alpha=0.3)
     if len(groups) > 1:
         ax.legend(fontsize=8)
     fig.tight_layout()
-    out = sweep_dir / ("sweep-" + re.sub(r"[^A-Za-z0-9_.-]", "_", f"{y}-vs-{x}") + ".png")
+    name = f"{y.replace('/', '-over-')}-vs-{x}"
+    out = sweep_dir / ("sweep-" + re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".png")
     fig.savefig(out, dpi=110)
     plt.close(fig)
     return out
@@ -1011,9 +1055,10 @@ def collect(sweep_dir: str | Path, plots=None, x=None, draw=True, stream=None) -
 def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
     p.formatter_class = argparse.RawDescriptionHelpFormatter
     p.description = ("Run a parameter sweep of mps1d, follow it, collect its results.\n\n"
-                     "  sweep TEMPLATE_RUN_FOLDER --set NAME=VALUES [--set ...] --out SWEEP_FOLDER\n"
+                     "  sweep TEMPLATE_RUN_FOLDER --set NAME=VALUES [--set ...] --out SWEEP_FOLDER "
+                     "[--source hard|transparent]\n"
                      "  sweep status SWEEP_FOLDER\n"
-                     "  sweep collect SWEEP_FOLDER [--plot Y] [--x NAME]\n"
+                     "  sweep collect SWEEP_FOLDER [--plot Y|A/B] [--x NAME]\n"
                      "  sweep names [TEMPLATE_RUN_FOLDER]")
     p.epilog = ("NAME: " + known_names_text() + " (J: 1-based layer row).\n"
                 "VALUES: a,b,c | START:STOP:COUNT | log:START:STOP:COUNT | @FILE.\n"
@@ -1036,6 +1081,8 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
     g.add_argument("--partition", help="Slurm partition")
     g.add_argument("--time", help="Slurm time limit per task")
     g.add_argument("--account", help="Slurm account")
+    g.add_argument("--source", choices=("hard", "transparent"),
+                   help="the program's --source for every run (default: the program's, hard)")
     g = p.add_argument_group("status")
     g.add_argument("--wait", type=float, metavar="SECONDS",
                    help="wait up to SECONDS until no point is queued or running "
@@ -1043,7 +1090,8 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
     g.add_argument("--json", action="store_true", help="the states as JSON")
     g = p.add_argument_group("collect")
     g.add_argument("--plot", action="append", metavar="Y",
-                   help=f"summary value to draw (default {DEFAULT_Y}); repeatable")
+                   help=f"summary value to draw (default {DEFAULT_Y}), or the ratio of two, "
+                        "A/B (energy.transmitted/energy.injected); repeatable")
     g.add_argument("--x", metavar="NAME", help="swept input on the x axis (default the first)")
     g.add_argument("--no-plot", action="store_true", help="write the tables only")
     p.set_defaults(action=sweep_main)
@@ -1077,7 +1125,7 @@ def _reject(args, allowed: set[str], what: str) -> None:
              "time": args.time is not None, "account": args.account is not None,
              "wait": args.wait is not None, "json": args.json, "plot": bool(args.plot),
              "x": args.x is not None, "no_plot": args.no_plot,
-             "max_points": args.max_points != MAX_POINTS}
+             "max_points": args.max_points != MAX_POINTS, "source": args.source is not None}
     wrong = [k for k, v in given.items() if v and k not in allowed]
     if wrong:
         opts = ", ".join("--" + ("set" if k == "sets" else k.replace("_", "-")) for k in wrong)
@@ -1138,7 +1186,7 @@ def sweep_main(args) -> int:
             raise SweepError(f"unexpected argument {args.folder!r} (a sweep takes one template "
                              "folder; status and collect take a sweep folder)")
         _reject(args, {"sets", "out", "zip", "jobs", "engine", "threads_per_run", "partition",
-                       "time", "account", "max_points"}, "running a sweep")
+                       "time", "account", "max_points", "source"}, "running a sweep")
         if not args.out:
             raise SweepError("give the sweep folder with --out SWEEP_FOLDER")
         options = [f"--{k}={v}" for k, v in (("partition", args.partition), ("time", args.time),
@@ -1146,7 +1194,8 @@ def sweep_main(args) -> int:
         if options and args.engine != "slurm":
             raise SweepError("--partition, --time and --account are for --engine slurm")
         return run_sweep(args.target, args.sets, args.out, args.engine, args.jobs,
-                         args.threads_per_run, args.zip, options, max_points=args.max_points)
+                         args.threads_per_run, args.zip, options, max_points=args.max_points,
+                         program_options=[f"--source={args.source}"] if args.source else [])
     except (SweepError, ExecdataError) as e:
         print(f"mps1d sweep: error: {e}", file=sys.stderr)
         return 2

@@ -44,25 +44,68 @@ class TestFigures:
     def test_traces_of_a_dot_monitor(self, run):
         fig = plots.plot_traces(run, 6)
         assert_labelled(fig)
-        fields, pops = fig.axes
-        assert len(fields.lines) == 2 and len(pops.lines) == 4
-        np.testing.assert_array_equal(fields.lines[0].get_xdata(), run.traces()[(6, "Ex")].time_fs)
+        envelopes, carrier, pops = fig.axes
+        assert len(pops.lines) == 4
+        np.testing.assert_array_equal(envelopes.lines[0].get_xdata(),
+                                      run.traces()[(6, "Ex")].time_fs)
+        # The carrier panel holds the record itself, a few periods around the peak.
+        t = carrier.lines[0].get_xdata()
+        assert 0 < np.ptp(t) <= plots.ZOOM_PERIODS * plots.carrier_period_fs(run)
+        trace = run.traces()[(6, "Ex")]
+        np.testing.assert_array_equal(carrier.lines[0].get_ydata(),
+                                      trace.value[np.isin(trace.time_fs, t)])
 
-    def test_traces_of_an_end_cell_have_no_population_panel(self, run):
-        fig = plots.plot_traces(run, 1)
+    @pytest.mark.parametrize("cell", [1, 2])  # an end cell; a monitor outside the dots
+    def test_no_population_panel_outside_the_dots(self, run, cell):
+        assert (cell, "rho22") in run.traces() or cell == 1
+        fig = plots.plot_traces(run, cell)
         assert_labelled(fig)
-        assert len(fig.axes) == 1
+        assert len(fig.axes) == 2
 
-    def test_zt_map(self, run):
+    @pytest.mark.parametrize("cells,snapshots,source", [
+        (4, 99, "traces"), (5, 4, "snapshots"), (5, 5, "too few")])
+    def test_zt_map_from_traces_snapshots_or_neither(self, run, monkeypatch, cells, snapshots,
+                                                     source):
+        # The run has traces at 4 cells (1, 2, 6, 11) and 4 snapshots.
+        monkeypatch.setattr(plots, "MIN_MAP_CELLS", cells)
+        monkeypatch.setattr(plots, "MIN_MAP_SNAPSHOTS", snapshots)
+        assert plots.zt_map_source(run) == source
         fig = plots.plot_zt_map(run)
         assert_labelled(fig)
-        mesh = fig.axes[0].collections[0]
-        assert mesh.get_array().size == len(run.snapshots()) * runfiles.NZ
+        ax = fig.axes[0]
+        if source == "too few":
+            assert not ax.collections and len(ax.lines) == len(runfiles.SNAPSHOTS)
+            assert "too few for a z–t map" in ax.get_title()
+            return
+        values = ax.collections[0].get_array().reshape(-1, 4 if source == "traces" else runfiles.NZ)
+        if source == "snapshots":
+            assert "every 4 steps" in ax.get_title()  # the snapshots 1, 4, 8, 12
+            J, cell = 8, 3
+            expected = (runfiles.snapshot_value("Ex", J, cell) ** 2
+                        + runfiles.snapshot_value("Ey", J, cell) ** 2)
+            assert values[2, cell - 1] == pytest.approx(expected)
+        else:
+            # Rows average |E|² over whole bins of steps: all 12 steps in one here.
+            steps = np.arange(1, 13)
+            expected = np.mean([(runfiles.trace_value(2, "Ex", s) ** 2
+                                 + runfiles.trace_value(2, "Ey", s) ** 2) for s in steps])
+            assert values.shape == (1, 4) and values[0, 1] == pytest.approx(expected)
+            assert "traces at 4 monitor cells" in ax.get_title()
+
+    def test_envelope_of_a_pulse_and_of_a_record_cut_off(self):
+        t = np.arange(20000) * 0.01  # 320 samples per period of 3.2
+        gaussian = np.exp(-((t - 100) / 30) ** 2)
+        np.testing.assert_allclose(plots.envelope(gaussian * np.cos(2 * np.pi * t / 3.2 + 0.3),
+                                                  320), gaussian, atol=2e-3)
+        # A carrier on at both ends of the record, at any phase.
+        for phase in (0.0, 0.7, 1.6):
+            np.testing.assert_allclose(plots.envelope(np.sin(2 * np.pi * t / 3.2 + phase), 320),
+                                       1, atol=1e-3)
 
     def test_save_all_writes_pngs(self, run, tmp_path):
         paths = plots.save_all(run, tmp_path / "png", dpi=40)
         names = {p.name for p in paths}
-        assert {"snapshot_000000000004.png", "trace_cell000006.png", "zt_map_Ex2.png"} <= names
+        assert {"snapshot_000000000004.png", "trace_cell000006.png", "zt_profiles_E2.png"} <= names
         assert "spectra_RT.png" not in names  # no flux records
         assert len(paths) == len(runfiles.SNAPSHOTS) + 4 + 1
         for path in paths:

@@ -98,7 +98,7 @@ def test_export_and_figures_of_a_real_run(run, tmp_path):
     for name, fig in figures(run):
         assert_labelled(fig)
         names.add(name)
-    assert len(names) == 4 + len(cells) + 1 and "zt_map_Ex2.png" in names
+    assert len(names) == 4 + len(cells) + 1 and "zt_profiles_E2.png" in names
 
 
 def test_tools_on_a_run_stopped_by_a_value_that_is_not_finite(tmp_path, capsys):

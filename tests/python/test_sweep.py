@@ -447,6 +447,24 @@ class TestLocalSweep:
             ["case-0002"]
         assert "3 points: 3 done" in sweep("status", out).stdout
 
+    def test_source_reaches_every_run_and_a_ratio_is_drawn(self, program, parallel, tmp_path):
+        template = short_quickstart(tmp_path / "template")
+        out = tmp_path / "sweep"
+        args = [template, "--set", "pulse.amplitude=1e8,4e8", "--out", out]
+        r = sweep(*args, "--source", "transparent")
+        assert r.returncode == 0, r.stdout + r.stderr
+        # The source belongs to the sweep: a rerun without it is another sweep.
+        assert "holds another sweep" in sweep(*args).stderr
+        c = sweep("collect", out, "--plot", "energy.transmitted/energy.injected")
+        assert c.returncode == 0, c.stderr
+        assert (out / "sweep-energy.transmitted-over-energy.injected-vs-pulse.amplitude.png"
+                ).is_file()
+        rows = read_csv(out / "sweep.csv")
+        assert [row["source"] for row in rows] == ["transparent"] * 2
+        bad = sweep("collect", out, "--plot", "energy.transmitted/energy.nothing")
+        assert bad.returncode == 2 and "(energy.nothing): not a numeric summary" in bad.stderr
+
+
     def test_status_through_a_tools_parser(self, tmp_path, capsys):
         """`sweep` plugs into an argparse parser whose subcommands carry
         their function as args.action (as mps1d-tools does)."""
@@ -562,3 +580,15 @@ def test_slurm_job_array_matches_the_local_engine(program, parallel, tmp_path, c
         comm = Path(f"/proc/{pid}/comm")
         assert not comm.exists() or comm.read_text().strip() != name, f"{name} still runs"
     shutil.rmtree(cluster, ignore_errors=True)
+
+
+def test_values_and_units_of_a_ratio():
+    from mps1d.sweep import quantity, quantity_label
+    rows = [{"energy.transmitted": 1.0, "energy.injected": 4.0},
+            {"energy.transmitted": 1.0, "energy.injected": 0.0}, {"energy.injected": 2.0}]
+    assert [quantity(r, "energy.transmitted/energy.injected") for r in rows] == \
+        [0.25, None, None]
+    assert quantity_label("energy.transmitted/energy.injected") == \
+        "energy.transmitted / energy.injected [1]"
+    assert quantity_label("energy.injected/wall_time_s") == \
+        "energy.injected / wall_time_s [J/m^2 / s]"
