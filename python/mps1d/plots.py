@@ -81,12 +81,24 @@ def envelope(values, period):
     crests are the samples that are the largest within half a period around
     them.  Before the first crest and after the last the envelope holds
     their values: a record cut off while the field still oscillates keeps
-    its envelope to the end, whatever the carrier's phase there."""
+    its envelope to the end, whatever the carrier's phase there.  Nowhere is
+    it above the largest |value| within a period around the sample, which
+    the line between two crests never is; but where |value| does not
+    oscillate (|E| of circular polarisation) crests are far apart and that
+    bound is the envelope, |value| half a period ahead at most."""
     x = np.abs(np.asarray(values, dtype=float))
     if x.size < 3:
         return x
-    crests = np.flatnonzero(x == running_max(x, max(int(period) // 2, 1)))
-    return np.maximum(x, np.interp(np.arange(x.size), crests, x[crests]))
+    width = max(int(period) // 2, 1)
+    crests = np.flatnonzero(x == running_max(x, width))
+    # Within a quarter period of an end the window is cut short, and a
+    # sample on the rise would pass for a crest.
+    crests = crests[(crests >= width // 2) & (crests < x.size - width // 2)]
+    bound = running_max(x, period)
+    if crests.size == 0:
+        return np.maximum(x, bound)
+    joined = np.interp(np.arange(x.size), crests, x[crests])
+    return np.maximum(x, np.minimum(joined, bound))
 
 
 def carrier_period_fs(run):

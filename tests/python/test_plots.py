@@ -97,8 +97,13 @@ class TestFigures:
         gaussian = np.exp(-((t - 100) / 30) ** 2)
         np.testing.assert_allclose(plots.envelope(gaussian * np.cos(2 * np.pi * t / 3.2 + 0.3),
                                                   320), gaussian, atol=2e-3)
+        # Circular polarisation: |E| does not oscillate; the envelope is |E|
+        # half a period ahead at most.
+        circular = np.hypot(gaussian * np.cos(2 * np.pi * t / 3.2),
+                            gaussian * np.sin(2 * np.pi * t / 3.2))
+        np.testing.assert_allclose(plots.envelope(circular, 320), gaussian, atol=0.05)
         # A carrier on at both ends of the record, at any phase.
-        for phase in (0.0, 0.7, 1.6):
+        for phase in np.linspace(0, 2 * np.pi, 8):
             np.testing.assert_allclose(plots.envelope(np.sin(2 * np.pi * t / 3.2 + phase), 320),
                                        1, atol=1e-3)
 
