@@ -81,11 +81,12 @@ def envelope(values, period):
     crests are the samples that are the largest within half a period around
     them.  Before the first crest and after the last the envelope holds
     their values: a record cut off while the field still oscillates keeps
-    its envelope to the end, whatever the carrier's phase there.  Nowhere is
-    it above the largest |value| within a period around the sample, which
-    the line between two crests never is; but where |value| does not
-    oscillate (|E| of circular polarisation) crests are far apart and that
-    bound is the envelope, |value| half a period ahead at most."""
+    its envelope to the end, whatever the carrier's phase there.  The
+    envelope is capped by the largest |value| within a period around each
+    sample, a cap the line between two neighbouring crests stays below;
+    where |value| does not oscillate (|E| of circular polarisation) the
+    crests are far apart and the cap, |value| at most half a period ahead,
+    is the envelope."""
     x = np.abs(np.asarray(values, dtype=float))
     if x.size < 3:
         return x
@@ -125,11 +126,11 @@ def plot_traces(run, cell):
     # A component that carries no field (x or y polarisation) is left out.
     fields = [q for q in fields if np.abs(traces[q].value).max() > 1e-9 * largest] or fields[:1]
     period = carrier_period_fs(run)
-    window = int(round(period / (run.dt * 1e15)))
+    period_steps = int(round(period / (run.dt * 1e15)))
     total = None
     for q in fields:
         trace = traces[q]
-        env_ax.plot(trace.time_fs, envelope(trace.value, window), lw=1.0,
+        env_ax.plot(trace.time_fs, envelope(trace.value, period_steps), lw=1.0,
                     label=f"|{q}| (envelope)")
         if total is None:
             time, total = trace.time_fs, trace.value ** 2
@@ -142,7 +143,7 @@ def plot_traces(run, cell):
     env_ax.set_ylabel(_field_label(run, "|E|"))
     env_ax.set_xlabel(TIME_LABEL)
     if total is not None:
-        total = envelope(np.sqrt(total), window)
+        total = envelope(np.sqrt(total), period_steps)
         if len(fields) > 1:
             env_ax.plot(time, total, color="k", lw=0.8, ls="--", label="|E| (envelope)")
         peak = time[int(np.argmax(total))]
