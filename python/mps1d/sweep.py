@@ -11,7 +11,8 @@ takes the same arguments):
     mps1d-tools sweep status SWEEP_FOLDER [--wait SECONDS] [--json]
     mps1d-tools sweep collect SWEEP_FOLDER [--plot Y] [--x NAME] [--no-plot]
     mps1d-tools sweep names [TEMPLATE_RUN_FOLDER]
-    mps1d-tools sweep --case FILE.py:FUNCTION --set PARAMETER=VALUES [--set ...] --out SWEEP_FOLDER ...
+    mps1d-tools sweep --case FILE.py:FUNCTION --set PARAMETER=VALUES [--set ...]
+                      --out SWEEP_FOLDER [options as above]
 
 TEMPLATE_RUN_FOLDER holds the "execdata.txt" of a run that works (or name
 the file itself).  NAME is one of the named inputs of that file (in the
@@ -100,8 +101,8 @@ each --set names one of its keyword parameters, in the units the function
 takes, and each point's execdata.txt is the Case the function returns for
 that point (written as Case.write writes it).  The function called with its
 defaults is the template (checked and tried for one step).  A parameter
-whose default is an integer takes integers.  `sweep names --case SPEC`
-lists the parameters.  Everything else (engines, status, collect) is as
+whose default is an integer takes integers.  `sweep names --case
+FILE.py:FUNCTION` lists the parameters.  Everything else (engines, status, collect) is as
 above.  From Python, give the function itself:
 
     from mps1d.sweep import run_sweep
@@ -447,37 +448,36 @@ def template_file(path: str | Path) -> Path:
     return f.resolve()
 
 
-def load_case_function(spec):
+def load_case_function(target):
     """(function, its name) of --case FILE.py:FUNCTION or MODULE:FUNCTION, or
     of a function given as it is."""
-    if callable(spec):
-        return spec, f"{getattr(spec, '__module__', '?')}:{getattr(spec, '__qualname__', '?')}"
+    if callable(target):
+        module, name = getattr(target, "__module__", "?"), getattr(target, "__qualname__", "?")
+        return target, f"{module}:{name}"
     import importlib
-    import importlib.util
-    where, sep, name = str(spec).rpartition(":")
+    import runpy
+    where, sep, name = str(target).rpartition(":")
     if not sep or not where or not name:
-        raise SweepError(f"--case {spec!r}: write FILE.py:FUNCTION or MODULE:FUNCTION")
+        raise SweepError(f"--case {target!r}: write FILE.py:FUNCTION or MODULE:FUNCTION")
     try:
         if where.endswith(".py"):
             path = Path(where).resolve()
             if not path.is_file():
-                raise SweepError(f"--case {spec!r}: no file {where}")
-            module_spec = importlib.util.spec_from_file_location(f"mps1d_case_{path.stem}", path)
-            module = importlib.util.module_from_spec(module_spec)
-            module_spec.loader.exec_module(module)
+                raise SweepError(f"--case {target!r}: no file {where}")
+            namespace = runpy.run_path(str(path), run_name=f"mps1d_case_{path.stem}")
             label = f"{path}:{name}"
         else:
             if "" not in sys.path and os.getcwd() not in sys.path:
                 sys.path.insert(0, os.getcwd())
-            module = importlib.import_module(where)
+            namespace = vars(importlib.import_module(where))
             label = f"{where}:{name}"
     except SweepError:
         raise
     except Exception as e:  # the user's module: any failure is its message
-        raise SweepError(f"--case {spec!r}: cannot load it: {type(e).__name__}: {e}") from None
-    function = getattr(module, name, None)
+        raise SweepError(f"--case {target!r}: cannot load it: {type(e).__name__}: {e}") from None
+    function = namespace.get(name)
     if not callable(function):
-        raise SweepError(f"--case {spec!r}: {where} has no function {name!r}")
+        raise SweepError(f"--case {target!r}: {where} has no function {name!r}")
     return function, label
 
 

@@ -1,9 +1,10 @@
 """Cases written by name: the files they give, the program's reading of
 them, and what a run does with a pulse given by its area."""
-import importlib.util
 import math
+import runpy
 import shutil
 import subprocess
+from types import SimpleNamespace
 
 import numpy as np
 import pytest
@@ -21,10 +22,8 @@ def program(monkeypatch):
 
 
 def example(name):
-    spec = importlib.util.spec_from_file_location(name, ROOT / "examples" / f"{name}.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    """The module examples/NAME.py, as a namespace."""
+    return SimpleNamespace(**runpy.run_path(str(ROOT / "examples" / f"{name}.py"), run_name=name))
 
 
 def values(path):
