@@ -116,16 +116,15 @@ def quantity(value, units: dict, what: str) -> tuple[float, str | None]:
     return number, unit
 
 
-def si(value, units: dict, what: str) -> float:
-    """The quantity in SI units; a power-of-ten unit shifts the decimal
-    exponent, so "0.2 ns" is the double nearest 2e-10 (not 0.2 * 1e-9)."""
+def si(value, units: dict, what: str, shift: int = 0) -> float:
+    """The quantity in SI units (times 10**shift); a power-of-ten unit moves
+    the decimal exponent, so "0.2 ns" is the double nearest 2e-10 (not
+    0.2 * 1e-9) and "955 nm" with shift 6 is 0.955 [um]."""
     number, unit = quantity(value, units, what)
-    if not unit:
-        return number
-    exponent = math.log10(units[unit])
+    exponent = math.log10(units[unit]) if unit else 0.0
     if exponent == round(exponent):
-        return float(Decimal(repr(number)).scaleb(int(round(exponent))))
-    return number * units[unit]
+        return float(Decimal(repr(number)).scaleb(int(round(exponent)) + shift))
+    return number * units[unit] * 10.0 ** shift
 
 
 def _in_unit(value, units: dict, codes: dict, what: str) -> tuple[float, int]:
@@ -342,8 +341,8 @@ class Case:
         if not holds_dots((eq[0], eq[1] / SQRT3, eq[2] / SQRT6)):
             raise CaseError(f"equilibrium populations {equilibrium or populations}: the medium "
                             "counts a cell as holding dots only when its equilibrium has "
-                            "rho22 < rho11 and, unless rho33 = rho11 + rho22 and rho44 = 0, "
-                            "rho44 < 1/4")
+                            "rho22 < rho11 and either rho33 = rho44 = 1/4 or rho44 < 1/4 "
+                            "with 3 rho33 + rho44 != 1")
         self.layers.append(Layer(length, float(n), cells, 0.0, name, start, eq))
         return self
 
@@ -441,10 +440,7 @@ class Case:
         if p.wavelength is None:
             wavelength_um = HC / transition_J * 1e6
         else:
-            wavelength_um = si(p.wavelength, LENGTH, "wavelength") * 1e6
-            n, u = quantity(p.wavelength, LENGTH, "wavelength")
-            if u in ("um", "µm"):
-                wavelength_um = n
+            wavelength_um = si(p.wavelength, LENGTH, "wavelength", shift=6)
         duration, duration_code, T = self._pulse_length(p, shape, notes)
         delay, delay_code = self._delay(p, shape, duration, duration_code, T, dt, notes)
         amplitude = self._amplitude(p, shape, pol, T, dip[0][1], notes)
