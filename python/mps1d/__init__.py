@@ -33,13 +33,19 @@ The command ``scripts/mps1d-tools`` does the same from a shell:
     scripts/mps1d-tools export RUN run.h5      # every array, one HDF5 file
     scripts/mps1d-tools summary RUN            # energy budget, peak populations
 
-Modules: ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
+A case is written by name and unit with ``mps1d.Case`` (``case``): layers
+in nm or µm, times in fs or ns, a pulse by shape, FWHM and area;
+``Case.write(folder)`` writes execdata.txt and has the program check it,
+``Case.run(folder)`` runs it and returns ``load(folder)``.
+
+Modules: ``case`` (cases by name), ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
 ``inputs`` (execdata.txt), ``run`` (the loader), ``plots``, ``spectra``
 (R and T from flux records), ``export`` (HDF5), ``report`` (summary table),
 ``cli``.
 """
+from .case import Boundary, Case, CaseError, Layer, Pulse
 from .inputs import Inputs, read_inputs
 from .run import Populations, Profile, Run, Statistics, Trace, load
 
-__all__ = ["Inputs", "Populations", "Profile", "Run", "Statistics", "Trace", "load",
-           "read_inputs"]
+__all__ = ["Boundary", "Case", "CaseError", "Inputs", "Layer", "Populations", "Profile", "Pulse",
+           "Run", "Statistics", "Trace", "load", "read_inputs"]

@@ -11,6 +11,8 @@ takes the same arguments):
     mps1d-tools sweep status SWEEP_FOLDER [--wait SECONDS] [--json]
     mps1d-tools sweep collect SWEEP_FOLDER [--plot Y] [--x NAME] [--no-plot]
     mps1d-tools sweep names [TEMPLATE_RUN_FOLDER]
+    mps1d-tools sweep --case FILE.py:FUNCTION --set PARAMETER=VALUES [--set ...]
+                      --out SWEEP_FOLDER [options as above]
 
 --source hard|transparent is given to every run of the sweep (and to the
 checks before it) as the program's --source option; it belongs to the sweep
@@ -94,9 +96,23 @@ a column per swept name, its state and exit status, and a column per
 scalar value of its summary.json (nested objects flattened with dots:
 `energy.transmitted`, `peak_populations.rho22.value`, ...; "inputs" left
 out).  --plot A/B draws the ratio of two summary values
-(energy.transmitted/energy.injected).  Without --plot it draws peak_populations.rho22.value (or the first
-summary value) against the first swept name, one line per value of the
-other swept names.
+(energy.transmitted/energy.injected).  Without --plot it draws
+peak_populations.rho22.value (or the first summary value) against the
+first swept name, one line per value of the other swept names.
+
+Sweeping a Python case: --case FILE.py:FUNCTION (or MODULE:FUNCTION, a
+module on the Python path) names a function that returns an mps1d.Case;
+each --set names one of its keyword parameters, in the units the function
+takes, and each point's execdata.txt is the Case the function returns for
+that point (written as Case.write writes it).  The function called with its
+defaults is the template (checked and tried for one step).  A parameter
+whose default is an integer takes integers.  `sweep names --case
+FILE.py:FUNCTION` lists the parameters.  Everything else (engines, status, collect) is as
+above.  From Python, give the function itself:
+
+    from mps1d.sweep import run_sweep
+    def case(area=3.14, fwhm_fs=100.0): ...        # returns a Case
+    run_sweep(None, ["area=1:10:10"], "sweeps/area", case=case, jobs=2)
 
 The program run is $MPS1D when set, else build/mps1d of this repository,
 else `mps1d` on the PATH.
@@ -342,7 +358,8 @@ def check_points(program: str, template: Execdata, cases: list[tuple[str, Execda
     todo = list(distinct.values())
     workers = max(1, min(len(todo), os.cpu_count() or 1))
     with ThreadPoolExecutor(workers) as pool:
-        problems = [p for p in pool.map(lambda c: check_input(program, c[1], c[0], options), todo) if p]
+        problems = [p for p in pool.map(lambda c: check_input(program, c[1], c[0], options),
+                                        todo) if p]
     if problems:
         more = f"\n(and {len(problems) - 5} more)" if len(problems) > 5 else ""
         raise SweepError(f"{len(problems)} of {len(todo)} points are rejected by the program's "
@@ -405,16 +422,33 @@ class Plan:
     points: list[dict]
     cases: list[Execdata] = field(default_factory=list)
     folders: list[str] = field(default_factory=list)
+    case_function: str | None = None   # "FILE.py:FUNCTION" of a sweep of a Python case
     options: list[str] = field(default_factory=list)  # the program's options for every run
 
+    @property
+    def source(self) -> str:
+        return self.case_function or str(self.template_path)
+
+    def texts(self, k: int) -> dict:
+        """The values of point k as they stand in its file (as given to the
+        case function for a Python case)."""
+        if self.case_function:
+            return {n: repr(v) for n, v in self.points[k].items()}
+        return {n: self.cases[k].token(n) for n in self.points[k]}
+
     def identity(self) -> dict:
-        identity = {"template_sha256": hashlib.sha256(self.template.to_bytes()).hexdigest(),
-                    "names": [a.name for a in self.axes],
-                    "mode": "zip" if self.zipped else "product",
-                    "values": [[p[a.name] for a in self.axes] for p in self.points]}
+        out = {"template_sha256": hashlib.sha256(self.template.to_bytes()).hexdigest(),
+               "names": [a.name for a in self.axes],
+               "mode": "zip" if self.zipped else "product",
+               "values": [[p[a.name] for a in self.axes] for p in self.points]}
+        if self.case_function:
+            # The function may change between two runs of a sweep: its files
+            # are the sweep.
+            files_hash = hashlib.sha256(b"".join(c.to_bytes() + b"\0" for c in self.cases))
+            out.update(case=self.case_function, cases_sha256=files_hash.hexdigest())
         if self.options:
-            identity["options"] = self.options
-        return identity
+            out["options"] = self.options
+        return out
 
 
 def template_file(path: str | Path) -> Path:
@@ -425,8 +459,103 @@ def template_file(path: str | Path) -> Path:
     return f.resolve()
 
 
+def load_case_function(target):
+    """(function, its name) of --case FILE.py:FUNCTION or MODULE:FUNCTION, or
+    of a function given as it is."""
+    if callable(target):
+        module, name = getattr(target, "__module__", "?"), getattr(target, "__qualname__", "?")
+        return target, f"{module}:{name}"
+    import importlib
+    import runpy
+    where, sep, name = str(target).rpartition(":")
+    if not sep or not where or not name:
+        raise SweepError(f"--case {target!r}: write FILE.py:FUNCTION or MODULE:FUNCTION")
+    try:
+        if where.endswith(".py"):
+            path = Path(where).resolve()
+            if not path.is_file():
+                raise SweepError(f"--case {target!r}: no file {where}")
+            namespace = runpy.run_path(str(path), run_name=f"mps1d_case_{path.stem}")
+            label = f"{path}:{name}"
+        else:
+            if "" not in sys.path and os.getcwd() not in sys.path:
+                sys.path.insert(0, os.getcwd())
+            namespace = vars(importlib.import_module(where))
+            label = f"{where}:{name}"
+    except SweepError:
+        raise
+    except Exception as e:  # the user's module: any failure is its message
+        raise SweepError(f"--case {target!r}: cannot load it: {type(e).__name__}: {e}") from None
+    function = namespace.get(name)
+    if not callable(function):
+        raise SweepError(f"--case {target!r}: {where} has no function {name!r}")
+    return function, label
+
+
+def case_parameters(function) -> dict:
+    """{name: kind} of the keyword parameters of a case function."""
+    import inspect
+    out = {}
+    for p in inspect.signature(function).parameters.values():
+        if p.kind in (p.POSITIONAL_OR_KEYWORD, p.KEYWORD_ONLY):
+            d = p.default
+            out[p.name] = "int" if isinstance(d, int) and not isinstance(d, bool) else "real"
+    return out
+
+
+def _case_text(function, label: str, point: dict) -> Execdata:
+    """The file of the Case function(**point), read by the program."""
+    where = _describe(point, {n: repr(v) for n, v in point.items()})
+    try:
+        case = function(**point)
+    except Exception as e:  # the user's function: any failure is its message
+        raise SweepError(f"{label} at {where}: {type(e).__name__}: {e}") from None
+    if not hasattr(case, "execdata_text"):
+        raise SweepError(f"{label} returns {type(case).__name__}, not an mps1d Case")
+    try:
+        return Execdata(case.execdata_text())
+    except (ExecdataError, ValueError) as e:  # CaseError is a ValueError
+        raise SweepError(f"{label} at {where}: {e}") from None
+
+
+def plan_case_sweep(case, sets: list[str], zipped: bool, max_points: int = MAX_POINTS) -> Plan:
+    """The plan of a sweep of a Python case function (see --case)."""
+    function, label = load_case_function(case)
+    kinds = case_parameters(function)
+    axes = []
+    for arg in sets:
+        if "=" not in arg:
+            raise SweepError(f"--set {arg!r}: write NAME=VALUES")
+        name, given = (t.strip() for t in arg.split("=", 1))
+        if name not in kinds:
+            raise SweepError(f"--set {name}: {label} has no parameter {name!r} (it has "
+                             f"{', '.join(kinds) or 'none'})")
+        axes.append(parse_values(name, given, kinds[name], max_points))
+    names = [a.name for a in axes]
+    for n in set(names):
+        if names.count(n) > 1:
+            raise SweepError(f"--set {n} is given {names.count(n)} times")
+    points = build_points(axes, zipped, max_points)
+    template = _case_text(function, label, {})
+    plan = Plan(Path(label), template, axes, zipped, points, case_function=label)
+    width = max(4, len(str(len(points) - 1)))
+    for i, point in enumerate(points):
+        ed = _case_text(function, label, point)
+        if ed.value("run.J_final") != 0:
+            raise SweepError(f"{label}: a case function makes new runs (its case continues "
+                             "from a stored step)")
+        plan.cases.append(ed)
+        plan.folders.append(f"case-{i:0{width}d}")
+    result_folders(Path(tempfile.gettempdir()) / "case", template)
+    return plan
+
+
 def plan_sweep(template: str | Path, sets: list[str], zipped: bool,
-               max_points: int = MAX_POINTS) -> Plan:
+               max_points: int = MAX_POINTS, case=None) -> Plan:
+    if case is not None:
+        if template is not None:
+            raise SweepError("give a template run folder or --case, not both")
+        return plan_case_sweep(case, sets, zipped, max_points)
     path = template_file(template)
     try:
         ed = Execdata.read(path)
@@ -469,18 +598,18 @@ def write_cases(plan: Plan, sweep_dir: Path, engine: str, program: str) -> dict:
     if (sweep_dir / SWEEP_FILE).exists():
         existing = load_sweep(sweep_dir)
         if existing.get("identity") != identity:
-            raise SweepError(f"{sweep_dir} holds another sweep (other template, names, values or --source); "
-                             "give another --out")
+            raise SweepError(f"{sweep_dir} holds another sweep (other template, names, values "
+                             "or --source); give another --out")
     elif sweep_dir.exists() and any(sweep_dir.iterdir()):
         raise SweepError(f"{sweep_dir} exists and is not a sweep folder; give another --out")
     sweep_dir.mkdir(parents=True, exist_ok=True)
     points = []
     for i, (point, ed, folder) in enumerate(zip(plan.points, plan.cases, plan.folders)):
-        texts = {n: ed.token(n) for n in point}
+        texts = plan.texts(i)
         points.append({"point": i, "folder": folder, "values": point, "texts": texts})
     data = existing or {"format": 1, "created": _now(), "runs": []}
     data.update({
-        "template": str(plan.template_path),
+        "template": plan.source,
         "identity": identity,
         "names": [a.name for a in plan.axes],
         "axes": [{"name": a.name, "kind": a.kind, "scale": a.scale, "given": a.given,
@@ -778,10 +907,12 @@ def plain_text(text: str, what: str) -> str:
 
 
 def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=False,
-              slurm_options=None, stream=None, max_points=MAX_POINTS,
+              slurm_options=None, stream=None, max_points=MAX_POINTS, case=None,
               program_options=None) -> int:
     """Runs (local) or submits (slurm) the points of a sweep that are not
-    complete; 0 when all ran or were submitted, 1 when a case failed."""
+    complete; 0 when all ran or were submitted, 1 when a case failed.
+    `case`: a function returning an mps1d.Case (or "FILE.py:FUNCTION"),
+    swept over its keyword parameters instead of a template's names."""
     stream = stream or sys.stdout
     if threads < 1:
         raise SweepError("--threads-per-run must be at least 1")
@@ -792,18 +923,18 @@ def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=
     for option in slurm_options or []:
         plain_text(option, "the Slurm option")
     sweep_dir = Path(plain_text(str(Path(out).resolve()), "the sweep folder"))
-    plan = plan_sweep(template, sets, zipped, max_points)
+    plan = plan_sweep(template, sets, zipped, max_points, case=case)
     plan.options = list(program_options or [])
     program = find_program()
     names = " x ".join(f"{a.name} ({len(a.values)})" for a in plan.axes) or "the template alone"
-    print(f"sweep: {len(plan.points)} points of {names} from {plan.template_path}", file=stream)
+    print(f"sweep: {len(plan.points)} points of {names} from {plan.source}", file=stream)
 
     # What an earlier run of the same sweep has done.
     if (sweep_dir / SWEEP_FILE).exists():
         old = load_sweep(sweep_dir)
         if old.get("identity") != plan.identity():
-            raise SweepError(f"{sweep_dir} holds another sweep (other template, names, values or --source); "
-                             "give another --out")
+            raise SweepError(f"{sweep_dir} holds another sweep (other template, names, values "
+                             "or --source); give another --out")
         states = {s.folder: s for s in case_states(sweep_dir, old)}
     elif sweep_dir.exists() and (not sweep_dir.is_dir() or any(sweep_dir.iterdir())):
         raise SweepError(f"{sweep_dir} exists and is not a sweep folder; give another --out")
@@ -831,8 +962,7 @@ def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=
 
     def label(f):
         k = index[f]
-        texts = {n: plan.cases[k].token(n) for n in plan.points[k]}
-        return f"point {k} ({_describe(plan.points[k], texts)})"
+        return f"point {k} ({_describe(plan.points[k], plan.texts(k))})"
 
     check_points(program, plan.template, [(label(f), plan.cases[index[f]]) for f in to_run],
                  plan.options)
@@ -1059,17 +1189,22 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
                      "[--source hard|transparent]\n"
                      "  sweep status SWEEP_FOLDER\n"
                      "  sweep collect SWEEP_FOLDER [--plot Y|A/B] [--x NAME]\n"
-                     "  sweep names [TEMPLATE_RUN_FOLDER]")
+                     "  sweep names [TEMPLATE_RUN_FOLDER]\n"
+                     "  sweep --case FILE.py:FUNCTION --set PARAMETER=VALUES [--set ...] "
+                     "--out SWEEP_FOLDER")
     p.epilog = ("NAME: " + known_names_text() + " (J: 1-based layer row).\n"
                 "VALUES: a,b,c | START:STOP:COUNT | log:START:STOP:COUNT | @FILE.\n"
                 "The program: $MPS1D, else build/mps1d of the repository, else mps1d on the PATH.")
-    p.add_argument("target", metavar="TEMPLATE_RUN_FOLDER|status|collect|names")
+    p.add_argument("target", nargs="?", metavar="TEMPLATE_RUN_FOLDER|status|collect|names")
     p.add_argument("folder", nargs="?", metavar="SWEEP_FOLDER",
                    help="the sweep folder (status, collect) or the template (names)")
     g = p.add_argument_group("running a sweep")
     g.add_argument("--set", action="append", default=[], metavar="NAME=VALUES", dest="sets",
                    help="a named input and its values; repeat for more inputs")
     g.add_argument("--out", metavar="SWEEP_FOLDER", help="the folder of the sweep")
+    g.add_argument("--case", metavar="FILE.py:FUNCTION",
+                   help="sweep the mps1d.Case a Python function returns, over its keyword "
+                        "parameters (instead of a template folder)")
     g.add_argument("--engine", choices=("local", "slurm"), default="local")
     g.add_argument("--jobs", type=int, metavar="N",
                    help="runs at a time (local: default cores / T; slurm: the array's %%N)")
@@ -1125,7 +1260,8 @@ def _reject(args, allowed: set[str], what: str) -> None:
              "time": args.time is not None, "account": args.account is not None,
              "wait": args.wait is not None, "json": args.json, "plot": bool(args.plot),
              "x": args.x is not None, "no_plot": args.no_plot,
-             "max_points": args.max_points != MAX_POINTS, "source": args.source is not None}
+             "max_points": args.max_points != MAX_POINTS, "case": args.case is not None,
+             "source": args.source is not None}
     wrong = [k for k, v in given.items() if v and k not in allowed]
     if wrong:
         opts = ", ".join("--" + ("set" if k == "sets" else k.replace("_", "-")) for k in wrong)
@@ -1156,6 +1292,15 @@ def _status(args) -> int:
 
 
 def _names(args) -> int:
+    if args.case:
+        import inspect
+        function, label = load_case_function(args.case)
+        kinds = case_parameters(function)
+        for p in inspect.signature(function).parameters.values():
+            if p.name in kinds:
+                default = "" if p.default is p.empty else repr(p.default)
+                print(f"{p.name:<28} {kinds[p.name]:<5} {default}")
+        return 0
     if args.folder:
         ed = Execdata.read(template_file(args.folder))
         for n in ed.names():
@@ -1180,13 +1325,15 @@ def sweep_main(args) -> int:
             collect(args.folder, args.plot, args.x, draw=not args.no_plot)
             return 0
         if args.target == "names" and not args.sets:
-            _reject(args, set(), "sweep names")
+            _reject(args, {"case"}, "sweep names")
             return _names(args)
         if args.folder:
             raise SweepError(f"unexpected argument {args.folder!r} (a sweep takes one template "
                              "folder; status and collect take a sweep folder)")
         _reject(args, {"sets", "out", "zip", "jobs", "engine", "threads_per_run", "partition",
-                       "time", "account", "max_points", "source"}, "running a sweep")
+                       "time", "account", "max_points", "case", "source"}, "running a sweep")
+        if (args.target is None) == (args.case is None):
+            raise SweepError("give a template run folder or --case FILE.py:FUNCTION (one of them)")
         if not args.out:
             raise SweepError("give the sweep folder with --out SWEEP_FOLDER")
         options = [f"--{k}={v}" for k, v in (("partition", args.partition), ("time", args.time),
@@ -1195,6 +1342,7 @@ def sweep_main(args) -> int:
             raise SweepError("--partition, --time and --account are for --engine slurm")
         return run_sweep(args.target, args.sets, args.out, args.engine, args.jobs,
                          args.threads_per_run, args.zip, options, max_points=args.max_points,
+                         case=args.case,
                          program_options=[f"--source={args.source}"] if args.source else [])
     except (SweepError, ExecdataError) as e:
         print(f"mps1d sweep: error: {e}", file=sys.stderr)

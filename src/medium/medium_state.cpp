@@ -75,6 +75,16 @@ void MediumState::set_phys_slot(int level, std::int32_t s, const Diagonal& u) {
   set_diagonal(phys[static_cast<std::size_t>(level)], s, u);
 }
 
+void MediumState::ready_new_w_level(int new_level, bool whole_old_level) {
+  std::vector<Lanes>& to = w[static_cast<std::size_t>(new_level)];
+  std::vector<Lanes>& from = w[static_cast<std::size_t>(1 - new_level)];
+  if (whole_old_level) {
+    std::copy(from.begin(), from.end(), to.begin());
+  } else {
+    to.swap(from);
+  }
+}
+
 std::array<double, kStored> MediumState::w_at(int level, std::int32_t c) const {
   std::array<double, kStored> v{};
   if (has_slot(c)) {

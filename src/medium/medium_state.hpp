@@ -192,6 +192,12 @@ struct MediumState {
 
   // w1..w16 of any cell (zeros for a cell without a slot).
   std::array<double, kStored> w_at(int level, std::int32_t c) const;
+  // Readies w's new level for a step, which updates it in place: it takes
+  // step J-1's values, copied with `whole_old_level` (the old level keeps
+  // step J-1, as the snapshot reads it), else by trading the two levels'
+  // arrays (the old level then holds an older step, which nothing reads
+  // before the next step that keeps the whole old level).
+  void ready_new_w_level(int new_level, bool whole_old_level);
   // Sets value n (0..15: w1..w16) of cell c; a value other than +0 gives
   // the cell a slot, +0 needs none.
   void set_w(int level, std::int32_t c, int n, double v);

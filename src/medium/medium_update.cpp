@@ -21,18 +21,18 @@ namespace {
 inline double flush120(double x) { return std::fabs(x) < 1e-120 ? 0.0 : x; }
 
 // A cell without dots (slot s): its stored values are carried to the new
-// level unchanged apart from the flush of tiny values.
+// level unchanged apart from the flush of tiny values.  The new level holds
+// step J-1's values until then (MediumState::ready_new_w_level).
 void carry_passive_cell(MediumState& m, std::int32_t s, const FieldState& f,
                         const MediumParameters& mp, const MediumStep& step) {
   const std::int32_t i = m.cell[static_cast<std::size_t>(s)];
-  const int od = f.old_level();
   const int nw = f.new_level();
   const Diagonal u =
       physical_diagonal(m.eq_slot(s), step.decay.now,
-                        {m.w_slot(od, s, 12), m.w_slot(od, s, 13), m.w_slot(od, s, 14)});
+                        {m.w_slot(nw, s, 12), m.w_slot(nw, s, 13), m.w_slot(nw, s, 14)});
   m.set_phys_slot(nw, s, u);
   m.set_flags(i, population_flags(i, u, mp.cavity));
-  for (int n = 0; n < kStored; ++n) m.w_slot(nw, s, n) = flush120(m.w_slot(od, s, n));
+  for (int n = 0; n < kStored; ++n) m.w_slot(nw, s, n) = flush120(m.w_slot(nw, s, n));
 }
 
 // COEFF_RHO's result depends on the cell only through its flags (which
@@ -161,8 +161,9 @@ void load_batch(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCell
   } else {
     gather_cells(loop, block, b, in);
   }
-  const auto od = static_cast<std::size_t>(loop.f.old_level());
-  const Lanes* w = m.w[od].data() + static_cast<std::size_t>(block) * kStored;
+  // w of step J-1, in the new level until the block stores its own.
+  const auto nw = static_cast<std::size_t>(loop.f.new_level());
+  const Lanes* w = m.w[nw].data() + static_cast<std::size_t>(block) * kStored;
   for (int n = 0; n < kStored; ++n) b.old[kFirstStored + n] = w[n];
 }
 

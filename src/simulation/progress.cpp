@@ -32,7 +32,8 @@ void Progress::show(std::int64_t J, std::chrono::steady_clock::time_point start)
 
 void Progress::clear() {
   if (!visible_) return;
-  *out_ << "\r" << std::string(72, ' ') << "\r" << std::flush;
+  // Back to the line's start and erase to its end, however long it was.
+  *out_ << "\r\033[K" << std::flush;
   visible_ = false;
 }
 

@@ -14,7 +14,7 @@ class Progress {
   Progress(std::ostream* stream, std::int64_t first, std::int64_t last);
   // After step J; prints at most twice a second.
   void show(std::int64_t J, std::chrono::steady_clock::time_point start);
-  // Removes the line.
+  // Removes the line (before anything else is printed on the terminal).
   void clear();
 
  private:

@@ -224,6 +224,7 @@ void step(Simulation& sim, std::int64_t J) {
   FieldState& f = sim.field;
   f.Jtoggle = 1 - f.Jtoggle;
   ready_new_level(f, sim.kept_old, sim.whole_old_level);
+  sim.medium.ready_new_w_level(f.new_level(), sim.whole_old_level);
   prepare_medium_step(sim.medium_parameters, J, sim.dt, sim.medium_step);
   double max_ex = -std::numeric_limits<double>::infinity();
   std::int64_t evaluations = 0;

@@ -351,6 +351,7 @@ void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t 
 void run_block(const RunInput& in, RunState& run, LoopState& st, bool follows, bool continuing,
                std::ostream& progress) {
   const RunParameters& p = in.params;
+  st.progress.clear();  // the block's line starts a line of its own
   progress << ' ' << "      Loop from -> " << std::setw(12) << st.Jb << " Step-> " << std::setw(12)
            << p.LL << '\n'
            << std::flush;

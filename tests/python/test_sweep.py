@@ -413,6 +413,37 @@ class TestLocalSweep:
         other = sweep(template, "--set", "pulse.amplitude=1e8,5e8", "--out", out)
         assert other.returncode == 2 and "holds another sweep" in other.stderr
 
+    def test_sweep_of_a_python_case(self, program, parallel, tmp_path, monkeypatch):
+        """--case MODULE:FUNCTION: each point's file is the Case the function
+        returns for it; unknown parameters are refused."""
+        (tmp_path / "slab.py").write_text(
+            "import sys\nsys.path.insert(0, %r)\n" % str(ROOT / "python") +
+            "from mps1d.case import Case, Pulse\n"
+            "def case(area=3.14, cells=20):\n"
+            "    c = Case(dz='10 nm', block_steps=2000, steps=2000, density=1e20)\n"
+            "    c.layer('200 nm').dots(cells=cells, populations=(1, 0, 0, 0)).layer('200 nm')\n"
+            "    c.pulse = Pulse('sech', fwhm='10 fs', area=area, polarisation='sigma+', origin=5)\n"
+            "    c.monitors = ['dots']\n"
+            "    return c\n")
+        out = tmp_path / "sweep"
+        r = sweep("--case", "slab:case", "--set", "area=3.14159,6.28318", "--set", "cells=2,4",
+                  "--out", out, "--jobs", "2", cwd=tmp_path)
+        assert r.returncode == 0, r.stdout + r.stderr
+        monkeypatch.syspath_prepend(str(tmp_path))
+        import slab
+        for k, (area, cells) in enumerate([(3.14159, 2), (3.14159, 4), (6.28318, 2),
+                                           (6.28318, 4)]):
+            case_dir = out / f"case-{k:04d}"
+            text = slab.case(area=area, cells=cells).execdata_text()
+            assert (case_dir / "execdata.txt").read_text() == text
+            summary = json.loads((case_dir / "Results" / "summary.json").read_text())
+            assert summary["status"] == "complete"
+        meta = json.loads((out / "sweep.json").read_text())
+        assert meta["template"] == "slab:case" and meta["names"] == ["area", "cells"]
+        bad = sweep("--case", "slab:case", "--set", "amplitude=1e8", "--out", tmp_path / "b",
+                    cwd=tmp_path)
+        assert bad.returncode == 2 and "has no parameter 'amplitude'" in bad.stderr
+
     def test_failed_case_is_recorded_and_rerun_alone(self, program, parallel, tmp_path):
         template = short_quickstart(tmp_path / "template")
         inner = program

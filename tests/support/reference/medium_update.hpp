@@ -29,6 +29,7 @@ inline std::int64_t update_E_and_medium(FieldState& f, MediumState& m,
     f.Ex[nw][c] = f.Ex[od][c];
     f.Ey[nw][c] = f.Ey[od][c];
   }
+  m.ready_new_w_level(f.new_level(), true);
   BlockShare share;  // the threads' runs of dot blocks
   std::int64_t evaluations = 0;
   if (static_cast<std::int64_t>(m.medium_cells.size()) >= kMinMediumCellsToFork) {

@@ -1,0 +1,138 @@
+"""Cases written by name: the files they give, the program's reading of
+them, and what a run does with a pulse given by its area."""
+import math
+import runpy
+import shutil
+import subprocess
+from types import SimpleNamespace
+
+import numpy as np
+import pytest
+
+from conftest import PROGRAM, ROOT
+from mps1d.case import Case, CaseError, Pulse, columns_to_populations, populations_to_columns
+from mps1d.program import check_text
+
+pytestmark = pytest.mark.skipif(not PROGRAM.is_file(), reason=f"{PROGRAM} is not built")
+
+
+@pytest.fixture(autouse=True)
+def program(monkeypatch):
+    monkeypatch.setenv("MPS1D", str(PROGRAM))
+
+
+def example(name):
+    """The module examples/NAME.py, as a namespace."""
+    return SimpleNamespace(**runpy.run_path(str(ROOT / "examples" / f"{name}.py"), run_name=name))
+
+
+def values(path):
+    report = check_text(path.read_bytes())
+    return {k: v["value"] for k, v in report["inputs"].items()}, report["derived"]
+
+
+@pytest.mark.parametrize("name", ["quickstart", "microcavity"])
+def test_built_and_reread_examples_read_as_the_text_examples(name, tmp_path):
+    text = values(ROOT / "examples" / name / "execdata.txt")
+    built = example(name).case().write(tmp_path / "built")
+    assert (built.values, built.check["derived"]) == text
+    reread = Case.from_execdata(ROOT / "examples" / name / "execdata.txt").write(tmp_path / "re")
+    assert (reread.values, reread.notes) == (text[0], [])
+
+
+def test_quickstart_runs_alike_from_text_and_builder(tmp_path):
+    from mps1d import load
+    text = tmp_path / "text"
+    for d in ("Results", "DiscardedResults", "Continue"):
+        (text / d).mkdir(parents=True)
+    shutil.copy(ROOT / "examples/quickstart/execdata.txt", text)
+    subprocess.run([str(PROGRAM), "--threads=1", str(text)], stdin=subprocess.DEVNULL,
+                   capture_output=True, check=True)
+    built, ref = example("quickstart").case().run(tmp_path / "built", threads=1), load(text)
+    assert list(built.snapshots()) == list(ref.snapshots()) == [1] + list(range(5000, 35001, 5000))
+    assert ref.traces()[(310, "rho22")].value.max() > 0.01     # the pulse has met the dots
+    for q in ("Ex", "Ey", "u1", "u13"):
+        np.testing.assert_array_equal(built.snapshot(35000, q), ref.snapshot(35000, q))
+    for key, trace in ref.traces().items():
+        np.testing.assert_array_equal(built.traces()[key].value, trace.value)
+
+
+def test_populations_and_columns():
+    assert populations_to_columns((0.5, 0, 0.5, 0)) == (-0.5, 0.5, -1.0)   # the examples' row
+    for rho in ((1, 0, 0, 0), (0.1, 0.2, 0.3, 0.4), (0, 0, 0, 1)):
+        assert columns_to_populations(populations_to_columns(rho)) == pytest.approx(rho)
+    with pytest.raises(CaseError, match="summing to 1"):
+        populations_to_columns((0.5, 0.5, 0.5, 0))
+    with pytest.raises(CaseError, match="holding dots"):   # inverted: the medium sees no dots
+        Case(steps=0).dots("10 nm", populations=(0, 1, 0, 0))
+
+
+class TestRounding:
+    def base(self, **kw):
+        c = Case(dz="5 nm", block_steps=100, steps=100, **kw)
+        c.layer("52 nm").layer("20 nm", name="spacer").dots("33 nm", n=3.5).layer("20 nm")
+        return c.layer("50 nm")
+
+    def test_lengths_become_cells_and_the_dot_region_is_the_dot_layer(self, tmp_path):
+        c = self.base()
+        c.pulse = Pulse("gaussian", fwhm="20 fs", delay="60 fs", amplitude=1e8)
+        c.monitors = ["dots", "0.1 um"]
+        w = c.write(tmp_path)
+        v, d = w.values, w.check["derived"]
+        assert [v[f"layer.{k}.cells"] for k in range(1, 6)] == [10, 4, 7, 4, 10]
+        assert "layer: 52 nm is 10 cells of 5 nm = 50 nm" in w.notes
+        assert (v["structure.first_cavity"], v["structure.last_cavity"]) == (2, 4)
+        assert (d["z1"], d["z2"]) == (15, 21) and d["monitor_cells"][1:3] == [18, 20]
+
+    def test_uneven_neighbours_make_the_dot_layer_the_cavity(self, tmp_path):
+        c = self.base()
+        c.layers[3].length = "30 nm"
+        c.pulse = Pulse("cw", length="100 fs", amplitude=1e8)
+        w = c.write(tmp_path)
+        assert (w.values["structure.first_cavity"], w.values["structure.last_cavity"]) == (3, 3)
+        assert (w.check["derived"]["z1"], w.check["derived"]["z2"]) == (15, 21)
+
+    @pytest.mark.parametrize("fwhm, delay, whole", [("0.1 ps", "0.3 ps", 3), ("50 fs", "1 ps", 20),
+                                                    ("30 fs", "100 fs", 3)])
+    def test_delay_counts_the_intended_whole_lengths(self, tmp_path, fwhm, delay, whole):
+        c = self.base()
+        c.pulse = Pulse("gaussian", fwhm=fwhm, delay=delay, amplitude=1e8)
+        v = c.write(tmp_path).values
+        unit = ((1e-15, 1e-12)[v["pulse.fwhm_unit"]], (1e-15, 1e-12, 1e-9)[v["pulse.delay_unit"]])
+        assert math.trunc(v["pulse.delay"] * unit[1] / (v["pulse.fwhm"] * unit[0])) == whole
+
+    def test_time_is_whole_blocks(self):
+        c = self.base(courant=0.5)
+        c.steps, c.time = None, "1 fs"     # dt = 8.34e-3 fs: 120 steps, two blocks of 100
+        c.pulse = Pulse("cw", amplitude=1.0)
+        assert c.values()["run.Nt"] == 100
+
+    def test_two_dot_layers_are_refused(self):
+        c = self.base().dots("10 nm")
+        with pytest.raises(CaseError, match="one dot layer"):
+            c.values()
+
+
+@pytest.mark.parametrize("shape, polarisation, area, rho22", [
+    ("sech", "sigma+", math.pi, 1.0), ("sech", "sigma+", 2 * math.pi, 0.0),
+    ("gaussian", "x", math.pi, 1.0)])
+def test_pulse_area_turns_the_dots(tmp_path, shape, polarisation, area, rho22):
+    """Thin, dilute dots in vacuum: a pi pulse inverts them, a 2 pi pulse
+    gives them back (T1, T2 far longer than the run)."""
+    c = Case(dz="10 nm", block_steps=4000, time="100 fs", density=1e18, dephasing="10 ps")
+    c.layer("200 nm").dots("20 nm", populations=(1, 0, 0, 0)).layer("200 nm")
+    c.pulse = Pulse(shape, fwhm="10 fs", delay="30 fs", area=area, polarisation=polarisation,
+                    origin=5)
+    c.monitors = ["dots"]
+    run = c.run(tmp_path, threads=1)
+    assert run.traces()[(21, "rho22")].value[-1] == pytest.approx(rho22, abs=0.01)
+    with pytest.raises(CaseError, match="not empty"):
+        c.run(tmp_path)
+
+
+def test_a_rejected_case_raises_with_the_programs_message(tmp_path):
+    c = Case(steps=100, block_steps=100, dipole={(1, 2): 6.4e-29, (2, 1): 6.4e-29})
+    c.layer("50 nm").dots("10 nm").layer("50 nm")
+    c.pulse = Pulse("gaussian", fwhm="10 fs", amplitude=1e8)
+    with pytest.raises(CaseError, match="3->4"):
+        c.write(tmp_path)
