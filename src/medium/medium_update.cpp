@@ -354,7 +354,8 @@ void split_blocks(const std::vector<std::int32_t>& cost, int parts, BlockShare& 
 // The medium cells of one step, shared out among the threads when called
 // by every thread of a parallel region, else all on the calling thread.
 // A batch costs 1 to 20 evaluations per lane, and the cost moves with the
-// light: each thread takes a run of consecutive batches (split_blocks).
+// light: each thread takes a run of consecutive batches (share_dot_blocks,
+// before the team starts).
 // The runs change little from step to step, so a thread finds its cells'
 // values in its own cache.  Each batch is computed the same way whichever
 // thread takes it.  Returns the evaluations this thread made.
@@ -365,17 +366,20 @@ std::int64_t medium_cells(const CellLoop& loop, BlockShare& share) {
     carry_passive_cell(loop.m, loop.m.passive_slots[static_cast<std::size_t>(n)], loop.f, loop.mp,
                        loop.step);
   }
-#pragma omp single
-  split_blocks(loop.m.block_cost, omp_get_num_threads(), share);
-  const auto t = static_cast<std::size_t>(omp_get_thread_num());
-  const double started = omp_get_wtime();
+  // Part p to thread p; a team smaller than the share (as OpenMP may give)
+  // takes the parts round.
+  const auto threads = static_cast<std::size_t>(omp_get_num_threads());
+  const std::size_t parts = share.first.size() - 1;
   CouplingCache cache;
   DotBatch batch;
   std::int64_t evaluations = 0;
-  for (std::int32_t n = share.first[t]; n < share.first[t + 1]; ++n) {
-    evaluations += advance_batch(loop, n, cache, batch);
+  for (auto p = static_cast<std::size_t>(omp_get_thread_num()); p < parts; p += threads) {
+    const double started = omp_get_wtime();
+    for (std::int32_t n = share.first[p]; n < share.first[p + 1]; ++n) {
+      evaluations += advance_batch(loop, n, cache, batch);
+    }
+    share.seconds[p] = omp_get_wtime() - started;
   }
-  share.seconds[t] = omp_get_wtime() - started;
   return evaluations;
 }
 
@@ -432,6 +436,10 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   step.aY7 = sign * (-Nd * P * e7 / (eps0 * mp.T[7])) * share;
   step.growth1 = std::exp(t / mp.T[1]);
   step.growth7 = std::exp(t / mp.T[7]);
+}
+
+void share_dot_blocks(const MediumState& m, int threads, BlockShare& share) {
+  split_blocks(m.block_cost, threads, share);
 }
 
 std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,

@@ -87,12 +87,16 @@ struct BlockShare {
   std::vector<double> speed;       // [thread] cost per second; 0 until measured
 };
 
+// Shares the dot blocks among `threads` threads for the next step (outside
+// the team, so the team needs no barrier for it).
+void share_dot_blocks(const MediumState& m, int threads, BlockShare& share);
+
 // The medium of every passive and dot cell, a dot cell's E solved
 // together with its medium, kBatchLanes dot cells at a time
 // (advance_dot_batch); H at the new level.  Called by every thread of a
 // parallel region, which share the cells (all on the caller outside a
-// region) as `share` has it.  Returns this thread's right-hand-side
-// evaluations.
+// region) as `share` has it (share_dot_blocks for as many threads).
+// Returns this thread's right-hand-side evaluations.
 std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
                                     const MediumParameters& mp, const MediumStep& step,
                                     BlockShare& share);

@@ -229,6 +229,7 @@ void step(Simulation& sim, std::int64_t J) {
   double max_ex = -std::numeric_limits<double>::infinity();
   std::int64_t evaluations = 0;
   const int team = sim.team > 0 ? sim.team : step_forks(sim) ? omp_get_max_threads() : 1;
+  share_dot_blocks(sim.medium, team, sim.block_share);
   if (team > 1) {
 #pragma omp parallel num_threads(team) reduction(max : max_ex) reduction(+ : evaluations)
     team_part(sim, max_ex, evaluations);

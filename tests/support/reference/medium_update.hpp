@@ -33,9 +33,11 @@ inline std::int64_t update_E_and_medium(FieldState& f, MediumState& m,
   BlockShare share;  // the threads' runs of dot blocks
   std::int64_t evaluations = 0;
   if (static_cast<std::int64_t>(m.medium_cells.size()) >= kMinMediumCellsToFork) {
+    share_dot_blocks(m, omp_get_max_threads(), share);
 #pragma omp parallel reduction(+ : evaluations)
     evaluations += advance_medium_in_team(f, m, coeffs, mp, step, share);
   } else {
+    share_dot_blocks(m, 1, share);
     evaluations = advance_medium_in_team(f, m, coeffs, mp, step, share);
   }
   return evaluations;
