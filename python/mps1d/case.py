@@ -361,76 +361,15 @@ class Case:
     def _build(self):
         """(text, expected values by name, notes, dot cells or None)."""
         notes = []
-        dz = si(self.dz, LENGTH, "dz")
-        if not dz > 0:
-            raise CaseError(f"dz {self.dz}: must be positive")
-        dt = self.courant * dz / 299792458.0
-        LL = int(self.block_steps)
-        if LL < 1:
-            raise CaseError("block_steps must be at least 1")
-        if (self.steps is None) == (self.time is None):
-            raise CaseError("give the total steps (steps=) or the simulated time (time=), "
-                            "one of them")
-        if self.steps is not None:
-            Nt = int(self.steps)
-        else:
-            wanted = si(self.time, TIME, "time")
-            blocks = max(1, math.ceil(wanted / dt / LL - 1e-9))
-            Nt = (blocks - 1) * LL
-            notes.append(f"time {self.time}: {blocks} blocks of {LL} steps of "
-                         f"{dt * 1e15:.6g} fs = {_show_time(blocks * LL * dt)} (Nt {Nt})")
-
-        # levels: rows 1 and 3 the transition, 2 and 4 zero
-        if self.levels is not None:
-            levels = [(n, float(e), int(u)) for n, e, u in self.levels]
-        else:
-            energy, unit = quantity(self.transition_energy, {u: 1.0 for u in ENERGY_UNITS},
-                                    "transition energy")
-            if unit is None:
-                raise CaseError("transition energy: give its unit (eV, meV or ueV)")
-            code = ENERGY_UNITS[unit]
-            levels = [(n, energy if z is not None else 0.0, code) for n, z in DEFAULT_LEVELS]
-        transition_J = EV * levels[0][1] * {0: 1.0, 1: 1e-3, 2: 1e-6}.get(levels[0][2], 0.0)
-
+        dz, dt, LL, Nt = self._steps(notes)
+        levels, transition_J = self._levels()
         long = _matrix(self.relaxation, TIME, "relaxation time")
         deph = _matrix(self.dephasing, TIME, "dephasing time")
         dip = _matrix(self.dipole, DIPOLE, "dipole moment", ((0, 1), (1, 0), (2, 3), (3, 2)))
         density = si(self.density, DENSITY, "density")
 
-        # structure
-        if not self.layers:
-            raise CaseError("the structure has no layers")
-        cells = [l.cell_count(dz, notes) for l in self.layers]
         rows = self.layers
-        dot_rows = [k for k, l in enumerate(rows, 1) if l.is_dots]
-        if len(dot_rows) > 1:
-            raise CaseError(f"layers {dot_rows} hold dots: the program's dot region holds the "
-                            "first dot layer's cells only, so a case has one dot layer")
-        starts = [sum(cells[:k]) for k in range(len(cells) + 1)]  # S(0..L)
-        dot_cells = None
-        if dot_rows:
-            k = dot_rows[0]
-            dot_cells = (starts[k - 1] + 1, starts[k])
-            if k == 1 and len(rows) > 1:
-                raise CaseError("the dot layer is the first layer: put a layer before it "
-                                "(a cavity starting at the first layer is that layer alone)")
-        if self.cavity is not None:
-            first, last = (self._layer_row(r, rows) for r in self.cavity)
-        elif dot_rows:
-            k = dot_rows[0]
-            wide = 2 < k < len(rows) and cells[k - 2] == cells[k]
-            first, last = (k - 1, k + 1) if wide else (k, k)
-        else:
-            first = last = min(2, len(rows))
-        if dot_rows:
-            left_cell = starts[first - 1]
-            right_cell = starts[last] if last < len(rows) else starts[-1]
-            d = abs(right_cell - left_cell) - cells[dot_rows[0] - 1]
-            z1, z2 = left_cell + int(d / 2) + 1, right_cell - int(d / 2)
-            if (z1, z2) != dot_cells:
-                notes.append(f"cavity layers {first}..{last}: the program puts the dots in cells "
-                             f"{z1}..{z2}, the dot layer is cells {dot_cells[0]}..{dot_cells[1]}")
-
+        cells, starts, dot_cells, first, last = self._structure(dz, notes)
         monitors = [self._monitor_cell(m, dz, cells, starts) for m in self.monitors]
 
         # pulse
@@ -493,6 +432,81 @@ class Case:
                 v[f"layer.{k}.{name}"] = x if name == "cells" else float(x)
 
         return _text(v, bl, br, pulse_items, run, rows, cells), v, notes, dot_cells
+
+    def _steps(self, notes):
+        """dz [m], dt [s], the block length and the total steps."""
+        dz = si(self.dz, LENGTH, "dz")
+        if not dz > 0:
+            raise CaseError(f"dz {self.dz}: must be positive")
+        dt = self.courant * dz / 299792458.0
+        LL = int(self.block_steps)
+        if LL < 1:
+            raise CaseError("block_steps must be at least 1")
+        if (self.steps is None) == (self.time is None):
+            raise CaseError("give the total steps (steps=) or the simulated time (time=), "
+                            "one of them")
+        if self.steps is not None:
+            Nt = int(self.steps)
+        else:
+            wanted = si(self.time, TIME, "time")
+            blocks = max(1, math.ceil(wanted / dt / LL - 1e-9))
+            Nt = (blocks - 1) * LL
+            notes.append(f"time {self.time}: {blocks} blocks of {LL} steps of "
+                         f"{dt * 1e15:.6g} fs = {_show_time(blocks * LL * dt)} (Nt {Nt})")
+        return dz, dt, LL, Nt
+
+    def _levels(self):
+        """The level rows and the transition energy [J]."""
+        # rows 1 and 3 the transition, 2 and 4 zero
+        if self.levels is not None:
+            levels = [(n, float(e), int(u)) for n, e, u in self.levels]
+        else:
+            energy, unit = quantity(self.transition_energy, {u: 1.0 for u in ENERGY_UNITS},
+                                    "transition energy")
+            if unit is None:
+                raise CaseError("transition energy: give its unit (eV, meV or ueV)")
+            code = ENERGY_UNITS[unit]
+            levels = [(n, energy if z is not None else 0.0, code) for n, z in DEFAULT_LEVELS]
+        transition_J = EV * levels[0][1] * {0: 1.0, 1: 1e-3, 2: 1e-6}.get(levels[0][2], 0.0)
+
+        return levels, transition_J
+
+    def _structure(self, dz, notes):
+        """Cells per layer row, the cells before each row (and in all), the
+        dot layer's cells (or None) and the first and last cavity layer."""
+        if not self.layers:
+            raise CaseError("the structure has no layers")
+        cells = [l.cell_count(dz, notes) for l in self.layers]
+        rows = self.layers
+        dot_rows = [k for k, l in enumerate(rows, 1) if l.is_dots]
+        if len(dot_rows) > 1:
+            raise CaseError(f"layers {dot_rows} hold dots: the program's dot region holds the "
+                            "first dot layer's cells only, so a case has one dot layer")
+        starts = [sum(cells[:k]) for k in range(len(cells) + 1)]  # S(0..L)
+        dot_cells = None
+        if dot_rows:
+            k = dot_rows[0]
+            dot_cells = (starts[k - 1] + 1, starts[k])
+            if k == 1 and len(rows) > 1:
+                raise CaseError("the dot layer is the first layer: put a layer before it "
+                                "(a cavity starting at the first layer is that layer alone)")
+        if self.cavity is not None:
+            first, last = (self._layer_row(r, rows) for r in self.cavity)
+        elif dot_rows:
+            k = dot_rows[0]
+            wide = 2 < k < len(rows) and cells[k - 2] == cells[k]
+            first, last = (k - 1, k + 1) if wide else (k, k)
+        else:
+            first = last = min(2, len(rows))
+        if dot_rows:
+            left_cell = starts[first - 1]
+            right_cell = starts[last] if last < len(rows) else starts[-1]
+            d = abs(right_cell - left_cell) - cells[dot_rows[0] - 1]
+            z1, z2 = left_cell + int(d / 2) + 1, right_cell - int(d / 2)
+            if (z1, z2) != dot_cells:
+                notes.append(f"cavity layers {first}..{last}: the program puts the dots in cells "
+                             f"{z1}..{z2}, the dot layer is cells {dot_cells[0]}..{dot_cells[1]}")
+        return cells, starts, dot_cells, first, last
 
     def _monitor_cell(self, m, dz, cells, starts) -> int:
         if isinstance(m, int) and not isinstance(m, bool):
@@ -733,17 +747,11 @@ def _same(a, b) -> bool:
 
 def check_folder(folder) -> dict:
     """The program's `--check --json` report of the case in `folder`."""
-    import json
     program = _program.find_program()
     try:
-        r = subprocess.run([program, "--check", "--json", str(folder)], stdin=subprocess.DEVNULL,
-                           capture_output=True, text=True, errors="replace", timeout=120)
-    except OSError as e:
-        raise CaseError(f"cannot start {program}: {e.strerror}") from None
-    try:
-        report = json.loads(r.stdout)
-    except ValueError:
-        report = None
+        r, report = _program.run_check(program, folder, timeout=120)
+    except _program.ProgramError as e:
+        raise CaseError(str(e)) from None
     if r.returncode == 0 and isinstance(report, dict) and "inputs" in report:
         return report
     if isinstance(report, dict) and "inputs" in report:

@@ -68,6 +68,24 @@ def report_text(out: str, err: str) -> str:
     return "\n".join(t for t in (text, err) if t) or "(no output)"
 
 
+def run_check(program: str, folder, options=(), timeout: float = 60):
+    """`program --check --json [options] folder`: the completed process and
+    its JSON report (None when it printed none)."""
+    try:
+        r = subprocess.run([program, "--check", "--json", *options, str(folder)],
+                           stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                           errors="replace", timeout=timeout)
+    except subprocess.TimeoutExpired:
+        raise ProgramError(f"{program} --check did not end within {timeout:.0f} s") from None
+    except OSError as e:
+        raise ProgramError(f"cannot start {program}: {e.strerror}") from None
+    try:
+        report = json.loads(r.stdout)
+    except ValueError:
+        report = None
+    return r, report
+
+
 def check_text(data: bytes, program: str | None = None, options=(), timeout: float = 60) -> dict:
     """The program's `--check --json` of an input file's bytes, checked in a
     scratch folder (its result folders are missing there, which the check
@@ -76,18 +94,7 @@ def check_text(data: bytes, program: str | None = None, options=(), timeout: flo
     program = program or find_program()
     with tempfile.TemporaryDirectory(prefix="mps1d-check-") as tmp:
         (Path(tmp) / "execdata.txt").write_bytes(data)
-        try:
-            r = subprocess.run([program, "--check", "--json", *options, tmp],
-                               stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                               errors="replace", timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise ProgramError(f"{program} --check did not end within {timeout:.0f} s") from None
-        except OSError as e:
-            raise ProgramError(f"cannot start {program}: {e.strerror}") from None
-    try:
-        case = json.loads(r.stdout)
-    except ValueError:
-        case = None
+        r, case = run_check(program, tmp, options, timeout)
     if isinstance(case, dict) and "inputs" in case:
         return case
     if r.returncode == 0:

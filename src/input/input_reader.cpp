@@ -130,6 +130,11 @@ void ExecdataReader::read_row(std::span<const ListItem> items, const char* what,
   const std::size_t line = cursor_.next_index() + 1;
   const ListReadResult result = textio::read_list(cursor_, items, textio::ReadRules::strict);
   if (!result.ok()) fail(result, what);
+  name_items(result, items, names, line);
+}
+
+void ExecdataReader::name_items(const ListReadResult& result, std::span<const ListItem> items,
+                                std::span<const InputName> names, std::size_t line) {
   for (const InputName& n : names) {
     const textio::ValuePlace& at = result.places.at(n.item);
     std::string token;
@@ -175,10 +180,10 @@ void ExecdataReader::read_labelled(std::size_t words, ListItem item, const char*
   std::vector<ListItem> items(words, ListItem{TextItem{&word, 100}});
   items.push_back(item);
   const ListReadResult result = textio::read_list(cursor_, items, textio::ReadRules::strict);
-  if (result.ok() || result.status == ReadStatus::end_of_file) {
-    cursor_.seek(index);
+  if (result.status == ReadStatus::end_of_file) fail(result, what);
+  if (result.ok()) {
     const InputName at_value{words, name.name, name.unit};
-    read_row(items, what, std::span<const InputName>(&at_value, 1));
+    name_items(result, items, std::span<const InputName>(&at_value, 1), index + 1);
     return;
   }
   // Other words than the layout's: the value is the line's one token that

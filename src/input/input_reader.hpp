@@ -80,6 +80,10 @@ class ExecdataReader {
   [[noreturn]] void fail_line(const std::string& problem, const char* what) const;
 
  private:
+  // Records the named items of a read that ended on (1-based) `line`.
+  void name_items(const textio::ListReadResult& result, std::span<const textio::ListItem> items,
+                  std::span<const InputName> names, std::size_t line);
+
   std::string path_;
   textio::LineCursor cursor_;
   std::string label_;

@@ -306,9 +306,9 @@ std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCac
   return evaluations;
 }
 
-// The threads' weights: their measured speeds, once every thread has one
-// (each smoothed over about four steps), else equal.
-std::vector<double> thread_weights(BlockShare& s, int parts) {
+// The threads' speeds updated from the last step (each smoothed over about
+// four steps); true once every thread has one.
+bool update_speeds(BlockShare& s, int parts) {
   const auto n = static_cast<std::size_t>(parts);
   if (s.speed.size() != n) {
     s.speed.assign(n, 0.0);
@@ -323,28 +323,30 @@ std::vector<double> thread_weights(BlockShare& s, int parts) {
     }
     known = known && s.speed[t] > 0.0;
   }
-  return known ? s.speed : std::vector<double>(n, 1.0);
+  return known;
 }
 
 // Splits the dot blocks into `parts` runs of consecutive blocks, run p of
 // a cost (the last step's evaluations plus the loading and storing of a
-// block) in proportion to thread p's weight.
+// block) in proportion to thread p's speed (equal shares until every
+// thread has one).
 void split_blocks(const std::vector<std::int32_t>& cost, int parts, BlockShare& s) {
   constexpr std::int64_t kOverhead = 2;  // a block's loads and stores, in evaluations
-  const std::vector<double> w = thread_weights(s, parts);
+  const bool known = update_speeds(s, parts);
+  const auto weight = [&](std::size_t p) { return known ? s.speed[p] : 1.0; };
   double total = 0.0;
   for (const std::int32_t c : cost) total += static_cast<double>(c + kOverhead);
   double weights = 0.0;
-  for (const double x : w) weights += x;
+  for (std::size_t p = 0; p < static_cast<std::size_t>(parts); ++p) weights += weight(p);
   s.first.assign(static_cast<std::size_t>(parts) + 1, static_cast<std::int32_t>(cost.size()));
   s.first[0] = 0;
   std::fill(s.cost.begin(), s.cost.end(), 0);
   std::size_t p = 0;
-  double sum = 0.0, target = total * w[0] / weights;
+  double sum = 0.0, target = total * weight(0) / weights;
   for (std::size_t n = 0; n < cost.size(); ++n) {
     if (sum >= target && p + 1 < static_cast<std::size_t>(parts)) {
       s.first[++p] = static_cast<std::int32_t>(n);
-      target += total * w[p] / weights;
+      target += total * weight(p) / weights;
     }
     sum += static_cast<double>(cost[n] + kOverhead);
     s.cost[p] += cost[n] + kOverhead;
