@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build"}
 shift || true
 
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdeflate-dev libgomp1 gzip
+packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdeflate-dev libhdf5-dev libgomp1 gzip
           clang-format python3-numpy python3-matplotlib python3-h5py python3-pytest parallel)
 "$root/scripts/install_packages.sh" "${packages[@]}"
 

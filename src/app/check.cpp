@@ -81,6 +81,13 @@ RunOutline outline_run(const RunInput& in) {
   o.memory_bytes = memory_estimate(in);
   add_snapshots(in, o);
   add_traces(in, o);
+  if (p.output == OutputFormat::hdf5) {
+    // A snapshot and a traces file per snapshot step, a statistics file
+    // per block; the same values in double precision (8 bytes where text
+    // has a line), before compression.
+    o.files = 2 * o.snapshots + o.blocks;
+    o.text_bytes *= 8.0 / kColumnLine;
+  }
   o.files += 4;  // n_z.dat, param.txt, point.txt, summary.json
   o.text_bytes += in.structure.NZ * kProfileLine + kSmallFiles;
   return o;
@@ -108,8 +115,8 @@ void print_outline(std::ostream& out, const RunInput& in, const RunOutline& o) {
                   "): " + number("%.6g", steps * s.dt * 1e15) + " fs");
   row("memory", "about " + number("%.3g", o.memory_bytes / 1e6) + " MB");
   row("output", std::to_string(o.snapshots) + " snapshots; about " + std::to_string(o.files) +
-                    " files holding " + number("%.3g", o.text_bytes / 1e6) +
-                    " MB of text before compression");
+                    " files holding " + number("%.3g", o.text_bytes / 1e6) + " MB of " +
+                    (p.output == OutputFormat::hdf5 ? "HDF5" : "text") + " before compression");
   out.flush();
 }
 
@@ -175,6 +182,7 @@ void print_check_json(std::ostream& out, const RunInput& in, const RunOutline& o
   top.str("case", in.dirs.work_dir + kInputName);
   top.str("model", p.model == Model::legacy ? "legacy" : "corrected");
   top.str("source", p.source == SourceKind::transparent ? "transparent" : "hard");
+  top.str("output", p.output == OutputFormat::hdf5 ? "hdf5" : "text");
   top.add("inputs", inputs.done()).add("derived", derived_json(in, o));
   top.add("folders", folders.done()).add("file_names", names.done());
   out << top.done() << '\n';

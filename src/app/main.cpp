@@ -18,8 +18,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mps1d [--legacy-model] [--source=hard|transparent] [--threads=N]\n"
-    "             [--check [--json]] [DIR]\n"
+    "usage: mps1d [--legacy-model] [--source=hard|transparent] [--output=text|hdf5]\n"
+    "             [--threads=N] [--check [--json]] [DIR]\n"
     "  Runs the case described by execdata.txt in DIR (the working folder when\n"
     "  none is given).\n"
     "  --check         read and check the case, print what the run would compute and\n"
@@ -34,6 +34,12 @@ constexpr const char* kUsage =
     "  --source=transparent\n"
     "                  launch the pulse one way through a total-field/scattered-field\n"
     "                  plane; light coming back passes it (for reflectance spectra)\n"
+    "  --output=text   write the snapshots, traces and statistics as text columns,\n"
+    "                  compressed (the default)\n"
+    "  --output=hdf5   write them as HDF5 files instead: one per snapshot step\n"
+    "                  (snapshot_<J>.h5), one per block of traces (traces_<J>.h5) and\n"
+    "                  of statistics (statistics_<J>.h5), fields in V/m, every value\n"
+    "                  in double precision\n"
     "  --threads=N     use at most N threads (as OMP_NUM_THREADS=N does; the default\n"
     "                  is one per processor); the steps run on one thread or on all N,\n"
     "                  whichever is faster at the time, and the results do not depend\n"
@@ -63,6 +69,10 @@ int main(int argc, char** argv) {
     if (arg == "--source=hard" || arg == "--source=transparent") {
       options.source =
           arg == "--source=hard" ? mps::SourceKind::hard : mps::SourceKind::transparent;
+      continue;
+    }
+    if (arg == "--output=text" || arg == "--output=hdf5") {
+      options.output = arg == "--output=text" ? mps::OutputFormat::text : mps::OutputFormat::hdf5;
       continue;
     }
     if (arg.starts_with("--threads=")) {

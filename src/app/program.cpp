@@ -57,6 +57,7 @@ RunInput checked_input(const std::string& work_dir, Console& console, const RunO
                        bool folders = true) {
   RunInput input = read_input(work_dir, options.model, console.err, folders);
   input.params.source = options.source;
+  input.params.output = options.output;
   check_source(input);
   check_memory(input);
   return input;

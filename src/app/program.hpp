@@ -12,11 +12,12 @@ namespace mps {
 
 // Choices made on the command line.
 struct RunOptions {
-  Model model = Model::corrected;        // --legacy-model selects Model::legacy
-  SourceKind source = SourceKind::hard;  // --source=transparent
-  std::string version = "unknown";       // of the build, for "summary.json"
-  bool check = false;                    // --check: validate and outline the run, write nothing
-  bool json = false;                     // --check --json: the outline and the inputs as JSON
+  Model model = Model::corrected;            // --legacy-model selects Model::legacy
+  SourceKind source = SourceKind::hard;      // --source=transparent
+  OutputFormat output = OutputFormat::text;  // --output=hdf5
+  std::string version = "unknown";           // of the build, for "summary.json"
+  bool check = false;                        // --check: validate and outline the run, write nothing
+  bool json = false;                         // --check --json: the outline and the inputs as JSON
 };
 
 // One run in `work_dir` ('/'-terminated): reads and checks the input,

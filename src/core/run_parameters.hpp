@@ -27,6 +27,8 @@ enum class Model { corrected, legacy };
 // there).  `transparent`: a total-field/scattered-field plane launches the
 // pulse one way and lets light coming back pass and leave the grid.
 enum class SourceKind { hard, transparent };
+// The result files: text columns (the default) or HDF5 files.
+enum class OutputFormat { text, hdf5 };
 
 inline constexpr int kLevels = 4;       // four-level dots: |1>..|4>
 inline constexpr int kComponents = 15;  // pseudospin components u1..u15
@@ -134,8 +136,9 @@ struct RunParameters {
   std::vector<std::int32_t> monitor_cells;   // [1, user cells..., NZ-1]
   std::int32_t first_cavity_layer = 0;
   std::int32_t last_cavity_layer = 0;
-  Model model = Model::corrected;        // chosen on the command line, not in the input file
-  SourceKind source = SourceKind::hard;  // chosen on the command line
+  Model model = Model::corrected;            // chosen on the command line, not in the input file
+  SourceKind source = SourceKind::hard;      // chosen on the command line
+  OutputFormat output = OutputFormat::text;  // chosen on the command line
 
   std::int32_t user_monitors() const { return n_monitor - 2; }
 

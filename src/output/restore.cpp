@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "core/errors.hpp"
+#include "output/hdf5_results.hpp"
 #include "output/manifest.hpp"
 #include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
@@ -297,6 +298,13 @@ std::vector<std::string> restore_snapshot(const RestoreInput& in, FieldState& f,
   if (level != 0 && level != 1) {
     throw ParameterError("Level index of J_final in point.txt must be 0 or 1: " +
                          std::to_string(level));
+  }
+  // A snapshot written as HDF5 is one file, with its step, level and
+  // checksums in it.
+  const std::string hdf5 = in.continue_dir + hdf5_snapshot_name(in.J_final);
+  if (textio::file_exists(hdf5)) {
+    restore_hdf5_snapshot(hdf5, in.J_final, level, f, m);
+    return {};
   }
   std::vector<std::string> warnings;
   const Expected expected = expected_files(in, level, warnings);

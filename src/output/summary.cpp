@@ -97,6 +97,7 @@ std::string summary_json(const RunInput& in, const Summary& s) {
              .str("version", s.version)
              .str("model", p.model == Model::legacy ? "legacy" : "corrected")
              .str("source", p.source == SourceKind::transparent ? "transparent" : "hard")
+             .str("output", p.output == OutputFormat::hdf5 ? "hdf5" : "text")
              .str("status", s.status)
              .add("stop", stop_json(s))
              .integer("threads", s.threads)

@@ -130,6 +130,7 @@ StatisticsLines RunningStatistics::take(const std::string& folder) {
     if (pending_[n].empty()) continue;
     lines.paths.push_back(folder + names[n]);
     lines.values.push_back(std::move(pending_[n]));
+    lines.quantities.push_back({quantities_[n].monitor, quantities_[n].kind});
     pending_[n].clear();
   }
   return lines;

@@ -69,6 +69,7 @@ FileTasks trace_tasks(const TraceInput& in);
 struct StatisticsLines {
   std::vector<std::string> paths;
   std::vector<std::vector<double>> values;
+  std::vector<std::array<std::int32_t, 2>> quantities;  // monitor k and kind of each file
 };
 // Writes them, each replacing its file (NAME.gz when compressed); returns
 // the paths written.

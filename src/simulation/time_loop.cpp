@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "output/compression.hpp"
+#include "output/hdf5_results.hpp"
 #include "output/restore.hpp"
 #include "output/result_files.hpp"
 #include "output/snapshot.hpp"
@@ -129,7 +130,8 @@ struct SnapshotClose {
   std::shared_ptr<ManifestSink> manifest;            // filled by the snapshot's tasks
 
   void operator()() const {
-    write_manifest(results_dir, J, Jtoggle, manifest->take());
+    // A text snapshot's manifest; an HDF5 snapshot is one file, checksummed.
+    if (manifest) write_manifest(results_dir, J, Jtoggle, manifest->take());
     textio::sync_folder(results_dir);
     if (!discarded_dir.empty()) textio::sync_folder(discarded_dir);
     record_snapshot(results_dir, J, Jtoggle);
@@ -149,8 +151,9 @@ struct LoopState {
   std::ostream* warnings = nullptr;
   BackgroundWriter* writer = nullptr;
   EnergyBudget budget;
-  TeamChooser team{1, false};  // the threads of the steps
-  Summary summary;             // of the last snapshot
+  TeamChooser team{1, false};           // the threads of the steps
+  std::shared_ptr<const Hdf5Run> hdf5;  // with --output=hdf5: what its files say of the run
+  Summary summary;                      // of the last snapshot
   // The files the last closed snapshot listed; read once the writer is done.
   std::shared_ptr<std::vector<std::string>> listed = std::make_shared<std::vector<std::string>>();
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -178,11 +181,24 @@ void submit_compression(BackgroundWriter& writer, std::vector<std::string> paths
   writer.submit(WriterJob{compression.tasks(), std::move(report), 0, false});
 }
 
-// The files of a snapshot as tasks of the output threads: the snapshot and
-// its traces, each compressed as it is written.  The tasks share `state`.
-FileTasks snapshot_files(const RunInput& in, const SnapshotStep& s, const SnapshotState& state,
-                         std::span<const double> max_ex,
-                         const std::shared_ptr<ManifestSink>& manifest) {
+// "flux_<J>.dat" of a block end, a task that owns the block's rows.
+FileTasks flux_file(const std::string& folder, std::int64_t J, std::vector<double> rows) {
+  FileTasks files;
+  const std::string flux = folder + result_files::flux(J);
+  files.paths.push_back(textio::stored_path(flux, textio::Storage::gzip));
+  files.tasks.emplace_back([folder, J, rows = std::move(rows)] {
+    write_flux_records(folder, J, rows, textio::Storage::gzip);
+  });
+  return files;
+}
+
+// The files of a snapshot as tasks of the output threads: the snapshot, its
+// traces and at a block end the flux rows, as compressed text or as HDF5.
+// The tasks share `state`.
+FileTasks snapshot_files(const RunInput& in, const LoopState& st, const SnapshotStep& s,
+                         const SnapshotState& state, std::span<const double> max_ex,
+                         const std::shared_ptr<ManifestSink>& manifest,
+                         std::vector<double> flux_rows) {
   const RunParameters& p = in.params;
   SnapshotInput snap;
   snap.J = s.J;
@@ -195,7 +211,8 @@ FileTasks snapshot_files(const RunInput& in, const SnapshotStep& s, const Snapsh
   snap.storage = textio::Storage::gzip;
   snap.manifest = manifest;
   double max_variable = s.max_variable;
-  FileTasks files = snapshot_tasks(snap, max_ex, max_variable);
+  FileTasks files =
+      st.hdf5 ? hdf5_snapshot_tasks(snap, st.hdf5) : snapshot_tasks(snap, max_ex, max_variable);
 
   TraceInput traces;
   traces.J = s.J;
@@ -206,19 +223,27 @@ FileTasks snapshot_files(const RunInput& in, const SnapshotStep& s, const Snapsh
   traces.samples = state.samples;
   traces.folder = in.dirs.results_dir;
   traces.storage = textio::Storage::gzip;
-  files.append(trace_tasks(traces));
+  if (st.hdf5) {
+    files.append(hdf5_trace_tasks(traces, st.hdf5, std::move(flux_rows)));
+  } else {
+    files.append(trace_tasks(traces));
+    if (s.block_end) files.append(flux_file(in.dirs.results_dir, s.J, std::move(flux_rows)));
+  }
   return files;
 }
 
-// "flux_<J>.dat" of a block end, a task that owns the block's rows.
-FileTasks flux_file(const std::string& folder, std::int64_t J, std::vector<double> rows) {
-  FileTasks files;
-  const std::string flux = folder + result_files::flux(J);
-  files.paths.push_back(textio::stored_path(flux, textio::Storage::gzip));
-  files.tasks.emplace_back([folder, J, rows = std::move(rows)] {
-    write_flux_records(folder, J, rows, textio::Storage::gzip);
-  });
-  return files;
+// What the HDF5 files of a run say about it.
+std::shared_ptr<const Hdf5Run> hdf5_run(const RunInput& in, std::int64_t statistics_interval) {
+  auto run = std::make_shared<Hdf5Run>();
+  run->dt = in.structure.dt;
+  run->dz = in.structure.dz;
+  run->E0 = in.params.field_scale();
+  run->z1 = in.structure.z1;
+  run->z2 = in.structure.z2;
+  run->model = in.params.model == Model::legacy ? "legacy" : "corrected";
+  run->LL = in.params.LL;
+  run->statistics_interval = statistics_interval;
+  return run;
 }
 
 // The closing step of step J's snapshot: the summary made here, naming the
@@ -234,7 +259,7 @@ SnapshotClose snapshot_close(const RunInput& in, const LoopState& st, const Snap
   }
   summary.files.push_back(std::string(result_files::kIndexProfile) + ".gz");
   summary.files.emplace_back(result_files::kParameters);
-  summary.files.push_back(result_files::manifest(s.J));
+  if (!st.hdf5) summary.files.push_back(result_files::manifest(s.J));
   summary.files.emplace_back(result_files::kPoints);
   SnapshotClose close;
   close.results_dir = in.dirs.results_dir;
@@ -271,19 +296,24 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
   if (s.block_end) {
     statistics = st.statistics.take(in.dirs.discarded_dir);
     flux_rows = std::exchange(st.budget.flux_rows, {});
-    st.summary.flux_files.push_back(result_files::flux(J) + ".gz");
+    if (!st.hdf5) st.summary.flux_files.push_back(result_files::flux(J) + ".gz");
   }
   const std::vector<std::string> leftovers = st.leftover_results;
   submit_compression(*st.writer, std::exchange(st.leftover_results, {}), *st.warnings);
   if (s.block_end) {
     submit_compression(*st.writer, std::exchange(st.leftover_statistics, {}), *st.warnings);
   }
-  auto manifest = std::make_shared<ManifestSink>();
-  FileTasks files = snapshot_files(in, s, state, run.monitors.max_ex, manifest);
-  if (s.block_end) files.append(flux_file(in.dirs.results_dir, J, std::move(flux_rows)));
+  auto manifest = st.hdf5 ? nullptr : std::make_shared<ManifestSink>();
+  FileTasks files =
+      snapshot_files(in, st, s, state, run.monitors.max_ex, manifest, std::move(flux_rows));
   SnapshotClose close = snapshot_close(in, st, s, files.paths, leftovers);
   close.manifest = std::move(manifest);
-  if (s.block_end) files.append(statistics_tasks(std::move(statistics), textio::Storage::gzip));
+  if (s.block_end && st.hdf5) {
+    files.append(hdf5_statistics_tasks(std::move(statistics), in.dirs.discarded_dir, J,
+                                       in.params.monitor_cells, st.hdf5));
+  } else if (s.block_end) {
+    files.append(statistics_tasks(std::move(statistics), textio::Storage::gzip));
+  }
   st.writer->submit(WriterJob{std::move(files.tasks), std::move(close), state.borrowed ? 0 : bytes,
                               state.borrowed});
 }
@@ -419,6 +449,7 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   // step gets its statistics line then.
   st.statistics_interval = std::max<std::int64_t>(p.LL / 2000, 1);
   st.statistics = RunningStatistics(p.monitor_cells, p.field_scale());
+  if (p.output == OutputFormat::hdf5) st.hdf5 = hdf5_run(in, st.statistics_interval);
   take_over_folders(in, st);
   st.budget = start_budget(in, run.sim);
   st.progress = Progress(&warnings, p.J_final, plan.first_start + plan.blocks * p.LL);

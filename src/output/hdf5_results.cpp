@@ -1,0 +1,356 @@
+#include "output/hdf5_results.hpp"
+
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "core/errors.hpp"
+#include "output/hdf5_file.hpp"
+#include "textio/fortran_format.hpp"
+#include "textio/text_file.hpp"
+
+namespace mps {
+
+namespace {
+
+using h5::Dataset;
+constexpr double kFemtoseconds = 1e15;
+constexpr double kMicrometres = 1e6;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+const char* const kStoredNames[] = {"u1", "u2",  "u3",  "u4",  "u5",  "u6",  "u7", "u8",
+                                    "u9", "u10", "u11", "u12", "u13", "u14", "u15"};
+const char* const kKinds[] = {"Ex", "Ey", "rho11", "rho22", "rho33", "rho44"};
+const char* const kPhysical[] = {"u13_physical", "u14_physical", "u15_physical"};
+
+std::string named(std::string_view head, std::int64_t J) {
+  std::string name(head);
+  name.append(textio::step_label(J)).append(".h5");
+  return name;
+}
+
+// The coordinates of a group: `time` [fs] and `z` [µm] as dimension
+// scales, `step` and `cell` (or `dot_cell`) beside them.
+void coordinates(h5::Writer& file, hid_t g, std::span<const std::int64_t> steps, double dt,
+                 std::span<const std::int32_t> cells, double dz, const char* cell_name) {
+  std::vector<double> time(steps.size()), z(cells.size());
+  std::vector<std::int64_t> index(cells.begin(), cells.end());
+  for (std::size_t r = 0; r < steps.size(); ++r) {
+    time[r] = static_cast<double>(steps[r]) * dt * kFemtoseconds;
+  }
+  for (std::size_t k = 0; k < cells.size(); ++k) {
+    z[k] = static_cast<double>(cells[k]) * dz * kMicrometres;
+  }
+  file.scale(g, {"time", {}, "fs", "time of the step"}, time);
+  file.scale(g, {"z", {}, "um", "position of the cell"}, z);
+  file.write(g, {"step", {steps.size(), 0}, "1", "step", {"time", nullptr}}, steps.data());
+  file.write(g, {cell_name, {cells.size(), 0}, "1", "cell index (1-based)", {"z", nullptr}},
+             index.data());
+}
+
+void common_attributes(h5::Writer& file, const char* format, std::int64_t J, const Hdf5Run& run) {
+  const hid_t root = file.root();
+  file.attribute(root, "program", "mps1d");
+  file.attribute(root, "format", format);
+  file.attribute(root, "step", J);
+  file.attribute(root, "dt_s", run.dt);
+  file.attribute(root, "dz_m", run.dz);
+  file.attribute(root, "E0_V_per_m", run.E0);
+  file.attribute(root, "model", run.model);
+}
+
+// A data set over (time, z) or, for the restart group, over z alone.
+Dataset over(const char* name, std::size_t rows, std::size_t cols, const char* units,
+             const char* long_name) {
+  if (rows == 0) return {name, {cols, 0}, units, long_name, {nullptr, nullptr}, nullptr};
+  return {name, {rows, cols}, units, long_name, {"time", "z"}, "step cell"};
+}
+
+// Ex, Ey [V/m], Hx, Hy [A/m] and the stored w1..w15 of one level; `rows`
+// 1 under /snapshots, 0 (one axis, no scales) under /restart.
+void write_level(h5::Writer& file, hid_t g, const SnapshotInput& in, int level, std::size_t rows) {
+  const FieldState& f = *in.field;
+  const MediumState& m = *in.medium;
+  const auto N = static_cast<std::size_t>(f.N);
+  const auto l = static_cast<std::size_t>(level);
+  for (const auto& [name, values, units] : {std::tuple{"Ex", &f.Ex, "V/m"},
+                                            {"Ey", &f.Ey, "V/m"},
+                                            {"Hx", &f.Hx, "A/m"},
+                                            {"Hy", &f.Hy, "A/m"}}) {
+    const hid_t set = file.write(g, over(name, rows, N, units, name), (*values)[l].data() + 1);
+    if (units[0] == 'V') file.attribute(set, "E0_V_per_m", in.E0);
+  }
+  std::vector<double> column(N);
+  for (int n = 0; n < 15; ++n) {
+    for (std::int32_t k = 1; k <= f.N; ++k) {
+      column[static_cast<std::size_t>(k - 1)] =
+          m.has_slot(k) ? m.w_slot(level, m.slot_of(k), n) : 0.0;
+    }
+    file.write(g, over(kStoredNames[n], rows, N, "1", "stored medium value w"), column.data());
+  }
+}
+
+// The physical u13..u15, the decay factors and, under /populations, the
+// populations of the dot cells.
+void write_physical(h5::Writer& file, hid_t g, const SnapshotInput& in, const Hdf5Run& run) {
+  const MediumState& m = *in.medium;
+  const int level = in.field->new_level();
+  const auto N = static_cast<std::size_t>(m.N);
+  std::array<std::vector<double>, 3> u;
+  for (auto& v : u) v.resize(N);
+  for (std::int32_t k = 1; k <= m.N; ++k) {
+    const Diagonal d = m.physical(level, k);
+    const auto c = static_cast<std::size_t>(k - 1);
+    u[0][c] = d.u13, u[1][c] = d.u14, u[2][c] = d.u15;
+  }
+  for (std::size_t n = 0; n < 3; ++n) {
+    file.write(g, over(kPhysical[n], 1, N, "1", "physical value u = u_eq + e w"), u[n].data());
+  }
+  file.write(g,
+             {"decay_factors", {1, 15}, "1", "exp(-(J+1/2) dt/T_k), k = 1..15", {"time", nullptr}},
+             in.decay->now.data() + 1);
+
+  const std::int32_t z1 = std::max(run.z1, 1), z2 = std::min(run.z2, m.N);
+  if (z2 < z1) return;
+  std::vector<std::int32_t> cells;
+  std::array<std::vector<double>, 4> rho;
+  for (std::int32_t k = z1; k <= z2; ++k) {
+    cells.push_back(k);
+    const Populations p = populations(m.physical(level, k));
+    for (std::size_t q = 0; q < 4; ++q)
+      rho[q].push_back(std::array{p.rho11, p.rho22, p.rho33, p.rho44}[q]);
+  }
+  const hid_t pg = file.group("populations");
+  const std::int64_t J = in.J;
+  coordinates(file, pg, {&J, 1}, run.dt, cells, run.dz, "dot_cell");
+  for (std::size_t q = 0; q < 4; ++q) {
+    Dataset d = over(kKinds[q + 2], 1, cells.size(), "1", "population of the level");
+    d.coordinates = "step dot_cell";
+    file.write(pg, d, rho[q].data());
+  }
+}
+
+void write_snapshot_file(const SnapshotInput& in, const Hdf5Run& run) {
+  const FieldState& f = *in.field;
+  h5::Writer file(in.folder + hdf5_snapshot_name(in.J));
+  common_attributes(file, "mps1d snapshot 1", in.J, run);
+  file.attribute(file.root(), "level", static_cast<std::int64_t>(f.Jtoggle));
+  file.attribute(file.root(), "time_fs", static_cast<double>(in.J) * run.dt * kFemtoseconds);
+  file.attribute(file.root(), "NZ", static_cast<std::int64_t>(f.N));
+  std::vector<std::int32_t> cells(static_cast<std::size_t>(f.N));
+  for (std::int32_t k = 1; k <= f.N; ++k) cells[static_cast<std::size_t>(k - 1)] = k;
+  const hid_t g = file.group("snapshots");
+  const std::int64_t J = in.J;
+  coordinates(file, g, {&J, 1}, run.dt, cells, run.dz, "cell");
+  write_level(file, g, in, f.new_level(), 1);
+  write_physical(file, g, in, run);
+  const hid_t r = file.group("restart");
+  file.attribute(r, "step", in.J - 1);
+  write_level(file, r, in, f.old_level(), 0);
+  std::vector<std::int8_t> flags;
+  flags.reserve(4 * cells.size());
+  for (const std::int32_t k : cells) {
+    for (const std::int32_t flag : in.medium->flags(k))
+      flags.push_back(static_cast<std::int8_t>(flag));
+  }
+  file.write(r, {"flags", {cells.size(), 4}, "1", "population flags of levels 1..4"}, flags.data());
+  file.commit();
+}
+
+// The (R x M) array of quantity `kind` of the monitors over rows 1..R;
+// NaN for the populations of the first and last monitor, which record the
+// fields only.  `scale` multiplies the values.
+std::vector<double> monitor_array(const MonitorSamples& s, int kind, std::int64_t rows) {
+  std::vector<double> out;
+  out.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(s.M));
+  for (std::int64_t r = 1; r <= rows; ++r) {
+    for (std::int32_t k = 1; k <= s.M; ++k) {
+      const bool end = k == 1 || k == s.M;
+      out.push_back(kind >= 2 && end ? kNaN : s.at(kind, k, r));
+    }
+  }
+  return out;
+}
+
+void write_flux(h5::Writer& file, const std::vector<double>& rows) {
+  const std::size_t n = rows.size() / 3;
+  std::array<std::vector<double>, 3> column;
+  for (std::size_t c = 0; c < 3; ++c) {
+    for (std::size_t r = 0; r < n; ++r) column[c].push_back(rows[3 * r + c]);
+  }
+  const hid_t g = file.group("flux");
+  file.scale(g, {"time", {}, "fs", "time of the step"}, column[0]);
+  const char* what[] = {"Poynting flux toward +z next to the left end",
+                        "Poynting flux toward +z next to the right end"};
+  const char* names[] = {"S_left", "S_right"};
+  for (std::size_t c = 1; c < 3; ++c) {
+    file.write(g, {names[c - 1], {n, 0}, "W/m^2", what[c - 1], {"time", nullptr}},
+               column[c].data());
+  }
+}
+
+void write_traces_file(const TraceInput& in, const Hdf5Run& run,
+                       const std::vector<double>& flux_rows) {
+  const MonitorSamples& s = *in.samples;
+  const std::int64_t rows = in.J - in.Jb;
+  h5::Writer file(in.folder + hdf5_traces_name(in.J));
+  common_attributes(file, "mps1d traces 1", in.J, run);
+  file.attribute(file.root(), "first_step", in.Jb + 1);
+  std::vector<std::int64_t> steps;
+  for (std::int64_t r = 1; r <= rows; ++r) steps.push_back(in.Jb + r);
+  const hid_t g = file.group("traces");
+  coordinates(file, g, steps, run.dt, in.monitor_cells, run.dz, "cell");
+  const auto R = static_cast<std::size_t>(rows);
+  for (int kind = 0; kind < 6; ++kind) {
+    const std::vector<double> values = monitor_array(s, kind, rows);
+    const bool field = kind < 2;
+    const hid_t set = file.write(g,
+                                 over(kKinds[kind], R, in.monitor_cells.size(), field ? "V/m" : "1",
+                                      field ? "field" : "population"),
+                                 values.data());
+    if (field) file.attribute(set, "E0_V_per_m", run.E0);
+  }
+  if (!flux_rows.empty()) write_flux(file, flux_rows);
+  file.commit();
+}
+
+// Statistics lines of a block as (S x M) arrays per quantity and measure:
+// [3 kind + 0..2] the maximum, minimum and change, NaN where a monitor
+// records no such quantity; fields back in V/m.
+std::vector<std::vector<double>> statistics_arrays(const StatisticsLines& lines, std::size_t S,
+                                                   std::size_t M, double E0) {
+  std::vector<std::vector<double>> out(18, std::vector<double>(S * M, kNaN));
+  for (std::size_t n = 0; n < lines.values.size(); ++n) {
+    const auto [k, kind] = lines.quantities[n];
+    const double scale = kind < 2 ? E0 : 1.0;
+    const std::vector<double>& v = lines.values[n];
+    for (std::size_t line = 0; line < S && 3 * line + 2 < v.size(); ++line) {
+      for (std::size_t m = 0; m < 3; ++m) {
+        out[3 * static_cast<std::size_t>(kind) + m][line * M + static_cast<std::size_t>(k - 1)] =
+            v[3 * line + m] * scale;
+      }
+    }
+  }
+  return out;
+}
+
+void write_statistics_file(const StatisticsLines& lines, const std::string& path, std::int64_t J,
+                           const std::vector<std::int32_t>& cells, const Hdf5Run& run) {
+  const std::size_t S = lines.values.empty() ? 0 : lines.values[0].size() / 3;
+  h5::Writer file(path);
+  common_attributes(file, "mps1d statistics 1", J, run);
+  std::vector<std::int64_t> steps;
+  for (std::size_t i = 1; i <= S; ++i) {
+    steps.push_back(J - run.LL + run.statistics_interval * static_cast<std::int64_t>(i));
+  }
+  const hid_t g = file.group("statistics");
+  coordinates(file, g, steps, run.dt, cells, run.dz, "cell");
+  const std::vector<std::vector<double>> arrays = statistics_arrays(lines, S, cells.size(), run.E0);
+  const char* measures[] = {"_max", "_min", "_change"};
+  for (std::size_t a = 0; a < arrays.size(); ++a) {
+    const std::string name = std::string(kKinds[a / 3]) + measures[a % 3];
+    const bool field = a < 6;
+    file.write(g, over(name.c_str(), S, cells.size(), field ? "V/m" : "1", "over the interval"),
+               arrays[a].data());
+  }
+  file.commit();
+}
+
+}  // namespace
+
+std::string hdf5_snapshot_name(std::int64_t J) { return named("snapshot_", J); }
+std::string hdf5_traces_name(std::int64_t J) { return named("traces_", J); }
+std::string hdf5_statistics_name(std::int64_t J) { return named("statistics_", J); }
+
+FileTasks hdf5_snapshot_tasks(const SnapshotInput& in, std::shared_ptr<const Hdf5Run> run) {
+  FileTasks t;
+  t.paths.push_back(in.folder + hdf5_snapshot_name(in.J));
+  t.tasks.emplace_back([in, run] { write_snapshot_file(in, *run); });
+  return t;
+}
+
+}  // namespace mps
+
+namespace mps {
+
+FileTasks hdf5_trace_tasks(const TraceInput& in, std::shared_ptr<const Hdf5Run> run,
+                           std::vector<double> flux_rows) {
+  FileTasks t;
+  t.paths.push_back(in.folder + hdf5_traces_name(in.J));
+  t.tasks.emplace_back(
+      [in, run, flux = std::move(flux_rows)] { write_traces_file(in, *run, flux); });
+  return t;
+}
+
+FileTasks hdf5_statistics_tasks(StatisticsLines lines, const std::string& folder, std::int64_t J,
+                                const std::vector<std::int32_t>& monitor_cells,
+                                std::shared_ptr<const Hdf5Run> run) {
+  FileTasks t;
+  const std::string path = folder + hdf5_statistics_name(J);
+  t.paths.push_back(path);
+  t.tasks.emplace_back([lines = std::move(lines), path, J, monitor_cells, run] {
+    write_statistics_file(lines, path, J, monitor_cells, *run);
+  });
+  return t;
+}
+
+}  // namespace mps
+
+namespace mps {
+
+namespace {
+
+// Both levels of Ex, Ey, Hx, Hy from /snapshots (step J) and /restart (J - 1).
+void restore_fields(const h5::Reader& file, int level, FieldState& f) {
+  const auto N = static_cast<std::size_t>(f.N);
+  for (const auto& [name, values] :
+       {std::pair{"Ex", &f.Ex}, {"Ey", &f.Ey}, {"Hx", &f.Hx}, {"Hy", &f.Hy}}) {
+    for (const auto& [group, l] : {std::pair{"/snapshots/", level}, {"/restart/", 1 - level}}) {
+      const std::vector<double> v = file.doubles((std::string(group) + name).c_str(), N);
+      std::copy(v.begin(), v.end(), (*values)[static_cast<std::size_t>(l)].begin() + 1);
+    }
+  }
+}
+
+void restore_medium(const h5::Reader& file, int level, MediumState& m) {
+  const auto N = static_cast<std::size_t>(m.N);
+  for (int n = 0; n < 15; ++n) {
+    for (const auto& [group, l] : {std::pair{"/restart/", 1 - level}, {"/snapshots/", level}}) {
+      const std::vector<double> v = file.doubles((std::string(group) + kStoredNames[n]).c_str(), N);
+      for (std::int32_t k = 1; k <= m.N; ++k) m.set_w(l, k, n, v[static_cast<std::size_t>(k - 1)]);
+    }
+  }
+  const std::vector<std::int8_t> flags = file.bytes("/restart/flags", 4 * N);
+  for (std::int32_t k = 1; k <= m.N; ++k) {
+    PopulationFlags p{};
+    for (std::size_t q = 0; q < 4; ++q) {
+      const std::int8_t b = flags[4 * static_cast<std::size_t>(k - 1) + q];
+      if (b != 0 && b != 1) {
+        throw IoError(file.path(), "\"" + file.path() + "\": the flags of cell " +
+                                       std::to_string(k) + " are not 0 or 1");
+      }
+      p[q] = b;
+    }
+    m.set_flags(k, p);
+  }
+}
+
+}  // namespace
+
+void restore_hdf5_snapshot(const std::string& path, std::int64_t J, int level, FieldState& f,
+                           MediumState& m) {
+  const h5::Reader file(path);
+  const std::int64_t step = file.int_attribute("step");
+  const std::int64_t stored_level = file.int_attribute("level");
+  if (step != J || stored_level != level || file.int_attribute("NZ") != f.N) {
+    throw IoError(path, "\"" + path + "\" holds step " + std::to_string(step) + " with level " +
+                            std::to_string(stored_level) + " on " +
+                            std::to_string(file.int_attribute("NZ")) +
+                            " cells; point.txt names step " + std::to_string(J) + " with level " +
+                            std::to_string(level) + " on " + std::to_string(f.N));
+  }
+  f.Jtoggle = level;
+  restore_fields(file, level, f);
+  restore_medium(file, level, m);
+}
+
+}  // namespace mps
