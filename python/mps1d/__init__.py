@@ -25,7 +25,9 @@ from the s13..s15 files).  Traces are keyed by (cell, quantity): cell 1 and
 cell NZ−1 (``time1_``, ``time2_``) record Ex and Ey, the user's monitor
 cells also rho11..rho44.  Every file is read plain or gzip-compressed; the
 numbers in every Fortran layout the solver writes are read by
-``mps1d.fortran``.
+``mps1d.fortran``.  A run written with ``--output=hdf5`` is read the same
+way from its ``snapshot_``, ``traces_`` and ``statistics_<L>.h5`` files
+(``h5run``; the layout is docs/hdf5_output.md), with the same units.
 
 The command ``scripts/mps1d-tools`` does the same from a shell:
 
@@ -39,7 +41,7 @@ in nm or µm, times in fs or ns, a pulse by shape, FWHM and area;
 ``Case.run(folder)`` runs it and returns ``load(folder)``.
 
 Modules: ``case`` (cases by name), ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
-``inputs`` (execdata.txt), ``run`` (the loader), ``plots``, ``spectra``
+``inputs`` (execdata.txt), ``run`` (the loader), ``h5run`` (HDF5 results), ``plots``, ``spectra``
 (R and T from flux records), ``export`` (HDF5), ``report`` (summary table),
 ``cli``.
 """

@@ -1,24 +1,29 @@
-"""One HDF5 file with every array of a run.
+"""One HDF5 file with every array of a run, in the layout of the files
+`mps1d --output=hdf5` writes itself (docs/hdf5_output.md).
 
-Layout: one group per kind of record; in each group the 1-D coordinate
-datasets (`step`, `cell`, `dot_cell`, `wavelength`) are HDF5 dimension
-scales attached to the data, so netCDF readers (xarray with h5netcdf) see
-dimensions; `time` [fs] and `z` [µm] are auxiliary coordinates named in
-the `coordinates` attribute of the data.  Every dataset has `units` and
-`long_name`; the inputs are attributes of the root group.
+Layout: one group per kind of record; in each group `time` [fs] and `z`
+[µm] are HDF5 dimension scales attached to the data, so netCDF readers
+(xarray with h5netcdf) see dimensions; `step`, `cell` and `dot_cell`
+(1-based) are auxiliary coordinates along them, named in the `coordinates`
+attribute of the data.  A time that cannot be a dimension (NaN somewhere,
+or not increasing) trades places with `step` (or `row` in /flux).  Every
+dataset has `units` and `long_name`; the inputs are attributes of the root
+group.  Ex and Ey are in V/m, the field scale E0 the attribute
+`E0_V_per_m` of the root and of each of them.
 
-    /structure    cell; z, n
-    /snapshots    step x cell: Ex, Ey [E0], Hx, Hy [A/m], u1..u15 (stored w;
-                  NaN where a step stores none), u13..u15_physical
-    /populations  step x dot_cell: rho11..rho44
-    /traces       step x cell (monitor cells): Ex, Ey, rho11..rho44 (NaN
+    /structure    z: cell, n
+    /snapshots    time x z: Ex, Ey [V/m], Hx, Hy [A/m], u1..u15 (stored w;
+                  NaN where a step stores none), u13..u15_physical;
+                  time x component: decay_factors e_1..e_15
+    /populations  time x z (dot cells): rho11..rho44
+    /traces       time x z (monitor cells): Ex, Ey [V/m], rho11..rho44 (NaN
                   where a cell records no such quantity)
-    /statistics   step x cell: <quantity>_max, _min, _change per interval
-    /flux         step: time, S_left, S_right (when summary.json names one)
+    /statistics   time x z: <quantity>_max, _min, _change per interval
+    /flux         time: S_left, S_right (when the run records the flux)
     /inputs       layer: the columns of the layer table; row x col (levels
                   1..4): the transition, time and dipole tables
 
-Only the new time level of each snapshot is exported (the J−1 files exist
+Only the new time level of each snapshot is exported (the J−1 level exists
 for continued runs).
 """
 import json
@@ -27,7 +32,9 @@ import h5py
 import numpy as np
 
 from .inputs import LAYER_COLUMNS
-from .run import POPULATIONS, QUANTITIES, SNAPSHOT_NAMES, unit_of
+from .run import FS_PER_S, POPULATIONS, QUANTITIES, SNAPSHOT_NAMES, unit_of
+
+FIELDS = ("Ex", "Ey")
 
 
 def _scale(group, name, values, units, long_name):
@@ -47,11 +54,48 @@ def _data(group, name, values, dims, units, long_name, coordinates=None):
     return ds
 
 
+def _quantity(group, name, quantity, values, dims, long_name, coordinates, E0):
+    """A data set of `quantity`: Ex and Ey (stored in units of E0) in V/m."""
+    if quantity not in FIELDS:
+        return _data(group, name, values, dims, unit_of(quantity), long_name, coordinates)
+    ds = _data(group, name, values * E0, dims, "V/m", long_name, coordinates)
+    ds.attrs["E0_V_per_m"] = E0
+    return ds
+
+
+def _axis(group, coordinate, index, keep_index=True):
+    """One dimension of a group from two 1-D coordinates, each given as
+    (name, values, units, long_name): `coordinate` (time or z) is the
+    dimension scale and `index` (step, cell) an auxiliary coordinate along
+    it.  A coordinate that is not finite and strictly increasing (a time
+    missing as NaN) cannot be a scale: there the index is the scale and the
+    coordinate the auxiliary one.  Returns (scale name, auxiliary names)."""
+    values = np.asarray(coordinate[1], dtype=float)
+    if np.all(np.isfinite(values)) and np.all(np.diff(values) > 0):
+        if not keep_index:
+            _scale(group, *coordinate)
+            return coordinate[0], ""
+    else:
+        coordinate, index = index, coordinate
+    _scale(group, *coordinate)
+    _data(group, index[0], index[1], [coordinate[0]], *index[2:])
+    return coordinate[0], index[0]
+
+
+def _time_axis(group, steps, times, long_name="time of the step"):
+    return _axis(group, ("time", times, "fs", long_name), ("step", steps, "1", "step"))
+
+
+def _z_axis(group, run, cells, index="cell", long_name="cell index (1-based)"):
+    cells = np.asarray(cells)
+    return _axis(group, ("z", run.profile.z_um[cells - 1], "um", "position of the cell"),
+                 (index, cells, "1", long_name))
+
+
 def _structure(h5, run):
     g = h5.create_group("structure")
-    _scale(g, "cell", run.profile.cells, "1", "cell index (1-based)")
-    _data(g, "z", run.profile.z_um, ["cell"], "um", "position of the cell")
-    _data(g, "n", run.profile.n, ["cell"], "1", "refractive index", "z")
+    z, cell = _z_axis(g, run, run.profile.cells)
+    _data(g, "n", run.profile.n, [z], "1", "refractive index", cell)
 
 
 def _stack(rows, width):
@@ -66,72 +110,72 @@ def _stack(rows, width):
 
 def _snapshots(h5, run, steps):
     g = h5.create_group("snapshots")
-    _scale(g, "step", steps, "1", "snapshot step")
-    _scale(g, "cell", run.profile.cells, "1", "cell index (1-based)")
-    _data(g, "time", steps * run.dt * 1e15, ["step"], "fs", "time of the step")
+    time, step = _time_axis(g, steps, steps * run.dt * FS_PER_S)
+    z, cell = _z_axis(g, run, run.profile.cells)
     for name in SNAPSHOT_NAMES:
         rows = [run.snapshot(J, name) for J in steps]
-        _data(g, name, _stack(rows, run.NZ), ["step", "cell"], unit_of(name),
-              f"{name} as stored", "time")
+        _quantity(g, name, name, _stack(rows, run.NZ), [time, z], f"{name} as stored",
+                  f"{step} {cell}", run.E0)
     physical = [run.physical_diagonal(J) for J in steps]
     for k, name in enumerate(("u13", "u14", "u15")):
         _data(g, f"{name}_physical", _stack([p[k] for p in physical], run.NZ),
-              ["step", "cell"], "1", f"physical {name}", "time")
+              [time, z], "1", f"physical {name}", f"{step} {cell}")
+    _scale(g, "component", np.arange(1, 16), "1", "pseudospin component k")
+    _data(g, "decay_factors", np.array([run.decay_factors(J) for J in steps]),
+          [time, "component"], "1", "exp(-(J+1/2) dt/T_k) of the stored w_k", step)
 
 
 def _populations(h5, run, steps):
     g = h5.create_group("populations")
     pops = [run.populations(J) for J in steps]
     cells = run.dot_cells()
-    _scale(g, "step", steps, "1", "snapshot step")
-    _scale(g, "dot_cell", cells, "1", "cell index of the dot region")
-    _data(g, "time", steps * run.dt * 1e15, ["step"], "fs", "time of the step")
-    _data(g, "z", run.profile.z_um[cells - 1], ["dot_cell"], "um", "position of the cell")
+    time, step = _time_axis(g, steps, steps * run.dt * FS_PER_S)
+    z, cell = _z_axis(g, run, cells, "dot_cell", "cell index of the dot region")
     for name in POPULATIONS:
-        _data(g, name, _stack([p.rho[name] for p in pops], len(cells)), ["step", "dot_cell"],
-              "1", f"population {name}", "time z")
+        _data(g, name, _stack([p.rho[name] for p in pops], len(cells)), [time, z],
+              "1", f"population {name}", f"{step} {cell}")
 
 
 def _on_common_steps(records, cells, columns):
     """(steps, times, {column: step x cell array}) of per-(cell, quantity)
-    records on the union of their steps; `columns` maps output names to
-    (quantity, attribute)."""
+    records on the union of their steps (a time NaN only where no record
+    gives one); `columns` maps output names to (quantity, attribute)."""
     steps = np.unique(np.concatenate([r.step for r in records.values()]))
     times = np.full(len(steps), np.nan)
     out = {name: np.full((len(steps), len(cells)), np.nan) for name in columns}
     for (cell, quantity), record in records.items():
         rows = np.searchsorted(steps, record.step)
-        times[rows] = record.time_fs
+        known = np.isfinite(record.time_fs)  # a time any record gives
+        times[rows[known]] = record.time_fs[known]
         for name, (q, attribute) in columns.items():
             if q == quantity:
                 out[name][rows, cells.index(cell)] = getattr(record, attribute)
     return steps, times, out
 
 
-def _monitor_group(h5, name, records, columns):
+def _monitor_group(h5, run, name, records, columns):
     if not records:
         return
     g = h5.create_group(name)
     cells = sorted({cell for cell, _ in records})
     steps, times, arrays = _on_common_steps(records, cells, columns)
-    _scale(g, "step", steps, "1", "step")
-    _scale(g, "cell", np.array(cells), "1", "monitor cell")
-    _data(g, "time", times, ["step"], "fs", "time of the step")
+    time, step = _time_axis(g, steps, times)
+    z, cell = _z_axis(g, run, cells, long_name="monitor cell")
     for column, values in arrays.items():
-        quantity = columns[column][0]
-        _data(g, column, values, ["step", "cell"], unit_of(quantity), column, "time")
+        _quantity(g, column, columns[column][0], values, [time, z], column, f"{step} {cell}",
+                  run.E0)
 
 
 def _traces(h5, run):
     columns = {q: (q, "value") for q in QUANTITIES}
-    _monitor_group(h5, "traces", run.traces(), columns)
+    _monitor_group(h5, run, "traces", run.traces(), columns)
 
 
 def _statistics(h5, run):
     columns = {f"{q}_{kind}": (q, attribute) for q in QUANTITIES
                for kind, attribute in (("max", "maximum"), ("min", "minimum"),
                                        ("change", "change"))}
-    _monitor_group(h5, "statistics", run.statistics(), columns)
+    _monitor_group(h5, run, "statistics", run.statistics(), columns)
 
 
 def _flux(h5, run):
@@ -139,11 +183,11 @@ def _flux(h5, run):
     if flux is None:
         return
     g = h5.create_group("flux")
-    _scale(g, "step", np.arange(1, len(flux.time_fs) + 1), "1", "row of the flux file")
-    _data(g, "time", flux.time_fs, ["step"], "fs", "time")
-    _data(g, "S_left", flux.left, ["step"], "W/m^2", "Poynting flux at the left end", "time")
-    _data(g, "S_right", flux.right, ["step"], "W/m^2", "Poynting flux at the right end",
-          "time")
+    time, row = _axis(g, ("time", flux.time_fs, "fs", "time"),
+                      ("row", np.arange(1, len(flux.time_fs) + 1), "1", "row of the flux record"),
+                      keep_index=False)
+    _data(g, "S_left", flux.left, [time], "W/m^2", "Poynting flux at the left end", row)
+    _data(g, "S_right", flux.right, [time], "W/m^2", "Poynting flux at the right end", row)
 
 
 def input_attributes(run):

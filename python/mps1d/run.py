@@ -7,7 +7,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import files
+from . import files, h5run
 from .fortran import parse_column, parse_numbers, parse_table
 from .inputs import SQRT3, SQRT6, read_inputs
 
@@ -170,6 +170,11 @@ class Run:
     def _statistics(self):
         return files.Listing(self.statistics_dir)
 
+    def _hdf5(self, J):
+        """snapshot_<L>.h5 of step J, or None where the step is in text files."""
+        path = self.results_dir / h5run.file_name("snapshot", J)
+        return path if path.is_file() else None
+
     @cached_property
     def profile(self):
         table = parse_table(files.read_named(self.results_dir, files.NAMES["index_profile"]), 2,
@@ -178,20 +183,23 @@ class Run:
 
     # --- snapshots ------------------------------------------------------------
     def snapshots(self):
-        """The snapshot steps, from point.txt (or, without it, the stmp files)."""
+        """The snapshot steps, from point.txt (or, without it, the stmp and
+        snapshot_<L>.h5 files)."""
         point = self.results_dir / files.NAMES["points"]
         if point.is_file():
             steps = [int(line[:12]) for line in point.read_text().splitlines()
                      if len(line) >= 12 and line[:12].isdigit()]
         else:
             steps = [key[0] for key in self._results.labelled(files.stem_pattern("stamp", ()))]
+            steps += list(h5run.labelled(self._results, "snapshot"))
         return np.unique(np.array(steps, dtype=np.int64))
 
     def snapshot(self, J, name):
         """The values of `name` ('Ex', 'Hy', 'u7', 's13', ...) at step J, one per
         cell as stored (Ex and Ey in units of E0); empty only where the step
-        stores none (stores_none).  A missing or unreadable file, or one
-        without a value per cell, is an error naming it."""
+        stores none (stores_none).  A step with a snapshot_<L>.h5 is read from
+        it, 's13'..'s15' being its u13_physical..u15_physical.  A missing or
+        unreadable file, or one without a value per cell, is an error naming it."""
         key = (int(J), name)
         if key not in self._snapshots:
             self._snapshots[key] = self._read_column(*key)
@@ -200,6 +208,9 @@ class Run:
         return self._snapshots[key]
 
     def _read_column(self, J, name):
+        hdf5 = self._hdf5(J)
+        if hdf5 is not None:
+            return h5run.snapshot(hdf5, name, self.NZ, self.E0)
         file_name = files.name("column", name, J)
         path = files.find(self.results_dir, file_name)
         if path is None:
@@ -211,10 +222,16 @@ class Run:
         raise ValueError(f"{path}: {values.size} values, expected one per cell ({self.NZ})")
 
     def has_snapshot(self, J, name):
+        hdf5 = self._hdf5(J)
+        if hdf5 is not None:
+            return h5run.has(hdf5, name)
         return files.find(self.results_dir, files.name("column", name, J)) is not None
 
     def decay_factors(self, J):
         """The 15 factors exp(−(J+½)·dt/T_k) of stmp<J>.dat."""
+        hdf5 = self._hdf5(J)
+        if hdf5 is not None:
+            return h5run.decay_factors(hdf5)
         path = files.find(self.results_dir, files.name("stamp", J=J))
         fields = files.read_named(self.results_dir, files.name("stamp", J=J)).split()
         try:
@@ -227,7 +244,10 @@ class Run:
 
     def physical_diagonal(self, J):
         """(u13, u14, u15) of every cell at step J: u_k = u_k,eq + e_k·w_k, or
-        the s13..s15 files where the step stores the physical values."""
+        the s13..s15 files where the step stores the physical values (every
+        HDF5 snapshot does)."""
+        if self._hdf5(J) is not None:
+            return tuple(self.snapshot(J, f"s{k}") for k in (13, 14, 15))
         stored = [self.snapshot(J, f"u{k}") for k in (13, 14, 15)]
         if any(w.size == 0 for w in stored):
             return tuple(self.snapshot(J, PHYSICAL_FILES[f"u{k}"]) for k in (13, 14, 15))
@@ -241,6 +261,10 @@ class Run:
 
     def populations(self, J):
         """rho11..rho44 of every dot cell at snapshot step J."""
+        hdf5 = self._hdf5(J)
+        if hdf5 is not None:
+            cells, z, rho = h5run.populations(hdf5)
+            return Populations(step=int(J), cells=cells, z_um=z, rho=rho)
         cells = self.dot_cells()
         u = [component[cells - 1] for component in self.physical_diagonal(J)]
         z = self.profile.z_um[cells - 1]
@@ -250,7 +274,8 @@ class Run:
         """The population flags of the latest snapshot (cells x 4), or None."""
         path = files.find(self.results_dir, files.NAMES["flags"])
         if path is None:
-            return None
+            snapshots = h5run.labelled(self._results, "snapshot")
+            return h5run.flags(snapshots[max(snapshots)]) if snapshots else None
         return parse_table(files.read_text(path), 4, files.NAMES["flags"]).astype(np.int8)
 
     # --- monitor traces and statistics ----------------------------------------
@@ -267,21 +292,30 @@ class Run:
         return found
 
     def traces(self):
-        """{(cell, quantity): Trace} of every monitor cell, joined over blocks:
-        one sample per step, time in fs as written."""
+        """{(cell, quantity): Trace} of every monitor cell, joined over blocks
+        (text files and traces_<L>.h5 alike): one sample per step, time in fs
+        as written."""
         if "traces" not in self._cache:
-            self._cache["traces"] = {key: _join_trace(*key, blocks)
-                                     for key, blocks in self._trace_files(self._results).items()}
+            text = {key: [_text_trace(end, path) for end, path in blocks.items()]
+                    for key, blocks in self._trace_files(self._results).items()}
+            hdf5 = h5run.trace_chunks(h5run.labelled(self._results, "traces"), self.E0)
+            self._cache["traces"] = {key: Trace(*key, *_join(chunks))
+                                     for key, chunks in _merged(text, hdf5).items()}
         return self._cache["traces"]
 
     def statistics(self):
-        """{(cell, quantity): Statistics} of the discarded-results folder."""
+        """{(cell, quantity): Statistics} of the discarded-results folder
+        (text files and statistics_<L>.h5 alike)."""
         if "statistics" not in self._cache:
             LL = self.inputs.LL
             interval = max(LL // 2000, 1)
-            self._cache["statistics"] = {
-                key: _join_statistics(*key, blocks, LL, interval, self.dt)
-                for key, blocks in self._trace_files(self._statistics).items()}
+            text = {key: [_text_statistics(end, path, LL, interval, self.dt)
+                          for end, path in blocks.items()]
+                    for key, blocks in self._trace_files(self._statistics).items()}
+            hdf5 = h5run.statistics_chunks(h5run.labelled(self._statistics, "statistics"),
+                                           self.E0)
+            self._cache["statistics"] = {key: Statistics(*key, *_join(chunks))
+                                         for key, chunks in _merged(text, hdf5).items()}
         return self._cache["statistics"]
 
     def monitor_cells(self):
@@ -290,44 +324,52 @@ class Run:
     # --- flux records -----------------------------------------------------------
     def flux(self):
         """The flux records summary.json names (one file, or one per block
-        joined in order), or None."""
+        joined in order), then the /flux of the traces_<L>.h5 files, or None."""
         named = (self.summary or {}).get("flux") or {}
         names = named.get("files") or ([named["file"]] if named.get("file") else [])
         tables = []
         for name in names:
             path = files.find(self.results_dir, name)
-            if path is None:
+            if path is None or path.suffix == ".h5":  # HDF5 flux: read below
                 continue
             text = "\n".join(line for line in files.read_text(path).splitlines()
                              if not line.lstrip().startswith("#"))
             tables.append(parse_table(text, 3, name))
+        tables += h5run.flux_tables(h5run.labelled(self._results, "traces"))
         if not tables:
             return None
         table = np.concatenate(tables)
         return Flux(time_fs=table[:, 0], left=table[:, 1], right=table[:, 2])
 
 
-def _join_trace(cell, quantity, blocks):
-    steps, times, values = [], [], []
-    for end in sorted(blocks):
-        table = parse_table(files.read_text(blocks[end]), 2, blocks[end].name)
-        steps.append(np.arange(end - len(table) + 1, end + 1, dtype=np.int64))
-        times.append(table[:, 0])
-        values.append(table[:, 1])
-    step, time, value = keep_last_per_step(np.concatenate(steps), np.concatenate(times),
-                                           np.concatenate(values))
-    return Trace(cell=cell, quantity=quantity, step=step, time_fs=time, value=value)
+# A block of a monitor record is a chunk (block end, step, time_fs, *columns);
+# a record joins its chunks in the order of the blocks.
+
+def _text_trace(end, path):
+    table = parse_table(files.read_text(path), 2, path.name)
+    return end, np.arange(end - len(table) + 1, end + 1, dtype=np.int64), table[:, 0], table[:, 1]
 
 
-def _join_statistics(cell, quantity, blocks, LL, interval, dt):
-    steps, rows = [], []
-    for end in sorted(blocks):
-        table = parse_table(files.read_text(blocks[end]), 4, blocks[end].name)
-        steps.append(end - LL + interval * np.arange(1, len(table) + 1, dtype=np.int64))
-        rows.append(table)
-    step, table = keep_last_per_step(np.concatenate(steps), np.concatenate(rows))
-    return Statistics(cell=cell, quantity=quantity, step=step, time_fs=step * dt * FS_PER_S,
-                      maximum=table[:, 1], minimum=table[:, 2], change=table[:, 3])
+def _text_statistics(end, path, LL, interval, dt):
+    """A statistics file: one row per interval of `interval` steps from the
+    block's start, columns (unused, maximum, minimum, change)."""
+    table = parse_table(files.read_text(path), 4, path.name)
+    step = end - LL + interval * np.arange(1, len(table) + 1, dtype=np.int64)
+    return end, step, step * dt * FS_PER_S, table[:, 1], table[:, 2], table[:, 3]
+
+
+def _merged(text, hdf5):
+    """{(cell, quantity): chunks} of the text and the HDF5 records."""
+    out = {key: list(chunks) for key, chunks in text.items()}
+    for key, chunks in hdf5.items():
+        out.setdefault(key, []).extend(chunks)
+    return out
+
+
+def _join(chunks):
+    """(step, time_fs, *columns) of the chunks in block order, one sample per step."""
+    chunks = sorted(chunks, key=lambda chunk: chunk[0])
+    return keep_last_per_step(*(np.concatenate(parts) for parts in list(zip(*chunks))[1:]))
 
 
 def _better(best, name, values, step_of, cell_of):

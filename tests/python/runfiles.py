@@ -136,6 +136,11 @@ class RunFolder:
     def column(self, name, values, gz=True, width=23, digits=12):
         return self.write(name, [e_field(v, width, digits) for v in values], gz)
 
+    def n_z(self, n):
+        """n_z.dat: z = 0.01 µm per cell, the refractive index of each cell."""
+        self.write("n_z.dat", [f_field(0.01 * (i + 1)) + "  " + f_field(v)
+                               for i, v in enumerate(n)])
+
     def point(self, steps):
         levels = [(1, 0) if k % 2 == 0 else (0, 1) for k in range(len(steps))]
         lines = [f"{label(J)}  {a:08d}  {b:08d}" for J, (a, b) in zip(steps, levels)]
@@ -195,7 +200,7 @@ def write_complete_run(root):
     run = RunFolder(root)
     step_dt = dt()
     n = [1.0] * 4 + [3.5] * 4 + [1.0] * 4
-    run.write("n_z.dat", [f_field(0.01 * (i + 1)) + "  " + f_field(n[i]) for i in range(NZ)])
+    run.n_z(n)
     run.point(SNAPSHOTS)
     names = ["Ex", "Ey", "Hx", "Hy"] + [f"u{k}" for k in range(1, 16)]
     for J in SNAPSHOTS:

@@ -8,7 +8,7 @@ import pytest
 import mps1d
 from mps1d.cli import main
 from mps1d.export import export
-from runfiles import NZ, SNAPSHOTS, e_field
+from runfiles import NZ, SNAPSHOTS, e_field, label
 
 
 @pytest.fixture
@@ -50,12 +50,15 @@ class TestContents:
         run, h5 = exported
         np.testing.assert_array_equal(h5["structure/n"], run.profile.n)
         np.testing.assert_array_equal(h5["snapshots/step"], SNAPSHOTS)
-        for k, J in enumerate(SNAPSHOTS):
-            np.testing.assert_array_equal(h5["snapshots/Ex"][k], run.snapshot(J, "Ex"))
+        for k, J in enumerate(SNAPSHOTS):  # E in V/m
+            np.testing.assert_array_equal(h5["snapshots/Ex"][k], run.snapshot(J, "Ex") * run.E0)
             np.testing.assert_array_equal(h5["snapshots/u15_physical"][k],
                                           run.physical_diagonal(J)[2])
         assert np.all(np.isnan(h5["snapshots/u13"][0]))  # step 1 stores no w13
         np.testing.assert_allclose(h5["snapshots/time"], np.array(SNAPSHOTS) * run.dt * 1e15)
+        np.testing.assert_array_equal(h5["snapshots/decay_factors"][1], run.decay_factors(4))
+        assert h5["snapshots/Ey"].attrs["units"] == "V/m"
+        assert h5["snapshots/Ey"].attrs["E0_V_per_m"] == run.E0
 
     def test_populations(self, exported):
         run, h5 = exported
@@ -70,10 +73,12 @@ class TestContents:
         np.testing.assert_array_equal(h5["traces/step"], np.arange(1, 13))
         np.testing.assert_array_equal(h5["traces/time"], run.traces()[(6, "Ex")].time_fs)
         for (cell, quantity), trace in run.traces().items():
-            np.testing.assert_array_equal(column(h5, "traces", quantity, cell), trace.value)
+            scale = run.E0 if quantity in ("Ex", "Ey") else 1.0
+            np.testing.assert_array_equal(column(h5, "traces", quantity, cell), trace.value * scale)
         assert np.all(np.isnan(column(h5, "traces", "rho11", 1)))  # end cells record E only
         stats = run.statistics()[(6, "Ey")]
-        np.testing.assert_array_equal(column(h5, "statistics", "Ey_min", 6), stats.minimum)
+        np.testing.assert_array_equal(column(h5, "statistics", "Ey_min", 6),
+                                      stats.minimum * run.E0)
         np.testing.assert_allclose(h5["statistics/time"], stats.time_fs)
 
     def test_flux(self, exported):
@@ -97,10 +102,26 @@ class TestLayout:
                 assert len(scales) == 1, f"{ds.name}: no dimension scale"
                 assert scales[0].parent == ds.parent
 
-    def test_auxiliary_time_coordinate_is_named(self, exported):
+    def test_time_and_z_are_the_dimensions_step_and_cell_auxiliary(self, exported):
         _, h5 = exported
-        assert h5["traces/Ex"].attrs["coordinates"] == "time"
-        assert h5["traces/time"].dims[0].keys() == ["step"]
+        assert [axis.keys() for axis in h5["traces/Ex"].dims] == [["time"], ["z"]]
+        assert h5["traces/Ex"].attrs["coordinates"] == "step cell"
+        assert h5["traces/step"].dims[0].keys() == ["time"]
+        assert h5["populations/rho22"].attrs["coordinates"] == "step dot_cell"
+        assert h5["flux/S_left"].dims[0].keys() == ["time"]
+
+    def test_a_time_that_is_not_finite_is_not_a_dimension(self, complete_run, tmp_path):
+        complete_run.trace_file(f"time_Ex_z{label(6)}", 8, [(float("nan"), 1.0)] * 4)
+        (complete_run.results / "summary.json").write_text('{"flux": {"file": "flux.dat"}}')
+        complete_run.write("flux.dat", ["0.1 -1.0 2.0", "NaN -3.0 4.0"], gz=False)
+        export(mps1d.load(complete_run.root), tmp_path / "nan.h5")
+        with h5py.File(tmp_path / "nan.h5", "r") as h5:
+            # the other cells give the traces their time; the flux has none at row 2
+            assert np.all(np.isfinite(h5["traces/time"]))
+            assert h5["traces/Ex"].dims[0].keys() == ["time"]
+            assert h5["flux/S_left"].dims[0].keys() == ["row"]
+            assert h5["flux/S_left"].attrs["coordinates"] == "time"
+            assert h5["flux/time"].dims[0].keys() == ["row"]
 
     def test_run_without_summary(self, complete_run, tmp_path):
         export(mps1d.load(complete_run.root), tmp_path / "plain.h5")
