@@ -30,8 +30,9 @@ std::string named(std::string_view head, std::int64_t J) {
 
 // The coordinates of a group: `time` [fs] and `z` [µm] as dimension
 // scales, `step` and `cell` (or `dot_cell`) beside them.
-void coordinates(h5::Writer& file, hid_t g, std::span<const std::int64_t> steps, double dt,
-                 std::span<const std::int32_t> cells, double dz, const char* cell_name) {
+void coordinates(h5::Writer& file, hid_t g, std::span<const std::int64_t> steps,
+                 std::span<const std::int32_t> cells, const Hdf5Run& run, const char* cell_name) {
+  const double dt = run.dt, dz = run.dz;
   std::vector<double> time(steps.size()), z(cells.size());
   std::vector<std::int64_t> index(cells.begin(), cells.end());
   for (std::size_t r = 0; r < steps.size(); ++r) {
@@ -121,7 +122,7 @@ void write_physical(h5::Writer& file, hid_t g, const SnapshotInput& in, const Hd
   }
   const hid_t pg = file.group("populations");
   const std::int64_t J = in.J;
-  coordinates(file, pg, {&J, 1}, run.dt, cells, run.dz, "dot_cell");
+  coordinates(file, pg, {&J, 1}, cells, run, "dot_cell");
   for (std::size_t q = 0; q < 4; ++q) {
     Dataset d = over(kKinds[q + 2], 1, cells.size(), "1", "population of the level");
     d.coordinates = "step dot_cell";
@@ -140,7 +141,7 @@ void write_snapshot_file(const SnapshotInput& in, const Hdf5Run& run) {
   for (std::int32_t k = 1; k <= f.N; ++k) cells[static_cast<std::size_t>(k - 1)] = k;
   const hid_t g = file.group("snapshots");
   const std::int64_t J = in.J;
-  coordinates(file, g, {&J, 1}, run.dt, cells, run.dz, "cell");
+  coordinates(file, g, {&J, 1}, cells, run, "cell");
   write_level(file, g, in, f.new_level(), 1);
   write_physical(file, g, in, run);
   const hid_t r = file.group("restart");
@@ -198,7 +199,7 @@ void write_traces_file(const TraceInput& in, const Hdf5Run& run,
   std::vector<std::int64_t> steps;
   for (std::int64_t r = 1; r <= rows; ++r) steps.push_back(in.Jb + r);
   const hid_t g = file.group("traces");
-  coordinates(file, g, steps, run.dt, in.monitor_cells, run.dz, "cell");
+  coordinates(file, g, steps, in.monitor_cells, run, "cell");
   const auto R = static_cast<std::size_t>(rows);
   for (int kind = 0; kind < 6; ++kind) {
     const std::vector<double> values = monitor_array(s, kind, rows);
@@ -243,7 +244,7 @@ void write_statistics_file(const StatisticsLines& lines, const std::string& path
     steps.push_back(J - run.LL + run.statistics_interval * static_cast<std::int64_t>(i));
   }
   const hid_t g = file.group("statistics");
-  coordinates(file, g, steps, run.dt, cells, run.dz, "cell");
+  coordinates(file, g, steps, cells, run, "cell");
   const std::vector<std::vector<double>> arrays = statistics_arrays(lines, S, cells.size(), run.E0);
   const char* measures[] = {"_max", "_min", "_change"};
   for (std::size_t a = 0; a < arrays.size(); ++a) {
@@ -261,7 +262,7 @@ std::string hdf5_snapshot_name(std::int64_t J) { return named("snapshot_", J); }
 std::string hdf5_traces_name(std::int64_t J) { return named("traces_", J); }
 std::string hdf5_statistics_name(std::int64_t J) { return named("statistics_", J); }
 
-FileTasks hdf5_snapshot_tasks(const SnapshotInput& in, std::shared_ptr<const Hdf5Run> run) {
+FileTasks hdf5_snapshot_tasks(const SnapshotInput& in, const std::shared_ptr<const Hdf5Run>& run) {
   FileTasks t;
   t.paths.push_back(in.folder + hdf5_snapshot_name(in.J));
   t.tasks.emplace_back([in, run] { write_snapshot_file(in, *run); });
@@ -272,7 +273,7 @@ FileTasks hdf5_snapshot_tasks(const SnapshotInput& in, std::shared_ptr<const Hdf
 
 namespace mps {
 
-FileTasks hdf5_trace_tasks(const TraceInput& in, std::shared_ptr<const Hdf5Run> run,
+FileTasks hdf5_trace_tasks(const TraceInput& in, const std::shared_ptr<const Hdf5Run>& run,
                            std::vector<double> flux_rows) {
   FileTasks t;
   t.paths.push_back(in.folder + hdf5_traces_name(in.J));
@@ -283,7 +284,7 @@ FileTasks hdf5_trace_tasks(const TraceInput& in, std::shared_ptr<const Hdf5Run> 
 
 FileTasks hdf5_statistics_tasks(StatisticsLines lines, const std::string& folder, std::int64_t J,
                                 const std::vector<std::int32_t>& monitor_cells,
-                                std::shared_ptr<const Hdf5Run> run) {
+                                const std::shared_ptr<const Hdf5Run>& run) {
   FileTasks t;
   const std::string path = folder + hdf5_statistics_name(J);
   t.paths.push_back(path);
@@ -328,7 +329,7 @@ void restore_medium(const h5::Reader& file, int level, MediumState& m) {
         throw IoError(file.path(), "\"" + file.path() + "\": the flags of cell " +
                                        std::to_string(k) + " are not 0 or 1");
       }
-      p[q] = b;
+      p[q] = b == 1 ? 1 : 0;
     }
     m.set_flags(k, p);
   }

@@ -36,11 +36,11 @@ std::string hdf5_traces_name(std::int64_t J);
 std::string hdf5_statistics_name(std::int64_t J);
 
 // "snapshot_<L(J)>.h5" as one task sharing the state of `in`.
-FileTasks hdf5_snapshot_tasks(const SnapshotInput& in, std::shared_ptr<const Hdf5Run> run);
+FileTasks hdf5_snapshot_tasks(const SnapshotInput& in, const std::shared_ptr<const Hdf5Run>& run);
 
 // "traces_<L(J)>.h5" of the block's rows Jb+1..J as one task sharing the
 // samples; with `flux_rows` (time, left, right per row) at a block end.
-FileTasks hdf5_trace_tasks(const TraceInput& in, std::shared_ptr<const Hdf5Run> run,
+FileTasks hdf5_trace_tasks(const TraceInput& in, const std::shared_ptr<const Hdf5Run>& run,
                            std::vector<double> flux_rows);
 
 // "statistics_<L(J)>.h5" of the block ending at J in `folder`, from the
@@ -48,7 +48,7 @@ FileTasks hdf5_trace_tasks(const TraceInput& in, std::shared_ptr<const Hdf5Run> 
 // fields, as the text files have them).
 FileTasks hdf5_statistics_tasks(StatisticsLines lines, const std::string& folder, std::int64_t J,
                                 const std::vector<std::int32_t>& monitor_cells,
-                                std::shared_ptr<const Hdf5Run> run);
+                                const std::shared_ptr<const Hdf5Run>& run);
 
 // Restores both levels of step J from "snapshot_<L(J)>.h5" at `path`,
 // whose step and level must be J and `level`; IoError for a file that

@@ -111,7 +111,8 @@ struct SnapshotStep {
   std::int64_t J = 0, Jb = 0;
   int Jtoggle = 0;
   bool block_end = false;
-  double max_variable = 0.0;  // the loop's field maximum of step J
+  double max_variable = 0.0;      // the loop's field maximum of step J
+  std::vector<double> flux_rows;  // of the block, at its end
 };
 
 // The closing step of a snapshot, once its files are complete: everything
@@ -195,10 +196,9 @@ FileTasks flux_file(const std::string& folder, std::int64_t J, std::vector<doubl
 // The files of a snapshot as tasks of the output threads: the snapshot, its
 // traces and at a block end the flux rows, as compressed text or as HDF5.
 // The tasks share `state`.
-FileTasks snapshot_files(const RunInput& in, const LoopState& st, const SnapshotStep& s,
+FileTasks snapshot_files(const RunInput& in, const LoopState& st, SnapshotStep& s,
                          const SnapshotState& state, std::span<const double> max_ex,
-                         const std::shared_ptr<ManifestSink>& manifest,
-                         std::vector<double> flux_rows) {
+                         const std::shared_ptr<ManifestSink>& manifest) {
   const RunParameters& p = in.params;
   SnapshotInput snap;
   snap.J = s.J;
@@ -224,10 +224,10 @@ FileTasks snapshot_files(const RunInput& in, const LoopState& st, const Snapshot
   traces.folder = in.dirs.results_dir;
   traces.storage = textio::Storage::gzip;
   if (st.hdf5) {
-    files.append(hdf5_trace_tasks(traces, st.hdf5, std::move(flux_rows)));
+    files.append(hdf5_trace_tasks(traces, st.hdf5, std::move(s.flux_rows)));
   } else {
     files.append(trace_tasks(traces));
-    if (s.block_end) files.append(flux_file(in.dirs.results_dir, s.J, std::move(flux_rows)));
+    if (s.block_end) files.append(flux_file(in.dirs.results_dir, s.J, std::move(s.flux_rows)));
   }
   return files;
 }
@@ -287,15 +287,14 @@ std::size_t bytes_of(const RunState& run) {
 // writer's bound, else from the live arrays before the loop goes on.
 void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std::int64_t J) {
   check_finite_state(run.sim, J);
-  const SnapshotStep s{J, st.Jb, run.sim.field.Jtoggle, J == st.block * in.params.LL,
-                       st.max_variable};
+  SnapshotStep s{J, st.Jb, run.sim.field.Jtoggle, J == st.block * in.params.LL, st.max_variable,
+                 {}};
   const std::size_t bytes = bytes_of(run);
   const SnapshotState state = bytes <= st.writer->bound() ? copied_state(run) : borrowed_state(run);
   StatisticsLines statistics;
-  std::vector<double> flux_rows;
   if (s.block_end) {
     statistics = st.statistics.take(in.dirs.discarded_dir);
-    flux_rows = std::exchange(st.budget.flux_rows, {});
+    s.flux_rows = std::exchange(st.budget.flux_rows, {});
     if (!st.hdf5) st.summary.flux_files.push_back(result_files::flux(J) + ".gz");
   }
   const std::vector<std::string> leftovers = st.leftover_results;
@@ -304,8 +303,7 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
     submit_compression(*st.writer, std::exchange(st.leftover_statistics, {}), *st.warnings);
   }
   auto manifest = st.hdf5 ? nullptr : std::make_shared<ManifestSink>();
-  FileTasks files =
-      snapshot_files(in, st, s, state, run.monitors.max_ex, manifest, std::move(flux_rows));
+  FileTasks files = snapshot_files(in, st, s, state, run.monitors.max_ex, manifest);
   SnapshotClose close = snapshot_close(in, st, s, files.paths, leftovers);
   close.manifest = std::move(manifest);
   if (s.block_end && st.hdf5) {

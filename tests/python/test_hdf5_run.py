@@ -1,11 +1,15 @@
 """Run reading the HDF5 results of `mps1d --output=hdf5` (docs/hdf5_output.md)
 from a small folder written with h5py."""
+import shutil
+import subprocess
+
 import h5py
 import numpy as np
 import pytest
 
 import mps1d
 import runfiles
+from conftest import PROGRAM, ROOT
 from mps1d.cli import main
 from mps1d.export import export
 from mps1d.run import SNAPSHOT_NAMES
@@ -114,3 +118,52 @@ def test_tools_read_the_hdf5_run(hdf5_run, tmp_path, capsys):
         np.testing.assert_array_equal(h5["flux/S_left"], [3.0, 4.0])
     assert main(["summary", str(hdf5_run.folder)]) == 0
     assert "rho22" in capsys.readouterr().out
+
+
+def _quickstart(folder, *options):
+    """The bundled quickstart run by the program in `folder`."""
+    if not PROGRAM.is_file():
+        pytest.skip(f"{PROGRAM} is not built")
+    folder.mkdir()
+    shutil.copy(ROOT / "examples" / "quickstart" / "execdata.txt", folder)
+    for sub in ("Results", "DiscardedResults", "Continue"):
+        (folder / sub).mkdir()
+    done = subprocess.run([str(PROGRAM), *options], cwd=folder, stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stdout + done.stderr
+    return mps1d.load(folder)
+
+
+def _twelve_digits(values):
+    """Values rounded to the twelve significant digits of the text files."""
+    return np.array([float(f"{v:.11e}") for v in np.ravel(values)])
+
+
+def test_text_and_hdf5_runs_of_the_quickstart_hold_the_same_arrays(tmp_path):
+    """The HDF5 run holds the text run's values unrounded: rounded to the text
+    files' twelve digits they are those of the text files, value by value
+    (within 5e-12 relative); the populations the tools derive from the
+    text digits (through the decay factors) agree to 1e-10."""
+    text, hdf5 = _quickstart(tmp_path / "text"), _quickstart(tmp_path / "hdf5", "--output=hdf5")
+    assert not list(text.results_dir.glob("*.h5")) and list(hdf5.results_dir.glob("snapshot_*.h5"))
+    steps = text.snapshots()
+    np.testing.assert_array_equal(steps, hdf5.snapshots())
+    for J in steps:
+        for name in SNAPSHOT_NAMES:
+            a = text.snapshot(J, name)
+            if a.size:  # the stored w13..w15 of step 1 are in the HDF5 file only
+                np.testing.assert_array_equal(_twelve_digits(hdf5.snapshot(J, name)), a,
+                                              err_msg=f"{name} at {J}")
+        # Step 1's text populations come from the five-digit s13..s15 files.
+        digits = 1e-5 if J == 1 else 1e-10
+        for name, rho in text.populations(J).rho.items():
+            np.testing.assert_allclose(hdf5.populations(J).rho[name], rho, rtol=0, atol=digits)
+    assert text.traces().keys() == hdf5.traces().keys()
+    for key, trace in text.traces().items():
+        np.testing.assert_array_equal(hdf5.traces()[key].step, trace.step)
+        np.testing.assert_array_equal(_twelve_digits(hdf5.traces()[key].value), trace.value)
+    for key, stats in text.statistics().items():
+        for field in ("maximum", "minimum", "change"):
+            np.testing.assert_allclose(getattr(hdf5.statistics()[key], field),
+                                       getattr(stats, field), rtol=1e-11, atol=1e-300)
+    np.testing.assert_array_equal(_twelve_digits(hdf5.flux().right), text.flux().right)
