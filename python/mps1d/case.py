@@ -657,11 +657,13 @@ class Case:
                             f"the dot layer is cells {dot_cells[0]}..{dot_cells[1]}")
         return Written(folder, check, _counted(notes))
 
-    def run(self, folder, threads=None, legacy_model=False, source=None, overwrite=False,
-            timeout=None):
+    def run(self, folder, threads=None, legacy_model=False, source=None, output=None,
+            overwrite=False, timeout=None):
         """Writes the case into `folder`, runs the program there and returns
-        mps1d.load(folder).  Result folders that are not empty are an error
-        unless `overwrite` (then they are emptied first)."""
+        mps1d.load(folder).  `source` ('hard', 'transparent') and `output`
+        ('text', 'hdf5') are the program's options of those names.  Result
+        folders that are not empty are an error unless `overwrite` (then they
+        are emptied first)."""
         folder = Path(folder)
         for name in self.folders:
             d = folder / name
@@ -681,6 +683,10 @@ class Case:
             if source not in ("hard", "transparent"):
                 raise CaseError(f"source {source!r}: 'hard' or 'transparent'")
             options.append(f"--source={source}")
+        if output is not None:
+            if output not in ("text", "hdf5"):
+                raise CaseError(f"output {output!r}: 'text' or 'hdf5'")
+            options.append(f"--output={output}")
         program = _program.find_program()
         try:
             r = subprocess.run([program, *options, str(folder.resolve())], cwd=folder,

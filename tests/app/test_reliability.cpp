@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "output/hdf5_file.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps::testing {
@@ -235,6 +236,36 @@ TEST(Reliability, KilledRunListsOnlyCompleteSteps) {
       if (std::stoll(J) % 100 == 0) {
         EXPECT_TRUE(run.dir.exists("DiscardedResults/time2_Ey_" + J + ".dat.gz")) << J;
       }
+    }
+  }
+}
+
+// The same with HDF5 files: a listed step's snapshot opens and reads whole
+// (a file is renamed into place only once complete).
+TEST(Reliability, KilledHdf5RunListsOnlyCompleteSteps) {
+  const std::string input =
+      with_lines(short_quickstart(), {{47, "steps between two spatial dumps LL 100 steps"},
+                                      {50, "total number of time steps 100000 -"}});
+  for (const int delay_ms : {60, 200}) {
+    SCOPED_TRACE(delay_ms);
+    RunFolder run(input);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::chdir(run.dir.path().c_str()) != 0) ::_exit(127);
+      ::execl(MPS_PROGRAM, MPS_PROGRAM, "--output=hdf5", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    const std::vector<std::string> listed = split_lines(run.dir.read("Results/point.txt"));
+    EXPECT_FALSE(listed.empty());
+    for (const std::string& line : listed) {
+      const std::string J = line.substr(0, 12);
+      const h5::Reader snapshot(run.dir.file("Results/snapshot_" + J + ".h5"));
+      const auto N = static_cast<std::size_t>(snapshot.int_attribute("NZ"));
+      EXPECT_EQ(snapshot.doubles("/restart/u15", N).size(), N) << J;
+      EXPECT_TRUE(run.dir.exists("Results/traces_" + J + ".h5")) << J;
     }
   }
 }
