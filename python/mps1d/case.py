@@ -316,7 +316,12 @@ class Case:
         self.dipole = dipole
         self.left, self.right = left, right
         self.monitors = list(monitors)
-        self.pulse = pulse if pulse is not None else Pulse()
+        # One Pulse, or several (pump and probe): they add up where they start.
+        if pulse is None:
+            pulse = Pulse()
+        self.pulses = [pulse] if isinstance(pulse, Pulse) else list(pulse)
+        if not self.pulses:
+            raise CaseError("pulse: give at least one")
         self.layers = [copy.copy(l) for l in layers]
         self.cavity = cavity
         self.folders = tuple(folders)
@@ -324,6 +329,15 @@ class Case:
         self.run_number, self.continue_from = run_number, continue_from
         self.labels = labels
         self.transitions = transitions or [[0, 1, 0, 0], [1, 0, 0, 0], [0, 0, 0, 1], [0, 0, 1, 0]]
+
+    @property
+    def pulse(self):
+        """The first pulse (its amplitude is the field scale E0)."""
+        return self.pulses[0]
+
+    @pulse.setter
+    def pulse(self, value):
+        self.pulses[0] = value
 
     # -- structure ---------------------------------------------------------
 
@@ -372,20 +386,9 @@ class Case:
         cells, starts, dot_cells, first, last = self._structure(dz, notes)
         monitors = [self._monitor_cell(m, dz, cells, starts) for m in self.monitors]
 
-        # pulse
-        p = self.pulse
-        shape = p.code(SHAPES, p.shape, "shape")
-        pol = p.code(POLARISATIONS, p.polarisation, "polarisation")
-        if p.wavelength is None:
-            wavelength_um = HC / transition_J * 1e6
-        else:
-            wavelength_um = si(p.wavelength, LENGTH, "wavelength", shift=6)
-        duration, duration_code, T = self._pulse_length(p, shape, notes)
-        delay, delay_code = self._delay(p, shape, duration, duration_code, T, dt, notes)
-        amplitude = self._amplitude(p, shape, pol, T, dip[0][1], notes)
+        pulses = [self._pulse_items(p, dt, transition_J, dip[0][1], notes) for p in self.pulses]
 
         bl, br = Boundary.of(self.left, "left"), Boundary.of(self.right, "right")
-        origin = 0 if p.origin in (0, "right", None) else int(p.origin)
 
         v = {}
         v["folder.results"], v["folder.discarded"], v["folder.continue"] = self.folders
@@ -404,13 +407,10 @@ class Case:
                     v[f"{prefix}.{i + 1}.{j + 1}"] = m[i][j]
         v["times.scale"], v["dephasing.scale"] = float(self.relaxation_scale), float(
             self.dephasing_scale)
-        v["pulses.count"] = 1
-        pulse_items = (("id", p.id), ("shape", shape), ("wavelength", wavelength_um),
-                       ("fwhm", duration), ("fwhm_unit", duration_code), ("unused", p.unused),
-                       ("amplitude", amplitude), ("polarisation", pol), ("noise", float(p.noise)),
-                       ("origin", origin), ("delay", delay), ("delay_unit", delay_code))
-        for name, x in pulse_items:
-            v["pulse." + name] = x
+        v["pulses.count"] = len(pulses)
+        for n, items in enumerate(pulses, 1):
+            for name, x in items:
+                v[("pulse." if n == 1 else f"pulse.{n}.") + name] = x
         v["boundary.left.type"], v["boundary.right.type"] = bl.code(), br.code()
         v["boundary.left.reflection"] = float(bl.reflection)
         v["boundary.right.reflection"] = float(br.reflection)
@@ -431,7 +431,24 @@ class Case:
                                 *layer.equilibrium)):
                 v[f"layer.{k}.{name}"] = x if name == "cells" else float(x)
 
-        return _text(v, bl, br, pulse_items, run, rows, cells), v, notes, dot_cells
+        return _text(v, bl, br, pulses, run, rows, cells), v, notes, dot_cells
+
+    def _pulse_items(self, p, dt, transition_J, dipole, notes):
+        """The twelve (name, value) of a pulse line."""
+        shape = p.code(SHAPES, p.shape, "shape")
+        pol = p.code(POLARISATIONS, p.polarisation, "polarisation")
+        if p.wavelength is None:
+            wavelength_um = HC / transition_J * 1e6
+        else:
+            wavelength_um = si(p.wavelength, LENGTH, "wavelength", shift=6)
+        duration, duration_code, T = self._pulse_length(p, shape, notes)
+        delay, delay_code = self._delay(p, shape, duration, duration_code, T, dt, notes)
+        amplitude = self._amplitude(p, shape, pol, T, dipole, notes)
+        origin = 0 if p.origin in (0, "right", None) else int(p.origin)
+        return (("id", p.id), ("shape", shape), ("wavelength", wavelength_um),
+                ("fwhm", duration), ("fwhm_unit", duration_code), ("unused", p.unused),
+                ("amplitude", amplitude), ("polarisation", pol), ("noise", float(p.noise)),
+                ("origin", origin), ("delay", delay), ("delay_unit", delay_code))
 
     def _steps(self, notes):
         """dz [m], dt [s], the block length and the total steps."""
@@ -708,16 +725,7 @@ class Case:
         file the program reads to the same values."""
         from .inputs import read_inputs
         i = read_inputs(path)
-        p = i.pulse
-        dunit, delunit = ("fs", "ps")[p.duration_unit] if p.duration_unit in (0, 1) else None, \
-            ("fs", "ps", "ns")[p.delay_unit] if p.delay_unit in (0, 1, 2) else None
-        if dunit is None or delunit is None:
-            raise CaseError(f"{path}: pulse unit codes {p.duration_unit}, {p.delay_unit} "
-                            "hold no time")
-        pulse = Pulse(shape=p.shape, length=(p.duration, dunit), delay=(p.delay, delunit),
-                      amplitude=p.amplitude, polarisation=p.polarisation,
-                      wavelength=(p.wavelength_um, "um"), origin=p.origin, noise=p.noise,
-                      id=p.id, unused=p.unused, keep_delay=True)
+        pulses = [_pulse_of(p, path) for p in [i.pulse, *i.further_pulses]]
         layers = [Layer(None, float(r[2]), int(r[0]), float(r[3]), None, tuple(map(float, r[4:7])),
                         tuple(map(float, r[7:10])), float(r[1])) for r in i.layers]
         b = i.boundaries
@@ -729,12 +737,25 @@ class Case:
                    dephasing_scale=i.dephasing_scale, dipole=tables[2],
                    left=Boundary(b["left"], b["reflection_left"], "left_boundary"),
                    right=Boundary(b["right"], b["reflection_right"], "right_boundary"),
-                   monitors=list(i.monitor_cells), pulse=pulse, layers=layers,
+                   monitors=list(i.monitor_cells), pulse=pulses, layers=layers,
                    cavity=(i.first_cavity, i.last_cavity), folders=i.folders,
                    iteration_limit=i.iteration_limit, tolerance=i.tolerance,
                    run_number=i.run_number, continue_from=i.J_final,
                    labels=[(name, tuple(values)) for name, values in i.labels],
                    transitions=[[int(x) for x in row] for row in i.transitions])
+
+
+def _pulse_of(p, path) -> Pulse:
+    """The builder's Pulse of a pulse line as read (inputs.Pulse)."""
+    dunit, delunit = ("fs", "ps")[p.duration_unit] if p.duration_unit in (0, 1) else None, \
+        ("fs", "ps", "ns")[p.delay_unit] if p.delay_unit in (0, 1, 2) else None
+    if dunit is None or delunit is None:
+        raise CaseError(f"{path}: pulse unit codes {p.duration_unit}, {p.delay_unit} "
+                        "hold no time")
+    return Pulse(shape=p.shape, length=(p.duration, dunit), delay=(p.delay, delunit),
+                 amplitude=p.amplitude, polarisation=p.polarisation,
+                 wavelength=(p.wavelength_um, "um"), origin=p.origin, noise=p.noise,
+                 id=p.id, unused=p.unused, keep_delay=True)
 
 
 def _counted(notes) -> list:
@@ -776,7 +797,7 @@ def _line(value: str, comment: str) -> str:
     return f"{value:<24} # {comment}"
 
 
-def _text(v, bl, br, pulse_items, run, rows, cells) -> str:
+def _text(v, bl, br, pulses, run, rows, cells) -> str:
     """The file, in the layout of the bundled examples (TAB-separated tables)."""
     def row(prefix, i):
         return "\t".join(_num(v[f"{prefix}.{i}.{j}"], INT if prefix == "transition" else REAL)
@@ -807,12 +828,13 @@ def _text(v, bl, br, pulse_items, run, rows, cells) -> str:
     out += [row("dephasing", i) for i in range(1, 5)]
     out.append("# end of dephasing times [s]; dipole moments [C m] follow")
     out += [row("dipole", i) for i in range(1, 5)]
-    out += ["# end of dipole moments", _line("1", "number of pulses")]
+    out += ["# end of dipole moments", _line(str(len(pulses)), "number of pulses")]
     kinds = {"id": INT, "shape": INT, "fwhm_unit": INT, "unused": INT, "polarisation": INT,
              "origin": INT, "delay_unit": INT}
-    out.append(" ".join(_num(x, kinds.get(n, REAL)) for n, x in pulse_items) +
-               "   # id shape wavelength[um] fwhm unit(0 fs,1 ps) - amplitude[V/m] polarisation "
-               "noise origin delay unit(0 fs,1 ps,2 ns)")
+    for k, items in enumerate(pulses):
+        out.append(" ".join(_num(x, kinds.get(n, REAL)) for n, x in items) +
+                   ("   # id shape wavelength[um] fwhm unit(0 fs,1 ps) - amplitude[V/m] "
+                    "polarisation noise origin delay unit(0 fs,1 ps,2 ns)" if k == 0 else ""))
     out += ["# boundary conditions: 1 absorbing with reflection coefficient, 2 conducting wall",
             "# code and a word per side, then the reflection coefficients",
             f"{bl.code()} {bl.word or 'left_boundary'}",

@@ -75,7 +75,8 @@ class Inputs:
     dephasing_scale: float
     dephasing_times: np.ndarray   # 4 x 4 [s], before scaling
     dipoles: np.ndarray           # 4 x 4 [C m]
-    pulse: Pulse
+    pulse: Pulse                  # the first pulse line (its amplitude is E0)
+    further_pulses: list          # Pulse of lines 2..N
     boundaries: dict
     courant: float
     LL: int
@@ -162,6 +163,8 @@ def inputs_from_case(path, case):
     layers = np.array([[v[f"layer.{j}.{c}"] for c in _LAYER_NAMES] for j in range(1, rows + 1)],
                       dtype=float).reshape(rows, 10)
     pulse = Pulse(*[v["pulse." + n] for n in _PULSE_NAMES])
+    further = [Pulse(*[v[f"pulse.{k}.{n}"] for n in _PULSE_NAMES])
+               for k in range(2, int(v.get("pulses.count", 1)) + 1)]
     boundaries = {"left": v["boundary.left.type"], "right": v["boundary.right.type"],
                   "reflection_left": v["boundary.left.reflection"],
                   "reflection_right": v["boundary.right.reflection"]}
@@ -171,7 +174,7 @@ def inputs_from_case(path, case):
                   transitions=_matrix(v, "transition"), long_time_scale=float(v["times.scale"]),
                   long_times=_matrix(v, "times"), dephasing_scale=float(v["dephasing.scale"]),
                   dephasing_times=_matrix(v, "dephasing"), dipoles=_matrix(v, "dipole"),
-                  pulse=pulse, boundaries=boundaries, monitor_cells=_numbered(v, "monitor"),
+                  pulse=pulse, further_pulses=further, boundaries=boundaries, monitor_cells=_numbered(v, "monitor"),
                   dz=float(v["structure.dz"]), first_cavity=v["structure.first_cavity"],
                   last_cavity=v["structure.last_cavity"], layers=layers, derived=case["derived"],
                   **{k: v[n] for k, n in _RUN_NAMES.items()})

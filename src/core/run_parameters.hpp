@@ -34,6 +34,7 @@ inline constexpr int kLevels = 4;       // four-level dots: |1>..|4>
 inline constexpr int kComponents = 15;  // pseudospin components u1..u15
 inline constexpr int kMaxLayers = 500;  // rows of the layer table that are used
 inline constexpr int kMaxUserMonitors = 98;
+inline constexpr int kMaxPulses = 16;  // pulse lines of a run, at most
 
 // A 4 x 4 table indexed 1..4 as in the physics notation: tau(2,1) = tau_sp.
 template <typename T>
@@ -124,6 +125,9 @@ struct RunParameters {
   LevelMatrix<double> dipole_table;         // [C m]
   double dipole = 0.0;                      // dipole_table(1,2) [C m]
   Pulse pulse;
+  // Pulses 2..N of the pulse section (the first is `pulse`, whose amplitude
+  // is the field scale and whose line param.txt echoes).
+  std::vector<Pulse> further_pulses;
   BoundaryType bc_left{}, bc_right{};        // types of the left and right end
   double refl_left = 0.0, refl_right = 0.0;  // reflection coefficients of the ends
   double courant = 0.0;                      // Courant number S

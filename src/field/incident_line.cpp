@@ -44,7 +44,8 @@ namespace {
 // One leapfrog step of the line: H from E, E from H, the pulse imposed at
 // cell 0 (the hard source, which launches one way from the line's end),
 // the far end open.
-void advance_line(IncidentLine& l, PulseSource& source, std::int64_t J) {
+void advance_line(IncidentLine& l, const PulseSource& source, std::span<const PulseSource> further,
+                  std::int64_t J) {
   const std::size_t last = l.ex.size() - 1;
   l.ex_before = l.ex;
   l.ey_before = l.ey;
@@ -56,7 +57,7 @@ void advance_line(IncidentLine& l, PulseSource& source, std::int64_t J) {
     l.ex[i] = l.ex[i] - l.dt * l.cE * (l.hy[i] - l.hy[i - 1]);
     l.ey[i] = l.ey[i] + l.dt * l.cE * (l.hx[i] - l.hx[i - 1]);
   }
-  const FieldPair v = pulse_value(source, J, l.dt, {l.ex_before[0], l.ey_before[0]});
+  const FieldPair v = pulses_value(source, further, J, l.dt, {l.ex_before[0], l.ey_before[0]});
   l.ex[0] = v.ex;
   l.ey[0] = v.ey;
   l.ex[last] = l.ex_before[last - 1] + l.k_end * (l.ex_before[last] - l.ex[last - 1]);
@@ -65,8 +66,9 @@ void advance_line(IncidentLine& l, PulseSource& source, std::int64_t J) {
 
 }  // namespace
 
-void advance_and_correct_E(IncidentLine& line, PulseSource& source, FieldState& f, std::int64_t J) {
-  advance_line(line, source, J);
+void advance_and_correct_E(IncidentLine& line, const PulseSource& source,
+                           std::span<const PulseSource> further, FieldState& f, std::int64_t J) {
+  advance_line(line, source, further, J);
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto o = static_cast<std::size_t>(line.plane);
   const auto at = static_cast<std::size_t>(IncidentLine::kLag);

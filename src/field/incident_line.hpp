@@ -49,6 +49,7 @@ HCorrection plane_correction(const IncidentLine& line, const FieldCoefficients& 
 // Advances the line to step J (H, then E with the pulse at its first cell),
 // then corrects the main E at the plane.  Adds the incident energy of the
 // step to line.injected.
-void advance_and_correct_E(IncidentLine& line, PulseSource& source, FieldState& f, std::int64_t J);
+void advance_and_correct_E(IncidentLine& line, const PulseSource& source,
+                           std::span<const PulseSource> further, FieldState& f, std::int64_t J);
 
 }  // namespace mps

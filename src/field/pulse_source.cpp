@@ -12,9 +12,23 @@ constexpr double kWindowSlope = 0.03999999910593033;     // float(0.04)
 
 PulseSource make_pulse_source(const RunParameters& params, std::int32_t N,
                               std::pair<std::int32_t, std::int32_t> noise) {
+  return make_pulse_source(params.pulse, params, N, noise);
+}
+
+std::vector<PulseSource> make_further_sources(const RunParameters& params, std::int32_t N,
+                                              std::pair<std::int32_t, std::int32_t> noise) {
+  std::vector<PulseSource> sources;
+  for (const Pulse& q : params.further_pulses) {
+    sources.push_back(make_pulse_source(q, params, N, noise));
+  }
+  return sources;
+}
+
+PulseSource make_pulse_source(const Pulse& pulse, const RunParameters& params, std::int32_t N,
+                              std::pair<std::int32_t, std::int32_t> noise) {
   PulseSource s;
-  s.pulse = params.pulse;
-  s.origin_cell = params.pulse.origin != 0 ? params.pulse.origin : N - 1;
+  s.pulse = pulse;
+  s.origin_cell = pulse.origin != 0 ? pulse.origin : N - 1;
   s.injection_cell = s.origin_cell;
   s.resonant_period = params.resonant_period;
   s.cavity_left = noise.first;
@@ -89,11 +103,13 @@ FieldPair pulse_value(const PulseSource& src, std::int64_t J, double dt, FieldPa
   }
 }
 
-void apply_pulse_source(PulseSource& src, FieldState& f, std::int64_t J, double dt) {
-  if (!src.active) return;
+namespace {
+
+// The source's value at its injection cell in step J (zero for the noise
+// shape, whose draws it adds over the cavity meanwhile).
+FieldPair source_value(PulseSource& src, FieldState& f, std::int64_t J, double dt) {
   const int nw = f.new_level();
   const int od = f.old_level();
-  const auto o = static_cast<std::size_t>(src.injection_cell);
   double sx = 0.0, sy = 0.0;
   const Pulse& p = src.pulse;
   if (p.shape == PulseShape::noise) {
@@ -113,8 +129,56 @@ void apply_pulse_source(PulseSource& src, FieldState& f, std::int64_t J, double 
     sx += v.ex;
     sy += v.ey;
   }
-  f.Ex[nw][o] = std::fabs(sx) < kSourceFlush ? 0.0 : sx;
-  f.Ey[nw][o] = std::fabs(sy) < kSourceFlush ? 0.0 : sy;
+  return {sx, sy};
+}
+
+void impose(FieldState& f, std::int32_t cell, FieldPair v) {
+  const auto nw = static_cast<std::size_t>(f.new_level());
+  const auto o = static_cast<std::size_t>(cell);
+  f.Ex[nw][o] = std::fabs(v.ex) < kSourceFlush ? 0.0 : v.ex;
+  f.Ey[nw][o] = std::fabs(v.ey) < kSourceFlush ? 0.0 : v.ey;
+}
+
+}  // namespace
+
+void apply_pulse_source(PulseSource& src, FieldState& f, std::int64_t J, double dt) {
+  if (!src.active) return;
+  impose(f, src.injection_cell, source_value(src, f, J, dt));
+}
+
+void apply_pulse_sources(PulseSource& first, std::span<PulseSource> further, FieldState& f,
+                         std::int64_t J, double dt) {
+  if (further.empty()) {
+    apply_pulse_source(first, f, J, dt);
+    return;
+  }
+  // Every value from the old level first, then the sums imposed, so that
+  // no pulse reads another's value at its origin.
+  std::vector<std::pair<std::int32_t, FieldPair>> sums;
+  const auto add = [&](PulseSource& src) {
+    if (!src.active) return;
+    const FieldPair v = source_value(src, f, J, dt);
+    for (auto& [cell, sum] : sums) {
+      if (cell == src.injection_cell) {
+        sum = {sum.ex + v.ex, sum.ey + v.ey};
+        return;
+      }
+    }
+    sums.emplace_back(src.injection_cell, v);
+  };
+  add(first);
+  for (PulseSource& src : further) add(src);
+  for (const auto& [cell, sum] : sums) impose(f, cell, sum);
+}
+
+FieldPair pulses_value(const PulseSource& first, std::span<const PulseSource> further,
+                       std::int64_t J, double dt, FieldPair previous) {
+  FieldPair v = pulse_value(first, J, dt, previous);
+  for (const PulseSource& src : further) {
+    const FieldPair w = pulse_value(src, J, dt, previous);
+    v = {v.ex + w.ex, v.ey + w.ey};
+  }
+  return v;
 }
 
 }  // namespace mps

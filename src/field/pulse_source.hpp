@@ -15,7 +15,9 @@
 // q = 1: (A e sin, 0); q = 2: (0, A e sin); q = 3: (A e cos, -A e sin);
 // q = 4: (A e cos, A e sin); the Gaussian takes cos for q = 1 and 2 as well.
 #include <cstdint>
+#include <span>
 #include <utility>
+#include <vector>
 
 #include "core/run_parameters.hpp"
 #include "field/field_state.hpp"
@@ -51,10 +53,16 @@ struct PulseSource {
   UniformGenerator random;
 };
 
-// The source of the run's pulse; origin 0 injects at cell N - 1.  The noise
-// shape adds to the cells noise.first..noise.second.
+// The source of the run's (first) pulse; origin 0 injects at cell N - 1.
+// The noise shape adds to the cells noise.first..noise.second.
 PulseSource make_pulse_source(const RunParameters& params, std::int32_t N,
                               std::pair<std::int32_t, std::int32_t> noise);
+// The source of `pulse`, one of the run's.
+PulseSource make_pulse_source(const Pulse& pulse, const RunParameters& params, std::int32_t N,
+                              std::pair<std::int32_t, std::int32_t> noise);
+// The sources of pulses 2..N.
+std::vector<PulseSource> make_further_sources(const RunParameters& params, std::int32_t N,
+                                              std::pair<std::int32_t, std::int32_t> noise);
 
 // The pair (Ex, Ey) of the pulse at step J for shapes 1 to 4, given the
 // previous step's field at the origin (held by the circular secant pulse).
@@ -65,5 +73,14 @@ FieldPair pulse_value(const PulseSource& source, std::int64_t J, double dt, Fiel
 
 // Imposes the pulse (and noise) on the new level at step J.
 void apply_pulse_source(PulseSource& source, FieldState& f, std::int64_t J, double dt);
+// Imposes every pulse: pulses of one injection cell add up there (each
+// computed from the old level), in the order of their lines.  Without
+// further pulses exactly apply_pulse_source.
+void apply_pulse_sources(PulseSource& first, std::span<PulseSource> further, FieldState& f,
+                         std::int64_t J, double dt);
+// The sum of every pulse's value (a transparent source's pulses share a
+// plane); `previous` as for pulse_value.
+FieldPair pulses_value(const PulseSource& first, std::span<const PulseSource> further,
+                       std::int64_t J, double dt, FieldPair previous);
 
 }  // namespace mps

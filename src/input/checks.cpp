@@ -8,6 +8,8 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/errors.hpp"
 #include "input/pulse_timing.hpp"
@@ -74,6 +76,16 @@ void check_times(const RunParameters& p) {
   for (const auto& [i, j] : used) positive(p.tau(i, j), entry_name("tau", i, j), " s");
 }
 
+// Every pulse of the run with the word its messages name it by: "pulse",
+// then "pulse 2", "pulse 3", ...
+std::vector<std::pair<const Pulse*, std::string>> named_pulses(const RunParameters& p) {
+  std::vector<std::pair<const Pulse*, std::string>> out{{&p.pulse, "pulse"}};
+  for (std::size_t n = 0; n < p.further_pulses.size(); ++n) {
+    out.emplace_back(&p.further_pulses[n], "pulse " + std::to_string(n + 2));
+  }
+  return out;
+}
+
 // Every real of the tables and the pulse line (unused ones too: a NaN or an
 // infinity there is a damaged file).
 void check_finite_values(const RunParameters& p) {
@@ -88,12 +100,12 @@ void check_finite_values(const RunParameters& p) {
   }
   finite(p.scale_long, "scale factor of the long times");
   finite(p.scale_transverse, "scale factor of the dephasing times");
-  const Pulse& q = p.pulse;
-  for (const auto& [v, name] : {std::pair{q.amplitude, "pulse amplitude"},
-                                {q.duration, "pulse duration"},
-                                {q.delay, "pulse delay"},
-                                {q.noise_amplitude, "noise scale"}}) {
-    finite(v, name);
+  for (const auto& [q, word] : named_pulses(p)) {
+    const std::string of = word == "pulse" ? "" : " of " + word;
+    finite(q->amplitude, word + " amplitude");
+    finite(q->duration, word + " duration");
+    finite(q->delay, word + " delay");
+    finite(q->noise_amplitude, "noise scale" + of);
   }
   finite(p.refl_left, "left reflection coefficient");
   finite(p.refl_right, "right reflection coefficient");
@@ -154,15 +166,17 @@ void check_codes(const RunParameters& p) {
 
 void check_optics(const RunParameters& p) {
   positive(p.resonant_wavelength, "resonant wavelength (from the energy of level 1)", " m");
-  positive(p.pulse.wavelength, "pulse wavelength", " m");
+  for (const auto& [q, word] : named_pulses(p)) {
+    positive(q->wavelength, word + " wavelength", " m");
+    if (q->duration < 0.0) {
+      throw ParameterError("The " + word + " duration must not be negative: " + text(q->duration) +
+                           " s");
+    }
+  }
   finite(p.dipole_density, "density of resonant dipoles");
   if (p.dipole_density < 0.0) {
     throw ParameterError("The density of resonant dipoles must not be negative: Nd = " +
                          text(p.dipole_density) + " m^-3");
-  }
-  if (p.pulse.duration < 0.0) {
-    throw ParameterError("The pulse duration must not be negative: " + text(p.pulse.duration) +
-                         " s");
   }
   if (p.courant > 1.0) {
     throw ParameterError(
@@ -200,7 +214,25 @@ double available_memory() {
          static_cast<double>(::sysconf(_SC_PAGESIZE));
 }
 
-// Cells the input names lie on the grid; the pulse's step counts fit.
+// Pulses of one origin add up there, but a circular secant pulse, which
+// holds the field at its origin once it has passed, takes its origin alone.
+void check_shared_origins(const RunParameters& p) {
+  const auto pulses = named_pulses(p);
+  for (const auto& [q, word] : pulses) {
+    if (q->shape != PulseShape::sech || !q->circular()) continue;
+    for (const auto& [other, other_word] : pulses) {
+      if (other != q && other->origin == q->origin) {
+        std::string m = "The circular secant ";
+        m.append(word).append(" holds the field at its origin ");
+        m.append(std::to_string(q->origin)).append(" once it has passed; ");
+        m.append(other_word).append(" must start elsewhere");
+        throw ParameterError(m);
+      }
+    }
+  }
+}
+
+// Cells the input names lie on the grid; the pulses' step counts fit.
 void check_positions(const RunParameters& p, const StructureProfile& s) {
   for (std::int32_t k = 1; k <= p.user_monitors(); ++k) {
     const std::int32_t cell = p.monitor_cells[static_cast<std::size_t>(k)];
@@ -209,13 +241,18 @@ void check_positions(const RunParameters& p, const StructureProfile& s) {
                            std::to_string(cell) + " (NZ = " + std::to_string(s.NZ) + ")");
     }
   }
-  if (p.pulse.origin < 0 || p.pulse.origin > s.NZ) {
-    throw ParameterError("Pulse origin outside 0..NZ: " + std::to_string(p.pulse.origin) +
-                         " (NZ = " + std::to_string(s.NZ) + ")");
+  for (const auto& [q, word] : named_pulses(p)) {
+    if (q->origin < 0 || q->origin > s.NZ) {
+      std::string what = word;
+      what[0] = 'P';
+      throw ParameterError(what + " origin outside 0..NZ: " + std::to_string(q->origin) +
+                           " (NZ = " + std::to_string(s.NZ) + ")");
+    }
+    // The pulse source turns its times into step counts every step; they
+    // must be representable.
+    pulse_steps(*q, s.dt);
   }
-  // The pulse source turns its times into step counts every step; they must
-  // be representable.
-  pulse_steps(p.pulse, s.dt);
+  check_shared_origins(p);
 }
 
 }  // namespace
@@ -235,8 +272,15 @@ void check_values(const RunInput& in) {
 void check_source(const RunInput& in) {
   if (in.params.source != SourceKind::transparent) return;
   const Pulse& q = in.params.pulse;
-  if (q.shape == PulseShape::noise) {
-    throw ParameterError("The transparent source launches pulses (shapes 1 to 4), not noise");
+  for (const auto& [pulse, word] : named_pulses(in.params)) {
+    if (pulse->shape == PulseShape::noise) {
+      throw ParameterError("The transparent source launches pulses (shapes 1 to 4), not noise");
+    }
+    if (pulse->origin != q.origin) {
+      throw ParameterError(
+          "The transparent source launches every pulse through one plane: " + word + " starts at " +
+          std::to_string(pulse->origin) + ", the first pulse at " + std::to_string(q.origin));
+    }
   }
   if ((q.origin != 0 && q.origin < 3) || in.structure.NZ < 8) {
     throw ParameterError(

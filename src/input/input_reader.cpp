@@ -537,38 +537,36 @@ void check_boundary_side(BoundaryType type, const char* side) {
   }
 }
 
-// Names of the pulse line's twelve values; the units of the duration and
-// the delay are named by their codes (0 fs, 1 ps; 0 fs, 1 ps, 2 ns).
-const std::array<InputName, 12> kPulseNames = {{{0, "pulse.id"},
-                                                {1, "pulse.shape"},
-                                                {2, "pulse.wavelength", "um"},
-                                                {3, "pulse.fwhm", "(pulse.fwhm_unit)"},
-                                                {4, "pulse.fwhm_unit"},
-                                                {5, "pulse.unused"},
-                                                {6, "pulse.amplitude", "V/m"},
-                                                {7, "pulse.polarisation"},
-                                                {8, "pulse.noise"},
-                                                {9, "pulse.origin", "cell"},
-                                                {10, "pulse.delay", "(pulse.delay_unit)"},
-                                                {11, "pulse.delay_unit"}}};
+// Names of a pulse line's twelve values: "pulse." for the first pulse,
+// "pulse.<n>." for pulse n > 1; the units of the duration and the delay
+// are named by their codes (0 fs, 1 ps; 0 fs, 1 ps, 2 ns).
+std::vector<InputName> pulse_names(std::int32_t n) {
+  std::string head = "pulse.";
+  if (n > 1) head.append(std::to_string(n)).append(".");
+  const auto named = [&head](const char* tail) { return head + tail; };
+  return {{0, named("id")},
+          {1, named("shape")},
+          {2, named("wavelength"), "um"},
+          {3, named("fwhm"), "(" + named("fwhm_unit") + ")"},
+          {4, named("fwhm_unit")},
+          {5, named("unused")},
+          {6, named("amplitude"), "V/m"},
+          {7, named("polarisation")},
+          {8, named("noise")},
+          {9, named("origin"), "cell"},
+          {10, named("delay"), "(" + named("delay_unit") + ")"},
+          {11, named("delay_unit")}};
+}
 
-void read_pulse(ExecdataReader& reader, RunParameters& p) {
-  reader.set_label(" num pulses");
-  std::int32_t pulses = 0;
-  reader.read({&pulses}, "the number of pulses", {{0, "pulses.count"}});
-  if (pulses != 1) {
-    throw ParameterError("Exactly one pulse line is supported: num pulses = " +
-                         std::to_string(pulses));
-  }
-  reader.set_label(" Error reading pulse parameters");
-  Pulse& q = p.pulse;
+// One pulse line into `q`.
+void read_pulse_line(ExecdataReader& reader, Pulse& q, std::int32_t n) {
   std::int32_t id = 0, shape = 0, polarisation = 0, unused = 0, duration_code = 0, delay_code = 0;
   double wavelength_um = 0.0, duration = 0.0, delay = 0.0;
   const std::array<ListItem, 12> items = {
       &id,          &shape,        &wavelength_um,     &duration, &duration_code, &unused,
       &q.amplitude, &polarisation, &q.noise_amplitude, &q.origin, &delay,         &delay_code};
   reader.skip_blank_lines();
-  reader.read_row(items, "the pulse line", kPulseNames);
+  reader.read_row(items, n == 1 ? "the pulse line" : "a further pulse line", pulse_names(n));
   check_pulse(shape, polarisation);
   q.shape = PulseShape{shape};
   q.polarisation = Polarisation{polarisation};
@@ -590,6 +588,22 @@ void read_pulse(ExecdataReader& reader, RunParameters& p) {
     q.delay_ratio = 0;
   } else {
     q.delay_ratio = checked_trunc(q.delay / q.duration, "Pulse delay / duration");
+  }
+}
+
+void read_pulse(ExecdataReader& reader, RunParameters& p) {
+  reader.set_label(" num pulses");
+  std::int32_t pulses = 0;
+  reader.read({&pulses}, "the number of pulses", {{0, "pulses.count"}});
+  if (pulses < 1 || pulses > kMaxPulses) {
+    throw ParameterError("The number of pulses must be 1 to " + std::to_string(kMaxPulses) +
+                         ": num pulses = " + std::to_string(pulses));
+  }
+  reader.set_label(" Error reading pulse parameters");
+  read_pulse_line(reader, p.pulse, 1);
+  p.further_pulses.assign(static_cast<std::size_t>(pulses - 1), Pulse{});
+  for (std::int32_t n = 2; n <= pulses; ++n) {
+    read_pulse_line(reader, p.further_pulses[static_cast<std::size_t>(n - 2)], n);
   }
 }
 

@@ -32,10 +32,23 @@ std::string pulse_json(const RunInput& in, const Summary& s) {
       .done();
 }
 
+// Pulses 2..N as their lines give them.
+std::string further_pulse_json(const Pulse& q, std::int32_t NZ) {
+  return Object(6)
+      .integer("shape", static_cast<std::int32_t>(q.shape))
+      .integer("polarisation", static_cast<std::int32_t>(q.polarisation))
+      .num("wavelength_m", q.wavelength)
+      .num("fwhm_s", q.duration)
+      .num("amplitude_V_per_m", q.amplitude)
+      .num("delay_s", q.delay)
+      .integer("origin_cell", q.origin != 0 ? q.origin : NZ - 1)
+      .done();
+}
+
 std::string inputs_json(const RunInput& in, const Summary& s) {
   const RunParameters& p = in.params;
-  return Object(2)
-      .num("dt_s", in.structure.dt)
+  Object inputs(2);
+  inputs.num("dt_s", in.structure.dt)
       .num("dz_m", in.structure.dz)
       .integer("NZ", in.structure.NZ)
       .integer("LL", p.LL)
@@ -49,8 +62,15 @@ std::string inputs_json(const RunInput& in, const Summary& s) {
       .num("transition_energy_J", p.transition_energy)
       .integer("dot_region_first_cell", in.structure.z1)
       .integer("dot_region_last_cell", in.structure.z2)
-      .add("monitor_cells", list(p.monitor_cells, [](std::int32_t c) { return std::to_string(c); }))
-      .done();
+      .add("monitor_cells",
+           list(p.monitor_cells, [](std::int32_t c) { return std::to_string(c); }));
+  // Pulses 2..N (the peak time and energy of "pulse" are those of all).
+  if (!p.further_pulses.empty()) {
+    const std::int32_t NZ = in.structure.NZ;
+    inputs.add("further_pulses",
+               list(p.further_pulses, [NZ](const Pulse& q) { return further_pulse_json(q, NZ); }));
+  }
+  return inputs.done();
 }
 
 std::string energy_json(const Summary& s) {

@@ -132,18 +132,25 @@ double work_on_dots(const Simulation& sim) {
 }
 
 // The pulse as it enters: its largest |E| and the energy of the one-way
-// wave it makes in the injection cell's medium, E^2 n / (mu0 c) per time.
+// wave it makes in the injection cell's medium, E^2 n / (mu0 c) per time
+// (with pulses at several cells, the sum over them).
 void track_source(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   const FieldState& f = sim.field;
-  const auto o = static_cast<std::size_t>(sim.source.injection_cell);
   const auto at = static_cast<std::size_t>(IncidentLine::kLag);
   const auto nw = static_cast<std::size_t>(f.new_level());
-  const double ex = sim.transparent ? sim.incident.ex[at] : f.Ex[nw][o];
-  const double ey = sim.transparent ? sim.incident.ey[at] : f.Ey[nw][o];
-  const double e2 = ex * ex + ey * ey;
-  if (std::sqrt(e2) > b.source_peak) b.source_peak = std::sqrt(e2), b.source_peak_step = J;
-  const double n = std::sqrt(sim.coeffs.eps_r[o]);
-  b.source_energy += sim.dt * e2 * n / (constants::mu0 * constants::c0);
+  std::vector<std::int32_t> cells;
+  for (const PulseSource* src : sources_of(sim)) {
+    if (sim.transparent && !cells.empty()) break;  // one plane
+    if (std::find(cells.begin(), cells.end(), src->injection_cell) != cells.end()) continue;
+    cells.push_back(src->injection_cell);
+    const auto o = static_cast<std::size_t>(src->injection_cell);
+    const double ex = sim.transparent ? sim.incident.ex[at] : f.Ex[nw][o];
+    const double ey = sim.transparent ? sim.incident.ey[at] : f.Ey[nw][o];
+    const double e2 = ex * ex + ey * ey;
+    if (std::sqrt(e2) > b.source_peak) b.source_peak = std::sqrt(e2), b.source_peak_step = J;
+    const double n = std::sqrt(sim.coeffs.eps_r[o]);
+    b.source_energy += sim.dt * e2 * n / (constants::mu0 * constants::c0);
+  }
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ Simulation make_simulation(const RunInput& in) {
   sim.medium.allocate(s.NZ);
   sim.medium_parameters = medium_parameters(p, s);
   sim.source = make_pulse_source(p, s.NZ, {s.cavity_left, s.cavity_right});
+  sim.further_sources = make_further_sources(p, s.NZ, {s.cavity_left, s.cavity_right});
   sim.ends =
       boundary_settings(p, cell_material(s, 1).local_courant, cell_material(s, s.NZ).local_courant);
   sim.transparent = p.source == SourceKind::transparent;
@@ -128,10 +129,13 @@ std::vector<PlainCell> plain_cells(const Simulation& sim) {
   late(1);
   if (sim.transparent) {
     late(sim.incident.plane);
-  } else if (sim.source.active) {
-    late(sim.source.injection_cell);
-    if (sim.source.pulse.shape == PulseShape::noise) {
-      for (std::int32_t i = sim.source.cavity_left; i <= sim.source.cavity_right; ++i) late(i);
+  } else {
+    for (const PulseSource* src : sources_of(sim)) {
+      if (!src->active) continue;
+      late(src->injection_cell);
+      if (src->pulse.shape == PulseShape::noise) {
+        for (std::int32_t i = src->cavity_left; i <= src->cavity_right; ++i) late(i);
+      }
     }
   }
   for (std::int32_t i = 1; i < N; ++i) {
@@ -179,8 +183,10 @@ std::vector<CellSpan> kept_old_cells(const Simulation& sim) {
     if (1 <= i && i <= N) kept[static_cast<std::size_t>(i)] = 1;
   };
   for (const std::int32_t i : {1, 2, N - 1, N}) keep(i);
-  keep(sim.source.origin_cell);
-  keep(sim.source.injection_cell);
+  for (const PulseSource* src : sources_of(sim)) {
+    keep(src->origin_cell);
+    keep(src->injection_cell);
+  }
   if (sim.transparent) keep(sim.incident.plane);
   for (const std::int32_t i : sim.observed_cells) keep(i);
   for (const std::int32_t i : sim.late_cells) keep(i);
@@ -238,9 +244,9 @@ void step(Simulation& sim, std::int64_t J) {
   }
   sim.evaluations += evaluations;
   if (sim.transparent) {
-    advance_and_correct_E(sim.incident, sim.source, f, J);
+    advance_and_correct_E(sim.incident, sim.source, sim.further_sources, f, J);
   } else {
-    apply_pulse_source(sim.source, f, J, sim.dt);
+    apply_pulse_sources(sim.source, sim.further_sources, f, J, sim.dt);
   }
   apply_boundaries(f, sim.ends);
   // The dot cells' largest |Ex|, found by their batches (NaN passed over).

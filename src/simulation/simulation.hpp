@@ -22,9 +22,10 @@ struct Simulation {
   FieldCoefficients coeffs;  // per-cell eps_r, cE, cH (built once)
   MediumState medium;        // stored pseudospin values, flags
   MediumParameters medium_parameters;
-  MediumStep medium_step;        // coefficients of the step being computed
-  PulseSource source;            // imposed at the injection cell (unless inactive)
-  BoundarySettings ends;         // cells 1 and N
+  MediumStep medium_step;                    // coefficients of the step being computed
+  PulseSource source;                        // imposed at the injection cell (unless inactive)
+  std::vector<PulseSource> further_sources;  // of pulses 2..N, added where they start
+  BoundarySettings ends;                     // cells 1 and N
   bool transparent = false;      // the pulse enters through a total-field/scattered-field plane
   IncidentLine incident;         // its incident wave
   std::int64_t evaluations = 0;  // right-hand-side evaluations of the dot cells so far
@@ -46,6 +47,13 @@ struct Simulation {
   // Threads of a step; 0: every thread when step_forks(), else one.
   int team = 0;
 };
+
+// The run's pulse sources: the first pulse's, then those of pulses 2..N.
+inline std::vector<const PulseSource*> sources_of(const Simulation& sim) {
+  std::vector<const PulseSource*> out{&sim.source};
+  for (const PulseSource& s : sim.further_sources) out.push_back(&s);
+  return out;
+}
 
 // Allocates the arrays of the run's grid and builds every coefficient.  A
 // fresh run (J_final = 0) starts from the layers' start values; the flags

@@ -318,7 +318,7 @@ TEST(InputRejections, BadValuesRaiseParameterErrorNamingThem) {
       {{{32, "0\t6.4e-29\t1e-30\t0"}}, "Set 0.0 dipole moment for 1->3 transition"},
       {{{34, "0\t0\t1e-30\t6.4e-29"}}, "Set 0.0 dipole moment for 3->3 transition"},
       {{{35, "0\t0\t6.4e-29\t1e-30"}}, "Set 0.0 dipole moment for 4->4 transition"},
-      {{{37, "2"}}, "num pulses = 2"},
+      {{{37, "17"}}, "The number of pulses must be 1 to 16: num pulses = 17"},
       {{{38, "1 2 0.955022 0 0 0 2.0e8 1 0 10 160 0"}}, "pulse shape 2"},
       {{{38, "1 3 0.955022 0 1 0 2.0e8 1 0 10 160 0"}}, "pulse shape 3"},
       {{{38, "1 2 0.955022 50 2 0 2.0e8 1 0 10 160 0"}},
