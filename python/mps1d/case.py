@@ -337,7 +337,11 @@ class Case:
 
     @pulse.setter
     def pulse(self, value):
-        self.pulses[0] = value
+        """A Pulse replaces the first; a list of them replaces every pulse."""
+        if isinstance(value, Pulse):
+            self.pulses[0] = value
+        else:
+            self.pulses = list(value)
 
     # -- structure ---------------------------------------------------------
 

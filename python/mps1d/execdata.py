@@ -34,6 +34,7 @@ units of the file:
     layer.J.cells           cells of layer row J
     layer.J.index           refractive index of layer row J
     layer.J.index_end       index at its right end (non-zero: graded)
+    pulse.N.<name>          the same of pulse line N = 2, 3, ... (pump and probe)
 """
 from __future__ import annotations
 
@@ -81,6 +82,8 @@ _INTERNAL = {
 }
 
 _LAYER_NAME = re.compile(r"^layer\.(\d+)\.(cells|index|index_end)$")
+# Pulse lines beyond the first: pulse.N.<name> for N = 2, 3, ...
+_PULSE_NAME = re.compile(r"^pulse\.(\d+)\.(\w+)$")
 
 
 class ExecdataError(ValueError):
@@ -109,6 +112,9 @@ def kind_of(name: str) -> str:
     m = _LAYER_NAME.match(name)
     if m and int(m.group(1)) >= 1:
         return NAMES["layer.J." + m.group(2)][0]
+    m = _PULSE_NAME.match(name)
+    if m and int(m.group(1)) >= 2 and "pulse." + m.group(2) in NAMES:
+        return NAMES["pulse." + m.group(2)][0]
     raise ExecdataError(f"unknown input name {name!r}; known names: {known_names_text()}")
 
 
@@ -187,6 +193,8 @@ class Execdata:
         self.places = places if places is not None else self._places_from_program()
         self.layer_rows = sum(1 for n in self.places if n.startswith("layer.") and
                               n.endswith(".cells"))
+        self.pulse_lines = 1 + sum(1 for n in self.places if _PULSE_NAME.match(n) and
+                                   n.endswith(".shape"))
 
     def _places_from_program(self) -> dict:
         try:
@@ -224,6 +232,9 @@ class Execdata:
         out = [n for n in NAMES if not n.startswith("layer.J.")]
         for j in range(1, self.layer_rows + 1):
             out += [f"layer.{j}.cells", f"layer.{j}.index", f"layer.{j}.index_end"]
+        pulses = [n for n in NAMES if n.startswith("pulse.")]
+        for n in range(2, self.pulse_lines + 1):
+            out += [f"pulse.{n}.{p[6:]}" for p in pulses]
         return out
 
     def place(self, name: str) -> Place:

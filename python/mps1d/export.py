@@ -209,6 +209,9 @@ def input_attributes(run):
              "pulse_wavelength_m": i.pulse.wavelength_m,
              "iteration_limit": i.iteration_limit, "tolerance": i.tolerance}
     attrs.update({f"pulse_{k}": v for k, v in vars(i.pulse).items()})
+    attrs["pulse_count"] = 1 + len(i.further_pulses)
+    for n, q in enumerate(i.further_pulses, 2):  # pulse lines 2..N
+        attrs.update({f"pulse{n}_{k}": v for k, v in vars(q).items()})
     attrs.update({f"boundary_{k}": v for k, v in i.boundaries.items()})
     return attrs
 

@@ -136,3 +136,15 @@ def test_a_rejected_case_raises_with_the_programs_message(tmp_path):
     c.pulse = Pulse("gaussian", fwhm="10 fs", amplitude=1e8)
     with pytest.raises(CaseError, match="3->4"):
         c.write(tmp_path)
+
+
+def test_pump_and_probe_are_two_pulse_lines_named_by_number(tmp_path):
+    from mps1d.execdata import Execdata
+    case = example("quickstart").case()
+    case.pulse = [case.pulse, Pulse("gaussian", fwhm="30 fs", delay="400 fs", amplitude=1e8,
+                                    polarisation="sigma-", origin=10)]
+    written = case.write(tmp_path / "pp")  # checked through the program's reading
+    assert written.values["pulses.count"] == 2 and written.values["pulse.2.polarisation"] == 4
+    assert len(Case.from_execdata(tmp_path / "pp" / "execdata.txt").pulses) == 2
+    edited = Execdata.read(tmp_path / "pp" / "execdata.txt").with_values({"pulse.2.delay": 300})
+    assert edited.value("pulse.2.delay") == 300 and "pulse.2.delay" in edited.names()
