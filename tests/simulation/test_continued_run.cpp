@@ -298,5 +298,16 @@ TEST(ContinuedRun, MissingSnapshotFileEndsTheRunNamingIt) {
   EXPECT_TRUE(files_in(dir.file("Continue")).empty());
 }
 
+TEST(ContinuedRun, DamagedHdf5SnapshotEndsTheRunNamingIt) {
+  ScratchDir dir;
+  prepare_continued_run(dir, "000000000010  00000000  00000001\n");
+  dir.write("Continue/snapshot_000000000010.h5", "not an HDF5 file\n");
+
+  const ProgramResult r = run_in(MPS_PROGRAM, dir.path());
+  EXPECT_EQ(r.exit_status, 2);
+  EXPECT_NE(r.err.find("Continue/snapshot_000000000010.h5"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("END OF PROGRAM"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace mps::testing
