@@ -390,7 +390,8 @@ class Case:
         cells, starts, dot_cells, first, last = self._structure(dz, notes)
         monitors = [self._monitor_cell(m, dz, cells, starts) for m in self.monitors]
 
-        pulses = [self._pulse_items(p, dt, transition_J, dip[0][1], notes) for p in self.pulses]
+        pulses = [self._pulse_items(p, dt, transition_J, (dip[0][1], dip[2][3]), notes)
+                  for p in self.pulses]
 
         bl, br = Boundary.of(self.left, "left"), Boundary.of(self.right, "right")
 
@@ -447,7 +448,7 @@ class Case:
             wavelength_um = si(p.wavelength, LENGTH, "wavelength", shift=6)
         duration, duration_code, T = self._pulse_length(p, shape, notes)
         delay, delay_code = self._delay(p, shape, duration, duration_code, T, dt, notes)
-        amplitude = self._amplitude(p, shape, pol, T, dipole, notes)
+        amplitude = self._amplitude(p, shape, pol, T, dipole, notes)  # dipole: (p12, p34)
         origin = 0 if p.origin in (0, "right", None) else int(p.origin)
         return (("id", p.id), ("shape", shape), ("wavelength", wavelength_um),
                 ("fwhm", duration), ("fwhm_unit", duration_code), ("unused", p.unused),
@@ -618,10 +619,10 @@ class Case:
     @staticmethod
     def _amplitude(p, shape, pol, T, dipole, notes):
         """The amplitude [V/m], given or from the pulse area A = p int(E dt)/hbar,
-        E the envelope of the circular field that turns with the 1-2 dipole:
-        all of a sigma+ pulse, half of a linear one (a linear field is two
-        counter-rotating circular fields of half its amplitude, and only one
-        of them drives 1-2)."""
+        E the envelope of the circular field that turns with the dipole it
+        drives: all of a sigma+ pulse (1-2, p12) or a sigma- pulse (3-4, p34,
+        driven with mps1d --both-transitions), half of a linear one (a linear
+        field is two counter-rotating circular fields of half its amplitude)."""
         if (p.amplitude is None) == (p.area is None):
             raise CaseError("pulse: give its amplitude or its area, one of them")
         if p.amplitude is not None:
@@ -632,13 +633,16 @@ class Case:
             integral = T / FWHM_FACTOR * math.sqrt(math.pi)
         else:
             raise CaseError("pulse area: only a sech or Gaussian pulse has one")
-        share = {1: 0.5, 2: 0.5, 3: 1.0}.get(pol)
+        share = {1: 0.5, 2: 0.5, 3: 1.0, 4: 1.0}.get(pol)
         if share is None:
-            raise CaseError("pulse area: a pulse of this polarisation does not drive the "
-                            "1-2 transition")
-        amplitude = float(p.area) * HBAR / (dipole * integral * share)
+            raise CaseError("pulse area: a pulse of this polarisation has none")
+        p12, p34 = dipole
+        moment = p34 if pol == 4 else p12
+        amplitude = float(p.area) * HBAR / (moment * integral * share)
         notes.append(f"pulse area {float(p.area):.6g} rad: amplitude {amplitude:.6g} V/m" +
-                     (" (a linear field drives 1-2 with half its amplitude)" if share < 1 else ""))
+                     (" (a linear field drives 1-2 with half its amplitude)" if share < 1 else
+                      " (on 3-4, which sigma- light drives with mps1d --both-transitions)"
+                      if pol == 4 else ""))
         return amplitude
 
     # -- what is offered -----------------------------------------------------
@@ -679,7 +683,7 @@ class Case:
         return Written(folder, check, _counted(notes))
 
     def run(self, folder, threads=None, legacy_model=False, source=None, output=None,
-            overwrite=False, timeout=None):
+            both_transitions=False, overwrite=False, timeout=None):
         """Writes the case into `folder`, runs the program there and returns
         mps1d.load(folder).  `source` ('hard', 'transparent') and `output`
         ('text', 'hdf5') are the program's options of those names.  Result
@@ -700,6 +704,8 @@ class Case:
             options.append(f"--threads={int(threads)}")
         if legacy_model:
             options.append("--legacy-model")
+        if both_transitions:
+            options.append("--both-transitions")
         if source is not None:
             if source not in ("hard", "transparent"):
                 raise CaseError(f"source {source!r}: 'hard' or 'transparent'")

@@ -8,17 +8,17 @@ takes the same arguments):
     mps1d-tools sweep TEMPLATE_RUN_FOLDER --set NAME=VALUES [--set ...] --out SWEEP_FOLDER
                       [--engine local|slurm] [--jobs N] [--threads-per-run T] [--zip]
                       [--partition P] [--time T] [--account A] [--source hard|transparent]
-                      [--output text|hdf5]
+                      [--output text|hdf5] [--both-transitions]
     mps1d-tools sweep status SWEEP_FOLDER [--wait SECONDS] [--json]
     mps1d-tools sweep collect SWEEP_FOLDER [--plot Y] [--x NAME] [--no-plot]
     mps1d-tools sweep names [TEMPLATE_RUN_FOLDER]
     mps1d-tools sweep --case FILE.py:FUNCTION --set PARAMETER=VALUES [--set ...]
                       --out SWEEP_FOLDER [options as above]
 
---source hard|transparent and --output text|hdf5 are given to every run of
-the sweep (and to the checks before it) as the program's options of those
-names; they belong to the sweep like its values, so a rerun in the same
-folder repeats them.
+--source hard|transparent, --output text|hdf5 and --both-transitions are
+given to every run of the sweep (and to the checks before it) as the
+program's options of those names; they belong to the sweep like its values,
+so a rerun in the same folder repeats them.
 
 TEMPLATE_RUN_FOLDER holds the "execdata.txt" of a run that works (or name
 the file itself).  NAME is one of the named inputs of that file (in the
@@ -1188,7 +1188,7 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
     p.formatter_class = argparse.RawDescriptionHelpFormatter
     p.description = ("Run a parameter sweep of mps1d, follow it, collect its results.\n\n"
                      "  sweep TEMPLATE_RUN_FOLDER --set NAME=VALUES [--set ...] --out SWEEP_FOLDER "
-                     "[--source hard|transparent] [--output text|hdf5]\n"
+                     "[--source hard|transparent] [--output text|hdf5] [--both-transitions]\n"
                      "  sweep status SWEEP_FOLDER\n"
                      "  sweep collect SWEEP_FOLDER [--plot Y|A/B] [--x NAME]\n"
                      "  sweep names [TEMPLATE_RUN_FOLDER]\n"
@@ -1222,6 +1222,8 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
                    help="the program's --source for every run (default: the program's, hard)")
     g.add_argument("--output", choices=("text", "hdf5"),
                    help="the program's --output for every run (default: text)")
+    g.add_argument("--both-transitions", action="store_true",
+                   help="the program's --both-transitions for every run")
     g = p.add_argument_group("status")
     g.add_argument("--wait", type=float, metavar="SECONDS",
                    help="wait up to SECONDS until no point is queued or running "
@@ -1265,7 +1267,8 @@ def _reject(args, allowed: set[str], what: str) -> None:
              "wait": args.wait is not None, "json": args.json, "plot": bool(args.plot),
              "x": args.x is not None, "no_plot": args.no_plot,
              "max_points": args.max_points != MAX_POINTS, "case": args.case is not None,
-             "source": args.source is not None, "output": args.output is not None}
+             "source": args.source is not None, "output": args.output is not None,
+             "both_transitions": args.both_transitions}
     wrong = [k for k, v in given.items() if v and k not in allowed]
     if wrong:
         opts = ", ".join("--" + ("set" if k == "sets" else k.replace("_", "-")) for k in wrong)
@@ -1335,7 +1338,8 @@ def sweep_main(args) -> int:
             raise SweepError(f"unexpected argument {args.folder!r} (a sweep takes one template "
                              "folder; status and collect take a sweep folder)")
         _reject(args, {"sets", "out", "zip", "jobs", "engine", "threads_per_run", "partition",
-                       "time", "account", "max_points", "case", "source", "output"},
+                       "time", "account", "max_points", "case", "source", "output",
+                 "both_transitions"},
                 "running a sweep")
         if (args.target is None) == (args.case is None):
             raise SweepError("give a template run folder or --case FILE.py:FUNCTION (one of them)")
@@ -1349,7 +1353,8 @@ def sweep_main(args) -> int:
                          args.threads_per_run, args.zip, options, max_points=args.max_points,
                          case=args.case,
                          program_options=[f"--{k}={v}" for k, v in (("source", args.source),
-                                                                    ("output", args.output)) if v])
+                                                                    ("output", args.output)) if v]
+                         + (["--both-transitions"] if args.both_transitions else []))
     except (SweepError, ExecdataError) as e:
         print(f"mps1d sweep: error: {e}", file=sys.stderr)
         return 2

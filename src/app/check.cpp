@@ -183,6 +183,7 @@ void print_check_json(std::ostream& out, const RunInput& in, const RunOutline& o
   top.str("model", p.model == Model::legacy ? "legacy" : "corrected");
   top.str("source", p.source == SourceKind::transparent ? "transparent" : "hard");
   top.str("output", p.output == OutputFormat::hdf5 ? "hdf5" : "text");
+  top.add("both_transitions", p.both_transitions ? "true" : "false");
   top.add("inputs", inputs.done()).add("derived", derived_json(in, o));
   top.add("folders", folders.done()).add("file_names", names.done());
   out << top.done() << '\n';

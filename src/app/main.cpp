@@ -18,8 +18,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mps1d [--legacy-model] [--source=hard|transparent] [--output=text|hdf5]\n"
-    "             [--threads=N] [--check [--json]] [DIR]\n"
+    "usage: mps1d [--legacy-model] [--both-transitions] [--source=hard|transparent]\n"
+    "             [--output=text|hdf5] [--threads=N] [--check [--json]] [DIR]\n"
     "  Runs the case described by execdata.txt in DIR (the working folder when\n"
     "  none is given).\n"
     "  --check         read and check the case, print what the run would compute and\n"
@@ -30,6 +30,9 @@ constexpr const char* kUsage =
     "  --legacy-model  solve the equations of earlier versions (polarisation current of\n"
     "                  the opposite sign, graded layers at their left-end phase velocity,\n"
     "                  populations relaxing at half the configured rates)\n"
+    "  --both-transitions\n"
+    "                  let sigma- light drive 3<->4 (with the dipole moment p(3,4)) as\n"
+    "                  sigma+ light drives 1<->2; without it only 1<->2 is driven\n"
     "  --source=hard   impose the pulse on the injection cell (the default)\n"
     "  --source=transparent\n"
     "                  launch the pulse one way through a total-field/scattered-field\n"
@@ -45,6 +48,27 @@ constexpr const char* kUsage =
     "                  whichever is faster at the time, and the results do not depend\n"
     "                  on it\n"
     "  --version       print the version and exit\n";
+
+// An option that sets a choice of the run (the model, the source, the
+// output, the check); false for any other argument.
+bool run_option(std::string_view arg, mps::RunOptions& options) {
+  if (arg == "--both-transitions") {
+    options.both_transitions = true;
+  } else if (arg == "--legacy-model") {
+    options.model = mps::Model::legacy;
+  } else if (arg == "--source=hard" || arg == "--source=transparent") {
+    options.source = arg == "--source=hard" ? mps::SourceKind::hard : mps::SourceKind::transparent;
+  } else if (arg == "--output=text" || arg == "--output=hdf5") {
+    options.output = arg == "--output=text" ? mps::OutputFormat::text : mps::OutputFormat::hdf5;
+  } else if (arg == "--check") {
+    options.check = true;
+  } else if (arg == "--json") {
+    options.json = true;
+  } else {
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -62,19 +86,7 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
-    if (arg == "--legacy-model") {
-      options.model = mps::Model::legacy;
-      continue;
-    }
-    if (arg == "--source=hard" || arg == "--source=transparent") {
-      options.source =
-          arg == "--source=hard" ? mps::SourceKind::hard : mps::SourceKind::transparent;
-      continue;
-    }
-    if (arg == "--output=text" || arg == "--output=hdf5") {
-      options.output = arg == "--output=text" ? mps::OutputFormat::text : mps::OutputFormat::hdf5;
-      continue;
-    }
+    if (run_option(arg, options)) continue;
     if (arg.starts_with("--threads=")) {
       const std::string_view n = arg.substr(10);
       int threads = 0;
@@ -84,14 +96,6 @@ int main(int argc, char** argv) {
         return mps::kExitUsage;
       }
       omp_set_num_threads(threads);
-      continue;
-    }
-    if (arg == "--check") {
-      options.check = true;
-      continue;
-    }
-    if (arg == "--json") {
-      options.json = true;
       continue;
     }
     if (!arg.empty() && arg[0] != '-' && folder.empty()) {

@@ -58,6 +58,7 @@ RunInput checked_input(const std::string& work_dir, Console& console, const RunO
   RunInput input = read_input(work_dir, options.model, console.err, folders);
   input.params.source = options.source;
   input.params.output = options.output;
+  input.params.both_transitions = options.both_transitions;
   check_source(input);
   check_memory(input);
   return input;
@@ -102,6 +103,9 @@ void run_simulation(const std::string& work_dir, Console& console, const RunOpti
   }
   write_setup_files(input);
   print_model_line(console.out, options.model);
+  if (options.both_transitions) {
+    console.out << " Light drives 1<->2 (sigma+) and 3<->4 (sigma-)\n";
+  }
   run_time_loop(input, run, console.out, console.err);
 }
 

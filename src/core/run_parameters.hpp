@@ -143,6 +143,8 @@ struct RunParameters {
   Model model = Model::corrected;            // chosen on the command line, not in the input file
   SourceKind source = SourceKind::hard;      // chosen on the command line
   OutputFormat output = OutputFormat::text;  // chosen on the command line
+  // sigma- light drives 3<->4 with p34 as sigma+ drives 1<->2 (command line).
+  bool both_transitions = false;
 
   std::int32_t user_monitors() const { return n_monitor - 2; }
 

@@ -20,14 +20,13 @@ struct Scaled {
   std::array<Lanes, equations::kLaneCoefficients> lane;  // of the cell coefficients
   const double* step;  // of the step's F and B, by term (StepTerms)
 };
-static_assert(equations::lane_coefficients_used_once());
 
+template <const auto& Terms>
 void scale_lanes(const BatchCoefficients& c, Scaled& k) {
-  using equations::kTerms;
   [&]<std::size_t... I>(std::index_sequence<I...>) {
     (
         [&] {
-          constexpr equations::Term t = kTerms[I];
+          constexpr equations::Term t = Terms[I];
           if constexpr (t.source == equations::Source::lane) {
             constexpr double scale = t.scale();
             const Lanes& v = c.lane[static_cast<std::size_t>(t.k)];
@@ -38,12 +37,12 @@ void scale_lanes(const BatchCoefficients& c, Scaled& k) {
         }(),
         ...);
   }
-  (std::make_index_sequence<equations::kTermCount>{});
+  (std::make_index_sequence<Terms.size()>{});
 }
 
 // The right-hand side at the midpoint of old and now, each rate handed to
 // out(j, l, rate).  S(m) = w_m(old) + w_m(now), SX and SY the field sums.
-template <bool Diagonal, typename Out>
+template <bool Diagonal, const auto& Terms, typename Out>
 void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out out) {
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
@@ -72,14 +71,14 @@ void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out 
     const double SX = old[0][l] + now[0][l];
     const double SY = old[1][l] + now[1][l];
     const auto coefficient = [&k, l](auto I) {
-      if constexpr (equations::kTerms[decltype(I)::value].source == equations::Source::lane) {
-        return k.lane[static_cast<std::size_t>(equations::kTerms[decltype(I)::value].k)][l];
+      if constexpr (Terms[decltype(I)::value].source == equations::Source::lane) {
+        return k.lane[static_cast<std::size_t>(Terms[decltype(I)::value].k)][l];
       } else {
         return k.step[decltype(I)::value];
       }
     };
-    equations::lane_rates<Diagonal>(coefficient, S, SX, SY,
-                                    [&out, l](int j, double rate) { out(j, l, rate); });
+    equations::lane_rates<Diagonal, Terms>(coefficient, S, SX, SY,
+                                           [&out, l](int j, double rate) { out(j, l, rate); });
   }
 }
 
@@ -143,13 +142,13 @@ void take_lanes(const LaneMask& take, const BatchVector& from, BatchVector& to) 
 
 // The implicit step of the batch, with or without the diagonal relaxation
 // terms.
-template <bool Diagonal>
+template <bool Diagonal, const auto& Terms>
 void advance(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
   const double dt = solver.dt;
   const BatchVector& old = b.old;
   Scaled k;  // every lane coefficient is written by scale_lanes
   k.step = terms.step.data();
-  scale_lanes(b.cell, k);
+  scale_lanes<Terms>(b.cell, k);
   LaneMask active{};
   for (int l = 0; l < b.lanes; ++l) active[static_cast<std::size_t>(l)] = 1;
   if (b.lanes < kBatchLanes) {  // the unused lanes leave with their old values
@@ -163,7 +162,7 @@ void advance(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
   BatchVector* now = &first;
   BatchVector* previous = &second;
   // First iterate: rates of the stored values below 1e-100 are masked.
-  rates<Diagonal>(k, old, old, [&old, now, dt](int j, int l, double r) {
+  rates<Diagonal, Terms>(k, old, old, [&old, now, dt](int j, int l, double r) {
     const double rate = j >= kFirstStored && r < 1e-100 ? 0.0 : r;
     (*now)[j][l] = old[j][l] + dt * rate;
   });
@@ -182,8 +181,9 @@ void advance(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
       }
     }
     std::swap(now, previous);
-    rates<Diagonal>(k, old, *previous,
-                    [&old, now, dt](int j, int l, double r) { (*now)[j][l] = old[j][l] + dt * r; });
+    rates<Diagonal, Terms>(k, old, *previous, [&old, now, dt](int j, int l, double r) {
+      (*now)[j][l] = old[j][l] + dt * r;
+    });
   }
   take_lanes(active, *now, b.now);
   for (std::size_t l = 0; l < active.size(); ++l) {
@@ -193,14 +193,16 @@ void advance(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
 
 }  // namespace
 
-StepTerms step_terms(const StepCoefficients& step) {
-  using equations::kTerms;
+namespace {
+
+// The step's F and B entries of every term of the table, scaled.
+template <const auto& Terms>
+void fill_step_terms(const StepCoefficients& step, StepTerms& terms) {
   using equations::Source;
-  StepTerms terms{};
   [&]<std::size_t... I>(std::index_sequence<I...>) {
     (
         [&] {
-          constexpr equations::Term t = kTerms[I];
+          constexpr equations::Term t = Terms[I];
           if constexpr (t.source != Source::lane) {
             constexpr double scale = t.scale();
             terms.step[I] = scale * (t.source == Source::F ? step.F(t.k, t.l) : step.B(t.k, t.l));
@@ -208,15 +210,31 @@ StepTerms step_terms(const StepCoefficients& step) {
         }(),
         ...);
   }
-  (std::make_index_sequence<equations::kTermCount>{});
+  (std::make_index_sequence<Terms.size()>{});
+}
+
+}  // namespace
+
+StepTerms step_terms(const StepCoefficients& step, bool both) {
+  StepTerms terms{};
+  terms.both = both;
+  if (both) {
+    fill_step_terms<equations::kTermsBoth>(step, terms);
+  } else {
+    fill_step_terms<equations::kTerms>(step, terms);
+  }
   return terms;
 }
 
 void advance_dot_batch(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
-  if (b.cell.diagonal) {
-    advance<true>(terms, solver, b);
+  using equations::kTerms;
+  using equations::kTermsBoth;
+  if (terms.both) {
+    b.cell.diagonal ? advance<true, kTermsBoth>(terms, solver, b)
+                    : advance<false, kTermsBoth>(terms, solver, b);
   } else {
-    advance<false>(terms, solver, b);
+    b.cell.diagonal ? advance<true, kTerms>(terms, solver, b)
+                    : advance<false, kTerms>(terms, solver, b);
   }
 }
 

@@ -90,10 +90,13 @@ void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver,
 // The step's F and B entries as the terms of the equations' table use
 // them, each scaled by its term's factor: the same for every batch of a
 // step, so made once per step.
+// The step's F and B entries of the terms of the table in use: kTerms, or
+// kTermsBoth when 3<->4 is driven as well (`both`).
 struct StepTerms {
-  std::array<double, equations::kTermCount> step;
+  std::array<double, equations::kTermsBoth.size()> step;
+  bool both = false;
 };
-StepTerms step_terms(const StepCoefficients& step);
+StepTerms step_terms(const StepCoefficients& step, bool both = false);
 // advance_dot_batch with the step's terms made already.
 void advance_dot_batch(const StepTerms& terms, const ImplicitStep& solver, DotBatch& batch);
 

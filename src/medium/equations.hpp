@@ -56,8 +56,24 @@ enum LaneCoefficient : int {
   kD13,  // own relaxation of w13..w15 where a cell's channels differ
   kD14,  //   from the step's (diagonal terms)
   kD15,
+  // With 3<->4 driven as well (kTermsBoth): the current of the pair
+  // (u6, u12) in the field equations and the drive of its equilibrium.
+  kAX6,   // current terms of the Ex equation: dephasing of u6,
+  kAX12,  //   precession of u12,
+  kAX14,  //   field-driven terms (per Ey u14, per Ey u15),
+  kAX15,  //
+  kGX34,  //   equilibrium of the 3<->4 populations (per Ey)
+  kAY6,   // the same of the Ey equation
+  kAY12,  //
+  kAY14,  //
+  kAY15,  //
+  kGY34,  //
+  kS6,    // field drive of the equilibrium: du6/dt per Ey,
+  kS12,   //   du12/dt per Ex
   kLaneCoefficients
 };
+// The coefficients the 1<->2 table uses: those before kAX6.
+inline constexpr int kLaneCoefficients12 = kAX6;
 
 // The coupling constant of a step coefficient: F(k,l) = c X_kl and
 // B(k,l) = -c X_lk with X_kl = exp(t/T_k - t/T_l).
@@ -68,6 +84,10 @@ enum class Coupling : std::uint8_t {
   rabi,            // p/hbar, the pairs with u13
   minus_rabi,      // -p/hbar
   half_rabi,       // p/(2 hbar)
+  // 3<->4, with its dipole moment p34:
+  minus_half_rabi34,   // -p34/(2 hbar)
+  rabi34_sqrt3,        // p34/(sqrt3 hbar), the pairs with u14
+  minus_rabi34_sqrt6,  // -(sqrt6/3) p34/hbar, the pairs with u15
 };
 
 enum class Source : std::uint8_t { F, B, lane };
@@ -142,44 +162,111 @@ inline constexpr std::array kTerms = {
 };
 inline constexpr std::size_t kTermCount = kTerms.size();
 
-// The terms of row j (the derivative of component j) are kTerms[begin, end).
+// What sigma- light adds when it drives 3<->4 (docs/both_transitions.md,
+// derived by scripts/derive_pseudospin.py): H34 = -(p34/2)(Ex l6 - Ey l12)
+// couples (u6, u12) to u14, u15 and mixes the coherences of 1<->3, 1<->4,
+// 2<->3 and 2<->4 at half its Rabi frequency; the field equations take the
+// current of P34 = Nd (p34/2) (u6, -u12).
+inline constexpr std::array kTerms34 = {
+    cell(kEx, kAX6, none, 6),
+    cell(kEx, kAX12, none, 12),
+    cell(kEx, kAX14, y, 14),
+    cell(kEx, kAX15, y, 15),
+    cell(kEx, kGX34, y, 0),
+    cell(kEy, kAY6, none, 6),
+    cell(kEy, kAY12, none, 12),
+    cell(kEy, kAY14, x, 14),
+    cell(kEy, kAY15, x, 15),
+    cell(kEy, kGY34, x, 0),
+    F(w(2), 2, 3, minus_half_rabi34, y, 3),
+    F(w(2), 2, 9, minus_half_rabi34, x, 9),
+    B(w(3), 2, 3, minus_half_rabi34, y, 2),
+    F(w(3), 3, 8, minus_half_rabi34, x, 8),
+    F(w(4), 4, 5, minus_half_rabi34, y, 5),
+    F(w(4), 4, 11, minus_half_rabi34, x, 11),
+    B(w(5), 4, 5, minus_half_rabi34, y, 4),
+    F(w(5), 5, 10, minus_half_rabi34, x, 10),
+    cell(w(6), kS6, y, 0),
+    F(w(6), 6, 14, rabi34_sqrt3, y, 14),
+    F(w(6), 6, 15, minus_rabi34_sqrt6, y, 15),
+    B(w(8), 3, 8, minus_half_rabi34, x, 3),
+    F(w(8), 8, 9, minus_half_rabi34, y, 9),
+    B(w(9), 2, 9, minus_half_rabi34, x, 2),
+    B(w(9), 8, 9, minus_half_rabi34, y, 8),
+    B(w(10), 5, 10, minus_half_rabi34, x, 5),
+    F(w(10), 10, 11, minus_half_rabi34, y, 11),
+    B(w(11), 4, 11, minus_half_rabi34, x, 4),
+    B(w(11), 10, 11, minus_half_rabi34, y, 10),
+    cell(w(12), kS12, x, 0),
+    F(w(12), 12, 14, rabi34_sqrt3, x, 14),
+    F(w(12), 12, 15, minus_rabi34_sqrt6, x, 15),
+    B(w(14), 12, 14, rabi34_sqrt3, x, 12),
+    B(w(14), 6, 14, rabi34_sqrt3, y, 6),
+    B(w(15), 12, 15, minus_rabi34_sqrt6, x, 12),
+    B(w(15), 6, 15, minus_rabi34_sqrt6, y, 6),
+};
+
+// Both pairs driven: each row of kTerms, then the terms kTerms34 adds to it.
+inline constexpr auto kTermsBoth = [] {
+  std::array<Term, kTerms.size() + kTerms34.size()> out{};
+  std::size_t n = 0;
+  for (int j = 0; j < kComponents; ++j) {
+    for (const Term& t : kTerms) {
+      if (t.target == j) out[n++] = t;
+    }
+    for (const Term& t : kTerms34) {
+      if (t.target == j) out[n++] = t;
+    }
+  }
+  return out;
+}();
+
+// The terms of row j (the derivative of component j) are Terms[begin, end).
 struct Row {
   std::size_t begin = 0, end = 0;
 };
+template <const auto& Terms>
 constexpr Row row(int j) {
-  Row r{kTermCount, kTermCount};
-  for (std::size_t i = 0; i < kTermCount; ++i) {
-    if (kTerms[i].target != j) continue;
-    if (r.begin == kTermCount) r.begin = i;
+  constexpr std::size_t count = Terms.size();
+  Row r{count, count};
+  for (std::size_t i = 0; i < count; ++i) {
+    if (Terms[i].target != j) continue;
+    if (r.begin == count) r.begin = i;
     r.end = i + 1;
   }
-  if (r.begin == kTermCount) r.begin = r.end = 0;
+  if (r.begin == count) r.begin = r.end = 0;
   return r;
 }
+template <const auto& Terms>
 constexpr bool rows_are_contiguous() {
   for (int j = 0; j < kComponents; ++j) {
-    for (std::size_t i = row(j).begin; i < row(j).end; ++i) {
-      if (kTerms[i].target != j) return false;
+    for (std::size_t i = row<Terms>(j).begin; i < row<Terms>(j).end; ++i) {
+      if (Terms[i].target != j) return false;
     }
   }
   return true;
 }
-static_assert(rows_are_contiguous(), "the terms of a row stand together");
+static_assert(rows_are_contiguous<kTerms>(), "the terms of a row stand together");
+static_assert(rows_are_contiguous<kTermsBoth>(), "the terms of a row stand together");
 
-// Every cell coefficient enters exactly one term.
-constexpr bool lane_coefficients_used_once() {
+// Every cell coefficient the table uses (the first `used`) enters exactly
+// one term, and no other enters any.
+template <const auto& Terms>
+constexpr bool lane_coefficients_used_once(int used) {
   for (int id = 0; id < kLaneCoefficients; ++id) {
     int uses = 0;
-    for (const Term& t : kTerms) uses += t.source == Source::lane && t.k == id ? 1 : 0;
-    if (uses != 1) return false;
+    for (const Term& t : Terms) uses += t.source == Source::lane && t.k == id ? 1 : 0;
+    if (uses != (id < used ? 1 : 0)) return false;
   }
   return true;
 }
+static_assert(lane_coefficients_used_once<kTerms>(kLaneCoefficients12));
+static_assert(lane_coefficients_used_once<kTermsBoth>(kLaneCoefficients));
 
 // A pair's coupling constant is the same in every term that names it.
 constexpr bool couplings_agree() {
-  for (const Term& a : kTerms) {
-    for (const Term& b : kTerms) {
+  for (const Term& a : kTermsBoth) {
+    for (const Term& b : kTermsBoth) {
       if (a.source != Source::lane && b.source != Source::lane && a.k == b.k && a.l == b.l &&
           a.coupling != b.coupling) {
         return false;
@@ -195,11 +282,11 @@ static_assert(couplings_agree(), "a pair (k,l) has one coupling constant");
 // scaled (by its 0.5 or 0.25 and sign), S(m) the midpoint sum of w_m and
 // SX, SY those of Ex, Ey.  Each row is summed from its first term on, left
 // to right; with Diagonal a row's own-relaxation term is among them.
-template <bool Diagonal, typename Coefficient, typename Sum, typename Out>
+template <bool Diagonal, const auto& Terms, typename Coefficient, typename Sum, typename Out>
 inline void lane_rates(const Coefficient& coefficient, const Sum& S, double SX, double SY,
                        Out&& out) {
   const auto term = [&]<std::size_t I>(std::integral_constant<std::size_t, I>) {
-    constexpr Term t = kTerms[I];
+    constexpr Term t = Terms[I];
     double v = coefficient(std::integral_constant<std::size_t, I>{});
     if constexpr (t.field == Field::x) v = v * SX;
     if constexpr (t.field == Field::y) v = v * SY;
@@ -207,13 +294,13 @@ inline void lane_rates(const Coefficient& coefficient, const Sum& S, double SX, 
     return v;
   };
   const auto sum_row = [&]<int J>(std::integral_constant<int, J>) {
-    constexpr Row r = row(J);
+    constexpr Row r = row<Terms>(J);
     double acc = 0.0;
     [&]<std::size_t... K>(std::index_sequence<K...>) {
       (
           [&] {
             constexpr std::size_t I = r.begin + K;
-            if constexpr (!kTerms[I].diagonal || Diagonal) {
+            if constexpr (!Terms[I].diagonal || Diagonal) {
               const double v = term(std::integral_constant<std::size_t, I>{});
               acc = K == 0 ? v : acc + v;
             }

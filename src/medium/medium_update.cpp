@@ -199,6 +199,36 @@ void field_coefficients(const MediumParameters& mp, const MediumStep& step, cons
   }
 }
 
+// The same of 3<->4 when it is driven; eq holds u13eq..u15eq.
+void field_coefficients34(const MediumParameters& mp, const MediumStep& step, const BatchCells& in,
+                          const Lanes* eq, BatchCoefficients& c) {
+  using constants::hbar;
+  using constants::hbar_eps0;
+  using namespace equations;
+  const double p = mp.dipole34;
+  const double sign = mp.current_sign;
+  const double share = mp.polarisation_share;
+  const Lanes &u14eq = eq[1], &u15eq = eq[2];
+#pragma omp simd
+  for (int l = 0; l < kBatchLanes; ++l) {
+    const double inv_eps = 1.0 / in.eps_r[l];
+    c[kAX6][l] = step.aX6 * inv_eps;
+    c[kAX12][l] = step.aX12 * inv_eps;
+    c[kAX14][l] = step.aX14 * inv_eps;
+    c[kAX15][l] = step.aX15 * inv_eps;
+    c[kAY6][l] = step.aY6 * inv_eps;
+    c[kAY12][l] = step.aY12 * inv_eps;
+    c[kAY14][l] = step.aY14 * inv_eps;
+    c[kAY15][l] = step.aY15 * inv_eps;
+    // The 3<->4 inversion's equilibrium part as it enters du6/dt per Ey.
+    const double inversion = u14eq[l] / constants::sqrt3 - constants::sqrt6 * u15eq[l] / 3.0;
+    c[kGX34][l] = sign * (p * mp.density * p / (hbar_eps0 * in.eps_r[l]) * inversion) * share;
+    c[kGY34][l] = -c[kGX34][l];
+    c[kS6][l] = p * inversion * step.growth6 / hbar;
+    c[kS12][l] = p * inversion * step.growth12 / hbar;
+  }
+}
+
 // What the energy budget takes from the block (MediumState::work_term and
 // block_extremes): per cell, the field energy the current took in the step
 // (current_work); the extremes of the numerators.
@@ -293,7 +323,9 @@ std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCac
   BatchCells in;  // every lane of it is written by load_batch
   load_batch(loop, block, b, in);
   population_blocks(loop, block, in, cache, b.cell);
-  field_coefficients(mp, step, in, m.eq[static_cast<std::size_t>(block) * 3], b.cell);
+  const Lanes* eq = &m.eq[static_cast<std::size_t>(block) * 3];
+  field_coefficients(mp, step, in, eq[0], b.cell);
+  if (mp.both_transitions) field_coefficients34(mp, step, in, eq, b.cell);
   advance_dot_batch(step.terms, {step.dt, mp.iteration_limit, mp.tolerance}, b);
   store_batch(loop, block, in, b);
   std::int64_t evaluations = 0;
@@ -412,16 +444,48 @@ MediumParameters medium_parameters(const RunParameters& p, const StructureProfil
   mp.cavity = {s.cavity_left, s.cavity_right};
   mp.current_sign = current_sign(p.model);
   mp.polarisation_share = polarisation_share(p.model);
+  mp.both_transitions = p.both_transitions;
+  mp.dipole34 = p.dipole_table(3, 4);
   return mp;
 }
+
+namespace {
+
+// The current of P34 = Nd (p34/2)(u6, -u12) taken as that of 1<->2 is:
+// du6/dt = -u6/T6 + Delta u12 + (p34/hbar) Ey (u14/sqrt3 - sqrt6 u15/3),
+// du12/dt = -u12/T12 - Delta u6 + (p34/hbar) Ex (the same), the
+// precession at Delta/2 and the other terms at the model's share.
+void prepare_step34(const MediumParameters& mp, MediumStep& step) {
+  using namespace constants;
+  const double e6 = step.decay.now[6], e12 = step.decay.now[12];
+  const double e14 = step.decay.now[14], e15 = step.decay.now[15];
+  const double Nd = mp.density;
+  const double P = mp.dipole34;
+  const double sign = mp.current_sign;
+  const double share = mp.polarisation_share;
+  const double driven = P * P * Nd / (hbar * eps0);
+  step.aX6 = sign * (-Nd * P * e6 / (eps0 * mp.T[6])) * share;
+  step.aX12 = sign * (Nd * P * mp.half_detuning * e12 / eps0);
+  step.aX14 = sign * (driven * e14 / sqrt3) * share;
+  step.aX15 = sign * (-(driven * e15 * sqrt6 / 3.0)) * share;
+  step.aY12 = -(sign * (-Nd * P * e12 / (eps0 * mp.T[12])) * share);
+  step.aY6 = -(sign * (-Nd * P * mp.half_detuning * e6 / eps0));
+  step.aY14 = -step.aX14;
+  step.aY15 = -step.aX15;
+  step.growth6 = std::exp(step.t / mp.T[6]);
+  step.growth12 = std::exp(step.t / mp.T[12]);
+}
+
+}  // namespace
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step) {
   using namespace constants;
   step.dt = dt;
   step.t = (static_cast<double>(J) + 0.5) * dt;
   const double t = step.t;
-  step_coefficients(t, mp.detuning, mp.dipole, mp.T, step.coeffs);
-  step.terms = step_terms(step.coeffs);
+  const double p34 = mp.both_transitions ? mp.dipole34 : 0.0;
+  step_coefficients(t, mp.detuning, mp.dipole, mp.T, step.coeffs, p34);
+  step.terms = step_terms(step.coeffs, mp.both_transitions);
   step.decay = decay_factors(J, dt, mp.T);
   // exp(-(t / T_k)) at this step's t: the decay factors have them.
   const double e1 = step.decay.now[1];
@@ -438,6 +502,7 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   step.aY7 = sign * (-Nd * P * e7 / (eps0 * mp.T[7])) * share;
   step.growth1 = std::exp(t / mp.T[1]);
   step.growth7 = std::exp(t / mp.T[7]);
+  if (mp.both_transitions) prepare_step34(mp, step);
 }
 
 void share_dot_blocks(const MediumState& m, int threads, BlockShare& share) {

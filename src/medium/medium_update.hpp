@@ -39,6 +39,9 @@ struct MediumParameters {
   // Share of the dephasing and field-driven terms of the current (see
   // polarisation_share()).
   double polarisation_share = 0.5;
+  // sigma- light drives 3<->4 as well (kTermsBoth), with p34.
+  bool both_transitions = false;
+  double dipole34 = 0.0;  // p34 [C m]
 };
 
 // The field couples to the pair (u1, u7) with p/hbar (E = Ex + i Ey), so
@@ -71,6 +74,10 @@ struct MediumStep {
   // aX1, aX7, aX13, aY1, aY7.
   double aX1 = 0.0, aX7 = 0.0, aX13 = 0.0, aY1 = 0.0, aY7 = 0.0;
   double growth1 = 0.0, growth7 = 0.0;  // exp(t/T1), exp(t/T7)
+  // The same of 3<->4 when it is driven: current of u6 (Ex) and u12 (Ey).
+  double aX6 = 0.0, aX12 = 0.0, aX14 = 0.0, aX15 = 0.0;
+  double aY6 = 0.0, aY12 = 0.0, aY14 = 0.0, aY15 = 0.0;
+  double growth6 = 0.0, growth12 = 0.0;  // exp(t/T6), exp(t/T12)
 };
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);

@@ -8,7 +8,7 @@
 namespace mps {
 
 void step_coefficients(double t, double detuning, double dipole, const std::array<double, 16>& T,
-                       StepCoefficients& out) {
+                       StepCoefficients& out, double dipole34) {
   using equations::Coupling;
   auto constant = [&](Coupling c) {
     switch (c) {
@@ -22,6 +22,12 @@ void step_coefficients(double t, double detuning, double dipole, const std::arra
         return -(dipole / constants::hbar);
       case Coupling::half_rabi:
         return dipole / constants::two_hbar;
+      case Coupling::minus_half_rabi34:
+        return -(dipole34 / constants::two_hbar);
+      case Coupling::rabi34_sqrt3:
+        return dipole34 / (constants::sqrt3 * constants::hbar);
+      case Coupling::minus_rabi34_sqrt6:
+        return -(constants::sqrt6 * dipole34 / (3.0 * constants::hbar));
       case Coupling::unpaired:
         break;
     }
@@ -34,13 +40,17 @@ void step_coefficients(double t, double detuning, double dipole, const std::arra
   out.F = CouplingMatrix{};
   out.B = CouplingMatrix{};
   // F(k,l) = c X_kl and B(k,l) = -c X_lk for every pair the equations name.
-  for (const equations::Term& term : equations::kTerms) {
-    if (term.source == equations::Source::F) {
-      out.F(term.k, term.l) = constant(term.coupling) * X(term.k, term.l);
-    } else if (term.source == equations::Source::B) {
-      out.B(term.k, term.l) = -constant(term.coupling) * X(term.l, term.k);
+  const auto pairs = [&](const auto& terms) {
+    for (const equations::Term& term : terms) {
+      if (term.source == equations::Source::F) {
+        out.F(term.k, term.l) = constant(term.coupling) * X(term.k, term.l);
+      } else if (term.source == equations::Source::B) {
+        out.B(term.k, term.l) = -constant(term.coupling) * X(term.l, term.k);
+      }
     }
-  }
+  };
+  pairs(equations::kTerms);
+  if (dipole34 != 0.0) pairs(equations::kTerms34);
 }
 
 TransferRates transfer_rates(const LevelMatrix<double>& tau) {

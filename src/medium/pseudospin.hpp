@@ -32,8 +32,9 @@ struct StepCoefficients {
 };
 
 // F and B at t = (J + 0.5) dt from Delta, the dipole moment and T1..T15.
+// With `dipole34` not 0, also the pairs of 3<->4 driven (kTermsBoth).
 void step_coefficients(double t, double detuning, double dipole, const std::array<double, 16>& T,
-                       StepCoefficients& out);
+                       StepCoefficients& out, double dipole34 = 0.0);
 
 // Transfer rates gamma(i,j) [1/s] of the configured times: 1->3, 2->1, 2->4,
 // 3->1, 4->2, and 4->3 at the recombination rate of 2->1.

@@ -57,6 +57,7 @@ void common_attributes(h5::Writer& file, const char* format, std::int64_t J, con
   file.attribute(root, "dz_m", run.dz);
   file.attribute(root, "E0_V_per_m", run.E0);
   file.attribute(root, "model", run.model);
+  file.attribute(root, "both_transitions", std::int64_t{run.both_transitions ? 1 : 0});
 }
 
 // A data set over (time, z) or, for the restart group, over z alone.

@@ -22,12 +22,13 @@ namespace mps {
 
 // What every HDF5 file of a run says about it.
 struct Hdf5Run {
-  double dt = 0.0;              // [s]
-  double dz = 0.0;              // [m]
-  double E0 = 1.0;              // field scale [V/m]
-  std::int32_t z1 = 0, z2 = 0;  // dot region (cells)
-  std::string model;            // "corrected" or "legacy"
-  std::int64_t LL = 1;          // block length
+  double dt = 0.0;                // [s]
+  double dz = 0.0;                // [m]
+  double E0 = 1.0;                // field scale [V/m]
+  std::int32_t z1 = 0, z2 = 0;    // dot region (cells)
+  std::string model;              // "corrected" or "legacy"
+  bool both_transitions = false;  // sigma- light drives 3<->4 as well
+  std::int64_t LL = 1;            // block length
   std::int64_t statistics_interval = 1;
 };
 

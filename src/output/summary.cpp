@@ -70,6 +70,7 @@ std::string inputs_json(const RunInput& in, const Summary& s) {
     inputs.add("further_pulses",
                list(p.further_pulses, [NZ](const Pulse& q) { return further_pulse_json(q, NZ); }));
   }
+  if (p.both_transitions) inputs.add("both_transitions", "true");
   return inputs.done();
 }
 

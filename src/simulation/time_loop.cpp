@@ -241,6 +241,7 @@ std::shared_ptr<const Hdf5Run> hdf5_run(const RunInput& in, std::int64_t statist
   run->z1 = in.structure.z1;
   run->z2 = in.structure.z2;
   run->model = in.params.model == Model::legacy ? "legacy" : "corrected";
+  run->both_transitions = in.params.both_transitions;
   run->LL = in.params.LL;
   run->statistics_interval = statistics_interval;
   return run;

@@ -98,9 +98,9 @@ inline void pseudospin_rhs(const StepCoefficients& step, const CellCoefficients&
     if (j >= kFirstStored) rate.w(j - kFirstStored + 1) = r;
   };
   if (cell.pop.diagonal) {
-    lane_rates<true>(coefficient, S, SX, SY, out);
+    lane_rates<true, kTerms>(coefficient, S, SX, SY, out);
   } else {
-    lane_rates<false>(coefficient, S, SX, SY, out);
+    lane_rates<false, kTerms>(coefficient, S, SX, SY, out);
   }
 }
 
