@@ -17,32 +17,34 @@ using json::number;
 using json::Object;
 using json::quoted;
 
-std::string pulse_json(const RunInput& in, const Summary& s) {
-  const Pulse& q = in.params.pulse;
-  return Object(4)
-      .integer("shape", static_cast<std::int32_t>(q.shape))
+// The values of a pulse line, as an object that may go on.
+Object pulse_line(const Pulse& q, int indent) {
+  Object o(indent);
+  o.integer("shape", static_cast<std::int32_t>(q.shape))
       .integer("polarisation", static_cast<std::int32_t>(q.polarisation))
       .num("wavelength_m", q.wavelength)
       .num("fwhm_s", q.duration)
       .num("amplitude_V_per_m", q.amplitude)
-      .num("delay_s", q.delay)
+      .num("delay_s", q.delay);
+  return o;
+}
+
+std::int32_t origin_cell(const Pulse& q, std::int32_t NZ) {
+  return q.origin != 0 ? q.origin : NZ - 1;
+}
+
+std::string pulse_json(const RunInput& in, const Summary& s) {
+  const Pulse& q = in.params.pulse;
+  return pulse_line(q, 4)
       .num("peak_time_s", s.pulse_peak_time_s)
-      .integer("origin_cell", q.origin != 0 ? q.origin : in.structure.NZ - 1)
+      .integer("origin_cell", origin_cell(q, in.structure.NZ))
       .num("energy_J_per_m2", s.pulse_energy)
       .done();
 }
 
 // Pulses 2..N as their lines give them.
 std::string further_pulse_json(const Pulse& q, std::int32_t NZ) {
-  return Object(6)
-      .integer("shape", static_cast<std::int32_t>(q.shape))
-      .integer("polarisation", static_cast<std::int32_t>(q.polarisation))
-      .num("wavelength_m", q.wavelength)
-      .num("fwhm_s", q.duration)
-      .num("amplitude_V_per_m", q.amplitude)
-      .num("delay_s", q.delay)
-      .integer("origin_cell", q.origin != 0 ? q.origin : NZ - 1)
-      .done();
+  return pulse_line(q, 6).integer("origin_cell", origin_cell(q, NZ)).done();
 }
 
 std::string inputs_json(const RunInput& in, const Summary& s) {

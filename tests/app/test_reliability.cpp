@@ -212,6 +212,20 @@ TEST(Reliability, NextRunClearsWhatAStoppedRunLeft) {
 
 // A run killed at any moment leaves a "point.txt" whose every step has its
 // snapshot, traces and (at a block end) statistics complete and compressed.
+// The program started in `run`'s folder (with `option`, when given) and
+// killed after `delay_ms`.
+void run_and_kill(const RunFolder& run, int delay_ms, const char* option = nullptr) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(run.dir.path().c_str()) != 0) ::_exit(127);
+    ::execl(MPS_PROGRAM, MPS_PROGRAM, option, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
 TEST(Reliability, KilledRunListsOnlyCompleteSteps) {
   const std::string input =
       with_lines(short_quickstart(), {{47, "steps between two spatial dumps LL 100 steps"},
@@ -219,15 +233,7 @@ TEST(Reliability, KilledRunListsOnlyCompleteSteps) {
   for (const int delay_ms : {40, 90, 150, 230, 330}) {
     SCOPED_TRACE(delay_ms);
     RunFolder run(input);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      if (::chdir(run.dir.path().c_str()) != 0) ::_exit(127);
-      ::execl(MPS_PROGRAM, MPS_PROGRAM, static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    run_and_kill(run, delay_ms);
     for (const std::string& line : split_lines(run.dir.read("Results/point.txt"))) {
       const std::string J = line.substr(0, 12);
       EXPECT_TRUE(run.dir.exists("Results/Ex_z" + J + ".dat.gz")) << J;
@@ -249,15 +255,7 @@ TEST(Reliability, KilledHdf5RunListsOnlyCompleteSteps) {
   for (const int delay_ms : {100, 300}) {
     SCOPED_TRACE(delay_ms);
     RunFolder run(input);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      if (::chdir(run.dir.path().c_str()) != 0) ::_exit(127);
-      ::execl(MPS_PROGRAM, MPS_PROGRAM, "--output=hdf5", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    run_and_kill(run, delay_ms, "--output=hdf5");
     for (const std::string& line : split_lines(run.dir.read("Results/point.txt"))) {
       const std::string J = line.substr(0, 12);
       const h5::Reader snapshot(run.dir.file("Results/snapshot_" + J + ".h5"));
