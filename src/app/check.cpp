@@ -101,7 +101,12 @@ void print_outline(std::ostream& out, const RunInput& in, const RunOutline& o) {
   };
   row("case", in.dirs.work_dir + "execdata.txt: valid");
   row("model", std::string(p.model == Model::legacy ? "legacy" : "corrected") + ", " +
-                   (p.source == SourceKind::transparent ? "transparent" : "hard") + " source");
+                   (p.source == SourceKind::transparent ? "transparent" : "hard") + " source" +
+                   (p.both_transitions ? ", sigma- light drives 3<->4 as well" : ""));
+  if (!p.further_pulses.empty()) {
+    row("pulses", std::to_string(p.further_pulses.size() + 1) +
+                      " (the first one's amplitude is the field scale E0)");
+  }
   row("grid", std::to_string(s.NZ) + " cells of " + number("%.6g", s.dz * 1e9) +
                   " nm: " + number("%.6g", s.NZ * s.dz * 1e6) + " um; cavity cells " +
                   std::to_string(s.cavity_left + 1) + ".." + std::to_string(s.cavity_right));
