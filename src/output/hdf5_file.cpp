@@ -90,13 +90,14 @@ Writer::~Writer() {
   std::remove(part_.c_str());
 }
 
-void Writer::close_all() noexcept {
+herr_t Writer::close_all() noexcept {
   for (const hid_t d : datasets_) H5Dclose(d);
   for (const hid_t g : groups_) H5Gclose(g);
   datasets_.clear();
   groups_.clear();
-  if (file_ >= 0) H5Fclose(file_);
+  const herr_t closed = file_ >= 0 ? H5Fclose(file_) : 0;
   file_ = -1;
+  return closed;
 }
 
 hid_t Writer::keep(hid_t id, const char* what) {
@@ -176,13 +177,7 @@ void Writer::scale(hid_t group, const Dataset& d, std::span<const double> values
 }
 
 void Writer::commit() {
-  for (const hid_t d : datasets_) H5Dclose(d);
-  for (const hid_t g : groups_) H5Gclose(g);
-  datasets_.clear();
-  groups_.clear();
-  const herr_t closed = H5Fclose(file_);
-  file_ = -1;
-  if (closed < 0) fail(path_, "close the file");
+  if (close_all() < 0) fail(path_, "close the file");
   if (std::rename(part_.c_str(), path_.c_str()) != 0) fail(path_, "rename the finished file");
   committed_ = true;
 }

@@ -64,7 +64,7 @@ class Writer {
  private:
   hid_t write_typed(hid_t group, const Dataset& d, hid_t type, const void* values);
   hid_t keep(hid_t id, const char* what);
-  void close_all() noexcept;
+  herr_t close_all() noexcept;  // the file's close status
 
   std::unique_lock<std::recursive_mutex> lock_;
   std::string path_, part_;

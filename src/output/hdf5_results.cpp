@@ -118,8 +118,10 @@ void write_physical(h5::Writer& file, hid_t g, const SnapshotInput& in, const Hd
   for (std::int32_t k = z1; k <= z2; ++k) {
     cells.push_back(k);
     const Populations p = populations(m.physical(level, k));
-    for (std::size_t q = 0; q < 4; ++q)
-      rho[q].push_back(std::array{p.rho11, p.rho22, p.rho33, p.rho44}[q]);
+    rho[0].push_back(p.rho11);
+    rho[1].push_back(p.rho22);
+    rho[2].push_back(p.rho33);
+    rho[3].push_back(p.rho44);
   }
   const hid_t pg = file.group("populations");
   const std::int64_t J = in.J;

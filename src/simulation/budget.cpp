@@ -138,12 +138,20 @@ void track_source(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   const FieldState& f = sim.field;
   const auto at = static_cast<std::size_t>(IncidentLine::kLag);
   const auto nw = static_cast<std::size_t>(f.new_level());
-  std::vector<std::int32_t> cells;
-  for (const PulseSource* src : sources_of(sim)) {
-    if (sim.transparent && !cells.empty()) break;  // one plane
-    if (std::find(cells.begin(), cells.end(), src->injection_cell) != cells.end()) continue;
-    cells.push_back(src->injection_cell);
-    const auto o = static_cast<std::size_t>(src->injection_cell);
+  // Each injection cell once: the first source at it (the transparent
+  // source's pulses share one plane, the first's).
+  const auto first_at = [&sim](std::int32_t cell, std::size_t s) {
+    if (sim.source.injection_cell == cell) return s == 0;
+    for (std::size_t k = 0; k + 1 < s; ++k) {
+      if (sim.further_sources[k].injection_cell == cell) return false;
+    }
+    return true;
+  };
+  const std::size_t sources = sim.transparent ? 1 : sim.further_sources.size() + 1;
+  for (std::size_t s = 0; s < sources; ++s) {
+    const PulseSource& src = s == 0 ? sim.source : sim.further_sources[s - 1];
+    if (!first_at(src.injection_cell, s)) continue;
+    const auto o = static_cast<std::size_t>(src.injection_cell);
     const double ex = sim.transparent ? sim.incident.ex[at] : f.Ex[nw][o];
     const double ey = sim.transparent ? sim.incident.ey[at] : f.Ey[nw][o];
     const double e2 = ex * ex + ey * ey;
