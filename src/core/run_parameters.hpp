@@ -108,6 +108,16 @@ struct Pulse {
   }
 };
 
+// The dots of a cell as `classes` spectral classes whose transition
+// energies spread as a Gaussian of full width `fwhm_meV` at half maximum
+// (core/spectral_classes.hpp); one class: every dot at the configured
+// energy, the equations as without broadening.
+struct Ensemble {
+  int classes = 1;
+  double fwhm_meV = 0.0;
+  bool broadened() const { return classes > 1; }
+};
+
 struct RunParameters {
   std::int32_t n_levels = 0;
   std::vector<LevelRow> levels;      // level table, at most n_levels^2 rows
@@ -145,6 +155,8 @@ struct RunParameters {
   OutputFormat output = OutputFormat::text;  // chosen on the command line
   // sigma- light drives 3<->4 with p34 as sigma+ drives 1<->2 (command line).
   bool both_transitions = false;
+  // Inhomogeneous broadening of the dots (command line).
+  Ensemble ensemble;
 
   std::int32_t user_monitors() const { return n_monitor - 2; }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace mps {
 
@@ -17,8 +18,11 @@ namespace {
 // Scaling by a power of two is exact.  Each cell coefficient enters one
 // term, so it is kept scaled under its own index.
 struct Scaled {
-  std::array<Lanes, equations::kLaneCoefficients> lane;  // of the cell coefficients
+  Lanes* lane;         // of the cell coefficients, equations::kLaneCoefficients of them
   const double* step;  // of the step's F and B, by term (StepTerms)
+  // The same per lane, where the lanes are classes of different detuning
+  // (rates<..., true>).
+  const Lanes* step_lanes = nullptr;
 };
 
 template <const auto& Terms>
@@ -42,7 +46,7 @@ void scale_lanes(const BatchCoefficients& c, Scaled& k) {
 
 // The right-hand side at the midpoint of old and now, each rate handed to
 // out(j, l, rate).  S(m) = w_m(old) + w_m(now), SX and SY the field sums.
-template <bool Diagonal, const auto& Terms, typename Out>
+template <bool Diagonal, const auto& Terms, bool LaneStep = false, typename Out>
 void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out out) {
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
@@ -73,6 +77,8 @@ void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out 
     const auto coefficient = [&k, l](auto I) {
       if constexpr (Terms[decltype(I)::value].source == equations::Source::lane) {
         return k.lane[static_cast<std::size_t>(Terms[decltype(I)::value].k)][l];
+      } else if constexpr (LaneStep) {
+        return k.step_lanes[decltype(I)::value][l];
       } else {
         return k.step[decltype(I)::value];
       }
@@ -146,8 +152,8 @@ template <bool Diagonal, const auto& Terms>
 void advance(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
   const double dt = solver.dt;
   const BatchVector& old = b.old;
-  Scaled k;  // every lane coefficient is written by scale_lanes
-  k.step = terms.step.data();
+  std::array<Lanes, equations::kLaneCoefficients> lanes;  // every one used written by scale_lanes
+  Scaled k{lanes.data(), terms.step.data()};
   scale_lanes<Terms>(b.cell, k);
   LaneMask active{};
   for (int l = 0; l < b.lanes; ++l) active[static_cast<std::size_t>(l)] = 1;
@@ -189,6 +195,83 @@ void advance(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
   for (std::size_t l = 0; l < active.size(); ++l) {
     if (active[l] != 0) b.evaluations[l] = static_cast<int>(evaluations);
   }
+}
+
+// One iterate of a cell's classes: w of every class from its rates at the
+// midpoint of old and `from`, then the field from the cell's curls and the
+// currents of all classes, summed class by class in order (the same in
+// every lane of `to`).  The first iterate masks the tiny rates of w.
+// Each thread's view of a ClassBatch's scaled coefficients.
+std::vector<Scaled>& scaled_of(const ClassBatch& b) {
+  thread_local std::vector<Scaled> k;
+  k.resize(static_cast<std::size_t>(b.chunks));
+  return k;
+}
+
+template <bool Diagonal, const auto& Terms, bool First>
+void class_iterate(const std::vector<Scaled>& k, const ClassBatch& b,
+                   const std::vector<BatchVector>& from, std::vector<BatchVector>& to,
+                   double dt) {
+  double ex_rate = -b.curl_x, ey_rate = b.curl_y;
+  for (std::size_t c = 0; c < k.size(); ++c) {
+    const BatchVector& old = b.old[c];
+    BatchVector& now = to[c];
+    Lanes jx, jy;  // the classes' currents (each class's current coefficients weighted)
+    rates<Diagonal, Terms, true>(k[c], old, from[c], [&](int j, int l, double r) {
+      if (j == 0) {
+        jx[l] = r;
+      } else if (j == 1) {
+        jy[l] = r;
+      } else {
+        now[j][l] = old[j][l] + dt * (First && r < 1e-100 ? 0.0 : r);
+      }
+    });
+    for (int l = 0; l < kBatchLanes; ++l) ex_rate += jx[l];
+    for (int l = 0; l < kBatchLanes; ++l) ey_rate += jy[l];
+  }
+  const double ex = b.old[0][0][0] + dt * ex_rate, ey = b.old[0][1][0] + dt * ey_rate;
+  for (BatchVector& v : to) v[0].v.fill(ex), v[1].v.fill(ey);
+}
+
+// True when the field and every class's w changed by less than the
+// tolerance (relative) from `previous` to `now`.
+bool classes_converged(const ClassBatch& b, const std::vector<BatchVector>& now,
+                       const std::vector<BatchVector>& previous, double tolerance) {
+  if (change_below(now[0][0][0], previous[0][0][0], tolerance) == 0 ||
+      change_below(now[0][1][0], previous[0][1][0], tolerance) == 0) {
+    return false;
+  }
+  for (std::size_t c = 0; c < now.size(); ++c) {
+    LaneMask valid{};
+    const int first = static_cast<int>(c) * kBatchLanes;
+    for (int l = 0; l < kBatchLanes; ++l) valid[static_cast<std::size_t>(l)] = first + l < b.classes;
+    LaneMask passing = valid;
+    pass_components<kFirstStored, kBatchComponents>(now[c], previous[c], tolerance, passing);
+    if (passing != valid) return false;
+  }
+  return true;
+}
+
+template <bool Diagonal, const auto& Terms>
+void advance_classes(const ImplicitStep& solver, ClassBatch& b) {
+  const auto chunks = static_cast<std::size_t>(b.chunks);
+  b.scaled.resize(chunks);
+  b.previous.resize(chunks);
+  std::vector<Scaled>& k = scaled_of(b);
+  for (std::size_t c = 0; c < chunks; ++c) {
+    k[c] = {b.scaled[c].lane.data(), nullptr, b.step + c * kClassTerms};
+    scale_lanes<Terms>(b.cell[c], k[c]);
+  }
+  std::vector<BatchVector>& now = b.now;
+  std::vector<BatchVector>& previous = b.previous;
+  class_iterate<Diagonal, Terms, true>(k, b, b.old, now, solver.dt);
+  std::int64_t evaluations = 1;
+  for (; evaluations < solver.iteration_limit; ++evaluations) {
+    if (evaluations >= 2 && classes_converged(b, now, previous, solver.tolerance)) break;
+    now.swap(previous);
+    class_iterate<Diagonal, Terms, false>(k, b, previous, now, solver.dt);
+  }
+  b.evaluations = static_cast<int>(evaluations);
 }
 
 }  // namespace
@@ -235,6 +318,19 @@ void advance_dot_batch(const StepTerms& terms, const ImplicitStep& solver, DotBa
   } else {
     b.cell.diagonal ? advance<true, kTerms>(terms, solver, b)
                     : advance<false, kTerms>(terms, solver, b);
+  }
+}
+
+void advance_class_batch(const ImplicitStep& solver, bool both, ClassBatch& b) {
+  using equations::kTerms;
+  using equations::kTermsBoth;
+  bool diagonal = false;
+  for (const BatchCoefficients& c : b.cell) diagonal = diagonal || c.diagonal;
+  if (both) {
+    diagonal ? advance_classes<true, kTermsBoth>(solver, b)
+             : advance_classes<false, kTermsBoth>(solver, b);
+  } else {
+    diagonal ? advance_classes<true, kTerms>(solver, b) : advance_classes<false, kTerms>(solver, b);
   }
 }
 

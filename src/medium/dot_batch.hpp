@@ -11,6 +11,7 @@
 // the work the other lanes still need is done on it too and thrown away.
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "medium/equations.hpp"
 #include "medium/lanes.hpp"
@@ -99,5 +100,33 @@ struct StepTerms {
 StepTerms step_terms(const StepCoefficients& step, bool both = false);
 // advance_dot_batch with the step's terms made already.
 void advance_dot_batch(const StepTerms& terms, const ImplicitStep& solver, DotBatch& batch);
+
+// A dot cell of a broadened ensemble (core/spectral_classes.hpp): its
+// classes in the lanes of `chunks` vectors, class c kBatchLanes + l in lane
+// l of chunk c, each class a pseudospin of its own under the cell's field.
+// The field is advanced with them: its rate is the cell's curl terms plus
+// the currents of all classes, each class's current coefficients weighted
+// by its share of the dots (kCurlX and kCurlY of the lanes are 0).  Lanes
+// past the last class carry weight 0 and any finite values.
+inline constexpr std::size_t kClassTerms = equations::kTermsBoth.size();
+struct ClassBatch {
+  int classes = 0, chunks = 0;
+  std::vector<BatchCoefficients> cell;  // [chunk]
+  std::vector<BatchVector> old, now;    // [chunk]: Ex, Ey the same in every lane
+  // The step's F and B entries of every term per lane, kClassTerms per
+  // chunk: the classes differ in their precession.
+  const Lanes* step = nullptr;
+  double curl_x = 0.0, curl_y = 0.0;  // (Hy(i) - Hy(i-1)) cE, (Hx(i) - Hx(i-1)) cE
+  int evaluations = 0;
+  // Room the step works in, kept from cell to cell.
+  std::vector<BatchCoefficients> scaled;
+  std::vector<BatchVector> previous;
+};
+
+// The implicit step of every class and the field together, as
+// advance_dot_batch does for one class: the iteration ends when the field
+// and every class's values have settled (or at the limit).  `both`: the
+// table of both pairs driven.
+void advance_class_batch(const ImplicitStep& solver, bool both, ClassBatch& b);
 
 }  // namespace mps

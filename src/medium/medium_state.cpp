@@ -83,6 +83,15 @@ void MediumState::ready_new_w_level(int new_level, bool whole_old_level) {
   } else {
     to.swap(from);
   }
+  if (classes.classes > 0) {
+    std::vector<Lanes>& cto = classes.w[static_cast<std::size_t>(new_level)];
+    std::vector<Lanes>& cfrom = classes.w[static_cast<std::size_t>(1 - new_level)];
+    if (whole_old_level) {
+      std::copy(cfrom.begin(), cfrom.end(), cto.begin());
+    } else {
+      cto.swap(cfrom);
+    }
+  }
 }
 
 std::array<double, kStored> MediumState::w_at(int level, std::int32_t c) const {
@@ -203,6 +212,34 @@ void classify_cells(MediumState& m, const CellRange& cavity) {
     } else {
       m.medium_cells.push_back(i);
     }
+  }
+}
+
+void ready_class_states(MediumState& m, int classes) {
+  ClassStates& e = m.classes;
+  if (classes <= 1) {
+    e = {};
+    return;
+  }
+  const int chunks = (classes + kBatchLanes - 1) / kBatchLanes;
+  const std::size_t size =
+      static_cast<std::size_t>(m.dots) * static_cast<std::size_t>(chunks) * kStored;
+  if (e.classes == classes && e.w[0].size() == size) return;
+  e.classes = classes;
+  e.chunks = chunks;
+  e.flag_bits.assign(size / kStored * kBatchLanes, 0);
+  for (int level = 0; level < 2; ++level) {
+    e.w[static_cast<std::size_t>(level)].resize(size);
+    for (std::int32_t s = 0; s < m.dots; ++s) {
+      for (int c = 0; c < chunks; ++c) {
+        Lanes* w = e.at(level, s, c);
+        for (int n = 0; n < kStored; ++n) w[n].v.fill(m.w_slot(level, s, n));
+      }
+    }
+  }
+  for (std::int32_t s = 0; s < m.dots; ++s) {
+    const std::uint8_t bits = m.flag_bits[static_cast<std::size_t>(m.cell[static_cast<std::size_t>(s)])];
+    for (int c = 0; c < chunks; ++c) std::fill_n(e.flags(s, c), kBatchLanes, bits);
   }
 }
 

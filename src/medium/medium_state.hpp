@@ -116,6 +116,32 @@ inline PopulationFlags unpack_flags(std::uint8_t bits) {
   return {bits & 1, (bits >> 1) & 1, (bits >> 2) & 1, (bits >> 3) & 1};
 }
 
+// The spectral classes of the dot cells of a broadened ensemble
+// (core/spectral_classes.hpp), by dot slot s: chunk c of slot s holds
+// classes c kBatchLanes .. c kBatchLanes + kBatchLanes - 1, one per lane
+// (lanes past the last class are padding).  Each class keeps its own w at
+// both levels and its population flags; the slot's w is their weighted
+// mean, which every output reads.
+struct ClassStates {
+  int classes = 0;  // 0: no classes (one per cell, in the slot's w)
+  int chunks = 0;
+  std::array<std::vector<Lanes>, 2> w;  // [level][(s chunks + c) kStored + n]: w_(n+1)
+  std::vector<std::uint8_t> flag_bits;  // [(s chunks + c) kBatchLanes + l]
+  Lanes* at(int level, std::int32_t s, int c) {
+    return w[static_cast<std::size_t>(level)].data() + index(s, c) * kStored;
+  }
+  const Lanes* at(int level, std::int32_t s, int c) const {
+    return w[static_cast<std::size_t>(level)].data() + index(s, c) * kStored;
+  }
+  std::uint8_t* flags(std::int32_t s, int c) {
+    return flag_bits.data() + index(s, c) * static_cast<std::size_t>(kBatchLanes);
+  }
+  std::size_t index(std::int32_t s, int c) const {
+    return static_cast<std::size_t>(s) * static_cast<std::size_t>(chunks) +
+           static_cast<std::size_t>(c);
+  }
+};
+
 // The medium on cells 0..N.  Every cell has its population flags; only the
 // cells that hold something (equilibrium, stored or physical values: the
 // dot and passive cells, a few at most in a long vacuum line) have a slot
@@ -166,6 +192,8 @@ struct MediumState {
   std::vector<std::array<double, 8>> block_extremes;
   std::vector<double> block_max_ex;
   std::int32_t extremes_first = 0, extremes_last = 0;
+  // The dot cells' spectral classes, when the dots are broadened.
+  ClassStates classes;
 
   static constexpr std::int32_t kNoSlot = -1;
 
@@ -260,5 +288,10 @@ inline bool has_dots(double u13eq, double u14eq, double u15eq) {
 // cells; a vacuum cell keeps its slot only while it holds a value other
 // than +0 (a -0 read from a stored snapshot is written back as it came).
 void classify_cells(MediumState& m, const CellRange& cavity);
+
+// Gives every dot slot `classes` spectral classes (none for 1), each
+// starting from the slot's w at both levels and its flags; classes already
+// held for the same dot cells (restored) are kept.
+void ready_class_states(MediumState& m, int classes);
 
 }  // namespace mps

@@ -315,6 +315,121 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   budget_share(loop, block, in, b, numerators);
 }
 
+// The coefficients of the classes of lane l's cell, chunk by chunk: the
+// cell's field coefficients with each class's current weighted (and its
+// precession's at its detuning), the curls kept apart, and the population
+// block of each class from its own flags.
+void class_coefficients(const CellLoop& loop, std::int32_t block, int l, const BatchCells& in,
+                        CouplingCache& cache, ClassBatch& cb) {
+  using namespace equations;
+  auto& [f, m, k, mp, step] = loop;
+  BatchCells one;  // lane l's cell in every lane
+  std::array<Lanes, 3> eq;
+  for (int q = 0; q < kBatchLanes; ++q) {
+    one.cell[static_cast<std::size_t>(q)] = in.cell[static_cast<std::size_t>(l)];
+    one.eps_r[q] = in.eps_r[l], one.cE[q] = in.cE[l];
+    one.hx[q] = in.hx[l], one.hx_before[q] = in.hx_before[l];
+    one.hy[q] = in.hy[l], one.hy_before[q] = in.hy_before[l];
+    for (std::size_t n = 0; n < 3; ++n) eq[n][q] = m.eq[static_cast<std::size_t>(block) * 3 + n][l];
+  }
+  BatchCoefficients base;
+  field_coefficients(mp, step, one, eq[0], base);
+  if (mp.both_transitions) field_coefficients34(mp, step, one, eq.data(), base);
+  cb.curl_x = base[kCurlX][0], cb.curl_y = base[kCurlY][0];
+  base[kCurlX].v.fill(0.0), base[kCurlY].v.fill(0.0);
+  static constexpr std::array kWeighted = {kAX1, kAX13, kAY7, kAY13, kGX, kGY, kAX6, kAX14,
+                                           kAX15, kGX34, kAY12, kAY14, kAY15, kGY34};
+  static constexpr std::array kTuned = {kAX7, kAY1, kAX12, kAY6};
+  const std::int32_t s = block * kBatchLanes + l;
+  const Diagonal eq_s = m.eq_slot(s);
+  for (int c = 0; c < cb.chunks; ++c) {
+    BatchCoefficients& out = cb.cell[static_cast<std::size_t>(c)];
+    out = base;
+    const Lanes& w = step.classes.weight[static_cast<std::size_t>(c)];
+    const Lanes& tw = step.classes.tuned_weight[static_cast<std::size_t>(c)];
+    for (const LaneCoefficient id : kWeighted) {
+      for (int q = 0; q < kBatchLanes; ++q) out[id][q] *= w[q];
+    }
+    for (const LaneCoefficient id : kTuned) {
+      for (int q = 0; q < kBatchLanes; ++q) out[id][q] *= tw[q];
+    }
+    out.diagonal = false;
+    const std::uint8_t* bits = m.classes.flags(s, c);
+    for (int q = 0; q < kBatchLanes; ++q) {
+      out.set_population(q, cache.get(mp, step, bits[q], eq_s));
+    }
+  }
+}
+
+// The classes' new values into the class states (flushed, with their
+// flags), and the cell's (field, weighted mean of w) into lane l of b.
+void store_classes(const CellLoop& loop, std::int32_t block, int l, const BatchCells& in,
+                   const ClassBatch& cb, DotBatch& b) {
+  auto& [f, m, k, mp, step] = loop;
+  const int nw = f.new_level();
+  const std::int32_t s = block * kBatchLanes + l;
+  const Diagonal eq = m.eq_slot(s);
+  const std::int32_t i = in.cell[static_cast<std::size_t>(l)];
+  std::array<double, kStored> mean{};
+  for (int c = 0; c < cb.chunks; ++c) {
+    const BatchVector& now = cb.now[static_cast<std::size_t>(c)];
+    const Lanes& weight = step.classes.weight[static_cast<std::size_t>(c)];
+    Lanes* w = m.classes.at(nw, s, c);
+    std::uint8_t* bits = m.classes.flags(s, c);
+    for (int q = 0; q < kBatchLanes; ++q) {
+      for (int n = 0; n < kStored; ++n) {
+        const double v = flush120(now[kFirstStored + n][q]);
+        w[n][q] = v;
+        mean[static_cast<std::size_t>(n)] += weight[q] * v;
+      }
+      const Diagonal u = physical_diagonal(eq, step.decay.now, {w[12][q], w[13][q], w[14][q]});
+      bits[q] = pack_flags(population_flags(i, u, mp.cavity));
+    }
+  }
+  b.now[0][l] = cb.now[0][0][0];
+  b.now[1][l] = cb.now[0][1][0];
+  for (int n = 0; n < kStored; ++n) b.now[kFirstStored + n][l] = mean[static_cast<std::size_t>(n)];
+  b.evaluations[static_cast<std::size_t>(l)] = cb.evaluations * cb.classes;
+}
+
+// A block of dot cells of a broadened ensemble, cell by cell, each with all
+// its classes (advance_class_batch); the block is then stored as one of
+// single-class cells is, with the classes' mean.  Notes the block's cost;
+// returns the evaluations made (one per class and evaluation).
+std::int64_t advance_class_block(const CellLoop& loop, std::int32_t block, CouplingCache& cache,
+                                 DotBatch& b, ClassBatch& cb) {
+  auto& [f, m, k, mp, step] = loop;
+  BatchCells in;  // every lane of it is written by load_batch
+  load_batch(loop, block, b, in);
+  cb.classes = m.classes.classes;
+  cb.chunks = m.classes.chunks;
+  const auto chunks = static_cast<std::size_t>(cb.chunks);
+  cb.cell.resize(chunks), cb.old.resize(chunks), cb.now.resize(chunks);
+  cb.step = step.classes.terms.data();
+  const int nw = f.new_level();
+  std::int64_t evaluations = 0;
+  for (int l = 0; l < b.lanes; ++l) {
+    const std::int32_t s = block * kBatchLanes + l;
+    class_coefficients(loop, block, l, in, cache, cb);
+    for (std::size_t c = 0; c < chunks; ++c) {
+      BatchVector& old = cb.old[c];
+      old[0].v.fill(b.old[0][l]), old[1].v.fill(b.old[1][l]);
+      const Lanes* w = m.classes.at(nw, s, static_cast<int>(c));
+      for (int n = 0; n < kStored; ++n) old[kFirstStored + n] = w[n];
+    }
+    advance_class_batch({step.dt, mp.iteration_limit, mp.tolerance}, mp.both_transitions, cb);
+    store_classes(loop, block, l, in, cb, b);
+    evaluations += b.evaluations[static_cast<std::size_t>(l)];
+  }
+  for (int j = 0; j < kBatchComponents; ++j) {  // unused lanes leave as they came
+    for (int l = b.lanes; l < kBatchLanes; ++l) b.now[j][l] = b.old[j][l];
+  }
+  store_batch(loop, block, in, b);
+  m.block_cost[static_cast<std::size_t>(block)] =
+      static_cast<std::int32_t>(std::min<std::int64_t>(evaluations, 1 << 30));
+  return evaluations;
+}
+
 // Advances block `block` of the dot cells and notes its cost; returns the
 // evaluations made.
 std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCache& cache,
@@ -406,11 +521,14 @@ std::int64_t medium_cells(const CellLoop& loop, BlockShare& share) {
   const std::size_t parts = share.first.size() - 1;
   CouplingCache cache;
   DotBatch batch;
+  ClassBatch classes;  // of a broadened ensemble
+  const bool broadened = loop.m.classes.classes > 0;
   std::int64_t evaluations = 0;
   for (auto p = static_cast<std::size_t>(omp_get_thread_num()); p < parts; p += threads) {
     const double started = omp_get_wtime();
     for (std::int32_t n = share.first[p]; n < share.first[p + 1]; ++n) {
-      evaluations += advance_batch(loop, n, cache, batch);
+      evaluations += broadened ? advance_class_block(loop, n, cache, batch, classes)
+                               : advance_batch(loop, n, cache, batch);
     }
     share.seconds[p] = omp_get_wtime() - started;
   }
@@ -446,6 +564,7 @@ MediumParameters medium_parameters(const RunParameters& p, const StructureProfil
   mp.polarisation_share = polarisation_share(p.model);
   mp.both_transitions = p.both_transitions;
   mp.dipole34 = p.dipole_table(3, 4);
+  mp.classes = spectral_classes(p.ensemble);
   return mp;
 }
 
@@ -476,6 +595,36 @@ void prepare_step34(const MediumParameters& mp, MediumStep& step) {
   step.growth12 = std::exp(step.t / mp.T[12]);
 }
 
+// The classes' part of the step (ClassStep): each class's terms as the
+// step's, those of a precession pair scaled by the class's detuning over
+// Delta.
+template <const auto& Terms>
+void prepare_class_step(const MediumParameters& mp, MediumStep& step) {
+  using equations::Coupling;
+  const auto K = static_cast<int>(mp.classes.size());
+  const auto chunks = static_cast<std::size_t>((K + kBatchLanes - 1) / kBatchLanes);
+  ClassStep& cs = step.classes;
+  cs.terms.resize(chunks * kClassTerms);
+  cs.weight.resize(chunks);
+  cs.tuned_weight.resize(chunks);
+  for (std::size_t c = 0; c < chunks; ++c) {
+    for (int l = 0; l < kBatchLanes; ++l) {
+      const int n = static_cast<int>(c) * kBatchLanes + l;
+      const SpectralClass& q = mp.classes[static_cast<std::size_t>(std::min(n, K - 1))];
+      const double ratio = (mp.detuning + q.offset) / mp.detuning;
+      const double weight = n < K ? q.weight : 0.0;
+      cs.weight[c][l] = weight;
+      cs.tuned_weight[c][l] = weight * ratio;
+      for (std::size_t I = 0; I < Terms.size(); ++I) {
+        const Coupling coupling = Terms[I].coupling;
+        const bool precession = coupling == Coupling::detuning || coupling == Coupling::minus_detuning;
+        const double v = step.terms.step[I];
+        cs.terms[c * kClassTerms + I][l] = precession ? v * ratio : v;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step) {
@@ -503,6 +652,10 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   step.growth1 = std::exp(t / mp.T[1]);
   step.growth7 = std::exp(t / mp.T[7]);
   if (mp.both_transitions) prepare_step34(mp, step);
+  if (!mp.classes.empty()) {
+    mp.both_transitions ? prepare_class_step<equations::kTermsBoth>(mp, step)
+                        : prepare_class_step<equations::kTerms>(mp, step);
+  }
 }
 
 void share_dot_blocks(const MediumState& m, int threads, BlockShare& share) {

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "field/field_state.hpp"
+#include "core/spectral_classes.hpp"
 #include "input/structure.hpp"
 #include "medium/dot_batch.hpp"
 #include "medium/medium_state.hpp"
@@ -42,6 +43,8 @@ struct MediumParameters {
   // sigma- light drives 3<->4 as well (kTermsBoth), with p34.
   bool both_transitions = false;
   double dipole34 = 0.0;  // p34 [C m]
+  // The spectral classes of a broadened ensemble; empty: one class.
+  std::vector<SpectralClass> classes;
 };
 
 // The field couples to the pair (u1, u7) with p/hbar (E = Ex + i Ey), so
@@ -63,6 +66,17 @@ inline double polarisation_share(Model model) { return model == Model::legacy ? 
 
 MediumParameters medium_parameters(const RunParameters& params, const StructureProfile& structure);
 
+// What the spectral classes of a broadened ensemble take from a step,
+// per chunk of kBatchLanes classes (lanes past the last class weigh 0 and
+// copy the last class): the step's F and B entries of every term, each
+// class's precession at its own detuning (kClassTerms per chunk); its
+// weight, which scales its current coefficients, and its weight times its
+// detuning over Delta, which scales those of its precession.
+struct ClassStep {
+  std::vector<Lanes> terms;
+  std::vector<Lanes> weight, tuned_weight;
+};
+
 // Everything of one step J that is the same for every cell.
 struct MediumStep {
   double t = 0.0;  // (J + 0.5) dt [s]
@@ -78,6 +92,7 @@ struct MediumStep {
   double aX6 = 0.0, aX12 = 0.0, aX14 = 0.0, aX15 = 0.0;
   double aY6 = 0.0, aY12 = 0.0, aY14 = 0.0, aY15 = 0.0;
   double growth6 = 0.0, growth12 = 0.0;  // exp(t/T6), exp(t/T12)
+  ClassStep classes;  // of a broadened ensemble
 };
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);

@@ -222,6 +222,7 @@ bool step_forks(const Simulation& sim) {
 
 void classify(Simulation& sim) {
   classify_cells(sim.medium, sim.medium_parameters.cavity);
+  ready_class_states(sim.medium, static_cast<int>(sim.medium_parameters.classes.size()));
   plan_plain_update(sim);
   sim.kept_old = kept_old_cells(sim);
 }
