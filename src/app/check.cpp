@@ -103,6 +103,11 @@ void print_outline(std::ostream& out, const RunInput& in, const RunOutline& o) {
   row("model", std::string(p.model == Model::legacy ? "legacy" : "corrected") + ", " +
                    (p.source == SourceKind::transparent ? "transparent" : "hard") + " source" +
                    (p.both_transitions ? ", sigma- light drives 3<->4 as well" : ""));
+  if (p.ensemble.broadened()) {
+    row("ensemble", std::to_string(p.ensemble.classes) + " spectral classes per dot cell over " +
+                        number("%.6g", p.ensemble.fwhm_meV) +
+                        " meV FWHM (evenly spaced over +-2 FWHM)");
+  }
   if (!p.further_pulses.empty()) {
     row("pulses", std::to_string(p.further_pulses.size() + 1) +
                       " (the first one's amplitude is the field scale E0)");
@@ -189,6 +194,10 @@ void print_check_json(std::ostream& out, const RunInput& in, const RunOutline& o
   top.str("source", p.source == SourceKind::transparent ? "transparent" : "hard");
   top.str("output", p.output == OutputFormat::hdf5 ? "hdf5" : "text");
   top.add("both_transitions", p.both_transitions ? "true" : "false");
+  top.add("ensemble", json::Object(2)
+                          .integer("classes", p.ensemble.classes)
+                          .num("fwhm_meV", p.ensemble.fwhm_meV)
+                          .done());
   top.add("inputs", inputs.done()).add("derived", derived_json(in, o));
   top.add("folders", folders.done()).add("file_names", names.done());
   out << top.done() << '\n';

@@ -5,11 +5,13 @@
 #include <omp.h>
 
 #include <charconv>
+#include <cmath>
 #include <iostream>
 #include <string>
 #include <string_view>
 
 #include "app/program.hpp"
+#include "core/spectral_classes.hpp"
 
 #ifndef MPS_VERSION
 #define MPS_VERSION "unknown"
@@ -18,8 +20,9 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mps1d [--legacy-model] [--both-transitions] [--source=hard|transparent]\n"
-    "             [--output=text|hdf5] [--threads=N] [--check [--json]] [DIR]\n"
+    "usage: mps1d [--legacy-model] [--both-transitions] [--ensemble=K,FWHM]\n"
+    "             [--source=hard|transparent] [--output=text|hdf5] [--threads=N]\n"
+    "             [--check [--json]] [DIR]\n"
     "  Runs the case described by execdata.txt in DIR (the working folder when\n"
     "  none is given).\n"
     "  --check         read and check the case, print what the run would compute and\n"
@@ -33,6 +36,13 @@ constexpr const char* kUsage =
     "  --both-transitions\n"
     "                  let sigma- light drive 3<->4 (with the dipole moment p(3,4)) as\n"
     "                  sigma+ light drives 1<->2; without it only 1<->2 is driven\n"
+    "  --ensemble=K,FWHM\n"
+    "                  broaden the dots inhomogeneously: K spectral classes per dot\n"
+    "                  cell (2 to 256), their transition energies evenly spaced over\n"
+    "                  +-2 FWHM of a Gaussian of full width FWHM [meV] and weighted by\n"
+    "                  it; each class is a pseudospin of its own under the cell's\n"
+    "                  field, and the files hold the weighted mean (HDF5 snapshots\n"
+    "                  every class as well); K = 1 leaves the dots alike\n"
     "  --source=hard   impose the pulse on the injection cell (the default)\n"
     "  --source=transparent\n"
     "                  launch the pulse one way through a total-field/scattered-field\n"
@@ -70,6 +80,31 @@ bool run_option(std::string_view arg, mps::RunOptions& options) {
   return true;
 }
 
+// --ensemble=K,FWHM into `options`; false (with the report printed) when
+// the value is not K from 1 to 256 and a positive FWHM in meV.
+bool ensemble_option(std::string_view value, mps::RunOptions& options) {
+  const std::size_t comma = value.find(',');
+  int classes = 0;
+  double fwhm = 0.0;
+  const std::string_view k = value.substr(0, comma);
+  const auto [k_end, k_error] = std::from_chars(k.data(), k.data() + k.size(), classes);
+  bool good = comma != std::string_view::npos && k_error == std::errc() &&
+              k_end == k.data() + k.size() && classes >= 1 && classes <= mps::kMaxClasses;
+  if (good) {
+    const std::string_view f = value.substr(comma + 1);
+    const auto [f_end, f_error] = std::from_chars(f.data(), f.data() + f.size(), fwhm);
+    good = f_error == std::errc() && f_end == f.data() + f.size() && std::isfinite(fwhm) &&
+           fwhm > 0.0;
+  }
+  if (!good) {
+    std::cerr << "mps1d: --ensemble needs K,FWHM: K classes from 1 to " << mps::kMaxClasses
+              << " and a full width FWHM > 0 in meV: \"--ensemble=" << value << "\"\n";
+    return false;
+  }
+  options.ensemble = {classes, fwhm};
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +122,10 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (run_option(arg, options)) continue;
+    if (arg.starts_with("--ensemble=")) {
+      if (!ensemble_option(arg.substr(11), options)) return mps::kExitUsage;
+      continue;
+    }
     if (arg.starts_with("--threads=")) {
       const std::string_view n = arg.substr(10);
       int threads = 0;

@@ -59,6 +59,7 @@ RunInput checked_input(const std::string& work_dir, Console& console, const RunO
   input.params.source = options.source;
   input.params.output = options.output;
   input.params.both_transitions = options.both_transitions;
+  input.params.ensemble = options.ensemble;
   check_source(input);
   check_memory(input);
   return input;
@@ -105,6 +106,10 @@ void run_simulation(const std::string& work_dir, Console& console, const RunOpti
   print_model_line(console.out, options.model);
   if (options.both_transitions) {
     console.out << " Light drives 1<->2 (sigma+) and 3<->4 (sigma-)\n";
+  }
+  if (options.ensemble.broadened()) {
+    console.out << " Dots broadened: " << options.ensemble.classes
+                << " spectral classes, Gaussian of " << options.ensemble.fwhm_meV << " meV FWHM\n";
   }
   run_time_loop(input, run, console.out, console.err);
 }

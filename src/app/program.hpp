@@ -16,6 +16,7 @@ struct RunOptions {
   SourceKind source = SourceKind::hard;      // --source=transparent
   OutputFormat output = OutputFormat::text;  // --output=hdf5
   bool both_transitions = false;             // --both-transitions
+  Ensemble ensemble;                         // --ensemble=K,FWHM
   std::string version = "unknown";           // of the build, for "summary.json"
   bool check = false;                        // --check: validate and outline the run, write nothing
   bool json = false;                         // --check --json: the outline and the inputs as JSON

@@ -299,16 +299,22 @@ double memory_estimate(const RunInput& in) {
   // equilibrium and physical diagonals: 41 doubles, and its cell and kind).
   const double per_cell = 11 * 8 + 5 + 90 + 8;
   const double per_medium_cell = 41 * 8 + 5;
-  double medium_cells = 0.0;
+  // Per dot cell of a broadened run: each class's stored values at two
+  // levels and its flags, the classes padded to a multiple of 8.
+  const int classes = in.params.ensemble.broadened() ? (in.params.ensemble.classes + 7) / 8 * 8 : 0;
+  const double per_dot_cell = classes * (2 * 16 * 8 + 1);
+  double medium_cells = 0.0, dot_cells = 0.0;
   for (const Layer& l : in.structure.layers) {
     const bool values = l.a13 != 0.0 || l.a14 != 0.0 || l.a15 != 0.0 || l.is_dot_layer();
     if (values) medium_cells += static_cast<double>(l.cells);
+    if (l.is_dot_layer()) dot_cells += static_cast<double>(l.cells);
   }
   const double cells = static_cast<double>(in.structure.NZ) + 1.0;
   // Monitor buffers: seven quantities per monitor and step of a block.
   const double rows = static_cast<double>(in.params.LL) + 1.0;
   const double monitors = static_cast<double>(in.params.n_monitor) + 1.0;
-  return cells * per_cell + medium_cells * per_medium_cell + 7.0 * 8.0 * monitors * rows;
+  return cells * per_cell + medium_cells * per_medium_cell + dot_cells * per_dot_cell +
+         7.0 * 8.0 * monitors * rows;
 }
 
 void check_memory(const RunInput& in) {

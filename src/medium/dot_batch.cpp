@@ -1,5 +1,6 @@
 #include "medium/dot_batch.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -46,8 +47,10 @@ void scale_lanes(const BatchCoefficients& c, Scaled& k) {
 
 // The right-hand side at the midpoint of old and now, each rate handed to
 // out(j, l, rate).  S(m) = w_m(old) + w_m(now), SX and SY the field sums.
+// Always inlined: a copy of its own would be compiled for lanes whose
+// coefficients might be overwritten by `out`, and not vectorised.
 template <bool Diagonal, const auto& Terms, bool LaneStep = false, typename Out>
-void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out out) {
+[[gnu::always_inline]] inline void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out out) {
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
     const auto s = [&old, &now, l](int n) { return old[n + 1][l] + now[n + 1][l]; };
@@ -215,17 +218,18 @@ void class_iterate(const std::vector<Scaled>& k, const ClassBatch& b,
   double ex_rate = -b.curl_x, ey_rate = b.curl_y;
   for (std::size_t c = 0; c < k.size(); ++c) {
     const BatchVector& old = b.old[c];
-    BatchVector& now = to[c];
-    Lanes jx, jy;  // the classes' currents (each class's current coefficients weighted)
-    rates<Diagonal, Terms, true>(k[c], old, from[c], [&](int j, int l, double r) {
-      if (j == 0) {
-        jx[l] = r;
-      } else if (j == 1) {
-        jy[l] = r;
-      } else {
-        now[j][l] = old[j][l] + dt * (First && r < 1e-100 ? 0.0 : r);
-      }
+    const BatchVector& mid = from[c];
+    BatchVector* now = &to[c];
+    // A local copy: read through the vector's storage, the coefficients
+    // would be reloaded lane by lane and the loop not vectorised.
+    const Scaled kc = k[c];
+    // The classes' currents (each class's current coefficients weighted)
+    // land in the field components of `now` and are summed from there.
+    rates<Diagonal, Terms, true>(kc, old, mid, [&old, now, dt](int j, int l, double r) {
+      const double rate = First && j >= kFirstStored && r < 1e-100 ? 0.0 : r;
+      (*now)[j][l] = j < kFirstStored ? rate : old[j][l] + dt * rate;
     });
+    const Lanes &jx = (*now)[0], &jy = (*now)[1];
     for (int l = 0; l < kBatchLanes; ++l) ex_rate += jx[l];
     for (int l = 0; l < kBatchLanes; ++l) ey_rate += jy[l];
   }
@@ -234,7 +238,9 @@ void class_iterate(const std::vector<Scaled>& k, const ClassBatch& b,
 }
 
 // True when the field and every class's w changed by less than the
-// tolerance (relative) from `previous` to `now`.
+// tolerance (relative) from `previous` to `now`.  The test of a class's
+// values multiplies where advance_dot_batch's divides: |x - p| < tol |x|,
+// or x = p.
 bool classes_converged(const ClassBatch& b, const std::vector<BatchVector>& now,
                        const std::vector<BatchVector>& previous, double tolerance) {
   if (change_below(now[0][0][0], previous[0][0][0], tolerance) == 0 ||
@@ -242,12 +248,21 @@ bool classes_converged(const ClassBatch& b, const std::vector<BatchVector>& now,
     return false;
   }
   for (std::size_t c = 0; c < now.size(); ++c) {
-    LaneMask valid{};
+    const BatchVector& x = now[c];
+    const BatchVector& p = previous[c];
     const int first = static_cast<int>(c) * kBatchLanes;
-    for (int l = 0; l < kBatchLanes; ++l) valid[static_cast<std::size_t>(l)] = first + l < b.classes;
-    LaneMask passing = valid;
-    pass_components<kFirstStored, kBatchComponents>(now[c], previous[c], tolerance, passing);
-    if (passing != valid) return false;
+    std::int64_t failing = 0;
+#pragma omp simd reduction(| : failing)
+    for (int l = 0; l < kBatchLanes; ++l) {
+      std::int64_t pass = 1;
+      for (int j = kFirstStored; j < kBatchComponents; ++j) {
+        const double a = x[j][l], d = std::fabs(a - p[j][l]);
+        pass &= static_cast<std::int64_t>(a == p[j][l]) |
+                static_cast<std::int64_t>(d < tolerance * std::fabs(a));
+      }
+      failing |= (1 - pass) & static_cast<std::int64_t>(first + l < b.classes);
+    }
+    if (failing != 0) return false;
   }
   return true;
 }

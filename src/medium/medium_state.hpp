@@ -136,6 +136,9 @@ struct ClassStates {
   std::uint8_t* flags(std::int32_t s, int c) {
     return flag_bits.data() + index(s, c) * static_cast<std::size_t>(kBatchLanes);
   }
+  const std::uint8_t* flags(std::int32_t s, int c) const {
+    return flag_bits.data() + index(s, c) * static_cast<std::size_t>(kBatchLanes);
+  }
   std::size_t index(std::int32_t s, int c) const {
     return static_cast<std::size_t>(s) * static_cast<std::size_t>(chunks) +
            static_cast<std::size_t>(c);

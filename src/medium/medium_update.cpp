@@ -355,6 +355,12 @@ void class_coefficients(const CellLoop& loop, std::int32_t block, int l, const B
     }
     out.diagonal = false;
     const std::uint8_t* bits = m.classes.flags(s, c);
+    bool shared = true;  // as mostly: every class's populations of one sign pattern
+    for (int q = 1; q < kBatchLanes; ++q) shared = shared && bits[q] == bits[0];
+    if (shared) {
+      out.set_population(cache.get(mp, step, bits[0], eq_s));
+      continue;
+    }
     for (int q = 0; q < kBatchLanes; ++q) {
       out.set_population(q, cache.get(mp, step, bits[q], eq_s));
     }
@@ -368,27 +374,42 @@ void store_classes(const CellLoop& loop, std::int32_t block, int l, const BatchC
   auto& [f, m, k, mp, step] = loop;
   const int nw = f.new_level();
   const std::int32_t s = block * kBatchLanes + l;
-  const Diagonal eq = m.eq_slot(s);
-  const std::int32_t i = in.cell[static_cast<std::size_t>(l)];
-  std::array<double, kStored> mean{};
+  const auto q = static_cast<std::size_t>(block) * 3;
+  const double e13 = step.decay.now[13], e14 = step.decay.now[14], e15 = step.decay.now[15];
+  const bool inside = mp.cavity.contains(in.cell[static_cast<std::size_t>(l)]);
+  // The weighted sum of each value, lane by lane over the chunks, then
+  // over the lanes.
+  std::array<LaneVector, kStored> sums{};
   for (int c = 0; c < cb.chunks; ++c) {
     const BatchVector& now = cb.now[static_cast<std::size_t>(c)];
-    const Lanes& weight = step.classes.weight[static_cast<std::size_t>(c)];
+    const LaneVector weight = load(step.classes.weight[static_cast<std::size_t>(c)]);
     Lanes* w = m.classes.at(nw, s, c);
-    std::uint8_t* bits = m.classes.flags(s, c);
-    for (int q = 0; q < kBatchLanes; ++q) {
-      for (int n = 0; n < kStored; ++n) {
-        const double v = flush120(now[kFirstStored + n][q]);
-        w[n][q] = v;
-        mean[static_cast<std::size_t>(n)] += weight[q] * v;
-      }
-      const Diagonal u = physical_diagonal(eq, step.decay.now, {w[12][q], w[13][q], w[14][q]});
-      bits[q] = pack_flags(population_flags(i, u, mp.cavity));
+    for (int n = 0; n < kStored; ++n) {
+      const Lanes& v = now[kFirstStored + n];
+      Lanes& out = w[n];
+#pragma omp simd
+      for (int p = 0; p < kBatchLanes; ++p) out[p] = flush120(v[p]);
+      sums[static_cast<std::size_t>(n)] += weight * load(out);
     }
+    // The classes' populations (physical_diagonal, populations()) and flags.
+    const LaneVector u13 = m.eq[q][l] + e13 * load(w[12]);
+    const LaneVector u14 = m.eq[q + 1][l] + e14 * load(w[13]);
+    const LaneVector u15 = m.eq[q + 2][l] + e15 * load(w[14]);
+    const std::array<LaneVector, 4> numerators = population_numerators(u13, u14, u15);
+    LaneMaskVector bits = {};
+    for (std::size_t p = 0; p < 4; ++p) {
+      bits |= (numerators[p] / kPopulationDivisors[p] > 0.0) & (1LL << p);
+    }
+    std::uint8_t* flags = m.classes.flags(s, c);
+    for (int p = 0; p < kBatchLanes; ++p) flags[p] = inside ? static_cast<std::uint8_t>(bits[p]) : 0;
   }
   b.now[0][l] = cb.now[0][0][0];
   b.now[1][l] = cb.now[0][1][0];
-  for (int n = 0; n < kStored; ++n) b.now[kFirstStored + n][l] = mean[static_cast<std::size_t>(n)];
+  for (int n = 0; n < kStored; ++n) {
+    double mean = 0.0;
+    for (int p = 0; p < kBatchLanes; ++p) mean += sums[static_cast<std::size_t>(n)][p];
+    b.now[kFirstStored + n][l] = mean;
+  }
   b.evaluations[static_cast<std::size_t>(l)] = cb.evaluations * cb.classes;
 }
 

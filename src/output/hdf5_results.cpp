@@ -58,6 +58,8 @@ void common_attributes(h5::Writer& file, const char* format, std::int64_t J, con
   file.attribute(root, "E0_V_per_m", run.E0);
   file.attribute(root, "model", run.model);
   file.attribute(root, "both_transitions", std::int64_t{run.both_transitions ? 1 : 0});
+  file.attribute(root, "classes", std::int64_t{run.ensemble.classes});
+  if (run.ensemble.broadened()) file.attribute(root, "fwhm_meV", run.ensemble.fwhm_meV);
 }
 
 // A data set over (time, z) or, for the restart group, over z alone.
@@ -133,6 +135,67 @@ void write_physical(h5::Writer& file, hid_t g, const SnapshotInput& in, const Hd
   }
 }
 
+// Component n (0..14: w1..w15) of every class of every dot cell at a
+// level, (dot cell, class) in row-major order.
+std::vector<double> class_values(const MediumState& m, int level, int n) {
+  const ClassStates& e = m.classes;
+  std::vector<double> v;
+  v.reserve(static_cast<std::size_t>(m.dots) * static_cast<std::size_t>(e.classes));
+  for (std::int32_t s = 0; s < m.dots; ++s) {
+    for (int k = 0; k < e.classes; ++k) v.push_back(e.at(level, s, k / kBatchLanes)[n][k % kBatchLanes]);
+  }
+  return v;
+}
+
+// The spectral classes of the dot cells: under /classes their offsets,
+// weights, stored values and populations at step J, under /restart the
+// stored values at J - 1 and their flags (bits of levels 1..4).
+void write_classes(h5::Writer& file, hid_t r, const SnapshotInput& in, const Hdf5Run& run) {
+  const MediumState& m = *in.medium;
+  const ClassStates& e = m.classes;
+  const auto K = static_cast<std::size_t>(e.classes);
+  const auto dots = static_cast<std::size_t>(m.dots);
+  const hid_t g = file.group("classes");
+  file.attribute(g, "fwhm_meV", run.ensemble.fwhm_meV);
+  std::vector<std::int64_t> cells(m.cell.begin(), m.cell.begin() + m.dots);
+  std::vector<double> offset, weight;
+  for (const SpectralClass& c : run.classes) offset.push_back(c.offset), weight.push_back(c.weight);
+  file.write(g, {"dot_cell", {dots, 0}, "1", "cell index (1-based) of each row"}, cells.data());
+  file.write(g, {"offset", {K, 0}, "rad/s", "transition frequency less Delta"}, offset.data());
+  file.write(g, {"weight", {K, 0}, "1", "share of the cell's dots"}, weight.data());
+  const int level = in.field->new_level();
+  std::array<std::vector<double>, 4> rho;
+  const std::vector<double> w13 = class_values(m, level, 12), w14 = class_values(m, level, 13),
+                            w15 = class_values(m, level, 14);
+  for (std::size_t q = 0; q < w13.size(); ++q) {
+    const Diagonal u = physical_diagonal(m.eq_slot(static_cast<std::int32_t>(q / K)),
+                                         in.decay->now, {w13[q], w14[q], w15[q]});
+    const Populations p = populations(u);
+    rho[0].push_back(p.rho11), rho[1].push_back(p.rho22);
+    rho[2].push_back(p.rho33), rho[3].push_back(p.rho44);
+  }
+  for (std::size_t q = 0; q < 4; ++q) {
+    file.write(g, {kKinds[q + 2], {dots, K}, "1", "population of the level in each class"},
+               rho[q].data());
+  }
+  for (int n = 0; n < 15; ++n) {
+    const std::string name = std::string("class_") + kStoredNames[n];
+    file.write(g, {kStoredNames[n], {dots, K}, "1", "stored value w of each class"},
+               class_values(m, level, n).data());
+    file.write(r, {name.c_str(), {dots, K}, "1", "stored value w of each class"},
+               class_values(m, 1 - level, n).data());
+  }
+  std::vector<std::int8_t> bits;
+  for (std::int32_t s = 0; s < m.dots; ++s) {
+    for (std::size_t k = 0; k < K; ++k) {
+      const std::uint8_t* f = e.flags(s, static_cast<int>(k / kBatchLanes));
+      bits.push_back(static_cast<std::int8_t>(f[k % kBatchLanes]));
+    }
+  }
+  file.write(r, {"class_flags", {dots, K}, "1", "population flags of each class, bit k-1: level k"},
+             bits.data());
+}
+
 void write_snapshot_file(const SnapshotInput& in, const Hdf5Run& run) {
   const FieldState& f = *in.field;
   h5::Writer file(in.folder + hdf5_snapshot_name(in.J));
@@ -157,6 +220,7 @@ void write_snapshot_file(const SnapshotInput& in, const Hdf5Run& run) {
       flags.push_back(static_cast<std::int8_t>(flag));
   }
   file.write(r, {"flags", {cells.size(), 4}, "1", "population flags of levels 1..4"}, flags.data());
+  if (in.medium->classes.classes > 0) write_classes(file, r, in, run);
   file.commit();
 }
 
@@ -338,6 +402,46 @@ void restore_medium(const h5::Reader& file, int level, MediumState& m) {
   }
 }
 
+// The classes of the dot cells from /classes (step J) and /restart
+// (J - 1), into m.classes as readied for the run.
+void restore_classes(const h5::Reader& file, int level, MediumState& m) {
+  ClassStates& e = m.classes;
+  const std::int64_t stored = file.has("/classes") ? file.int_attribute("classes") : 1;
+  if (stored != std::max(e.classes, 1)) {
+    throw IoError(file.path(), "\"" + file.path() + "\" holds " + std::to_string(stored) +
+                                   " spectral classes per dot cell, the run " +
+                                   std::to_string(std::max(e.classes, 1)) +
+                                   "; continue with the --ensemble of the run that wrote it");
+  }
+  if (e.classes == 0) return;
+  const auto dots = static_cast<std::size_t>(m.dots);
+  const auto K = static_cast<std::size_t>(e.classes);
+  std::vector<double> cells = file.doubles("/classes/dot_cell", dots);
+  for (std::size_t s = 0; s < dots; ++s) {
+    if (cells[s] != static_cast<double>(m.cell[s])) {
+      throw IoError(file.path(), "\"" + file.path() + "\": its dot cells are not the run's");
+    }
+  }
+  for (int n = 0; n < 15; ++n) {
+    const std::string name = kStoredNames[n];
+    for (const auto& [path, l] : {std::pair{"/classes/" + name, level},
+                                  {"/restart/class_" + name, 1 - level}}) {
+      const std::vector<double> v = file.doubles(path.c_str(), dots * K);
+      for (std::size_t r = 0; r < v.size(); ++r) {
+        const auto s = static_cast<std::int32_t>(r / K);
+        const auto k = static_cast<int>(r % K);
+        e.at(l, s, k / kBatchLanes)[n][k % kBatchLanes] = v[r];
+      }
+    }
+  }
+  const std::vector<std::int8_t> bits = file.bytes("/restart/class_flags", dots * K);
+  for (std::size_t r = 0; r < bits.size(); ++r) {
+    const auto k = static_cast<int>(r % K);
+    e.flags(static_cast<std::int32_t>(r / K), k / kBatchLanes)[k % kBatchLanes] =
+        static_cast<std::uint8_t>(bits[r] & 15);
+  }
+}
+
 }  // namespace
 
 void restore_hdf5_snapshot(const std::string& path, std::int64_t J, int level, FieldState& f,
@@ -355,6 +459,7 @@ void restore_hdf5_snapshot(const std::string& path, std::int64_t J, int level, F
   f.Jtoggle = level;
   restore_fields(file, level, f);
   restore_medium(file, level, m);
+  restore_classes(file, level, m);
 }
 
 }  // namespace mps

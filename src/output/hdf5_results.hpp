@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "core/spectral_classes.hpp"
 #include "field/field_state.hpp"
 #include "medium/medium_state.hpp"
 #include "output/file_tasks.hpp"
@@ -28,6 +29,8 @@ struct Hdf5Run {
   std::int32_t z1 = 0, z2 = 0;    // dot region (cells)
   std::string model;              // "corrected" or "legacy"
   bool both_transitions = false;  // sigma- light drives 3<->4 as well
+  Ensemble ensemble;              // spectral classes of the dots (--ensemble)
+  std::vector<SpectralClass> classes;
   std::int64_t LL = 1;            // block length
   std::int64_t statistics_interval = 1;
 };
@@ -53,7 +56,10 @@ FileTasks hdf5_statistics_tasks(StatisticsLines lines, const std::string& folder
 
 // Restores both levels of step J from "snapshot_<L(J)>.h5" at `path`,
 // whose step and level must be J and `level`; IoError for a file that
-// is not, or that cannot be read.
+// is not, or that cannot be read.  The spectral classes of the dot cells
+// (m.classes, readied for the run's count) come from the file too, which
+// must hold as many for the same dot cells; a file with classes is refused
+// for a run without.
 void restore_hdf5_snapshot(const std::string& path, std::int64_t J, int level, FieldState& f,
                            MediumState& m);
 

@@ -306,6 +306,11 @@ std::vector<std::string> restore_snapshot(const RestoreInput& in, FieldState& f,
     restore_hdf5_snapshot(hdf5, in.J_final, level, f, m);
     return {};
   }
+  if (m.classes.classes > 0) {
+    throw IoError(hdf5, "a run with spectral classes (--ensemble) continues from an HDF5 "
+                        "snapshot, which holds every class: \"" + hdf5 +
+                        "\" is missing (the text files hold only their mean)");
+  }
   std::vector<std::string> warnings;
   const Expected expected = expected_files(in, level, warnings);
   f.Jtoggle = level;

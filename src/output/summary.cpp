@@ -73,6 +73,13 @@ std::string inputs_json(const RunInput& in, const Summary& s) {
                list(p.further_pulses, [NZ](const Pulse& q) { return further_pulse_json(q, NZ); }));
   }
   if (p.both_transitions) inputs.add("both_transitions", "true");
+  if (p.ensemble.broadened()) {
+    inputs.add("ensemble", Object(3)
+                               .integer("classes", p.ensemble.classes)
+                               .num("fwhm_meV", p.ensemble.fwhm_meV)
+                               .str("detunings", "evenly spaced over +-2 FWHM, Gaussian weights")
+                               .done());
+  }
   return inputs.done();
 }
 

@@ -242,6 +242,8 @@ std::shared_ptr<const Hdf5Run> hdf5_run(const RunInput& in, std::int64_t statist
   run->z2 = in.structure.z2;
   run->model = in.params.model == Model::legacy ? "legacy" : "corrected";
   run->both_transitions = in.params.both_transitions;
+  run->ensemble = in.params.ensemble;
+  run->classes = spectral_classes(in.params.ensemble);
   run->LL = in.params.LL;
   run->statistics_interval = statistics_interval;
   return run;
@@ -276,7 +278,8 @@ SnapshotClose snapshot_close(const RunInput& in, const LoopState& st, const Snap
 std::size_t bytes_of(const RunState& run) {
   const FieldState& f = run.sim.field;
   const MediumState& m = run.sim.medium;
-  const std::size_t lanes = 2 * m.w[0].size() + m.eq.size() + 2 * m.phys[0].size();
+  const std::size_t lanes =
+      2 * m.w[0].size() + m.eq.size() + 2 * m.phys[0].size() + 2 * m.classes.w[0].size();
   const std::size_t doubles = 8 * f.Ex[0].size() + 7 * run.monitors.ex.size();
   return doubles * sizeof(double) + lanes * sizeof(Lanes) +
          m.slot.size() * (sizeof(std::int32_t) + 1);
