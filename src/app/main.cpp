@@ -93,8 +93,8 @@ bool ensemble_option(std::string_view value, mps::RunOptions& options) {
   if (good) {
     const std::string_view f = value.substr(comma + 1);
     const auto [f_end, f_error] = std::from_chars(f.data(), f.data() + f.size(), fwhm);
-    good = f_error == std::errc() && f_end == f.data() + f.size() && std::isfinite(fwhm) &&
-           fwhm > 0.0;
+    good =
+        f_error == std::errc() && f_end == f.data() + f.size() && std::isfinite(fwhm) && fwhm > 0.0;
   }
   if (!good) {
     std::cerr << "mps1d: --ensemble needs K,FWHM: K classes from 1 to " << mps::kMaxClasses

@@ -50,7 +50,8 @@ void scale_lanes(const BatchCoefficients& c, Scaled& k) {
 // Always inlined: a copy of its own would be compiled for lanes whose
 // coefficients might be overwritten by `out`, and not vectorised.
 template <bool Diagonal, const auto& Terms, bool LaneStep = false, typename Out>
-[[gnu::always_inline]] inline void rates(const Scaled& k, const BatchVector& old, const BatchVector& now, Out out) {
+[[gnu::always_inline]] inline void rates(const Scaled& k, const BatchVector& old,
+                                         const BatchVector& now, Out out) {
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
     const auto s = [&old, &now, l](int n) { return old[n + 1][l] + now[n + 1][l]; };
@@ -213,8 +214,7 @@ std::vector<Scaled>& scaled_of(const ClassBatch& b) {
 
 template <bool Diagonal, const auto& Terms, bool First>
 void class_iterate(const std::vector<Scaled>& k, const ClassBatch& b,
-                   const std::vector<BatchVector>& from, std::vector<BatchVector>& to,
-                   double dt) {
+                   const std::vector<BatchVector>& from, std::vector<BatchVector>& to, double dt) {
   double ex_rate = -b.curl_x, ey_rate = b.curl_y;
   for (std::size_t c = 0; c < k.size(); ++c) {
     const BatchVector& old = b.old[c];

@@ -161,6 +161,8 @@ void rebuild_slots(MediumState& m, std::vector<std::int32_t> keep) {
   m = MediumState{};
   m.allocate(old.N);
   m.flag_bits = std::move(old.flag_bits);
+  // The dot cells keep their order (by cell), and with it their classes.
+  m.classes = std::move(old.classes);
   for (const std::int32_t s : keep) {
     const CellKind k = old.kind_of[static_cast<std::size_t>(s)];
     if (k != CellKind::dot && m.dots == static_cast<std::int32_t>(m.cell.size())) {
@@ -238,7 +240,8 @@ void ready_class_states(MediumState& m, int classes) {
     }
   }
   for (std::int32_t s = 0; s < m.dots; ++s) {
-    const std::uint8_t bits = m.flag_bits[static_cast<std::size_t>(m.cell[static_cast<std::size_t>(s)])];
+    const std::uint8_t bits =
+        m.flag_bits[static_cast<std::size_t>(m.cell[static_cast<std::size_t>(s)])];
     for (int c = 0; c < chunks; ++c) std::fill_n(e.flags(s, c), kBatchLanes, bits);
   }
 }

@@ -337,8 +337,8 @@ void class_coefficients(const CellLoop& loop, std::int32_t block, int l, const B
   if (mp.both_transitions) field_coefficients34(mp, step, one, eq.data(), base);
   cb.curl_x = base[kCurlX][0], cb.curl_y = base[kCurlY][0];
   base[kCurlX].v.fill(0.0), base[kCurlY].v.fill(0.0);
-  static constexpr std::array kWeighted = {kAX1, kAX13, kAY7, kAY13, kGX, kGY, kAX6, kAX14,
-                                           kAX15, kGX34, kAY12, kAY14, kAY15, kGY34};
+  static constexpr std::array kWeighted = {kAX1,  kAX13, kAY7,  kAY13, kGX,   kGY,   kAX6,
+                                           kAX14, kAX15, kGX34, kAY12, kAY14, kAY15, kGY34};
   static constexpr std::array kTuned = {kAX7, kAY1, kAX12, kAY6};
   const std::int32_t s = block * kBatchLanes + l;
   const Diagonal eq_s = m.eq_slot(s);
@@ -401,7 +401,8 @@ void store_classes(const CellLoop& loop, std::int32_t block, int l, const BatchC
       bits |= (numerators[p] / kPopulationDivisors[p] > 0.0) & (1LL << p);
     }
     std::uint8_t* flags = m.classes.flags(s, c);
-    for (int p = 0; p < kBatchLanes; ++p) flags[p] = inside ? static_cast<std::uint8_t>(bits[p]) : 0;
+    for (int p = 0; p < kBatchLanes; ++p)
+      flags[p] = inside ? static_cast<std::uint8_t>(bits[p]) : 0;
   }
   b.now[0][l] = cb.now[0][0][0];
   b.now[1][l] = cb.now[0][1][0];
@@ -638,7 +639,8 @@ void prepare_class_step(const MediumParameters& mp, MediumStep& step) {
       cs.tuned_weight[c][l] = weight * ratio;
       for (std::size_t I = 0; I < Terms.size(); ++I) {
         const Coupling coupling = Terms[I].coupling;
-        const bool precession = coupling == Coupling::detuning || coupling == Coupling::minus_detuning;
+        const bool precession =
+            coupling == Coupling::detuning || coupling == Coupling::minus_detuning;
         const double v = step.terms.step[I];
         cs.terms[c * kClassTerms + I][l] = precession ? v * ratio : v;
       }

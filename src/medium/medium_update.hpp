@@ -12,8 +12,8 @@
 // evaluations.
 #include <cstdint>
 
-#include "field/field_state.hpp"
 #include "core/spectral_classes.hpp"
+#include "field/field_state.hpp"
 #include "input/structure.hpp"
 #include "medium/dot_batch.hpp"
 #include "medium/medium_state.hpp"
@@ -92,7 +92,7 @@ struct MediumStep {
   double aX6 = 0.0, aX12 = 0.0, aX14 = 0.0, aX15 = 0.0;
   double aY6 = 0.0, aY12 = 0.0, aY14 = 0.0, aY15 = 0.0;
   double growth6 = 0.0, growth12 = 0.0;  // exp(t/T6), exp(t/T12)
-  ClassStep classes;  // of a broadened ensemble
+  ClassStep classes;                     // of a broadened ensemble
 };
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);

@@ -142,7 +142,8 @@ std::vector<double> class_values(const MediumState& m, int level, int n) {
   std::vector<double> v;
   v.reserve(static_cast<std::size_t>(m.dots) * static_cast<std::size_t>(e.classes));
   for (std::int32_t s = 0; s < m.dots; ++s) {
-    for (int k = 0; k < e.classes; ++k) v.push_back(e.at(level, s, k / kBatchLanes)[n][k % kBatchLanes]);
+    for (int k = 0; k < e.classes; ++k)
+      v.push_back(e.at(level, s, k / kBatchLanes)[n][k % kBatchLanes]);
   }
   return v;
 }
@@ -168,8 +169,8 @@ void write_classes(h5::Writer& file, hid_t r, const SnapshotInput& in, const Hdf
   const std::vector<double> w13 = class_values(m, level, 12), w14 = class_values(m, level, 13),
                             w15 = class_values(m, level, 14);
   for (std::size_t q = 0; q < w13.size(); ++q) {
-    const Diagonal u = physical_diagonal(m.eq_slot(static_cast<std::int32_t>(q / K)),
-                                         in.decay->now, {w13[q], w14[q], w15[q]});
+    const Diagonal u = physical_diagonal(m.eq_slot(static_cast<std::int32_t>(q / K)), in.decay->now,
+                                         {w13[q], w14[q], w15[q]});
     const Populations p = populations(u);
     rho[0].push_back(p.rho11), rho[1].push_back(p.rho22);
     rho[2].push_back(p.rho33), rho[3].push_back(p.rho44);
@@ -424,8 +425,8 @@ void restore_classes(const h5::Reader& file, int level, MediumState& m) {
   }
   for (int n = 0; n < 15; ++n) {
     const std::string name = kStoredNames[n];
-    for (const auto& [path, l] : {std::pair{"/classes/" + name, level},
-                                  {"/restart/class_" + name, 1 - level}}) {
+    for (const auto& [path, l] :
+         {std::pair{"/classes/" + name, level}, {"/restart/class_" + name, 1 - level}}) {
       const std::vector<double> v = file.doubles(path.c_str(), dots * K);
       for (std::size_t r = 0; r < v.size(); ++r) {
         const auto s = static_cast<std::int32_t>(r / K);

@@ -31,7 +31,7 @@ struct Hdf5Run {
   bool both_transitions = false;  // sigma- light drives 3<->4 as well
   Ensemble ensemble;              // spectral classes of the dots (--ensemble)
   std::vector<SpectralClass> classes;
-  std::int64_t LL = 1;            // block length
+  std::int64_t LL = 1;  // block length
   std::int64_t statistics_interval = 1;
 };
 

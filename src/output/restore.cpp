@@ -307,9 +307,10 @@ std::vector<std::string> restore_snapshot(const RestoreInput& in, FieldState& f,
     return {};
   }
   if (m.classes.classes > 0) {
-    throw IoError(hdf5, "a run with spectral classes (--ensemble) continues from an HDF5 "
-                        "snapshot, which holds every class: \"" + hdf5 +
-                        "\" is missing (the text files hold only their mean)");
+    throw IoError(hdf5,
+                  "a run with spectral classes (--ensemble) continues from an HDF5 "
+                  "snapshot, which holds every class: \"" +
+                      hdf5 + "\" is missing (the text files hold only their mean)");
   }
   std::vector<std::string> warnings;
   const Expected expected = expected_files(in, level, warnings);

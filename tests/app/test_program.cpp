@@ -58,11 +58,23 @@ TEST(Program, CommandLineChoosesTheModelAndRejectsUnknownArguments) {
   EXPECT_NE(r.out.find(" Model: legacy (--legacy-model)"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find(corrected), std::string::npos);
 
+  r = run.run({"--ensemble=4,2.5"});
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find(" Dots broadened: 4 spectral classes, Gaussian of 2.5 meV FWHM\n"),
+            std::string::npos)
+      << r.out;
+
   RunFolder fresh(short_quickstart());
   r = fresh.run({"--legacy"});
   EXPECT_EQ(r.exit_status, 64);
   EXPECT_NE(r.err.find("unknown argument \"--legacy\""), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
+  for (const char* bad : {"--ensemble=0,2", "--ensemble=257,2", "--ensemble=8", "--ensemble=8,0",
+                          "--ensemble=8,nan", "--ensemble=8,2meV"}) {
+    r = fresh.run({bad});
+    EXPECT_EQ(r.exit_status, 64) << bad;
+    EXPECT_NE(r.err.find("--ensemble needs K,FWHM"), std::string::npos) << r.err;
+  }
   EXPECT_FALSE(fresh.left_setup_files());
 }
 

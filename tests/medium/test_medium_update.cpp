@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "core/floating_point.hpp"
+#include "core/spectral_classes.hpp"
 #include "support/dot_line.hpp"
 #include "support/reference/medium_update.hpp"
 
@@ -95,12 +96,14 @@ bool same_bits(const std::vector<Lanes>& a, const std::vector<Lanes>& b) {
 }
 
 // The medium loop forks from 64 medium cells on; each cell must come out
-// the same whichever thread takes it (with per-thread coefficient caches).
+// the same whichever thread takes it (with per-thread coefficient caches),
+// with one class per cell or with spectral classes (5: a padded chunk).
 TEST(Iloop, ThreadCountDoesNotChangeTheResult) {
   const int saved = omp_get_max_threads();
-  auto run = [saved](int threads) {
+  auto run = [saved](int threads, int classes) {
     auto owned = std::make_unique<DotLine>(LineSetup{160, 1e24, 1e-11, 5e-10, 1e-9});
     DotLine& line = *owned;
+    line.mp.classes = spectral_classes({classes, 3.0});
     // Three equilibrium patterns, so the per-thread caches hold several
     // flag patterns and equilibria.
     line.add_dots(20, 59, {0.5, 0.0, 0.5, 0.0});
@@ -117,16 +120,51 @@ TEST(Iloop, ThreadCountDoesNotChangeTheResult) {
     omp_set_num_threads(saved);
     return owned;
   };
-  const auto one = run(1);
-  const auto two = run(2);
-  ASSERT_EQ(one->m.medium_cells.size(), 120u);
-  for (int l = 0; l < 2; ++l) {
-    EXPECT_EQ(one->f.Ex[l], two->f.Ex[l]);
-    EXPECT_EQ(one->f.Ey[l], two->f.Ey[l]);
-    EXPECT_TRUE(same_bits(one->m.w[l], two->m.w[l]));
-    EXPECT_TRUE(same_bits(one->m.phys[l], two->m.phys[l]));
+  for (const int classes : {1, 5}) {
+    SCOPED_TRACE(classes);
+    const auto one = run(1, classes);
+    const auto two = run(2, classes);
+    ASSERT_EQ(one->m.medium_cells.size(), 120u);
+    for (int l = 0; l < 2; ++l) {
+      EXPECT_EQ(one->f.Ex[l], two->f.Ex[l]);
+      EXPECT_EQ(one->f.Ey[l], two->f.Ey[l]);
+      EXPECT_TRUE(same_bits(one->m.w[l], two->m.w[l]));
+      EXPECT_TRUE(same_bits(one->m.phys[l], two->m.phys[l]));
+      EXPECT_TRUE(same_bits(one->m.classes.w[l], two->m.classes.w[l]));
+    }
+    EXPECT_EQ(one->m.flag_bits, two->m.flag_bits);
+    EXPECT_EQ(one->m.classes.flag_bits, two->m.classes.flag_bits);
   }
-  EXPECT_EQ(one->m.flag_bits, two->m.flag_bits);
+}
+
+// Classes that all sit at the transition, each a share of the dots, are
+// the dots without classes: the same fields and mean state to rounding.
+TEST(Iloop, ClassesAtOneDetuningAreOneClass) {
+  auto run = [](int classes) {
+    auto owned = std::make_unique<DotLine>(LineSetup{60, 1e24, 1e-11, 5e-10, 1e-9});
+    owned->mp.classes = spectral_classes({classes, 1e-9});
+    owned->add_dots(20, 39, {0.5, 0.0, 0.5, 0.0});
+    owned->set_pulse(1, 3e8, 20e-15);
+    for (int n = 0; n < 3000; ++n) owned->advance();
+    return owned;
+  };
+  const auto single = run(1), classes = run(12);
+  const int l = single->f.new_level();
+  double largest = 0.0, error = 0.0, w_error = 0.0;
+  for (std::size_t i = 1; i < 60; ++i) {
+    largest = std::max(largest, std::fabs(single->f.Ex[l][i]));
+    error = std::max(error, std::fabs(single->f.Ex[l][i] - classes->f.Ex[l][i]));
+  }
+  for (std::int32_t i = 20; i <= 39; ++i) {
+    for (int n = 0; n < 15; ++n) {
+      w_error = std::max(w_error, std::fabs(single->m.w_at(l, i)[static_cast<std::size_t>(n)] -
+                                            classes->m.w_at(l, i)[static_cast<std::size_t>(n)]));
+    }
+  }
+  EXPECT_GT(largest, 1e8);
+  EXPECT_LT(error, 1e-9 * largest);
+  EXPECT_LT(w_error, 1e-9);
+  EXPECT_GT(std::fabs(single->rho(30).rho22), 1e-3);  // the pulse has reached the dots
 }
 
 // The new level of dot cell i as the scalar step makes it from the state

@@ -216,12 +216,14 @@ TEST(ContinuedRun, FromTheFirstBlockEndTakesNoSnapshotBeforeTheNextBlockEnd) {
 
 // HDF5 snapshots keep every value in double precision: a run continued from
 // one is the uninterrupted run, bit for bit.
-void run_hdf5(const ScratchDir& dir, const std::string& input, int LL, int Nt, int J_final) {
+void run_hdf5(const ScratchDir& dir, const std::string& input, int LL, int Nt, int J_final,
+              const Ensemble& ensemble = {}) {
   std::string text = replace_line(input, 47, "LL " + std::to_string(LL));
   text = replace_line(text, 49, "J_final " + std::to_string(J_final));
   dir.write("execdata.txt", replace_line(text, 50, "Nt " + std::to_string(Nt)));
   RunInput in = prepare_run(dir.path());
   in.params.output = OutputFormat::hdf5;
+  in.params.ensemble = ensemble;
   RunState arrays = make_run_state(in);
   write_setup_files(in);
   std::ostringstream progress, warnings;
@@ -229,34 +231,49 @@ void run_hdf5(const ScratchDir& dir, const std::string& input, int LL, int Nt, i
   EXPECT_EQ(warnings.str(), "");
 }
 
+// With spectral classes too: the snapshot file holds every class.  A run
+// with classes does not continue from text files, which hold their mean.
 TEST(ContinuedRun, FromAnHdf5SnapshotFollowsTheUninterruptedRunExactly) {
   constexpr int LL = 1000;  // at step 2000 the pulse is crossing the dot layer
   const std::string input = with_pulse("quickstart", "5 0 0 2.0e8 1 0 10 15 0");
-  ScratchDir whole, parts;
-  make_run_folders(whole);
-  make_run_folders(parts);
-  run_hdf5(whole, input, LL, 3 * LL, 0);
-  run_hdf5(parts, input, LL, LL, 0);
-  const std::string stored = "snapshot_" + step_label(2 * LL) + ".h5";
-  fs::copy_file(parts.file("Results/" + stored), parts.file("Continue/" + stored));
-  run_hdf5(parts, input, LL, 3 * LL, 2 * LL);
+  for (const Ensemble ensemble : {Ensemble{}, Ensemble{8, 3.0}}) {
+    SCOPED_TRACE(ensemble.classes);
+    ScratchDir whole, parts;
+    make_run_folders(whole);
+    make_run_folders(parts);
+    run_hdf5(whole, input, LL, 3 * LL, 0, ensemble);
+    run_hdf5(parts, input, LL, LL, 0, ensemble);
+    const std::string stored = "snapshot_" + step_label(2 * LL) + ".h5";
+    if (ensemble.broadened()) {
+      EXPECT_THROW(run_hdf5(parts, input, LL, 3 * LL, 2 * LL, ensemble), IoError);
+    }
+    fs::copy_file(parts.file("Results/" + stored), parts.file("Continue/" + stored));
+    run_hdf5(parts, input, LL, 3 * LL, 2 * LL, ensemble);
 
-  const std::string last = step_label(4 * LL);
-  const auto N = static_cast<std::size_t>(prepare_run(whole.path()).structure.NZ);
-  for (const char* name : {"/snapshots/Ex", "/snapshots/Hy", "/snapshots/u13_physical",
-                           "/snapshots/u7", "/restart/Ey", "/restart/u1"}) {
+    const std::string last = step_label(4 * LL);
     const h5::Reader a(whole.file("Results/snapshot_" + last + ".h5"));
     const h5::Reader b(parts.file("Results/snapshot_" + last + ".h5"));
-    EXPECT_EQ(a.doubles(name, N), b.doubles(name, N)) << name;
+    const StructureProfile grid = prepare_run(whole.path()).structure;
+    const auto N = static_cast<std::size_t>(grid.NZ);
+    for (const char* name : {"/snapshots/Ex", "/snapshots/Hy", "/snapshots/u13_physical",
+                             "/snapshots/u7", "/restart/Ey", "/restart/u1"}) {
+      EXPECT_EQ(a.doubles(name, N), b.doubles(name, N)) << name;
+    }
+    if (ensemble.broadened()) {
+      const auto values = static_cast<std::size_t>(grid.z2 - grid.z1 + 1) * 8;  // dots x classes
+      for (const char* name : {"/classes/u7", "/classes/rho22", "/restart/class_u13"}) {
+        EXPECT_EQ(a.doubles(name, values), b.doubles(name, values)) << name;
+      }
+    }
+    const h5::Reader ta(whole.file("Results/traces_" + last + ".h5"));
+    const std::vector<double> rho22 = ta.doubles("/traces/rho22", 4 * LL);
+    const std::vector<double> continued =
+        h5::Reader(parts.file("Results/traces_" + last + ".h5")).doubles("/traces/rho22", 4 * LL);
+    // Bit for bit, NaN (an end monitor's populations) included.
+    EXPECT_EQ(std::memcmp(rho22.data(), continued.data(), rho22.size() * sizeof(double)), 0);
+    // The dots between the monitors have been excited (NaN: an end monitor).
+    EXPECT_TRUE(std::any_of(rho22.begin(), rho22.end(), [](double r) { return r > 1e-3; }));
   }
-  const h5::Reader a(whole.file("Results/traces_" + last + ".h5"));
-  const std::vector<double> rho22 = a.doubles("/traces/rho22", 4 * LL);
-  const std::vector<double> continued =
-      h5::Reader(parts.file("Results/traces_" + last + ".h5")).doubles("/traces/rho22", 4 * LL);
-  // Bit for bit, NaN (an end monitor's populations) included.
-  EXPECT_EQ(std::memcmp(rho22.data(), continued.data(), rho22.size() * sizeof(double)), 0);
-  // The dots between the monitors have been excited (NaN: an end monitor).
-  EXPECT_TRUE(std::any_of(rho22.begin(), rho22.end(), [](double r) { return r > 1e-3; }));
 }
 
 // A folder for a run continued from step 10 (LL = 10) with the given

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "support/dot_line.hpp"
+#include "support/absorption.hpp"
 
 namespace mps::testing {
 namespace {
@@ -34,55 +34,17 @@ double alpha(double density) {  // [1/m], levels 1 and 3 half filled
          (2.0 * constants::hbar * constants::eps0 * constants::c0);
 }
 
-// Optical depth -ln(S_dots / S_empty) of `cells` dot cells at each angular
-// frequency of `w`, with S(w) = |X(w)|^2 + |Y(w)|^2 the spectral energy
-// density of the light 10 cells past the slab (X, Y the Fourier transforms
-// of Ex, Ey there): each frequency is measured as if the light were a
-// monochromatic wave, which is what the theory describes.  (The energy
-// ratio of a pulse of finite bandwidth 1/tau averages alpha over its
-// spectrum and comes out low by (T2/tau)^2 of OD: 0.7 % at 200 fs.)
-//
-// A weak Gaussian (area 0.007 pi, 10 fs full width: its spectrum covers
-// +-2.5/T2 around Delta) enters through a total-field/scattered-field plane,
-// so what the slab reflects leaves through the left end instead of coming
-// back from a hard source.  The record runs 12 T2 past the pulse's peak:
-// the dots' free ringing, exp(-t/T2), has died to 6e-6.  The dots start
-// with levels 1 and 3 half filled and relax in 1 us.
+// Optical depth of `cells` dot cells (support/absorption.hpp) under a
+// weak Gaussian of polarisation q (area 0.007 pi, 10 fs full width: its
+// spectrum covers +-2.5/T2 around Delta).  (The energy ratio of a pulse of
+// finite bandwidth 1/tau would average alpha over its spectrum and come
+// out low by (T2/tau)^2 of OD: 0.7 % at 200 fs.)
 std::vector<double> optical_depth(std::int32_t q, std::int32_t cells, double density,
                                   const std::vector<double>& w) {
-  const std::int32_t monitor = kSlab + cells + 10;
-  std::vector<double> spectrum[2];
-  for (const bool dots : {false, true}) {
-    DotLine line(LineSetup{monitor + 10, density, kT2});
-    if (dots) line.add_dots(kSlab, kSlab + cells - 1, {0.5, 0.0, 0.5, 0.0});
-    constexpr double fwhm = 10e-15, tau = fwhm / constants::fwhm_factor;
-    line.set_pulse(q, 0.007 * kPi * constants::hbar / (kDipole * tau * std::sqrt(kPi)), fwhm);
-    line.source.pulse.delay_ratio = 3;  // starts at exp(-9) of the peak
-    line.source.pulse.origin = DotLine::kOrigin;
-    line.sim.transparent = true;
-    line.sim.incident = make_incident_line(line.source, line.k, line.dt);
-    classify(line.sim);
-    const auto steps = pulse_steps(line.source.pulse, line.dt).J0 + monitor +
-                       static_cast<std::int64_t>(12.0 * kT2 / line.dt);
-    std::vector<std::complex<double>> X(w.size()), Y(w.size());
-    for (std::int64_t n = 0; n < steps; ++n) {
-      line.advance();
-      const auto l = static_cast<std::size_t>(line.f.new_level());
-      const double t = static_cast<double>(line.J) * line.dt;
-      for (std::size_t k = 0; k < w.size(); ++k) {
-        const std::complex<double> kernel = std::polar(line.dt, w[k] * t);
-        X[k] += line.f.Ex[l][monitor] * kernel;
-        Y[k] += line.f.Ey[l][monitor] * kernel;
-      }
-    }
-    for (std::size_t k = 0; k < w.size(); ++k) {
-      spectrum[dots].push_back(std::norm(X[k]) + std::norm(Y[k]));
-    }
-  }
-  std::vector<double> od;
-  for (std::size_t k = 0; k < w.size(); ++k)
-    od.push_back(-std::log(spectrum[1][k] / spectrum[0][k]));
-  return od;
+  Slab slab;
+  slab.polarisation = q, slab.first = kSlab, slab.cells = cells;
+  slab.density = density, slab.T2 = kT2;
+  return mps::testing::optical_depth(slab, w);
 }
 
 // Nd = 1e25 m^-3: alpha = 0.72 / um, slabs of 139, 277 and 554 cells.  The
