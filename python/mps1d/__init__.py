@@ -12,6 +12,7 @@ lines name the results, statistics and continuation folders relative to it.
     run.snapshots()                               # snapshot steps (point.txt)
     run.snapshot(5000, "Ex")                      # one value per cell, Ex/E0
     run.populations(5000).rho["rho22"]            # every dot cell
+    run.classes(5000).rho["rho22"]                # dot cell x class (--ensemble, HDF5)
     trace = run.traces()[(310, "rho22")]          # joined over the blocks:
     trace.step, trace.time_fs, trace.value        #   one sample per step
     run.statistics()[(310, "Ex")].maximum         # per statistics interval
@@ -47,7 +48,7 @@ Modules: ``case`` (cases by name), ``fortran`` (number fields), ``files`` (plain
 """
 from .case import Boundary, Case, CaseError, Layer, Pulse
 from .inputs import Inputs, read_inputs
-from .run import Populations, Profile, Run, Statistics, Trace, load
+from .run import Classes, Populations, Profile, Run, Statistics, Trace, load
 
-__all__ = ["Boundary", "Case", "CaseError", "Inputs", "Layer", "Populations", "Profile", "Pulse",
-           "Run", "Statistics", "Trace", "load", "read_inputs"]
+__all__ = ["Boundary", "Case", "CaseError", "Classes", "Inputs", "Layer", "Populations",
+           "Profile", "Pulse", "Run", "Statistics", "Trace", "load", "read_inputs"]

@@ -683,12 +683,25 @@ class Case:
         return Written(folder, check, _counted(notes))
 
     def run(self, folder, threads=None, legacy_model=False, source=None, output=None,
-            both_transitions=False, overwrite=False, timeout=None):
+            both_transitions=False, ensemble=None, overwrite=False, timeout=None):
         """Writes the case into `folder`, runs the program there and returns
         mps1d.load(folder).  `source` ('hard', 'transparent') and `output`
-        ('text', 'hdf5') are the program's options of those names.  Result
+        ('text', 'hdf5') are the program's options of those names.
+        `ensemble` (K, FWHM [meV]) broadens the dots into K spectral classes
+        per dot cell over a Gaussian of that full width (the program's
+        --ensemble=K,FWHM; K from 1 to 256, K = 1 leaves the dots alike); the
+        HDF5 snapshots of such a run hold every class (Run.classes).  Result
         folders that are not empty are an error unless `overwrite` (then they
         are emptied first)."""
+        ensemble_option = None
+        if ensemble is not None:
+            if not isinstance(ensemble, (tuple, list)) or len(ensemble) != 2:
+                raise CaseError(f"ensemble {ensemble!r}: give (K, FWHM), K spectral classes "
+                                "and their full width in meV")
+            try:
+                ensemble_option = _program.ensemble_option(*ensemble)
+            except ValueError as e:
+                raise CaseError(f"ensemble {tuple(ensemble)!r}: {e}") from None
         folder = Path(folder)
         for name in self.folders:
             d = folder / name
@@ -706,6 +719,8 @@ class Case:
             options.append("--legacy-model")
         if both_transitions:
             options.append("--both-transitions")
+        if ensemble_option:
+            options.append(ensemble_option)
         if source is not None:
             if source not in ("hard", "transparent"):
                 raise CaseError(f"source {source!r}: 'hard' or 'transparent'")

@@ -213,7 +213,25 @@ def input_attributes(run):
     for n, q in enumerate(i.further_pulses, 2):  # pulse lines 2..N
         attrs.update({f"pulse{n}_{k}": v for k, v in vars(q).items()})
     attrs.update({f"boundary_{k}": v for k, v in i.boundaries.items()})
+    attrs.update(_ensemble_attributes(run))
     return attrs
+
+
+def _ensemble_attributes(run):
+    """`classes` and, for broadened dots, `fwhm_meV`, as the program's HDF5
+    files hold them: from summary.json (which names the ensemble only when
+    the dots are broadened), else from the classes of the last snapshot;
+    nothing when neither tells."""
+    if run.summary is not None:
+        ensemble = (run.summary.get("inputs") or {}).get("ensemble")
+        if not ensemble:
+            return {"classes": 1}
+        return {"classes": int(ensemble["classes"]), "fwhm_meV": float(ensemble["fwhm_meV"])}
+    steps = run.snapshots()
+    found = run.classes(steps[-1]) if len(steps) else None
+    if found is None:
+        return {}
+    return {"classes": len(found.weight), "fwhm_meV": found.fwhm_meV}
 
 
 LAYER_UNITS = {"cells": "1", "n": "1", "n_end": "1", "unused": "1"}

@@ -16,6 +16,7 @@ from . import files
 
 FIELDS = ("Ex", "Ey")
 QUANTITIES = ("Ex", "Ey", "rho11", "rho22", "rho33", "rho44")
+POPULATIONS = QUANTITIES[2:]
 # The text run's files of the physical diagonal (step 1 only) are data sets
 # of every HDF5 snapshot.
 PHYSICAL = {"s13": "u13_physical", "s14": "u14_physical", "s15": "u15_physical"}
@@ -90,6 +91,20 @@ def populations(path):
         rho = {name: np.asarray(g[name][()], dtype=float).ravel()
                for name in QUANTITIES[2:]}
         return g["dot_cell"][()].astype(np.int64), g["z"][()].astype(float), rho
+
+
+def classes(path):
+    """(dot cells, offset [rad/s], weight, FWHM [meV], {rho: cells x K},
+    {u: cells x K}) of the spectral classes of a snapshot, or None when it
+    has none (dots alike)."""
+    with reading(path) as h5:
+        if "classes" not in h5:
+            return None
+        g = h5["classes"]
+        rho = {name: np.asarray(g[name][()], dtype=float) for name in POPULATIONS}
+        w = {f"u{k}": np.asarray(g[f"u{k}"][()], dtype=float) for k in range(1, 16)}
+        return (g["dot_cell"][()].astype(np.int64), g["offset"][()].astype(float),
+                g["weight"][()].astype(float), float(g.attrs["fwhm_meV"]), rho, w)
 
 
 def flags(path):

@@ -8,6 +8,8 @@ input file and reports every value by name (`mps1d --check --json`).
     case["derived"]["NZ"], case["derived"]["dt"], case["file_names"]["column"]
 """
 import json
+import math
+import numbers
 import os
 import shutil
 import subprocess
@@ -54,6 +56,23 @@ def find_program() -> str:
         return str(Path(found).resolve())
     raise ProgramError(f"no mps1d program: set $MPS1D, build {built} "
                        "(MPS_TARGET=mps1d scripts/setup.sh build) or put mps1d on the PATH")
+
+
+MAX_CLASSES = 256  # spectral classes per dot cell the program takes
+
+
+def ensemble_option(classes, fwhm_meV) -> str:
+    """--ensemble=K,FWHM: K spectral classes per dot cell (1 to 256) over a
+    Gaussian of full width FWHM > 0 [meV]; ValueError, as the program would
+    refuse them, for others."""
+    if isinstance(classes, bool) or not isinstance(classes, numbers.Integral) \
+            or not 1 <= classes <= MAX_CLASSES:
+        raise ValueError(f"{classes!r} spectral classes: give a whole number from 1 to "
+                         f"{MAX_CLASSES}")
+    if isinstance(fwhm_meV, bool) or not isinstance(fwhm_meV, numbers.Real) \
+            or not math.isfinite(fwhm_meV) or fwhm_meV <= 0:
+        raise ValueError(f"full width {fwhm_meV!r} meV: give a number above 0")
+    return f"--ensemble={int(classes)},{float(fwhm_meV)!r}"
 
 
 def report_text(out: str, err: str) -> str:

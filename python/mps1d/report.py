@@ -94,6 +94,11 @@ def _from_summary(summary, dt):
     head = [f"{key}: {summary[key]}" for key in
             ("program", "version", "model", "status", "source", "threads", "wall_time_s")
             if key in summary]
+    ensemble = (summary.get("inputs") or {}).get("ensemble")
+    if ensemble:
+        head.append(f"ensemble: {ensemble.get('classes')} spectral classes per dot cell, "
+                    f"Gaussian of {ensemble.get('fwhm_meV')} meV FWHM"
+                    + (f" ({ensemble['detunings']})" if ensemble.get("detunings") else ""))
     peaks = _extremes(summary, "peak_populations")
     lowest = _extremes(summary, "lowest_populations")
     if lowest:

@@ -73,6 +73,22 @@ class Populations:
 
 
 @dataclass
+class Classes:
+    """The spectral classes of the dot cells at one snapshot step of a run
+    with broadened dots: class k of every dot cell has the transition
+    frequency Delta + offset[k] [rad/s] and holds the share weight[k] of the
+    cell's dots, so the populations of a cell are the weighted sums
+    rho[name] @ weight."""
+    step: int
+    cells: np.ndarray
+    offset: np.ndarray
+    weight: np.ndarray
+    fwhm_meV: float
+    rho: dict = field(default_factory=dict)  # 'rho11'..'rho44' -> cells x classes
+    w: dict = field(default_factory=dict)    # 'u1'..'u15' (stored w) -> cells x classes
+
+
+@dataclass
 class Flux:
     """Poynting flux Ex·Hy − Ey·Hx [W/m²] at the two end cells, one row per step."""
     time_fs: np.ndarray
@@ -269,6 +285,14 @@ class Run:
         u = [component[cells - 1] for component in self.physical_diagonal(J)]
         z = self.profile.z_um[cells - 1]
         return Populations(step=int(J), cells=cells, z_um=z, rho=populations_from_diagonal(*u))
+
+    def classes(self, J):
+        """The spectral classes of the dot cells at snapshot step J (Classes),
+        or None where the step holds none: dots alike, or a text snapshot
+        (only the HDF5 snapshots store the classes)."""
+        hdf5 = self._hdf5(J)
+        found = h5run.classes(hdf5) if hdf5 is not None else None
+        return Classes(int(J), *found) if found is not None else None
 
     def gamma(self):
         """The population flags of the latest snapshot (cells x 4), or None."""

@@ -8,17 +8,18 @@ takes the same arguments):
     mps1d-tools sweep TEMPLATE_RUN_FOLDER --set NAME=VALUES [--set ...] --out SWEEP_FOLDER
                       [--engine local|slurm] [--jobs N] [--threads-per-run T] [--zip]
                       [--partition P] [--time T] [--account A] [--source hard|transparent]
-                      [--output text|hdf5] [--both-transitions]
+                      [--output text|hdf5] [--both-transitions] [--ensemble K,FWHM]
     mps1d-tools sweep status SWEEP_FOLDER [--wait SECONDS] [--json]
     mps1d-tools sweep collect SWEEP_FOLDER [--plot Y] [--x NAME] [--no-plot]
     mps1d-tools sweep names [TEMPLATE_RUN_FOLDER]
     mps1d-tools sweep --case FILE.py:FUNCTION --set PARAMETER=VALUES [--set ...]
                       --out SWEEP_FOLDER [options as above]
 
---source hard|transparent, --output text|hdf5 and --both-transitions are
-given to every run of the sweep (and to the checks before it) as the
-program's options of those names; they belong to the sweep like its values,
-so a rerun in the same folder repeats them.
+--source hard|transparent, --output text|hdf5, --both-transitions and
+--ensemble K,FWHM (K spectral classes of the dots over a Gaussian of full
+width FWHM meV) are given to every run of the sweep (and to the checks
+before it) as the program's options of those names; they belong to the
+sweep like its values, so a rerun in the same folder repeats them.
 
 TEMPLATE_RUN_FOLDER holds the "execdata.txt" of a run that works (or name
 the file itself).  NAME is one of the named inputs of that file (in the
@@ -1188,7 +1189,8 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
     p.formatter_class = argparse.RawDescriptionHelpFormatter
     p.description = ("Run a parameter sweep of mps1d, follow it, collect its results.\n\n"
                      "  sweep TEMPLATE_RUN_FOLDER --set NAME=VALUES [--set ...] --out SWEEP_FOLDER "
-                     "[--source hard|transparent] [--output text|hdf5] [--both-transitions]\n"
+                     "[--source hard|transparent] [--output text|hdf5] [--both-transitions] "
+                     "[--ensemble K,FWHM]\n"
                      "  sweep status SWEEP_FOLDER\n"
                      "  sweep collect SWEEP_FOLDER [--plot Y|A/B] [--x NAME]\n"
                      "  sweep names [TEMPLATE_RUN_FOLDER]\n"
@@ -1224,6 +1226,9 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
                    help="the program's --output for every run (default: text)")
     g.add_argument("--both-transitions", action="store_true",
                    help="the program's --both-transitions for every run")
+    g.add_argument("--ensemble", type=_ensemble, metavar="K,FWHM",
+                   help="the program's --ensemble=K,FWHM for every run: K spectral classes "
+                        "(1 to 256) over a Gaussian of FWHM meV")
     g = p.add_argument_group("status")
     g.add_argument("--wait", type=float, metavar="SECONDS",
                    help="wait up to SECONDS until no point is queued or running "
@@ -1237,6 +1242,20 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
     g.add_argument("--no-plot", action="store_true", help="write the tables only")
     p.set_defaults(action=sweep_main)
     return p
+
+
+def _ensemble(text: str) -> str:
+    """The program's option of the sweep's `--ensemble K,FWHM`."""
+    k, _, fwhm = text.partition(",")
+    try:
+        classes, width = int(k), float(fwhm)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r}: give K,FWHM (K spectral classes, "
+                                         "their full width in meV)") from None
+    try:
+        return program_module.ensemble_option(classes, width)
+    except ValueError as e:
+        raise argparse.ArgumentTypeError(str(e)) from None
 
 
 def axis_label(name: str) -> str:
@@ -1268,7 +1287,7 @@ def _reject(args, allowed: set[str], what: str) -> None:
              "x": args.x is not None, "no_plot": args.no_plot,
              "max_points": args.max_points != MAX_POINTS, "case": args.case is not None,
              "source": args.source is not None, "output": args.output is not None,
-             "both_transitions": args.both_transitions}
+             "both_transitions": args.both_transitions, "ensemble": args.ensemble is not None}
     wrong = [k for k, v in given.items() if v and k not in allowed]
     if wrong:
         opts = ", ".join("--" + ("set" if k == "sets" else k.replace("_", "-")) for k in wrong)
@@ -1339,7 +1358,7 @@ def sweep_main(args) -> int:
                              "folder; status and collect take a sweep folder)")
         _reject(args, {"sets", "out", "zip", "jobs", "engine", "threads_per_run", "partition",
                        "time", "account", "max_points", "case", "source", "output",
-                 "both_transitions"},
+                 "both_transitions", "ensemble"},
                 "running a sweep")
         if (args.target is None) == (args.case is None):
             raise SweepError("give a template run folder or --case FILE.py:FUNCTION (one of them)")
@@ -1354,7 +1373,8 @@ def sweep_main(args) -> int:
                          case=args.case,
                          program_options=[f"--{k}={v}" for k, v in (("source", args.source),
                                                                     ("output", args.output)) if v]
-                         + (["--both-transitions"] if args.both_transitions else []))
+                         + (["--both-transitions"] if args.both_transitions else [])
+                         + ([args.ensemble] if args.ensemble else []))
     except (SweepError, ExecdataError) as e:
         print(f"mps1d sweep: error: {e}", file=sys.stderr)
         return 2

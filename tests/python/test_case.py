@@ -148,3 +148,28 @@ def test_pump_and_probe_are_two_pulse_lines_named_by_number(tmp_path):
     assert len(Case.from_execdata(tmp_path / "pp" / "execdata.txt").pulses) == 2
     edited = Execdata.read(tmp_path / "pp" / "execdata.txt").with_values({"pulse.2.delay": 300})
     assert edited.value("pulse.2.delay") == 300 and "pulse.2.delay" in edited.names()
+
+
+def test_broadened_dots_are_the_weighted_mean_of_their_classes(tmp_path):
+    """Case.run(ensemble=(K, FWHM)): every HDF5 snapshot holds the K classes
+    of each dot cell, offsets symmetric out to 2 FWHM, weights summing to 1,
+    and the cell's populations are the weighted sums of its classes'."""
+    from mps1d.case import EV, HBAR
+    from mps1d.export import input_attributes
+    from mps1d.report import summary_text
+    with pytest.raises(CaseError, match="spectral classes"):
+        example("quickstart").case().run(tmp_path / "refused", ensemble=(0, 2.0))
+    run = example("quickstart").case(steps=15000).run(tmp_path / "run", threads=1,
+                                                      output="hdf5", ensemble=(6, 2.0))
+    for J in run.snapshots():
+        classes, mean = run.classes(J), run.populations(J)
+        np.testing.assert_array_equal(classes.cells, mean.cells)
+        assert classes.rho["rho22"].shape == classes.w["u1"].shape == (mean.cells.size, 6)
+        assert classes.weight.sum() == pytest.approx(1.0, abs=1e-15)
+        np.testing.assert_allclose(classes.offset, -classes.offset[::-1], rtol=1e-12)
+        assert classes.offset[-1] == pytest.approx(2 * 2.0e-3 * EV / HBAR, rel=1e-9)
+        for name, rho in mean.rho.items():
+            np.testing.assert_allclose(classes.rho[name] @ classes.weight, rho, rtol=0, atol=1e-12)
+    assert np.ptp(classes.rho["rho22"], axis=1).min() > 1e-3    # the pulse told them apart
+    assert "ensemble: 6 spectral classes per dot cell, Gaussian of 2 meV" in summary_text(run)
+    assert (input_attributes(run)["classes"], input_attributes(run)["fwhm_meV"]) == (6, 2.0)
