@@ -40,9 +40,11 @@ moment and E the envelope of the circular field that drives 1-2: all of a
 sigma+ pulse, half of an x or y pulse (a linear field is two circular ones
 of half its amplitude), so a linear pulse of area A has twice the amplitude
 of a sigma+ pulse of area A.  The integral of the envelope is
-tau sqrt(pi) (Gaussian) or pi T/20 (sech).  A Gaussian peaks m FWHM after
-step 0 (m = the whole FWHMs in its delay): a delay under 3 FWHM cuts off
-its front, which a note says.
+tau sqrt(pi) (Gaussian) or pi T/20 (sech).  A Gaussian's delay is the
+time of its peak: the program peaks it m widths tau after step 0 (m = the
+whole FWHMs in the delay of its line), so the nearest m is written, and a
+note gives the peak's step; a delay under 3 tau cuts off its front,
+which a note says.  Other pulses start m whole lengths after step 0.
 """
 from __future__ import annotations
 
@@ -576,7 +578,15 @@ class Case:
         dfac = (1e-15, 1e-12, 1e-9)
         durfac = (1e-15, 1e-12)[duration_code]
         wanted_s = number * dfac[code]
-        m = math.floor(wanted_s / T + 1e-9)
+        # The program counts m = trunc(delay / length) whole lengths.  Any
+        # other pulse starts m lengths T after step 0; a Gaussian peaks at
+        # step m W, W its width tau = FWHM/(2 sqrt(ln 2)) in whole steps, so
+        # its delay is the peak time, m the nearest whole number of widths.
+        W = int(T / FWHM_FACTOR / dt + 0.5) if shape == 3 else 0
+        if shape == 3:
+            m = max(0, round(wanted_s / (W * dt)))
+        else:
+            m = math.floor(wanted_s / T + 1e-9)
 
         def ratio(x, c):
             return math.trunc((x * dfac[c]) / (duration * durfac))
@@ -602,18 +612,16 @@ class Case:
             notes.append(f"pulse delay {p.delay} written as {format_value(REAL, chosen[0])} "
                          f"{('fs', 'ps', 'ns')[chosen[1]]} so that it counts as {m} pulse lengths")
         if shape == 3 and m < 3:
-            notes.append(f"pulse delay {p.delay}: the Gaussian peaks {m} FWHM after step 0, "
-                         f"so it starts at exp(-{m * m}) of its peak (a delay of 3 FWHM "
-                         "or more injects all of it)")
-        if abs(m * T - wanted_s) > 1e-9 * T:
-            if shape == 3:
-                W = int(T / FWHM_FACTOR / dt + 0.5)
-                notes.append(f"pulse delay {p.delay} counts as {m} whole FWHMs of "
-                             f"{_show_time(T)}: the Gaussian peaks at step {m * W} "
-                             f"({_show_time(m * W * dt)})")
-            else:
-                notes.append(f"pulse delay {p.delay} counts as {m} whole pulse lengths of "
-                             f"{_show_time(T)}: the pulse starts at {_show_time(m * T)}")
+            notes.append(f"pulse delay {p.delay}: the Gaussian peaks {m} widths tau = FWHM/"
+                         f"(2 sqrt(ln 2)) after step 0, so it starts at exp(-{m * m}) of its "
+                         "peak (a delay of 3 widths or more injects all of it)")
+        if shape == 3:
+            if abs(m * W * dt - wanted_s) > 1e-3 * W * dt:
+                notes.append(f"pulse delay {p.delay}: the Gaussian peaks at step {m * W} "
+                             f"({_show_time(m * W * dt)}), {m} whole widths tau of {W} steps")
+        elif abs(m * T - wanted_s) > 1e-9 * T:
+            notes.append(f"pulse delay {p.delay} counts as {m} whole pulse lengths of "
+                         f"{_show_time(T)}: the pulse starts at {_show_time(m * T)}")
         return chosen
 
     @staticmethod
