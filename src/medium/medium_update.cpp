@@ -315,6 +315,42 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   budget_share(loop, block, in, b, numerators);
 }
 
+// The coefficients of chunk c of a cell's classes from the cell's own
+// (`base`): each class's current scaled by its share of the dots, that of
+// its precession by its share times its detuning over Delta, the rest as
+// they are; the population block is left to the caller.
+void weigh_coefficients(const BatchCoefficients& base, const ClassStep& classes, int c, bool both,
+                        BatchCoefficients& out) {
+  using namespace equations;
+  enum Factor : std::uint8_t { none, weight, tuned, population };
+  static constexpr auto kFactor = [] {
+    std::array<Factor, kLaneCoefficients> f{};
+    for (const LaneCoefficient id : {kAX1, kAX13, kAY7, kAY13, kGX, kGY, kAX6, kAX14, kAX15, kGX34,
+                                     kAY12, kAY14, kAY15, kGY34}) {
+      f[id] = weight;
+    }
+    for (const LaneCoefficient id : {kAX7, kAY1, kAX12, kAY6}) f[id] = tuned;
+    for (int id = kF13_14; id <= kD15; ++id) f[static_cast<std::size_t>(id)] = population;
+    return f;
+  }();
+  const auto chunk = static_cast<std::size_t>(c);
+  const std::array<const Lanes*, 3> factor = {nullptr, &classes.weight[chunk],
+                                              &classes.tuned_weight[chunk]};
+  const int used = both ? kLaneCoefficients : kLaneCoefficients12;
+  for (std::size_t id = 0; id < static_cast<std::size_t>(used); ++id) {
+    if (kFactor[id] == population) continue;
+    const Lanes& from = base.lane[id];
+    Lanes& to = out.lane[id];
+    if (kFactor[id] == none) {
+      to = from;
+      continue;
+    }
+    const Lanes& by = *factor[kFactor[id]];
+#pragma omp simd
+    for (int q = 0; q < kBatchLanes; ++q) to[q] = from[q] * by[q];
+  }
+}
+
 // The coefficients of the classes of lane l's cell, chunk by chunk: the
 // cell's field coefficients with each class's current weighted (and its
 // precession's at its detuning), the curls kept apart, and the population
@@ -337,22 +373,11 @@ void class_coefficients(const CellLoop& loop, std::int32_t block, int l, const B
   if (mp.both_transitions) field_coefficients34(mp, step, one, eq.data(), base);
   cb.curl_x = base[kCurlX][0], cb.curl_y = base[kCurlY][0];
   base[kCurlX].v.fill(0.0), base[kCurlY].v.fill(0.0);
-  static constexpr std::array kWeighted = {kAX1,  kAX13, kAY7,  kAY13, kGX,   kGY,   kAX6,
-                                           kAX14, kAX15, kGX34, kAY12, kAY14, kAY15, kGY34};
-  static constexpr std::array kTuned = {kAX7, kAY1, kAX12, kAY6};
   const std::int32_t s = block * kBatchLanes + l;
   const Diagonal eq_s = m.eq_slot(s);
   for (int c = 0; c < cb.chunks; ++c) {
     BatchCoefficients& out = cb.cell[static_cast<std::size_t>(c)];
-    out = base;
-    const Lanes& w = step.classes.weight[static_cast<std::size_t>(c)];
-    const Lanes& tw = step.classes.tuned_weight[static_cast<std::size_t>(c)];
-    for (const LaneCoefficient id : kWeighted) {
-      for (int q = 0; q < kBatchLanes; ++q) out[id][q] *= w[q];
-    }
-    for (const LaneCoefficient id : kTuned) {
-      for (int q = 0; q < kBatchLanes; ++q) out[id][q] *= tw[q];
-    }
+    weigh_coefficients(base, step.classes, c, mp.both_transitions, out);
     out.diagonal = false;
     const std::uint8_t* bits = m.classes.flags(s, c);
     bool shared = true;  // as mostly: every class's populations of one sign pattern
