@@ -21,6 +21,17 @@ width FWHM meV) are given to every run of the sweep (and to the checks
 before it) as the program's options of those names; they belong to the
 sweep like its values, so a rerun in the same folder repeats them.
 
+Two names are not in the file but make each point's --ensemble=K,FWHM:
+ensemble.classes (K, 1 to 256) and ensemble.fwhm_meV (FWHM [meV]), with a
+template folder as with --case (where they are options of the run, not
+parameters of the function).  One of them swept alone takes the other from
+the sweep's --ensemble K,FWHM (without it the sweep is refused); a swept
+name takes the place of its part of the sweep's --ensemble, so with both
+swept that one is left unused.  The input checks and the trial step below
+take each point's options.
+
+    mps1d-tools sweep runs/echo --set ensemble.fwhm_meV=1,2,4 --ensemble 16,1 --out sweeps/width
+
 TEMPLATE_RUN_FOLDER holds the "execdata.txt" of a run that works (or name
 the file itself).  NAME is one of the named inputs of that file (in the
 units the file uses; `sweep names` lists them with the template's values):
@@ -49,8 +60,10 @@ What a sweep writes into SWEEP_FOLDER:
                           template with only the named values changed, at
                           their place in their line, everything else byte
                           for byte), case.json, the three result folders the
-                          file names, mps1d.out / mps1d.err (console),
-                          `started` and `exit_status` (written by the runner)
+                          file names, program_options.txt (the program's
+                          options of the run, one a line), mps1d.out /
+                          mps1d.err (console), `started` and `exit_status`
+                          (written by the runner)
     run_case.sh           the runner of one case (both engines use it)
     joblog.txt            GNU parallel's job log (local engine; local-cases.txt
                           lists the cases of the latest local run)
@@ -64,7 +77,8 @@ input check of the template and of every point's file (the program reads
 and checks the whole input before it looks at its folders; each point is
 checked in a scratch folder whose result folders are missing, so an
 accepted input ends with the missing-folder report and nothing runs), and
-one step of the template run (run.Nt 0, run.LL 1) that must exit 0.
+one step of the template run (run.Nt 0, run.LL 1) that must exit 0 (one
+for each distinct set of the points' program options).
 
 A point is complete when the summary.json of its results folder says
 `"status": "complete"`; a rerun of the same sweep runs only the others
@@ -150,6 +164,7 @@ from mps1d.execdata import (Execdata, ExecdataError, check_value,
 
 SWEEP_FILE = "sweep.json"
 CASE_FILE = "case.json"
+OPTIONS_FILE = "program_options.txt"  # the program's options of a case, one a line
 TEMPLATE_COPY = "template.execdata.txt"
 RUNNER = "run_case.sh"
 JOBLOG = "joblog.txt"
@@ -166,6 +181,24 @@ DEFAULT_Y = "peak_populations.rho22.value"
 
 class SweepError(Exception):
     """A sweep that cannot be run as asked; the message says why."""
+
+
+# Names a sweep sets on the program's command line of each run instead of
+# in its input file: name -> (kind, description).  Together they make the
+# point's --ensemble=K,FWHM.
+OPTION_NAMES = {
+    "ensemble.classes": ("int", "spectral classes per dot cell, 1 to 256 (K of the "
+                                "program's --ensemble=K,FWHM)"),
+    "ensemble.fwhm_meV": ("real", "full width of the Gaussian of the spectral classes (FWHM "
+                                  "of the program's --ensemble=K,FWHM) [meV]"),
+}
+ENSEMBLE = "--ensemble="
+
+
+def file_values(point: dict) -> dict:
+    """The values of a point that go into its input file (or to its case
+    function): all but the program's options."""
+    return {n: v for n, v in point.items() if n not in OPTION_NAMES}
 
 
 # --------------------------------------------------------------------------
@@ -272,12 +305,73 @@ def parse_set(arg: str, template: Execdata, max_points: int = MAX_POINTS) -> Axi
         raise SweepError(f"--set {arg!r}: write NAME=VALUES")
     name, given = arg.split("=", 1)
     name = name.strip()
+    if name in OPTION_NAMES:
+        return parse_option_values(name, given, max_points)
     try:
         kind_of(name)
+    except ExecdataError as e:
+        raise SweepError(f"{e}; and the program's options {', '.join(OPTION_NAMES)}") from None
+    try:
         template.place(name)
     except ExecdataError as e:
         raise SweepError(str(e)) from None
     return parse_values(name, given, template.place(name).kind, max_points)
+
+
+def parse_option_values(name: str, given: str, max_points: int = MAX_POINTS) -> Axis:
+    """The values of --set ensemble.classes or ensemble.fwhm_meV, each one
+    the program takes."""
+    axis = parse_values(name, given, OPTION_NAMES[name][0], max_points)
+    for v in axis.values:
+        try:
+            if name == "ensemble.classes":
+                program_module.ensemble_option(v, 1.0)
+            else:
+                program_module.ensemble_option(1, v)
+        except ValueError as e:
+            raise SweepError(f"--set {name}={given}: {e}") from None
+    return axis
+
+
+def _sweep_ensemble(options) -> tuple[int, float] | None:
+    """(K, FWHM) of the sweep's own --ensemble=K,FWHM among the program's
+    options, or None."""
+    for o in options:
+        if o.startswith(ENSEMBLE):
+            k, _, fwhm = o[len(ENSEMBLE):].partition(",")
+            try:
+                return int(k), float(fwhm)
+            except ValueError:
+                raise SweepError(f"the program option {o!r}: write --ensemble=K,FWHM") from None
+    return None
+
+
+def run_options(names: list[str], points: list[dict], options) -> list[list[str]]:
+    """The program's options of each point: the sweep's, whose --ensemble is
+    made of the point's ensemble.classes and ensemble.fwhm_meV where they are
+    swept (a swept one wins over the sweep's --ensemble K,FWHM, which gives
+    the other)."""
+    options = list(options)
+    swept = [n for n in OPTION_NAMES if n in names]
+    if not swept:
+        return [options for _ in points]
+    given = _sweep_ensemble(options)
+    if given is None and len(swept) == 1:
+        other = next(n for n in OPTION_NAMES if n not in swept)
+        raise SweepError(f"--set {swept[0]} makes each run's --ensemble=K,FWHM, which needs "
+                         f"{other} as well: sweep it too (--set {other}=VALUES) or give the "
+                         "sweep's --ensemble K,FWHM")
+    out = []
+    for point in points:
+        classes = point.get("ensemble.classes", given[0] if given else None)
+        fwhm = point.get("ensemble.fwhm_meV", given[1] if given else None)
+        try:
+            option = program_module.ensemble_option(classes, fwhm)
+        except ValueError as e:
+            raise SweepError(f"{_describe(point)}: {e}") from None
+        mine = [option if o.startswith(ENSEMBLE) else o for o in options]
+        out.append(mine if given else mine + [option])
+    return out
 
 
 def build_points(axes: list[Axis], zipped: bool, max_points: int = MAX_POINTS) -> list[dict]:
@@ -343,31 +437,36 @@ def trial_step(program: str, template: Execdata, options=()) -> None:
             d.mkdir(parents=True, exist_ok=True)
         r = _run_program(program, folder, 300, options)
     if r.returncode != 0:
-        raise SweepError(f"one step of the template run (run.Nt 0, run.LL 1) ends with exit "
-                         f"status {r.returncode}:\n" + _report(r.stdout, r.stderr))
+        given = f" with {shlex.join(options)}" if options else ""
+        raise SweepError(f"one step of the template run (run.Nt 0, run.LL 1){given} ends with "
+                         f"exit status {r.returncode}:\n" + _report(r.stdout, r.stderr))
 
 
-def check_points(program: str, template: Execdata, cases: list[tuple[str, Execdata]],
-                 options=()) -> None:
-    """The program's input check of the template and of every distinct case
-    file, then one step of the template; SweepError names every rejected
-    point."""
+def check_points(program: str, template: Execdata, cases: list[tuple], options=()) -> None:
+    """The program's input check of the template (with `options`) and of
+    every distinct case, then one step of the template with each distinct
+    set of the cases' options; SweepError names every rejected point.
+    A case is (label, file) run with `options`, or (label, file, its own
+    options)."""
     problem = check_input(program, template, "the template", options)
     if problem:
         raise SweepError(problem)
-    distinct: dict[bytes, tuple[str, Execdata]] = {}
-    for label, ed in cases:
-        distinct.setdefault(ed.to_bytes(), (label, ed))
+    distinct: dict[tuple, tuple[str, Execdata, tuple]] = {}
+    for label, ed, *own in cases:
+        opts = tuple(own[0]) if own else tuple(options)
+        distinct.setdefault((ed.to_bytes(), opts), (label, ed, opts))
     todo = list(distinct.values())
     workers = max(1, min(len(todo), os.cpu_count() or 1))
     with ThreadPoolExecutor(workers) as pool:
-        problems = [p for p in pool.map(lambda c: check_input(program, c[1], c[0], options),
+        problems = [p for p in pool.map(lambda c: check_input(program, c[1], c[0], c[2]),
                                         todo) if p]
     if problems:
         more = f"\n(and {len(problems) - 5} more)" if len(problems) > 5 else ""
         raise SweepError(f"{len(problems)} of {len(todo)} points are rejected by the program's "
                          "input check; nothing was run:\n" + "\n".join(problems[:5]) + more)
-    trial_step(program, template, options)
+    trials = list(dict.fromkeys(c[2] for c in todo)) or [tuple(options)]
+    with ThreadPoolExecutor(max(1, min(len(trials), os.cpu_count() or 1))) as pool:
+        list(pool.map(lambda opts: trial_step(program, template, list(opts)), trials))
 
 
 # --------------------------------------------------------------------------
@@ -427,6 +526,9 @@ class Plan:
     folders: list[str] = field(default_factory=list)
     case_function: str | None = None   # "FILE.py:FUNCTION" of a sweep of a Python case
     options: list[str] = field(default_factory=list)  # the program's options for every run
+    # The program's options of each point: `options`, with --ensemble made
+    # of the point's ensemble.classes and ensemble.fwhm_meV where swept.
+    case_options: list[list[str]] = field(default_factory=list)
 
     @property
     def source(self) -> str:
@@ -437,7 +539,8 @@ class Plan:
         case function for a Python case)."""
         if self.case_function:
             return {n: repr(v) for n, v in self.points[k].items()}
-        return {n: self.cases[k].token(n) for n in self.points[k]}
+        return {n: repr(v) if n in OPTION_NAMES else self.cases[k].token(n)
+                for n, v in self.points[k].items()}
 
     def identity(self) -> dict:
         out = {"template_sha256": hashlib.sha256(self.template.to_bytes()).hexdigest(),
@@ -530,9 +633,13 @@ def plan_case_sweep(case, sets: list[str], zipped: bool, max_points: int = MAX_P
         if "=" not in arg:
             raise SweepError(f"--set {arg!r}: write NAME=VALUES")
         name, given = (t.strip() for t in arg.split("=", 1))
+        if name in OPTION_NAMES:
+            axes.append(parse_option_values(name, given, max_points))
+            continue
         if name not in kinds:
             raise SweepError(f"--set {name}: {label} has no parameter {name!r} (it has "
-                             f"{', '.join(kinds) or 'none'})")
+                             f"{', '.join(kinds) or 'none'}; and the program's options "
+                             f"{', '.join(OPTION_NAMES)})")
         axes.append(parse_values(name, given, kinds[name], max_points))
     names = [a.name for a in axes]
     for n in set(names):
@@ -543,7 +650,7 @@ def plan_case_sweep(case, sets: list[str], zipped: bool, max_points: int = MAX_P
     plan = Plan(Path(label), template, axes, zipped, points, case_function=label)
     width = max(4, len(str(len(points) - 1)))
     for i, point in enumerate(points):
-        ed = _case_text(function, label, point)
+        ed = _case_text(function, label, file_values(point))
         if ed.value("run.J_final") != 0:
             raise SweepError(f"{label}: a case function makes new runs (its case continues "
                              "from a stored step)")
@@ -554,11 +661,22 @@ def plan_case_sweep(case, sets: list[str], zipped: bool, max_points: int = MAX_P
 
 
 def plan_sweep(template: str | Path, sets: list[str], zipped: bool,
-               max_points: int = MAX_POINTS, case=None) -> Plan:
+               max_points: int = MAX_POINTS, case=None, options=()) -> Plan:
+    """The plan of a sweep of a template run folder (or of a case function)
+    whose runs take the program's `options`."""
     if case is not None:
         if template is not None:
             raise SweepError("give a template run folder or --case, not both")
-        return plan_case_sweep(case, sets, zipped, max_points)
+        plan = plan_case_sweep(case, sets, zipped, max_points)
+    else:
+        plan = plan_template_sweep(template, sets, zipped, max_points)
+    plan.options = list(options)
+    plan.case_options = run_options([a.name for a in plan.axes], plan.points, plan.options)
+    return plan
+
+
+def plan_template_sweep(template: str | Path, sets: list[str], zipped: bool,
+                        max_points: int = MAX_POINTS) -> Plan:
     path = template_file(template)
     try:
         ed = Execdata.read(path)
@@ -574,7 +692,7 @@ def plan_sweep(template: str | Path, sets: list[str], zipped: bool,
     width = max(4, len(str(len(points) - 1)))
     for i, point in enumerate(points):
         try:
-            plan.cases.append(ed.with_values(point))
+            plan.cases.append(ed.with_values(file_values(point)))
         except ExecdataError as e:
             raise SweepError(str(e)) from None
         plan.folders.append(f"case-{i:0{width}d}")
@@ -609,7 +727,8 @@ def write_cases(plan: Plan, sweep_dir: Path, engine: str, program: str) -> dict:
     points = []
     for i, (point, ed, folder) in enumerate(zip(plan.points, plan.cases, plan.folders)):
         texts = plan.texts(i)
-        points.append({"point": i, "folder": folder, "values": point, "texts": texts})
+        points.append({"point": i, "folder": folder, "values": point, "texts": texts,
+                       "program_options": plan.case_options[i]})
     data = existing or {"format": 1, "created": _now(), "runs": []}
     data.update({
         "template": plan.source,
@@ -631,6 +750,7 @@ def write_cases(plan: Plan, sweep_dir: Path, engine: str, program: str) -> dict:
         case_dir.mkdir(exist_ok=True)
         ed.write(case_dir / "execdata.txt")
         _write_json(case_dir / CASE_FILE, entry)
+        (case_dir / OPTIONS_FILE).write_text("".join(o + "\n" for o in entry["program_options"]))
         for d in result_folders(case_dir, ed):
             d.mkdir(parents=True, exist_ok=True)
     _write_json(sweep_dir / SWEEP_FILE, data)
@@ -790,8 +910,9 @@ def status_text(sweep_dir: Path, states: list[CaseState]) -> str:
 
 RUNNER_TEXT = """#!/bin/bash
 # Runs one case of an mps1d sweep: run_case.sh CASE_FOLDER
-# The program ($MPS1D_SWEEP_PROGRAM) runs in CASE_FOLDER with standard input
-# at its end, its console output in mps1d.out and mps1d.err.  The runner
+# The program ($MPS1D_SWEEP_PROGRAM) runs in CASE_FOLDER with the options
+# of the case (the lines of CASE_FOLDER/program_options.txt) and standard
+# input at its end, its console output in mps1d.out and mps1d.err.  The runner
 # notes where it runs in CASE_FOLDER/started and the program's exit status
 # in CASE_FOLDER/exit_status (143 when the runner is stopped by a signal),
 # and exits with that status.
@@ -803,7 +924,9 @@ task=""
 if [ -n "${SLURM_ARRAY_JOB_ID:-}" ]; then task="${SLURM_ARRAY_JOB_ID}_${SLURM_ARRAY_TASK_ID}"; fi
 printf 'host=%s\\npid=%s\\nslurm_job=%s\\nthreads=%s\\nstarted=%s\\n' \\
   "$(hostname)" "$$" "$task" "${OMP_NUM_THREADS:-}" "$(date -Is)" > started
-"$program" @OPTIONS@</dev/null >mps1d.out 2>mps1d.err &
+options=()
+if [ -f program_options.txt ]; then mapfile -t options < program_options.txt; fi
+"$program" ${options[@]+"${options[@]}"} </dev/null >mps1d.out 2>mps1d.err &
 child=$!
 trap 'kill -TERM "$child" 2>/dev/null; wait "$child"; echo 143 > exit_status; exit 143' TERM INT
 wait "$child"
@@ -815,11 +938,9 @@ exit "$rc"
 
 
 def write_runner(sweep_dir: Path) -> Path:
-    """The runner, with the program options of the sweep (sweep.json)."""
-    options = (_read_json(sweep_dir / SWEEP_FILE) or {}).get("program_options") or []
+    """The runner of the cases (each case folder holds its program options)."""
     runner = sweep_dir / RUNNER
-    runner.write_text(RUNNER_TEXT.replace("@OPTIONS@", "".join(shlex.quote(o) + " "
-                                                               for o in options)))
+    runner.write_text(RUNNER_TEXT)
     runner.chmod(0o755)
     return runner
 
@@ -925,9 +1046,11 @@ def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=
         raise SweepError("--max-points must be at least 1")
     for option in slurm_options or []:
         plain_text(option, "the Slurm option")
+    for option in program_options or []:
+        plain_text(option, "the program option")
     sweep_dir = Path(plain_text(str(Path(out).resolve()), "the sweep folder"))
-    plan = plan_sweep(template, sets, zipped, max_points, case=case)
-    plan.options = list(program_options or [])
+    plan = plan_sweep(template, sets, zipped, max_points, case=case,
+                      options=program_options or [])
     program = find_program()
     names = " x ".join(f"{a.name} ({len(a.values)})" for a in plan.axes) or "the template alone"
     print(f"sweep: {len(plan.points)} points of {names} from {plan.source}", file=stream)
@@ -967,7 +1090,8 @@ def run_sweep(template, sets, out, engine="local", jobs=None, threads=1, zipped=
         k = index[f]
         return f"point {k} ({_describe(plan.points[k], plan.texts(k))})"
 
-    check_points(program, plan.template, [(label(f), plan.cases[index[f]]) for f in to_run],
+    check_points(program, plan.template, [(label(f), plan.cases[index[f]],
+                                            plan.case_options[index[f]]) for f in to_run],
                  plan.options)
     data = write_cases(plan, sweep_dir, engine, program)
     for f in to_run:
@@ -1196,7 +1320,8 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
                      "  sweep names [TEMPLATE_RUN_FOLDER]\n"
                      "  sweep --case FILE.py:FUNCTION --set PARAMETER=VALUES [--set ...] "
                      "--out SWEEP_FOLDER")
-    p.epilog = ("NAME: " + known_names_text() + " (J: 1-based layer row).\n"
+    p.epilog = ("NAME: " + known_names_text() + " (J: 1-based layer row); " +
+                ", ".join(OPTION_NAMES) + ": each point's --ensemble=K,FWHM (also with --case).\n"
                 "VALUES: a,b,c | START:STOP:COUNT | log:START:STOP:COUNT | @FILE.\n"
                 "The program: $MPS1D, else build/mps1d of the repository, else mps1d on the PATH.")
     p.add_argument("target", nargs="?", metavar="TEMPLATE_RUN_FOLDER|status|collect|names")
@@ -1228,7 +1353,8 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
                    help="the program's --both-transitions for every run")
     g.add_argument("--ensemble", type=_ensemble, metavar="K,FWHM",
                    help="the program's --ensemble=K,FWHM for every run: K spectral classes "
-                        "(1 to 256) over a Gaussian of FWHM meV")
+                        "(1 to 256) over a Gaussian of FWHM meV; a swept ensemble.classes or "
+                        "ensemble.fwhm_meV takes the place of its part")
     g = p.add_argument_group("status")
     g.add_argument("--wait", type=float, metavar="SECONDS",
                    help="wait up to SECONDS until no point is queued or running "
@@ -1261,7 +1387,7 @@ def _ensemble(text: str) -> str:
 def axis_label(name: str) -> str:
     """A swept input or a summary value with its unit."""
     from .execdata import NAMES
-    known = NAMES.get(name)
+    known = NAMES.get(name) or OPTION_NAMES.get(name)
     if known is not None and "[" in known[1]:
         return f"{name} [{known[1].split('[')[-1]}"
     if name.startswith("energy.") and name not in ("energy.balance", "energy.step"):
@@ -1326,8 +1452,7 @@ def _names(args) -> int:
             if p.name in kinds:
                 default = "" if p.default is p.empty else repr(p.default)
                 print(f"{p.name:<28} {kinds[p.name]:<5} {default}")
-        return 0
-    if args.folder:
+    elif args.folder:
         ed = Execdata.read(template_file(args.folder))
         for n in ed.names():
             try:
@@ -1338,6 +1463,9 @@ def _names(args) -> int:
         from mps1d.execdata import NAMES
         for n, (kind, text) in NAMES.items():
             print(f"{n:<28} {kind:<5} {text}")
+    # Not in the file: each run's --ensemble=K,FWHM.
+    for n, (kind, text) in OPTION_NAMES.items():
+        print(f"{n:<28} {kind:<5} {text}")
     return 0
 
 

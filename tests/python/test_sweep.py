@@ -273,8 +273,11 @@ class TestBadSweeps:
         (["pulse.amplitude=1e8:2e8:100000000"], "100000000 points, more than the limit of 10000"),
         (["pulse.amplitude=1:3000:3000", "run.Nt=1:3000:3000"],
          "the product of the --set values: 9000000 points"),
+        # A width without a number of classes (and no sweep-wide --ensemble).
+        (["ensemble.fwhm_meV=1,2"], "--set ensemble.fwhm_meV makes each run's "
+                                    "--ensemble=K,FWHM, which needs ensemble.classes as well"),
     ], ids=["unknown-name", "bad-number", "missing-layer-row", "rejected-polarisation",
-            "unstable-point", "endless-file", "huge-range", "huge-product"])
+            "unstable-point", "endless-file", "huge-range", "huge-product", "half-an-ensemble"])
     def test_rejected_with_a_message_and_nothing_written(self, program, tmp_path, sets, message):
         template = short_quickstart(tmp_path / "template")
         args = [template]
@@ -495,6 +498,24 @@ class TestLocalSweep:
         bad = sweep("collect", out, "--plot", "energy.transmitted/energy.nothing")
         assert bad.returncode == 2 and "(energy.nothing): not a numeric summary" in bad.stderr
 
+
+    def test_ensemble_width_is_each_runs_option(self, program, parallel, tmp_path):
+        """ensemble.fwhm_meV is no value of the file: each point runs with
+        its own --ensemble, the classes from the sweep's --ensemble."""
+        template = short_quickstart(tmp_path / "template")
+        out = tmp_path / "sweep"
+        r = sweep(template, "--set", "ensemble.fwhm_meV=1.5,3", "--ensemble", "4,1",
+                  "--out", out, "--jobs", "2")
+        assert r.returncode == 0, r.stdout + r.stderr
+        for case, fwhm in zip(case_folders(out), (1.5, 3)):
+            assert (case / "execdata.txt").read_bytes() == \
+                (template / "execdata.txt").read_bytes()
+            summary = json.loads((case / "Results" / "summary.json").read_text())
+            assert (summary["inputs"]["ensemble"]["classes"],
+                    summary["inputs"]["ensemble"]["fwhm_meV"]) == (4, fwhm)
+        assert sweep("collect", out, "--no-plot").returncode == 0
+        assert [float(row["ensemble.fwhm_meV"]) for row in read_csv(out / "sweep.csv")] == \
+            [1.5, 3]
 
     def test_status_through_a_tools_parser(self, tmp_path, capsys):
         """`sweep` plugs into an argparse parser whose subcommands carry
