@@ -201,10 +201,6 @@ void advance(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
   }
 }
 
-// One iterate of a cell's classes: w of every class from its rates at the
-// midpoint of old and `from`, then the field from the cell's curls and the
-// currents of all classes, summed class by class in order (the same in
-// every lane of `to`).  The first iterate masks the tiny rates of w.
 // Each thread's view of a ClassBatch's scaled coefficients.
 std::vector<Scaled>& scaled_of(const ClassBatch& b) {
   thread_local std::vector<Scaled> k;
@@ -212,6 +208,10 @@ std::vector<Scaled>& scaled_of(const ClassBatch& b) {
   return k;
 }
 
+// One iterate of a cell's classes: w of every class from its rates at the
+// midpoint of old and `from`, then the field from the cell's curls and the
+// currents of all classes, summed class by class in order (the same in
+// every lane of `to`).  The first iterate masks the tiny rates of w.
 template <bool Diagonal, const auto& Terms, bool First>
 void class_iterate(const std::vector<Scaled>& k, const ClassBatch& b,
                    const std::vector<BatchVector>& from, std::vector<BatchVector>& to, double dt) {
