@@ -49,6 +49,16 @@ inline std::array<T, 4> population_numerators(T u13, T u14, T u15) {
           3.0 + 6.0 * u13 - two_sqrt3 * u14 - sqrt6 * u15, 3.0 + four_sqrt3 * u14 - sqrt6 * u15,
           1.0 + sqrt6 * u15};
 }
+// The population flags of every lane from its numerators: bit k-1 set
+// where rho_kk > 0 (occupied() lane by lane, as pack_flags() packs them).
+template <typename Mask, typename T>
+inline Mask occupied_bits(const std::array<T, 4>& numerators) {
+  Mask bits = {};
+  for (std::size_t p = 0; p < 4; ++p) {
+    bits |= (numerators[p] / kPopulationDivisors[p] > 0.0) & (1LL << p);
+  }
+  return bits;
+}
 inline Populations populations(double u13, double u14, double u15) {
   const std::array<double, 4> n = population_numerators(u13, u14, u15);
   return {n[0] / kPopulationDivisors[0], n[1] / kPopulationDivisors[1],

@@ -280,11 +280,8 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   store(u[0], u13), store(u[1], u14), store(u[2], u15);
   const std::array<LaneVector, 4> n = population_numerators(u13, u14, u15);
   std::array<Lanes, 4> numerators;
-  LaneMaskVector bits = {};
-  for (std::size_t p = 0; p < 4; ++p) {
-    store(numerators[p], n[p]);
-    bits |= (n[p] / kPopulationDivisors[p] > 0.0) & (1LL << p);
-  }
+  for (std::size_t p = 0; p < 4; ++p) store(numerators[p], n[p]);
+  const auto bits = occupied_bits<LaneMaskVector>(n);
   std::array<std::int64_t, kBatchLanes> flags;
   std::memcpy(flags.data(), &bits, sizeof bits);
   Lanes* w = m.w[static_cast<std::size_t>(nw)].data() + static_cast<std::size_t>(block) * kStored;
@@ -420,11 +417,7 @@ void store_classes(const CellLoop& loop, std::int32_t block, int l, const BatchC
     const LaneVector u13 = m.eq[q][l] + e13 * load(w[12]);
     const LaneVector u14 = m.eq[q + 1][l] + e14 * load(w[13]);
     const LaneVector u15 = m.eq[q + 2][l] + e15 * load(w[14]);
-    const std::array<LaneVector, 4> numerators = population_numerators(u13, u14, u15);
-    LaneMaskVector bits = {};
-    for (std::size_t p = 0; p < 4; ++p) {
-      bits |= (numerators[p] / kPopulationDivisors[p] > 0.0) & (1LL << p);
-    }
+    const auto bits = occupied_bits<LaneMaskVector>(population_numerators(u13, u14, u15));
     std::uint8_t* flags = m.classes.flags(s, c);
     for (int p = 0; p < kBatchLanes; ++p)
       flags[p] = inside ? static_cast<std::uint8_t>(bits[p]) : 0;
