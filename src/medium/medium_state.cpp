@@ -38,9 +38,12 @@ void MediumState::allocate(std::int32_t cells) {
   block_cost.clear();
   block_start.clear();
   work_term.clear();
+  previous_terms.clear();
+  terms_complete = work_due = false;
   block_extremes.clear();
   block_max_ex.clear();
   changed_later.clear();
+  late_slots.clear();
 }
 
 std::int32_t MediumState::make_slot(std::int32_t c) {
@@ -192,6 +195,8 @@ void classify_cells(MediumState& m, const CellRange& cavity) {
   m.block_cost.assign(static_cast<std::size_t>(m.dot_blocks()), 1);
   m.block_start.assign(static_cast<std::size_t>(m.dot_blocks()), MediumState::kNoSlot);
   m.work_term.assign(static_cast<std::size_t>(m.dots), 0.0);
+  m.previous_terms.assign(static_cast<std::size_t>(m.dots), 0.0);
+  m.terms_complete = m.work_due = false;
   m.block_extremes.assign(static_cast<std::size_t>(m.dot_blocks()), {});
   m.block_max_ex.assign(static_cast<std::size_t>(m.dot_blocks()),
                         -std::numeric_limits<double>::infinity());

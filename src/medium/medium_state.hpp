@@ -194,6 +194,7 @@ struct MediumState {
   // the step's plan): their |Ex| and their work on the dots are taken after
   // the step, from the fields as they end.
   std::vector<std::uint8_t> changed_later;  // [slot] 1 or 0
+  std::vector<std::int32_t> late_slots;     // those slots
   // Written by each step's dot batches for the step and the energy budget
   // (simulation/budget.cpp), where the batch's values are at hand: per dot
   // slot, the field energy its current took (current_work); per block, the
@@ -202,6 +203,14 @@ struct MediumState {
   // and the largest |Ex| at the new level but of the slots changed later
   // (-inf for none, NaN passed over).
   std::vector<double> work_term;
+  // The work terms of the step before (the late slots' worked out after it),
+  // traded with work_term at a step's start while `work_due`; one thread of
+  // the next step's team sums them in slot order into `previous_work`
+  // [J/m^2], so the serial sum costs no step a pass of its own.
+  std::vector<double> previous_terms;
+  double previous_work = 0.0;
+  bool terms_complete = false;  // work_term holds a whole step's terms
+  bool work_due = false;        // the step sums previous_terms
   std::vector<std::array<double, 8>> block_extremes;
   std::vector<double> block_max_ex;
   std::int32_t extremes_first = 0, extremes_last = 0;
@@ -239,6 +248,13 @@ struct MediumState {
   // arrays (the old level then holds an older step, which nothing reads
   // before the next step that keeps the whole old level).
   void ready_new_w_level(int new_level, bool whole_old_level);
+  // Readies the work terms for a step: a whole step's terms become the
+  // previous ones, which the step sums (work_due).
+  void ready_work_terms() {
+    work_due = terms_complete;
+    if (work_due) work_term.swap(previous_terms);
+    terms_complete = false;
+  }
   // Sets value n (0..15: w1..w16) of cell c; a value other than +0 gives
   // the cell a slot, +0 needs none.
   void set_w(int level, std::int32_t c, int n, double v);

@@ -493,6 +493,9 @@ std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCac
   return evaluations;
 }
 
+// A block's loads and stores, in evaluations of its cost.
+constexpr std::int64_t kBlockOverhead = 2;
+
 // The threads' speeds updated from the last step (each smoothed over about
 // four steps); true once every thread has one.
 bool update_speeds(BlockShare& s, int parts) {
@@ -518,7 +521,7 @@ bool update_speeds(BlockShare& s, int parts) {
 // block) in proportion to thread p's speed (equal shares until every
 // thread has one).
 void split_blocks(const std::vector<std::int32_t>& cost, int parts, BlockShare& s) {
-  constexpr std::int64_t kOverhead = 2;  // a block's loads and stores, in evaluations
+  constexpr std::int64_t kOverhead = kBlockOverhead;
   const bool known = update_speeds(s, parts);
   const auto weight = [&](std::size_t p) { return known ? s.speed[p] : 1.0; };
   double total = 0.0;
@@ -528,6 +531,7 @@ void split_blocks(const std::vector<std::int32_t>& cost, int parts, BlockShare& 
   s.first.assign(static_cast<std::size_t>(parts) + 1, static_cast<std::int32_t>(cost.size()));
   s.first[0] = 0;
   std::fill(s.cost.begin(), s.cost.end(), 0);
+  std::fill(s.seconds.begin(), s.seconds.end(), 0.0);
   std::size_t p = 0;
   double sum = 0.0, target = total * weight(0) / weights;
   for (std::size_t n = 0; n < cost.size(); ++n) {
@@ -536,8 +540,52 @@ void split_blocks(const std::vector<std::int32_t>& cost, int parts, BlockShare& 
       target += total * weight(p) / weights;
     }
     sum += static_cast<double>(cost[n] + kOverhead);
-    s.cost[p] += cost[n] + kOverhead;
   }
+  s.claim.resize(static_cast<std::size_t>(parts));
+  for (std::size_t q = 0; q < s.claim.size(); ++q) {
+    s.claim[q].next.store(s.first[q], std::memory_order_relaxed);
+  }
+}
+
+// A thread's dot blocks of a step: the blocks of part p it can claim, kChunk
+// at a time, with what they cost.
+class BlockWork {
+ public:
+  static constexpr std::int32_t kChunk = 2;
+  BlockWork(const CellLoop& loop, BlockShare& share) : loop_(loop), share_(share) {}
+
+  void take_part(std::size_t p) {
+    const std::int32_t end = share_.first[p + 1];
+    std::atomic<std::int32_t>& next = share_.claim[p].next;
+    const bool broadened = loop_.m.classes.classes > 0;
+    for (;;) {
+      const std::int32_t from = next.fetch_add(kChunk, std::memory_order_relaxed);
+      if (from >= end) return;
+      for (std::int32_t n = from; n < std::min(from + kChunk, end); ++n) {
+        evaluations_ += broadened ? advance_class_block(loop_, n, cache_, batch_, classes_)
+                                  : advance_batch(loop_, n, cache_, batch_);
+        cost_ += loop_.m.block_cost[static_cast<std::size_t>(n)] + kBlockOverhead;
+      }
+    }
+  }
+  std::int64_t evaluations() const { return evaluations_; }
+  std::int64_t cost() const { return cost_; }
+
+ private:
+  const CellLoop& loop_;
+  BlockShare& share_;
+  CouplingCache cache_;
+  DotBatch batch_;
+  ClassBatch classes_;  // of a broadened ensemble
+  std::int64_t evaluations_ = 0, cost_ = 0;
+};
+
+// The work the field did on the dots in the step before: the sum of its
+// terms in slot order (current_work, with opposite sign).
+void sum_previous_work(MediumState& m) {
+  double work = 0.0;
+  for (const double term : m.previous_terms) work -= term;
+  m.previous_work = work;
 }
 
 // The medium cells of one step, shared out among the threads when called
@@ -556,23 +604,22 @@ std::int64_t medium_cells(const CellLoop& loop, BlockShare& share) {
                        loop.step);
   }
   // Part p to thread p; a team smaller than the share (as OpenMP may give)
-  // takes the parts round.
+  // takes the parts round.  Then every thread helps with the parts left.
   const auto threads = static_cast<std::size_t>(omp_get_num_threads());
+  const auto thread = static_cast<std::size_t>(omp_get_thread_num());
   const std::size_t parts = share.first.size() - 1;
-  CouplingCache cache;
-  DotBatch batch;
-  ClassBatch classes;  // of a broadened ensemble
-  const bool broadened = loop.m.classes.classes > 0;
-  std::int64_t evaluations = 0;
-  for (auto p = static_cast<std::size_t>(omp_get_thread_num()); p < parts; p += threads) {
-    const double started = omp_get_wtime();
-    for (std::int32_t n = share.first[p]; n < share.first[p + 1]; ++n) {
-      evaluations += broadened ? advance_class_block(loop, n, cache, batch, classes)
-                               : advance_batch(loop, n, cache, batch);
-    }
-    share.seconds[p] = omp_get_wtime() - started;
+  BlockWork work(loop, share);
+  const double started = omp_get_wtime();
+  // The last part's thread sums the work as well; its time counts, so the
+  // share gives it fewer blocks.
+  if ((parts - 1) % threads == thread && loop.m.work_due) sum_previous_work(loop.m);
+  for (std::size_t p = thread; p < parts; p += threads) work.take_part(p);
+  for (std::size_t q = 1; q < parts; ++q) work.take_part((thread + q) % parts);
+  if (thread < parts) {
+    share.seconds[thread] = omp_get_wtime() - started;
+    share.cost[thread] = work.cost();
   }
-  return evaluations;
+  return work.evaluations();
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 // (and every tiny) rate, later ones do not; the iteration stops when all 18
 // relative changes fall below the tolerance or after `iteration_limit`
 // evaluations.
+#include <atomic>
 #include <cstdint>
 
 #include "core/spectral_classes.hpp"
@@ -97,15 +98,31 @@ struct MediumStep {
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);
 
+// The next block of a part of the dot blocks that no thread has taken yet.
+// Alone in its cache line: the owner takes its blocks without the others'
+// stores in the way.
+struct alignas(64) BlockClaim {
+  std::atomic<std::int32_t> next{0};
+  BlockClaim() = default;
+  BlockClaim(const BlockClaim& other) : next(other.next.load(std::memory_order_relaxed)) {}
+  BlockClaim& operator=(const BlockClaim& other) {
+    next.store(other.next.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    return *this;
+  }
+};
+
 // How the threads of a team share the dot blocks: thread t takes blocks
-// [first[t], first[t + 1]).  The split follows each block's cost in the
-// last step and each thread's speed on its blocks (cost per second,
-// smoothed over the steps), so a thread on a busier or slower core takes
-// less.  Which thread takes a block changes no result.
+// [first[t], first[t + 1]) and, once done, helps the others with theirs, a
+// few blocks at a time.  The split follows each block's cost in the last
+// step and each thread's speed (cost per second, smoothed over the steps),
+// so a thread on a busier or slower core takes less, and what the split
+// could not foresee (a block's cost changing as the light moves) is evened
+// out by the helping.  Which thread takes a block changes no result.
 struct BlockShare {
   std::vector<std::int32_t> first;
-  std::vector<std::int64_t> cost;  // [thread] the cost of its blocks in this step
-  std::vector<double> seconds;     // [thread] the time its blocks took
+  std::vector<BlockClaim> claim;   // [thread] in first[t], first[t + 1]
+  std::vector<std::int64_t> cost;  // [thread] the cost of the blocks it took in this step
+  std::vector<double> seconds;     // [thread] the time they took
   std::vector<double> speed;       // [thread] cost per second; 0 until measured
 };
 

@@ -103,22 +103,17 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   b.populations_seen = true;
 }
 
-// Work the field did on the dots in step J [J/m^2]: what their current took
-// (current_work), with opposite sign.  The step's batches worked each term
-// out (MediumState::work_term); a cell whose field a source changed
-// afterwards is worked out again from the fields as they end.
-double work_on_dots(const Simulation& sim) {
+// The terms of the work the field did on the dots in step J of the cells
+// whose field a source changed after the step's batches worked theirs out,
+// from the fields as they end; the step's terms are then whole, and the
+// next step sums them (MediumState::previous_work).
+void complete_work_terms(Simulation& sim) {
   const FieldState& f = sim.field;
-  const MediumState& m = sim.medium;
+  MediumState& m = sim.medium;
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto od = static_cast<std::size_t>(f.old_level());
-  double work = 0.0;
-  for (std::int32_t s = 0; s < m.dots; ++s) {
+  for (const std::int32_t s : m.late_slots) {
     const auto k = static_cast<std::size_t>(s);
-    if (m.changed_later[k] == 0) {
-      work -= m.work_term[k];
-      continue;
-    }
     const auto i = static_cast<std::size_t>(m.cell[k]);
     const CellStepFields e{f.Ex[nw][i],
                            f.Ex[od][i],
@@ -126,9 +121,9 @@ double work_on_dots(const Simulation& sim) {
                            f.Ey[od][i],
                            f.Hx[nw][i] - f.Hx[nw][i - 1],
                            f.Hy[nw][i] - f.Hy[nw][i - 1]};
-    work -= current_work(e, sim.coeffs.cE[i], sim.dt);
+    m.work_term[k] = current_work(e, sim.coeffs.cE[i], sim.dt);
   }
-  return work;
+  m.terms_complete = true;
 }
 
 // The pulse as it enters: its largest |E| and the energy of the one-way
@@ -183,7 +178,11 @@ EnergyBudget start_budget(const RunInput& in, Simulation& sim) {
   return b;
 }
 
-void account_step(const RunInput& in, const Simulation& sim, std::int64_t J, EnergyBudget& b) {
+void take_previous_work(const Simulation& sim, EnergyBudget& b) {
+  if (sim.medium.work_due) b.absorbed += sim.medium.previous_work;
+}
+
+void account_step(const RunInput& in, Simulation& sim, std::int64_t J, EnergyBudget& b) {
   const FieldState& f = sim.field;
   const double left = flux(f, 1, 2), right = flux(f, f.N - 1, f.N - 1);
   b.reflected -= sim.dt * left;
@@ -194,7 +193,7 @@ void account_step(const RunInput& in, const Simulation& sim, std::int64_t J, Ene
     b.through_monitor[k] += sim.dt * flux(f, cells[k], cells[k]);
   }
   if (sim.transparent) b.injected = sim.incident.injected;
-  b.absorbed += work_on_dots(sim);
+  complete_work_terms(sim);
   track_populations(sim, J, b);
   track_source(sim, J, b);
 }

@@ -55,9 +55,13 @@ struct EnergyBudget {
 // population extremes to find (the dot slots of the dot region).
 EnergyBudget start_budget(const RunInput& input, Simulation& sim);
 
-// After step J: the fluxes of the step, the source and the peaks.
-void account_step(const RunInput& input, const Simulation& sim, std::int64_t J,
-                  EnergyBudget& budget);
+// Right after step J: the work on the dots of step J - 1, which step J
+// summed.
+void take_previous_work(const Simulation& sim, EnergyBudget& budget);
+
+// After step J: the fluxes of the step, the source and the peaks; the
+// step's work terms made whole for the next step to sum.
+void account_step(const RunInput& input, Simulation& sim, std::int64_t J, EnergyBudget& budget);
 
 // Energy in the grid and in the dots at step J - 1 (after step J).
 void complete_budget(const RunInput& input, const Simulation& sim, std::int64_t J,

@@ -155,10 +155,14 @@ void plan_plain_update(Simulation& sim) {
   sim.late_cells.clear();
   MediumState& m = sim.medium;
   std::fill(m.changed_later.begin(), m.changed_later.end(), std::uint8_t{0});
+  m.late_slots.clear();
   for (std::int32_t i = 1; i < sim.field.N; ++i) {
     const PlainCell k = kind[static_cast<std::size_t>(i)];
     if (k == PlainCell::late || k == PlainCell::dot_late) sim.late_cells.push_back(i);
-    if (k == PlainCell::dot_late) m.changed_later[static_cast<std::size_t>(m.slot_of(i))] = 1;
+    if (k == PlainCell::dot_late) {
+      m.changed_later[static_cast<std::size_t>(m.slot_of(i))] = 1;
+      m.late_slots.push_back(m.slot_of(i));
+    }
     if (k == PlainCell::dot || k == PlainCell::dot_late) continue;
     const bool counted = k == PlainCell::counted;
     if (!sim.e_runs.empty() && sim.e_runs.back().last == i - 1 &&
@@ -232,6 +236,7 @@ void step(Simulation& sim, std::int64_t J) {
   f.Jtoggle = 1 - f.Jtoggle;
   ready_new_level(f, sim.kept_old, sim.whole_old_level);
   sim.medium.ready_new_w_level(f.new_level(), sim.whole_old_level);
+  sim.medium.ready_work_terms();
   prepare_medium_step(sim.medium_parameters, J, sim.dt, sim.medium_step);
   double max_ex = -std::numeric_limits<double>::infinity();
   std::int64_t evaluations = 0;

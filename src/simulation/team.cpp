@@ -40,8 +40,15 @@ void TeamChooser::end_trial() {
     team_ = trial_ % 2 == 0 ? threads_ : 1;
     return;
   }
-  team_ = per_step_[0] < per_step_[1] ? threads_ : 1;
-  keep_ = keep_factor_ * trial_steps_;
+  const int chosen = per_step_[0] < per_step_[1] ? threads_ : 1;
+  // A trial costs what the slower team loses: a choice made again, and
+  // clearly, is kept longer.  (The first trials' steps, cold, are no ground
+  // for that.)
+  const double faster = std::min(per_step_[0], per_step_[1]);
+  const double slower = std::max(per_step_[0], per_step_[1]);
+  const bool confirmed = chosen == chosen_ && kClearRatio * faster <= slower;
+  team_ = chosen_ = chosen;
+  keep_ = std::min(keep_factor_ * (confirmed ? kClearKeep : 1), kLongestKeep) * trial_steps_;
   keep_factor_ = std::min(2 * keep_factor_, kLongestKeep);
 }
 

@@ -363,6 +363,7 @@ void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t 
   const auto started = std::chrono::steady_clock::now();
   step(run.sim, J);
   st.team.record(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  take_previous_work(run.sim, st.budget);
   if (snapshot) {
     complete_budget(in, run.sim, J, st.budget);  // figures of J - 1, before this step's flux
     update_summary(in, run, st, J);
