@@ -609,13 +609,14 @@ std::int64_t medium_cells(const CellLoop& loop, BlockShare& share) {
   const auto thread = static_cast<std::size_t>(omp_get_thread_num());
   const std::size_t parts = share.first.size() - 1;
   BlockWork work(loop, share);
-  const double started = omp_get_wtime();
+  const bool timed = parts > 1;  // a thread's speed counts only beside another's
+  const double started = timed ? omp_get_wtime() : 0.0;
   // The last part's thread sums the work as well; its time counts, so the
   // share gives it fewer blocks.
   if ((parts - 1) % threads == thread && loop.m.work_due) sum_previous_work(loop.m);
   for (std::size_t p = thread; p < parts; p += threads) work.take_part(p);
   for (std::size_t q = 1; q < parts; ++q) work.take_part((thread + q) % parts);
-  if (thread < parts) {
+  if (timed && thread < parts) {
     share.seconds[thread] = omp_get_wtime() - started;
     share.cost[thread] = work.cost();
   }

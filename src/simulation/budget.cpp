@@ -82,9 +82,12 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
       if (x[k + 4] > hi[k]) hi[k] = x[k + 4], hi_block[k] = block;
     }
   }
-  // The cell of numerator `value` of population k in `block`.
+  // The cell of numerator `value` of population k in `block` (its
+  // numerators worked out once per block).
+  std::int32_t worked_out = -1;
   const auto cell_of = [&](std::size_t k, std::int32_t block, double value) {
-    block_extremes(phys, block, first, last, e);
+    if (block != worked_out) block_extremes(phys, block, first, last, e);
+    worked_out = block;
     for (int l = 0; l < kBatchLanes; ++l) {
       const std::int32_t s = block * kBatchLanes + l;
       if (s >= first && s < last && e.n[k][static_cast<std::size_t>(l)] == value) {

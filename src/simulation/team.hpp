@@ -26,6 +26,9 @@ class TeamChooser {
 
   // The threads of the next step.
   int team() const { return team_; }
+  // Whether record() wants the steps' times (not once the team is one
+  // thread for good).
+  bool timed() const { return keep_ != -1; }
   // The last step took `seconds` on team() threads.
   void record(double seconds);
 

@@ -360,9 +360,14 @@ void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t 
   // The snapshot and the budget's totals read all of step J - 1.
   const bool snapshot = is_snapshot_step(J, in.params.LL, st.block, st.Jb);
   run.sim.whole_old_level = snapshot;
-  const auto started = std::chrono::steady_clock::now();
-  step(run.sim, J);
-  st.team.record(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  if (st.team.timed()) {
+    const auto started = std::chrono::steady_clock::now();
+    step(run.sim, J);
+    const auto seconds = std::chrono::steady_clock::now() - started;
+    st.team.record(std::chrono::duration<double>(seconds).count());
+  } else {
+    step(run.sim, J);
+  }
   take_previous_work(run.sim, st.budget);
   if (snapshot) {
     complete_budget(in, run.sim, J, st.budget);  // figures of J - 1, before this step's flux
