@@ -1,9 +1,11 @@
 #include "textio/fortran_format.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -101,6 +103,72 @@ int precise_digits(double a, int digits, char* d, char* end) {
   return e;
 }
 
+// The 128-bit integers of GCC and Clang, which the integer conversion needs
+// for m 10^q exactly.
+__extension__ typedef unsigned __int128 Uint128;
+
+// 10^k as an integer, k = 0..19.
+constexpr std::array<std::uint64_t, 20> kPow10 = [] {
+  std::array<std::uint64_t, 20> p{};
+  p[0] = 1;
+  for (std::size_t k = 1; k < p.size(); ++k) p[k] = p[k - 1] * 10;
+  return p;
+}();
+
+// 10^k, k = 0..22 (10^22 < 2^74).
+Uint128 power_of_ten(int k) {
+  return k < 20 ? kPow10[static_cast<std::size_t>(k)]
+                : static_cast<Uint128>(kPow10[19]) * kPow10[static_cast<std::size_t>(k - 19)];
+}
+
+// round(a 10^q), ties to even, of a = m 2^e in 128-bit integers, exact when
+// 0 <= q <= 22 (m 10^q < 2^127) and -127 <= e < 0; false when not so.
+bool scaled_round(std::uint64_t m, int e, int q, std::uint64_t& n) {
+  if (q < 0 || q > 22 || e >= 0 || e < -127) return false;
+  const Uint128 p = static_cast<Uint128>(m) * power_of_ten(q);
+  const int s = -e;
+  const Uint128 whole = p >> s;
+  const Uint128 rest = p - (whole << s);
+  const Uint128 half = static_cast<Uint128>(1) << (s - 1);
+  const bool up = rest > half || (rest == half && (whole & 1) != 0);
+  if (whole + (up ? 1 : 0) > std::numeric_limits<std::uint64_t>::max()) return false;
+  n = static_cast<std::uint64_t>(whole) + (up ? 1 : 0);
+  return true;
+}
+
+// The `digits` (2..17) significant digits of a normal a > 0 rounded from
+// its exact binary value, ties to even, in integer arithmetic: round(a
+// 10^(digits - 1 - E)) for the decimal exponent E of a.  The exponent's
+// first guess, from the binary one, is E or E - 1; rounding up to
+// 10^digits takes the next exponent too.  False, with nothing written,
+// where a 10^q does not fit (|a| far from 1), for the precise conversion.
+bool integer_digits(double a, int digits, char* d, int& e10) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &a, sizeof bits);
+  const int biased = static_cast<int>(bits >> 52);
+  const std::uint64_t m = (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+  const int e = biased - 1075;  // a = m 2^e, 2^52 <= m < 2^53
+  // floor((e + 52) log10 2), for |e + 52| < 1700.
+  int guess = ((e + 52) * 78913) >> 18;
+  const std::uint64_t low = kPow10[static_cast<std::size_t>(digits - 1)];
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::uint64_t n = 0;
+    if (!scaled_round(m, e, digits - 1 - guess, n)) return false;
+    if (n >= 10 * low) {  // the exponent is one more
+      ++guess;
+      continue;
+    }
+    if (n < low) return false;  // below the guess: cannot be
+    for (int i = digits - 1; i >= 0; --i) {
+      d[i] = static_cast<char>('0' + n % 10);
+      n /= 10;
+    }
+    e10 = guess;
+    return true;
+  }
+  return false;
+}
+
 // The `digits` significant digits of a > 0 as the exact binary value
 // rounds to them (ties to even), into d[0..digits); returns the decimal
 // exponent of d[0].  The shortest digits that read back as `a` (to_chars
@@ -112,11 +180,15 @@ int precise_digits(double a, int digits, char* d, char* end) {
 // `a`, which is below half a unit of the 15th decimal digit for a normal
 // number, not so for a subnormal one.  Else, with exactly one digit more,
 // or for one digit or more than 15, the precise conversion decides; it
-// writes "D.DDDe+XX" from d - 1 on, up to `end`.
+// writes "D.DDDe+XX" from d - 1 on, up to `end`.  The integer conversion
+// (integer_digits), exact and the fastest, goes first where it can.
 int mantissa_digits(double a, int digits, char* d, char* end) {
-  if (digits < 2 || digits > 15 || a < std::numeric_limits<double>::min()) {
+  if (digits < 2 || digits > 17 || a < std::numeric_limits<double>::min()) {
     return precise_digits(a, digits, d, end);
   }
+  int exact_e10 = 0;
+  if (integer_digits(a, digits, d, exact_e10)) return exact_e10;
+  if (digits > 15) return precise_digits(a, digits, d, end);
   char shortest[32];
   const auto r =
       std::to_chars(shortest, shortest + sizeof shortest, a, std::chars_format::scientific);

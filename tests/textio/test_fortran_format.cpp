@@ -95,8 +95,24 @@ TEST(FortranFormat, EDigitsAreThoseOfThePreciseConversion) {
     const double v = std::bit_cast<double>(random());
     if (std::isfinite(v) && v != 0.0) values.push_back(v);
   }
+  // Where the integer conversion works, 1e-40..1e25: random mantissas, and
+  // odd multiples of 2^-k whose 13th digit is an exact 5 (ties at 12).
+  std::uniform_int_distribution<int> binary_exponent(-133, 83);
+  while (values.size() < 400000) {
+    const std::uint64_t mantissa = random() >> 11;
+    values.push_back(std::ldexp(static_cast<double>(mantissa | (std::uint64_t{1} << 52)),
+                                binary_exponent(random) - 52));
+  }
+  for (int k = 1; k <= 8; ++k) {
+    const double five_k = std::pow(5.0, k);
+    std::uniform_int_distribution<std::uint64_t> odd(static_cast<std::uint64_t>(1e12 / five_k),
+                                                     static_cast<std::uint64_t>(4e12 / five_k));
+    for (int n = 0; n < 2000; ++n) {
+      values.push_back(std::ldexp(static_cast<double>(2 * odd(random) + 1), -k));
+    }
+  }
   for (const double v : values) {
-    for (const int digits : {2, 12, 13, 15, 16}) {
+    for (const int digits : {2, 12, 13, 15, 16, 17}) {
       const std::string field = format_E(v, 0, digits);
       ASSERT_EQ(digits_of(field, digits), precise(v, digits)) << v << " " << digits;
     }
