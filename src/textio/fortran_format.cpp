@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 // Every field is built in a buffer on the stack and appended to the caller's
 // string in one go.  The digits come from std::to_chars, which rounds the
@@ -103,6 +104,27 @@ int precise_digits(double a, int digits, char* d, char* end) {
   return e;
 }
 
+// "00" to "99".
+constexpr std::array<char, 200> kTwoDigits = [] {
+  std::array<char, 200> t{};
+  for (std::size_t k = 0; k < 100; ++k) {
+    t[2 * k] = static_cast<char>('0' + k / 10);
+    t[2 * k + 1] = static_cast<char>('0' + k % 10);
+  }
+  return t;
+}();
+
+// n as exactly `count` decimal digits at d, two at a time.
+void put_digits(std::uint64_t n, int count, char* d) {
+  int i = count;
+  for (; i >= 2; i -= 2) {
+    const std::uint64_t pair = n % 100;
+    n /= 100;
+    std::memcpy(d + i - 2, &kTwoDigits[2 * pair], 2);
+  }
+  if (i == 1) d[0] = static_cast<char>('0' + n);
+}
+
 // The 128-bit integers of GCC and Clang, which the integer conversion needs
 // for m 10^q exactly.
 __extension__ typedef unsigned __int128 Uint128;
@@ -159,10 +181,7 @@ bool integer_digits(double a, int digits, char* d, int& e10) {
       continue;
     }
     if (n < low) return false;  // below the guess: cannot be
-    for (int i = digits - 1; i >= 0; --i) {
-      d[i] = static_cast<char>('0' + n % 10);
-      n /= 10;
-    }
+    put_digits(n, digits, d);
     e10 = guess;
     return true;
   }
@@ -236,7 +255,14 @@ void append_E(std::string& out, double value, int width, int digits) {
     char* const mantissa = buf + s + 2;
     int e10 = 0;
     if (value == 0.0) {
-      std::memset(mantissa, '0', d);
+      // A copy of known length, where a fill of `d` would be a slow
+      // string instruction.
+      constexpr std::string_view kZeros = "00000000000000000000000000000000";
+      if (d <= kZeros.size() && s + 2 + kZeros.size() <= cap) {
+        std::memcpy(mantissa, kZeros.data(), kZeros.size());
+      } else {
+        std::memset(mantissa, '0', d);
+      }
     } else {
       e10 = mantissa_digits(std::fabs(value), digits, mantissa, buf + cap) + 1;
     }
