@@ -554,24 +554,31 @@ class BlockWork {
   static constexpr std::int32_t kChunk = 2;
   BlockWork(const CellLoop& loop, BlockShare& share) : loop_(loop), share_(share) {}
 
-  void take_part(std::size_t p) {
+  // The blocks of part p no other thread has taken; with `alone`, all of
+  // them without claiming.
+  void take_part(std::size_t p, bool alone) {
     const std::int32_t end = share_.first[p + 1];
     std::atomic<std::int32_t>& next = share_.claim[p].next;
-    const bool broadened = loop_.m.classes.classes > 0;
+    const std::int32_t chunk = alone ? end : kChunk;
     for (;;) {
-      const std::int32_t from = next.fetch_add(kChunk, std::memory_order_relaxed);
+      const std::int32_t from = next.fetch_add(chunk, std::memory_order_relaxed);
       if (from >= end) return;
-      for (std::int32_t n = from; n < std::min(from + kChunk, end); ++n) {
-        evaluations_ += broadened ? advance_class_block(loop_, n, cache_, batch_, classes_)
-                                  : advance_batch(loop_, n, cache_, batch_);
-        cost_ += loop_.m.block_cost[static_cast<std::size_t>(n)] + kBlockOverhead;
-      }
+      take_blocks(from, std::min(from + chunk, end));
     }
   }
   std::int64_t evaluations() const { return evaluations_; }
   std::int64_t cost() const { return cost_; }
 
  private:
+  void take_blocks(std::int32_t from, std::int32_t to) {
+    const bool broadened = loop_.m.classes.classes > 0;
+    for (std::int32_t n = from; n < to; ++n) {
+      evaluations_ += broadened ? advance_class_block(loop_, n, cache_, batch_, classes_)
+                                : advance_batch(loop_, n, cache_, batch_);
+      cost_ += loop_.m.block_cost[static_cast<std::size_t>(n)] + kBlockOverhead;
+    }
+  }
+
   const CellLoop& loop_;
   BlockShare& share_;
   CouplingCache cache_;
@@ -614,8 +621,9 @@ std::int64_t medium_cells(const CellLoop& loop, BlockShare& share) {
   // The last part's thread sums the work as well; its time counts, so the
   // share gives it fewer blocks.
   if ((parts - 1) % threads == thread && loop.m.work_due) sum_previous_work(loop.m);
-  for (std::size_t p = thread; p < parts; p += threads) work.take_part(p);
-  for (std::size_t q = 1; q < parts; ++q) work.take_part((thread + q) % parts);
+  const bool alone = threads == 1;
+  for (std::size_t p = thread; p < parts; p += threads) work.take_part(p, alone);
+  for (std::size_t q = 1; q < parts; ++q) work.take_part((thread + q) % parts, alone);
   if (timed && thread < parts) {
     share.seconds[thread] = omp_get_wtime() - started;
     share.cost[thread] = work.cost();
