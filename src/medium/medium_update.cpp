@@ -521,11 +521,10 @@ bool update_speeds(BlockShare& s, int parts) {
 // block) in proportion to thread p's speed (equal shares until every
 // thread has one).
 void split_blocks(const std::vector<std::int32_t>& cost, int parts, BlockShare& s) {
-  constexpr std::int64_t kOverhead = kBlockOverhead;
   const bool known = update_speeds(s, parts);
   const auto weight = [&](std::size_t p) { return known ? s.speed[p] : 1.0; };
   double total = 0.0;
-  for (const std::int32_t c : cost) total += static_cast<double>(c + kOverhead);
+  for (const std::int32_t c : cost) total += static_cast<double>(c + kBlockOverhead);
   double weights = 0.0;
   for (std::size_t p = 0; p < static_cast<std::size_t>(parts); ++p) weights += weight(p);
   s.first.assign(static_cast<std::size_t>(parts) + 1, static_cast<std::int32_t>(cost.size()));
@@ -539,7 +538,7 @@ void split_blocks(const std::vector<std::int32_t>& cost, int parts, BlockShare& 
       s.first[++p] = static_cast<std::int32_t>(n);
       target += total * weight(p) / weights;
     }
-    sum += static_cast<double>(cost[n] + kOverhead);
+    sum += static_cast<double>(cost[n] + kBlockOverhead);
   }
   s.claim.resize(static_cast<std::size_t>(parts));
   for (std::size_t q = 0; q < s.claim.size(); ++q) {

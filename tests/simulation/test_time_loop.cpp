@@ -229,6 +229,20 @@ TEST(TimeLoop, WholeRunIsTheSameOnOneAndTwoThreads) {
       EXPECT_TRUE(one.root.read(d + n) == two.root.read(d + n)) << d << n;
     }
   }
+  // The budget too, bit for bit: its sums keep their order on any team.
+  const auto figures = [](const std::string& json) {
+    std::istringstream in(json);
+    std::string kept, line;
+    while (std::getline(in, line)) {
+      if (line.find("\"threads\"") == std::string::npos &&
+          line.find("\"wall_time_s\"") == std::string::npos)
+        kept += line + '\n';
+    }
+    return kept;
+  };
+  const std::string summary = figures(one.root.read("Results/summary.json"));
+  EXPECT_NE(summary.find("\"absorbed\""), std::string::npos);
+  EXPECT_EQ(summary, figures(two.root.read("Results/summary.json")));
 }
 
 // A state too large for the output's copies is written from the live
