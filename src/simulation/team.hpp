@@ -10,9 +10,10 @@
 // keeps the steps for a while, four times as long as the trials at first,
 // twice as long after each trial up to 48 times (the same choice made
 // again and clearly, the other team 1.25 times as slow or slower, four
-// times as long as that, up to 48 times), and the trials are made again: a run follows a machine
-// whose load changes and never runs far slower than on one thread, and a run whose team is clearly
-// faster spends about a fiftieth of its steps on trials.  Results do not depend on the choice:
+// times as long as that, up to 48 times), and the trials are made again:
+// a run follows a machine whose load changes and never runs far slower
+// than on one thread, and a run whose team is clearly faster spends about
+// a fiftieth of its steps on trials.  Results do not depend on the choice:
 // every cell is computed the same way whichever thread takes it.
 #include <cstdint>
 
