@@ -47,15 +47,7 @@ void TeamChooser::end_trial() {
   const double faster = std::min(per_step_[0], per_step_[1]);
   const double slower = std::max(per_step_[0], per_step_[1]);
   const bool confirmed = chosen == chosen_ && kClearRatio * faster <= slower;
-  // The first trials run while the run starts up (its first files are
-  // written, the caches fill): a time slice lost then can turn them, so
-  // their choice is kept only as long as they took.
-  const bool cold = chosen_ == 0;
   team_ = chosen_ = chosen;
-  if (cold) {
-    keep_ = kColdKeep * trial_steps_;
-    return;
-  }
   keep_ = std::min(keep_factor_ * (confirmed ? kClearKeep : 1), kLongestKeep) * trial_steps_;
   keep_factor_ = std::min(2 * keep_factor_, kLongestKeep);
 }

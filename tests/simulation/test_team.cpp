@@ -32,16 +32,15 @@ TEST(TeamChooser, KeepsTheFasterTeamAndTriesAgain) {
   // trial spans the scheduler's slices.
   const std::int64_t steps = run_trials(loaded, [](int team) { return team == 2 ? 2e-3 : 1e-3; });
   EXPECT_EQ(loaded.team(), 1);
-  // The first, cold trials' choice is kept as long as they took.
-  for (std::int64_t s = 1; s < TeamChooser::kColdKeep * steps; ++s) loaded.record(1e-3);
+  for (std::int64_t s = 1; s < TeamChooser::kFirstKeep * steps; ++s) loaded.record(1e-3);
   EXPECT_EQ(loaded.team(), 1);
   loaded.record(1e-3);
   EXPECT_EQ(loaded.team(), 2);  // the next trial
   // The same choice again, and clearly: kept four times as long as the
-  // first keep.
+  // doubled keep.
   const std::int64_t second = run_trials(loaded, [](int team) { return team == 2 ? 2e-3 : 1e-3; });
   EXPECT_EQ(loaded.team(), 1);
-  const std::int64_t keep = TeamChooser::kFirstKeep * TeamChooser::kClearKeep * second;
+  const std::int64_t keep = 2 * TeamChooser::kFirstKeep * TeamChooser::kClearKeep * second;
   for (std::int64_t s = 1; s < keep; ++s) loaded.record(1e-3);
   EXPECT_EQ(loaded.team(), 1);
   loaded.record(1e-3);
