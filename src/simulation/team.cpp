@@ -47,7 +47,18 @@ void TeamChooser::end_trial() {
   const double faster = std::min(per_step_[0], per_step_[1]);
   const double slower = std::max(per_step_[0], per_step_[1]);
   const bool confirmed = chosen == chosen_ && kClearRatio * faster <= slower;
-  team_ = chosen_ = chosen;
+  // The first trials run as the run starts up (its first files are
+  // written, the caches fill): a time slice lost then can turn them, so
+  // their choice is kept only as long as they took, unless the other team
+  // was ten times as slow (a busy machine, whose trials cost dear).
+  const bool cold = chosen_ == 0 && slower < kBusyRatio * faster;
+  team_ = chosen;
+  if (cold) {
+    chosen_ = -1;  // nothing for the next trials to confirm
+    keep_ = kColdKeep * trial_steps_;
+    return;
+  }
+  chosen_ = chosen;
   keep_ = std::min(keep_factor_ * (confirmed ? kClearKeep : 1), kLongestKeep) * trial_steps_;
   keep_factor_ = std::min(2 * keep_factor_, kLongestKeep);
 }

@@ -7,13 +7,15 @@
 // the steps run on the whole team and on one thread in turn, in four
 // interleaved trials long enough to span the scheduler's time slices (a
 // change of the machine's speed meanwhile hits both alike); the faster
-// keeps the steps for a while, four times as long as the trials at first,
-// twice as long after each trial up to 48 times (the same choice made
-// again and clearly, the other team 1.25 times as slow or slower, four
-// times as long as that, up to 48 times), and the trials are made again:
-// a run follows a machine whose load changes and never runs far slower
-// than on one thread, and a run whose team is clearly faster spends about
-// a fiftieth of its steps on trials.  Results do not depend on the choice:
+// keeps the steps for a while: as long as the trials took after the first
+// trials (made as the run starts up, cold; four times as long when the
+// other team was ten times as slow), then four times as long, twice as
+// long after each trial up to 48 times (the same choice made again and
+// clearly, the other team 1.25 times as slow or slower, four times as
+// long as that, up to 48 times), and the trials are made again: a run
+// follows a machine whose load changes and never runs far slower than on
+// one thread, and a run whose team is clearly faster spends about a
+// fiftieth of its steps on trials.  Results do not depend on the choice:
 // every cell is computed the same way whichever thread takes it.
 #include <cstdint>
 
@@ -36,10 +38,12 @@ class TeamChooser {
   static constexpr int kTrials = 4;                 // whole team, one thread, team, one
   static constexpr int kTrialSteps = 4;             // timed steps of a trial, at least
   static constexpr double kTrialSeconds = 0.005;    // and its time, at least
-  static constexpr std::int64_t kFirstKeep = 4;     // steps kept per trial step, at first
+  static constexpr std::int64_t kColdKeep = 1;      // steps kept per trial step, first trials
+  static constexpr std::int64_t kFirstKeep = 4;     // then at first
   static constexpr std::int64_t kLongestKeep = 48;  // and at most
   static constexpr std::int64_t kClearKeep = 4;     // times that for a confirmed choice
   static constexpr double kClearRatio = 1.25;       // the slower's time to the faster's
+  static constexpr double kBusyRatio = 10.0;        // the same on a busy machine
 
  private:
   void end_trial();
@@ -52,7 +56,7 @@ class TeamChooser {
   std::int64_t trial_steps_ = 0;
   std::int64_t keep_factor_ = kFirstKeep;
   std::int64_t keep_ = 0;  // steps left of the kept choice (-1: for good)
-  int chosen_ = 0;         // the team the last trials chose
+  int chosen_ = 0;         // the team the last trials chose (0: none yet, -1: cold)
 };
 
 }  // namespace mps
