@@ -42,8 +42,7 @@ void TeamChooser::end_trial() {
   }
   const int chosen = per_step_[0] < per_step_[1] ? threads_ : 1;
   // A trial costs what the slower team loses: a choice made again, and
-  // clearly, is kept longer.  (The first trials' steps, cold, are no ground
-  // for that.)
+  // clearly, is kept longer.
   const double faster = std::min(per_step_[0], per_step_[1]);
   const double slower = std::max(per_step_[0], per_step_[1]);
   const bool confirmed = chosen == chosen_ && kClearRatio * faster <= slower;

@@ -360,13 +360,13 @@ void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t 
   // The snapshot and the budget's totals read all of step J - 1.
   const bool snapshot = is_snapshot_step(J, in.params.LL, st.block, st.Jb);
   run.sim.whole_old_level = snapshot;
-  if (st.team.timed()) {
-    const auto started = std::chrono::steady_clock::now();
-    step(run.sim, J);
+  const bool timed = st.team.timed();
+  const auto started =
+      timed ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+  step(run.sim, J);
+  if (timed) {
     const auto seconds = std::chrono::steady_clock::now() - started;
     st.team.record(std::chrono::duration<double>(seconds).count());
-  } else {
-    step(run.sim, J);
   }
   take_previous_work(run.sim, st.budget);
   if (snapshot) {
