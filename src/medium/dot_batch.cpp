@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -94,6 +95,7 @@ template <bool Diagonal, const auto& Terms, bool LaneStep = false, typename Out>
 
 // Lane masks: 1 where the lane takes part, 0 where not.
 using LaneMask = std::array<std::int64_t, kBatchLanes>;
+static_assert(sizeof(LaneMask) == sizeof(LaneMaskVector));
 
 bool any(const LaneMask& m) {
   std::int64_t a = 0;
@@ -109,20 +111,37 @@ inline std::int64_t change_below(double x, double p, double tolerance) {
   return static_cast<std::int64_t>(change < tolerance);
 }
 
-// passing(l) &= the relative changes of components first..last-1 of lane
-// l below the tolerance; true while some lane passes.
+// change_below of every lane as a mask (-1 where below, 0 where not),
+// in vector operations: the compiler leaves the scalar form's selects as
+// branches where the vectors have no mask registers.  |q| < tol is
+// written -tol < q < tol (false for NaN, as |NaN| < tol is).
+inline LaneMaskVector changes_below(LaneVector x, LaneVector p, double tolerance) {
+  const LaneVector q = (x - p) / x;
+  const LaneMaskVector below = (q < tolerance) & (q > -tolerance);
+  // x = 0: the change counts as 1 when p is not 0, else as 0.
+  const long long one_below = -static_cast<long long>(1.0 < tolerance);
+  const long long zero_below = -static_cast<long long>(0.0 < tolerance);
+  const LaneMaskVector p_nonzero = p != 0.0;
+  const LaneMaskVector at_zero = x == 0.0;
+  const LaneMaskVector at_zero_below = (p_nonzero & one_below) | (~p_nonzero & zero_below);
+  return (at_zero & at_zero_below) | (~at_zero & below);
+}
+
+// pass(l) (0 or 1) kept where the relative changes of components
+// first..last-1 of lane l are below the tolerance, else made 0.
 template <int First, int Last>
-bool pass_components(const BatchVector& now, const BatchVector& previous, double tolerance,
-                     LaneMask& passing) {
-  std::int64_t any = 0;
-#pragma omp simd reduction(| : any)
-  for (int l = 0; l < kBatchLanes; ++l) {
-    std::int64_t pass = passing[static_cast<std::size_t>(l)];
-    for (int j = First; j < Last; ++j) pass &= change_below(now[j][l], previous[j][l], tolerance);
-    passing[static_cast<std::size_t>(l)] = pass;
-    any |= pass;
+LaneMaskVector pass_components(const BatchVector& now, const BatchVector& previous,
+                               double tolerance, LaneMaskVector pass) {
+  for (int j = First; j < Last; ++j) {
+    pass &= changes_below(load(now[j]), load(previous[j]), tolerance);
   }
-  return any != 0;
+  return pass;
+}
+
+bool any_lane(LaneMaskVector m) {
+  long long a = 0;
+  for (int l = 0; l < kBatchLanes; ++l) a |= m[l];
+  return a != 0;
 }
 
 // The convergence test of advance_dot_cell in the lanes of `active`:
@@ -134,9 +153,12 @@ bool pass_components(const BatchVector& now, const BatchVector& previous, double
 // exactly as the scalar one.
 bool converged_lanes(const BatchVector& now, const BatchVector& previous, double tolerance,
                      const LaneMask& active, LaneMask& passing) {
-  passing = active;
-  return pass_components<0, 3>(now, previous, tolerance, passing) &&
-         pass_components<3, kBatchComponents>(now, previous, tolerance, passing);
+  LaneMaskVector pass;
+  std::memcpy(&pass, active.data(), sizeof pass);
+  pass = pass_components<0, 3>(now, previous, tolerance, pass);
+  if (any_lane(pass)) pass = pass_components<3, kBatchComponents>(now, previous, tolerance, pass);
+  std::memcpy(passing.data(), &pass, sizeof pass);
+  return any_lane(pass);
 }
 
 // The lanes of `take` from `from` into `to`.

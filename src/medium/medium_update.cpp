@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 #include "core/parallel.hpp"
 
@@ -285,11 +286,11 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   std::array<std::int64_t, kBatchLanes> flags;
   std::memcpy(flags.data(), &bits, sizeof bits);
   Lanes* w = m.w[static_cast<std::size_t>(nw)].data() + static_cast<std::size_t>(block) * kStored;
-  for (int j = 0; j < kBatchComponents; ++j) {
-    Lanes& v = b.now[j];
-#pragma omp simd
-    for (int l = 0; l < kBatchLanes; ++l) v[l] = flush120(v[l]);
-    if (j >= kFirstStored) w[j - kFirstStored] = v;
+  for (int j = 0; j < kBatchComponents; ++j) {  // flush120 lane by lane, stored from the register
+    const LaneVector v = load(b.now[j]);
+    const LaneVector flushed = (v < 1e-120) & (v > -1e-120) ? LaneVector{} : v;
+    store(b.now[j], flushed);
+    if (j >= kFirstStored) store(w[j - kFirstStored], flushed);
   }
   std::uint8_t* __restrict flag_bits = m.flag_bits.data();
   double* __restrict ex = f.Ex[static_cast<std::size_t>(nw)].data();
@@ -483,13 +484,9 @@ std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCac
   if (mp.both_transitions) field_coefficients34(mp, step, in, eq, b.cell);
   advance_dot_batch(step.terms, {step.dt, mp.iteration_limit, mp.tolerance}, b);
   store_batch(loop, block, in, b);
-  std::int64_t evaluations = 0;
-  int slowest = 0;
-  for (int l = 0; l < b.lanes; ++l) {
-    evaluations += b.evaluations[static_cast<std::size_t>(l)];
-    slowest = std::max(slowest, b.evaluations[static_cast<std::size_t>(l)]);
-  }
-  m.block_cost[static_cast<std::size_t>(block)] = slowest;
+  const auto used = b.evaluations.begin() + b.lanes;
+  const std::int64_t evaluations = std::accumulate(b.evaluations.begin(), used, std::int64_t{0});
+  m.block_cost[static_cast<std::size_t>(block)] = *std::max_element(b.evaluations.begin(), used);
   return evaluations;
 }
 
