@@ -127,26 +127,23 @@ void gather_cells(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCe
   }
 }
 
-// The same for a block of consecutive cells from cell i0 on: vector loads.
+// The same for a block of consecutive cells from cell i0 on: one vector
+// load each (written out: the compiler would guard a loop against the
+// arrays overlapping the batch).
 void load_cells(const CellLoop& loop, std::int32_t i0, DotBatch& b, BatchCells& in) {
   auto& [f, m, k, mp, step] = loop;
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto at = static_cast<std::size_t>(i0);
-  const double* __restrict eps_r = k.eps_r.data() + at;
-  const double* __restrict cE = k.cE.data() + at;
-  const double* __restrict hx = f.Hx[nw].data() + at;
-  const double* __restrict hy = f.Hy[nw].data() + at;
-  const double* __restrict ex = f.Ex[nw].data() + at;
-  const double* __restrict ey = f.Ey[nw].data() + at;
-#pragma omp simd
-  for (int l = 0; l < kBatchLanes; ++l) {
-    in.cell[static_cast<std::size_t>(l)] = i0 + l;
-    in.eps_r[l] = eps_r[l], in.cE[l] = cE[l];
-    in.hx[l] = hx[l], in.hx_before[l] = hx[l - 1];
-    in.hy[l] = hy[l], in.hy_before[l] = hy[l - 1];
-    b.old[0][l] = ex[l];
-    b.old[1][l] = ey[l];
-  }
+  const auto put = [](Lanes& to, const double* from) { std::memcpy(to.v.data(), from, sizeof to); };
+  put(in.eps_r, k.eps_r.data() + at);
+  put(in.cE, k.cE.data() + at);
+  put(in.hx, f.Hx[nw].data() + at);
+  put(in.hx_before, f.Hx[nw].data() + at - 1);
+  put(in.hy, f.Hy[nw].data() + at);
+  put(in.hy_before, f.Hy[nw].data() + at - 1);
+  put(b.old[0], f.Ex[nw].data() + at);
+  put(b.old[1], f.Ey[nw].data() + at);
+  for (int l = 0; l < kBatchLanes; ++l) in.cell[static_cast<std::size_t>(l)] = i0 + l;
 }
 
 // Block `block` of dot cells at the old level into the batch, with what
@@ -165,7 +162,7 @@ void load_batch(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCell
   // w of step J-1, in the new level until the block stores its own.
   const auto nw = static_cast<std::size_t>(loop.f.new_level());
   const Lanes* w = m.w[nw].data() + static_cast<std::size_t>(block) * kStored;
-  for (int n = 0; n < kStored; ++n) b.old[kFirstStored + n] = w[n];
+  for (int n = 0; n < kStored; ++n) store(b.old[kFirstStored + n], load(w[n]));
 }
 
 // The field couplings of every lane (the step's couplings over the cell's
