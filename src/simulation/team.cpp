@@ -24,11 +24,24 @@ void TeamChooser::record(double seconds) {
     }
     return;
   }
+  trial_seconds_ += seconds;
   // The first step after a change of team is not timed: the threads wake
   // up and the caches fill.
   if (count_ == 1) return;
   seconds_ += seconds;
-  if (count_ > kTrialSteps && seconds_ >= kTrialSeconds) end_trial();
+  if ((count_ > kTrialSteps && seconds_ >= kTrialSeconds) ||
+      (count_ > 2 && seconds_ >= kSlowTrialSeconds)) {
+    end_trial();
+  }
+}
+
+std::int64_t TeamChooser::keep_steps(std::int64_t factor, int chosen) const {
+  // per_step_ holds the sums of two trials' means.
+  const double per_step = 0.5 * per_step_[chosen == threads_ ? 0 : 1];
+  const auto by_steps = factor * trial_steps_;
+  if (!(per_step > 0.0)) return by_steps;
+  const double by_time = std::min(static_cast<double>(factor) * trial_seconds_ / per_step, 1e15);
+  return by_time > static_cast<double>(by_steps) ? static_cast<std::int64_t>(by_time) : by_steps;
 }
 
 void TeamChooser::end_trial() {
@@ -50,16 +63,20 @@ void TeamChooser::end_trial() {
   // written, the caches fill): a time slice lost then can turn them, so
   // their choice is kept only as long as they took, unless the other team
   // was ten times as slow (a busy machine, whose trials cost dear).
-  const bool cold = chosen_ == 0 && slower < kBusyRatio * faster;
+  const bool busy = chosen == 1 && slower >= kBusyRatio * faster;
+  const bool cold = chosen_ == 0 && !busy;
   team_ = chosen;
+  std::int64_t factor = std::min(keep_factor_ * (confirmed ? kClearKeep : 1), kLongestKeep);
   if (cold) {
     chosen_ = -1;  // nothing for the next trials to confirm
-    keep_ = kColdKeep * trial_steps_;
-    return;
+    factor = kColdKeep;
+  } else {
+    chosen_ = chosen;
+    keep_factor_ = std::min(2 * keep_factor_, kLongestKeep);
+    if (busy) factor = kLongestKeep;
   }
-  chosen_ = chosen;
-  keep_ = std::min(keep_factor_ * (confirmed ? kClearKeep : 1), kLongestKeep) * trial_steps_;
-  keep_factor_ = std::min(2 * keep_factor_, kLongestKeep);
+  keep_ = keep_steps(factor, chosen);
+  trial_seconds_ = 0.0;
 }
 
 }  // namespace mps

@@ -8,22 +8,31 @@
 namespace mps::testing {
 namespace {
 
-// The steps of the trials, a team's timed by `seconds(team)`: each trial
-// lasts kTrialSteps timed steps and kTrialSeconds at least.
-template <typename Time>
-std::int64_t run_trials(TeamChooser& c, Time seconds) {
+// The trials, a team's steps timed by `seconds(team)`: each trial lasts
+// kTrialSteps timed steps and kTrialSeconds at least, or two timed steps
+// and kSlowTrialSeconds.  Their steps and seconds.
+struct Trials {
   std::int64_t steps = 0;
+  double seconds = 0.0;
+};
+template <typename Time>
+Trials run_trials(TeamChooser& c, Time seconds) {
+  Trials all;
   for (int trial = 0; trial < TeamChooser::kTrials; ++trial) {
     double timed = 0.0;
     for (int n = 1;; ++n) {
       const double t = seconds(c.team());
       c.record(t);
-      ++steps;
+      ++all.steps;
+      all.seconds += t;
       if (n > 1) timed += t;
-      if (n > TeamChooser::kTrialSteps && timed >= TeamChooser::kTrialSeconds) break;
+      if ((n > TeamChooser::kTrialSteps && timed >= TeamChooser::kTrialSeconds) ||
+          (n > 2 && timed >= TeamChooser::kSlowTrialSeconds)) {
+        break;
+      }
     }
   }
-  return steps;
+  return all;
 }
 
 // Whether the chooser keeps one thread for exactly `steps` steps and then
@@ -37,29 +46,41 @@ bool keeps_one_thread(TeamChooser& c, std::int64_t steps) {
   return kept && c.team() == 2;
 }
 
+// Times of powers of two, so the trials' seconds over a step's are exact.
+constexpr double kOne = 1.0 / 1024;  // a step on one thread [s]
+
+// Steps of one thread as long as `factor` times the trials.
+std::int64_t keep_of(std::int64_t factor, const Trials& t) {
+  return static_cast<std::int64_t>(static_cast<double>(factor) * t.seconds / kOne);
+}
+
 TEST(TeamChooser, KeepsTheFasterTeamAndTriesAgain) {
   TeamChooser loaded(2, true);
   // A descheduled thread holds the team of two at every barrier; each
   // trial spans the scheduler's slices.
-  const auto twice = [](int team) { return team == 2 ? 2e-3 : 1e-3; };
-  // The first trials, cold, are kept as long as they took and confirm
-  // nothing; the next as usual; a choice made again, and clearly, four
-  // times as long as the doubled keep.
-  std::int64_t steps = run_trials(loaded, twice);
-  EXPECT_TRUE(keeps_one_thread(loaded, TeamChooser::kColdKeep * steps));
-  steps = run_trials(loaded, twice);
-  EXPECT_TRUE(keeps_one_thread(loaded, TeamChooser::kFirstKeep * steps));
-  steps = run_trials(loaded, twice);
+  const auto twice = [](int team) { return team == 2 ? 2 * kOne : kOne; };
+  // The keeps count the trials' time in steps of one thread: the first
+  // trials, cold, are kept as long as they took and confirm nothing; the
+  // next as usual; a choice made again, and clearly, four times as long as
+  // the doubled keep.
+  Trials t = run_trials(loaded, twice);
+  EXPECT_GT(keep_of(1, t), t.steps);
+  EXPECT_TRUE(keeps_one_thread(loaded, keep_of(TeamChooser::kColdKeep, t)));
+  t = run_trials(loaded, twice);
+  EXPECT_TRUE(keeps_one_thread(loaded, keep_of(TeamChooser::kFirstKeep, t)));
+  t = run_trials(loaded, twice);
   EXPECT_TRUE(
-      keeps_one_thread(loaded, 2 * TeamChooser::kFirstKeep * TeamChooser::kClearKeep * steps));
+      keeps_one_thread(loaded, keep_of(2 * TeamChooser::kFirstKeep * TeamChooser::kClearKeep, t)));
   run_trials(loaded, [](int team) { return team == 2 ? 0.6e-3 : 1e-3; });
   EXPECT_EQ(loaded.team(), 2);  // the load has gone
 
-  // A team ten times as slow from the start (a busy machine): the first
-  // trials are kept as long as later ones.
+  // A team sixteen times as slow from the start (a busy machine): its
+  // trials end after two timed steps, and one thread is kept 48 times as
+  // long as the trials at once.
   TeamChooser busy(2, true);
-  steps = run_trials(busy, [](int team) { return team == 2 ? 1e-2 : 1e-3; });
-  EXPECT_TRUE(keeps_one_thread(busy, TeamChooser::kFirstKeep * steps));
+  t = run_trials(busy, [](int team) { return team == 2 ? 16 * kOne : kOne; });
+  EXPECT_EQ(t.steps, 3 + 7 + 3 + 7);
+  EXPECT_TRUE(keeps_one_thread(busy, keep_of(TeamChooser::kLongestKeep, t)));
 
   TeamChooser small(2, false), alone(1, true);
   for (int s = 0; s < 1000; ++s) small.record(1e-6), alone.record(1e-6);
