@@ -102,19 +102,29 @@ n=$(printf '%s\n' "${n1[@]}" | median)
 row "bench dot-cell updates/s, 1 thread" "$(printf '%.3g' "$o")" "$(printf '%.3g' "$n")" "$(ratio "$n" "$o")" ""
 row "  bench, 2 threads against 1" "" "$(printf '%s\n' "${n12[@]}" | median | xargs printf '%.3g')" "" ""
 
-# The whole dot run, the four runs of a repeat in a row (old and new, 1
-# and 2 threads), so the ratios are taken within a repeat: the machine's
-# speed drifts by a third from minute to minute, less within seconds.
-declare -a O1 N1 O2 N2 RO RN R1 R2
-for ((r = 0; r < repeats; r++)); do
-  read -r a _ <<<"$(run_case "$work/old" "$dots" 1)"
-  read -r b _ <<<"$(run_case "$work/new" "$dots" 1)"
-  read -r c _ <<<"$(run_case "$work/old" "$dots" 2)"
-  read -r d _ <<<"$(run_case "$work/new" "$dots" 2)"
-  O1+=("$a") N1+=("$b") O2+=("$c") N2+=("$d")
-  RO+=("$(ratio "$a" "$c")") RN+=("$(ratio "$b" "$d")") R1+=("$(ratio "$a" "$b")") R2+=("$(ratio "$c" "$d")")
-done
+# The four runs of each repeat of INPUT in a row (old and new, 1 and 2
+# threads), so the ratios are taken within a repeat: the machine's speed
+# drifts by a third from minute to minute, less within seconds.  Fills the
+# wall times O1 N1 O2 N2 and the ratios R1 R2 (old over new, 1 and 2
+# threads), RO RN (1 thread over 2) and SO SN (2 threads over 1).
+four_runs() {  # four_runs INPUT
+  O1=() N1=() O2=() N2=() RO=() RN=() R1=() R2=() SO=() SN=()
+  local a b c d
+  for ((r = 0; r < repeats; r++)); do
+    read -r a _ <<<"$(run_case "$work/old" "$1" 1)"
+    read -r b _ <<<"$(run_case "$work/new" "$1" 1)"
+    read -r c _ <<<"$(run_case "$work/old" "$1" 2)"
+    read -r d _ <<<"$(run_case "$work/new" "$1" 2)"
+    O1+=("$a") N1+=("$b") O2+=("$c") N2+=("$d")
+    R1+=("$(ratio "$a" "$b")") R2+=("$(ratio "$c" "$d")")
+    RO+=("$(ratio "$a" "$c")") RN+=("$(ratio "$b" "$d")")
+    SO+=("$(ratio "$c" "$a")") SN+=("$(ratio "$d" "$b")")
+  done
+}
 med() { eval 'printf "%s\n" "${'"$1"'[@]}"' | median; }
+
+# The whole dot run.
+four_runs "$dots"
 row "whole dot run, 1 thread [s]" "$(med O1)" "$(med N1)" "$(med R1)x" ">= 1.8x"
 row "  dot-cell steps/s, 1 thread" "$(rate "$(med O1)")" "$(rate "$(med N1)")" "" ""
 row "whole dot run, 2 threads [s]" "$(med O2)" "$(med N2)" "$(med R2)x" ""
@@ -131,25 +141,15 @@ for t in 1 2; do
 done
 
 # One other busy process on the machine: 2 threads must not take more than
-# 1.2 times the 1-thread run.
-# The four runs of a repeat in a row, the ratios taken within a repeat, as
-# for the dot run: the load's share of the machine drifts as well.
+# 1.2 times the 1-thread run (the load's share of the machine drifts too).
 /usr/bin/python3 -c 'while True: pass' &
 busy_pid=$!
-declare -a LO1 LN1 LO2 LN2 LRO LRN
-for ((r = 0; r < repeats; r++)); do
-  read -r a _ <<<"$(run_case "$work/old" "$small" 1)"
-  read -r b _ <<<"$(run_case "$work/new" "$small" 1)"
-  read -r c _ <<<"$(run_case "$work/old" "$small" 2)"
-  read -r d _ <<<"$(run_case "$work/new" "$small" 2)"
-  LO1+=("$a") LN1+=("$b") LO2+=("$c") LN2+=("$d")
-  LRO+=("$(ratio "$c" "$a")") LRN+=("$(ratio "$d" "$b")")
-done
+four_runs "$small"
 kill "$busy_pid" 2>/dev/null || true
 busy_pid=""
-row "small run under load, 1 thread [s]" "$(med LO1)" "$(med LN1)" "" ""
-row "small run under load, 2 threads [s]" "$(med LO2)" "$(med LN2)" "" ""
-row "  2 threads / 1 thread under load" "$(med LRO)" "$(med LRN)" "" "<= 1.2"
+row "small run under load, 1 thread [s]" "$(med O1)" "$(med N1)" "" ""
+row "small run under load, 2 threads [s]" "$(med O2)" "$(med N2)" "" ""
+row "  2 threads / 1 thread under load" "$(med SO)" "$(med SN)" "" "<= 1.2"
 
 read -r ow nw om nm <<<"$(paired_runs "$big" 2)"
 row "peak memory [MB], 10^6 cells, 20 dot cells" "$om" "$nm" "$(ratio "$nm" "$om")" "<= 120 MB"
