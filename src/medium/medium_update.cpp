@@ -285,7 +285,7 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   Lanes* w = m.w[static_cast<std::size_t>(nw)].data() + static_cast<std::size_t>(block) * kStored;
   for (int j = 0; j < kBatchComponents; ++j) {  // flush120 lane by lane, stored from the register
     const LaneVector v = load(b.now[j]);
-    const LaneVector flushed = (v < 1e-120) & (v > -1e-120) ? LaneVector{} : v;
+    const LaneVector flushed = ((v < 1e-120) & (v > -1e-120)) ? LaneVector{} : v;
     store(b.now[j], flushed);
     if (j >= kFirstStored) store(w[j - kFirstStored], flushed);
   }
