@@ -70,18 +70,27 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   if (first >= last) return;
   const std::vector<Lanes>& phys = m.phys[static_cast<std::size_t>(sim.field.new_level())];
   constexpr double inf = std::numeric_limits<double>::infinity();
+  const std::int32_t first_block = first / kBatchLanes, last_block = (last - 1) / kBatchLanes;
+  // The blocks' extremes, found by the step's batches: their minima and
+  // maxima first (NaN passed over), a vector select per block ...
   std::array<double, 4> lo, hi;
   lo.fill(inf), hi.fill(-inf);
-  std::array<std::int32_t, 4> lo_block{}, hi_block{};
-  BlockExtremes e;
-  // The blocks' extremes, found by the step's batches.
-  for (std::int32_t block = first / kBatchLanes; block <= (last - 1) / kBatchLanes; ++block) {
+  for (std::int32_t block = first_block; block <= last_block; ++block) {
     const std::array<double, 8>& x = m.block_extremes[static_cast<std::size_t>(block)];
     for (std::size_t k = 0; k < 4; ++k) {
-      if (x[k] < lo[k]) lo[k] = x[k], lo_block[k] = block;
-      if (x[k + 4] > hi[k]) hi[k] = x[k + 4], hi_block[k] = block;
+      lo[k] = x[k] < lo[k] ? x[k] : lo[k];
+      hi[k] = x[k + 4] > hi[k] ? x[k + 4] : hi[k];
     }
   }
+  // ... and the first block reaching one only when it is a new record (0
+  // when no block had one, the extreme still at its start `none`).
+  const auto block_of = [&](std::size_t k, double value, double none) {
+    if (value == none) return std::int32_t{0};
+    std::int32_t block = first_block;
+    while (m.block_extremes[static_cast<std::size_t>(block)][k] != value) ++block;
+    return block;
+  };
+  BlockExtremes e;
   // The cell of numerator `value` of population k in `block` (its
   // numerators worked out once per block).
   std::int32_t worked_out = -1;
@@ -99,9 +108,9 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   for (std::size_t k = 0; k < 4; ++k) {
     const double high = hi[k] / kPopulationDivisors[k], low = lo[k] / kPopulationDivisors[k];
     if (!b.populations_seen || high > b.peaks[k].value)
-      b.peaks[k] = {high, J, cell_of(k, hi_block[k], hi[k])};
+      b.peaks[k] = {high, J, cell_of(k, block_of(k + 4, hi[k], -inf), hi[k])};
     if (!b.populations_seen || low < b.lows[k].value)
-      b.lows[k] = {low, J, cell_of(k, lo_block[k], lo[k])};
+      b.lows[k] = {low, J, cell_of(k, block_of(k, lo[k], inf), lo[k])};
   }
   b.populations_seen = true;
 }
