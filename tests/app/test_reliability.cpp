@@ -14,91 +14,105 @@
 #include <thread>
 #include <vector>
 
+#include "app/run_folder.hpp"
 #include "output/hdf5_file.hpp"
-#include "support/scratch_dir.hpp"
 
 namespace mps::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RunFolder {
-  ScratchDir dir;
-  explicit RunFolder(const std::string& input) {
-    for (const char* d : {"Results", "DiscardedResults", "Continue"}) dir.make_dir(d);
-    dir.write("execdata.txt", input);
-  }
-  ProgramResult run() const { return run_in(MPS_PROGRAM, dir.path()); }
-  std::set<std::string> written() const {
-    std::set<std::string> all;
-    for (const char* d : {"Results", "DiscardedResults", "Continue"}) {
-      for (const std::string& name : files_in(dir.file(d))) all.insert(std::string(d) + "/" + name);
-    }
-    return all;
-  }
-};
-
-std::string with_lines(std::string text, const std::vector<std::pair<int, std::string>>& edits) {
-  for (const auto& [line, replacement] : edits) text = replace_line(text, line, replacement);
-  return text;
-}
+using Edits = std::vector<std::pair<int, std::string>>;
 
 struct Rejected {
-  const char* what;
-  std::vector<std::pair<int, std::string>> edits;
+  Edits edits;  // of the short quickstart
   int exit_status;
-  const char* report;  // a piece of the report (stdout for 1, stderr otherwise)
+  std::string report;  // a piece of the report (stdout for 1, stderr otherwise)
+  bool pause = true;   // a parameter report ends with "Please correct parameter"
 };
 
-// Each input is rejected with its report, and not one file is written.
+// Each input is rejected with its report before the time loop, and not one
+// file is written.
 TEST(Reliability, RejectedInputsWriteNothing) {
-  const std::string pulse = "1 3 0.955022 50 0 0 2.0e8 ";
+  auto pulse = [](const std::string& shape, const std::string& rest) {
+    return Edits{{38, "1 " + shape + " 0.955022 50 0 0 2.0e8 " + rest}};
+  };
+  auto layer = [](const std::string& row) { return Edits{{58, row + " 0 0 0 0 0 0"}}; };
+  auto grading = [](const std::string& row) { return Edits{{59, row + " 0 0 0 0 0 0"}}; };
+  auto ends = [](int left, int right) {
+    return Edits{{41, std::to_string(left) + " left_boundary"},
+                 {42, std::to_string(right) + " right_boundary"}};
+  };
+  auto LL = [](const std::string& v) {
+    return Edits{{47, "steps between two spatial dumps LL " + v + " steps"}};
+  };
+  auto J_final = [](const std::string& v) {
+    return Edits{{49, "continue from stored step J_final " + v + " -"}};
+  };
+  auto Nt = [](const std::string& v) {
+    return Edits{{50, "total number of time steps " + v + " -"}};
+  };
+  const std::string polarisation = " Error in pulse polarisation definition\n";
   const Rejected cases[] = {
-      {"tau_sp 0", {{22, "0\t0\t0\t2.0e-10"}}, 1, "T13 must be positive"},
-      {"layer index 0", {{58, "100 0 0 0 0 0 0 0 0 0"}}, 1, "index of layer 1 must be positive"},
-      {"NaN index", {{58, "100 0 NaN 0 0 0 0 0 0 0"}}, 1, "index of layer 1 must be a finite"},
-      {"graded to a negative index", {{58, "100 0 1.0 -2 0 0 0 0 0 0"}}, 1, "right-end index"},
-      {"pulse wavelength 0", {{38, "1 3 0 50 0 0 2.0e8 1 0 10 160 0"}}, 1, "pulse wavelength"},
-      {"Courant number 2", {{46, "Courant number 2 S"}}, 1, "stability limit"},
-      {"index below 1 makes S/n above 1",
-       {{46, "Courant number 0.9 S"}, {58, "100 0 0.8 0 0 0 0 0 0 0"}},
-       1,
-       "S / n"},
-      {"density -Infinity", {{11, "-Inf"}}, 1, "density of resonant dipoles must be a finite"},
-      {"negative density", {{11, "-1e20"}}, 1, "must not be negative"},
-      {"reflection 1e309", {{43, "1e309"}}, 1, "left reflection coefficient"},
-      {"noise NaN", {{38, pulse + "1 NaN 10 160 0"}}, 1, "noise scale"},
-      {"boundary code 0", {{41, "0 left_boundary"}}, 1, "Boundary type of the left end"},
-      {"J_final beyond the run",
-       {{49, "continue from stored step J_final 20 -"}},
-       1,
-       "J_final must not lie beyond"},
-      {"Nt overflows",
-       {{50, "total number of time steps 9223372036854775807 -"}},
-       1,
-       "999999999999"},
-      {"LL far too large",
-       {{47, "steps between two spatial dumps LL 9223372036854775807 steps"}},
-       1,
-       "999999999999"},
-      {"LL needs more memory than there is",
-       {{47, "steps between two spatial dumps LL 100000000000 steps"}},
-       3,
-       "of memory"},
-      {"discarded folder missing", {{2, "Nowhere"}}, 2, "does not exist"},
-      {"discarded folder is a file", {{2, "execdata.txt"}}, 2, "is not a folder"},
-      {"discarded folder is /dev/null", {{2, "/dev/null"}}, 2, "is not a folder"},
-      {"continuation folder missing", {{3, "Nowhere"}}, 2, "continuation folder"},
-      {"one folder for results and statistics", {{2, "Results"}}, 1, "must differ"},
-      {"one folder under two names", {{2, "./Results/"}}, 1, "must differ"},
+      {{{22, "0\t0\t0\t2.0e-10"}}, 1, "T13 must be positive"},  // tau_sp 0
+      {layer("100 0 0 0"), 1, "index of layer 1 must be positive"},
+      {layer("100 0 NaN 0"), 1, "index of layer 1 must be a finite"},
+      {layer("100 0 1.0 -2"), 1, "right-end index"},
+      {layer("-100 0 1.0 0"), 1, "Negative cell count"},
+      // End values so far apart that the grading overflows to infinity.
+      {grading("200 0 -1e308 1e308"), 1,
+       field100("1 ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals")},
+      {grading("200 0 1e308 -1e308"), 1,
+       field100("2 ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals")},
+      {{{57, "0.0 2 4"}}, 1, "dz must be positive"},
+      {{{54, "700"}}, 1, "Sampling cell 1 outside 1..NZ"},
+      {{{38, "1 3 0 50 0 0 2.0e8 1 0 10 160 0"}}, 1, "pulse wavelength"},
+      {{{38, "1 3 0.955022 0 0 0 2.0e8 1 0 10 160 0"}}, 1, "Pulse duration must not be zero"},
+      {pulse("3", "1 0 900 160 0"), 1, "Pulse origin outside"},
+      {{{38, "1 1 0.955022 50 0 0 2.0e8 1 0 10 1e12 1"}}, 1, "does not fit an integer"},
+      {pulse("6", "1 0 10 160 0"), 1, field100("Formula not available yet for triangular pulse")},
+      {pulse("0", "1 0 10 160 0"), 1, "Pulse shape must be 1 to 5"},
+      {pulse("7", "1 0 10 160 0"), 1, "shape = 7"},
+      {pulse("3", "7 0 10 160 0"), 1, polarisation, false},
+      {pulse("3", "0 0 10 160 0"), 1, polarisation, false},
+      {pulse("5", "5 1 10 160 0"), 1, polarisation, false},
+      {pulse("3", "1 NaN 10 160 0"), 1, "noise scale"},
+      {{{46, "Courant number 0 S"}}, 1, "Courant number must be positive"},
+      {{{46, "Courant number 2 S"}}, 1, "stability limit"},
+      {{{46, "Courant number 0.9 S"}, {58, "100 0 0.8 0 0 0 0 0 0 0"}}, 1, "S / n"},
+      {{{11, "-Inf"}}, 1, "density of resonant dipoles must be a finite"},
+      {{{11, "-1e20"}}, 1, "must not be negative"},
+      {{{43, "1e309"}}, 1, "left reflection coefficient"},
+      {{{41, "0 left_boundary"}}, 1, "Boundary type of the left end"},
+      {ends(3, 4), 1, field100("PML not implemented yet on left boundary")},  // left first
+      {ends(4, 3), 1, field100("Periodic BC not implemented yet on left boundary")},
+      {ends(1, 3), 1, field100("PML not implemented yet on right boundary")},
+      {ends(1, 4), 1, field100("Periodic BC not implemented yet on right boundary")},
+      {LL("0"), 1, "LL must be at least 1"},
+      {LL("9223372036854775807"), 1, "999999999999"},
+      {LL("100000000000"), 3, "of memory"},
+      {Nt("-1"), 1, "Nt must not be negative"},
+      {Nt("9223372036854775807"), 1, "999999999999"},
+      {J_final("15"), 1, "J_final must be a multiple of LL"},
+      {J_final("20"), 1, "J_final must not lie beyond"},
+      {{{1, "Nowhere"}}, 2, "Nowhere/\" does not exist"},
+      {{{2, "Nowhere"}}, 2, "does not exist"},
+      {{{2, "execdata.txt"}}, 2, "is not a folder"},
+      {{{2, "/dev/null"}}, 2, "is not a folder"},
+      {{{3, "Nowhere"}}, 2, "continuation folder"},
+      {{{2, "Results"}}, 1, "must differ"},  // one folder for results and statistics
+      {{{2, "./Results/"}}, 1, "must differ"},
   };
   for (const Rejected& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.edits.front().second);
     RunFolder run(with_lines(short_quickstart(), c.edits));
     const ProgramResult r = run.run();
     EXPECT_EQ(r.exit_status, c.exit_status) << r.out << r.err;
     EXPECT_NE((c.exit_status == 1 ? r.out : r.err).find(c.report), std::string::npos)
         << r.out << r.err;
+    if (c.exit_status == 1) {
+      EXPECT_EQ(r.out.find("Please correct parameter") != std::string::npos, c.pause) << r.out;
+    }
     EXPECT_EQ(r.out.find("Loop from"), std::string::npos);
     EXPECT_EQ(run.written(), std::set<std::string>{});
   }
@@ -149,21 +163,13 @@ TEST(Reliability, CavityLayerNumberAtTheIntegerLimitIsTheGridEnd) {
   EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
 }
 
-}  // namespace
-}  // namespace mps::testing
-
-namespace mps::testing {
-namespace {
-
-std::string folder_state(const ScratchDir& dir) {
+// Names and sizes of the files, and the text of "param.txt".
+std::string folder_state(const RunFolder& run) {
   std::string state;
-  for (const char* d : {"Results", "DiscardedResults", "Continue"}) {
-    for (const std::string& name : files_in(dir.file(d))) {
-      state += std::string(d) + "/" + name + " " +
-               std::to_string(dir.read(std::string(d) + "/" + name).size()) + "\n";
-    }
+  for (const std::string& name : run.written()) {
+    state += name + " " + std::to_string(run.dir.read(name).size()) + "\n";
   }
-  return state + dir.read("Results/param.txt");
+  return state + run.dir.read("Results/param.txt");
 }
 
 // A continued run that cannot restore its step writes nothing: not
@@ -186,10 +192,10 @@ TEST(Reliability, FailedContinuationLeavesEveryFolderAsItWas) {
         with_lines(short_quickstart(),
                    {{49, std::string("continue from stored step J_final ") + J_final + " -"},
                     {50, "total number of time steps 40 -"}}));
-    const std::string before = folder_state(run.dir);
+    const std::string before = folder_state(run);
     const ProgramResult r = run.run();
     EXPECT_NE(r.exit_status, 0);
-    EXPECT_EQ(folder_state(run.dir), before);
+    EXPECT_EQ(folder_state(run), before);
   }
 }
 
@@ -210,29 +216,35 @@ TEST(Reliability, NextRunClearsWhatAStoppedRunLeft) {
             10u);
 }
 
-// A run killed at any moment leaves a "point.txt" whose every step has its
-// snapshot, traces and (at a block end) statistics complete and compressed.
-// The program started in `run`'s folder (with `option`, when given) and
-// killed after `delay_ms`.
-void run_and_kill(const RunFolder& run, int delay_ms, const char* option = nullptr) {
+// The program started in `run`'s folder (with `option`, when given).
+pid_t start(const RunFolder& run, const char* option = nullptr) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(run.dir.path().c_str()) != 0) ::_exit(127);
     ::execl(MPS_PROGRAM, MPS_PROGRAM, option, static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  return pid;
+}
+
+// The program started in `run`'s folder and killed after `delay_ms`.
+void run_and_kill(const RunFolder& run, int delay_ms, const char* option = nullptr) {
+  const pid_t pid = start(run, option);
   std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
 }
 
+const std::string kLongRun =
+    with_lines(short_quickstart(), {{47, "steps between two spatial dumps LL 100 steps"},
+                                    {50, "total number of time steps 100000 -"}});
+
+// A run killed at any moment leaves a "point.txt" whose every step has its
+// snapshot, traces and (at a block end) statistics complete and compressed.
 TEST(Reliability, KilledRunListsOnlyCompleteSteps) {
-  const std::string input =
-      with_lines(short_quickstart(), {{47, "steps between two spatial dumps LL 100 steps"},
-                                      {50, "total number of time steps 100000 -"}});
   for (const int delay_ms : {40, 90, 150, 230, 330}) {
     SCOPED_TRACE(delay_ms);
-    RunFolder run(input);
+    RunFolder run(kLongRun);
     run_and_kill(run, delay_ms);
     for (const std::string& line : split_lines(run.dir.read("Results/point.txt"))) {
       const std::string J = line.substr(0, 12);
@@ -249,12 +261,9 @@ TEST(Reliability, KilledRunListsOnlyCompleteSteps) {
 // The same with HDF5 files: a listed step's snapshot opens and reads whole
 // (a file is renamed into place only once complete).
 TEST(Reliability, KilledHdf5RunListsOnlyCompleteSteps) {
-  const std::string input =
-      with_lines(short_quickstart(), {{47, "steps between two spatial dumps LL 100 steps"},
-                                      {50, "total number of time steps 100000 -"}});
   for (const int delay_ms : {100, 300}) {
     SCOPED_TRACE(delay_ms);
-    RunFolder run(input);
+    RunFolder run(kLongRun);
     run_and_kill(run, delay_ms, "--output=hdf5");
     for (const std::string& line : split_lines(run.dir.read("Results/point.txt"))) {
       const std::string J = line.substr(0, 12);
@@ -271,12 +280,7 @@ TEST(Reliability, KilledHdf5RunListsOnlyCompleteSteps) {
 // stale lock that is reported with how to clear it.
 TEST(Reliability, ResultFoldersAreLockedWhileARunUsesThem) {
   RunFolder run(with_lines(short_quickstart(), {{50, "total number of time steps 1000000 -"}}));
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::chdir(run.dir.path().c_str()) != 0) ::_exit(127);
-    ::execl(MPS_PROGRAM, MPS_PROGRAM, static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t pid = start(run);
   const std::string lock = "Results/.mps1d.lock";
   for (int i = 0; i < 500 && !run.dir.exists("Results/point.txt"); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

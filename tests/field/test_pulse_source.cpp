@@ -1,10 +1,9 @@
-// The hard pulse source: envelope timing and carrier phase, the flush of
-// tiny source values, and the rejected settings.
+// The hard pulse source: envelope timing and carrier phase per shape and
+// polarisation, the circular secant's hold, the flush of tiny values, noise.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
-#include <numbers>
 #include <vector>
 
 #include "field/pulse_source.hpp"
@@ -22,70 +21,9 @@ Pulse pulse(std::int32_t shape, std::int32_t polarisation, double amplitude) {
 
 double radius(FieldPair v) { return std::hypot(v.ex, v.ey); }
 
-TEST(PulseSource, GaussianCircularTracesShrinkingCirclePeakingAtDelayTimesWidth) {
-  PulseSource src;
-  src.pulse = pulse(3, 4, 2e8);
-  const double dt = 1e-17;
-  src.pulse.tau = 99.6e-17;            // W = int(tau / dt + 0.5) = 100 steps
-  src.pulse.delay_ratio = 3;           // centre at step 300
-  src.pulse.angular_frequency = 1e16;  // 0.1 rad per step
-  std::int64_t peak_step = 0;
-  double peak = 0.0;
-  for (std::int64_t J = 150; J <= 450; ++J) {
-    const FieldPair v = pulse_value(src, J, dt, {});
-    const double x = static_cast<double>(J - 300) / 100.0;
-    // Relative 1e-13: exp, sin and cos to a few ulps each.
-    ASSERT_NEAR(radius(v), 2e8 * std::exp(-x * x), 1e-13 * 2e8) << J;
-    if (radius(v) > peak) peak = radius(v), peak_step = J;
-    // The carrier phase counts from step 0, not from the pulse centre.
-    const double phase = std::remainder(0.1 * static_cast<double>(J), 2.0 * std::numbers::pi);
-    ASSERT_NEAR(std::remainder(std::atan2(v.ey, v.ex) - phase, 2.0 * std::numbers::pi), 0.0, 1e-9)
-        << J;
-  }
-  EXPECT_EQ(peak_step, 300);
-  EXPECT_NEAR(peak, 2e8, 1e-6);
-}
-
-TEST(PulseSource, WindowedTurnOnEndsAtFivePeriodsThenFullAmplitude) {
-  PulseSource src;
-  src.pulse = pulse(4, 4, 3e7);
-  src.pulse.angular_frequency = 2e15;
-  const double dt = 0x1p-50;        // a power of two: J dt = 5 T0 exactly at J = 100
-  src.resonant_period = 20.0 * dt;  // J1 = 0 (no delay)
-  EXPECT_EQ(radius(pulse_value(src, 0, dt, {})), 0.0);  // y = -1 at the start
-  // y = 0.04 * 100 / 20 - 1 = -0.8; the slope 0.04 is a single-precision
-  // value, which moves y by 4.5e-9 and the envelope by 8e-8 relative.
-  EXPECT_NEAR(radius(pulse_value(src, 100, dt, {})) / 3e7, std::pow(1.0 - 0.64, 4), 1e-6 * 0.0168);
-  EXPECT_NEAR(radius(pulse_value(src, 101, dt, {})), 3e7, 1e-8);
-  EXPECT_NEAR(radius(pulse_value(src, 5000, dt, {})), 3e7, 1e-8);
-}
-
-TEST(PulseSource, SummedValuesBelowSinglePrecisionTinyAreStoredAsZero) {
-  auto injected = [](double amplitude) {
-    FieldState f;
-    f.allocate(10);
-    f.Jtoggle = 1;
-    f.Ex[1][5] = f.Ey[1][5] = 7.0;  // left by the E update; the source replaces it
-    PulseSource src;
-    src.pulse = pulse(1, 4, amplitude);  // continuous wave: (A cos 0, A sin 0) at J = J1 = 0
-    src.injection_cell = src.origin_cell = 5;
-    apply_pulse_source(src, f, 0, 1e-17);
-    EXPECT_EQ(f.Ey[1][5], 0.0);
-    return f.Ex[1][5];
-  };
-  EXPECT_EQ(injected(1e-31), 0.0);
-  EXPECT_EQ(injected(-1e-31), 0.0);
-  // The threshold is 1e-30 in single precision, 1.0000000031710769e-30:
-  // the double 1e-30 is just below it.
-  EXPECT_EQ(injected(1e-30), 0.0);
-  EXPECT_EQ(injected(1.0000000031710769e-30), 1.0000000031710769e-30);
-  EXPECT_EQ(injected(-2e-30), -2e-30);
-}
-
-// Shared settings of the table tests: dt is a power of two so that J dt and
-// 5 T0 are exact; T / dt = 37.6 truncates to 37 (J1 = 74 with m = 2, where
-// rounding would give 76); tau / dt = 20.6 gives W = 21 (J0 = 42), where
-// truncation without the half would give 20.
+// dt is a power of two so that J dt and 5 T0 are exact; T / dt = 37.6
+// truncates to 37 (J1 = 74 with m = 2, where rounding would give 76);
+// tau / dt = 20.6 gives W = 21 (J0 = 42), where truncation alone gives 20.
 constexpr double kDt = 0x1p-50;
 constexpr double kA = 2.5e8;
 
@@ -100,79 +38,55 @@ PulseSource table_source(std::int32_t shape, std::int32_t q) {
   return src;
 }
 
-// The expected pair, written out from the source model term by term.
-FieldPair reference_pair(const PulseSource& src, std::int64_t J, double dt, FieldPair previous) {
-  const Pulse& p = src.pulse;
-  const int shape = static_cast<int>(p.shape), q = static_cast<int>(p.polarisation);
-  const auto trunc = [](double v) { return static_cast<double>(static_cast<long long>(v)); };
-  const double m = p.delay_ratio;
-  const double W = trunc(p.tau / dt + 0.5);
-  const double J0 = trunc(m * W);
-  const double J1 = trunc(p.duration / dt) * m;
-  const double Jd = static_cast<double>(J);
-  double e = 1.0;
-  double phase = p.angular_frequency * dt * (Jd - J1);
-  if (shape == 2) {
-    const double s = ((Jd - J1) * dt - p.duration / 2) / (p.duration / 2);
-    if (q >= 3 && s >= 50) return previous;
-    e = 1.0 / std::cosh(10 * s);
-  } else if (shape == 3) {
-    e = std::exp(-std::pow((Jd - J0) / W, 2));
-    phase = Jd * p.angular_frequency * dt;
-  } else if (shape == 4 && Jd * dt >= 0 && Jd * dt <= 5 * src.resonant_period) {
-    const double y = 0.03999999910593033 * dt * (Jd - J1) / src.resonant_period - 1;
-    e = std::pow(1 - y * y, 4);
+TEST(PulseSource, EveryShapeAndPolarisationFollowsTheFormulaTable) {
+  struct Row {
+    std::int32_t shape, q;
+    std::int64_t J;
+    double ex, ey;
+  };
+  const Row rows[] = {
+      {1, 1, 300, -223440792.32475522, 0},
+      {1, 2, 100, 0, -59038830.17422425},
+      {1, 3, 90, -121870525.58358985, -218283244.87687913},
+      {1, 4, 80, 177728384.50306931, 175819854.80010253},
+      {2, 1, 75, 5009.0144612723834, 0},
+      {2, 2, 40, 0, 0.00030403835274744423},
+      {2, 3, 93, -194605666.13872311, -154682267.25374264},
+      {2, 4, 110, -1721.7054205113104, -53138.546151694194},
+      {3, 1, 42, 169972206.54946426, 0},   // linear Gaussian carries cos (sin: -1.83e8)
+      {3, 2, 63, 0, -30325291.435092259},  // one width past the centre
+      {3, 3, 50, 211166179.29732361, -46515094.783354126},
+      {3, 4, 30, -130925936.38464262, -124042459.44674909},
+      {4, 1, 150, -150613.14506723161, 0},  // last step of the turn-on window
+      {4, 1, 151, -138096121.37667722, 0},  // A sin(0.13 * 77)
+      {4, 2, 40, 0, 17694.245997061782},
+      {4, 3, 100, -5234.4642680228881, 1272.1283297103507},
+      {4, 4, 0, -450885.95286552137, 89158.421519818483},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(::testing::Message() << "shape " << r.shape << " q " << r.q << " J " << r.J);
+    const FieldPair got = pulse_value(table_source(r.shape, r.q), r.J, kDt, {11.0, -13.0});
+    // Absolute 1e-13 A: sin, cos, exp and cosh to a few ulps.
+    EXPECT_NEAR(got.ex, r.ex, 1e-13 * kA);
+    EXPECT_NEAR(got.ey, r.ey, 1e-13 * kA);
   }
-  const double a = p.amplitude * e, c = a * std::cos(phase), sn = a * std::sin(phase);
-  const double lin = shape == 3 ? c : sn;
-  switch (q) {
-    case 1:
-      return {lin, 0.0};
-    case 2:
-      return {0.0, lin};
-    case 3:
-      return {c, -sn};
-    default:
-      return {c, sn};
-  }
+  // The carrier starts at J1 = 74 (truncated T / dt): exactly (A, 0).
+  const FieldPair start = pulse_value(table_source(1, 4), 74, kDt, {});
+  EXPECT_EQ(start.ex, kA);
+  EXPECT_EQ(start.ey, 0.0);
 }
 
-TEST(PulseSource, EveryShapeAndPolarisationFollowsTheFormulaTable) {
-  // Steps before, at and after J1 = 74, at the Gaussian centre 42 and one width
-  // later, and on both sides of the end of the turn-on window (150).
-  const FieldPair previous{11.0, -13.0};  // never held here: s < 50 throughout
-  for (std::int32_t shape = 1; shape <= 4; ++shape) {
-    for (std::int32_t q = 1; q <= 4; ++q) {
-      const PulseSource src = table_source(shape, q);
-      for (std::int64_t J : {0, 40, 42, 63, 74, 75, 93, 150, 151, 300}) {
-        const FieldPair got = pulse_value(src, J, kDt, previous);
-        const FieldPair want = reference_pair(src, J, kDt, previous);
-        // Absolute 1e-13 A: sin, cos, exp and cosh to a few ulps, and phases
-        // of at most 40 rad computed in a different order.
-        EXPECT_NEAR(got.ex, want.ex, 1e-13 * kA) << shape << ' ' << q << " J=" << J;
-        EXPECT_NEAR(got.ey, want.ey, 1e-13 * kA) << shape << ' ' << q << " J=" << J;
-      }
-    }
-  }
-  // Hand-computed values, independent of the reference above (same tolerance).
-  const auto at = [](std::int32_t shape, std::int32_t q, std::int64_t J) {
-    return pulse_value(table_source(shape, q), J, kDt, {});
-  };
-  // The carrier starts at J1 = 74 (truncated T/dt): exactly (A, 0).
-  EXPECT_EQ(at(1, 4, 74).ex, kA);
-  EXPECT_EQ(at(1, 4, 74).ey, 0.0);
-  EXPECT_NEAR(at(1, 1, 300).ex, -223440792.32475522, 1e-13 * kA);
-  // The linear Gaussian carries cos(theta) (sin would give -1.83e8 at J = 42).
-  EXPECT_NEAR(at(3, 1, 42).ex, 169972206.54946426, 1e-13 * kA);
-  EXPECT_NEAR(at(3, 2, 63).ey, -30325291.43509226, 1e-13 * kA);  // x = 1
-  EXPECT_NEAR(at(2, 3, 93).ex, -194605666.1387231, 1e-13 * kA);
-  EXPECT_NEAR(at(2, 3, 93).ey, -154682267.25374264, 1e-13 * kA);
-  EXPECT_NEAR(at(4, 1, 150).ex, -150613.1450672316, 1e-13 * kA);  // last step of the window
-  EXPECT_NEAR(at(4, 1, 151).ex, kA * std::sin(0.13 * 77), 1e-13 * kA);
+// T = 2 dt, m = 1: J1 = 2 and s = J - 3 exactly, so s reaches 50 at J = 53.
+PulseSource secant(std::int32_t q, double amplitude) {
+  PulseSource src;
+  src.pulse = pulse(2, q, amplitude);
+  src.pulse.angular_frequency = 0.3 / kDt;
+  src.pulse.duration = 2.0 * kDt;
+  src.pulse.delay_ratio = 1;
+  return src;
 }
 
 TEST(PulseSource, CircularSecantHoldsOriginFieldFromFiftyHalfWidthsOnLinearDoesNot) {
-  // T = 2 dt, m = 1: J1 = 2 and s = J - 3 exactly, so s reaches 50 at J = 53.
   auto run = [](std::int32_t q, std::int64_t J) {
     FieldState f;
     f.allocate(10);
@@ -180,11 +94,7 @@ TEST(PulseSource, CircularSecantHoldsOriginFieldFromFiftyHalfWidthsOnLinearDoesN
     f.Ex[1][7] = 3.5;  // old level at the origin
     f.Ey[1][7] = -2.25;
     f.Ex[0][4] = f.Ey[0][4] = 9.0;  // new level at the injection cell
-    PulseSource src;
-    src.pulse = pulse(2, q, kA);
-    src.pulse.angular_frequency = 0.3 / kDt;
-    src.pulse.duration = 2.0 * kDt;
-    src.pulse.delay_ratio = 1;
+    PulseSource src = secant(q, kA);
     src.origin_cell = 7;
     src.injection_cell = 4;
     apply_pulse_source(src, f, J, kDt);
@@ -202,37 +112,44 @@ TEST(PulseSource, CircularSecantHoldsOriginFieldFromFiftyHalfWidthsOnLinearDoesN
     EXPECT_EQ(radius(run(q, 400)), 0.0) << q;
   }
   // Far past the pulse the linear secant keeps its (tiny) envelope instead.
-  PulseSource lin;
-  lin.pulse = pulse(2, 1, 1.0);
-  lin.pulse.angular_frequency = 0.3 / kDt;
-  lin.pulse.duration = 2.0 * kDt;
-  lin.pulse.delay_ratio = 1;
-  const FieldPair far = pulse_value(lin, 53, kDt, {3.5, -2.25});
+  const FieldPair far = pulse_value(secant(1, 1.0), 53, kDt, {3.5, -2.25});
   EXPECT_NEAR(far.ex / (std::sin(0.3 * 51) / std::cosh(500.0)), 1.0, 1e-13);
   EXPECT_EQ(far.ey, 0.0);
 }
 
-TEST(PulseSource, FlushActsOnEachComponentSeparately) {
-  // Circular cw at phase 0.07 J, A = 1e-29: one component below 1e-30, the other kept.
-  auto run = [](std::int64_t J) {
+// Source values below 1e-30 in single precision (1.0000000031710769e-30;
+// the double 1e-30 is just below it) are stored as zero, each component on
+// its own: a continuous wave (A cos, A sin) of 0.07 rad per step from J1 = 0.
+TEST(PulseSource, SourceValuesBelowSinglePrecisionTinyAreStoredAsZero) {
+  struct Case {
+    double amplitude;
+    std::int64_t J;
+    double ex, ey, tolerance;
+  };
+  const Case cases[] = {
+      {1e-31, 0, 0.0, 0.0, 0.0},
+      {-1e-31, 0, 0.0, 0.0, 0.0},
+      {1e-30, 0, 0.0, 0.0, 0.0},
+      {1.0000000031710769e-30, 0, 1.0000000031710769e-30, 0.0, 0.0},
+      {-2e-30, 0, -2e-30, 0.0, 0.0},
+      {1e-29, 22, 0.0, 1e-29 * std::sin(1.54), 1e-42},  // 1.54 rad: |cos| = 0.031
+      {1e-29, 1, 1e-29 * std::cos(0.07), 0.0, 1e-42},   // 0.07 rad: |sin| = 0.07
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.amplitude << " at J = " << c.J);
     FieldState f;
     f.allocate(6);
     f.Jtoggle = 1;
-    PulseSource src = table_source(1, 3);
-    src.pulse.amplitude = 1e-29;
+    f.Ex[1][3] = f.Ey[1][3] = 7.0;  // left by the E update; the source replaces it
+    PulseSource src = table_source(1, 4);
+    src.pulse.amplitude = c.amplitude;
     src.pulse.angular_frequency = 0.07 / kDt;
     src.pulse.delay_ratio = 0;
     src.injection_cell = src.origin_cell = 3;
-    apply_pulse_source(src, f, J, kDt);
-    return FieldPair{f.Ex[1][3], f.Ey[1][3]};
-  };
-  // Relative 1e-13 for the kept component: one sin or cos.
-  const FieldPair near_quarter = run(22);  // 1.54 rad: |cos| = 0.031
-  EXPECT_EQ(near_quarter.ex, 0.0);
-  EXPECT_NEAR(near_quarter.ey, -1e-29 * std::sin(1.54), 1e-42);
-  const FieldPair small_phase = run(1);  // 0.07 rad: |sin| = 0.07
-  EXPECT_NEAR(small_phase.ex, 1e-29 * std::cos(0.07), 1e-42);
-  EXPECT_EQ(small_phase.ey, 0.0);
+    apply_pulse_source(src, f, c.J, kDt);
+    EXPECT_NEAR(f.Ex[1][3], c.ex, c.tolerance);
+    EXPECT_NEAR(f.Ey[1][3], c.ey, c.tolerance);
+  }
 }
 
 // SplitMix64 from state 0, mapped to [0, 1) by its top 53 bits.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "support/scratch_dir.hpp"
+
 namespace mps::testing {
 namespace {
 
@@ -47,20 +49,15 @@ bool looks_numeric(const std::string& word) {
   return digit && std::string("+-.0123456789").find(word.front()) != std::string::npos;
 }
 
-std::string show(const std::string& text) {
-  std::string quoted(1, '\'');
-  quoted += escaped(text);
-  quoted += '\'';
-  return quoted;
-}
+std::string show(const std::string& text) { return '\'' + escaped(text) + '\''; }
+std::string show(char c) { return show(std::string(1, c)); }
 
 std::string at_line(const std::string& text, std::size_t pos) {
   const auto line = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(pos), '\n');
   return "line " + std::to_string(line + 1);
 }
 
-// A byte that is likely to mean something to the reader half of the time,
-// any byte otherwise.
+// Half of the time a byte likely to mean something to the reader.
 char random_byte(Rng& rng) {
   static const std::string telling = "0123456789.-+eEdD,;/*# \t\n\r'\"!xX";
   if (rng.coin()) return telling[rng.below(telling.size())];
@@ -72,17 +69,15 @@ Mutant replace_byte(std::string text, Rng& rng) {
   const std::size_t pos = rng.below(text.size());
   const char old = text[pos];
   text[pos] = random_byte(rng);
-  const std::string d = at_line(text, pos) + ": byte " + std::to_string(pos) + " " +
-                        show(std::string(1, old)) + " -> " + show(std::string(1, text[pos]));
-  return {text, d};
+  return {text, at_line(text, pos) + ": byte " + std::to_string(pos) + " " + show(old) + " -> " +
+                    show(text[pos])};
 }
 
 Mutant insert_byte(std::string text, Rng& rng) {
   const std::size_t pos = rng.below(text.size() + 1);
   const char c = random_byte(rng);
   text.insert(pos, 1, c);
-  return {text, at_line(text, pos) + ": inserted " + show(std::string(1, c)) + " at byte " +
-                    std::to_string(pos)};
+  return {text, at_line(text, pos) + ": inserted " + show(c) + " at byte " + std::to_string(pos)};
 }
 
 Mutant delete_bytes(std::string text, Rng& rng) {
@@ -100,14 +95,8 @@ std::string join_lines(const std::vector<std::string>& lines) {
   return text;
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  for (const Span s : line_spans(text)) lines.push_back(text.substr(s.start, s.length));
-  return lines;
-}
-
 Mutant line_edit(const std::string& text, MutationKind kind, Rng& rng) {
-  std::vector<std::string> lines = lines_of(text);
+  std::vector<std::string> lines = split_lines(text);
   if (lines.empty()) return {text, "no line to edit"};
   const std::size_t a = rng.below(lines.size());
   const std::string n = std::to_string(a + 1);
@@ -167,8 +156,6 @@ Mutant cut_short(const std::string& text, Rng& rng) {
                                    std::to_string(text.size()) + " (" + at_line(text, pos) + ")"};
 }
 
-// --- special characters ------------------------------------------------------
-
 Mutant special_chars(std::string text, Rng& rng) {
   const std::size_t pos = rng.below(text.size() + 1);
   const std::string where = at_line(text, pos) + ", byte " + std::to_string(pos);
@@ -184,7 +171,7 @@ Mutant special_chars(std::string text, Rng& rng) {
               at_line(text, line.start) + ": byte-order mark"};
     case 3: {
       const char c = rng.coin() ? '\x7F' : static_cast<char>(1 + rng.below(31));
-      return {text.insert(pos, 1, c), where + ": inserted control " + show(std::string(1, c))};
+      return {text.insert(pos, 1, c), where + ": inserted control " + show(c)};
     }
     case 4: {
       std::string crlf;
@@ -206,8 +193,7 @@ Mutant special_chars(std::string text, Rng& rng) {
       const char to = from == ' ' ? '\t' : ' ';
       std::replace(text.begin() + static_cast<std::ptrdiff_t>(line.start),
                    text.begin() + static_cast<std::ptrdiff_t>(line.start + line.length), from, to);
-      return {text, at_line(text, line.start) + ": " + show(std::string(1, from)) + " -> " +
-                        show(std::string(1, to))};
+      return {text, at_line(text, line.start) + ": " + show(from) + " -> " + show(to)};
     }
     case 9:
       return {text.insert(line.start, 1, '\n'),
@@ -221,8 +207,6 @@ Mutant special_chars(std::string text, Rng& rng) {
     }
   }
 }
-
-// --- codes ---------------------------------------------------------------------
 
 // A value of the input found by a marker on its line (or `offset` lines
 // below it) and its word index; field -1 means any word of the line.
@@ -331,8 +315,6 @@ Mutant mutate(const std::string& text, MutationKind kind, Rng& rng) {
   return m;
 }
 
-// --- reports -------------------------------------------------------------------
-
 std::vector<std::string> missing_code_targets(const std::string& text) {
   std::vector<std::string> missing;
   Rng rng(1);
@@ -376,7 +358,7 @@ std::string escaped(const std::string& text) {
 
 std::string changed_lines(const std::string& base, const std::string& mutated,
                           std::size_t max_lines) {
-  const std::vector<std::string> a = lines_of(base), b = lines_of(mutated);
+  const std::vector<std::string> a = split_lines(base), b = split_lines(mutated);
   std::size_t head = 0;
   while (head < a.size() && head < b.size() && a[head] == b[head]) ++head;
   std::size_t tail = 0;

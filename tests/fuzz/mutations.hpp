@@ -1,8 +1,6 @@
 #pragma once
-// Mutations of an input file for the corpus test: byte and line edits,
-// extreme numbers, cut files, special characters and changed codes.  Each
-// mutant is made by its own generator from a fixed seed and its case
-// number, so one case can be made again alone.
+// Mutations of an input file for the corpus test, each reproducible from
+// its generator's seed.
 #include <cstdint>
 #include <random>
 #include <string>
@@ -28,9 +26,8 @@ inline constexpr int kMutationKinds = 11;
 
 const char* kind_name(MutationKind kind);
 
-// Draws from a Mersenne Twister, whose output the C++ standard fixes, with
-// a plain modulo (the distributions of the library differ between
-// implementations).
+// A Mersenne Twister (output fixed by the standard) with a plain modulo:
+// the library's distributions differ between implementations.
 class Rng {
  public:
   explicit Rng(std::uint64_t seed) : engine_(seed) {}
@@ -53,16 +50,13 @@ struct Mutant {
 // Applies one mutation of `kind` to `text`.
 Mutant mutate(const std::string& text, MutationKind kind, Rng& rng);
 
-// Names of the codes that `change_code` cannot find in `text` (the
-// examples must hold every one of them).
+// Names of the codes that `change_code` cannot find in `text`.
 std::vector<std::string> missing_code_targets(const std::string& text);
 
-// A text with every byte outside printable ASCII written as an escape
-// (\n, \t, \r, \0, \xHH), for reports.
+// `text` with bytes outside printable ASCII escaped (\n, \t, \r, \xHH).
 std::string escaped(const std::string& text);
 
-// The lines of `mutated` that differ from `base` (common head and tail
-// removed), escaped, at most `max_lines` of them.
+// At most `max_lines` lines of `mutated` that differ from `base`, escaped.
 std::string changed_lines(const std::string& base, const std::string& mutated,
                           std::size_t max_lines);
 

@@ -12,9 +12,8 @@ namespace fs = std::filesystem;
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// A word the program wrote for a non-finite value: one that reads as NaN or
-// an infinity, or a number glued to a neighbouring field that holds "NaN" or
-// "Inf" (the program writes these spellings only).
+// A word that reads as NaN or an infinity, or a number glued to a field
+// holding "NaN" or "Inf" (the program's only spellings).
 bool non_finite_word(const std::string& word) {
   double value = 0.0;
   if (parse_number(word, value)) return !std::isfinite(value);
@@ -35,8 +34,8 @@ std::vector<std::string> written_files(const std::string& folder) {
   return files;
 }
 
-// A report the program gives with each rejection: the console reports of
-// the input checks, or a line of its own on standard error.
+// The report of a rejection: an input check's console report, or a line
+// of the program's own on standard error.
 bool has_report(const ProgramResult& r) {
   for (const char* text : {"Please correct parameter", "Error in file ",
                            "Error in pulse polarisation definition", "cant find J_final"}) {
@@ -45,12 +44,13 @@ bool has_report(const ProgramResult& r) {
   return r.err.starts_with("mps1d: ") || r.err.find("\nmps1d: ") != std::string::npos;
 }
 
-// Under AddressSanitizer an allocation beyond its limit ends the program
-// with a report where a build without it throws std::bad_alloc (exit 3).
+// AddressSanitizer's report of an allocation beyond its limit, where a
+// build without it throws std::bad_alloc (exit 3).
 bool sanitizer_out_of_memory(const ProgramResult& r) {
-  return r.err.find("AddressSanitizer: requested allocation size") != std::string::npos ||
-         r.err.find("AddressSanitizer: out of memory") != std::string::npos ||
-         r.err.find("AddressSanitizer: allocator is out of memory") != std::string::npos;
+  for (const char* text : {"requested allocation size", "out of memory", "allocator is out of"}) {
+    if (r.err.find(std::string("AddressSanitizer: ") + text) != std::string::npos) return true;
+  }
+  return false;
 }
 
 bool sanitizer_report(const ProgramResult& r) {
@@ -68,10 +68,7 @@ void check_finite_results(const std::string& folder, Verdict& v) {
   for (const std::string& file : written_files(root)) {
     const std::string where = first_non_finite(read_any(root + file));
     if (!where.empty()) {
-      std::string detail = file;
-      detail += ", ";
-      detail += where;
-      v.faults.push_back({kNonFinite, detail});
+      v.faults.push_back({kNonFinite, file + ", " + where});
       return;
     }
   }

@@ -80,9 +80,10 @@ TEST(StructureGrid, CavityAndDotRegionFromTheLayerTable) {
   }
 }
 
-// At most 500 rows are used; a 501st would be dropped silently, so it is a
-// parameter report.  Blank lines and comments after the 500th are fine.
-TEST(StructureGrid, RowsAfterTheFiveHundredthAreReported) {
+// At most 500 rows are used: a 501st would be dropped silently, so it is a
+// parameter report (blank lines and comments after the 500th are fine).  A
+// last row cut short by the end of the file would drop a layer: a read error.
+TEST(StructureGrid, RowsTheTableWouldDropAreErrors) {
   std::vector<std::string> rows(500, row(1));
   rows.emplace_back("");
   rows.emplace_back("# end of the table");
@@ -90,11 +91,6 @@ TEST(StructureGrid, RowsAfterTheFiveHundredthAreReported) {
   EXPECT_EQ(s.layer_count(), 500);
   EXPECT_EQ(s.NZ, 500);
   EXPECT_THROW(read_structure("5e-9 2 3", std::vector<std::string>(501, row(1))), ParameterError);
-}
-
-// The end of the file ends the table, but a last row cut short by it would
-// drop a layer without a word: that is a read error.
-TEST(StructureGrid, RowCutShortByTheEndOfTheFileIsAReadError) {
   EXPECT_EQ(read_structure("5e-9 2 3", {row(10), row(20), ""}).structure.NZ, 30);
   EXPECT_THROW(read_structure("5e-9 2 3", {row(10), row(20), "30 0 1.0"}), ReadError);
 }
@@ -110,30 +106,26 @@ TEST(StructureMaterial, EveryCellTakesItsLayerValues) {
     walked[static_cast<std::size_t>(i)] = m;
   });
   EXPECT_EQ(visited, (std::vector<std::int32_t>{1, 2, 3, 4, 5, 6, 7}));
-  const double c0 = 299792458.0;
-  // The graded layer's cells (n = 3, 2) move light at c / n of their own
-  // index.
-  const double v[] = {0.0, c0, c0, c0 / 2, c0 / 2, c0 / 2, c0 / 3, c0 / 2};
+  // The graded layer's cells (n = 3, 2) move light at c / n of their own index.
   const double n[] = {0.0, 1.0, 1.0, 2.0, 2.0, 2.0, 3.0, 2.0};
+  // Set A and B of the dot layer, the 14th and 15th scaled by float sqrt(3), sqrt(6).
+  const double a14 = 0.3 / 1.7320507764816284, a15 = 0.6 / 2.4494898319244385;
   for (std::int32_t i = 1; i <= 7; ++i) {
     SCOPED_TRACE(i);
     const auto c = static_cast<std::size_t>(i);
     const CellMaterial m = cell_material(s, i);
-    EXPECT_EQ(m.layer, walked[c].layer);
-    EXPECT_EQ(m.index, n[c]);
-    EXPECT_EQ(walked[c].index, n[c]);
-    EXPECT_EQ(m.phase_velocity, v[c]);
-    EXPECT_EQ(walked[c].phase_velocity, v[c]);
-    EXPECT_DOUBLE_EQ(m.local_courant, v[c] * in.structure.dt / in.structure.dz);
-    EXPECT_EQ(walked[c].local_courant, m.local_courant);
+    for (const CellMaterial& got : {m, walked[c]}) {
+      EXPECT_EQ(got.layer, m.layer);
+      EXPECT_EQ(got.local_courant, m.local_courant);
+      EXPECT_EQ(got.index, n[c]);
+      EXPECT_EQ(got.phase_velocity, 299792458.0 / n[c]);
+      EXPECT_DOUBLE_EQ(got.local_courant, got.phase_velocity * s.dt / s.dz);
+    }
     ASSERT_NE(m.layer, nullptr);
-    const bool dot = i >= 3 && i <= 5;
-    EXPECT_EQ(m.layer->a13, dot ? 0.5 : 0.0);
-    EXPECT_EQ(m.layer->a14, dot ? 0.3 / 1.7320507764816284 : 0.0);
-    EXPECT_EQ(m.layer->a15, dot ? 0.6 / 2.4494898319244385 : 0.0);
-    EXPECT_EQ(m.layer->b13, dot ? -1.0 : 0.0);
-    EXPECT_EQ(m.layer->b14, dot ? 0.3 / 1.7320507764816284 : 0.0);
-    EXPECT_EQ(m.layer->b15, dot ? 0.6 / 2.4494898319244385 : 0.0);
+    const double d = i >= 3 && i <= 5 ? 1.0 : 0.0;
+    const Layer& l = *m.layer;
+    EXPECT_EQ((std::array{l.a13, l.a14, l.a15, l.b13, l.b14, l.b15}),
+              (std::array{0.5 * d, a14 * d, a15 * d, -d, a14 * d, a15 * d}));
   }
   // Outside the grid, and cells a short table leaves uncovered: no material.
   EXPECT_EQ(cell_material(s, 0).layer, nullptr);
@@ -154,38 +146,31 @@ TEST(StructureMaterial, LegacyGradedLayerKeepsItsLeftEndVelocity) {
   RunInput in = read_structure("5e-9 2 2", {row(2), row(3), "2 0 4.0 2.0 0 0 0 0 0 0"});
   StructureProfile corrected = in.structure;
   fill_material_profile(in.structure, in.structure.dz, in.structure.dt, Model::legacy);
-  const double c0 = 299792458.0;
   for (std::int32_t i = 1; i <= 5; ++i) {
-    EXPECT_EQ(cell_material(in.structure, i).phase_velocity,
-              cell_material(corrected, i).phase_velocity)
-        << i;
-    EXPECT_EQ(cell_material(in.structure, i).local_courant,
-              cell_material(corrected, i).local_courant)
-        << i;
+    const CellMaterial legacy = cell_material(in.structure, i), now = cell_material(corrected, i);
+    EXPECT_EQ(legacy.phase_velocity, now.phase_velocity) << i;
+    EXPECT_EQ(legacy.local_courant, now.local_courant) << i;
   }
-  EXPECT_EQ(cell_material(in.structure, 6).phase_velocity, c0 / 4);
-  EXPECT_EQ(cell_material(in.structure, 7).phase_velocity, c0 / 4);
+  EXPECT_EQ(cell_material(in.structure, 6).phase_velocity, 299792458.0 / 4);
+  EXPECT_EQ(cell_material(in.structure, 7).phase_velocity, 299792458.0 / 4);
   EXPECT_EQ(cell_material(in.structure, 7).index, 2.0);  // n itself is graded in both
 }
 
 using testing::layer;
-
-StructureProfile profile(const std::vector<Layer>& layers) { return testing::structure_of(layers); }
+using testing::structure_of;
 
 // Rounding alone may step past an end value (1.0 -> 3.59 ends at
-// 3.5900000000000003; 5.15 -> 1.01 ends 5 ulps below 1.01): accepted.
-TEST(StructureChecks, GradedRoundingIsAccepted) {
-  EXPECT_NO_THROW(check_graded_layers(profile({layer(13, 1.0, 3.59)})));
-  EXPECT_NO_THROW(check_graded_layers(profile({layer(31, 5.15, 1.01)})));
-}
-
-TEST(StructureChecks, GradedValueOutsideItsEndValuesIsRejected) {
-  // The index difference overflows, so the first graded value is infinite.
+// 3.5900000000000003; 5.15 -> 1.01 ends 5 ulps below 1.01): accepted.  A
+// graded value outside its end values (the index difference overflows, so
+// the first is infinite) is rejected.
+TEST(StructureChecks, GradedValuesStayBetweenTheirEndValues) {
+  EXPECT_NO_THROW(check_graded_layers(structure_of({layer(13, 1.0, 3.59)})));
+  EXPECT_NO_THROW(check_graded_layers(structure_of({layer(31, 5.15, 1.01)})));
   const char* const msg = " ERROR -> I1, N_ref, N_vals, N_vals2,I-Jnop,len_vals";
   for (const auto& [nA, nB, first] :
        {std::tuple{-1.7e308, 1.7e308, '1'}, std::tuple{1.7e308, -1.7e308, '2'}}) {
     try {
-      check_graded_layers(profile({layer(1, 1.0, 0.0), layer(4, nA, nB)}));
+      check_graded_layers(structure_of({layer(1, 1.0, 0.0), layer(4, nA, nB)}));
       ADD_FAILURE() << "accepted " << nA << " -> " << nB;
     } catch (const ParameterError& e) {
       EXPECT_EQ(std::string(e.what()), first + std::string(msg));

@@ -1,6 +1,5 @@
-// The batched implicit step against the scalar one, value for value: every
-// lane must give the bits and the evaluation count that pseudospin_rhs and
-// advance_dot_cell give for its cell alone.
+// The batched implicit step: every lane gives the bits and evaluation count
+// of its cell alone.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -31,22 +30,17 @@ struct Case {
   CellVector old;
 };
 
-// A field just building up against the equilibrium term: no w1, w7, w13
-// and curls that nearly cancel the first medium term of each field
-// equation at the midpoint of old and now.  The rates of the fields are
-// then the small remainder of that sum, which shows every rounding of its
-// terms (a fused multiply-add, say).
+// Curls that nearly cancel the medium term of each field equation (w1, w7,
+// w13 zero): the fields' rates are a small remainder that shows every
+// rounding of its terms (a fused multiply-add, say).
 void build_up(CellCoefficients& cell, CellVector& old, CellVector& now) {
   for (CellVector* y : {&old, &now}) y->w(1) = y->w(7) = y->w(13) = 0.0;
   cell.curlX = 0.5 * cell.gX * (old.ey + now.ey) * (1.0 + 0x1p-20);
   cell.curlY = -0.5 * cell.gY * (old.ex + now.ex) * (1.0 - 0x1p-21);
 }
 
-// Cells of the examples' dense medium, varied: population flags and
-// equilibria (so the population blocks differ), curls, fields from none to
-// far beyond a pulse's, stored values from none to large.  The quiet ones
-// converge after two evaluations, the strongly driven ones run into the
-// limit, the rest lie between.
+// The dense cell varied in flags, equilibria, curls, fields and stored
+// values: some at rest (2 evaluations), some never converging, most between.
 std::vector<Case> varied_cells(const DenseCell& base, int count) {
   const DotLine& line = base.line;
   const std::array<std::array<double, 4>, 4> equilibria = {
@@ -79,9 +73,8 @@ std::vector<Case> varied_cells(const DenseCell& base, int count) {
   return cases;
 }
 
-// Runs every case through advance_dot_batch in batches of kBatchLanes (the
-// last one partial, its unused lanes NaN) and hands each lane's result to
-// check(case index, now, evaluations).
+// Every case through advance_dot_batch, the last batch partial with NaN in
+// its unused lanes; check(case index, now, evaluations) for each lane.
 template <typename Check>
 void run_batches(const StepCoefficients& step, const ImplicitStep& solver,
                  const std::vector<Case>& cases, Check check) {
@@ -120,9 +113,9 @@ std::set<int> check_batches(const StepCoefficients& step, const ImplicitStep& so
   return counts;
 }
 
-// Iterate k of the implicit step as the solver makes it while no lane
-// stops: y1 = y_old + dt f(y_old, y_old), rates of the stored values below
-// 1e-100 masked; y(k+1) = y_old + dt f(y_old, y(k)).
+// Iterate k of the implicit step while no lane stops: y1 = y_old + dt
+// f(y_old, y_old) with stored rates below 1e-100 masked, then
+// y(k+1) = y_old + dt f(y_old, y(k)).
 CellVector iterate(const StepCoefficients& step, const Case& c, double dt, int k) {
   CellVector y = c.old, rate;
   for (int n = 1; n <= k; ++n) {
@@ -137,8 +130,7 @@ CellVector iterate(const StepCoefficients& step, const Case& c, double dt, int k
   return y;
 }
 
-// The right-hand side of every lane is the one written out for its cell
-// alone, bit for bit (a tolerance of 0 lets no lane stop).
+// Tolerance 0 lets no lane stop: each iterate is the scalar one, bit for bit.
 TEST(DotBatch, EveryLaneIteratesWithTheScalarRightHandSide) {
   DenseCell base;
   const std::vector<Case> cases = varied_cells(base, 2 * kBatchLanes + 3);
@@ -155,11 +147,9 @@ TEST(DotBatch, EveryLaneIteratesWithTheScalarRightHandSide) {
 
 TEST(DotBatch, EveryLaneStopsWhereTheScalarStepStops) {
   DenseCell base;
-  // Two full batches and a partial one.
   const std::vector<Case> cases = varied_cells(base, 2 * kBatchLanes + 3);
   const StepCoefficients& step = base.line.step.coeffs;
   const double dt = base.line.dt;
-
   const std::set<int> counts = check_batches(step, {dt, 20, 1e-12}, cases);
   EXPECT_EQ(*counts.begin(), 2);    // cells at rest
   EXPECT_EQ(*counts.rbegin(), 20);  // cells that never converge

@@ -1,4 +1,4 @@
-// Coefficients, populations and the right-hand side of one dot cell.
+// Populations, the population coupling and the right-hand side of one dot cell.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -29,25 +29,23 @@ LevelMatrix<double> transfer_times(double t13, double t21, double t24, double t3
   return tau;
 }
 
+bool same(const CellVector& a, const CellVector& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 TEST(Populations, SumToOneAndLevelOneAlone) {
   Values v;
   for (int n = 0; n < 20; ++n) {
     const Populations p = populations(v.next(), v.next(), v.next());
-    EXPECT_NEAR(p.rho11 + p.rho22 + p.rho33 + p.rho44, 1.0,
-                1e-15);  // a few roundings of O(1) terms
+    EXPECT_NEAR(p.rho11 + p.rho22 + p.rho33 + p.rho44, 1.0, 1e-15);
   }
-  // All population in level 1.  The surds are single-precision values, so
-  // the empty levels come out at the 1e-8 level, not at 0.
+  // The surds are single-precision values: empty levels come out near 1e-8.
   const Populations p = populations(-1.0, -1.0 / sqrt3, -1.0 / sqrt6);
   EXPECT_NEAR(p.rho11, 1.0, 1e-7);
   for (double r : {p.rho22, p.rho33, p.rho44}) EXPECT_LT(std::fabs(r), 1e-7);
 }
 
-// The population block of population_coupling is the rate equation of the five
-// channels 1->3, 2->1, 2->4, 3->1, 4->2 and the recombination 4->3 (at
-// tau_sp), each moving population i -> j at 1/(2 tau(i,j)) (T13 = 4/(2/tau_sp)
-// = 2 tau_sp with only recombination), written for u13..u15.  This checks
-// every coefficient, T13..T15 and the sources at once.
+// The rate equation of the channels 1->3, 2->1, 2->4, 3->1, 4->2 and the
+// recombination 4->3 (at tau_sp), each moving population i -> j at
+// 1/(2 tau(i,j)), written for u13..u15.
 std::array<double, 3> rate_equation(const LevelMatrix<double>& tau,
                                     const std::array<double, 3>& u) {
   const Populations p = populations(u[0], u[1], u[2]);
@@ -62,6 +60,7 @@ std::array<double, 3> rate_equation(const LevelMatrix<double>& tau,
   return {d[2] - d[1], (3.0 * d[3] + d[4]) / sqrt3, 4.0 * d[4] / sqrt6};
 }
 
+// Every coefficient of the population block, T13..T15 and the sources at once.
 TEST(CoeffRho, IsTheRateEquationOfTheTransferChannels) {
   Values v;
   for (int n = 0; n < 10; ++n) {
@@ -87,9 +86,8 @@ TEST(CoeffRho, IsTheRateEquationOfTheTransferChannels) {
 
 TEST(CoeffRho, SwitchedOffChannelsLeaveNoCoupling) {
   const auto off = transfer_times(1e100, 1e100, 1e100, 1e100, 1e100);
-  const double t = 1e-9;  // exp(t / 1e100) = 1
   const PopulationCoupling c =
-      population_coupling(off, transfer_rates(off), t, -0.5, 0.5 / sqrt3, -1.0 / sqrt6);
+      population_coupling(off, transfer_rates(off), 1e-9, -0.5, 0.5 / sqrt3, -1.0 / sqrt6);
   for (double T : {c.T13, c.T14, c.T15}) {
     EXPECT_GT(T, 1e99);
     EXPECT_LT(T, 1e101);
@@ -98,12 +96,11 @@ TEST(CoeffRho, SwitchedOffChannelsLeaveNoCoupling) {
        {c.F13_14, c.F13_15, c.F14_15, c.B13_14, c.B13_15, c.B14_15, c.s13, c.s14, c.s15}) {
     EXPECT_LT(std::fabs(x), 1e-99);
   }
-  // f13..f15 = 1: (13,15) is the bracket of its rates alone.
+  // exp(t / 1e100) = 1: (13,15) is the bracket of its rates alone.
   EXPECT_DOUBLE_EQ(c.B13_15, 1.0 / (sqrt6 * 1e100));
 }
 
-// The dense cell with fields and stored values of the size a pulse leaves
-// at both arguments.
+// The dense cell with pulse-sized fields and stored values at both arguments.
 struct Cell : DenseCell {
   CellVector now;
   Cell() {
@@ -130,10 +127,9 @@ TEST(Rhs, AtRestOnlyCurlsAndRelaxationSources) {
   EXPECT_EQ(rate.w(16), 0.0);
 }
 
-// Without relaxation the field and the precession move the state unitarily,
-// which keeps Tr rho^2 = 1/4 + (1/2) sum u_k^2: each field-driven and
-// precessing pair must enter its two rows with opposite coefficients and
-// the same field component, so that sum_k w_k dw_k/dt = 0 (at t = 0, w = u).
+// Without relaxation the field and the precession are unitary and keep
+// Tr rho^2: sum_k w_k dw_k/dt = 0 (at t = 0, w = u), which each pair's
+// opposite coefficients and shared field component must ensure.
 TEST(Rhs, FieldAndPrecessionKeepThePurity) {
   std::array<double, 16> T;
   T.fill(1e-11);
@@ -156,17 +152,14 @@ TEST(Rhs, FieldAndPrecessionKeepThePurity) {
   }
 }
 
-bool same(const CellVector& a, const CellVector& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 TEST(Rhs, DependsOnSumsAndUsedCouplingsOnly) {
   Cell c;
   CellVector forward, swapped, poisoned;
   pseudospin_rhs(c.line.step.coeffs, c.cell, c.old, c.now, forward);
   pseudospin_rhs(c.line.step.coeffs, c.cell, c.now, c.old, swapped);
   EXPECT_TRUE(same(forward, swapped));
-
-  // Every entry of F and B outside the fourteen field and precession pairs
-  // is NaN: reading any of them would show in the result.
+  // NaN in every entry of F and B outside the fourteen field and precession
+  // pairs: reading any of them would show.
   StepCoefficients dirty = c.line.step.coeffs;
   const int used[14][2] = {{1, 7}, {1, 13}, {2, 4}, {2, 10}, {3, 5},  {3, 9},  {3, 11},
                            {4, 8}, {4, 10}, {5, 9}, {6, 12}, {7, 13}, {8, 10}, {9, 11}};

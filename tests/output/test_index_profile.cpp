@@ -2,84 +2,57 @@
 // fields), graded layers stepping linearly to their end index.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "input/input_reader.hpp"
 #include "output/index_profile.hpp"
 #include "support/layers.hpp"
 #include "support/scratch_dir.hpp"
 
-namespace mps {
+namespace mps::testing {
 namespace {
 
-// The text of "n_z.dat" as write_index_profile leaves it.
-std::string index_profile_text(const StructureProfile& s, double dz) {
-  testing::ScratchDir dir;
+std::vector<std::string> index_profile_lines(const std::vector<Layer>& layers, double dz) {
+  ScratchDir dir;
   RunDirectories dirs;
   dirs.results_dir = dir.path();
-  write_index_profile(dirs, s, dz);
-  return dir.read("n_z.dat");
+  write_index_profile(dirs, structure_of(layers), dz);
+  return split_lines(dir.read("n_z.dat"));
+}
+
+// The index column, blanks removed.
+std::string index_of(const std::string& line) {
+  return line.substr(line.find_first_not_of(' ', 14));
 }
 
 TEST(IndexProfile, OneFixedPointLinePerCell) {
-  using testing::layer;
-  StructureProfile s;
-  s.layers = {layer(10, 1.0), layer(20, 2.0), layer(30, 3.0)};
-  s.NZ = 60;
-  const std::vector<std::string> lines = testing::split_lines(index_profile_text(s, 5e-9));
+  const auto lines = index_profile_lines({layer(10, 1.0), layer(20, 2.0), layer(30, 3.5)}, 5e-9);
   ASSERT_EQ(lines.size(), 60u);
   EXPECT_EQ(lines[0], "     0.00500       1.00000");
   EXPECT_EQ(lines[9], "     0.05000       1.00000");
   EXPECT_EQ(lines[10], "     0.05500       2.00000");
-  EXPECT_EQ(lines[59], "     0.30000       3.00000");
-}
-
-TEST(IndexProfile, QuickstartLayers) {
-  const RunInput in = read_execdata("/w/", "/w/execdata.txt", testing::example_input("quickstart"));
-  const auto lines = testing::split_lines(index_profile_text(in.structure, in.structure.dz));
-  ASSERT_EQ(lines.size(), 620u);
-  // Layers: 100 cells n = 1, 420 cells n = 3.5 (three rows), 100 cells n = 1.
-  for (std::size_t i = 1; i <= lines.size(); ++i) {
-    const double n = (i <= 100 || i > 520) ? 1.0 : 3.5;
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "%12.5f  %12.5f", static_cast<double>(i) * 5e-9 * 1e6,
-                  n);
-    ASSERT_EQ(lines[i - 1], expected) << "cell " << i;
-  }
-  EXPECT_EQ(lines[619], "     3.10000       1.00000");
-}
-
-using testing::layer;
-
-StructureProfile profile(const std::vector<Layer>& layers) { return testing::structure_of(layers); }
-
-// The index column of "n_z.dat", blanks removed.
-std::vector<std::string> index_column(const StructureProfile& s) {
-  std::vector<std::string> out;
-  for (const std::string& line : testing::split_lines(index_profile_text(s, 1e-6))) {
-    out.push_back(line.substr(line.find_first_not_of(' ', 14)));
-  }
-  return out;
+  EXPECT_EQ(lines[59], "     0.30000       3.50000");
 }
 
 TEST(IndexProfile, GradedLayersStepLinearlyToTheirEndIndex) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(index_column(profile({layer(4, 1.0, 2.0)})),
-            (V{"1.25000", "1.50000", "1.75000", "2.00000"}));
-  EXPECT_EQ(index_column(profile({layer(4, 1.0, 0.0)})),
-            (V{"1.00000", "1.00000", "1.00000", "1.00000"}));
-  EXPECT_EQ(index_column(profile({layer(4, 2.0, 1.0)})),
-            (V{"1.75000", "1.50000", "1.25000", "1.00000"}));
-  EXPECT_EQ(index_column(profile({layer(2, 3.0, 0.0), layer(2, 1.0, 2.0)})),
-            (V{"3.00000", "3.00000", "1.50000", "2.00000"}));
-
+  const std::pair<std::vector<Layer>, V> cases[] = {
+      {{layer(4, 1.0, 2.0)}, {"1.25000", "1.50000", "1.75000", "2.00000"}},
+      {{layer(4, 1.0, 0.0)}, {"1.00000", "1.00000", "1.00000", "1.00000"}},
+      {{layer(4, 2.0, 1.0)}, {"1.75000", "1.50000", "1.25000", "1.00000"}},
+      {{layer(2, 3.0, 0.0), layer(2, 1.0, 2.0)}, {"3.00000", "3.00000", "1.50000", "2.00000"}},
+  };
+  for (const auto& [layers, expected] : cases) {
+    V column;
+    for (const std::string& line : index_profile_lines(layers, 1e-6))
+      column.push_back(index_of(line));
+    EXPECT_EQ(column, expected) << expected.back();
+  }
   // Rounding alone may step past an end value (1.0 -> 3.59 ends at
   // 3.5900000000000003; 5.15 -> 1.01 ends 5 ulps below 1.01): accepted.
-  EXPECT_EQ(index_column(profile({layer(13, 1.0, 3.59)})).back(), "3.59000");
-  EXPECT_EQ(index_column(profile({layer(31, 5.15, 1.01)})).back(), "1.01000");
+  EXPECT_EQ(index_of(index_profile_lines({layer(13, 1.0, 3.59)}, 1e-6).back()), "3.59000");
+  EXPECT_EQ(index_of(index_profile_lines({layer(31, 5.15, 1.01)}, 1e-6).back()), "1.01000");
 }
 
 }  // namespace
-}  // namespace mps
+}  // namespace mps::testing

@@ -25,8 +25,7 @@ double sample(int kind, std::int32_t k, std::int64_t r, double E0) {
   return kind < 2 ? v * E0 : v;
 }
 
-// Rows 0..LL of monitors 1..M (k = 0 unused), laid out as MonitorSamples
-// reads them.
+// Rows 0..LL of monitors 1..M (k = 0 unused), as MonitorSamples reads them.
 struct Buffers {
   std::int32_t M;
   std::int64_t rows;
@@ -166,11 +165,11 @@ TEST(RunningStatistics, IntervalsResetAndBlockLinesReplaceTheFile) {
   EXPECT_EQ(lines[0], line(7, 7, 7 - 5));
 }
 
+// One monitor is both the first and the last.
 TEST(RunningStatistics, OneMonitorFillsBothEndFamilies) {
-  const std::vector<std::int32_t> cells = {1};
   const Buffers b = filled_buffers(1, 4, 1.0);
   ScratchDir dir;
-  RunningStatistics stats(cells, 1.0);
+  RunningStatistics stats({1}, 1.0);
   EXPECT_EQ(stats.file_names("L"), (std::vector<std::string>{"time1_Ex_L.dat", "time1_Ey_L.dat",
                                                              "time2_Ex_L.dat", "time2_Ey_L.dat"}));
   for (std::int64_t r = 1; r <= 4; ++r) {
@@ -179,10 +178,10 @@ TEST(RunningStatistics, OneMonitorFillsBothEndFamilies) {
   }
   stats.flush(dir.path());
   EXPECT_EQ(files_in(dir.path()).size(), 4u);
-  for (const char* kind : {"Ex", "Ey"}) {
-    const std::string first = dir.read(std::string("time1_") + kind + "_L.dat");
+  for (const std::string kind : {"Ex", "Ey"}) {
+    const std::string first = dir.read("time1_" + kind + "_L.dat");
     EXPECT_EQ(split_lines(first).size(), 4u);
-    EXPECT_EQ(first, dir.read(std::string("time2_") + kind + "_L.dat")) << kind;
+    EXPECT_EQ(first, dir.read("time2_" + kind + "_L.dat")) << kind;
   }
 }
 

@@ -96,10 +96,6 @@ def e_field(value, width=23, digits=12):
     return text.rjust(width)
 
 
-def f_field(value, width=12, digits=5):
-    return f"{value:.{digits}f}".rjust(width)
-
-
 def label(step):
     return f"{step:012d}"
 
@@ -138,8 +134,7 @@ class RunFolder:
 
     def n_z(self, n):
         """n_z.dat: z = 0.01 µm per cell, the refractive index of each cell."""
-        self.write("n_z.dat", [f_field(0.01 * (i + 1)) + "  " + f_field(v)
-                               for i, v in enumerate(n)])
+        self.write("n_z.dat", [f"{0.01 * (i + 1):12.5f}  {v:12.5f}" for i, v in enumerate(n)])
 
     def point(self, steps):
         levels = [(1, 0) if k % 2 == 0 else (0, 1) for k in range(len(steps))]
@@ -164,7 +159,6 @@ C0 = 299792458.0
 TRACE_FS = 999999986991104.0  # the solver's 1e15 in single precision
 NZ = 12
 SNAPSHOTS = (1, 4, 8, 12)
-TRACE_CELLS = {"time1": 1, "time2": NZ - 1, "z6": 6, "z2": 2}
 FACTORS = [0.9 - 0.01 * k for k in range(15)]  # e_1..e_15 of every stmp file
 
 

@@ -2,8 +2,6 @@
 them, and what a run does with a pulse given by its area."""
 import math
 import runpy
-import shutil
-import subprocess
 from types import SimpleNamespace
 
 import numpy as np
@@ -40,15 +38,10 @@ def test_built_and_reread_examples_read_as_the_text_examples(name, tmp_path):
     assert (reread.values, reread.notes) == (text[0], [])
 
 
-def test_quickstart_runs_alike_from_text_and_builder(tmp_path):
+def test_quickstart_runs_alike_from_text_and_builder(quickstart_run, tmp_path):
     from mps1d import load
-    text = tmp_path / "text"
-    for d in ("Results", "DiscardedResults", "Continue"):
-        (text / d).mkdir(parents=True)
-    shutil.copy(ROOT / "examples/quickstart/execdata.txt", text)
-    subprocess.run([str(PROGRAM), "--threads=1", str(text)], stdin=subprocess.DEVNULL,
-                   capture_output=True, check=True)
-    built, ref = example("quickstart").case().run(tmp_path / "built", threads=1), load(text)
+    built = example("quickstart").case().run(tmp_path / "built", threads=1)
+    ref = load(quickstart_run)
     assert list(built.snapshots()) == list(ref.snapshots()) == [1] + list(range(5000, 35001, 5000))
     assert ref.traces()[(310, "rho22")].value.max() > 0.01     # the pulse has met the dots
     for q in ("Ex", "Ey", "u1", "u13"):
@@ -106,16 +99,13 @@ class TestRounding:
         wanted = float(delay.split()[0]) * {"fs": 1e-15, "ps": 1e-12}[delay.split()[1]]
         assert abs(m * W * dt - wanted) <= 0.5 * W * dt
 
-    def test_time_is_whole_blocks(self):
+    def test_time_is_whole_blocks_and_two_dot_layers_are_refused(self):
         c = self.base(courant=0.5)
         c.steps, c.time = None, "1 fs"     # dt = 8.34e-3 fs: 120 steps, two blocks of 100
         c.pulse = Pulse("cw", amplitude=1.0)
         assert c.values()["run.Nt"] == 100
-
-    def test_two_dot_layers_are_refused(self):
-        c = self.base().dots("10 nm")
         with pytest.raises(CaseError, match="one dot layer"):
-            c.values()
+            c.dots("10 nm").values()
 
 
 @pytest.mark.parametrize("shape, polarisation, area, rho22", [

@@ -46,7 +46,7 @@ class TestContents:
         np.testing.assert_array_equal(h5["inputs/b14"], [0.0, 0.5, 0.0])
         assert h5["inputs/long_times"][1, 0] == 1e-9
 
-    def test_structure_and_snapshots(self, exported):
+    def test_structure_snapshots_and_populations(self, exported):
         run, h5 = exported
         np.testing.assert_array_equal(h5["structure/n"], run.profile.n)
         np.testing.assert_array_equal(h5["snapshots/step"], SNAPSHOTS)
@@ -59,15 +59,12 @@ class TestContents:
         np.testing.assert_array_equal(h5["snapshots/decay_factors"][1], run.decay_factors(4))
         assert h5["snapshots/Ey"].attrs["units"] == "V/m"
         assert h5["snapshots/Ey"].attrs["E0_V_per_m"] == run.E0
-
-    def test_populations(self, exported):
-        run, h5 = exported
         np.testing.assert_array_equal(h5["populations/dot_cell"], [5, 6, 7, 8])
         for k, J in enumerate(SNAPSHOTS):
             np.testing.assert_array_equal(h5["populations/rho22"][k],
                                           run.populations(J).rho["rho22"])
 
-    def test_traces_and_statistics_per_monitor_cell(self, exported):
+    def test_traces_statistics_and_flux(self, exported):
         run, h5 = exported
         np.testing.assert_array_equal(h5["traces/cell"], [1, 2, 6, NZ - 1])
         np.testing.assert_array_equal(h5["traces/step"], np.arange(1, 13))
@@ -80,9 +77,6 @@ class TestContents:
         np.testing.assert_array_equal(column(h5, "statistics", "Ey_min", 6),
                                       stats.minimum * run.E0)
         np.testing.assert_allclose(h5["statistics/time"], stats.time_fs)
-
-    def test_flux(self, exported):
-        _, h5 = exported
         np.testing.assert_array_equal(h5["flux/S_right"], [2.0, 4.0])
         assert h5["flux/S_right"].attrs["units"] == "W/m^2"
 

@@ -1,7 +1,5 @@
 """Run reading the HDF5 results of `mps1d --output=hdf5` (docs/hdf5_output.md)
 from a small folder written with h5py."""
-import shutil
-import subprocess
 
 import h5py
 import numpy as np
@@ -9,7 +7,7 @@ import pytest
 
 import mps1d
 import runfiles
-from conftest import PROGRAM, ROOT
+from conftest import QUICKSTART, run_program
 from mps1d.cli import main
 from mps1d.export import export
 from mps1d.run import SNAPSHOT_NAMES
@@ -120,31 +118,18 @@ def test_tools_read_the_hdf5_run(hdf5_run, tmp_path, capsys):
     assert "rho22" in capsys.readouterr().out
 
 
-def _quickstart(folder, *options):
-    """The bundled quickstart run by the program in `folder`."""
-    if not PROGRAM.is_file():
-        pytest.skip(f"{PROGRAM} is not built")
-    folder.mkdir()
-    shutil.copy(ROOT / "examples" / "quickstart" / "execdata.txt", folder)
-    for sub in ("Results", "DiscardedResults", "Continue"):
-        (folder / sub).mkdir()
-    done = subprocess.run([str(PROGRAM), *options], cwd=folder, stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True, timeout=300)
-    assert done.returncode == 0, done.stdout + done.stderr
-    return mps1d.load(folder)
-
-
 def _twelve_digits(values):
     """Values rounded to the twelve significant digits of the text files."""
     return np.array([float(f"{v:.11e}") for v in np.ravel(values)])
 
 
-def test_text_and_hdf5_runs_of_the_quickstart_hold_the_same_arrays(tmp_path):
+def test_text_and_hdf5_runs_of_the_quickstart_hold_the_same_arrays(quickstart_run, tmp_path):
     """The HDF5 run holds the text run's values unrounded: rounded to the text
     files' twelve digits they are those of the text files, value by value
     (within 5e-12 relative); the populations the tools derive from the
     text digits (through the decay factors) agree to 1e-10."""
-    text, hdf5 = _quickstart(tmp_path / "text"), _quickstart(tmp_path / "hdf5", "--output=hdf5")
+    text = mps1d.load(quickstart_run)
+    hdf5 = mps1d.load(run_program(tmp_path, QUICKSTART.read_text(), "--threads=1", "--output=hdf5"))
     assert not list(text.results_dir.glob("*.h5")) and list(hdf5.results_dir.glob("snapshot_*.h5"))
     steps = text.snapshots()
     np.testing.assert_array_equal(steps, hdf5.snapshots())

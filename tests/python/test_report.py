@@ -37,36 +37,37 @@ STOPPED = dict(SUMMARY, status="stopped", stop={"step": 30, "reason": REASON},
                            through_monitor_cells=[1e-10, None]))
 
 
+def report(complete_run, summary=None):
+    """The summary text of the run with `summary` as its summary.json."""
+    if summary is not None:
+        (complete_run.results / "summary.json").write_text(json.dumps(summary))
+    return summary_text(mps1d.load(complete_run.root))
+
+
 def row(text, first):
     """The fields of the table line that starts with `first`."""
     return next(line.split() for line in text.splitlines() if line.split()[:1] == [first])
 
 
 class TestSummaryTable:
-    def test_energy_budget_with_shares(self, complete_run):
-        (complete_run.results / "summary.json").write_text(json.dumps(SUMMARY))
-        text = summary_text(mps1d.load(complete_run.root))
+    def test_energy_budget_and_populations(self, complete_run):
+        text = report(complete_run, SUMMARY)
         assert "status: complete" in text and "model: corrected" in text
         assert row(text, "injected") == ["injected", "4.000000e-03", "1.000000"]
         assert row(text, "transmitted") == ["transmitted", "2.000000e-03", "0.500000"]
         assert row(text, "in_grid")[2] == "0.124750"
         assert row(text, "absorbed")[2] == "0.125000" and row(text, "dissipated")[2] == "0.025000"
         assert "(reflected+transmitted+in_grid+dots+dissipated)/injected = 0.999750000" in text
-
-    def test_lowest_and_peak_populations_with_their_time(self, complete_run):
-        (complete_run.results / "summary.json").write_text(json.dumps(SUMMARY))
-        run = mps1d.load(complete_run.root)
-        fields = row(summary_text(run), "rho11")
+        # Lowest and peak populations with their step, time and cell.
+        fields = row(text, "rho11")
         assert fields[:3] + fields[4:7] == ["rho11", "0.081200000", "15970", "310",
                                             "0.500000000", "1"]
-        fields = row(summary_text(run), "rho22")
-        assert fields[5:7] == ["0.418900000", "15976"]
-        assert float(fields[7]) == pytest.approx(15976 * run.dt * 1e15, abs=1e-3)
-        assert fields[8] == "310"
+        fields = row(text, "rho22")
+        assert fields[5:7] + fields[8:] == ["0.418900000", "15976", "310"]
+        assert float(fields[7]) == pytest.approx(15976 * runfiles.dt() * 1e15, abs=1e-3)
 
     def test_older_summary_without_dissipation_or_minima(self, complete_run):
-        (complete_run.results / "summary.json").write_text(json.dumps(OLD_SUMMARY))
-        text = summary_text(mps1d.load(complete_run.root))
+        text = report(complete_run, OLD_SUMMARY)
         assert "(reflected+transmitted+dots+in_grid)/injected = 0.999750000" in text
         assert "absorbed" not in text and " min " not in text
         assert row(text, "rho22")[:3] == ["rho22", "0.418900000", "15976"]
@@ -79,11 +80,10 @@ class TestSummaryTable:
          "RUN NOT FINISHED: this summary.json was written at the snapshot of step 20000;")],
         ids=["stopped", "stopped-older-summary", "running"])
     def test_a_run_that_did_not_complete_says_so_first(self, complete_run, summary, first_line):
-        (complete_run.results / "summary.json").write_text(json.dumps(summary))
-        assert summary_text(mps1d.load(complete_run.root)).startswith(first_line)
+        assert report(complete_run, summary).startswith(first_line)
 
     def test_without_summary_the_files_give_the_peaks(self, complete_run):
-        text = summary_text(mps1d.load(complete_run.root))
+        text = report(complete_run)
         assert text.startswith("no summary.json in")
         traces, snapshots = text.split("at the snapshots")
         # rho22 of cell 6 grows with the step: its peak is the last step
@@ -113,7 +113,12 @@ class TestCommandLine:
     def test_plot_into_a_folder(self, complete_run, tmp_path):
         done = tools("plot", complete_run.root, "--out", tmp_path / "png")
         assert done.returncode == 0, done.stderr
-        assert len(done.stdout.split()) == len(list((tmp_path / "png").glob("*.png"))) == 9
+        paths = sorted((tmp_path / "png").glob("*.png"))
+        assert sorted(done.stdout.split()) == [str(p) for p in paths]
+        names = {p.name for p in paths}
+        assert {"snapshot_000000000004.png", "trace_cell000006.png", "zt_profiles_E2.png"} <= names
+        assert len(names) == len(runfiles.SNAPSHOTS) + 4 + 1  # no spectra: no flux records
+        assert all(p.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n" for p in paths)
 
     def test_damaged_file_and_missing_results_folder_are_named(self, complete_run):
         results = complete_run.root / "Results"
@@ -137,7 +142,3 @@ class TestCommandLine:
             assert (h5.attrs["summary_stop_step"], h5.attrs["summary_stop_reason"]) == (30, REASON)
             assert np.isnan(h5.attrs["energy_balance"])
             assert np.isnan(h5.attrs["energy_through_monitor_cells_J_per_m2"][1])
-
-    def test_not_a_run_folder(self, tmp_path):
-        done = tools("summary", tmp_path)
-        assert done.returncode == 2 and "execdata.txt" in done.stderr

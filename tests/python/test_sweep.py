@@ -1,46 +1,30 @@
-"""Parameter sweeps: the input-file editor, value lists and ranges, the
-checks before a sweep runs, a local sweep with GNU parallel (resumed, with
-a failing case) and a Slurm job array on a single-node cluster started for
-the test.
-
-The runs use the program under test: $MPS1D when set (scripts/test.sh
-names the build it made), else the repository's build/mps1d, and its
-summary.json.
-"""
+"""Parameter sweeps: the input-file editor, value lists and ranges, the checks
+before a sweep runs, a local sweep with GNU parallel and a Slurm job array on
+a single-node cluster started for the test."""
 import csv
 import json
 import os
 import re
 import shutil
 import subprocess
-import sys
 import time
 from pathlib import Path
 
 import pytest
 
-HERE = Path(__file__).resolve().parent
-ROOT = HERE.parents[1]
-sys.path.insert(0, str(ROOT / "python"))
+from conftest import PROGRAM, QUICKSTART, ROOT, run_program
+from mps1d.execdata import Execdata, ExecdataError, format_value, parse_real
+from mps1d.sweep import SweepError, build_points, parse_values
 
-from mps1d.execdata import Execdata, ExecdataError, format_value, parse_real  # noqa: E402
-from mps1d.sweep import SweepError, build_points, parse_values  # noqa: E402
-
-PROGRAM = Path(os.environ.get("MPS1D", ROOT / "build" / "mps1d"))
 SWEEP = ROOT / "scripts" / "mps1d-sweep"
 CLUSTER = ROOT / "scripts" / "slurm_test_cluster.sh"
-QUICKSTART = ROOT / "examples" / "quickstart" / "execdata.txt"
 MICROCAVITY = ROOT / "examples" / "microcavity" / "execdata.txt"
 
 
-# --------------------------------------------------------------------------
-# fixtures
-
 @pytest.fixture(scope="session")
 def program():
-    if not PROGRAM.exists() and "MPS1D" not in os.environ:
-        subprocess.run(["scripts/setup.sh", "build"], cwd=ROOT, check=True,
-                       env=dict(os.environ, MPS_TARGET="mps1d"))
+    if not PROGRAM.is_file():
+        pytest.skip(f"{PROGRAM} is not built")
     return PROGRAM
 
 
@@ -56,47 +40,47 @@ def parallel():
 
 
 def sweep_env(**extra):
-    """The environment of a sweep: $MPS1D names the program under test."""
     env = {k: v for k, v in os.environ.items() if k not in ("MPS1D", "SLURM_CONF")}
-    env["MPS1D"] = str(PROGRAM)
-    env.update(extra)
-    return env
+    return {**env, "MPS1D": str(PROGRAM), **extra}
 
 
-def sweep(*args, env=None, timeout=300, cwd=None):
+def sweep(*args, env=None, cwd=None):
     return subprocess.run([str(SWEEP), *map(str, args)], capture_output=True, text=True,
-                          env=env or sweep_env(), timeout=timeout, stdin=subprocess.DEVNULL,
-                          cwd=cwd)
+                          env=env or sweep_env(), timeout=300, stdin=subprocess.DEVNULL, cwd=cwd)
 
 
 def short_quickstart(folder: Path) -> Path:
-    """The quickstart case, 4000 steps of a 10 fs pulse that reaches the dots
-    (a run takes well under a second)."""
-    text = QUICKSTART.read_text()
-    text = text.replace("LL 5000", "LL 4000").replace("steps 30000", "steps 3999")
+    """The quickstart with 4000 steps of a 10 fs pulse that reaches the dots."""
+    text = QUICKSTART.read_text().replace("LL 5000", "LL 4000").replace("steps 30000", "steps 3999")
     text = text.replace(" 50 0 0 2.0e8 1 0 10 160 0 ", " 10 0 0 2.0e8 1 0 10 20 0 ")
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "execdata.txt").write_text(text)
     return folder
 
 
-def rejection(program, text: bytes, folder: Path) -> str:
+def script(path: Path, body: str) -> Path:
+    path.write_text("#!/bin/sh\n" + body)
+    path.chmod(0o755)
+    return path
+
+
+def rejection(text: bytes, folder: Path) -> str:
     """The program's report on an input file (empty when it accepts it)."""
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "execdata.txt").write_bytes(text)
-    r = subprocess.run([str(program)], cwd=folder, stdin=subprocess.DEVNULL,
+    r = subprocess.run([str(PROGRAM)], cwd=folder, stdin=subprocess.DEVNULL,
                        capture_output=True, text=True, timeout=60)
     # The result folders are missing: an accepted input ends with exit 2.
     return "" if r.returncode == 2 else r.stdout + r.stderr
 
 
-def fields(line: str):
-    return line.split()
-
-
 def read_csv(path: Path):
     with open(path, newline="") as f:
         return list(csv.DictReader(f))
+
+
+def summary_of(case: Path):
+    return json.loads((case / "Results" / "summary.json").read_text())
 
 
 def flat(summary: dict, prefix=""):
@@ -111,11 +95,20 @@ def flat(summary: dict, prefix=""):
     return out
 
 
+def case_folders(sweep_dir: Path):
+    return sorted(p for p in sweep_dir.iterdir() if p.name.startswith("case-"))
+
+
+def joblog_rows(sweep_dir: Path):
+    lines = (sweep_dir / "joblog.txt").read_text().splitlines()
+    return [dict(zip(lines[0].split("\t"), l.split("\t"))) for l in lines[1:]
+            if not l.startswith("Seq")]
+
+
 # --------------------------------------------------------------------------
 # The input file: every named value is found where the program reads it.
 
-# An unusable value for each name and the program's report on it: the edit
-# has landed in the value the program reads under that name.
+# An unusable value for each name and the program's report on it.
 REJECTED = [
     ("pulse.wavelength", "-1", "pulse wavelength must be positive"),
     ("pulse.fwhm", "-1", "pulse duration must not be negative"),
@@ -146,38 +139,31 @@ class TestInputFile:
     @pytest.mark.parametrize("name,bad,report", REJECTED, ids=[r[0] for r in REJECTED])
     def test_edit_lands_in_the_value_the_program_reads(self, program, tmp_path, name, bad,
                                                         report):
-        ed = Execdata.read(QUICKSTART)
-        assert rejection(program, ed.to_bytes(), tmp_path / "as-is") == ""
-        assert report in rejection(program, ed.with_texts({name: bad}).to_bytes(), tmp_path / "bad")
+        ed = Execdata.read(QUICKSTART).with_texts({name: bad})
+        assert report in rejection(ed.to_bytes(), tmp_path)
 
     def test_layer_rows_are_counted_like_the_program(self, program, tmp_path):
         ed = Execdata.read(MICROCAVITY)
-        assert ed.layer_rows == 75
+        assert rejection(ed.to_bytes(), tmp_path / "as-is") == ""
+        assert ed.layer_rows == 75 and ed.value("layer.75.cells") == 200
         assert (ed.value("layer.33.cells"), ed.value("layer.33.index")) == (10, 3.511)
-        assert ed.value("layer.75.cells") == 200
-        report = rejection(program, ed.with_texts({"layer.33.cells": "-7"}).to_bytes(), tmp_path)
+        report = rejection(ed.with_texts({"layer.33.cells": "-7"}).to_bytes(), tmp_path / "bad")
         assert "Negative cell count in layer 33" in report
         with pytest.raises(ExecdataError, match="75 rows"):
             ed.place("layer.76.cells")
 
-    def test_edits_keep_every_other_byte(self):
-        text = QUICKSTART.read_bytes()
-        ed = Execdata.read(QUICKSTART)
-        new = ed.with_values({"pulse.amplitude": 4e8, "pulse.delay": 1e-5,
-                              "layer.3.cells": 24, "run.Nt": 100}).to_bytes().decode()
-        old_lines, new_lines = text.decode().split("\n"), new.split("\n")
-        changed = {k for k, (a, b) in enumerate(zip(old_lines, new_lines)) if a != b}
-        assert len(old_lines) == len(new_lines) and changed == {37, 49, 59}
-        # Whitespace-separated fields of the pulse line: amplitude (7th) and
-        # delay (11th) changed, the TABs and the comment kept.
-        assert re.split(r"(\s+)", new_lines[37])[:24:2] == \
-            "1 3 0.955022 50 0 0 4e8 1 0 10 1e-5 0".split()
-        assert new_lines[37].endswith("0   # id shape wavelength[um] fwhm unit(0 fs,1 ps) - "
-                                      "amplitude[V/m] polarisation noise origin delay unit(0 fs,"
-                                      "1 ps,2 ns)")
+    def test_edits_keep_every_other_byte(self, program, tmp_path):
+        text = QUICKSTART.read_text()
+        assert rejection(text.encode(), tmp_path) == ""
+        new = Execdata.read(QUICKSTART).with_values({"pulse.amplitude": 4e8, "pulse.delay": 1e-5,
+                                                     "layer.3.cells": 24, "run.Nt": 100})
+        old_lines, new_lines = text.split("\n"), new.to_bytes().decode().split("\n")
+        assert len(old_lines) == len(new_lines)
+        assert {k for k, (a, b) in enumerate(zip(old_lines, new_lines)) if a != b} == {37, 49, 59}
+        # Pulse fields 7 (amplitude) and 11 (delay) changed; separators and comment kept.
+        assert new_lines[37] == old_lines[37].replace(" 2.0e8 1 0 10 160 ", " 4e8 1 0 10 1e-5 ")
         assert new_lines[49] == "total number of time steps 100 -"
         assert new_lines[59] == "24 0 3.5 0 -0.5 0.5 -1 -0.5 0.5 -1"
-        assert "0\t1\t0\t0" in new  # table TABs
 
     def test_free_format_lines_crlf_and_repeat_counts(self, program, tmp_path):
         """Commas, D exponents, blank lines before value lines, CRLF line
@@ -188,18 +174,16 @@ class TestInputFile:
         text = text.replace("1.0e24                   #", "\n\n  1.0d24   #")
         text = text.replace("200 0 3.5 0 0 0 0 0 0 0\n20 ", "200 0 3.5 7*0\n20 ")
         text = text.replace("Courant number 0.5 S", "'Courant number' S 0.5")
-        text = text.replace("\n", "\r\n")
-        data = text.encode()
+        data = text.replace("\n", "\r\n").encode()
         ed = Execdata.from_bytes(data)
-        assert rejection(program, data, tmp_path / "restyled") == ""
-        assert (ed.value("pulse.amplitude"), ed.value("pulse.fwhm"), ed.value("dots.density"),
-                ed.value("layer.2.index")) == (2e8, 50.0, 1e24, 3.5)
+        assert rejection(data, tmp_path / "restyled") == ""
+        assert [ed.value(n) for n in ("pulse.amplitude", "pulse.fwhm", "dots.density",
+                                      "layer.2.index", "run.courant")] == [2e8, 50, 1e24, 3.5, 0.5]
         new = ed.with_values({"pulse.amplitude": 4e8, "pulse.fwhm": 20}).to_bytes()
         assert new == data.replace(b" 50;0 0 2.0D8,", b" 20;0 0 4e8,")
-        report = rejection(program, ed.with_texts({"pulse.fwhm": "-3"}).to_bytes(), tmp_path / "b")
+        report = rejection(ed.with_texts({"pulse.fwhm": "-3"}).to_bytes(), tmp_path / "b")
         assert "pulse duration must not be negative: -3" in report
-        assert ed.value("run.courant") == 0.5
-        report = rejection(program, ed.with_values({"run.courant": 1.5}).to_bytes(), tmp_path / "c")
+        report = rejection(ed.with_values({"run.courant": 1.5}).to_bytes(), tmp_path / "c")
         assert "Courant number must not exceed 1" in report
         with pytest.raises(ExecdataError, match="repeat"):
             ed.with_values({"layer.2.index_end": 2.0})
@@ -218,9 +202,9 @@ class TestValues:
         assert parse_values("pulse.amplitude", "1e8, 2e8,4D8", "real").values == [1e8, 2e8, 4e8]
         lin = parse_values("pulse.amplitude", "1e8:5e8:9", "real")
         assert lin.scale == "linear" and len(lin.values) == 9
-        assert lin.values[0] == 1e8 and lin.values[-1] == 5e8 and lin.values[4] == 3e8
+        assert (lin.values[0], lin.values[4], lin.values[-1]) == (1e8, 3e8, 5e8)
         log = parse_values("dots.density", "log:1e22:1e26:5", "real")
-        assert log.scale == "log" and log.values[0] == 1e22 and log.values[-1] == 1e26
+        assert log.scale == "log" and (log.values[0], log.values[-1]) == (1e22, 1e26)
         assert log.values[2] == pytest.approx(1e24, rel=1e-12)
         assert parse_values("layer.3.cells", "10:30:3", "int").values == [10, 20, 30]
         f = tmp_path / "values.txt"
@@ -236,9 +220,7 @@ class TestValues:
         ("pulse.amplitude", "1:2:0", "real", "at least 1"),
         ("pulse.amplitude", "1,1", "real", "repeated"),
         ("pulse.amplitude", "@/nonexistent/values", "real", "cannot read the value file"),
-    ], ids=["not-a-number", "fractional-range-of-integers", "fractional-integer",
-            "range-without-count", "log-range-from-zero", "no-points", "repeated-value",
-            "missing-file"])
+    ])
     def test_bad_values(self, name, given, kind, message):
         with pytest.raises(SweepError, match=re.escape(message)):
             parse_values(name, given, kind)
@@ -246,13 +228,23 @@ class TestValues:
     def test_product_varies_the_first_slowest_and_zip_pairs(self):
         a = parse_values("pulse.amplitude", "1,2", "real")
         b = parse_values("layer.3.cells", "10,20,30", "int")
-        points = build_points([a, b], zipped=False)
-        assert [tuple(p.values()) for p in points] == [
+        assert [tuple(p.values()) for p in build_points([a, b], zipped=False)] == [
             (1, 10), (1, 20), (1, 30), (2, 10), (2, 20), (2, 30)]
         with pytest.raises(SweepError, match="same number of values"):
             build_points([a, b], zipped=True)
         c = parse_values("run.Nt", "5,6", "int")
         assert [tuple(p.values()) for p in build_points([a, c], zipped=True)] == [(1, 5), (2, 6)]
+
+    def test_values_and_units_of_a_ratio(self):
+        from mps1d.sweep import quantity, quantity_label
+        rows = [{"energy.transmitted": 1.0, "energy.injected": 4.0},
+                {"energy.transmitted": 1.0, "energy.injected": 0.0}, {"energy.injected": 2.0}]
+        assert [quantity(r, "energy.transmitted/energy.injected") for r in rows] == \
+            [0.25, None, None]
+        assert quantity_label("energy.transmitted/energy.injected") == \
+            "energy.transmitted / energy.injected [1]"
+        assert quantity_label("energy.injected/wall_time_s") == \
+            "energy.injected / wall_time_s [J/m^2 / s]"
 
 
 # --------------------------------------------------------------------------
@@ -289,9 +281,8 @@ class TestBadSweeps:
         assert not (tmp_path / "sweep").exists()
 
     def test_names_reach_no_shell(self, program, tmp_path):
-        """A folder name is passed as a name: a ';' in it runs nothing, and a
-        newline (which would split the case listing or a job script line)
-        is refused, as in a Slurm option."""
+        """A ';' in a folder name runs nothing; a newline (which would split the
+        case listing or a job script line) is refused, as in a Slurm option."""
         template = short_quickstart(tmp_path / "template")
         out = tmp_path / "out;touch PWNED;x"
         r = sweep(template, "--set", "pulse.amplitude=1e8", "--out", out, "--jobs", "1",
@@ -304,14 +295,6 @@ class TestBadSweeps:
             r = sweep(template, "--set", "pulse.amplitude=1e8", *args)
             assert r.returncode == 2 and "control character" in r.stderr, r.stderr
 
-    def test_a_reader_that_has_gone_ends_the_listing_quietly(self, program):
-        read_end, write_end = os.pipe()
-        os.close(read_end)  # as `sweep names ... | head` once head has read enough
-        r = subprocess.run([str(SWEEP), "names", str(QUICKSTART.parent)], stdout=write_end,
-                           stderr=subprocess.PIPE, text=True, env=sweep_env(), timeout=60)
-        os.close(write_end)
-        assert r.returncode == 141 and r.stderr == ""
-
     def test_template_that_is_not_a_valid_run(self, program, tmp_path):
         template = short_quickstart(tmp_path / "template")
         f = template / "execdata.txt"
@@ -321,61 +304,44 @@ class TestBadSweeps:
         assert "cannot be read: the program rejects the input" in r.stderr
         assert "Courant number must not exceed 1" in r.stderr
 
+    def test_a_reader_that_has_gone_ends_the_listing_quietly(self, program):
+        read_end, write_end = os.pipe()
+        os.close(read_end)  # as `sweep names ... | head` once head has read enough
+        r = subprocess.run([str(SWEEP), "names", str(QUICKSTART.parent)], stdout=write_end,
+                           stderr=subprocess.PIPE, text=True, env=sweep_env(), timeout=60)
+        os.close(write_end)
+        assert r.returncode == 141 and r.stderr == ""
+
 
 # --------------------------------------------------------------------------
 # A local sweep with GNU parallel
-
-def case_folders(sweep_dir: Path):
-    return sorted(p for p in sweep_dir.iterdir() if p.name.startswith("case-"))
-
-
-def joblog_rows(sweep_dir: Path):
-    lines = (sweep_dir / "joblog.txt").read_text().splitlines()
-    return [dict(zip(lines[0].split("\t"), l.split("\t"))) for l in lines[1:]
-            if not l.startswith("Seq")]
-
 
 class TestLocalSweep:
     def test_two_by_two_collect_and_rerun(self, program, parallel, tmp_path):
         template = short_quickstart(tmp_path / "template")
         out = tmp_path / "sweep"
-        r = sweep(template, "--set", "pulse.amplitude=1e8,4e8", "--set", "layer.3.cells=20:24:2",
-                  "--out", out, "--jobs", "2")
+        sets = ["--set", "pulse.amplitude=1e8,4e8", "--set", "layer.3.cells=20:24:2"]
+        r = sweep(template, *sets, "--out", out, "--jobs", "2")
         assert r.returncode == 0, r.stdout + r.stderr
         cases = case_folders(out)
-        assert [c.name for c in cases] == ["case-0000", "case-0001", "case-0002", "case-0003"]
+        assert [c.name for c in cases] == [f"case-000{k}" for k in range(4)]
 
-        # Each case's file differs from the template in the two values only:
-        # the 7th field of the pulse line and the 1st of the third layer row.
+        # Each case's file is the template with the two values edited.
         expected = [("1e8", "20"), ("1e8", "24"), ("4e8", "20"), ("4e8", "24")]
-        base = (template / "execdata.txt").read_text().split("\n")
+        ed = Execdata.read(template / "execdata.txt")
         for case, (amplitude, cells) in zip(cases, expected):
-            lines = (case / "execdata.txt").read_text().split("\n")
-            assert len(lines) == len(base)
-            changed = {k for k, (a, b) in enumerate(zip(base, lines)) if a != b}
-            assert changed <= {37, 59}
-            old, new = re.split(r"(\s+)", base[37]), re.split(r"(\s+)", lines[37])
-            assert new[12] == amplitude and new[:12] + new[13:] == old[:12] + old[13:]
-            old, new = re.split(r"(\s+)", base[59]), re.split(r"(\s+)", lines[59])
-            assert new[0] == cells and new[1:] == old[1:]
-            for d in ("Results", "DiscardedResults", "Continue"):
-                assert (case / d).is_dir()
-            summary = json.loads((case / "Results" / "summary.json").read_text())
-            assert summary["status"] == "complete"
-            assert (case / "exit_status").read_text().strip() == "0"
+            assert (case / "execdata.txt").read_bytes() == ed.with_texts(
+                {"pulse.amplitude": amplitude, "layer.3.cells": cells}).to_bytes()
+            assert summary_of(case)["status"] == "complete"
 
-        status = sweep("status", out)
-        assert "4 points: 4 done, 0 running, 0 failed, 0 pending" in status.stdout
+        assert "4 points: 4 done, 0 running, 0 failed, 0 pending" in sweep("status", out).stdout
         meta = json.loads((out / "sweep.json").read_text())
         assert meta["names"] == ["pulse.amplitude", "layer.3.cells"]
         assert meta["engine"] == "local" and meta["template"] == str(template / "execdata.txt")
-        assert [p["folder"] for p in meta["points"]] == [c.name for c in cases]
-        assert [p["values"] for p in meta["points"]][1] == {"pulse.amplitude": 1e8,
-                                                            "layer.3.cells": 24}
+        assert meta["points"][1]["values"] == {"pulse.amplitude": 1e8, "layer.3.cells": 24}
         assert [r["Exitval"] for r in joblog_rows(out)] == ["0"] * 4
 
-        # The collected table: a row per point, the swept values, the
-        # summary values flattened.
+        # The collected table: a row per point, the swept values, the summary flattened.
         c = sweep("collect", out)
         assert c.returncode == 0, c.stderr
         rows = read_csv(out / "sweep.csv")
@@ -384,12 +350,13 @@ class TestLocalSweep:
             assert row["folder"] == case.name and row["state"] == "done"
             assert float(row["pulse.amplitude"]) == float(amplitude)
             assert int(row["layer.3.cells"]) == int(cells)
-            summary = flat(json.loads((case / "Results" / "summary.json").read_text()))
+            summary = flat(summary_of(case))
             assert "peak_populations.rho22.value" in summary and "energy.in_grid" in summary
             for key, value in summary.items():
                 text = row[key]
-                expected = "" if value is None else str(value)  # null ("stop") is left empty
-                assert (float(text) == value) if isinstance(value, float) else text == expected
+                expected_text = "" if value is None else str(value)  # null ("stop") left empty
+                assert (float(text) == value) if isinstance(value, float) else \
+                    text == expected_text
         # A stronger pulse excites more dots.
         rho22 = [float(r["peak_populations.rho22.value"]) for r in rows]
         assert rho22[2] > rho22[0] and rho22[3] > rho22[1]
@@ -400,19 +367,15 @@ class TestLocalSweep:
         png = out / "sweep-peak_populations.rho22.value-vs-pulse.amplitude.png"
         assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
-        # A rerun runs nothing: the program only reads the template (one
-        # that fails anything but --check would show a run).
+        # A rerun runs nothing: the program is only asked to --check the template.
         stamps = [(c / "Results" / "summary.json").stat().st_mtime_ns for c in cases]
-        check_only = tmp_path / "check-only"
-        check_only.write_text(f'#!/bin/sh\n[ "$1" = --check ] && exec "{program}" "$@"\nexit 1\n')
-        check_only.chmod(0o755)
-        again = sweep(template, "--set", "pulse.amplitude=1e8,4e8", "--set",
-                      "layer.3.cells=20,24", "--out", out, env=sweep_env(MPS1D=str(check_only)))
+        check_only = script(tmp_path / "check-only",
+                            f'[ "$1" = --check ] && exec "{program}" "$@"\nexit 1\n')
+        again = sweep(template, *sets, "--out", out, env=sweep_env(MPS1D=str(check_only)))
         assert again.returncode == 0, again.stderr
         assert "4 of 4 points complete; nothing to run" in again.stdout
         assert len(joblog_rows(out)) == 4
         assert stamps == [(c / "Results" / "summary.json").stat().st_mtime_ns for c in cases]
-        # Another sweep in the same folder is refused.
         other = sweep(template, "--set", "pulse.amplitude=1e8,5e8", "--out", out)
         assert other.returncode == 2 and "holds another sweep" in other.stderr
 
@@ -434,13 +397,11 @@ class TestLocalSweep:
         assert r.returncode == 0, r.stdout + r.stderr
         monkeypatch.syspath_prepend(str(tmp_path))
         import slab
-        for k, (area, cells) in enumerate([(3.14159, 2), (3.14159, 4), (6.28318, 2),
-                                           (6.28318, 4)]):
-            case_dir = out / f"case-{k:04d}"
+        points = [(3.14159, 2), (3.14159, 4), (6.28318, 2), (6.28318, 4)]
+        for case, (area, cells) in zip(case_folders(out), points, strict=True):
             text = slab.case(area=area, cells=cells).execdata_text()
-            assert (case_dir / "execdata.txt").read_text() == text
-            summary = json.loads((case_dir / "Results" / "summary.json").read_text())
-            assert summary["status"] == "complete"
+            assert (case / "execdata.txt").read_text() == text
+            assert summary_of(case)["status"] == "complete"
         meta = json.loads((out / "sweep.json").read_text())
         assert meta["template"] == "slab:case" and meta["names"] == ["area", "cells"]
         bad = sweep("--case", "slab:case", "--set", "amplitude=1e8", "--out", tmp_path / "b",
@@ -449,16 +410,11 @@ class TestLocalSweep:
 
     def test_failed_case_is_recorded_and_rerun_alone(self, program, parallel, tmp_path):
         template = short_quickstart(tmp_path / "template")
-        inner = program
-        failing = tmp_path / "failing-mps1d"
-        # Fails the run (not the input check, which has no result folders)
-        # of the point with amplitude 4e8.
-        failing.write_text("#!/bin/sh\n"
-                           "if [ -d Results ] && grep -q ' 4e8 ' execdata.txt; then\n"
-                           "  echo 'injected failure' >&2; exit 4\n"
-                           "fi\n"
-                           f"exec {inner} \"$@\"\n")
-        failing.chmod(0o755)
+        # Fails the run (not the input check, which has no result folders) at amplitude 4e8.
+        failing = script(tmp_path / "failing-mps1d",
+                         "if [ -d Results ] && grep -q ' 4e8 ' execdata.txt; then\n"
+                         "  echo 'injected failure' >&2; exit 4\nfi\n"
+                         f'exec {program} "$@"\n')
         out = tmp_path / "sweep"
         args = [template, "--set", "pulse.amplitude=1e8,2e8,4e8", "--out", out]
         r = sweep(*args, "--threads-per-run", "2", env=sweep_env(MPS1D=str(failing)))
@@ -467,9 +423,8 @@ class TestLocalSweep:
         assert "1 of 3 cases failed" in r.stdout
         log = {Path(row["Command"].split()[-1]).name: row["Exitval"] for row in joblog_rows(out)}
         assert log == {"case-0000": "0", "case-0001": "0", "case-0002": "4"}
-        status = sweep("status", out, "--json")
         states = {c["folder"]: (c["state"], c["exit_status"])
-                  for c in json.loads(status.stdout)["cases"]}
+                  for c in json.loads(sweep("status", out, "--json").stdout)["cases"]}
         assert states == {"case-0000": ("done", 0), "case-0001": ("done", 0),
                           "case-0002": ("failed", 4)}
         assert "injected failure" in (out / "case-0002" / "mps1d.err").read_text()
@@ -493,33 +448,30 @@ class TestLocalSweep:
         assert c.returncode == 0, c.stderr
         assert (out / "sweep-energy.transmitted-over-energy.injected-vs-pulse.amplitude.png"
                 ).is_file()
-        rows = read_csv(out / "sweep.csv")
-        assert [row["source"] for row in rows] == ["transparent"] * 2
+        assert [row["source"] for row in read_csv(out / "sweep.csv")] == ["transparent"] * 2
         bad = sweep("collect", out, "--plot", "energy.transmitted/energy.nothing")
         assert bad.returncode == 2 and "(energy.nothing): not a numeric summary" in bad.stderr
 
-
     def test_ensemble_width_is_each_runs_option(self, program, parallel, tmp_path):
-        """ensemble.fwhm_meV is no value of the file: each point runs with
-        its own --ensemble, the classes from the sweep's --ensemble."""
+        """ensemble.fwhm_meV is no value of the file: each point runs with its
+        own --ensemble, the classes from the sweep's --ensemble."""
         template = short_quickstart(tmp_path / "template")
         out = tmp_path / "sweep"
         r = sweep(template, "--set", "ensemble.fwhm_meV=1.5,3", "--ensemble", "4,1",
                   "--out", out, "--jobs", "2")
         assert r.returncode == 0, r.stdout + r.stderr
-        for case, fwhm in zip(case_folders(out), (1.5, 3)):
+        for case, fwhm in zip(case_folders(out), (1.5, 3), strict=True):
             assert (case / "execdata.txt").read_bytes() == \
                 (template / "execdata.txt").read_bytes()
-            summary = json.loads((case / "Results" / "summary.json").read_text())
-            assert (summary["inputs"]["ensemble"]["classes"],
-                    summary["inputs"]["ensemble"]["fwhm_meV"]) == (4, fwhm)
+            ensemble = summary_of(case)["inputs"]["ensemble"]
+            assert (ensemble["classes"], ensemble["fwhm_meV"]) == (4, fwhm)
         assert sweep("collect", out, "--no-plot").returncode == 0
         assert [float(row["ensemble.fwhm_meV"]) for row in read_csv(out / "sweep.csv")] == \
             [1.5, 3]
 
     def test_status_through_a_tools_parser(self, tmp_path, capsys):
-        """`sweep` plugs into an argparse parser whose subcommands carry
-        their function as args.action (as mps1d-tools does)."""
+        """`sweep` plugs into an argparse parser whose subcommands carry their
+        function as args.action (as mps1d-tools does)."""
         import argparse
         from mps1d.sweep import add_sweep_parser
         out = tmp_path / "sweep"
@@ -536,17 +488,13 @@ class TestLocalSweep:
         assert "sweep collect takes no --set" in capsys.readouterr().err
 
     def test_continued_run_as_template(self, program, parallel, tmp_path):
-        """A template that continues an earlier run: each case gets the
-        snapshot of the continuation folder and the results' point.txt."""
+        """Each case of a template that continues an earlier run gets the
+        continuation snapshot and starts from its step."""
         template = short_quickstart(tmp_path / "template")
-        for d in ("Results", "DiscardedResults", "Continue"):
-            (template / d).mkdir()
-        first = subprocess.run([str(program)],
-                               cwd=template, stdin=subprocess.DEVNULL, capture_output=True)
-        assert first.returncode == 0
-        for f in list((template / "Results").glob("*_z000000004000.dat.gz")) + \
-                list((template / "Results").glob("*_z000000003999.dat.gz")) + \
-                [template / "Results" / "gamma.dat.gz"]:
+        run_program(template, (template / "execdata.txt").read_text())
+        results = template / "Results"
+        for f in [*results.glob("*_z000000004000.dat.gz"), *results.glob("*_z000000003999.dat.gz"),
+                  results / "gamma.dat.gz"]:
             shutil.copy(f, template / "Continue")
         f = template / "execdata.txt"
         f.write_text(f.read_text().replace("J_final 0", "J_final 4000")
@@ -567,8 +515,7 @@ class TestLocalSweep:
 def wait_for(out: Path, env, timeout: float):
     deadline = time.monotonic() + timeout
     while True:
-        r = sweep("status", out, "--json", env=env)
-        counts = json.loads(r.stdout)["counts"]
+        counts = json.loads(sweep("status", out, "--json", env=env).stdout)["counts"]
         if counts["done"] + counts["failed"] == sum(counts.values()):
             return counts
         if time.monotonic() > deadline:
@@ -594,36 +541,39 @@ def test_slurm_job_array_matches_the_local_engine(program, parallel, tmp_path, c
         env = sweep_env(SLURM_CONF=info["SLURM_CONF"])
         template = short_quickstart(tmp_path / "template")
         sets = ["--set", "pulse.amplitude=1e8,2e8,4e8"]
-        r = sweep(template, *sets, "--out", tmp_path / "slurm", "--engine", "slurm", "--jobs",
-                  "2", "--partition", "debug", "--time", "00:05:00", env=env)
+        slurm = tmp_path / "slurm"
+        r = sweep(template, *sets, "--out", slurm, "--engine", "slurm", "--jobs", "2",
+                  "--partition", "debug", "--time", "00:05:00", env=env)
         assert r.returncode == 0, r.stdout + r.stderr
         assert "submitted job array" in r.stdout
-        job = (tmp_path / "slurm" / "slurm-job-1.sh").read_text()
-        assert "#SBATCH --array=0-2%2" in job and "#SBATCH --cpus-per-task=1" in job
-        assert "#SBATCH --partition=debug" in job and "#SBATCH --time=00:05:00" in job
+        job = (slurm / "slurm-job-1.sh").read_text()
+        for line in ("--array=0-2%2", "--cpus-per-task=1", "--partition=debug",
+                     "--time=00:05:00"):
+            assert f"#SBATCH {line}" in job
 
-        counts = wait_for(tmp_path / "slurm", env, 180)
-        assert counts == {"done": 3, "running": 0, "failed": 0, "pending": 0}
-        for case in case_folders(tmp_path / "slurm"):
+        assert wait_for(slurm, env, 180) == {"done": 3, "running": 0, "failed": 0, "pending": 0}
+        for case in case_folders(slurm):
             assert (case / "exit_status").read_text().strip() == "0"
             assert re.search(r"slurm_job=\d+_\d", (case / "started").read_text())
-        assert len(list((tmp_path / "slurm" / "slurm").glob("*_*.out"))) == 3
+        assert len(list((slurm / "slurm").glob("*_*.out"))) == 3
 
-        again = sweep(template, *sets, "--out", tmp_path / "slurm", "--engine", "slurm", env=env)
+        again = sweep(template, *sets, "--out", slurm, "--engine", "slurm", env=env)
         assert "nothing to run" in again.stdout
-        assert not (tmp_path / "slurm" / "slurm-job-2.sh").exists()
+        assert not (slurm / "slurm-job-2.sh").exists()
 
         local = sweep(template, *sets, "--out", tmp_path / "local", env=env)
         assert local.returncode == 0, local.stdout + local.stderr
+        rows = {}
         for folder in ("slurm", "local"):
             c = sweep("collect", tmp_path / folder, "--no-plot", env=env)
             assert c.returncode == 0, c.stderr
-        slurm_rows = read_csv(tmp_path / "slurm" / "sweep.csv")
-        local_rows = read_csv(tmp_path / "local" / "sweep.csv")
-        assert len(slurm_rows) == 3 and "peak_populations.rho22.value" in slurm_rows[0]
-        for row in slurm_rows + local_rows:
-            del row["wall_time_s"]
-        assert slurm_rows == local_rows
+            rows[folder] = read_csv(tmp_path / folder / "sweep.csv")
+            for row in rows[folder]:
+                del row["wall_time_s"]
+        assert len(rows["slurm"]) == 3 and "peak_populations.rho22.value" in rows["slurm"][0]
+        differ = [{k: (a.get(k), b.get(k)) for k in a.keys() | b.keys() if a.get(k) != b.get(k)}
+                  for a, b in zip(rows["slurm"], rows["local"])]
+        assert rows["slurm"] == rows["local"], differ
     finally:
         stop = subprocess.run([str(CLUSTER), "stop", str(cluster)], capture_output=True,
                               text=True, timeout=120)
@@ -632,15 +582,3 @@ def test_slurm_job_array_matches_the_local_engine(program, parallel, tmp_path, c
         comm = Path(f"/proc/{pid}/comm")
         assert not comm.exists() or comm.read_text().strip() != name, f"{name} still runs"
     shutil.rmtree(cluster, ignore_errors=True)
-
-
-def test_values_and_units_of_a_ratio():
-    from mps1d.sweep import quantity, quantity_label
-    rows = [{"energy.transmitted": 1.0, "energy.injected": 4.0},
-            {"energy.transmitted": 1.0, "energy.injected": 0.0}, {"energy.injected": 2.0}]
-    assert [quantity(r, "energy.transmitted/energy.injected") for r in rows] == \
-        [0.25, None, None]
-    assert quantity_label("energy.transmitted/energy.injected") == \
-        "energy.transmitted / energy.injected [1]"
-    assert quantity_label("energy.injected/wall_time_s") == \
-        "energy.injected / wall_time_s [J/m^2 / s]"

@@ -1,16 +1,17 @@
 // Wave propagation through the field kernels (the H and E sweep of step(),
-// apply_boundaries), stepped here without the time loop so that a test can
-// drive its own source: travel speed, open and conducting ends, an
-// index step, and the per-cell coefficients and end coefficients they use.
+// apply_boundaries), stepped without the time loop: travel speed, open and
+// conducting ends, an index step, and the transit of a graded layer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "core/errors.hpp"
 #include "field/boundaries.hpp"
 #include "field/field_update.hpp"
+#include "field/pulse_source.hpp"
 #include "simulation/simulation.hpp"
 #include "support/layers.hpp"
 
@@ -24,15 +25,16 @@ using testing::structure_of;
 // hard source of the test's own (E at one cell replaced, when `cell` > 0)
 // is imposed after it.  Courant number 1.
 struct Line {
-  static constexpr double dz = 10e-9;
+  double dz;
   StructureProfile s;
   Simulation sim;
   FieldState& f = sim.field;
   FieldCoefficients& k = sim.coeffs;
   std::int64_t J = 0;
 
-  Line(std::vector<Layer> layers, std::int32_t end_type, Model model = Model::corrected)
-      : s(structure_of(std::move(layers), dz, dz / constants::c0, model)) {
+  Line(std::vector<Layer> layers, std::int32_t end_type, Model model = Model::corrected,
+       double cell = 10e-9)
+      : dz(cell), s(structure_of(std::move(layers), dz, dz / constants::c0, model)) {
     sim.dt = dz / constants::c0;
     compute_field_profile(s, dz, sim.dt, k);
     f.allocate(s.NZ);
@@ -158,6 +160,113 @@ TEST(Walls, ConductingWallsTrapThePulseAndInvertItOnReflection) {
   EXPECT_NEAR(line.max_abs_E(), g.amplitude, tol);
   EXPECT_EQ(line.Ey()[1], 0.0);
   EXPECT_EQ(line.Ey()[301], 0.0);
+}
+
+// A graded layer from n = 1.0 to 3.5 delays a pulse by its optical
+// thickness, sum n(i) dz / c, as a uniform layer of that optical thickness
+// does; the legacy model gives each graded cell the left-end velocity
+// (mu = mu0 (nA / n(i))^2), so the pulse crosses at c.  Courant number 1;
+// the 1 um carrier has 57 cells per wavelength in n = 3.5.
+constexpr double kDz = 5e-9;
+constexpr double kDt = kDz / constants::c0;
+constexpr double kWavelength = 1e-6;
+constexpr double kFwhm = 5e-15;
+constexpr double kSubstrate = 3.5;
+// Injection cell, monitor before the layer, its distance to the layer, the
+// second monitor's depth into the substrate and the substrate beyond it:
+// echoes reach the monitors 1400 and 2100 steps after the pulse.
+constexpr std::int32_t kSource = 20, kBefore = 100, kGap = 700, kDepth = 50, kTail = 300;
+
+struct Crossing {
+  double transit = 0.0;  // measured transit of the middle layer [s]
+  double optical = 0.0;  // sum of n(i) dz / c over its cells [s]
+  double length = 0.0;   // cells dz / c [s]
+};
+
+// Arrival step of the pulse at a monitor: centroid of Ex^2 within 4 widths W
+// of its largest value (all but e^-18 of the pulse, and no echo).
+double arrival(const std::vector<double>& ex, std::int64_t W) {
+  const auto n = static_cast<std::int64_t>(ex.size());
+  const std::int64_t peak =
+      std::max_element(ex.begin(), ex.end(),
+                       [](double a, double b) { return std::fabs(a) < std::fabs(b); }) -
+      ex.begin();
+  double sum = 0.0, moment = 0.0;
+  for (std::int64_t j = std::max<std::int64_t>(0, peak - 4 * W); j <= std::min(n - 1, peak + 4 * W);
+       ++j) {
+    const double e2 = ex[static_cast<std::size_t>(j)] * ex[static_cast<std::size_t>(j)];
+    sum += e2;
+    moment += static_cast<double>(j) * e2;
+  }
+  return moment / sum;
+}
+
+// Vacuum | middle | substrate of n = 3.5 with absorbing ends, stepped by
+// the program's step() without dots.  The delay between the two monitors
+// less the uniform paths on either side is the middle layer's transit.
+Crossing cross(const Layer& middle, Model model) {
+  const std::int32_t first = kBefore + kGap, last = first + middle.cells - 1;
+  const std::int32_t after = last + kDepth;
+  Line line({layer(first - 1, 1.0), middle, layer(kDepth + kTail, kSubstrate)}, 1, model, kDz);
+  PulseSource& source = line.sim.source;
+  source.active = true;
+  source.pulse.shape = PulseShape::gaussian;
+  source.pulse.polarisation = Polarisation::x;
+  source.pulse.amplitude = 1e8;
+  source.pulse.angular_frequency = constants::two_pi * constants::c0 / kWavelength;
+  source.pulse.tau = kFwhm / constants::fwhm_factor;
+  source.pulse.delay_ratio = 4;
+  source.origin_cell = source.injection_cell = kSource;
+
+  Crossing c;
+  double path = 0.0;  // optical path from the first monitor to the second [dz]
+  for (std::int32_t i = kBefore + 1; i <= after; ++i) {
+    const double n = std::sqrt(line.k.eps_r[static_cast<std::size_t>(i)]);
+    path += n;
+    if (i >= first && i <= last) c.optical += n;
+  }
+  const auto W = static_cast<std::int64_t>(source.pulse.tau / kDt + 0.5);
+  // The pulse peaks at the source at step 4 W and is past the second monitor
+  // 4 W after it arrives there (sooner with the legacy model).
+  const auto steps = 9 * W + (kBefore - kSource) + static_cast<std::int64_t>(path);
+  std::vector<double> before, behind;
+  for (std::int64_t J = 1; J <= steps; ++J) {
+    line.advance();
+    before.push_back(line.Ex()[kBefore]);
+    behind.push_back(line.Ex()[static_cast<std::size_t>(after)]);
+  }
+  const double uniform = (first - 1 - kBefore) + kSubstrate * (after - last);  // [dz]
+  c.transit = (arrival(behind, W) - arrival(before, W)) * kDt - uniform * kDz / constants::c0;
+  c.optical *= kDz / constants::c0;
+  c.length = middle.cells * kDz / constants::c0;
+  return c;
+}
+
+// 2000 cells, 10 um: ten vacuum wavelengths, so the grading reflects little
+// of the pulse.  Sum n(i) = 4501.25 cells, 75.1 fs.
+const Layer kGraded = layer(2000, 1.0, kSubstrate);
+
+// 1%: the grid's dispersion lengthens the delay by about 0.15%; the layer's
+// ends are uncertain by half a cell on the staggered grid, 1.25 dz of 4500.
+constexpr double kTolerance = 0.01;
+
+TEST(GradedLayer, DelaysAPulseAsAUniformLayerOfTheSameOpticalThickness) {
+  const Crossing graded = cross(kGraded, Model::corrected);
+  EXPECT_NEAR(graded.transit / graded.optical, 1.0, kTolerance);
+  // Whole cells of n = 3.5 of nearly the same optical thickness (dt = dz / c).
+  const auto cells = static_cast<std::int32_t>(std::lround(graded.optical / kDt / kSubstrate));
+  const Crossing uniform = cross(layer(cells, kSubstrate), Model::corrected);
+  EXPECT_NEAR(uniform.transit / uniform.optical, 1.0, kTolerance);
+  EXPECT_NEAR(uniform.transit - graded.transit, uniform.optical - graded.optical,
+              kTolerance * graded.optical);
+}
+
+// Each legacy cell moves light at 1 / sqrt(eps mu) = c: the transit is the
+// geometric length over c, 2.25 times below the optical thickness.
+TEST(GradedLayer, LegacyModelCrossesTheGradedLayerAtTheSpeedOfLight) {
+  const Crossing c = cross(kGraded, Model::legacy);
+  EXPECT_NEAR(c.transit / c.length, 1.0, kTolerance);
+  EXPECT_LT(c.transit / c.optical, 0.5);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 #include "core/errors.hpp"
 #include "input/checks.hpp"
 #include "input/input_reader.hpp"
+#include "simulation/run_folder.hpp"
 #include "simulation/simulation.hpp"
-#include "support/scratch_dir.hpp"
 
 namespace mps::testing {
 namespace {
@@ -27,7 +27,7 @@ const std::string kProbe = "2 3 0.9 15 0 0 1.0e8 3 0 10 100 0";
 std::vector<double> fields_after(const std::vector<std::string>& pulses, SourceKind source,
                                  int steps) {
   ScratchDir dir;
-  for (const char* f : {"Results", "DiscardedResults", "Continue"}) dir.make_dir(f);
+  make_run_folders(dir);
   std::string text = replace_line(example_input("quickstart"), 11, "0.0");
   std::string lines;
   for (const std::string& p : pulses) lines.append(lines.empty() ? "" : "\n").append(p);
@@ -62,7 +62,7 @@ TEST(Pulses, TwoPulsesInALinearStructureAddUp) {
 
 TEST(Pulses, FurtherPulseLinesAreCheckedByNumber) {
   ScratchDir dir;
-  for (const char* f : {"Results", "DiscardedResults", "Continue"}) dir.make_dir(f);
+  make_run_folders(dir);
   const std::string text = example_input("quickstart");
   const auto rejected = [&](const std::string& count, const std::string& lines,
                             const std::string& message) {

@@ -8,9 +8,8 @@
 namespace mps::testing {
 namespace {
 
-// The trials, a team's steps timed by `seconds(team)`: each trial lasts
-// kTrialSteps timed steps and kTrialSeconds at least, or two timed steps
-// and kSlowTrialSeconds.  Their steps and seconds.
+// The trials' steps and seconds, each step timed by `seconds(team)`: a trial
+// lasts kTrialSteps timed steps and kTrialSeconds, or two and kSlowTrialSeconds.
 struct Trials {
   std::int64_t steps = 0;
   double seconds = 0.0;
@@ -55,14 +54,12 @@ std::int64_t keep_of(std::int64_t factor, const Trials& t) {
 }
 
 TEST(TeamChooser, KeepsTheFasterTeamAndTriesAgain) {
+  // A descheduled thread holds the team of two at every barrier.  One
+  // thread is kept for the trials' time (in its own steps) times: 1 after
+  // the cold first trials, then kFirstKeep, and a choice made again, and
+  // clearly, kClearKeep times the doubled keep.
   TeamChooser loaded(2, true);
-  // A descheduled thread holds the team of two at every barrier; each
-  // trial spans the scheduler's slices.
   const auto twice = [](int team) { return team == 2 ? 2 * kOne : kOne; };
-  // The keeps count the trials' time in steps of one thread: the first
-  // trials, cold, are kept as long as they took and confirm nothing; the
-  // next as usual; a choice made again, and clearly, four times as long as
-  // the doubled keep.
   Trials t = run_trials(loaded, twice);
   EXPECT_GT(keep_of(1, t), t.steps);
   EXPECT_TRUE(keeps_one_thread(loaded, keep_of(TeamChooser::kColdKeep, t)));
@@ -74,9 +71,8 @@ TEST(TeamChooser, KeepsTheFasterTeamAndTriesAgain) {
   run_trials(loaded, [](int team) { return team == 2 ? 0.6e-3 : 1e-3; });
   EXPECT_EQ(loaded.team(), 2);  // the load has gone
 
-  // A team sixteen times as slow from the start (a busy machine): its
-  // trials end after two timed steps, and one thread is kept 48 times as
-  // long as the trials at once.
+  // A team sixteen times as slow (a busy machine): two timed steps per
+  // trial, and one thread kept kLongestKeep times as long at once.
   TeamChooser busy(2, true);
   t = run_trials(busy, [](int team) { return team == 2 ? 16 * kOne : kOne; });
   EXPECT_EQ(t.steps, 3 + 7 + 3 + 7);

@@ -1,97 +1,63 @@
-// Whole runs through run_time_loop: block and snapshot counting, the layout of
-// the snapshot files, the level toggle across blocks of odd length, and
-// results independent of the thread count (also for max_abs_ex on its own).  A
-// run leaves its ".dat" files compressed; the tests unpack them first.
+// Whole runs through run_time_loop: blocks and snapshots, the snapshot
+// files' layout, the level toggle across blocks of odd length, and results
+// independent of the thread count and of the output's copies; the field
+// maximum.  Runs leave ".dat" files compressed; the tests unpack them.
 #include <gtest/gtest.h>
 #include <omp.h>
 
 #include <algorithm>
-#include <cctype>
-#include <filesystem>
 #include <random>
+#include <regex>
 #include <set>
 #include <sstream>
 
 #include "core/errors.hpp"
 #include "field/max_ex.hpp"
-#include "simulation/time_loop.hpp"
+#include "simulation/run_folder.hpp"
 #include "support/dot_line.hpp"
 #include "support/reference/field_maximum.hpp"
-#include "support/scratch_dir.hpp"
 #include "support/unpack.hpp"
+#include "textio/fortran_format.hpp"
 
 namespace mps::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
-// The quickstart input with its run control, pulse and layer table
-// replaced, and no monitor cells but the two ends (fewer trace files to
-// write).  The pulse is a continuous wave of 0.2 um, circularly polarised,
-// so both field pairs carry values from the first step.
-std::string input_text(std::int64_t LL, std::int64_t Nt, const std::string& origin,
-                       const std::vector<std::string>& table) {
-  std::vector<std::string> lines = split_lines(example_input("quickstart"));
-  lines[37] = "1 1 0.2 50 0 0 1.0e8 4 0 " + origin + " 0 0";
-  lines[46] = "steps between two spatial dumps LL " + std::to_string(LL) + " steps";
-  lines[49] = "total number of time steps " + std::to_string(Nt) + " -";
-  lines.resize(52);
-  lines.push_back("0 monitor_cells");
-  lines.push_back("# spatial step, first and last cavity layer; layers");
-  lines.push_back("5.0e-9 2 2");
-  lines.insert(lines.end(), table.begin(), table.end());
-  std::string text;
-  for (const auto& l : lines) text += l + '\n';
-  return text;
-}
+using textio::step_label;
 
 const std::string kVacuum = " 0 1.0 0 0 0 0 0 0 0";
 const std::string kDots = " 0 3.5 0 -0.5 0.5 -1 -0.5 0.5 -1";
 
-// 40 cells: vacuum, a dot layer (the cavity), vacuum.
+// 40 cells: vacuum, a dot layer (the cavity), vacuum; monitors at the ends.
 std::string tiny_input(std::int64_t LL, std::int64_t Nt) {
-  return input_text(LL, Nt, "0", {"10" + kVacuum, "20" + kDots, "10" + kVacuum});
+  return cw_input(LL, Nt, "0", {}, {"10" + kVacuum, "20" + kDots, "10" + kVacuum});
 }
 
-// Folders of one run: snapshots and block traces in "Results/", the
-// running statistics in "Discarded/".
-struct RunFolder {
-  ScratchDir root;
-  RunFolder() {
-    root.make_dir("Results");
-    root.make_dir("Discarded");
-  }
-  std::string results() const { return root.file("Results/"); }
+// A run with its ".dat" files unpacked and its snapshots read from "Results/".
+struct RunFolder : LoopRun {
   std::string read(const std::string& name) const { return root.read("Results/" + name); }
   bool exists(const std::string& name) const { return root.exists("Results/" + name); }
-
-  // Runs the input and unpacks both folders; returns the console text.
-  std::string run(const std::string& text,
-                  std::size_t output_bound = BackgroundWriter::kDefaultBound) const {
-    RunInput in = read_execdata(root.path(), root.file("execdata.txt"), text);
-    in.dirs.results_dir = results();
-    in.dirs.discarded_dir = root.file("Discarded/");
-    RunState arrays = make_run_state(in);
-    arrays.output_bound = output_bound;
-    std::ostringstream out, err;
-    run_time_loop(in, arrays, out, err);
-    for (const char* d : {"Results/", "Discarded/"}) {
+  std::string results() const { return root.file("Results/"); }
+  void run_unpacked(const std::string& text,
+                    std::size_t output_bound = BackgroundWriter::kDefaultBound) {
+    run(text, output_bound);
+    for (const char* d : {"Results/", "DiscardedResults/"}) {
       EXPECT_TRUE(decompress_gz_files(root.file(d)).empty());
     }
-    EXPECT_EQ(err.str(), "");
-    return out.str();
+    EXPECT_EQ(warnings, "");
   }
 };
 
-std::set<std::string> files_in(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
-  return names;
-}
-
-std::string label(std::int64_t J) {
-  std::string s = std::to_string(J);
-  return std::string(12 - s.size(), '0') + s;
+// Both runs wrote the same files with the same bytes (summary.json apart:
+// it names the thread count and the wall time).
+void expect_same_outputs(const RunFolder& a, const RunFolder& b) {
+  for (const char* d : {"Results/", "DiscardedResults/"}) {
+    const std::set<std::string> names = files_in(a.root.file(d));
+    ASSERT_EQ(names, files_in(b.root.file(d)));
+    EXPECT_FALSE(names.empty());
+    for (const auto& n : names) {
+      EXPECT_TRUE(n == "summary.json" || a.root.read(d + n) == b.root.read(d + n)) << d << n;
+    }
+  }
 }
 
 // Restores the thread count a test changes.
@@ -103,11 +69,11 @@ struct ThreadCount {
 TEST(TimeLoop, BlocksAndSnapshotFilesOfAFreshRun) {
   RunFolder dir;
   const std::int64_t LL = 4, N = 40;
-  const std::string progress = dir.run(tiny_input(LL, 3 * LL));
+  dir.run_unpacked(tiny_input(LL, 3 * LL));
 
   // Nt = 3 LL: four blocks, so snapshots at 1, LL, 2LL, 3LL and 4LL.
   std::vector<std::string> block_starts;
-  for (const std::string& line : split_lines(progress)) {
+  for (const std::string& line : split_lines(dir.progress)) {
     if (line.find("Loop from ->") == std::string::npos) continue;
     std::istringstream s(line.substr(line.find("->") + 2));
     std::string jb, word, step;
@@ -117,64 +83,29 @@ TEST(TimeLoop, BlocksAndSnapshotFilesOfAFreshRun) {
   }
   EXPECT_EQ(block_starts, (std::vector<std::string>{"0", "4", "8", "12"}));
 
-  const std::set<std::string> names = files_in(dir.results());
-  std::set<std::string> ex_files;
-  for (const auto& n : names) {
-    if (n.rfind("Ex_z", 0) == 0) ex_files.insert(n);
-  }
-  std::set<std::string> expected;  // both levels of every snapshot
-  for (std::int64_t J : {1, 4, 8, 12, 16}) {
-    expected.insert("Ex_z" + label(J) + ".dat");
-    expected.insert("Ex_z" + label(J - 1) + ".dat");
-  }
-  EXPECT_EQ(ex_files, expected);
-
-  // The new level of step J is 1 after an odd number of flips, 0 after an even one.
-  EXPECT_EQ(dir.read("point.txt"),
-            "000000000001  00000001  00000000\n000000000004  00000000  00000001\n"
-            "000000000008  00000000  00000001\n000000000012  00000000  00000001\n"
-            "000000000016  00000000  00000001\n");
-
-  // Snapshot columns: Ex, Ey, Hx, Hy, u1..u15 and s13..s15, then "_z" and a label.
-  auto is_column_file = [](const std::string& n) {
-    const std::size_t z = n.find("_z");
-    if (z == std::string::npos || n.size() != z + 2 + 12 + 4 || n.substr(z + 14) != ".dat")
-      return false;
-    for (std::size_t c = z + 2; c < z + 14; ++c) {
-      if (std::isdigit(static_cast<unsigned char>(n[c])) == 0) return false;
-    }
-    const std::string head = n.substr(0, z);
-    if (head == "Ex" || head == "Ey" || head == "Hx" || head == "Hy" || head == "s13" ||
-        head == "s14" || head == "s15") {
-      return true;
-    }
-    return head.size() >= 2 && head[0] == 'u' &&
-           head.find_first_not_of("0123456789", 1) == std::string::npos;
-  };
+  // The set of files and point.txt are guarded by the golden outputs; here
+  // the layout of each snapshot column: Ex, Ey, Hx, Hy, u1..u15, s13..s15.
+  const std::regex column_file(R"((Ex|Ey|Hx|Hy|u\d+|s1[345])_z\d{12}\.dat)");
   int column_files = 0;
-  for (const auto& n : names) {
-    if (!is_column_file(n)) continue;
+  for (const auto& n : files_in(dir.results())) {
+    if (!std::regex_match(n, column_file)) continue;
     ++column_files;
     const std::vector<std::string> lines = split_lines(dir.read(n));
-    const bool first_step = n.find(label(1)) != std::string::npos;
-    if (first_step &&
-        (n.rfind("u13_z", 0) == 0 || n.rfind("u14_z", 0) == 0 || n.rfind("u15_z", 0) == 0)) {
+    const bool first_step = n.find(step_label(1)) != std::string::npos;
+    if (first_step && std::regex_match(n, std::regex("u1[345]_z.*"))) {
       EXPECT_TRUE(lines.empty()) << n;
       continue;
     }
-    const std::size_t width = n[0] == 's' ? 13 : 23;
-    if (n[0] == 's') {
-      EXPECT_TRUE(first_step) << n;
-    }
+    EXPECT_TRUE(n[0] != 's' || first_step) << n;
     ASSERT_EQ(lines.size(), static_cast<std::size_t>(N)) << n;
-    for (const auto& l : lines) ASSERT_EQ(l.size(), width) << n << ": '" << l << "'";
+    for (const auto& l : lines)
+      ASSERT_EQ(l.size(), n[0] == 's' ? 13u : 23u) << n << ": '" << l << "'";
     // H at the last cell repeats its neighbour, so the curl at cell N is zero.
     if (n[0] == 'H') {
       EXPECT_EQ(lines[N - 1], lines[N - 2]) << n;
     }
   }
-  // 19 columns (Ex, Ey, Hx, Hy, u1..u15) for each of 10 labels, plus s13..s15 of step 1.
-  EXPECT_EQ(column_files, 19 * 10 + 3);
+  EXPECT_EQ(column_files, 19 * 10 + 3);  // 10 labels, and s13..s15 of step 1
 
   const std::vector<std::string> gamma = split_lines(dir.read("gamma.dat"));
   ASSERT_EQ(gamma.size(), static_cast<std::size_t>(N));
@@ -187,17 +118,18 @@ TEST(TimeLoop, BlocksAndSnapshotFilesOfAFreshRun) {
 
 TEST(TimeLoop, OddBlockLengthContinuesTheLevelToggle) {
   RunFolder odd, even;
-  odd.run(tiny_input(3, 12));  // snapshots 1, 3, 6, 9, 12, 15
-  even.run(tiny_input(4, 8));  // snapshots 1, 4, 8, 12
+  odd.run_unpacked(tiny_input(3, 12));  // snapshots 1, 3, 6, 9, 12, 15
+  even.run_unpacked(tiny_input(4, 8));  // snapshots 1, 4, 8, 12
   for (std::int64_t J : {11, 12}) {
     for (std::string name : {"Ex_z", "Ey_z", "Hx_z", "Hy_z", "u1_z", "u13_z"}) {
-      name += label(J) + ".dat";
+      name += step_label(J) + ".dat";
       ASSERT_TRUE(odd.exists(name) && even.exists(name)) << name;
       EXPECT_EQ(odd.read(name), even.read(name)) << name;
     }
   }
   // Two zero fields would prove nothing.
-  EXPECT_NE(odd.read("Ex_z" + label(12) + ".dat").find_first_of("123456789"), std::string::npos);
+  EXPECT_NE(odd.read("Ex_z" + step_label(12) + ".dat").find_first_of("123456789"),
+            std::string::npos);
 }
 
 TEST(TimeLoop, UnsupportedBoundaryStopsTheRunBeforeAnyOutput) {
@@ -208,27 +140,18 @@ TEST(TimeLoop, UnsupportedBoundaryStopsTheRunBeforeAnyOutput) {
 }
 
 TEST(TimeLoop, WholeRunIsTheSameOnOneAndTwoThreads) {
-  // 24000 cells, well above the 20000 at which the field loops fork; 64 dot
-  // cells, so the medium loop forks too.  The source sits where the two
-  // threads' halves of cells 1..N-1 meet, and its wave reaches the dots
-  // 10 cells away.  Few steps: a busy machine makes every fork costly.
+  // 24000 cells (the field loops fork above 20000) and 64 dot cells (the
+  // medium loop forks too); the source sits where the threads' halves meet,
+  // 10 cells from the dots.
   const std::string text =
-      input_text(60, 0, "12000", {"11926" + kVacuum, "64" + kDots, "12010" + kVacuum});
+      cw_input(60, 0, "12000", {}, {"11926" + kVacuum, "64" + kDots, "12010" + kVacuum});
   ThreadCount guard;
   RunFolder one, two;
   omp_set_num_threads(1);
-  one.run(text);
+  one.run_unpacked(text);
   omp_set_num_threads(2);
-  two.run(text);
-  for (const char* d : {"Results/", "Discarded/"}) {
-    const std::set<std::string> names = files_in(one.root.file(d));
-    ASSERT_EQ(names, files_in(two.root.file(d)));
-    EXPECT_FALSE(names.empty());
-    for (const auto& n : names) {
-      if (n == "summary.json") continue;  // names the thread count and the wall time
-      EXPECT_TRUE(one.root.read(d + n) == two.root.read(d + n)) << d << n;
-    }
-  }
+  two.run_unpacked(text);
+  expect_same_outputs(one, two);
   // The budget too, bit for bit: its sums keep their order on any team.
   const auto figures = [](const std::string& json) {
     std::istringstream in(json);
@@ -250,16 +173,9 @@ TEST(TimeLoop, WholeRunIsTheSameOnOneAndTwoThreads) {
 TEST(TimeLoop, SnapshotsFromTheLiveArraysAreTheSameAsFromCopies) {
   const std::string text = tiny_input(4, 14);
   RunFolder copied, live;
-  copied.run(text);
-  live.run(text, 0);
-  for (const char* d : {"Results/", "Discarded/"}) {
-    const std::set<std::string> names = files_in(copied.root.file(d));
-    ASSERT_EQ(names, files_in(live.root.file(d)));
-    for (const auto& n : names) {
-      if (n == "summary.json") continue;  // names the wall time
-      EXPECT_TRUE(copied.root.read(d + n) == live.root.read(d + n)) << d << n;
-    }
-  }
+  copied.run_unpacked(text);
+  live.run_unpacked(text, 0);
+  expect_same_outputs(copied, live);
 }
 
 TEST(FieldMaximum, EmptyRangeZeroFieldAndThreadIndependence) {

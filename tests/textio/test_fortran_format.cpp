@@ -12,6 +12,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/vector_files.hpp"
@@ -135,47 +136,32 @@ TEST(FortranFormat, IntegerVectors) {
 // Records of the vector file rebuilt field by field; records of one WRITE
 // are joined with '\n'.  Values are copied from the `values` column.
 TEST(FortranFormat, RecordVectors) {
-  using Rec = std::string;
-  const auto e = [](Rec& s, double v) { append_E23_12(s, v); };
-  const auto i128 = [](Rec& s, std::int64_t v) { append_I(s, v, 12, 12); };
-  const std::map<int, std::function<void(Rec&)>> build = {
-      {5,
-       [&](Rec& s) {
-         i128(s, 1000), s += "  ", append_I(s, 1, 8, 8), s += "  ", append_I(s, 0, 8, 8);
-       }},
-      {10,
-       [](Rec& s) {
-         for (int v : {10, -1, 9}) append_I(s, v, 1), s += ' ';
-         append_I(s, 1, 1);
-       }},
-      {11,
-       [](Rec& s) {
-         for (int v : {1, 0, 0, 1}) append_I(s, v, 1), s += ' ';
-       }},
-      {15, [&](Rec& s) { e(s, 0x1.3fffffba28b5ap+3), s += "  ", e(s, 1.0); }},
-      {18,
-       [&](Rec& s) {
-         for (double v : {0.0, -0x1.d42aea2879f2ep+328, 0x1.d42aea2879f2ep+328}) e(s, v), s += "  ";
-         e(s, 0.0);
-       }},
-      {19,
-       [&](Rec& s) {
-         for (double v : {0.0, 1.0, -1.0, 0.0}) e(s, v), s += "  ";
-       }},
-      {22, [](Rec& s) { append_F12_5(s, 0x1.e848p+19), s += "  ", append_F12_5(s, 1.25); }},
-      {25, [&](Rec& s) { s += ' ', e(s, 1.5); }},
-      {27, [&](Rec& s) { e(s, 1.5), s += '\n', e(s, -1.5), s += '\n', e(s, 0.0); }},
-      {28, [](Rec& s) { append_F20_12(s, 0x1.1de784ap+28), append_A(s, " - comment", 0); }},
-      {31, [](Rec& s) { append_F20_12(s, 1.5), append_A(s, " - value", 0), s += '\n'; }},
-      {35, [](Rec& s) { append_I(s, 0, 8), append_A(s, " abc\t  - text after a TAB", 0); }},
-      {36,
-       [](Rec& s) {
-         append_A(s, "ab\\cd\\", 20), append_A(s, " - text field of 20 characters", 0);
-       }},
-      {37,
-       [](Rec& s) {
-         append_A(s, "ab\\cd\\", 100), append_A(s, " - text field of 100 characters", 0);
-       }},
+  using Field = std::function<void(std::string&)>;
+  const auto E = [](double v) -> Field { return [v](std::string& s) { append_E23_12(s, v); }; };
+  const auto F12 = [](double v) -> Field { return [v](std::string& s) { append_F12_5(s, v); }; };
+  const auto F20 = [](double v) -> Field { return [v](std::string& s) { append_F20_12(s, v); }; };
+  const auto I = [](std::int64_t v, int w, int m = 0) -> Field {
+    return [=](std::string& s) { append_I(s, v, w, m); };
+  };
+  const auto A = [](std::string t, std::size_t w = 0) -> Field {
+    return [=](std::string& s) { append_A(s, t, w); };
+  };
+  const Field x1 = A(" "), x2 = A("  "), nl = A("\n");
+  const std::map<int, std::vector<Field>> build = {
+      {5, {I(1000, 12, 12), x2, I(1, 8, 8), x2, I(0, 8, 8)}},
+      {10, {I(10, 1), x1, I(-1, 1), x1, I(9, 1), x1, I(1, 1)}},
+      {11, {I(1, 1), x1, I(0, 1), x1, I(0, 1), x1, I(1, 1), x1}},
+      {15, {E(0x1.3fffffba28b5ap+3), x2, E(1.0)}},
+      {18, {E(0.0), x2, E(-0x1.d42aea2879f2ep+328), x2, E(0x1.d42aea2879f2ep+328), x2, E(0.0)}},
+      {19, {E(0.0), x2, E(1.0), x2, E(-1.0), x2, E(0.0), x2}},
+      {22, {F12(0x1.e848p+19), x2, F12(1.25)}},
+      {25, {x1, E(1.5)}},
+      {27, {E(1.5), nl, E(-1.5), nl, E(0.0)}},
+      {28, {F20(0x1.1de784ap+28), A(" - comment")}},
+      {31, {F20(1.5), A(" - value"), nl}},
+      {35, {I(0, 8), A(" abc\t  - text after a TAB")}},
+      {36, {A("ab\\cd\\", 20), A(" - text field of 20 characters")}},
+      {37, {A("ab\\cd\\", 100), A(" - text field of 100 characters")}},
   };
   std::size_t checked = 0;
   for (const Row& r : load("format_records.tsv")) {
@@ -189,55 +175,49 @@ TEST(FortranFormat, RecordVectors) {
       else
         expected += '\n';
     }
-    Rec got = "prefix:";
-    it->second(got);
+    std::string got = "prefix:";
+    for (const Field& f : it->second) f(got);
     EXPECT_EQ(got, "prefix:" + expected) << "record id " << r[0] << " " << r[1];
     ++checked;
   }
   EXPECT_EQ(checked, build.size());
 }
 
-TEST(StepLabel, TwelveDigitsThenAllDigits) {
-  EXPECT_EQ(step_label(0), "000000000000");
-  EXPECT_EQ(step_label(1000), "000000001000");
-  EXPECT_EQ(step_label(999999999999), "999999999999");
-  EXPECT_EQ(step_label(1000000000000), "1000000000000");
-  EXPECT_EQ(step_label(-5), "-000000000005");
-  EXPECT_EQ(step_label(INT64_MIN), "-9223372036854775808");
-}
-
-TEST(FortranFormat, TextFieldPadsButNeverCuts) {
-  std::string s = "[";
-  append_A(s, "ab", 5);
-  append_A(s, "abcdef", 3);
-  append_A(s, "", 2);
-  EXPECT_EQ(s, "[ab   abcdef  ");
-}
-
-TEST(FortranFormat, FieldsAppendBehindExistingText) {
-  std::string s = "x";
-  append_E13_5(s, 1.2345);
-  append_F12_5(s, -0.5);
-  append_I(s, 42, 4);
-  append_E23_12(s, 1e-101);
-  EXPECT_EQ(s, "x  0.12345E+01    -0.50000  42     0.100000000000-100");
-}
-
-TEST(FortranFormat, NarrowAndFreeWidths) {
+// Fields outside the vector files: step labels, text fields that pad but
+// never cut, fields appended behind text, digits beyond the stack buffer,
+// free widths (0) and widths too narrow for the leading zero or the sign.
+TEST(FortranFormat, SingleFieldsAndLabels) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  // Digits beyond the stack buffer and widths of 0 (text as long as needed).
-  EXPECT_EQ(
-      format_F(0.1, 0, 60),
-      "0." + std::string("1000000000000000055511151231257827021181583404541015625") + "00000");
-  EXPECT_EQ(format_E(-2.5, 0, 1), "-0.2E+01");  // tie to even
-  EXPECT_EQ(format_F(2.5, 0, 0), "2.");
-  EXPECT_EQ(format_I(-7, 0), "-7");
-  // The zero before the point goes when only it does not fit.
-  EXPECT_EQ(format_E(-1.5, 9, 3), "-.150E+01");
-  EXPECT_EQ(format_F(0.5, 4, 3), ".500");
-  EXPECT_EQ(format_F(-0.5, 4, 3), "****");
-  EXPECT_EQ(format_E(-kInf, 5, 2), " -Inf");
-  EXPECT_EQ(format_E(kInf, 2, 2), "**");
+  std::string text = "[";
+  append_A(text, "ab", 5);
+  append_A(text, "abcdef", 3);
+  append_A(text, "", 2);
+  std::string appended = "x";
+  append_E13_5(appended, 1.2345);
+  append_F12_5(appended, -0.5);
+  append_I(appended, 42, 4);
+  append_E23_12(appended, 1e-101);
+  const std::pair<std::string, std::string> cases[] = {
+      {step_label(0), "000000000000"},
+      {step_label(1000), "000000001000"},
+      {step_label(999999999999), "999999999999"},
+      {step_label(1000000000000), "1000000000000"},
+      {step_label(-5), "-000000000005"},
+      {step_label(INT64_MIN), "-9223372036854775808"},
+      {text, "[ab   abcdef  "},
+      {appended, "x  0.12345E+01    -0.50000  42     0.100000000000-100"},
+      {format_F(0.1, 0, 60),
+       "0.1000000000000000055511151231257827021181583404541015625" + std::string(5, '0')},
+      {format_E(-2.5, 0, 1), "-0.2E+01"},  // tie to even
+      {format_F(2.5, 0, 0), "2."},
+      {format_I(-7, 0), "-7"},
+      {format_E(-1.5, 9, 3), "-.150E+01"},  // the zero before the point goes first
+      {format_F(0.5, 4, 3), ".500"},
+      {format_F(-0.5, 4, 3), "****"},
+      {format_E(-kInf, 5, 2), " -Inf"},
+      {format_E(kInf, 2, 2), "**"},
+  };
+  for (const auto& [got, expected] : cases) EXPECT_EQ(got, expected);
 }
 
 }  // namespace

@@ -168,6 +168,8 @@ TEST(GzipReading, PlainAndCompressedFilesGiveTheSameText) {
 TEST(GzipReading, StreamsThatAreNotSoundGzipAreErrorsNamingTheFile) {
   ScratchDir dir;
   const std::string packed = gzip_member(numbered_lines(2000));
+  std::string flipped = packed;
+  flipped[packed.size() / 2] = static_cast<char>(flipped[packed.size() / 2] ^ 0x55);
   const std::map<std::string, std::string> bad = {
       {"empty.gz", ""},
       {"plain.gz", "     0.100000000000E+01\n"},
@@ -176,26 +178,20 @@ TEST(GzipReading, StreamsThatAreNotSoundGzipAreErrorsNamingTheFile) {
       {"no-trailer.gz", packed.substr(0, packed.size() - 8)},  // length and CRC lost
       {"bad-crc.gz", packed.substr(0, packed.size() - 8) + std::string(8, '\0')},
       {"trailing-garbage.gz", packed + "garbage"},
+      {"flipped.gz", flipped},
   };
   for (const auto& [name, bytes] : bad) dir.write(name, bytes);
-  std::string flipped = packed;
-  flipped[packed.size() / 2] = static_cast<char>(flipped[packed.size() / 2] ^ 0x55);
-  dir.write("flipped.gz", flipped);
   const auto before = files_in(dir.path());
 
-  for (const std::string name : {"empty.gz", "plain.gz"}) {
-    const std::string path = dir.file(name);
-    EXPECT_NE(failure([&] { textio::read_gzip(path, kLarge); }, path).find("not a gzip stream"),
-              std::string::npos);
-  }
   for (const auto& [name, bytes] : bad) {
-    if (name == "empty.gz" || name == "plain.gz") continue;
     const std::string path = dir.file(name);
-    failure([&] { textio::read_gzip(path, kLarge); }, path);
-    failure([&] { textio::read_maybe_gzip(path, kLarge); }, path);
+    const std::string message = failure([&] { textio::read_gzip(path, kLarge); }, path);
+    if (name == "empty.gz" || name == "plain.gz") {  // read as plain text when it may be
+      EXPECT_NE(message.find("not a gzip stream"), std::string::npos) << message;
+    } else {
+      failure([&] { textio::read_maybe_gzip(path, kLarge); }, path);
+    }
   }
-  const std::string path = dir.file("flipped.gz");
-  failure([&] { textio::read_maybe_gzip(path, kLarge); }, path);
   const std::string missing = dir.file("missing.gz");
   failure([&] { textio::read_maybe_gzip(missing, kLarge); }, missing);
   EXPECT_EQ(files_in(dir.path()), before);
