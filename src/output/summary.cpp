@@ -2,8 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "core/errors.hpp"
+#include "input/pulse_timing.hpp"
 #include "output/result_files.hpp"
 #include "textio/gzip.hpp"
 #include "textio/json.hpp"
@@ -33,18 +35,32 @@ std::int32_t origin_cell(const Pulse& q, std::int32_t NZ) {
   return q.origin != 0 ? q.origin : NZ - 1;
 }
 
+// When the source puts the pulse's peak, from its configured timing (not
+// from the run, which may end before it): the Gaussian's centre step J0,
+// the secant's middle half a length after its start step J1.  NaN (null)
+// for the shapes without a peak: continuous wave, turn-on and noise.
+double peak_time(const Pulse& q, double dt) {
+  const PulseSteps n = pulse_steps(q, dt);
+  if (q.shape == PulseShape::gaussian) return static_cast<double>(n.J0) * dt;
+  if (q.shape == PulseShape::sech) return static_cast<double>(n.J1) * dt + q.duration / 2.0;
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
 std::string pulse_json(const RunInput& in, const Summary& s) {
   const Pulse& q = in.params.pulse;
   return pulse_line(q, 4)
-      .num("peak_time_s", s.pulse_peak_time_s)
+      .num("peak_time_s", peak_time(q, in.structure.dt))
       .integer("origin_cell", origin_cell(q, in.structure.NZ))
       .num("energy_J_per_m2", s.pulse_energy)
       .done();
 }
 
-// Pulses 2..N as their lines give them.
-std::string further_pulse_json(const Pulse& q, std::int32_t NZ) {
-  return pulse_line(q, 6).integer("origin_cell", origin_cell(q, NZ)).done();
+// Pulses 2..N as their lines give them, with their own peaks.
+std::string further_pulse_json(const Pulse& q, const StructureProfile& structure) {
+  return pulse_line(q, 6)
+      .num("peak_time_s", peak_time(q, structure.dt))
+      .integer("origin_cell", origin_cell(q, structure.NZ))
+      .done();
 }
 
 std::string inputs_json(const RunInput& in, const Summary& s) {
@@ -66,11 +82,11 @@ std::string inputs_json(const RunInput& in, const Summary& s) {
       .integer("dot_region_last_cell", in.structure.z2)
       .add("monitor_cells",
            list(p.monitor_cells, [](std::int32_t c) { return std::to_string(c); }));
-  // Pulses 2..N (the peak time and energy of "pulse" are those of all).
+  // Pulses 2..N (the energy of "pulse" is that of all).
   if (!p.further_pulses.empty()) {
-    const std::int32_t NZ = in.structure.NZ;
-    inputs.add("further_pulses",
-               list(p.further_pulses, [NZ](const Pulse& q) { return further_pulse_json(q, NZ); }));
+    inputs.add("further_pulses", list(p.further_pulses, [&in](const Pulse& q) {
+                 return further_pulse_json(q, in.structure);
+               }));
   }
   if (p.both_transitions) inputs.add("both_transitions", "true");
   if (p.ensemble.broadened()) {

@@ -37,8 +37,7 @@ struct Summary {
   std::vector<double> through_monitor;
   std::array<SummaryPeak, 4> peaks;  // largest rho11..rho44 in the dot region
   std::array<SummaryPeak, 4> lows;   // smallest
-  double pulse_peak_time_s = 0.0;
-  double pulse_energy = 0.0;  // [J/m^2]
+  double pulse_energy = 0.0;         // [J/m^2]
   std::vector<std::int64_t> snapshots;
   std::vector<std::string> flux_files;  // "flux_<J>.dat.gz", one per block
   std::vector<std::string> files;       // of the last snapshot, and the run's other files

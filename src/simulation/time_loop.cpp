@@ -321,7 +321,7 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
 }
 
 // The summary of the snapshot of step J, from the budget of step J - 1.
-void update_summary(const RunInput& in, const RunState& run, LoopState& st, std::int64_t J) {
+void update_summary(const RunState& run, LoopState& st, std::int64_t J) {
   const EnergyBudget& b = st.budget;
   Summary& s = st.summary;
   s.version = run.version;
@@ -345,7 +345,6 @@ void update_summary(const RunInput& in, const RunState& run, LoopState& st, std:
     s.peaks[k] = {b.peaks[k].value, b.peaks[k].step, b.peaks[k].cell};
     s.lows[k] = {b.lows[k].value, b.lows[k].step, b.lows[k].cell};
   }
-  s.pulse_peak_time_s = static_cast<double>(b.source_peak_step) * in.structure.dt;
   s.pulse_energy = b.source_energy;
   s.snapshots.push_back(J);
   s.files.clear();
@@ -371,7 +370,7 @@ void normal_step(const RunInput& in, RunState& run, LoopState& st, std::int64_t 
   take_previous_work(run.sim, st.budget);
   if (snapshot) {
     complete_budget(in, run.sim, J, st.budget);  // figures of J - 1, before this step's flux
-    update_summary(in, run, st, J);
+    update_summary(run, st, J);
   }
   account_step(in, run.sim, J, st.budget);
   sample_monitors(in, run.sim, run.monitors, r);

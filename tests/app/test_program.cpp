@@ -3,6 +3,9 @@
 // files are left behind.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+
 #include "app/run_folder.hpp"
 
 namespace mps::testing {
@@ -173,6 +176,39 @@ TEST(Program, CheckOutlinesTheRunAndWritesNothing) {
   r = bad.run({"--check"});
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.out.find("Please correct parameter"), std::string::npos) << r.out;
+}
+
+// The numbers after each `key` of a JSON text, in order (null as NaN).
+std::vector<double> numbers_after(const std::string& json, const std::string& key) {
+  std::vector<double> out;
+  for (std::size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
+    const std::string value = json.substr(at + key.size(), 24);
+    out.push_back(value.starts_with("null") ? NAN : std::strtod(value.c_str(), nullptr));
+  }
+  return out;
+}
+
+// summary.json gives each pulse's configured peak, also when the run ends
+// before it: the Gaussian's centre int(delay/FWHM) W steps, the secant's
+// middle half its length after its start int(T/dt) int(delay/T) steps;
+// null for a continuous wave, which has none.
+TEST(Program, SummaryGivesEachPulsesConfiguredPeakTime) {
+  const std::string pulses =
+      "1 3 0.955022 50 0 0 2.0e8 1 0 10 160 0\n"
+      "2 2 0.955022 40 0 0 1.0e8 1 0 10 80 0\n"
+      "3 1 0.955022 40 0 0 1.0e8 1 0 10 0 0";
+  RunFolder run(with_lines(short_quickstart(), {{37, "3"}, {38, pulses}}));
+  ASSERT_EQ(run.run().exit_status, 0);
+  const std::string summary = run.dir.read("Results/summary.json");
+  const double dt = numbers_after(summary, "\"dt_s\": ").at(0);
+  const double fs = 1e-15;  // the durations as the reader scales them
+  const double W = std::trunc(50 * fs / (2.0 * std::sqrt(std::log(2.0))) / dt + 0.5);
+  const double J1 = std::trunc(40 * fs / dt) * 2.0;
+  const std::vector<double> peaks = numbers_after(summary, "\"peak_time_s\": ");
+  ASSERT_EQ(peaks.size(), 3u) << summary;
+  EXPECT_EQ(peaks[0], 3.0 * W * dt);
+  EXPECT_DOUBLE_EQ(peaks[1], J1 * dt + 40 * fs / 2.0);
+  EXPECT_TRUE(std::isnan(peaks[2])) << summary;
 }
 
 // Without a pulse amplitude the field files are scaled by 1 V/m instead of
