@@ -23,10 +23,17 @@ std::string resolve(const std::string& work_dir, const std::string& folder) {
 // Whether a file can be made in `folder`: a probe file is created and
 // removed (access() would answer for the permission bits alone, and root
 // passes them even where no file can be made, as in /proc).
+// The probe's name is fresh at each try (".mps1d-probe.XXXXXXXX.part"):
+// a file left or planted under any name cannot make the folder look
+// read-only.
 bool can_create_file_in(const std::string& folder) {
-  const std::string probe = folder + "/.mps1d-probe-" + std::to_string(::getpid());
-  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  std::string probe;
+  int fd = -1;
+  try {
+    fd = textio::create_temporary_fd(folder + "/mps1d-probe", probe);
+  } catch (const IoError&) {
+    return false;
+  }
   ::close(fd);
   ::unlink(probe.c_str());
   return true;

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "core/errors.hpp"
+#include "textio/text_file.hpp"
 
 namespace mps {
 namespace {
@@ -63,10 +65,36 @@ std::string holder_of(int fd) {
   const ssize_t n = ::pread(fd, text.data(), text.size(), 0);
   text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\0')) text.pop_back();
+  // The file may hold anything: only printable ASCII reaches the console,
+  // so no escape sequence of a crafted file can act on the terminal.
   for (char& c : text) {
-    if (c == '\n') c = ' ';
+    if (c < ' ' || c > '~') c = c == '\n' ? ' ' : '?';
   }
   return text.empty() ? "an unknown process" : text;
+}
+
+// `path` quoted for a POSIX shell, safe to paste: '...' with each quote as
+// '\'' ; a path with bytes that are not printable ASCII is written $'...'
+// with those bytes as \xHH (bash, zsh and ksh read it), so no control
+// character reaches the console either.
+std::string shell_quoted(const std::string& path) {
+  const bool plain =
+      std::all_of(path.begin(), path.end(), [](char c) { return c >= ' ' && c <= '~'; });
+  std::string q = plain ? "'" : "$'";
+  for (const char c : path) {
+    if (c == '\'') {
+      q += plain ? "'\\''" : "\\'";
+    } else if (!plain && c == '\\') {
+      q += "\\\\";
+    } else if (c >= ' ' && c <= '~') {
+      q += c;
+    } else {
+      static constexpr char kHex[] = "0123456789abcdef";
+      const auto byte = static_cast<unsigned char>(c);
+      q.append("\\x").append(1, kHex[byte >> 4]).append(1, kHex[byte & 15]);
+    }
+  }
+  return q + "'";
 }
 
 IoError cannot_lock(const std::string& path, int err) {
@@ -92,7 +120,7 @@ void refuse(const std::string& path, const std::string& role, const std::string&
   } else {
     m.append("holds a stale lock \"").append(path).append("\" of ").append(holder);
     m.append(", which no process holds any more (a run that was killed); if no run uses the ");
-    m.append("folder, remove the file: rm '").append(path).append("'");
+    m.append("folder, remove the file: rm -- ").append(shell_quoted(path));
   }
   throw IoError(path, m);
 }
@@ -109,9 +137,10 @@ FolderLock::FolderLock(const std::string& folder, const std::string& role)
 }
 
 bool FolderLock::try_lock() {
-  const std::string mine = path_ + "." + std::to_string(::getpid());
-  const int fd = ::open(mine.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw cannot_lock(mine, errno);
+  // The private file is new and ours alone: a link planted in a shared
+  // folder is never opened, let alone truncated.
+  std::string mine;
+  const int fd = textio::create_temporary_fd(path_, mine);
   std::string text = "pid ";
   text.append(std::to_string(::getpid())).append(" on host ").append(host_name()).append("\n");
   const bool written = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&

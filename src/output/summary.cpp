@@ -1,13 +1,11 @@
 #include "output/summary.hpp"
 
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "core/errors.hpp"
 #include "input/pulse_timing.hpp"
 #include "output/result_files.hpp"
-#include "textio/gzip.hpp"
 #include "textio/json.hpp"
 #include "textio/text_file.hpp"
 
@@ -165,13 +163,7 @@ void write_summary(const RunInput& in, const Summary& s) {
 }
 
 void write_summary_json(const std::string& results_dir, const std::string& json) {
-  const std::string path = results_dir + result_files::kSummary;
-  const std::string part = textio::temporary_name(path);
-  textio::write_text_file(part, json);
-  if (std::rename(part.c_str(), path.c_str()) != 0) {
-    std::remove(part.c_str());
-    throw IoError(path, "cannot write \"" + path + "\"");
-  }
+  textio::replace_file(results_dir + result_files::kSummary, json);
 }
 
 }  // namespace mps

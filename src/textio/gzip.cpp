@@ -1,5 +1,6 @@
 #include "textio/gzip.hpp"
 
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <random>
+#include <string_view>
 #include <vector>
 
 #include "core/errors.hpp"
@@ -15,9 +18,14 @@
 namespace mps::textio {
 
 std::string temporary_name(const std::string& target) {
+  static constexpr std::string_view kLetters =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::string tag(8, ' ');
+  for (char& c : tag) c = kLetters[random() % kLetters.size()];
   const std::size_t slash = target.rfind('/');
   const std::size_t at = slash == std::string::npos ? 0 : slash + 1;
-  return target.substr(0, at) + "." + target.substr(at) + ".part";
+  return target.substr(0, at) + "." + target.substr(at) + "." + tag + ".part";
 }
 
 void gzip_file(const std::string& plain, const std::string& compressed, int level) {
@@ -51,14 +59,21 @@ void gzip_file(const std::string& plain, const std::string& compressed, int leve
 }
 
 void gunzip_file(const std::string& compressed, const std::string& plain) {
-  gzFile in = ::gzopen(compressed.c_str(), "rb");
-  if (in == nullptr) throw IoError(compressed, "cannot open \"" + compressed + "\"");
-  const std::string part = temporary_name(plain);
-  std::FILE* out = std::fopen(part.c_str(), "wb");
-  if (out == nullptr) {
-    const int err = errno;
+  std::FILE* source = open_regular_file(compressed);  // never a FIFO that blocks
+  const int fd = ::dup(::fileno(source));
+  std::fclose(source);
+  gzFile in = fd < 0 ? nullptr : ::gzdopen(fd, "rb");
+  if (in == nullptr) {
+    if (fd >= 0) ::close(fd);
+    throw IoError(compressed, "cannot open \"" + compressed + "\"");
+  }
+  std::string part;
+  std::FILE* out = nullptr;
+  try {
+    out = create_temporary(plain, part);
+  } catch (...) {
     ::gzclose(in);
-    throw IoError(plain, "cannot create \"" + part + "\": " + std::strerror(err));
+    throw;
   }
   std::vector<char> buffer(1 << 17);
   bool ok = true;

@@ -10,7 +10,9 @@
 
 namespace mps::textio {
 
-// Hidden temporary name beside `target` (".NAME.part").
+// A fresh hidden name beside `target` (".NAME.XXXXXXXX.part", eight
+// random letters and digits), different at each call: a name no one can
+// plant a link at beforehand.  Whoever creates it must do so exclusively.
 std::string temporary_name(const std::string& target);
 
 // Replaces `plain` by `compressed`, a name ending in ".gz" (level 1 fast

@@ -63,6 +63,66 @@ std::string read_text_file(const std::string& path, std::size_t max_bytes) {
   return content;
 }
 
+int create_temporary_fd(const std::string& target, std::string& part) {
+  // Eight random characters of 62 collide only by design: a few tries do.
+  constexpr int kTries = 16;
+  int err = EEXIST;
+  for (int attempt = 0; attempt < kTries && err == EEXIST; ++attempt) {
+    part = temporary_name(target);
+    const int fd = ::open(part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) return fd;
+    err = errno;
+  }
+  throw IoError(target, "cannot create \"" + part + "\": " + reason(err));
+}
+
+std::FILE* create_temporary(const std::string& target, std::string& part) {
+  const int fd = create_temporary_fd(target, part);
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (f != nullptr) return f;
+  const int err = errno;
+  ::close(fd);
+  ::unlink(part.c_str());
+  throw IoError(target, "cannot create \"" + part + "\": " + reason(err));
+}
+
+namespace {
+
+// `path` opened for writing without waiting and without following a link:
+// a FIFO, a device or a link planted at the name of a result file is
+// refused, never written through.  Replacing truncates only once the file
+// is known to be a regular file.
+std::FILE* open_for_writing(const std::string& path, bool append) {
+  const int fd = ::open(
+      path.c_str(),
+      O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0), 0644);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ELOOP || err == ENXIO) {
+      throw IoError(path, "\"" + path + "\" is not a regular file (a link, a FIFO or a device);" +
+                              " result files are written only as regular files");
+    }
+    throw IoError(path, "cannot open \"" + path + "\" for writing: " + reason(err));
+  }
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const int flags = ::fcntl(fd, F_GETFL);
+  std::FILE* f = nullptr;
+  if (regular && flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 &&
+      (append || ::ftruncate(fd, 0) == 0)) {
+    f = ::fdopen(fd, append ? "ab" : "wb");
+  }
+  if (f == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    if (!regular) throw IoError(path, "\"" + path + "\" is not a regular file");
+    throw IoError(path, "cannot open \"" + path + "\" for writing: " + reason(err));
+  }
+  return f;
+}
+
+}  // namespace
+
 bool is_directory(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -129,19 +189,12 @@ OutputFile::OutputFile(const std::string& path, Mode mode, Storage storage, int 
   if (storage == Storage::gzip) {
     if (mode != Mode::replace) throw IoError(path_, "a compressed file cannot be appended to");
     if (level < 1 || level > 12) throw IoError(path_, "compression level out of range");
-    part_ = temporary_name(path_);
     level_ = level;
-    file_ = std::fopen(part_.c_str(), "wb");
-    if (file_ == nullptr) {
-      throw IoError(path_, "cannot create \"" + part_ + "\": " + reason(errno));
-    }
+    file_ = create_temporary(path_, part_);
     pending_.reserve(kMemberBytes);
     return;
   }
-  file_ = std::fopen(path.c_str(), mode == Mode::replace ? "wb" : "ab");
-  if (file_ == nullptr) {
-    throw IoError(path, "cannot open \"" + path + "\" for writing: " + reason(errno));
-  }
+  file_ = open_for_writing(path, mode == Mode::append);
   std::setvbuf(file_, nullptr, _IOFBF, 1 << 18);
 }
 
@@ -240,6 +293,22 @@ std::string write_text_file(const std::string& path, std::string_view content, S
   return file.path();
 }
 
+void replace_file(const std::string& path, std::string_view content) {
+  std::string part;
+  std::FILE* f = create_temporary(path, part);
+  const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+  const int err = errno;
+  const bool closed = std::fclose(f) == 0;
+  const int close_err = errno;
+  if (written && closed && std::rename(part.c_str(), path.c_str()) == 0) return;
+  const int rename_err = errno;
+  ::unlink(part.c_str());
+  throw IoError(path, "cannot write \"" + path + "\": " +
+                          reason(!written  ? err
+                                 : !closed ? close_err
+                                           : rename_err));
+}
+
 void append_text_file(const std::string& path, std::string_view content) {
   OutputFile file(path, OutputFile::Mode::append);
   file.write(content);
@@ -257,7 +326,7 @@ void sync_folder(const std::string& folder) {
 
 void append_text_file_durably(const std::string& path, std::string_view content) {
   append_text_file(path, content);
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0 || ::fsync(fd) != 0) {
     const int err = errno;
     if (fd >= 0) ::close(fd);

@@ -26,6 +26,14 @@ std::string read_text_file(const std::string& path, std::size_t max_bytes);
 
 bool is_directory(const std::string& path);
 
+// A new file under a fresh temporary_name() beside `target`, created
+// exclusively and never through a link (a name that exists is passed over
+// for another), opened for writing; its name in `part`.  IoError naming
+// `target` when no such file can be made.
+std::FILE* create_temporary(const std::string& target, std::string& part);
+// The same as a descriptor open for reading and writing.
+int create_temporary_fd(const std::string& target, std::string& part);
+
 // Regular files directly inside `folder` ('/'-terminated) whose names end
 // in `suffix` (and are longer), sorted; hidden ones alone when `hidden`,
 // else none of them.  IoError when the folder cannot be read.
@@ -97,6 +105,10 @@ class OutputFile {
 // made (stored_path).
 std::string write_text_file(const std::string& path, std::string_view content,
                             Storage storage = Storage::plain);
+// Replace `path` by a file holding `content`, written under a temporary
+// name and renamed into place: readers see the old file or the new one,
+// never a part, and a link at `path` is replaced, never written through.
+void replace_file(const std::string& path, std::string_view content);
 // Append `content` to `path`, creating it when absent.
 void append_text_file(const std::string& path, std::string_view content);
 

@@ -302,7 +302,7 @@ TEST(Reliability, ResultFoldersAreLockedWhileARunUsesThem) {
   second = fresh.run();
   EXPECT_EQ(second.exit_status, 2);
   EXPECT_NE(second.err.find("stale lock"), std::string::npos) << second.err;
-  EXPECT_NE(second.err.find("rm '" + fresh.dir.file("DiscardedResults/.mps1d.lock")),
+  EXPECT_NE(second.err.find("rm -- '" + fresh.dir.file("DiscardedResults/.mps1d.lock")),
             std::string::npos)
       << second.err;
   EXPECT_EQ(fresh.written(), std::set<std::string>{"DiscardedResults/.mps1d.lock"});
