@@ -80,8 +80,19 @@ bool run_option(std::string_view arg, mps::RunOptions& options) {
   return true;
 }
 
+// Why the classes cannot be made from a FWHM [meV], or null.  Its energy
+// must be a normal number (the run flushes a subnormal one to zero on its
+// way to the angular spread, and the Gaussian's sigma with it), and the
+// classes' span of 4 FWHM as an angular frequency must be finite.
+const char* width_problem(double fwhm_meV) {
+  if (!std::isnormal(fwhm_meV * 1e-3 * mps::constants::electron_volt)) return "underflows";
+  if (!std::isfinite(4.0 * mps::fwhm_angular(fwhm_meV))) return "overflows";
+  return nullptr;
+}
+
 // --ensemble=K,FWHM into `options`; false (with the report printed) when
-// the value is not K from 1 to 256 and a positive FWHM in meV.
+// the value is not K from 1 to 256 and a positive FWHM in meV whose
+// angular frequency spread a double holds.
 bool ensemble_option(std::string_view value, mps::RunOptions& options) {
   const std::size_t comma = value.find(',');
   int classes = 0;
@@ -96,9 +107,15 @@ bool ensemble_option(std::string_view value, mps::RunOptions& options) {
     good =
         f_error == std::errc() && f_end == f.data() + f.size() && std::isfinite(fwhm) && fwhm > 0.0;
   }
-  if (!good) {
+  const char* problem = good ? width_problem(fwhm) : nullptr;
+  if (!good || problem != nullptr) {
     std::cerr << "mps1d: --ensemble needs K,FWHM: K classes from 1 to " << mps::kMaxClasses
-              << " and a full width FWHM > 0 in meV: \"--ensemble=" << value << "\"\n";
+              << " and a full width FWHM > 0 in meV";
+    if (problem != nullptr) {
+      std::cerr << " (FWHM = " << value.substr(comma + 1) << " meV " << problem
+                << " as an angular frequency spread)";
+    }
+    std::cerr << ": \"--ensemble=" << value << "\"\n";
     return false;
   }
   options.ensemble = {classes, fwhm};

@@ -164,10 +164,38 @@ void check_codes(const RunParameters& p) {
   }
 }
 
+// The noise adds 440 sqrt(-2 sigma ln r1) cos(2 pi r2) with r1 >= 2^-53 to
+// the field: the root needs sigma >= 0, and the field energy of the largest
+// draw, its square, must stay finite.
+void check_noise(const Pulse& q, const std::string& word) {
+  if (q.shape != PulseShape::noise) return;
+  const std::string name = word == "pulse" ? "noise scale" : "noise scale of " + word;
+  if (q.noise_amplitude < 0.0) reject(name, " must not be negative: ", q.noise_amplitude, "");
+  const double largest_draw_squared = 440.0 * 440.0 * 2.0 * 53.0 * std::log(2.0);
+  if (!std::isfinite(largest_draw_squared * q.noise_amplitude)) {
+    reject(name, " must keep the square of the largest noise draw finite: ", q.noise_amplitude, "");
+  }
+}
+
+// Frequencies derived from finite inputs that can still overflow: the
+// transition's W / hbar and each pulse's carrier.
+void check_frequencies(const RunParameters& p) {
+  if (!std::isfinite(p.detuning)) {
+    reject("energy of level 1",
+           " must give a finite transition frequency W / hbar: ", p.transition_energy, " J");
+  }
+  for (const auto& [q, word] : named_pulses(p)) {
+    if (!std::isfinite(q->angular_frequency)) {
+      reject(word + " wavelength", " must give a finite angular frequency: ", q->wavelength, " m");
+    }
+  }
+}
+
 void check_optics(const RunParameters& p) {
   positive(p.resonant_wavelength, "resonant wavelength (from the energy of level 1)", " m");
   for (const auto& [q, word] : named_pulses(p)) {
     positive(q->wavelength, word + " wavelength", " m");
+    check_noise(*q, word);
     if (q->duration < 0.0) {
       throw ParameterError("The " + word + " duration must not be negative: " + text(q->duration) +
                            " s");
@@ -184,6 +212,7 @@ void check_optics(const RunParameters& p) {
         "scheme): S = " +
         text(p.courant));
   }
+  check_frequencies(p);
 }
 
 // Step labels have 12 digits, and the last step of the run is

@@ -40,8 +40,9 @@ TEST(Program, QuickstartRunAndCommandLine) {
   EXPECT_EQ(r.exit_status, 64);
   EXPECT_NE(r.err.find("unknown argument \"--legacy\""), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
-  for (const char* bad : {"--ensemble=0,2", "--ensemble=257,2", "--ensemble=8", "--ensemble=8,0",
-                          "--ensemble=8,nan", "--ensemble=8,2meV"}) {
+  for (const char* bad :
+       {"--ensemble=0,2", "--ensemble=257,2", "--ensemble=8", "--ensemble=8,0", "--ensemble=8,nan",
+        "--ensemble=8,2meV", "--ensemble=8,1e-300", "--ensemble=8,1e308"}) {
     r = fresh.run({bad});
     EXPECT_EQ(r.exit_status, 64) << bad;
     EXPECT_NE(r.err.find("--ensemble needs K,FWHM"), std::string::npos) << r.err;

@@ -77,6 +77,13 @@ TEST(Reliability, RejectedInputsWriteNothing) {
       {pulse("3", "0 0 10 160 0"), 1, polarisation, false},
       {pulse("5", "5 1 10 160 0"), 1, polarisation, false},
       {pulse("3", "1 NaN 10 160 0"), 1, "noise scale"},
+      // Finite values whose derived quantities are not: the noise's square
+      // root of a negative or overflowing number, an infinite carrier or
+      // transition frequency.
+      {pulse("5", "1 -1 10 160 0"), 1, "noise scale must not be negative"},
+      {pulse("5", "1 1e308 10 160 0"), 1, "largest noise draw finite: noise scale = 1e+308"},
+      {{{38, "1 3 1e-300 50 0 0 2.0e8 1 0 10 160 0"}}, 1, "wavelength must give a finite"},
+      {{{6, "trans_12 1e300 0"}, {8, "trans_34 1e300 0"}}, 1, "finite transition frequency"},
       {{{46, "Courant number 0 S"}}, 1, "Courant number must be positive"},
       {{{46, "Courant number 2 S"}}, 1, "stability limit"},
       {{{46, "Courant number 0.9 S"}, {58, "100 0 0.8 0 0 0 0 0 0 0"}}, 1, "S / n"},
