@@ -1,9 +1,14 @@
 #include "output/hdf5_file.hpp"
 
+#include <fcntl.h>
 #include <hdf5_hl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "core/errors.hpp"
 #include "textio/gzip.hpp"
@@ -78,16 +83,29 @@ herr_t put_attribute(hid_t where, const char* name, hid_t type, const void* valu
 
 }  // namespace
 
-Writer::Writer(std::string path)
-    : lock_(lock_library()), path_(std::move(path)), part_(textio::temporary_name(path_)) {
-  file_ = H5Fcreate(part_.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
-  if (file_ < 0) fail(path_, "create the file");
+Writer::Writer(std::string path, TemporaryNames names)
+    : lock_(lock_library()), path_(std::move(path)) {
+  if (names == nullptr) names = textio::temporary_name;
+  // Created exclusively (O_CREAT | O_EXCL): a link planted at the name is
+  // not followed, and its target not truncated.  Something at the name
+  // (a fresh random one) is passed over for another.
+  constexpr int kTries = 16;
+  for (int attempt = 0; attempt < kTries && file_ < 0; ++attempt) {
+    part_ = names(path_);
+    file_ = H5Fcreate(part_.c_str(), H5F_ACC_EXCL, H5P_DEFAULT, H5P_DEFAULT);
+    struct stat st {};
+    if (file_ < 0 && ::lstat(part_.c_str(), &st) != 0) break;
+  }
+  if (file_ < 0) {
+    part_.clear();  // nothing of ours to remove
+    fail(path_, "create the file");
+  }
 }
 
 Writer::~Writer() {
   if (committed_) return;
   close_all();
-  std::remove(part_.c_str());
+  if (!part_.empty()) std::remove(part_.c_str());
 }
 
 herr_t Writer::close_all() noexcept {
@@ -182,7 +200,52 @@ void Writer::commit() {
   committed_ = true;
 }
 
+namespace {
+
+// Refuses anything but a regular file before the library opens it: a FIFO
+// would block the open for ever, a device be read without end.  Opened
+// without waiting, as the text files are.
+void check_regular_file(const std::string& path) {
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+      ::access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
+    throw IoError(path, "\"" + path + "\" is a link to a missing file (an HDF5 snapshot)");
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    throw IoError(path, "cannot open \"" + path + "\" for reading: " + std::strerror(errno));
+  }
+  struct stat st {};
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  ::close(fd);
+  if (!regular) throw IoError(path, "\"" + path + "\" is not a regular file");
+}
+
+std::string shape_text(int rank, const hsize_t* dims) {
+  std::string text = "[";
+  for (int a = 0; a < rank; ++a) {
+    if (a > 0) text += " x ";
+    text += std::to_string(dims[a]);
+  }
+  return text + "]";
+}
+
+// Closes an identifier of the library when it goes out of scope.
+struct Handle {
+  hid_t id;
+  herr_t (*close)(hid_t);
+  Handle(hid_t i, herr_t (*c)(hid_t)) : id(i), close(c) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (id >= 0) close(id);
+  }
+};
+
+}  // namespace
+
 Reader::Reader(std::string path) : lock_(lock_library()), path_(std::move(path)) {
+  check_regular_file(path_);
   file_ = H5Fopen(path_.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
   if (file_ < 0) fail(path_, "open the file");
 }
@@ -191,44 +254,133 @@ Reader::~Reader() {
   if (file_ >= 0) H5Fclose(file_);
 }
 
-bool Reader::has(const char* name) const { return H5LTpath_valid(file_, name, 1) > 0; }
+void Reader::refuse(const std::string& object, const std::string& what) const {
+  throw IoError(path_,
+                "\"" + path_ + "\": " + object + " " + what + " (not a file this program wrote)");
+}
+
+bool Reader::has(const char* name) const {
+  // Link by link from the root: each must be a hard link (the program
+  // makes no other), so no link loop is followed and no other file opened.
+  const std::string path(name);
+  for (std::size_t end = path.find('/', 1); true; end = path.find('/', end + 1)) {
+    const std::string part = path.substr(0, end);
+    if (H5Lexists(file_, part.c_str(), H5P_DEFAULT) <= 0) return false;
+    H5L_info_t info{};
+    if (H5Lget_info(file_, part.c_str(), &info, H5P_DEFAULT) < 0 || info.type != H5L_TYPE_HARD) {
+      refuse(part, "is a soft or external link");
+    }
+    if (end == std::string::npos) return true;
+  }
+}
+
+hid_t Reader::open_attribute(const char* name, H5T_class_t kind, const char* what) const {
+  const std::string object = std::string("the attribute ") + name;
+  if (H5Aexists(file_, name) <= 0) fail(path_, "find " + object);
+  const hid_t attr = H5Aopen(file_, name, H5P_DEFAULT);
+  if (attr < 0) fail(path_, "read " + object);
+  const Handle type(H5Aget_type(attr), H5Tclose), space(H5Aget_space(attr), H5Sclose);
+  const bool scalar = space.id >= 0 && H5Sget_simple_extent_type(space.id) == H5S_SCALAR;
+  const bool right = type.id >= 0 && H5Tget_class(type.id) == kind;
+  if (!scalar || !right) {
+    H5Aclose(attr);
+    refuse(object, std::string("is not ") + what);
+  }
+  return attr;
+}
 
 std::int64_t Reader::int_attribute(const char* name) const {
   std::int64_t value = 0;
-  const hid_t attr = H5Aopen(file_, name, H5P_DEFAULT);
-  const herr_t status = attr < 0 ? -1 : H5Aread(attr, H5T_NATIVE_INT64, &value);
-  if (attr >= 0) H5Aclose(attr);
-  if (status < 0) fail(path_, std::string("read the attribute ") + name);
+  const Handle attr(open_attribute(name, H5T_INTEGER, "one integer"), H5Aclose);
+  if (H5Aread(attr.id, H5T_NATIVE_INT64, &value) < 0) {
+    fail(path_, std::string("read the attribute ") + name);
+  }
   return value;
 }
 
-void Reader::read(const char* name, hid_t type, std::size_t count, void* out) const {
-  const hid_t set = H5Dopen2(file_, name, H5P_DEFAULT);
-  if (set < 0) fail(path_, std::string("find the data set ") + name);
-  const hid_t space = H5Dget_space(set);
-  const hssize_t n = space < 0 ? -1 : H5Sget_simple_extent_npoints(space);
-  if (space >= 0) H5Sclose(space);
-  // The library checks each chunk's Fletcher-32 sum as it reads it.
-  const herr_t status = n != static_cast<hssize_t>(count)
-                            ? -1
-                            : H5Dread(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, out);
-  H5Dclose(set);
-  if (n != static_cast<hssize_t>(count)) {
-    throw IoError(path_, "\"" + path_ + "\": " + name + " holds " + std::to_string(n) +
-                             " values, " + std::to_string(count) + " are needed");
+double Reader::real_attribute(const char* name) const {
+  double value = 0.0;
+  const Handle attr(open_attribute(name, H5T_FLOAT, "one real number"), H5Aclose);
+  if (H5Aread(attr.id, H5T_NATIVE_DOUBLE, &value) < 0) {
+    fail(path_, std::string("read the attribute ") + name);
   }
-  if (status < 0) fail(path_, std::string("read the data set ") + name + " (damaged?)");
+  return value;
 }
 
-std::vector<double> Reader::doubles(const char* name, std::size_t count) const {
-  std::vector<double> v(count);
-  read(name, H5T_NATIVE_DOUBLE, count, v.data());
+std::string Reader::text_attribute(const char* name) const {
+  // The program's texts are words: a longer one is not its own.
+  constexpr std::size_t kMaxText = 256;
+  const Handle attr(open_attribute(name, H5T_STRING, "one text"), H5Aclose);
+  const Handle stored(H5Aget_type(attr.id), H5Tclose);
+  const std::string object = std::string("the attribute ") + name;
+  std::string text;
+  if (H5Tis_variable_str(stored.id) > 0) {
+    const Handle type(string_type(), H5Tclose);
+    char* value = nullptr;
+    if (H5Aread(attr.id, type.id, &value) < 0) fail(path_, "read " + object);
+    if (value != nullptr) text = std::string(value, strnlen(value, kMaxText + 1));
+    H5free_memory(value);
+  } else {
+    const std::size_t size = H5Tget_size(stored.id);
+    if (size == 0 || size > kMaxText) refuse(object, "is not a short text");
+    const Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
+    std::vector<char> value(size + 1, '\0');
+    if (H5Tset_size(type.id, size) < 0 || H5Aread(attr.id, type.id, value.data()) < 0) {
+      fail(path_, "read " + object);
+    }
+    text = value.data();
+  }
+  if (text.size() > kMaxText) refuse(object, "is not a short text");
+  return text;
+}
+
+void Reader::read(const char* name, hid_t type, Shape shape, void* out) const {
+  const std::string object = std::string("the data set ") + name;
+  if (!has(name)) fail(path_, "find " + object);
+  const Handle set(H5Oopen(file_, name, H5P_DEFAULT), H5Oclose);
+  if (set.id < 0) fail(path_, "open " + object);
+  if (H5Iget_type(set.id) != H5I_DATASET) refuse(name, "is not a data set");
+  const Handle stored(H5Dget_type(set.id), H5Tclose), space(H5Dget_space(set.id), H5Sclose);
+  const H5T_class_t kind = H5Tget_class(stored.id);
+  if (kind != H5Tget_class(type)) {
+    refuse(object, kind == H5T_FLOAT     ? "holds real numbers, integers are needed"
+                   : kind == H5T_INTEGER ? "holds integers, real numbers are needed"
+                                         : "holds neither integers nor real numbers");
+  }
+  const int rank = shape[1] == 0 ? 1 : 2;
+  const std::array<hsize_t, 2> want{shape[0], shape[1]};
+  std::array<hsize_t, H5S_MAX_RANK> dims{};
+  const int stored_rank = H5Sget_simple_extent_dims(space.id, dims.data(), nullptr);
+  if (stored_rank != rank || dims[0] != want[0] || (rank == 2 && dims[1] != want[1])) {
+    refuse(object, "has the shape " + shape_text(std::max(stored_rank, 0), dims.data()) + ", " +
+                       shape_text(rank, want.data()) + " is needed");
+  }
+  if (shape[0] == 0 || (rank == 2 && shape[1] == 0)) return;
+  // The library checks each chunk's Fletcher-32 sum as it reads it.
+  if (H5Dread(set.id, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, out) < 0) {
+    fail(path_, "read " + object + " (damaged?)");
+  }
+}
+
+namespace {
+std::size_t elements(Shape shape) { return shape[0] * std::max<std::size_t>(shape[1], 1); }
+}  // namespace
+
+std::vector<double> Reader::doubles(const char* name, Shape shape) const {
+  std::vector<double> v(elements(shape));
+  read(name, H5T_NATIVE_DOUBLE, shape, v.data());
   return v;
 }
 
-std::vector<std::int8_t> Reader::bytes(const char* name, std::size_t count) const {
-  std::vector<std::int8_t> v(count);
-  read(name, H5T_NATIVE_INT8, count, v.data());
+std::vector<std::int64_t> Reader::integers(const char* name, Shape shape) const {
+  std::vector<std::int64_t> v(elements(shape));
+  read(name, H5T_NATIVE_INT64, shape, v.data());
+  return v;
+}
+
+std::vector<std::int8_t> Reader::bytes(const char* name, Shape shape) const {
+  std::vector<std::int8_t> v(elements(shape));
+  read(name, H5T_NATIVE_INT8, shape, v.data());
   return v;
 }
 

@@ -33,10 +33,15 @@ struct Dataset {
   const char* coordinates = nullptr;  // auxiliary coordinates, blank-separated
 };
 
+// A fresh temporary name beside a target (textio::temporary_name).
+using TemporaryNames = std::string (*)(const std::string& target);
+
 class Writer {
  public:
-  // Creates the temporary file of `path`; nothing is at `path` until commit().
-  explicit Writer(std::string path);
+  // Creates the temporary file of `path` under a name from `names`,
+  // exclusively (never through a link planted there: another name is taken
+  // then); nothing is at `path` until commit().
+  explicit Writer(std::string path, TemporaryNames names = nullptr);
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
   // Removes the temporary file when commit() was not reached.
@@ -73,6 +78,15 @@ class Writer {
   bool committed_ = false;
 };
 
+// The shape a data set must have: shape[1] == 0 for one axis.
+using Shape = std::array<std::size_t, 2>;
+
+// A file the program wrote, read back.  Only what the program writes is
+// taken: a regular file (checked before the library opens it, so a FIFO
+// cannot block it), objects reached through hard links only (no soft or
+// external link, so no loop and no other file), scalar attributes and data
+// sets of the class and shape the caller knows from the run.  Anything
+// else is an IoError naming the file and the object.
 class Reader {
  public:
   explicit Reader(std::string path);
@@ -81,14 +95,24 @@ class Reader {
   ~Reader();
 
   bool has(const char* name) const;  // a data set or group of that path
+  // Scalar attributes of the root: an integer, a real, a short text.
   std::int64_t int_attribute(const char* name) const;
-  // The data set `name` ("/group/set"), which must hold `count` values.
-  std::vector<double> doubles(const char* name, std::size_t count) const;
-  std::vector<std::int8_t> bytes(const char* name, std::size_t count) const;
+  double real_attribute(const char* name) const;
+  std::string text_attribute(const char* name) const;
+  // The data set `name` ("/group/set") of that shape: real numbers,
+  // integers or 8-bit integers.
+  std::vector<double> doubles(const char* name, Shape shape) const;
+  std::vector<double> doubles(const char* name, std::size_t count) const {
+    return doubles(name, Shape{count, 0});
+  }
+  std::vector<std::int64_t> integers(const char* name, Shape shape) const;
+  std::vector<std::int8_t> bytes(const char* name, Shape shape) const;
   const std::string& path() const { return path_; }
 
  private:
-  void read(const char* name, hid_t type, std::size_t count, void* out) const;
+  hid_t open_attribute(const char* name, H5T_class_t kind, const char* what) const;
+  void read(const char* name, hid_t type, Shape shape, void* out) const;
+  [[noreturn]] void refuse(const std::string& object, const std::string& what) const;
   std::unique_lock<std::recursive_mutex> lock_;
   std::string path_;
   hid_t file_ = -1;

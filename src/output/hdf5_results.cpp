@@ -1,5 +1,6 @@
 #include "output/hdf5_results.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -368,34 +369,55 @@ namespace mps {
 
 namespace {
 
-// Both levels of Ex, Ey, Hx, Hy from /snapshots (step J) and /restart (J - 1).
+// The data set `name` of that shape, every value finite: a NaN or an
+// infinity restored would be computed on and written before the run
+// stopped, blamed on the run.
+std::vector<double> finite_values(const h5::Reader& file, const std::string& name,
+                                  h5::Shape shape) {
+  std::vector<double> v = file.doubles(name.c_str(), shape);
+  const auto bad = std::find_if(v.begin(), v.end(), [](double x) { return !std::isfinite(x); });
+  if (bad == v.end()) return v;
+  const auto at = static_cast<std::size_t>(bad - v.begin());
+  const std::size_t columns = std::max<std::size_t>(shape[1], 1);
+  std::string m = "\"" + file.path() + "\": " + name + ", row " + std::to_string(at / columns + 1);
+  if (shape[1] != 0) m += ", column " + std::to_string(at % columns + 1);
+  m += ": not a finite number: " + std::to_string(*bad);
+  throw IoError(file.path(), m);
+}
+
+// Both levels of Ex, Ey, Hx, Hy from /snapshots (step J, one row) and
+// /restart (J - 1, one axis).
 void restore_fields(const h5::Reader& file, int level, FieldState& f) {
   const auto N = static_cast<std::size_t>(f.N);
   for (const auto& [name, values] :
        {std::pair{"Ex", &f.Ex}, {"Ey", &f.Ey}, {"Hx", &f.Hx}, {"Hy", &f.Hy}}) {
-    for (const auto& [group, l] : {std::pair{"/snapshots/", level}, {"/restart/", 1 - level}}) {
-      const std::vector<double> v = file.doubles((std::string(group) + name).c_str(), N);
-      std::copy(v.begin(), v.end(), (*values)[static_cast<std::size_t>(l)].begin() + 1);
-    }
+    const std::vector<double> now = finite_values(file, std::string("/snapshots/") + name, {1, N});
+    const std::vector<double> before = finite_values(file, std::string("/restart/") + name, {N, 0});
+    std::copy(now.begin(), now.end(), (*values)[static_cast<std::size_t>(level)].begin() + 1);
+    std::copy(before.begin(), before.end(),
+              (*values)[static_cast<std::size_t>(1 - level)].begin() + 1);
   }
 }
 
 void restore_medium(const h5::Reader& file, int level, MediumState& m) {
   const auto N = static_cast<std::size_t>(m.N);
   for (int n = 0; n < 15; ++n) {
-    for (const auto& [group, l] : {std::pair{"/restart/", 1 - level}, {"/snapshots/", level}}) {
-      const std::vector<double> v = file.doubles((std::string(group) + kStoredNames[n]).c_str(), N);
+    for (const auto& [group, l, shape] : {std::tuple{"/restart/", 1 - level, h5::Shape{N, 0}},
+                                          {"/snapshots/", level, h5::Shape{1, N}}}) {
+      const std::vector<double> v =
+          finite_values(file, std::string(group) + kStoredNames[n], shape);
       for (std::int32_t k = 1; k <= m.N; ++k) m.set_w(l, k, n, v[static_cast<std::size_t>(k - 1)]);
     }
   }
-  const std::vector<std::int8_t> flags = file.bytes("/restart/flags", 4 * N);
+  const std::vector<std::int8_t> flags = file.bytes("/restart/flags", {N, 4});
   for (std::int32_t k = 1; k <= m.N; ++k) {
     PopulationFlags p{};
     for (std::size_t q = 0; q < 4; ++q) {
       const std::int8_t b = flags[4 * static_cast<std::size_t>(k - 1) + q];
       if (b != 0 && b != 1) {
-        throw IoError(file.path(), "\"" + file.path() + "\": the flags of cell " +
-                                       std::to_string(k) + " are not 0 or 1");
+        throw IoError(file.path(), "\"" + file.path() + "\": /restart/flags, cell " +
+                                       std::to_string(k) +
+                                       ": the flags are not 0 or 1: " + std::to_string(b));
       }
       p[q] = b == 1 ? 1 : 0;
     }
@@ -403,23 +425,37 @@ void restore_medium(const h5::Reader& file, int level, MediumState& m) {
   }
 }
 
+// The classes' flags from /restart/class_flags: bits of levels 1..4, so
+// 0..15; anything else is not what the run wrote.
+void restore_class_flags(const h5::Reader& file, MediumState& m) {
+  ClassStates& e = m.classes;
+  const auto K = static_cast<std::size_t>(e.classes);
+  const std::vector<std::int8_t> bits =
+      file.bytes("/restart/class_flags", {static_cast<std::size_t>(m.dots), K});
+  for (std::size_t r = 0; r < bits.size(); ++r) {
+    if (bits[r] < 0 || bits[r] > 15) {
+      throw IoError(file.path(),
+                    "\"" + file.path() + "\": /restart/class_flags, row " +
+                        std::to_string(r / K + 1) + ", column " + std::to_string(r % K + 1) +
+                        ": the flags are not bits of levels 1..4: " + std::to_string(bits[r]));
+    }
+    const auto k = static_cast<int>(r % K);
+    e.flags(static_cast<std::int32_t>(r / K), k / kBatchLanes)[k % kBatchLanes] =
+        static_cast<std::uint8_t>(bits[r]);
+  }
+}
+
 // The classes of the dot cells from /classes (step J) and /restart
-// (J - 1), into m.classes as readied for the run.
+// (J - 1), into m.classes as readied for the run (whose count the file's
+// matches: check_run).
 void restore_classes(const h5::Reader& file, int level, MediumState& m) {
   ClassStates& e = m.classes;
-  const std::int64_t stored = file.has("/classes") ? file.int_attribute("classes") : 1;
-  if (stored != std::max(e.classes, 1)) {
-    throw IoError(file.path(), "\"" + file.path() + "\" holds " + std::to_string(stored) +
-                                   " spectral classes per dot cell, the run " +
-                                   std::to_string(std::max(e.classes, 1)) +
-                                   "; continue with the --ensemble of the run that wrote it");
-  }
   if (e.classes == 0) return;
   const auto dots = static_cast<std::size_t>(m.dots);
   const auto K = static_cast<std::size_t>(e.classes);
-  std::vector<double> cells = file.doubles("/classes/dot_cell", dots);
+  const std::vector<std::int64_t> cells = file.integers("/classes/dot_cell", {dots, 0});
   for (std::size_t s = 0; s < dots; ++s) {
-    if (cells[s] != static_cast<double>(m.cell[s])) {
+    if (cells[s] != m.cell[s]) {
       throw IoError(file.path(), "\"" + file.path() + "\": its dot cells are not the run's");
     }
   }
@@ -427,7 +463,7 @@ void restore_classes(const h5::Reader& file, int level, MediumState& m) {
     const std::string name = kStoredNames[n];
     for (const auto& [path, l] :
          {std::pair{"/classes/" + name, level}, {"/restart/class_" + name, 1 - level}}) {
-      const std::vector<double> v = file.doubles(path.c_str(), dots * K);
+      const std::vector<double> v = finite_values(file, path, {dots, K});
       for (std::size_t r = 0; r < v.size(); ++r) {
         const auto s = static_cast<std::int32_t>(r / K);
         const auto k = static_cast<int>(r % K);
@@ -435,18 +471,42 @@ void restore_classes(const h5::Reader& file, int level, MediumState& m) {
       }
     }
   }
-  const std::vector<std::int8_t> bits = file.bytes("/restart/class_flags", dots * K);
-  for (std::size_t r = 0; r < bits.size(); ++r) {
-    const auto k = static_cast<int>(r % K);
-    e.flags(static_cast<std::int32_t>(r / K), k / kBatchLanes)[k % kBatchLanes] =
-        static_cast<std::uint8_t>(bits[r] & 15);
+  restore_class_flags(file, m);
+}
+
+// The run that wrote the file, as its attributes and /classes record it;
+// its class count must be the run's (`classes`) before any class is read.
+RunRecord stored_run(const h5::Reader& file, std::size_t classes) {
+  RunRecord r;
+  r.model = file.text_attribute("model");
+  const std::int64_t both = file.int_attribute("both_transitions");
+  if (both != 0 && both != 1) {
+    throw IoError(file.path(), "\"" + file.path() + "\": the attribute both_transitions is " +
+                                   std::to_string(both) + ", not 0 or 1");
   }
+  r.both_transitions = both == 1;
+  r.dz = file.real_attribute("dz_m");
+  r.dt = file.real_attribute("dt_s");
+  r.E0 = file.real_attribute("E0_V_per_m");
+  const std::int64_t stored = file.int_attribute("classes");
+  const std::size_t now = std::max<std::size_t>(classes, 1);
+  if (stored != static_cast<std::int64_t>(now) || file.has("/classes") != (classes > 0)) {
+    throw IoError(file.path(), "\"" + file.path() + "\" holds " + std::to_string(stored) +
+                                   " spectral classes per dot cell, the run " +
+                                   std::to_string(now) +
+                                   "; continue with the --ensemble of the run that wrote it");
+  }
+  if (classes == 0) return r;
+  const std::vector<double> offset = finite_values(file, "/classes/offset", {classes, 0});
+  const std::vector<double> weight = finite_values(file, "/classes/weight", {classes, 0});
+  for (std::size_t k = 0; k < classes; ++k) r.classes.push_back({offset[k], weight[k]});
+  return r;
 }
 
 }  // namespace
 
-void restore_hdf5_snapshot(const std::string& path, std::int64_t J, int level, FieldState& f,
-                           MediumState& m) {
+void restore_hdf5_snapshot(const std::string& path, std::int64_t J, int level, const RunRecord& run,
+                           FieldState& f, MediumState& m) {
   const h5::Reader file(path);
   const std::int64_t step = file.int_attribute("step");
   const std::int64_t stored_level = file.int_attribute("level");
@@ -457,6 +517,8 @@ void restore_hdf5_snapshot(const std::string& path, std::int64_t J, int level, F
                             " cells; point.txt names step " + std::to_string(J) + " with level " +
                             std::to_string(level) + " on " + std::to_string(f.N));
   }
+  const auto classes = static_cast<std::size_t>(m.classes.classes);
+  check_same_run(path, run_values(stored_run(file, classes)), run_values(run));
   f.Jtoggle = level;
   restore_fields(file, level, f);
   restore_medium(file, level, m);

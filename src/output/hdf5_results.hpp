@@ -55,12 +55,14 @@ FileTasks hdf5_statistics_tasks(StatisticsLines lines, const std::string& folder
                                 const std::shared_ptr<const Hdf5Run>& run);
 
 // Restores both levels of step J from "snapshot_<L(J)>.h5" at `path`,
-// whose step and level must be J and `level`; IoError for a file that
-// is not, or that cannot be read.  The spectral classes of the dot cells
-// (m.classes, readied for the run's count) come from the file too, which
-// must hold as many for the same dot cells; a file with classes is refused
-// for a run without.
-void restore_hdf5_snapshot(const std::string& path, std::int64_t J, int level, FieldState& f,
-                           MediumState& m);
+// whose step and level must be J and `level`, and whose run `run` (the
+// continued one) must be: model, both transitions, dz, dt, E0 and the
+// spectral classes with their offsets and weights.  The classes of the dot
+// cells (m.classes, readied for the run's count) come from the file too.
+// Every restored value must be finite, every flag one the run can hold.
+// IoError, naming the file (and the object and value), for a file that is
+// not such a snapshot or cannot be read; nothing is written.
+void restore_hdf5_snapshot(const std::string& path, std::int64_t J, int level, const RunRecord& run,
+                           FieldState& f, MediumState& m);
 
 }  // namespace mps

@@ -1,6 +1,7 @@
 #include "output/manifest.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <utility>
 
@@ -39,6 +40,22 @@ bool parse_entry(const std::string& line, ManifestEntry& e) {
          parse_number(text.substr(b + 1), e.crc32, 16);
 }
 
+// "run KEY VALUE": a recorded value of the run.
+bool parse_run_value(const std::string& line, RunValue& v) {
+  if (!line.starts_with("run ")) return false;
+  const std::size_t key = 4, end = line.find(' ', key);
+  if (end == std::string::npos || end == key || end + 1 == line.size()) return false;
+  v.key = line.substr(key, end - key);
+  v.value = line.substr(end + 1);
+  return true;
+}
+
+std::string shortest(double x) {
+  std::array<char, 32> text{};
+  const auto r = std::to_chars(text.data(), text.data() + text.size(), x);
+  return {text.data(), r.ptr};
+}
+
 IoError bad_line(const std::string& path, std::size_t line, const std::string& text) {
   std::string m = "\"";
   m.append(path).append("\", line ").append(std::to_string(line));
@@ -71,6 +88,38 @@ std::vector<ManifestEntry> ManifestSink::take() {
   return std::exchange(entries_, {});
 }
 
+std::vector<RunValue> run_values(const RunRecord& run) {
+  std::vector<RunValue> v = {
+      {"model", run.model},
+      {"both_transitions", run.both_transitions ? "1" : "0"},
+      {"dz_m", shortest(run.dz)},
+      {"dt_s", shortest(run.dt)},
+      {"E0_V_per_m", shortest(run.E0)},
+      {"classes", std::to_string(std::max<std::size_t>(run.classes.size(), 1))}};
+  for (std::size_t k = 0; k < run.classes.size(); ++k) {
+    v.push_back({"class_" + std::to_string(k + 1),
+                 shortest(run.classes[k].offset) + " " + shortest(run.classes[k].weight)});
+  }
+  return v;
+}
+
+void check_same_run(const std::string& path, const std::vector<RunValue>& stored,
+                    const std::vector<RunValue>& now) {
+  for (const RunValue& s : stored) {
+    const auto it =
+        std::find_if(now.begin(), now.end(), [&](const RunValue& n) { return n.key == s.key; });
+    const std::string value = it == now.end() ? "none" : it->value;
+    if (value == s.value) continue;
+    std::string m = "\"";
+    m.append(path).append("\" was written by a run with ").append(s.key).append(" ");
+    m.append(s.value).append(", this run has ").append(value);
+    m.append(
+        ": a continued run keeps the model, equations, dz, dt, field scale E0 (the first "
+        "pulse's amplitude) and spectral classes of the run it continues");
+    throw IoError(path, m);
+  }
+}
+
 std::string manifest_text(const SnapshotManifest& manifest) {
   std::vector<ManifestEntry> files = manifest.files;
   std::sort(files.begin(), files.end(),
@@ -78,6 +127,7 @@ std::string manifest_text(const SnapshotManifest& manifest) {
   std::string text(kHeading);
   text.append("\nstep ").append(textio::step_label(manifest.J));
   text.append("\nlevel ").append(std::to_string(manifest.level)).append("\n");
+  for (const RunValue& v : manifest.run) text.append("run ").append(v.key + " " + v.value + "\n");
   for (const ManifestEntry& e : files) {
     text.append(e.name).append(" ").append(std::to_string(e.bytes)).append(" ");
     text.append(hex32(e.crc32)).append("\n");
@@ -93,7 +143,9 @@ SnapshotManifest parse_manifest(const std::string& path, const std::string& text
   }
   if (!keyed_number(lines.line(1), "step", m.J)) throw bad_line(path, 2, lines.line(1));
   if (!keyed_number(lines.line(2), "level", m.level)) throw bad_line(path, 3, lines.line(2));
-  for (std::size_t n = 3; n < lines.size(); ++n) {
+  std::size_t n = 3;
+  for (RunValue v; n < lines.size() && parse_run_value(lines.line(n), v); ++n) m.run.push_back(v);
+  for (; n < lines.size(); ++n) {
     ManifestEntry e;
     if (!parse_entry(lines.line(n), e)) throw bad_line(path, n + 1, lines.line(n));
     m.files.push_back(std::move(e));

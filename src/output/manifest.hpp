@@ -8,14 +8,50 @@
 //   mps1d snapshot manifest
 //   step 000000005000
 //   level 1
+//   run model corrected
+//   run dz_m 2e-09
+//   ...
 //   Ex_z000000005000.dat 1200 8c1f07aa
 //   ...
+//
+// The "run" lines record what a continued run must share with the run that
+// wrote the snapshot (RunRecord); a manifest of an earlier version has none.
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "core/spectral_classes.hpp"
+
 namespace mps {
+
+// What a continued run must share with the run it continues: the equations
+// (model, sigma- light on 3<->4, the dots' spectral classes), the grid (dz,
+// dt) and the field scale E0 the stored fields and traces are in.  The
+// pulses themselves (but the first one's amplitude, E0) may change.
+struct RunRecord {
+  std::string model = "corrected";
+  bool both_transitions = false;
+  double dz = 0.0, dt = 0.0, E0 = 1.0;  // [m], [s], [V/m]
+  std::vector<SpectralClass> classes;   // empty: one class
+};
+
+// One recorded value: a key ("dz_m", "class_3") and its text (numbers in
+// their shortest exact form, so equal texts are equal values).
+struct RunValue {
+  std::string key, value;
+  bool operator==(const RunValue&) const = default;
+};
+
+// The values of `run`, in order: model, both_transitions, dz_m, dt_s,
+// E0_V_per_m, classes, then class_1.. ("OFFSET WEIGHT", rad/s and share).
+std::vector<RunValue> run_values(const RunRecord& run);
+
+// Compares what `stored` records (only that: an earlier snapshot records
+// less) with `now`; IoError naming `path`, the first differing value, as
+// stored and as the run has it.
+void check_same_run(const std::string& path, const std::vector<RunValue>& stored,
+                    const std::vector<RunValue>& now);
 
 struct ManifestEntry {
   std::string name;  // as written, without ".gz"
@@ -27,18 +63,23 @@ struct SnapshotManifest {
   std::int64_t J = 0;
   int level = 0;
   std::vector<ManifestEntry> files;  // sorted by name
+  std::vector<RunValue> run;         // the run that wrote it, when recorded
 
   // The entry of `name`, or nullptr.
   const ManifestEntry* find(const std::string& name) const;
 };
 
 // The entries of a snapshot's files as the output threads finish them.
+// With the values of the run that writes them.
 class ManifestSink {
  public:
+  explicit ManifestSink(std::vector<RunValue> run = {}) : run_(std::move(run)) {}
   void add(ManifestEntry entry);
   std::vector<ManifestEntry> take();
+  const std::vector<RunValue>& run() const { return run_; }
 
  private:
+  const std::vector<RunValue> run_;
   std::mutex mutex_;
   std::vector<ManifestEntry> entries_;
 };

@@ -1,5 +1,7 @@
 #include "output/restore.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -247,7 +249,15 @@ Expected expected_files(const RestoreInput& in, int level, std::vector<std::stri
     m.append(std::to_string(in.J_final)).append(" with level ").append(std::to_string(level));
     throw IoError(e.path, m);
   }
+  check_same_run(e.path, e.manifest->run, run_values(in.run));
   return e;
+}
+
+// Whether anything is at `path`, a dangling link included: the HDF5 reader
+// then says what it is, rather than the text restore missing its files.
+bool entry_exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -302,8 +312,8 @@ std::vector<std::string> restore_snapshot(const RestoreInput& in, FieldState& f,
   // A snapshot written as HDF5 is one file, with its step, level and
   // checksums in it.
   const std::string hdf5 = in.continue_dir + hdf5_snapshot_name(in.J_final);
-  if (textio::file_exists(hdf5)) {
-    restore_hdf5_snapshot(hdf5, in.J_final, level, f, m);
+  if (entry_exists(hdf5)) {
+    restore_hdf5_snapshot(hdf5, in.J_final, level, in.run, f, m);
     return {};
   }
   if (m.classes.classes > 0) {

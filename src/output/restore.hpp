@@ -14,6 +14,7 @@
 
 #include "field/field_state.hpp"
 #include "medium/medium_state.hpp"
+#include "output/manifest.hpp"
 
 namespace mps {
 
@@ -22,6 +23,7 @@ struct RestoreInput {
   double E0 = 1.0;           // field scale the files are written with
   std::string results_dir;   // holds point.txt
   std::string continue_dir;  // holds the snapshot of J_final
+  RunRecord run;             // of this run: what the snapshot's run must share
 };
 
 // Level index stored with step J_final in point.txt: that of the first
@@ -33,7 +35,8 @@ int find_level_index(const std::string& point_file, std::int64_t J_final);
 // restore_snapshot: restores step J_final into level Jtoggle (taken from
 // point.txt) and step J_final - 1 into the other level.  Sets f.Jtoggle.
 // Every file must hold what the snapshot's manifest records, and the
-// manifest must name the step and level point.txt gives (else IoError); a
+// manifest must name the step and level point.txt gives, and the run it
+// records (when it records one) must be `in.run` (else IoError); a
 // snapshot without a manifest is restored as it is, with a warning, in a
 // folder that holds no other manifest.  Returns the warnings.  Only regular
 // files are read, each up to a bound.

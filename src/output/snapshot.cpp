@@ -212,9 +212,9 @@ FileTasks snapshot_tasks(const SnapshotInput& in, std::span<const double> max_bu
 }
 
 void write_manifest(const std::string& folder, std::int64_t J, int Jtoggle,
-                    std::vector<ManifestEntry> files) {
+                    std::vector<ManifestEntry> files, std::vector<RunValue> run) {
   textio::write_text_file(folder + result_files::manifest(J),
-                          manifest_text({J, Jtoggle, std::move(files)}));
+                          manifest_text({J, Jtoggle, std::move(files), std::move(run)}));
 }
 
 void record_snapshot(const std::string& folder, std::int64_t J, int Jtoggle) {

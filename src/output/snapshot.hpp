@@ -54,9 +54,9 @@ FileTasks snapshot_tasks(const SnapshotInput& in, std::span<const double> max_bu
                          double& max_variable);
 
 // Writes "manifest_<J>.txt" of the snapshot of step J, whose new level has
-// index Jtoggle, with the entries of its files.
+// index Jtoggle, with the entries of its files and the values of the run.
 void write_manifest(const std::string& folder, std::int64_t J, int Jtoggle,
-                    std::vector<ManifestEntry> files);
+                    std::vector<ManifestEntry> files, std::vector<RunValue> run = {});
 
 // Appends the step's line to "point.txt", on the disk when it returns.  A
 // continued run trusts a snapshot listed there, so the line is written

@@ -42,9 +42,26 @@ RunState make_run_state(const RunInput& in) {
   return run;
 }
 
+namespace {
+
+// What the snapshots of the run record of it, and a continued run checks.
+RunRecord run_record(const RunInput& in) {
+  RunRecord r;
+  r.model = in.params.model == Model::legacy ? "legacy" : "corrected";
+  r.both_transitions = in.params.both_transitions;
+  r.dz = in.structure.dz;
+  r.dt = in.structure.dt;
+  r.E0 = in.params.field_scale();
+  r.classes = spectral_classes(in.params.ensemble);
+  return r;
+}
+
+}  // namespace
+
 std::vector<std::string> restore_run(const RunInput& in, RunState& run) {
   const RunParameters& p = in.params;
   RestoreInput restore;
+  restore.run = run_record(in);
   restore.J_final = p.J_final;
   restore.E0 = p.field_scale();
   restore.results_dir = in.dirs.results_dir;
@@ -132,7 +149,7 @@ struct SnapshotClose {
 
   void operator()() const {
     // A text snapshot's manifest; an HDF5 snapshot is one file, checksummed.
-    if (manifest) write_manifest(results_dir, J, Jtoggle, manifest->take());
+    if (manifest) write_manifest(results_dir, J, Jtoggle, manifest->take(), manifest->run());
     textio::sync_folder(results_dir);
     if (!discarded_dir.empty()) textio::sync_folder(discarded_dir);
     record_snapshot(results_dir, J, Jtoggle);
@@ -306,7 +323,7 @@ void write_snapshot_files(const RunInput& in, RunState& run, LoopState& st, std:
   if (s.block_end) {
     submit_compression(*st.writer, std::exchange(st.leftover_statistics, {}), *st.warnings);
   }
-  auto manifest = st.hdf5 ? nullptr : std::make_shared<ManifestSink>();
+  auto manifest = st.hdf5 ? nullptr : std::make_shared<ManifestSink>(run_values(run_record(in)));
   FileTasks files = snapshot_files(in, st, s, state, run.monitors.max_ex, manifest);
   SnapshotClose close = snapshot_close(in, st, s, files.paths, leftovers);
   close.manifest = std::move(manifest);

@@ -1,15 +1,21 @@
 // Continued runs: the level index from point.txt, restoring both time
 // levels from a stored snapshot, and the reports for a snapshot that cannot
 // be restored.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "core/errors.hpp"
+#include "output/hdf5_file.hpp"
 #include "output/manifest.hpp"
 #include "output/restore.hpp"
 #include "output/result_files.hpp"
@@ -170,9 +176,10 @@ struct StoredSnapshot {
     textio::gzip_file(dir.file("packed.txt"), dir.file(name), 6);
   }
 
-  // The manifest of the files as they stand, as a run writes it.
-  void write_manifest(int level = 1) const {
-    SnapshotManifest manifest{J_final, level, {}};
+  // The manifest of the files as they stand, as a run writes it, with the
+  // values of the run that wrote them when given.
+  void write_manifest(int level = 1, std::vector<RunValue> run = {}) const {
+    SnapshotManifest manifest{J_final, level, {}, std::move(run)};
     for (const std::string& name : files_in(dir.file("Continue"))) {
       manifest.files.push_back(entry_of(name, dir.read("Continue/" + name)));
     }
@@ -421,6 +428,103 @@ TEST(Continuation, SnapshotWithoutManifestIsRestoredWithAWarning) {
   EXPECT_NE(warnings[0].find("has no manifest"), std::string::npos) << warnings[0];
   snap.write_manifest();
   EXPECT_TRUE(snap.restore(f, m).empty());
+}
+
+// The manifest records the run that wrote the snapshot; the restore
+// compares what it records with the run, and a manifest of an earlier
+// version, recording nothing, is compared in nothing.
+TEST(Continuation, ManifestRecordsTheRunAndARunOfOtherValuesIsRefused) {
+  RunRecord written{"corrected", false, 2e-9, 4e-18, 2.0, {{-1e12, 0.25}, {1e12, 0.75}}};
+  const SnapshotManifest stored{2000, 1, {{"Ex_z.dat", 5, 0xabcdef01}}, run_values(written)};
+  const SnapshotManifest back = parse_manifest("m.txt", manifest_text(stored));
+  EXPECT_EQ(back.run, stored.run);
+  EXPECT_EQ(back.files.size(), 1U);
+
+  written.classes.clear();
+  const std::pair<std::function<void(RunRecord&)>, std::string> cases[] = {
+      {[](RunRecord&) {}, ""},
+      {[](RunRecord& r) { r.model = "legacy"; }, "model corrected, this run has legacy"},
+      {[](RunRecord& r) { r.both_transitions = true; }, "both_transitions 0, this run has 1"},
+      {[](RunRecord& r) { r.dz = 1e-9; }, "dz_m 2e-09, this run has 1e-09"},
+      {[](RunRecord& r) { r.dt = 4.5e-18; }, "dt_s 4e-18, this run has 4.5e-18"},
+      {[](RunRecord& r) { r.E0 = 3.0; }, "E0_V_per_m 2, this run has 3"},
+      {[](RunRecord& r) {
+         r.classes = {{-1e12, 0.5}, {1e12, 0.5}};
+       },
+       "classes 1, this run has 2"},
+  };
+  for (const auto& [change, report] : cases) {
+    SCOPED_TRACE(report);
+    for (const bool recorded : {true, false}) {
+      StoredSnapshot snap;
+      snap.write_manifest(1, recorded ? run_values(written) : std::vector<RunValue>{});
+      snap.in.run = written;
+      change(snap.in.run);
+      if (report.empty() || !recorded) {
+        FieldState f;
+        MediumState m;
+        EXPECT_NO_THROW(snap.restore(f, m));
+      } else {
+        const std::string message = restore_failure(snap);
+        EXPECT_NE(message.find(report), std::string::npos) << message;
+        EXPECT_NE(message.find(snap.dir.file("Continue/manifest_000000002000.txt")),
+                  std::string::npos);
+      }
+    }
+  }
+}
+
+// A FIFO named like an HDF5 snapshot is refused without waiting for a
+// writer; a helper opens the writing end whenever someone reads, so a
+// reader that opened it would fail instead of blocking the test.
+TEST(Hdf5File, ReaderRefusesAnythingButARegularFile) {
+  ScratchDir dir;
+  const std::string fifo = dir.file("snapshot_000000002000.h5");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    while (!done) {
+      const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    try {
+      const h5::Reader file(path);
+      ADD_FAILURE() << path << " was opened";
+    } catch (const IoError& e) {
+      EXPECT_NE(std::string(e.what()).find('"' + path + "\" is not a regular file"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+  done = true;
+  writer.join();
+}
+
+// The temporary file is created exclusively: a link planted at its name
+// is not followed (its target keeps its bytes), another name is taken, and
+// the finished file replaces only the name it is renamed to.
+std::string planted_name(const std::string& target) {
+  static int calls = 0;
+  return ++calls % 2 == 1 ? target + ".planted" : target + ".fresh";
+}
+
+TEST(Hdf5File, WriterDoesNotWriteThroughALinkAtItsTemporaryName) {
+  ScratchDir dir;
+  dir.write("victim.txt", "precious\n");
+  const std::string target = dir.file("snapshot.h5");
+  fs::create_symlink(dir.file("victim.txt"), target + ".planted");
+  {
+    h5::Writer file(target, planted_name);
+    file.attribute(file.root(), "step", std::int64_t{7});
+    file.commit();
+  }
+  EXPECT_EQ(dir.read("victim.txt"), "precious\n");
+  EXPECT_TRUE(fs::is_symlink(target + ".planted"));
+  EXPECT_FALSE(fs::exists(target + ".fresh"));
+  EXPECT_EQ(h5::Reader(target).int_attribute("step"), 7);
 }
 
 }  // namespace
