@@ -60,3 +60,6 @@ def main(argv=None):
     except (FileNotFoundError, ValueError) as error:
         print(f"mps1d-tools: {error}", file=sys.stderr)
         return 2
+    except OSError as error:  # one the tools did not name themselves
+        print(f"mps1d-tools: {error.filename or ''}: {error.strerror or error}", file=sys.stderr)
+        return 2

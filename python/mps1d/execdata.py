@@ -43,6 +43,7 @@ import re
 from dataclasses import dataclass, replace
 from pathlib import Path
 
+from . import fileio
 from .program import ProgramError, RejectedInput, check_text
 
 INT, REAL, TEXT = "int", "real", "text"
@@ -215,7 +216,7 @@ class Execdata:
     @classmethod
     def read(cls, path: str | Path) -> "Execdata":
         path = Path(path)
-        return cls(path.read_bytes().decode("latin-1"), path)
+        return cls(fileio.read_bytes(path).decode("latin-1"), path)
 
     @classmethod
     def from_bytes(cls, data: bytes) -> "Execdata":
@@ -225,7 +226,7 @@ class Execdata:
         return self.text.encode("latin-1")
 
     def write(self, path: str | Path) -> None:
-        Path(path).write_bytes(self.to_bytes())
+        fileio.write_bytes(path, self.to_bytes())
 
     def names(self) -> list[str]:
         """The known names this file has, layer rows expanded."""

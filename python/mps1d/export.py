@@ -31,6 +31,7 @@ import json
 import h5py
 import numpy as np
 
+from .fileio import write_hdf5
 from .inputs import LAYER_COLUMNS
 from .run import FS_PER_S, POPULATIONS, QUANTITIES, SNAPSHOT_NAMES, unit_of
 
@@ -278,17 +279,24 @@ def _summary_attributes(summary):
 
 
 def export(run, path):
-    """Writes every array of `run` to the HDF5 file `path`."""
+    """Writes every array of `run` to the HDF5 file `path`: under a temporary
+    name, renamed to `path` once complete, so an export that fails leaves an
+    earlier file of that name as it was.  A `path` inside the run's folders,
+    or its execdata.txt, is refused before anything is read."""
+    folders, files = run.own_paths()
+    write_hdf5(path, lambda h5: _fill(h5, run), folders, files)
+
+
+def _fill(h5, run):
     steps = run.snapshots()
-    with h5py.File(path, "w") as h5:
-        h5.attrs.update(input_attributes(run))
-        if run.summary is not None:
-            h5.attrs.update(_summary_attributes(run.summary))
-        _inputs(h5, run)
-        _structure(h5, run)
-        if len(steps):
-            _snapshots(h5, run, steps)
-            _populations(h5, run, steps)
-        _traces(h5, run)
-        _statistics(h5, run)
-        _flux(h5, run)
+    h5.attrs.update(input_attributes(run))
+    if run.summary is not None:
+        h5.attrs.update(_summary_attributes(run.summary))
+    _inputs(h5, run)
+    _structure(h5, run)
+    if len(steps):
+        _snapshots(h5, run, steps)
+        _populations(h5, run, steps)
+    _traces(h5, run)
+    _statistics(h5, run)
+    _flux(h5, run)

@@ -1,8 +1,12 @@
 """Result files on disk: plain or gzip-compressed, named by 12-digit step labels."""
 import gzip
+import io
+import os
 import re
 import zlib
 from pathlib import Path
+
+from .fileio import open_binary
 
 LABEL_DIGITS = 12
 
@@ -58,8 +62,14 @@ def find(folder, name):
     """
     folder = Path(folder)
     plain = name[:-3] if name.endswith(".gz") else name
-    for candidate in (folder / (plain + ".gz"), folder / plain):
+    candidates = (folder / (plain + ".gz"), folder / plain)
+    for candidate in candidates:
         if candidate.is_file():
+            return candidate
+    # A name that is there but no regular file (a dangling link, a FIFO):
+    # reading it says what it is.
+    for candidate in candidates:
+        if os.path.lexists(candidate):
             return candidate
     return None
 
@@ -68,16 +78,19 @@ def read_text(path):
     """The text of a plain or gzip-compressed file; ValueError naming the file
     when its compressed stream is empty, damaged or cut short."""
     path = Path(path)
-    opener = gzip.open if path.suffix == ".gz" else open
-    # gzip reads an empty file as empty text; the solver's .gz is never empty
-    # (an empty column is still a stream).
-    if opener is gzip.open and path.stat().st_size == 0:
-        raise ValueError(f"{path}: empty file, not a gzip stream")
-    try:
-        with opener(path, "rt", encoding="ascii", errors="replace") as stream:
-            return stream.read()
-    except (EOFError, gzip.BadGzipFile, zlib.error) as error:
-        raise ValueError(f"{path}: damaged or cut-short compressed file ({error})") from None
+    with open_binary(path) as raw:
+        if path.suffix != ".gz":
+            return io.TextIOWrapper(raw, encoding="ascii", errors="replace").read()
+        # gzip reads an empty file as empty text; the solver's .gz is never
+        # empty (an empty column is still a stream).
+        if os.fstat(raw.fileno()).st_size == 0:
+            raise ValueError(f"{path}: empty file, not a gzip stream")
+        try:
+            with io.TextIOWrapper(gzip.GzipFile(fileobj=raw), encoding="ascii",
+                                  errors="replace") as stream:
+                return stream.read()
+        except (EOFError, gzip.BadGzipFile, zlib.error) as error:
+            raise ValueError(f"{path}: damaged or cut-short compressed file ({error})") from None
 
 
 def read_named(folder, name):

@@ -10,6 +10,7 @@ from pathlib import Path
 
 import numpy as np
 
+from . import fileio
 from .program import ProgramError, RejectedInput, check_text
 
 C0 = 299792458.0  # speed of light [m/s]
@@ -185,7 +186,7 @@ def read_inputs(path):
     InputError with the program's report when it rejects the file."""
     path = Path(path)
     try:
-        case = check_text(path.read_bytes())
+        case = check_text(fileio.read_bytes(path))
     except RejectedInput as e:
         raise InputError(f"{path}: {e}") from None
     except ProgramError as e:

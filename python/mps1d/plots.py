@@ -8,6 +8,7 @@ matplotlib.use("Agg")
 import numpy as np  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
+from .fileio import FileError, check_output, replacing  # noqa: E402
 from .inputs import C0  # noqa: E402
 from .run import POPULATIONS  # noqa: E402
 from .spectra import NORMALISATION, compute_spectra, physical_range  # noqa: E402
@@ -333,11 +334,18 @@ def figures(run):
 
 
 def save_all(run, out_dir, dpi=110):
-    """Writes every figure as a PNG in `out_dir`; returns the paths."""
+    """Writes every figure as a PNG in `out_dir` (each whole or not at all;
+    never inside the run's own folders); returns the paths."""
     out = Path(out_dir)
-    out.mkdir(parents=True, exist_ok=True)
+    folders, files = run.own_paths()
+    check_output(out / "plot.png", folders, files)
+    try:
+        out.mkdir(parents=True, exist_ok=True)
+    except OSError as e:
+        raise FileError(f"{out}: cannot make the folder: {e.strerror}") from None
     paths = []
     for name, fig in figures(run):
-        fig.savefig(out / name, dpi=dpi)
+        with replacing(out / name, folders, files) as stream:
+            fig.savefig(stream, dpi=dpi, format="png")
         paths.append(out / name)
     return paths

@@ -1,5 +1,6 @@
 """A run's results folder read into numpy arrays."""
 import json
+import os
 from collections import OrderedDict
 from dataclasses import dataclass, field
 from functools import cached_property
@@ -7,7 +8,7 @@ from pathlib import Path
 
 import numpy as np
 
-from . import files, h5run
+from . import fileio, files, h5run
 from .fortran import parse_column, parse_numbers, parse_table
 from .inputs import SQRT3, SQRT6, read_inputs
 
@@ -153,6 +154,12 @@ class Run:
         self._cache = {}
         self._snapshots = OrderedDict()
 
+    def own_paths(self):
+        """(folders, files) no tool may write into or over: the run's three
+        folders (results, statistics, continuation) and its input file."""
+        return ([self.results_dir, self.statistics_dir, self.inputs.folder("continuation")],
+                [self.folder / "execdata.txt"])
+
     def __repr__(self):
         return f"Run({str(self.folder)!r})"
 
@@ -173,10 +180,12 @@ class Run:
     def summary(self):
         """summary.json of the results folder as a dict, or None when absent."""
         path = self.results_dir / files.NAMES["summary"]
-        if not path.is_file():
+        if not os.path.lexists(path):
             return None
-        with open(path, encoding="utf-8") as stream:
-            return json.load(stream)
+        try:
+            return json.loads(fileio.read_text(path, errors="strict"))
+        except ValueError as error:
+            raise fileio.FileError(f"{path}: not JSON ({error})") from None
 
     @cached_property
     def _results(self):
@@ -187,9 +196,32 @@ class Run:
         return files.Listing(self.statistics_dir)
 
     def _hdf5(self, J):
-        """snapshot_<L>.h5 of step J, or None where the step is in text files."""
+        """snapshot_<L>.h5 of step J, or None where the step is in text files.
+        A name that is there but no regular file (a dangling link, a FIFO)
+        is returned too: reading it says what it is."""
         path = self.results_dir / h5run.file_name("snapshot", J)
-        return path if path.is_file() else None
+        return path if os.path.lexists(path) else None
+
+    @cached_property
+    def is_hdf5(self):
+        """Whether the run wrote HDF5 files (`--output=hdf5`)."""
+        return (self.summary or {}).get("output") == "hdf5" or any(
+            h5run.labelled(self._results, kind) for kind in ("snapshot", "traces"))
+
+    def _missing(self, J, text_name):
+        """The error of step J without the file that holds `text_name`."""
+        if self.is_hdf5:
+            return FileNotFoundError(f"{self.results_dir / h5run.file_name('snapshot', J)}: no "
+                                     f"such file, and step {J} is listed in point.txt")
+        return FileNotFoundError(f"neither {text_name} nor {text_name}.gz in "
+                                 f"{self.results_dir}: step {J} has no "
+                                 f"{text_name.split('_z')[0]}")
+
+    @cached_property
+    def block_rows(self):
+        """The most steps one file of monitor records can hold: a block (the
+        run holds one in memory), or the whole run when shorter."""
+        return min(2 * self.inputs.LL, self.inputs.Nt) + 1
 
     @cached_property
     def profile(self):
@@ -202,8 +234,8 @@ class Run:
         """The snapshot steps, from point.txt (or, without it, the stmp and
         snapshot_<L>.h5 files)."""
         point = self.results_dir / files.NAMES["points"]
-        if point.is_file():
-            steps = [int(line[:12]) for line in point.read_text().splitlines()
+        if os.path.lexists(point):
+            steps = [int(line[:12]) for line in fileio.read_text(point).splitlines()
                      if len(line) >= 12 and line[:12].isdigit()]
         else:
             steps = [key[0] for key in self._results.labelled(files.stem_pattern("stamp", ()))]
@@ -230,8 +262,7 @@ class Run:
         file_name = files.name("column", name, J)
         path = files.find(self.results_dir, file_name)
         if path is None:
-            raise FileNotFoundError(f"neither {file_name} nor {file_name}.gz in "
-                                    f"{self.results_dir}: step {J} has no {name}")
+            raise self._missing(J, file_name)
         values = parse_column(files.read_text(path), str(path))
         if values.size == self.NZ or (values.size == 0 and stores_none(J, name)):
             return values
@@ -249,7 +280,9 @@ class Run:
         if hdf5 is not None:
             return h5run.decay_factors(hdf5)
         path = files.find(self.results_dir, files.name("stamp", J=J))
-        fields = files.read_named(self.results_dir, files.name("stamp", J=J)).split()
+        if path is None:
+            raise self._missing(J, files.name("stamp", J=J))
+        fields = files.read_text(path).split()
         try:
             factors = parse_numbers(" ".join(fields[3:18]))
         except ValueError as error:
@@ -279,7 +312,7 @@ class Run:
         """rho11..rho44 of every dot cell at snapshot step J."""
         hdf5 = self._hdf5(J)
         if hdf5 is not None:
-            cells, z, rho = h5run.populations(hdf5)
+            cells, z, rho = h5run.populations(hdf5, self.NZ)
             return Populations(step=int(J), cells=cells, z_um=z, rho=rho)
         cells = self.dot_cells()
         u = [component[cells - 1] for component in self.physical_diagonal(J)]
@@ -291,7 +324,7 @@ class Run:
         or None where the step holds none: dots alike, or a text snapshot
         (only the HDF5 snapshots store the classes)."""
         hdf5 = self._hdf5(J)
-        found = h5run.classes(hdf5) if hdf5 is not None else None
+        found = h5run.classes(hdf5, self.NZ) if hdf5 is not None else None
         return Classes(int(J), *found) if found is not None else None
 
     def gamma(self):
@@ -299,7 +332,7 @@ class Run:
         path = files.find(self.results_dir, files.NAMES["flags"])
         if path is None:
             snapshots = h5run.labelled(self._results, "snapshot")
-            return h5run.flags(snapshots[max(snapshots)]) if snapshots else None
+            return h5run.flags(snapshots[max(snapshots)], self.NZ) if snapshots else None
         return parse_table(files.read_text(path), 4, files.NAMES["flags"]).astype(np.int8)
 
     # --- monitor traces and statistics ----------------------------------------
@@ -322,7 +355,8 @@ class Run:
         if "traces" not in self._cache:
             text = {key: [_text_trace(end, path) for end, path in blocks.items()]
                     for key, blocks in self._trace_files(self._results).items()}
-            hdf5 = h5run.trace_chunks(h5run.labelled(self._results, "traces"), self.E0)
+            hdf5 = h5run.trace_chunks(h5run.labelled(self._results, "traces"), self.E0,
+                                      self.NZ, self.block_rows)
             self._cache["traces"] = {key: Trace(*key, *_join(chunks))
                                      for key, chunks in _merged(text, hdf5).items()}
         return self._cache["traces"]
@@ -337,7 +371,7 @@ class Run:
                           for end, path in blocks.items()]
                     for key, blocks in self._trace_files(self._statistics).items()}
             hdf5 = h5run.statistics_chunks(h5run.labelled(self._statistics, "statistics"),
-                                           self.E0)
+                                           self.E0, self.NZ, self.block_rows)
             self._cache["statistics"] = {key: Statistics(*key, *_join(chunks))
                                          for key, chunks in _merged(text, hdf5).items()}
         return self._cache["statistics"]
@@ -359,7 +393,7 @@ class Run:
             text = "\n".join(line for line in files.read_text(path).splitlines()
                              if not line.lstrip().startswith("#"))
             tables.append(parse_table(text, 3, name))
-        tables += h5run.flux_tables(h5run.labelled(self._results, "traces"))
+        tables += h5run.flux_tables(h5run.labelled(self._results, "traces"), self.block_rows)
         if not tables:
             return None
         table = np.concatenate(tables)

@@ -140,6 +140,7 @@ import argparse
 import csv
 import datetime
 import hashlib
+import io
 import itertools
 import json
 import math
@@ -148,7 +149,6 @@ import re
 import shlex
 import shutil
 import socket
-import stat
 import subprocess
 import sys
 import tempfile
@@ -157,7 +157,7 @@ from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from mps1d import files
+from mps1d import fileio, files
 from mps1d import program as program_module
 from mps1d.execdata import (Execdata, ExecdataError, check_value,
                             kind_of, known_names_text, parse_real)
@@ -223,15 +223,9 @@ def _number(name: str, text: str) -> float:
 def _value_file(name: str, path: Path) -> str:
     """The text of a value file: a regular file of at most MAX_VALUE_FILE bytes."""
     try:
-        with open(path, "rb") as f:
-            if not stat.S_ISREG(os.fstat(f.fileno()).st_mode):
-                raise SweepError(f"--set {name}: the value file {path} is not a regular file")
-            data = f.read(MAX_VALUE_FILE + 1)
-    except OSError as e:
-        raise SweepError(f"--set {name}: cannot read the value file {path}: {e.strerror}") from None
-    if len(data) > MAX_VALUE_FILE:
-        raise SweepError(f"--set {name}: the value file {path} is larger than "
-                         f"{MAX_VALUE_FILE} bytes")
+        data = fileio.read_bytes(path, MAX_VALUE_FILE)
+    except fileio.FileError as e:
+        raise SweepError(f"--set {name}: cannot read the value file {e}") from None
     return data.decode("utf-8", errors="replace")
 
 
@@ -489,7 +483,7 @@ def result_folders(case_dir: Path, ed: Execdata) -> list[Path]:
 
 def _read_json(path: Path):
     try:
-        return json.loads(path.read_text())
+        return json.loads(fileio.read_text(path, errors="strict"))
     except (OSError, ValueError):
         return None
 
@@ -498,7 +492,7 @@ def read_summary(case_dir: Path) -> dict | None:
     try:
         ed = Execdata.read(case_dir / "execdata.txt")
         results = result_folders(case_dir, ed)[0]
-    except (OSError, ExecdataError, SweepError):
+    except (OSError, ValueError, SweepError):
         return None
     data = _read_json(results / SUMMARY_FILE)
     return data if isinstance(data, dict) else None
@@ -510,9 +504,7 @@ def is_complete(case_dir: Path) -> bool:
 
 
 def _write_json(path: Path, data) -> None:
-    tmp = path.with_name(path.name + ".part")
-    tmp.write_text(json.dumps(data, indent=1) + "\n")
-    os.replace(tmp, path)
+    fileio.write_text(path, json.dumps(data, indent=1) + "\n")
 
 
 @dataclass
@@ -742,7 +734,7 @@ def write_cases(plan: Plan, sweep_dir: Path, engine: str, program: str) -> dict:
         "program": program,
         "program_options": plan.options,
     })
-    (sweep_dir / TEMPLATE_COPY).write_bytes(plan.template.to_bytes())
+    fileio.write_bytes(sweep_dir / TEMPLATE_COPY, plan.template.to_bytes())
     for entry, ed in zip(points, plan.cases):
         case_dir = sweep_dir / entry["folder"]
         if case_dir.exists() and is_complete(case_dir):
@@ -750,7 +742,8 @@ def write_cases(plan: Plan, sweep_dir: Path, engine: str, program: str) -> dict:
         case_dir.mkdir(exist_ok=True)
         ed.write(case_dir / "execdata.txt")
         _write_json(case_dir / CASE_FILE, entry)
-        (case_dir / OPTIONS_FILE).write_text("".join(o + "\n" for o in entry["program_options"]))
+        fileio.write_text(case_dir / OPTIONS_FILE,
+                          "".join(o + "\n" for o in entry["program_options"]))
         for d in result_folders(case_dir, ed):
             d.mkdir(parents=True, exist_ok=True)
     _write_json(sweep_dir / SWEEP_FILE, data)
@@ -800,10 +793,10 @@ class CaseState:
 def _started_info(case_dir: Path) -> dict:
     info = {}
     try:
-        for line in (case_dir / STARTED_FILE).read_text().splitlines():
+        for line in fileio.read_text(case_dir / STARTED_FILE).splitlines():
             k, _, v = line.partition("=")
             info[k.strip()] = v.strip()
-    except OSError:
+    except (OSError, ValueError):
         return {}
     return info
 
@@ -855,8 +848,8 @@ def case_states(sweep_dir: Path, data: dict | None = None) -> list[CaseState]:
         summary = read_summary(case_dir)
         exit_text = None
         try:
-            exit_text = (case_dir / EXIT_FILE).read_text().strip()
-        except OSError:
+            exit_text = fileio.read_text(case_dir / EXIT_FILE).strip()
+        except (OSError, ValueError):
             pass
         if exit_text is not None:
             try:
@@ -940,7 +933,7 @@ exit "$rc"
 def write_runner(sweep_dir: Path) -> Path:
     """The runner of the cases (each case folder holds its program options)."""
     runner = sweep_dir / RUNNER
-    runner.write_text(RUNNER_TEXT)
+    fileio.write_text(runner, RUNNER_TEXT)
     runner.chmod(0o755)
     return runner
 
@@ -953,7 +946,7 @@ def run_local(sweep_dir: Path, folders: list[str], jobs: int, threads: int,
         raise SweepError("the local engine needs GNU parallel: apt-get install parallel")
     runner = write_runner(sweep_dir)
     listing = sweep_dir / "local-cases.txt"
-    listing.write_text("".join(str(sweep_dir / f) + "\n" for f in folders))
+    fileio.write_text(listing, "".join(str(sweep_dir / f) + "\n" for f in folders))
     env = dict(os.environ, OMP_NUM_THREADS=str(threads), MPS1D_SWEEP_PROGRAM=program)
     # The progress bar draws on a terminal; elsewhere each case prints a
     # line when it ends.
@@ -998,10 +991,11 @@ def submit_slurm(sweep_dir: Path, data: dict, folders: list[str], jobs: int, thr
     write_runner(sweep_dir)
     (sweep_dir / "slurm").mkdir(exist_ok=True)
     n = 1 + sum(1 for r in data.get("runs", []) if r.get("engine") == "slurm")
-    (sweep_dir / f"slurm-cases-{n}.txt").write_text(
-        "".join(str(sweep_dir / f) + "\n" for f in folders))
+    fileio.write_text(sweep_dir / f"slurm-cases-{n}.txt",
+                      "".join(str(sweep_dir / f) + "\n" for f in folders))
     script = sweep_dir / f"slurm-job-{n}.sh"
-    script.write_text(slurm_script(sweep_dir, n, len(folders), jobs, threads, program, options))
+    fileio.write_text(script, slurm_script(sweep_dir, n, len(folders), jobs, threads, program,
+                                           options))
     script.chmod(0o755)
     cmd = [sbatch, "--parsable", f"--array=0-{len(folders) - 1}%{jobs}",
            f"--cpus-per-task={threads}", *options, str(script)]
@@ -1167,34 +1161,38 @@ def _csv_text(v) -> str:
 
 
 def write_csv(path: Path, columns: list[str], rows: list[dict]) -> None:
-    with open(path, "w", newline="") as f:
-        w = csv.writer(f)
-        w.writerow(columns)
-        for row in rows:
-            w.writerow([_csv_text(row.get(c)) for c in columns])
+    text = io.StringIO(newline="")
+    w = csv.writer(text)
+    w.writerow(columns)
+    for row in rows:
+        w.writerow([_csv_text(row.get(c)) for c in columns])
+    fileio.write_text(path, text.getvalue())
 
 
 def write_h5(path: Path, columns: list[str], rows: list[dict], data: dict) -> None:
+    fileio.write_hdf5(path, lambda f: _fill_h5(f, columns, rows, data))
+
+
+def _fill_h5(f, columns: list[str], rows: list[dict], data: dict) -> None:
     import h5py
     import numpy as np
-    with h5py.File(path, "w") as f:
-        f.attrs["columns"] = json.dumps(columns)
-        f.attrs["sweep"] = json.dumps({k: v for k, v in data.items() if k != "points"})
-        for c in columns:
-            values = [row.get(c) for row in rows]
-            present = [v for v in values if v is not None]
-            if present and all(isinstance(v, bool) for v in present):
-                arr = np.array([-1 if v is None else int(v) for v in values], dtype=np.int8)
-            elif present and all(isinstance(v, int) and not isinstance(v, bool) for v in present) \
-                    and len(present) == len(values):
-                arr = np.array(values, dtype=np.int64)
-            elif present and all(isinstance(v, (int, float)) and not isinstance(v, bool)
-                                 for v in present):
-                arr = np.array([math.nan if v is None else float(v) for v in values])
-            else:
-                arr = np.array(["" if v is None else str(v) for v in values],
-                               dtype=h5py.string_dtype())
-            f.create_dataset(c, data=arr)
+    f.attrs["columns"] = json.dumps(columns)
+    f.attrs["sweep"] = json.dumps({k: v for k, v in data.items() if k != "points"})
+    for c in columns:
+        values = [row.get(c) for row in rows]
+        present = [v for v in values if v is not None]
+        if present and all(isinstance(v, bool) for v in present):
+            arr = np.array([-1 if v is None else int(v) for v in values], dtype=np.int8)
+        elif present and all(isinstance(v, int) and not isinstance(v, bool) for v in present) \
+                and len(present) == len(values):
+            arr = np.array(values, dtype=np.int64)
+        elif present and all(isinstance(v, (int, float)) and not isinstance(v, bool)
+                             for v in present):
+            arr = np.array([math.nan if v is None else float(v) for v in values])
+        else:
+            arr = np.array(["" if v is None else str(v) for v in values],
+                           dtype=h5py.string_dtype())
+        f.create_dataset(c, data=arr)
 
 
 def _numeric(rows, column) -> bool:
@@ -1277,8 +1275,11 @@ def plot_column(sweep_dir: Path, columns, rows, data, y: str | None, x: str | No
     fig.tight_layout()
     name = f"{y.replace('/', '-over-')}-vs-{x}"
     out = sweep_dir / ("sweep-" + re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".png")
-    fig.savefig(out, dpi=110)
-    plt.close(fig)
+    try:
+        with fileio.replacing(out) as stream:
+            fig.savefig(stream, dpi=110, format="png")
+    finally:
+        plt.close(fig)
     return out
 
 
@@ -1503,7 +1504,7 @@ def sweep_main(args) -> int:
                                                                     ("output", args.output)) if v]
                          + (["--both-transitions"] if args.both_transitions else [])
                          + ([args.ensemble] if args.ensemble else []))
-    except (SweepError, ExecdataError) as e:
+    except (SweepError, ExecdataError, fileio.FileError) as e:
         print(f"mps1d sweep: error: {e}", file=sys.stderr)
         return 2
 
