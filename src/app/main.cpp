@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -125,6 +126,10 @@ bool ensemble_option(std::string_view value, mps::RunOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that goes away (`mps1d | head`) ends the console output, not
+  // the run: writes to the closed pipe fail quietly (the stream stops
+  // writing) instead of killing the run and leaving its folder locks.
+  std::signal(SIGPIPE, SIG_IGN);
   mps::RunOptions options;
   options.version = MPS_VERSION;
   std::string folder;  // the case's folder; empty: the working folder

@@ -282,6 +282,49 @@ TEST(Reliability, KilledHdf5RunListsOnlyCompleteSteps) {
   }
 }
 
+// A run whose standard output and error go to a pipe its reader closes
+// (`mps1d | head -1`) loses its console lines, not its work: it completes,
+// writes its results, exits 0 and leaves no lock behind.
+TEST(Reliability, RunOutlivesTheReaderOfItsOutput) {
+  RunFolder run(
+      with_lines(short_quickstart(), {{47, "steps between two spatial dumps LL 100 steps"},
+                                      {50, "total number of time steps 1000 -"}}));
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe(pipe_ends), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipe_ends[1], STDOUT_FILENO);
+    ::dup2(pipe_ends[1], STDERR_FILENO);
+    ::close(pipe_ends[0]);
+    ::close(pipe_ends[1]);
+    if (::chdir(run.dir.path().c_str()) != 0) ::_exit(127);
+    ::execl(MPS_PROGRAM, MPS_PROGRAM, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(pipe_ends[1]);
+  char first[16];
+  EXPECT_GT(::read(pipe_ends[0], first, sizeof first), 0);  // the banner has begun
+  ::close(pipe_ends[0]);
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 6000 && ended == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ended = ::waitpid(pid, &status, WNOHANG);
+  }
+  if (ended == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  ASSERT_EQ(ended, pid) << "still running after a minute";
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(run.dir.read("Results/summary.json").find("\"status\": \"complete\""),
+            std::string::npos);
+  EXPECT_TRUE(run.dir.exists("Results/Ex_z000000001100.dat.gz"));
+  EXPECT_FALSE(run.dir.exists("Results/.mps1d.lock"));
+  EXPECT_FALSE(run.dir.exists("DiscardedResults/.mps1d.lock"));
+}
+
 // A second run in the folders of a running one is refused before it writes
 // anything; a stopped run releases them, one killed outright leaves a
 // stale lock that is reported with how to clear it.
