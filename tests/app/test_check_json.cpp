@@ -29,27 +29,17 @@ TEST(JsonText, QuotedTextIsValidUtf8WithControlsEscaped) {
   for (const auto& [text, json] : cases) EXPECT_EQ(json::quoted(text), json) << text;
 }
 
-// A Latin-1 folder, level name and label reach the --check --json report as
-// U+FFFD; a UTF-8 label is printed unchanged.
+// A Latin-1 folder and level name reach the --check --json report as U+FFFD.
 TEST(JsonText, CheckJsonOfLatin1NamesIsValid) {
   ScratchDir dir;
   const std::string folder = "caf\xE9/";
   dir.make_dir(folder);
   for (const char* d : RunFolder::kFolders) dir.make_dir(folder + d);
-  dir.write(folder + "execdata.txt", with_lines(short_quickstart(), {{6, "tr\xE9ns_12 1.3 0"},
-                                                                     {12, "\xB5up 1\t2"},
-                                                                     {13,
-                                                                      "\xC2\xB5"
-                                                                      "dn 3\t4"}}));
+  dir.write(folder + "execdata.txt", replace_line(short_quickstart(), 6, "tr\xE9ns_12 1.3 0"));
   const ProgramResult r = run_in(MPS_PROGRAM, dir.path(), {"--check", "--json", folder});
   ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("caf\\ufffd/"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\"tr\\ufffdns_12\""), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"\\ufffdup\""), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"\xC2\xB5"
-                       "dn\""),
-            std::string::npos)
-      << r.out;
   EXPECT_EQ(r.out.find('\xE9'), std::string::npos) << r.out;
 }
 
