@@ -50,6 +50,7 @@ from __future__ import annotations
 
 import copy
 import math
+import numbers
 import re
 import subprocess
 from dataclasses import dataclass
@@ -87,6 +88,11 @@ BOUNDARIES = {"absorbing": 1, "wall": 2}
 DEFAULT_RELAXATION = {(1, 3): "0.5 ns", (2, 1): "1 ns", (2, 4): "0.2 ns", (3, 1): "0.5 ns",
                       (4, 2): "0.2 ns"}
 DEFAULT_LEVELS = (("trans_12", 0), ("split_13", None), ("trans_34", 0), ("split_24", None))
+# Transfers i -> j whose times the program needs above zero: trion
+# recombination 2 -> 1 and the four spin flips.
+CHANNELS = ((2, 1), (1, 3), (3, 1), (2, 4), (4, 2))
+MAX_STEPS = 999_999_999_999    # the last step a 12-digit file label holds
+MAX_COUNT = 2 ** 31 - 1        # cells, cell numbers and iterations of the file
 
 
 class CaseError(ValueError):
@@ -118,15 +124,72 @@ def quantity(value, units: dict, what: str) -> tuple[float, str | None]:
     return number, unit
 
 
-def si(value, units: dict, what: str, shift: int = 0) -> float:
+def si(value, units: dict, what: str, shift: int = 0, low=None, positive=False) -> float:
     """The quantity in SI units (times 10**shift); a power-of-ten unit moves
     the decimal exponent, so "0.2 ns" is the double nearest 2e-10 (not
-    0.2 * 1e-9) and "955 nm" with shift 6 is 0.955 [um]."""
+    0.2 * 1e-9) and "955 nm" with shift 6 is 0.955 [um].  CaseError naming
+    `what` when it is beyond a double, below `low` or, with `positive`, not
+    above zero."""
     number, unit = quantity(value, units, what)
     exponent = math.log10(units[unit]) if unit else 0.0
     if exponent == round(exponent):
-        return float(Decimal(repr(number)).scaleb(int(round(exponent)) + shift))
-    return number * units[unit] * 10.0 ** shift
+        x = float(Decimal(repr(number)).scaleb(int(round(exponent)) + shift))
+    else:
+        x = number * units[unit] * 10.0 ** shift
+    if not math.isfinite(x):
+        raise CaseError(f"{what}: {value!r} is beyond the range of a double")
+    _bounded(x, value, what, low, positive)
+    return x
+
+
+def _bounded(x, given, what, low=None, positive=False, high=None):
+    if positive and not x > 0:
+        raise CaseError(f"{what}: {given!r} must be above 0")
+    if low is not None and x < low:
+        raise CaseError(f"{what}: {given!r} must be {low:g} or more")
+    if high is not None and x > high:
+        raise CaseError(f"{what}: {given!r} must be {high:g} or less")
+
+
+def real(value, what: str, low=None, high=None, positive=False) -> float:
+    """A finite number (not a bool) within the bounds; CaseError naming `what`."""
+    if isinstance(value, bool):
+        raise CaseError(f"{what}: {value!r} is not a number")
+    try:
+        x = float(value)
+    except (TypeError, ValueError):
+        raise CaseError(f"{what}: {value!r} is not a number") from None
+    if not math.isfinite(x):
+        raise CaseError(f"{what}: {value!r} is not finite")
+    _bounded(x, value, what, low, positive, high)
+    return x
+
+
+def whole(value, what: str, low: int, high: int) -> int:
+    """A whole number from `low` to `high` (an int, a float without a
+    fraction, or its text); CaseError naming `what`."""
+    if isinstance(value, str):
+        try:
+            value = int(value.strip())
+        except ValueError:
+            raise CaseError(f"{what}: {value!r} is not a whole number") from None
+    if isinstance(value, bool) or not (isinstance(value, numbers.Integral) or (
+            isinstance(value, float) and value.is_integer())):
+        raise CaseError(f"{what}: {value!r} is not a whole number")
+    n = int(value)
+    if not low <= n <= high:
+        raise CaseError(f"{what}: {value!r} must be from {low} to {high}")
+    return n
+
+
+def _steps_of(seconds: float, dt: float, what: str, given) -> float:
+    """seconds / dt, the steps a time spans; CaseError when they are more
+    than a run can count."""
+    steps = seconds / dt
+    if not steps <= MAX_STEPS:
+        raise CaseError(f"{what}: {given!r} is more than the {MAX_STEPS} steps of "
+                        f"{dt:.3g} s a run can count")
+    return steps
 
 
 def _in_unit(value, units: dict, codes: dict, what: str) -> tuple[float, int]:
@@ -197,19 +260,21 @@ class Layer:
         return any(v != 0 or math.isnan(v) for v in self.equilibrium)
 
     def cell_count(self, dz: float, notes: list) -> int:
+        label = f"layer {self.name}" if self.name else "layer"
         if self.cells is not None:
             if self.length is not None:
                 raise CaseError(f"layer {self.name or ''}: give its length or its cells, not both")
-            return int(self.cells)
+            return whole(self.cells, f"{label} cells", 0, MAX_COUNT)
         if self.length is None:
             raise CaseError(f"layer {self.name or ''}: give its length or its cells")
-        length = si(self.length, LENGTH, "layer length")
+        length = si(self.length, LENGTH, f"{label} length", positive=True)
+        if not length / dz <= MAX_COUNT:
+            raise CaseError(f"{label} length: {self.length!r} is more than {MAX_COUNT} cells")
         cells = int(round(length / dz))
         if cells < 1:
             raise CaseError(f"layer {self.name or ''}: {self.length} is less than half a cell "
                             f"of {dz * 1e9:g} nm")
         if abs(cells * dz - length) > 1e-9 * length:
-            label = f"layer {self.name}" if self.name else "layer"
             notes.append(f"{label}: {length * 1e9:.6g} nm is {cells} cells of {dz * 1e9:g} nm "
                          f"= {cells * dz * 1e9:.6g} nm")
         return cells
@@ -237,6 +302,9 @@ class Pulse:
 
     def code(self, table, value, what):
         if isinstance(value, int) and not isinstance(value, bool):
+            if value not in table.values():
+                raise CaseError(f"pulse {what} code {value!r}: one of "
+                                f"{', '.join(map(str, table.values()))}")
             return value
         if value not in table:
             raise CaseError(f"pulse {what} {value!r}: one of {', '.join(table)}")
@@ -252,30 +320,46 @@ class Boundary:
     @classmethod
     def of(cls, given, side):
         if isinstance(given, Boundary):
-            return given
-        if isinstance(given, tuple):
-            return cls(given[0], float(given[1]), f"{side}_boundary")
-        return cls(given, 0.0, f"{side}_boundary")
+            found = given
+        elif isinstance(given, tuple) and len(given) == 2:
+            found = cls(given[0], given[1], f"{side}_boundary")
+        else:
+            found = cls(given, 0.0, f"{side}_boundary")
+        # a reflection coefficient, at most total (a larger one would amplify)
+        found.reflection = real(found.reflection, f"{side} reflection coefficient", -1.0, 1.0)
+        if not re.fullmatch(r"\S*", found.word or ""):
+            raise CaseError(f"{side} boundary word {found.word!r}: one word")
+        return found
 
     def code(self):
         if isinstance(self.kind, int) and not isinstance(self.kind, bool):
+            if self.kind not in BOUNDARIES.values():
+                raise CaseError(f"boundary code {self.kind!r}: 1 (absorbing) or 2 (wall)")
             return self.kind
         if self.kind not in BOUNDARIES:
             raise CaseError(f"boundary {self.kind!r}: one of {', '.join(BOUNDARIES)}")
         return BOUNDARIES[self.kind]
 
 
-def _matrix(given, units, what, symmetric_pairs=()):
+def _matrix(given, units, what, symmetric_pairs=(), low=None):
     """4 x 4 list of SI numbers from {(i, j): quantity} (1-based), a single
-    quantity (every off-diagonal entry) or a 4 x 4 nested sequence."""
+    quantity (every off-diagonal entry) or a 4 x 4 nested sequence; each
+    `low` or more."""
     out = [[0.0] * 4 for _ in range(4)]
     if isinstance(given, dict):
-        for (i, j), v in given.items():
-            out[i - 1][j - 1] = si(v, units, f"{what} ({i},{j})")
+        for key, v in given.items():
+            if not (isinstance(key, tuple) and len(key) == 2 and all(
+                    isinstance(k, int) and 1 <= k <= 4 for k in key)):
+                raise CaseError(f"{what} {key!r}: give levels (i, j), each from 1 to 4")
+            i, j = key
+            out[i - 1][j - 1] = si(v, units, f"{what} ({i},{j})", low=low)
     elif isinstance(given, (list, tuple)) and len(given) == 4 and not isinstance(given[1], str):
-        out = [[si(v, units, what) for v in row] for row in given]
+        if not all(isinstance(row, (list, tuple)) and len(row) == 4 for row in given):
+            raise CaseError(f"{what}: give 4 rows of 4 values")
+        out = [[si(v, units, f"{what} ({i},{j})", low=low) for j, v in enumerate(row, 1)]
+               for i, row in enumerate(given, 1)]
     else:
-        v = si(given, units, what)
+        v = si(given, units, what, low=low)
         pairs = symmetric_pairs or [(i, j) for i in range(4) for j in range(4) if i != j]
         for i, j in pairs:
             out[i][j] = v
@@ -349,7 +433,8 @@ class Case:
 
     def layer(self, length=None, n=1.0, *, cells=None, n_end=0.0, name=None) -> "Case":
         """Appends a layer without dots (n_end: graded towards that index)."""
-        self.layers.append(Layer(length, float(n), cells, float(n_end), name))
+        self.layers.append(Layer(length, real(n, "layer index n", positive=True), cells,
+                                 real(n_end, "layer n_end", low=0.0), name))
         return self
 
     def dots(self, length=None, n=1.0, *, populations=(0.5, 0.0, 0.5, 0.0), equilibrium=None,
@@ -363,7 +448,8 @@ class Case:
                             "counts a cell as holding dots only when its equilibrium has "
                             "rho22 < rho11 and either rho33 = rho44 = 1/4 or rho44 < 1/4 "
                             "with 3 rho33 + rho44 != 1")
-        self.layers.append(Layer(length, float(n), cells, 0.0, name, start, eq))
+        self.layers.append(Layer(length, real(n, "dot layer index n", positive=True), cells, 0.0,
+                                 name, start, eq))
         return self
 
     # -- building the file -------------------------------------------------
@@ -383,17 +469,23 @@ class Case:
         notes = []
         dz, dt, LL, Nt = self._steps(notes)
         levels, transition_J = self._levels()
-        long = _matrix(self.relaxation, TIME, "relaxation time")
-        deph = _matrix(self.dephasing, TIME, "dephasing time")
+        long = _matrix(self.relaxation, TIME, "relaxation time", low=0.0)
+        deph = _matrix(self.dephasing, TIME, "dephasing time", low=0.0)
+        scales = (real(self.relaxation_scale, "relaxation_scale", positive=True),
+                  real(self.dephasing_scale, "dephasing_scale", positive=True))
+        _check_times(long, deph, scales)
         dip = _matrix(self.dipole, DIPOLE, "dipole moment", ((0, 1), (1, 0), (2, 3), (3, 2)))
-        density = si(self.density, DENSITY, "density")
+        density = si(self.density, DENSITY, "density", low=0.0)
+        self._check_run(LL, Nt)
 
         rows = self.layers
         cells, starts, dot_cells, first, last = self._structure(dz, notes)
         monitors = [self._monitor_cell(m, dz, cells, starts) for m in self.monitors]
 
-        pulses = [self._pulse_items(p, dt, transition_J, (dip[0][1], dip[2][3]), notes)
-                  for p in self.pulses]
+        if not all(isinstance(p, Pulse) for p in self.pulses):
+            raise CaseError(f"pulse: give Pulse objects, not {self.pulses!r}")
+        pulses = [self._pulse_items(p, dt, transition_J, (dip[0][1], dip[2][3]), notes,
+                                    starts[-1]) for p in self.pulses]
 
         bl, br = Boundary.of(self.left, "left"), Boundary.of(self.right, "right")
 
@@ -412,8 +504,7 @@ class Case:
             for i in range(4):
                 for j in range(4):
                     v[f"{prefix}.{i + 1}.{j + 1}"] = m[i][j]
-        v["times.scale"], v["dephasing.scale"] = float(self.relaxation_scale), float(
-            self.dephasing_scale)
+        v["times.scale"], v["dephasing.scale"] = scales
         v["pulses.count"] = len(pulses)
         for n, items in enumerate(pulses, 1):
             for name, x in items:
@@ -424,7 +515,7 @@ class Case:
         run = (("courant", float(self.courant)), ("LL", LL), ("number", int(self.run_number)),
                ("J_final", int(self.continue_from)), ("Nt", Nt),
                ("iteration_limit", int(self.iteration_limit)),
-               ("tolerance", float(self.tolerance)))
+               ("tolerance", float(self.tolerance)))  # checked by _steps and _check_run
         for name, x in run:
             v["run." + name] = x
         v["monitors.count"] = len(monitors)
@@ -440,41 +531,72 @@ class Case:
 
         return _text(v, bl, br, pulses, run, rows, cells), v, notes, dot_cells
 
-    def _pulse_items(self, p, dt, transition_J, dipole, notes):
+    def _check_run(self, LL, Nt):
+        """The run control and the folders, each named when it cannot be written."""
+        whole(self.run_number, "run_number", -MAX_COUNT - 1, MAX_COUNT)
+        J = whole(self.continue_from, "continue_from", 0, Nt)
+        if J % LL:
+            raise CaseError(f"continue_from: {self.continue_from!r} is not a whole number of "
+                            f"blocks of {LL} steps")
+        whole(self.iteration_limit, "iteration_limit", 1, MAX_COUNT)
+        real(self.tolerance, "tolerance", positive=True)
+        if not (isinstance(self.folders, tuple) and len(self.folders) == 3):
+            raise CaseError(f"folders: {self.folders!r}: give three folder names")
+        for f in self.folders:
+            # a folder line holds the text before a '#', on one line
+            if not isinstance(f, str) or not f.strip() or f != f.strip() or "#" in f \
+                    or any(ord(ch) < 32 for ch in f):
+                raise CaseError(f"folder {f!r}: a name without '#', control characters or "
+                                "blanks around it")
+        for name, values in self.labels:
+            if not re.fullmatch(r"\S+", str(name)):
+                raise CaseError(f"label {name!r}: one word")
+            for x in values:
+                whole(x, f"label {name} level", 1, 4)
+        if not (len(self.transitions) == 4 and all(len(row) == 4 for row in self.transitions)):
+            raise CaseError("transitions: give 4 rows of 4 values")
+        for row in self.transitions:
+            for x in row:
+                whole(x, "transitions entry", 0, 1)
+
+    def _pulse_items(self, p, dt, transition_J, dipole, notes, cells):
         """The twelve (name, value) of a pulse line."""
         shape = p.code(SHAPES, p.shape, "shape")
         pol = p.code(POLARISATIONS, p.polarisation, "polarisation")
         if p.wavelength is None:
             wavelength_um = HC / transition_J * 1e6
         else:
-            wavelength_um = si(p.wavelength, LENGTH, "wavelength", shift=6)
+            wavelength_um = si(p.wavelength, LENGTH, "pulse wavelength", shift=6, positive=True)
         duration, duration_code, T = self._pulse_length(p, shape, notes)
+        _steps_of(T, dt, "pulse length", p.length if p.length is not None else p.fwhm)
         delay, delay_code = self._delay(p, shape, duration, duration_code, T, dt, notes)
         amplitude = self._amplitude(p, shape, pol, T, dipole, notes)  # dipole: (p12, p34)
-        origin = 0 if p.origin in (0, "right", None) else int(p.origin)
-        return (("id", p.id), ("shape", shape), ("wavelength", wavelength_um),
-                ("fwhm", duration), ("fwhm_unit", duration_code), ("unused", p.unused),
-                ("amplitude", amplitude), ("polarisation", pol), ("noise", float(p.noise)),
+        origin = 0 if p.origin in (0, "right", None) else whole(p.origin, "pulse origin", 0, cells)
+        return (("id", whole(p.id, "pulse id", -MAX_COUNT - 1, MAX_COUNT)), ("shape", shape),
+                ("wavelength", wavelength_um), ("fwhm", duration), ("fwhm_unit", duration_code),
+                ("unused", whole(p.unused, "pulse unused", -MAX_COUNT - 1, MAX_COUNT)),
+                ("amplitude", amplitude), ("polarisation", pol),
+                ("noise", real(p.noise, "pulse noise", low=0.0)),
                 ("origin", origin), ("delay", delay), ("delay_unit", delay_code))
 
     def _steps(self, notes):
         """dz [m], dt [s], the block length and the total steps."""
-        dz = si(self.dz, LENGTH, "dz")
-        if not dz > 0:
-            raise CaseError(f"dz {self.dz}: must be positive")
-        dt = self.courant * dz / 299792458.0
-        LL = int(self.block_steps)
-        if LL < 1:
-            raise CaseError("block_steps must be at least 1")
+        dz = si(self.dz, LENGTH, "dz", positive=True)
+        # the leapfrog scheme is stable for S <= 1 (and S/n <= 1, which the program checks)
+        dt = real(self.courant, "courant", positive=True, high=1.0) * dz / 299792458.0
+        LL = whole(self.block_steps, "block_steps", 1, MAX_STEPS)
         if (self.steps is None) == (self.time is None):
             raise CaseError("give the total steps (steps=) or the simulated time (time=), "
                             "one of them")
         if self.steps is not None:
-            Nt = int(self.steps)
+            Nt = whole(self.steps, "steps", 0, MAX_STEPS)
         else:
-            wanted = si(self.time, TIME, "time")
-            blocks = max(1, math.ceil(wanted / dt / LL - 1e-9))
+            wanted = si(self.time, TIME, "time", positive=True)
+            blocks = max(1, math.ceil(_steps_of(wanted, dt, "time", self.time) / LL - 1e-9))
             Nt = (blocks - 1) * LL
+            if Nt > MAX_STEPS:
+                raise CaseError(f"time: {self.time!r} is more than the {MAX_STEPS} steps a "
+                                "run can count")
             notes.append(f"time {self.time}: {blocks} blocks of {LL} steps of "
                          f"{dt * 1e15:.6g} fs = {_show_time(blocks * LL * dt)} (Nt {Nt})")
         return dz, dt, LL, Nt
@@ -483,12 +605,17 @@ class Case:
         """The level rows and the transition energy [J]."""
         # rows 1 and 3 the transition, 2 and 4 zero
         if self.levels is not None:
-            levels = [(n, float(e), int(u)) for n, e, u in self.levels]
+            if len(self.levels) != 4 or not all(len(row) == 3 for row in self.levels):
+                raise CaseError("levels: give four rows (name, energy, unit code)")
+            levels = [(n, real(e, f"level {n} energy"), whole(u, f"level {n} unit", 0, 2))
+                      for n, e, u in self.levels]
+            real(levels[0][1], "levels: the transition energy (level 1)", positive=True)
         else:
             energy, unit = quantity(self.transition_energy, {u: 1.0 for u in ENERGY_UNITS},
                                     "transition energy")
             if unit is None:
                 raise CaseError("transition energy: give its unit (eV, meV or ueV)")
+            real(energy, "transition energy", positive=True)
             code = ENERGY_UNITS[unit]
             levels = [(n, energy if z is not None else 0.0, code) for n, z in DEFAULT_LEVELS]
         transition_J = EV * levels[0][1] * {0: 1.0, 1: 1e-3, 2: 1e-6}.get(levels[0][2], 0.0)
@@ -500,6 +627,18 @@ class Case:
         dot layer's cells (or None) and the first and last cavity layer."""
         if not self.layers:
             raise CaseError("the structure has no layers")
+        for k, l in enumerate(self.layers, 1):
+            if not isinstance(l, Layer):
+                raise CaseError(f"layer {k}: {l!r} is not a Layer")
+            label = f"layer {l.name or k}"
+            real(l.n, f"{label} index n", positive=True)
+            real(l.n_end, f"{label} n_end", low=0.0)   # 0: not graded
+            real(l.unused, f"{label} unused column")
+            for what, values in (("start", l.start), ("equilibrium", l.equilibrium)):
+                if len(values) != 3:
+                    raise CaseError(f"{label} {what}: give the three columns 13..15")
+                for x in values:
+                    real(x, f"{label} {what} column")
         cells = [l.cell_count(dz, notes) for l in self.layers]
         rows = self.layers
         dot_rows = [k for k, l in enumerate(rows, 1) if l.is_dots]
@@ -534,11 +673,13 @@ class Case:
 
     def _monitor_cell(self, m, dz, cells, starts) -> int:
         if isinstance(m, int) and not isinstance(m, bool):
-            return m
+            return whole(m, "monitor cell", 1, starts[-1])
         for k, layer in enumerate(self.layers, 1):
             if layer.name is not None and layer.name == m:
                 return starts[k - 1] + (cells[k - 1] + 1) // 2
-        z = si(m, LENGTH, f"monitor {m!r} (a cell, a position or a layer name)")
+        z = si(m, LENGTH, f"monitor {m!r} (a cell, a position or a layer name)", low=0.0)
+        if z > starts[-1] * dz:
+            raise CaseError(f"monitor {m!r}: beyond the structure's {starts[-1] * dz:g} m")
         return max(1, math.ceil(z / dz - 1e-9))
 
     @staticmethod
@@ -547,12 +688,13 @@ class Case:
         if p.length is not None and p.fwhm is not None:
             raise CaseError("pulse: give its fwhm or its length, not both")
         if p.length is not None:
+            si(p.length, TIME, "pulse length", positive=shape in (2, 3), low=0.0)
             number, code = _in_unit(p.length, TIME, DURATION_UNITS, "pulse length")
         elif p.fwhm is not None:
             if shape in (1, 4):
                 raise CaseError("pulse: a cw or turn-on pulse has no FWHM; give its length "
                                 "(the delay counts in it)")
-            fwhm = si(p.fwhm, TIME, "pulse fwhm")
+            fwhm = si(p.fwhm, TIME, "pulse fwhm", positive=True)
             if shape == 2:
                 T = fwhm / SECH_FWHM_PER_LENGTH
                 number, code = _in_unit(T, TIME, DURATION_UNITS, "pulse length")
@@ -572,6 +714,7 @@ class Case:
         """(number, unit code) of the delay such that the program's
         trunc(delay/duration) is the number of whole pulse lengths the
         delay holds."""
+        _steps_of(si(p.delay, TIME, "pulse delay", low=0.0), dt, "pulse delay", p.delay)
         number, code = _in_unit(p.delay, TIME, DELAY_UNITS, "pulse delay")
         if T == 0.0 or p.keep_delay:
             return number, code
@@ -635,6 +778,7 @@ class Case:
             raise CaseError("pulse: give its amplitude or its area, one of them")
         if p.amplitude is not None:
             return si(p.amplitude, FIELD, "pulse amplitude")
+        area = real(p.area, "pulse area")
         if shape == 2:
             integral = math.pi * T / 20.0
         elif shape == 3:
@@ -646,8 +790,13 @@ class Case:
             raise CaseError("pulse area: a pulse of this polarisation has none")
         p12, p34 = dipole
         moment = p34 if pol == 4 else p12
-        amplitude = float(p.area) * HBAR / (moment * integral * share)
-        notes.append(f"pulse area {float(p.area):.6g} rad: amplitude {amplitude:.6g} V/m" +
+        if moment == 0:
+            raise CaseError(f"pulse area: the dipole moment ({'3,4' if pol == 4 else '1,2'}) is "
+                            "0, so no amplitude gives an area")
+        amplitude = area * HBAR / (moment * integral * share)
+        if not math.isfinite(amplitude):
+            raise CaseError(f"pulse area: {p.area!r} needs an amplitude beyond a double")
+        notes.append(f"pulse area {area:.6g} rad: amplitude {amplitude:.6g} V/m" +
                      (" (a linear field drives 1-2 with half its amplitude)" if share < 1 else
                       " (on 3-4, which sigma- light drives with mps1d --both-transitions)"
                       if pol == 4 else ""))
@@ -776,6 +925,24 @@ class Case:
                    run_number=i.run_number, continue_from=i.J_final,
                    labels=[(name, tuple(values)) for name, values in i.labels],
                    transitions=[[int(x) for x in row] for row in i.transitions])
+
+
+def _check_times(long, deph, scales):
+    """The relaxation and dephasing times as the program needs them: each
+    transfer channel and every dephasing time above zero, and finite once
+    scaled."""
+    for i, j in CHANNELS:
+        if not long[i - 1][j - 1] > 0:
+            raise CaseError(f"relaxation time ({i},{j}): {long[i - 1][j - 1]!r} s, must be "
+                            "above 0")
+    for i in range(4):
+        for j in range(4):
+            if i != j and not deph[i][j] > 0:
+                raise CaseError(f"dephasing time ({i + 1},{j + 1}): {deph[i][j]!r} s, must be "
+                                "above 0")
+    for table, scale, what in ((long, scales[0], "relaxation"), (deph, scales[1], "dephasing")):
+        if not math.isfinite(max(map(max, table)) * scale):
+            raise CaseError(f"{what}_scale: {scale!r} makes a {what} time beyond a double")
 
 
 def _pulse_of(p, path) -> Pulse:

@@ -168,3 +168,40 @@ def test_broadened_dots_are_the_weighted_mean_of_their_classes(tmp_path):
     assert np.ptp(classes.rho["rho22"], axis=1).min() > 1e-3    # the pulse told them apart
     assert "ensemble: 6 spectral classes per dot cell, Gaussian of 2 meV" in summary_text(run)
     assert (input_attributes(run)["classes"], input_attributes(run)["fwhm_meV"]) == (6, 2.0)
+
+
+def _case(pulse=None, **kw):
+    c = Case(**({"steps": 100, "block_steps": 100} | kw))
+    c.layer("50 nm").dots("10 nm").layer("50 nm")
+    c.pulse = pulse or Pulse("cw", amplitude=1e8)
+    return c
+
+
+@pytest.mark.parametrize("build, message", [
+    (lambda: _case(steps=None, time="1e300 s"), "time: '1e300 s' is more than"),
+    (lambda: _case(steps=None, time="-20 fs"), "time: '-20 fs' must be above 0"),
+    (lambda: _case(Pulse(fwhm="10 fs", delay="1e300 s", amplitude=1)), "pulse delay: '1e300 s'"),
+    (lambda: _case(Pulse("cw", delay="-1 fs", amplitude=1)), "pulse delay: '-1 fs' must be 0"),
+    (lambda: _case(Pulse(fwhm="10 fs", area=math.inf)), "pulse area: inf is not finite"),
+    (lambda: _case(Pulse(fwhm="10 fs", area=1), dipole=0), r"dipole moment \(1,2\) is 0"),
+    (lambda: _case(Pulse("cw", amplitude="1e305 MV/cm")), "pulse amplitude: .* beyond"),
+    (lambda: _case(Pulse("cw", amplitude=1, noise=math.nan)), "pulse noise: nan"),
+    (lambda: _case(Pulse("cw", amplitude=1, origin=10 ** 9)), "pulse origin: 1000000000"),
+    (lambda: _case(steps=2.5), "steps: 2.5 is not a whole number"),
+    (lambda: _case(block_steps=math.nan), "block_steps: nan"),
+    (lambda: _case(courant=1.5), "courant: 1.5 must be 1 or less"),
+    (lambda: _case(density=-1), "density: -1 must be 0 or more"),
+    (lambda: _case(dephasing="0 fs"), r"dephasing time \(1,2\): 0.0 s, must be above 0"),
+    (lambda: _case(relaxation_scale=math.inf), "relaxation_scale: inf is not finite"),
+    (lambda: _case(tolerance=0), "tolerance: 0 must be above 0"),
+    (lambda: _case(left=("absorbing", 2.0)), "left reflection coefficient: 2.0"),
+    (lambda: _case(monitors=["1e300 m"]), "monitor '1e300 m': beyond the structure"),
+    (lambda: _case(continue_from=50), "continue_from: 50 is not a whole number of blocks"),
+    (lambda: Case(steps=1).layer("50 nm", n=math.nan), "layer index n: nan is not finite"),
+], ids=["huge-time", "negative-time", "huge-delay", "negative-delay", "infinite-area",
+        "area-without-dipole", "huge-amplitude", "nan-noise", "origin", "fractional-steps",
+        "nan-block", "courant", "density", "zero-dephasing", "scale", "tolerance", "reflection",
+        "monitor", "continue-from", "nan-index"])
+def test_builder_inputs_are_checked_and_named(build, message):
+    with pytest.raises(CaseError, match=message):
+        build().values()
