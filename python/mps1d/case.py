@@ -57,6 +57,7 @@ from dataclasses import dataclass
 from decimal import Decimal
 from pathlib import Path
 
+from . import fileio
 from . import program as _program
 from .execdata import INT, REAL, format_value
 
@@ -822,7 +823,7 @@ class Case:
         text, expected, notes, dot_cells = self._build()
         folder = Path(folder)
         folder.mkdir(parents=True, exist_ok=True)
-        (folder / "execdata.txt").write_text(text)
+        fileio.write_text(folder / "execdata.txt", text)
         for name in self.folders:
             (folder / name).mkdir(parents=True, exist_ok=True)
         check = check_folder(folder)
@@ -893,8 +894,8 @@ class Case:
                                errors="replace", timeout=timeout)
         except OSError as e:
             raise CaseError(f"cannot start {program}: {e.strerror}") from None
-        (folder / "mps1d.out").write_text(r.stdout)
-        (folder / "mps1d.err").write_text(r.stderr)
+        fileio.write_text(folder / "mps1d.out", r.stdout)
+        fileio.write_text(folder / "mps1d.err", r.stderr)
         if r.returncode != 0:
             raise CaseError(f"{program} ends with exit status {r.returncode} in {folder}:\n"
                             + _program.report_text(r.stdout, r.stderr))

@@ -92,10 +92,7 @@ def check_output(path, folders=(), files=()):
     if any(_inside(parent, Path(system)) for system in SYSTEM_FOLDERS):
         raise FileError(f"{path}: in {parent}, a folder of devices; write it elsewhere")
     where = {Path(os.path.realpath(path.parent)) / path.name, Path(os.path.realpath(path))}
-    for folder in folders:
-        real = Path(os.path.realpath(folder))
-        if any(_inside(w, real) for w in where):
-            raise FileError(f"{path}: inside the run's folder {folder}; write it elsewhere")
+    _outside(path, where, folders)
     for name in files:
         if Path(os.path.realpath(name)) in where:
             raise FileError(f"{path}: the run's own {name}; write it elsewhere")
@@ -104,6 +101,18 @@ def check_output(path, folders=(), files=()):
 def _reason(error):
     """Why a write failed, in one line."""
     return error.strerror or " ".join(str(error).split())
+
+
+def check_output_folder(folder, folders=()):
+    """FileError when the folder `folder` lies inside one of `folders`."""
+    _outside(Path(folder), {Path(os.path.realpath(folder))}, folders)
+
+
+def _outside(path, where, folders):
+    for folder in folders:
+        real = Path(os.path.realpath(folder))
+        if any(_inside(w, real) for w in where):
+            raise FileError(f"{path}: inside the run's folder {folder}; write it elsewhere")
 
 
 def _umask():

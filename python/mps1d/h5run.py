@@ -102,7 +102,7 @@ class _File:
                 for n, s in zip(got, shape)):
             raise self.error(f"{name} has shape {ds.shape}, expected {_shape_text(shape)}")
         chunk = math.prod(ds.chunks) if ds.chunks else 0
-        if chunk > max(math.prod(got), 1 << 16):
+        if chunk > max(math.prod(got), 1 << 20):
             raise self.error(f"{name} is stored in chunks of {chunk} values, larger than "
                              "the data set")
         try:

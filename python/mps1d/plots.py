@@ -8,7 +8,7 @@ matplotlib.use("Agg")
 import numpy as np  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
-from .fileio import FileError, check_output, replacing  # noqa: E402
+from .fileio import FileError, check_output_folder, replacing  # noqa: E402
 from .inputs import C0  # noqa: E402
 from .run import POPULATIONS  # noqa: E402
 from .spectra import NORMALISATION, compute_spectra, physical_range  # noqa: E402
@@ -338,7 +338,7 @@ def save_all(run, out_dir, dpi=110):
     never inside the run's own folders); returns the paths."""
     out = Path(out_dir)
     folders, files = run.own_paths()
-    check_output(out / "plot.png", folders, files)
+    check_output_folder(out, folders)
     try:
         out.mkdir(parents=True, exist_ok=True)
     except OSError as e:
