@@ -246,6 +246,18 @@ class TestValues:
         assert quantity_label("energy.injected/wall_time_s") == \
             "energy.injected / wall_time_s [J/m^2 / s]"
 
+    def test_the_names_users_import_stay_in_mps1d_sweep(self):
+        """The README, scripts/mps1d-sweep and mps1d-tools reach the sweep
+        through mps1d.sweep, whichever of its modules holds a name."""
+        import mps1d.sweep as sweep_module
+        for name in ("run_sweep", "collect", "main", "add_sweep_parser", "sweep_main",
+                     "configure_parser", "plan_sweep", "case_states", "status_text",
+                     "load_sweep", "parse_set", "check_points"):
+            assert callable(getattr(sweep_module, name)), name
+        assert issubclass(sweep_module.SweepError, Exception)
+        assert sweep_module.MAX_POINTS == 10000 and sweep_module.SWEEP_FILE == "sweep.json"
+        assert set(sweep_module.__all__) <= set(vars(sweep_module))
+
 
 # --------------------------------------------------------------------------
 # Sweeps that cannot run fail before anything runs.
