@@ -15,6 +15,7 @@ from mps1d.execdata import Execdata
 from mps1d.sweep_files import result_folders
 from mps1d.sweep_values import SweepError
 
+
 def find_program() -> str:
     """The program the sweep runs ($MPS1D, build/mps1d, mps1d on the PATH)."""
     try:

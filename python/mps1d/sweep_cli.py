@@ -17,6 +17,7 @@ from mps1d.sweep_run import run_sweep
 from mps1d.sweep_states import QUEUED, case_states, count_states, status_text
 from mps1d.sweep_values import MAX_POINTS, OPTION_NAMES, SweepError
 
+
 def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
     """The arguments of `sweep` (and of mps1d-sweep) on the parser `p`."""
     p.formatter_class = argparse.RawDescriptionHelpFormatter
@@ -96,6 +97,7 @@ def _ensemble(text: str) -> str:
         return program_module.ensemble_option(classes, width)
     except ValueError as e:
         raise argparse.ArgumentTypeError(str(e)) from None
+
 
 def add_sweep_parser(subparsers) -> argparse.ArgumentParser:
     """Adds the `sweep` subcommand to an argparse subparsers object; its

@@ -16,6 +16,7 @@ from mps1d.sweep_values import (MAX_POINTS, OPTION_NAMES, Axis, SweepError, buil
                                 describe_point, file_values, parse_option_values, parse_set,
                                 parse_values, run_options)
 
+
 @dataclass
 class Plan:
     """What a sweep runs: the template, the swept names and their points, and
