@@ -41,10 +41,14 @@ in nm or µm, times in fs or ns, a pulse by shape, FWHM and area;
 ``Case.write(folder)`` writes execdata.txt and has the program check it,
 ``Case.run(folder)`` runs it and returns ``load(folder)``.
 
-Modules: ``case`` (cases by name), ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
+Modules: ``case`` (cases by name; with ``case_quantities`` (units, value checks),
+``case_records`` (Layer, Pulse, Boundary), ``case_pulse`` (the pulse line) and ``case_file``
+(the file's values and text)), ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
 ``inputs`` (execdata.txt), ``run`` (the loader), ``h5run`` (HDF5 results), ``plots``, ``spectra``
-(R and T from flux records), ``export`` (HDF5), ``report`` (summary table),
-``cli``.
+(R and T from flux records), ``export`` (HDF5), ``report`` (summary table), ``sweep``
+(parameter sweeps; its parts in ``sweep_values``, ``sweep_plan``, ``sweep_checks``,
+``sweep_files``, ``sweep_states``, ``sweep_engines``, ``sweep_run``, ``sweep_collect``,
+``sweep_cli``), ``cli``.
 """
 from .case import Boundary, Case, CaseError, Layer, Pulse
 from .inputs import Inputs, read_inputs

@@ -205,3 +205,18 @@ def _case(pulse=None, **kw):
 def test_builder_inputs_are_checked_and_named(build, message):
     with pytest.raises(CaseError, match=message):
         build().values()
+
+
+def test_the_names_users_import_stay_in_mps1d_case():
+    """The examples and users' scripts build cases through mps1d.case and
+    mps1d, whichever of its modules holds a name."""
+    import mps1d
+    from mps1d import case
+    for name in ("Case", "Pulse", "Layer", "Boundary", "CaseError", "Written", "check_folder",
+                 "populations_to_columns", "columns_to_populations", "holds_dots", "quantity",
+                 "si", "real", "whole"):
+        assert hasattr(case, name), name
+    assert (mps1d.Case, mps1d.Pulse, mps1d.Layer, mps1d.Boundary, mps1d.CaseError) == \
+        (case.Case, case.Pulse, case.Layer, case.Boundary, case.CaseError)
+    assert case.TIME["fs"] == 1e-15 and case.HBAR == 1.054571596e-34 and case.EV == 1.6e-19
+    assert set(case.__all__) <= set(vars(case))
