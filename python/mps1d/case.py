@@ -45,6 +45,12 @@ time of its peak: the program peaks it m widths tau after step 0 (m = the
 whole FWHMs in the delay of its line), so the nearest m is written, and a
 note gives the peak's step; a delay under 3 tau cuts off its front,
 which a note says.  Other pulses start m whole lengths after step 0.
+
+This module assembles and writes the case; the quantities, units and
+value checks are in ``case_quantities``, Layer, Pulse and Boundary in
+``case_records``, the pulse line's arithmetic in ``case_pulse`` and the
+file's values and text in ``case_file`` (their names are importable
+from here as well).
 """
 from __future__ import annotations
 
