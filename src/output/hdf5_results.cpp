@@ -7,6 +7,7 @@
 
 #include "core/errors.hpp"
 #include "output/hdf5_file.hpp"
+#include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
 
@@ -22,12 +23,6 @@ const char* const kStoredNames[] = {"u1", "u2",  "u3",  "u4",  "u5",  "u6",  "u7
                                     "u9", "u10", "u11", "u12", "u13", "u14", "u15"};
 const char* const kKinds[] = {"Ex", "Ey", "rho11", "rho22", "rho33", "rho44"};
 const char* const kPhysical[] = {"u13_physical", "u14_physical", "u15_physical"};
-
-std::string named(std::string_view head, std::int64_t J) {
-  std::string name(head);
-  name.append(textio::step_label(J)).append(".h5");
-  return name;
-}
 
 // The coordinates of a group: `time` [fs] and `z` [µm] as dimension
 // scales, `step` and `cell` (or `dot_cell`) beside them.
@@ -200,7 +195,7 @@ void write_classes(h5::Writer& file, hid_t r, const SnapshotInput& in, const Hdf
 
 void write_snapshot_file(const SnapshotInput& in, const Hdf5Run& run) {
   const FieldState& f = *in.field;
-  h5::Writer file(in.folder + hdf5_snapshot_name(in.J));
+  h5::Writer file(in.folder + result_files::hdf5_snapshot(in.J));
   common_attributes(file, "mps1d snapshot 1", in.J, run);
   file.attribute(file.root(), "level", static_cast<std::int64_t>(f.Jtoggle));
   file.attribute(file.root(), "time_fs", static_cast<double>(in.J) * run.dt * kFemtoseconds);
@@ -262,7 +257,7 @@ void write_traces_file(const TraceInput& in, const Hdf5Run& run,
                        const std::vector<double>& flux_rows) {
   const MonitorSamples& s = *in.samples;
   const std::int64_t rows = in.J - in.Jb;
-  h5::Writer file(in.folder + hdf5_traces_name(in.J));
+  h5::Writer file(in.folder + result_files::hdf5_traces(in.J));
   common_attributes(file, "mps1d traces 1", in.J, run);
   file.attribute(file.root(), "first_step", in.Jb + 1);
   std::vector<std::int64_t> steps;
@@ -327,13 +322,9 @@ void write_statistics_file(const StatisticsLines& lines, const std::string& path
 
 }  // namespace
 
-std::string hdf5_snapshot_name(std::int64_t J) { return named("snapshot_", J); }
-std::string hdf5_traces_name(std::int64_t J) { return named("traces_", J); }
-std::string hdf5_statistics_name(std::int64_t J) { return named("statistics_", J); }
-
 FileTasks hdf5_snapshot_tasks(const SnapshotInput& in, const std::shared_ptr<const Hdf5Run>& run) {
   FileTasks t;
-  t.paths.push_back(in.folder + hdf5_snapshot_name(in.J));
+  t.paths.push_back(in.folder + result_files::hdf5_snapshot(in.J));
   t.tasks.emplace_back([in, run] { write_snapshot_file(in, *run); });
   return t;
 }
@@ -345,7 +336,7 @@ namespace mps {
 FileTasks hdf5_trace_tasks(const TraceInput& in, const std::shared_ptr<const Hdf5Run>& run,
                            std::vector<double> flux_rows) {
   FileTasks t;
-  t.paths.push_back(in.folder + hdf5_traces_name(in.J));
+  t.paths.push_back(in.folder + result_files::hdf5_traces(in.J));
   t.tasks.emplace_back(
       [in, run, flux = std::move(flux_rows)] { write_traces_file(in, *run, flux); });
   return t;
@@ -355,7 +346,7 @@ FileTasks hdf5_statistics_tasks(StatisticsLines lines, const std::string& folder
                                 const std::vector<std::int32_t>& monitor_cells,
                                 const std::shared_ptr<const Hdf5Run>& run) {
   FileTasks t;
-  const std::string path = folder + hdf5_statistics_name(J);
+  const std::string path = folder + result_files::hdf5_statistics(J);
   t.paths.push_back(path);
   t.tasks.emplace_back([lines = std::move(lines), path, J, monitor_cells, run] {
     write_statistics_file(lines, path, J, monitor_cells, *run);

@@ -35,10 +35,6 @@ struct Hdf5Run {
   std::int64_t statistics_interval = 1;
 };
 
-std::string hdf5_snapshot_name(std::int64_t J);
-std::string hdf5_traces_name(std::int64_t J);
-std::string hdf5_statistics_name(std::int64_t J);
-
 // "snapshot_<L(J)>.h5" as one task sharing the state of `in`.
 FileTasks hdf5_snapshot_tasks(const SnapshotInput& in, const std::shared_ptr<const Hdf5Run>& run);
 

@@ -112,13 +112,13 @@ void verify(const Expected& expected, const std::string& stored, const std::stri
 SnapshotText read_snapshot_file(const std::string& path, std::int32_t N, const char* needed,
                                 const Expected& expected) {
   SnapshotText file;
-  const std::string compressed = path + ".gz";
+  const std::string compressed = result_files::compressed(path);
   const bool packed = textio::file_exists(compressed);
   file.path = packed ? compressed : path;
   const std::size_t cap = snapshot_size_cap(N);
   const std::string content =
       packed ? textio::read_gzip(compressed, cap) : textio::read_maybe_gzip(path, cap);
-  verify(expected, file.path, path.substr(path.rfind('/') + 1), content);
+  verify(expected, file.path, result_files::file_name(path), content);
   file.lines = textio::LineCursor::from_text(content);
   const std::size_t count = file.lines.size();
   const auto cells = static_cast<std::size_t>(N);
@@ -311,7 +311,7 @@ std::vector<std::string> restore_snapshot(const RestoreInput& in, FieldState& f,
   }
   // A snapshot written as HDF5 is one file, with its step, level and
   // checksums in it.
-  const std::string hdf5 = in.continue_dir + hdf5_snapshot_name(in.J_final);
+  const std::string hdf5 = in.continue_dir + result_files::hdf5_snapshot(in.J_final);
   if (entry_exists(hdf5)) {
     restore_hdf5_snapshot(hdf5, in.J_final, level, in.run, f, m);
     return {};

@@ -58,6 +58,27 @@ inline std::string column(std::string_view quantity, std::int64_t J) {
 inline std::string stamp(std::int64_t J) { return labelled("stmp", J, ".dat"); }
 inline std::string manifest(std::int64_t J) { return labelled("manifest_", J, ".txt"); }
 inline std::string flux(std::int64_t J) { return labelled("flux_", J, ".dat"); }
+// The HDF5 files of a snapshot step and a block end (--output=hdf5).
+inline std::string hdf5_snapshot(std::int64_t J) { return labelled("snapshot_", J, ".h5"); }
+inline std::string hdf5_traces(std::int64_t J) { return labelled("traces_", J, ".h5"); }
+inline std::string hdf5_statistics(std::int64_t J) { return labelled("statistics_", J, ".h5"); }
+
+// A file's name as it is stored once compressed, and back.
+inline std::string compressed(std::string_view name) {
+  std::string stored(name);
+  stored.append(".gz");
+  return stored;
+}
+inline std::string uncompressed(std::string_view name) {
+  if (name.ends_with(".gz")) name.remove_suffix(3);
+  return std::string(name);
+}
+// The name of the file at `path`, without its folder.
+inline std::string file_name(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 // Trace of quantity Q of the block labelled `label` (the label of its last
 // step): at the first or last monitor (`end` 1 or 2), or at monitor cell Z
 // (`end` 0).

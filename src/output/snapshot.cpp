@@ -17,9 +17,8 @@ namespace {
 
 // The manifest entry of a closed file: its name without folder and ".gz".
 void record(ManifestSink& manifest, const OutputFile& file) {
-  std::string name = file.path().substr(file.path().rfind('/') + 1);
-  if (name.ends_with(".gz")) name.resize(name.size() - 3);
-  manifest.add({std::move(name), file.bytes(), file.crc32()});
+  manifest.add({result_files::uncompressed(result_files::file_name(file.path())), file.bytes(),
+                file.crc32()});
 }
 
 // A column file filled cell by cell: values are formatted into a buffer that
@@ -54,21 +53,22 @@ class ColumnFile {
   std::string buffer_;
 };
 
-// Whether "Ex_max.dat" is written: when the block's field maximum is
-// positive; `max_variable` becomes the block maximum when the block has rows.
+// Whether "Ex_max.dat" is written: when the block's field maximum (the
+// step's own when the block has no rows) is above the reference, which is
+// the step's maximum at the block's first step and 0 after it.
 bool field_maximum_written(const SnapshotInput& in, std::span<const double> max_buffer,
-                           double& max_variable) {
+                           double step_maximum) {
   const std::int64_t d = in.J - in.Jb;
-  const double reference = d == 1 ? max_variable : 0.0;
+  const double reference = d == 1 ? step_maximum : 0.0;
+  double block_maximum = step_maximum;
   if (d >= 1) {
-    double m = -1.0000000200408773e20;
+    block_maximum = -1.0000000200408773e20;
     for (std::int64_t i = 1; i <= d; ++i) {
       const double a = max_buffer[static_cast<std::size_t>(i)];
-      if (a > m) m = std::fabs(a);
+      if (a > block_maximum) block_maximum = std::fabs(a);
     }
-    max_variable = m;
   }
-  return max_variable > reference;
+  return block_maximum > reference;
 }
 
 void write_field_maximum(const SnapshotInput& in) {
@@ -191,13 +191,13 @@ void write_stamp(const SnapshotInput& in) {
 }  // namespace
 
 FileTasks snapshot_tasks(const SnapshotInput& in, std::span<const double> max_buffer,
-                         double& max_variable) {
+                         double step_maximum) {
   FileTasks t;
   auto add = [&](const std::string& path, std::function<void()> task) {
     t.paths.push_back(textio::stored_path(path, in.storage));
     t.tasks.push_back(std::move(task));
   };
-  if (field_maximum_written(in, max_buffer, max_variable)) {
+  if (field_maximum_written(in, max_buffer, step_maximum)) {
     add(in.folder + result_files::kFieldMaximum, [in] { write_field_maximum(in); });
   }
   for (std::size_t l = 0; l < 2; ++l) {

@@ -48,10 +48,10 @@ struct SnapshotInput {
 // The files of the snapshot but "point.txt" as tasks (the columns of each
 // level, the flags, the stamp, the field maximum) with their paths (".gz"
 // when compressed).  `max_buffer` (the field maximum per trace row) is read
-// here, on the calling thread, to decide on "Ex_max.dat"; `max_variable`
-// becomes the block maximum when the block has rows.
+// here, on the calling thread, with `step_maximum` (step J's largest |Ex|)
+// to decide on "Ex_max.dat".
 FileTasks snapshot_tasks(const SnapshotInput& in, std::span<const double> max_buffer,
-                         double& max_variable);
+                         double step_maximum);
 
 // Writes "manifest_<J>.txt" of the snapshot of step J, whose new level has
 // index Jtoggle, with the entries of its files and the values of the run.

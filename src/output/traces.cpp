@@ -183,7 +183,7 @@ std::string write_flux_records(const std::string& folder, std::int64_t J,
     for (std::size_t c = 0; c < 3; ++c) textio::append_E23_12(text, rows[k + c]);
     text += '\n';
   }
-  return textio::write_text_file(folder + "flux_" + textio::step_label(J) + ".dat", text, storage);
+  return textio::write_text_file(folder + result_files::flux(J), text, storage);
 }
 
 }  // namespace mps
