@@ -11,7 +11,8 @@ from matplotlib.figure import Figure  # noqa: E402
 from .fileio import FileError, check_output_folder, replacing  # noqa: E402
 from .inputs import C0  # noqa: E402
 from .run import POPULATIONS  # noqa: E402
-from .spectra import NORMALISATION, compute_spectra, physical_range  # noqa: E402
+from .spectra import compute_spectra, physical_range  # noqa: E402
+from .spectra_table import in_range  # noqa: E402
 
 RHO_LABELS = {"rho11": "ρ11 (ground, spin ↑)", "rho22": "ρ22 (trion)",
               "rho33": "ρ33 (ground, spin ↓)", "rho44": "ρ44 (trion)"}
@@ -289,37 +290,49 @@ def _spectra_note(spectra, drawn):
     return note
 
 
-def plot_spectra(run):
+def plot_spectra(run, wavelength_range=None, log=False):
     """R(λ) and T(λ) (and 1 − R − T) of a run with flux records; None without.
     The shaded bands are the error the end of the record leaves; values out
-    of [0, 1] within it are drawn at the limit (spectra.physical_range)."""
+    of [0, 1] within it are drawn at the limit (spectra.physical_range).
+    `wavelength_range` (low, high) [nm] draws that part of the band only (a
+    ValueError when it holds none of it); `log` puts R, T and 1 − R − T on a
+    log scale (where they are positive)."""
     spectra = compute_spectra(run)
     if spectra is None:
         return None
+    spectra = in_range(spectra, wavelength_range, run.folder)
     drawn = physical_range(spectra)
     fig = Figure(figsize=(8, 4.8), layout="constrained")
     ax = fig.subplots()
     lam = spectra.wavelength_nm
     low, high = (-np.inf, np.inf) if spectra.gain else (0.0, 1.0)
-    for values, error, label in ((drawn.reflectance, spectra.error_R, "R (reflected)"),
-                                 (drawn.transmittance, spectra.error_T, "T (transmitted)")):
+    if log:
+        ax.set_yscale("log", nonpositive="mask")
+    for values, error, label in ((drawn.reflectance, spectra.R_error, "R (reflected)"),
+                                 (drawn.transmittance, spectra.T_error, "T (transmitted)")):
         line, = ax.plot(lam, values, label=label)
-        error = error + NORMALISATION
-        ax.fill_between(lam, np.clip(values - error, low, high),
-                        np.clip(values + error, low, high), color=line.get_color(),
-                        alpha=0.2, lw=0)
+        below = np.clip(values - error, low, high)
+        if log:  # a band down to 0 would reach the bottom of the log axis
+            below = np.where(below > 0, below, values / 10)
+        ax.fill_between(lam, below, np.clip(values + error, low, high),
+                        color=line.get_color(), alpha=0.2, lw=0)
     ax.plot(lam, drawn.absorbed, ls="--", label="1 − R − T (taken up or kept)")
     ax.set_xlabel("wavelength λ (nm)")
     ax.set_ylabel("fraction of the incident energy (1)")
-    ax.set_title(f"where the incident spectrum is ≥ {spectra.band_fraction:.0%} of its peak; "
+    band = spectra.band_fraction
+    shown = ("" if wavelength_range is None else
+             f"{lam[0]:.4g}–{lam[-1]:.4g} nm of the band ")
+    ax.set_title(f"{shown}where the incident spectrum is ≥ {band:.0%} of its peak; "
                  f"resolution Δλ = λ²/(c·T) = {spectra.resolution_nm:.3g} nm\n"
-                 f"{_spectra_note(spectra, drawn)}", fontsize="small")
+                 f"{_spectra_note(spectra, drawn)}"
+                 + ("; log scale: values ≤ 0 not drawn" if log else ""), fontsize="small")
     ax.legend(fontsize="small")
     return fig
 
 
-def figures(run):
-    """(file name, Figure) of every plot the run supports, made one at a time."""
+def figures(run, wavelength_range=None, log=False):
+    """(file name, Figure) of every plot the run supports, made one at a time
+    (`wavelength_range` and `log` are plot_spectra's)."""
     for J in run.snapshots():
         yield f"snapshot_{J:012d}.png", plot_snapshot(run, J)
     for cell in run.monitor_cells():
@@ -328,14 +341,15 @@ def figures(run):
     if source is not None:
         name = "zt_profiles_E2.png" if source == "too few" else "zt_map_E2.png"
         yield name, plot_zt_map(run)
-    spectra = plot_spectra(run)
+    spectra = plot_spectra(run, wavelength_range, log)
     if spectra is not None:
         yield "spectra_RT.png", spectra
 
 
-def save_all(run, out_dir, dpi=110):
+def save_all(run, out_dir, dpi=110, wavelength_range=None, log=False):
     """Writes every figure as a PNG in `out_dir` (each whole or not at all;
-    never inside the run's own folders); returns the paths."""
+    never inside the run's own folders); returns the paths.  The spectrum's
+    wavelength range and log scale are plot_spectra's."""
     out = Path(out_dir)
     folders, files = run.own_paths()
     check_output_folder(out, folders)
@@ -344,7 +358,7 @@ def save_all(run, out_dir, dpi=110):
     except OSError as e:
         raise FileError(f"{out}: cannot make the folder: {e.strerror}") from None
     paths = []
-    for name, fig in figures(run):
+    for name, fig in figures(run, wavelength_range, log):
         with replacing(out / name, folders, files) as stream:
             fig.savefig(stream, dpi=dpi, format="png")
         paths.append(out / name)

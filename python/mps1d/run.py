@@ -379,6 +379,18 @@ class Run:
     def monitor_cells(self):
         return sorted({cell for cell, _ in self.traces()})
 
+    # --- spectra ------------------------------------------------------------------
+    def spectra(self):
+        """R(λ), T(λ), 1 − R − T and their error bounds over the band of the
+        incident pulse (mps1d.spectra.Spectra: wavelength_nm, R, T, absorbed,
+        R_error, T_error, band_nm, resolution_nm).  A run without them (the
+        hard source, no flux records, a pulse without a finite spectrum) is a
+        ValueError (spectra.NoSpectra) that names it and says why."""
+        if "spectra" not in self._cache:
+            from .spectra import spectra
+            self._cache["spectra"] = spectra(self)
+        return self._cache["spectra"]
+
     # --- flux records -----------------------------------------------------------
     def flux(self):
         """The flux records summary.json names (one file, or one per block

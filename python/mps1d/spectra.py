@@ -56,9 +56,15 @@ summaries: gain), are drawn as computed.
 
 Continuous-wave, turn-on and noise sources (shapes 1, 4 and 5) have no
 finite incident spectrum: no spectra for them.
+
+Use: ``mps1d.load(RUN).spectra()`` (or ``spectra(run)``) returns a Spectra
+with the arrays ``wavelength_nm``, ``R``, ``T``, ``absorbed``, ``R_error``,
+``T_error`` and the band ``band_nm`` they hold over, and raises NoSpectra (a
+ValueError naming the run and why) for a run without them;
+``compute_spectra(run)`` returns None instead.
 """
 import math
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 import numpy as np
 
@@ -75,6 +81,31 @@ ERROR_MARGIN = 1.5  # on the ring-down bound, which the example's ripple reached
 
 @dataclass
 class Spectra:
+    """Reflectance and transmittance of a run, as computed (not clipped).
+
+    Arrays, one value per frequency of the record's transform, ordered by
+    wavelength:
+
+    * ``wavelength_nm`` — vacuum wavelength λ [nm];
+    * ``R``, ``T`` — reflected and transmitted energy over the incident
+      energy at λ [1]; ``absorbed`` = 1 − R − T [1] (taken up by the dots
+      or the structure, or still in the grid when the record ends);
+    * ``R_error``, ``T_error`` — bound on the error of R and T [1]: the
+      field still to come after the record ends (ERROR_MARGIN times the
+      ring-down bound, see the module's notes) plus the NORMALISATION of
+      the analytic incident spectrum; ``absorbed_error`` = R_error + T_error;
+    * ``incident`` — dU/dω of the incident pulse [J/m² per rad/s].
+
+    The values hold over ``band_nm`` = (shortest, longest λ), where the
+    incident density is at least ``band_fraction`` (BAND_FRACTION) of its
+    peak; outside it there are no values.  ``resolution_nm`` is λ²/(c·T) of
+    the record length T at the pulse wavelength: features narrower than
+    that are not resolved.  ``energies`` [J/m²]: injected, reflected and
+    transmitted of the whole record.  ``gain``: the dots gave the field
+    energy, so R + T above 1 may be real.  ``physical_range`` gives the
+    curves as drawn (excursions past 0 or 1 within the error at the limit).
+    ``within(low_nm, high_nm)`` is the part inside a wavelength range.
+    """
     wavelength_nm: np.ndarray
     reflectance: np.ndarray
     transmittance: np.ndarray
@@ -85,6 +116,62 @@ class Spectra:
     error_T: np.ndarray = None
     gain: bool = False          # the dots gave energy to the field
     band_fraction: float = BAND_FRACTION
+
+    @property
+    def R(self):
+        return self.reflectance
+
+    @property
+    def T(self):
+        return self.transmittance
+
+    @property
+    def absorbed(self):
+        return 1.0 - self.reflectance - self.transmittance
+
+    def _total_error(self, error):
+        return NORMALISATION + (np.zeros_like(self.reflectance) if error is None else error)
+
+    @property
+    def R_error(self):
+        return self._total_error(self.error_R)
+
+    @property
+    def T_error(self):
+        return self._total_error(self.error_T)
+
+    @property
+    def absorbed_error(self):
+        return self.R_error + self.T_error
+
+    @property
+    def band_nm(self):
+        """(shortest, longest) wavelength [nm] of the values."""
+        lam = self.wavelength_nm
+        return (float(lam[0]), float(lam[-1])) if lam.size else (math.nan, math.nan)
+
+    def within(self, low_nm, high_nm):
+        """The spectra at the wavelengths from low_nm to high_nm (inclusive)."""
+        keep = (self.wavelength_nm >= low_nm) & (self.wavelength_nm <= high_nm)
+        cut = (lambda a: None if a is None else a[keep])
+        return replace(self, wavelength_nm=self.wavelength_nm[keep],
+                       reflectance=self.reflectance[keep],
+                       transmittance=self.transmittance[keep], incident=self.incident[keep],
+                       error_R=cut(self.error_R), error_T=cut(self.error_T))
+
+    def columns(self):
+        """{column name with its unit: array} of the table the tools write."""
+        return {name: values for name, values in zip(COLUMNS, (
+            self.wavelength_nm, self.R, self.T, self.absorbed, self.R_error, self.T_error))}
+
+
+# The columns of a spectrum table (the CSV of `mps1d-tools spectra`, a sweep's
+# spectra): name [unit].
+COLUMNS = ("wavelength [nm]", "R [1]", "T [1]", "absorbed [1]", "R_error [1]", "T_error [1]")
+
+
+class NoSpectra(ValueError):
+    """A run whose spectra cannot be had; the message says why."""
 
 
 @dataclass
@@ -228,26 +315,49 @@ def physical_range(spectra):
 
 
 def compute_spectra(run):
-    """R(λ), T(λ) of `run`, or None when the run has no flux records, no
-    end-cell traces, no injected energy or no finite incident spectrum, or
-    when its pulse came from the hard source (which reflects the light that
-    comes back, so reflectance is not measurable)."""
-    if (run.summary or {}).get("source") == "hard":
+    """R(λ), T(λ) of `run` (Spectra), or None when it has none (see spectra)."""
+    try:
+        return spectra(run)
+    except NoSpectra:
         return None
+
+
+def spectra(run):
+    """R(λ), T(λ) of `run` (Spectra).  NoSpectra (a ValueError naming the
+    run and the reason) for a run that has none: its pulse came from the
+    hard source (which reflects the light that comes back, so reflectance
+    is not measurable), or it lacks flux records, end-cell traces or the
+    injected energy, or its pulse shape has no finite spectrum."""
+    def refuse(reason):
+        return NoSpectra(f"{run.folder}: no spectra: {reason}")
+
+    source = (run.summary or {}).get("source")
+    if run.summary is None:
+        raise refuse("no summary.json in the results (a run that has not finished)")
+    if source == "hard":
+        raise refuse("the pulse came from the hard source, which reflects the light "
+                      "coming back; run with --source=transparent")
     flux, injected = run.flux(), injected_energy(run.summary)
     traces = run.traces()
     from_left = source_on_the_left(run)
     ends = (1, run.NZ - 1) if from_left else (run.NZ - 1, 1)
-    if flux is None or not injected or any((c, "Ex") not in traces for c in ends):
-        return None
+    if flux is None:
+        raise refuse("no flux records (run with --source=transparent)")
+    if not injected:
+        raise refuse("summary.json holds no injected energy")
+    missing = [c for c in ends if (c, "Ex") not in traces]
+    if missing:
+        raise refuse(f"no Ex trace of the end cell {missing[0]}")
+    pulse = run.inputs.pulse
+    if incident_shape(np.zeros(1), pulse) is None:
+        raise refuse(f"pulse shape {pulse.shape} of duration {pulse.duration_s:g} s has no "
+                     "finite incident spectrum (a Gaussian or secant pulse has)")
     t, ex_r, ey_r = _end_record(run, ends[0])
     _, ex_t, ey_t = _end_record(run, ends[1])
     nfft = 1 << int(math.ceil(math.log2(max(len(t), 2) * PAD)))
     omega, reflected = energy_density(t, ex_r, ey_r, nfft)
     _, transmitted = energy_density(t, ex_t, ey_t, nfft)
     shape = incident_shape(omega, run.inputs.pulse)
-    if shape is None:
-        return None
     e_r, e_t = flux_energy(flux, from_left)
     incident = _scaled(shape, omega, injected)
     band = (incident >= BAND_FRACTION * incident.max()) & (omega > 0)
