@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "output/param_echo.hpp"
+#include "output/result_files.hpp"
 #include "support/scratch_dir.hpp"
 
 namespace mps::testing {
@@ -95,6 +96,19 @@ TEST(ParameterEcho, SmallStepsAndLongPaths) {
   EXPECT_EQ(lines[0], path + " - structure geometry dat file");  // widened, not cut
   EXPECT_EQ(lines[1].substr(0, 20), "      0.010000000000");
   EXPECT_EQ(lines[2].substr(0, 20), "      0.000000000000");
+}
+
+// The names a restore and a manifest compare: a stored file's name without
+// its folder and ".gz", and the HDF5 files under the step's 12-digit label.
+TEST(ResultFiles, StoredNamesAndHdf5Names) {
+  EXPECT_EQ(result_files::file_name("/w/Results/Ex_z000000000001.dat.gz"),
+            "Ex_z000000000001.dat.gz");
+  EXPECT_EQ(result_files::file_name("gamma.dat"), "gamma.dat");
+  EXPECT_EQ(result_files::uncompressed(result_files::compressed("gamma.dat")), "gamma.dat");
+  EXPECT_EQ(result_files::uncompressed("gz.dat"), "gz.dat");
+  EXPECT_EQ(result_files::hdf5_snapshot(5000), "snapshot_000000005000.h5");
+  EXPECT_EQ(result_files::hdf5_traces(1), "traces_000000000001.h5");
+  EXPECT_EQ(result_files::hdf5_statistics(20), "statistics_000000000020.h5");
 }
 
 }  // namespace
