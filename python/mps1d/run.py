@@ -50,6 +50,11 @@ class Trace:
     time_fs: np.ndarray
     value: np.ndarray
 
+    @property
+    def time(self) -> np.ndarray:
+        """The time of each value [s] (time_fs * 1e-15)."""
+        return self.time_fs * 1e-15
+
 
 @dataclass
 class Statistics:
