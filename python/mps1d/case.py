@@ -58,13 +58,14 @@ import copy
 import math
 import re
 import subprocess
+import warnings
 from dataclasses import dataclass
 from pathlib import Path
 
 from . import fileio
 from . import program as _program
 from .case_file import cell_values, end_values, pulse_values, render_execdata, table_values
-from .case_pulse import pulse_items, pulse_of_line
+from .case_pulse import pulse_items, pulse_of_line, pulse_times
 from .case_quantities import (DELAY_UNITS, DENSITY, DIPOLE, DURATION_UNITS, ENERGY_UNITS, EV,
                               FIELD, FWHM_FACTOR, HBAR, HC, LENGTH, MAX_COUNT, MAX_STEPS,
                               SECH_FWHM_PER_LENGTH, SQRT3, SQRT6, TIME, CaseError, level_table,
@@ -73,12 +74,12 @@ from .case_records import (BOUNDARIES, POLARISATIONS, SHAPES, Boundary, Layer, P
                            columns_to_populations, holds_dots, populations_to_columns)
 
 __all__ = [
-    "BOUNDARIES", "Boundary", "CHANNELS", "Case", "CaseError", "DEFAULT_LEVELS",
-    "DEFAULT_RELAXATION", "DELAY_UNITS", "DENSITY", "DIPOLE", "DURATION_UNITS", "ENERGY_UNITS",
+    "BOUNDARIES", "Boundary", "CHANNELS", "Case", "CaseError", "CaseWarning", "DEFAULT_DEPHASING",
+    "DEFAULT_LEVELS", "DEFAULT_RELAXATION", "DELAY_UNITS", "DENSITY", "DIPOLE", "DURATION_UNITS", "ENERGY_UNITS",
     "EV", "FIELD", "FWHM_FACTOR", "HBAR", "HC", "LENGTH", "Layer", "MAX_COUNT", "MAX_STEPS",
     "POLARISATIONS", "Pulse", "SECH_FWHM_PER_LENGTH", "SHAPES", "SQRT3", "SQRT6", "TIME",
     "Written", "check_folder", "columns_to_populations", "holds_dots", "populations_to_columns",
-    "quantity", "real", "si", "whole",
+    "bragg", "quantity", "real", "si", "whole",
 ]
 
 # The relaxation times of the bundled examples: L(i, j), the time of the
@@ -86,16 +87,25 @@ __all__ = [
 # between the ground states 1, 3 and between the trions 2, 4).
 DEFAULT_RELAXATION = {(1, 3): "0.5 ns", (2, 1): "1 ns", (2, 4): "0.2 ns", (3, 1): "0.5 ns",
                       (4, 2): "0.2 ns"}
+# The dephasing time of every pair of levels when none is given.
+DEFAULT_DEPHASING = "10 fs"
 DEFAULT_LEVELS = (("trans_12", 0), ("split_13", None), ("trans_34", 0), ("split_24", None))
 # Transfers i -> j whose times the program needs above zero: trion
 # recombination 2 -> 1 and the four spin flips.
 CHANNELS = ((2, 1), (1, 3), (3, 1), (2, 4), (4, 2))
 
 
+class CaseWarning(UserWarning):
+    """A case the program runs but whose result is likely not what was
+    meant (a pulse after the run's end, far from the dots' transitions, a
+    record too short for the dots' free decay); the builder's notes hold
+    the same sentences, each starting with "warning: "."""
+
+
 @dataclass
 class Written:
     """What `Case.write` wrote: the file, the program's report of it (its
-    `--check --json`), and the roundings of the case."""
+    `--check --json`), and the roundings of the case and its warnings."""
     folder: Path
     check: dict
     notes: list
@@ -104,13 +114,52 @@ class Written:
     def values(self) -> dict:
         return {k: v["value"] for k, v in self.check["inputs"].items()}
 
+    @property
+    def warnings(self) -> list:
+        """The notes that warn (without their "warning: ")."""
+        return [n[len("warning: "):] for n in self.notes if n.startswith("warning: ")]
+
+    def __repr__(self) -> str:
+        v = self.values
+        layers = sum(1 for k in v if k.startswith("layer.") and k.endswith(".cells"))
+        cells = sum(v[f"layer.{k}.cells"] for k in range(1, layers + 1))
+        LL, Nt = v["run.LL"], v["run.Nt"]
+        dt = v["run.courant"] * v["structure.dz"] / 299792458.0
+        last = (Nt // LL + 1) * LL if LL else Nt
+        return (f"<Written {self.folder}: {cells} cells, {last} steps = "
+                f"{show_time(last * dt)}, {_count(layers, 'layer')}, "
+                f"{_count(v['pulses.count'], 'pulse')}, {_count(len(self.notes), 'note')} "
+                f"({_count(len(self.warnings), 'warning')})>")
+
 
 class Case:
-    """A run of mps1d by name and unit (see the module's description)."""
+    """A run of mps1d by name and unit (see the module's description).
+
+    What applies when it is not given:
+
+    relaxation  the bundled examples' times, L(i, j) the transfer from level
+                i to level j: trion recombination (2,1) 1 ns, spin flips
+                between the ground states (1,3) = (3,1) 0.5 ns and between
+                the trions (2,4) = (4,2) 0.2 ns (DEFAULT_RELAXATION)
+    dephasing   10 fs for every pair of levels (DEFAULT_DEPHASING); a T2
+                shorter than the pulse breaks the coherent turn a pulse
+                area gives, so give the material's (e.g. "10 ps")
+    dz 5 nm, courant 0.5, block_steps 5000, transition_energy 1.3 eV,
+    density 1e24 m^-3, dipole 6.4e-29 C m, both ends absorbing.  The
+    pulse has no default: give one (Pulse(...)) or several.
+
+    The notes (`notes()`, `Written.notes`) say when the default relaxation
+    or dephasing times apply, and warn, as CaseWarning too, of a pulse that
+    peaks after the run's last step or injects nothing, of a pulse more than
+    20 % off every transition of the dots in frequency, and of a record that
+    ends less than 3 T2 after a pulse's peak (T2 the dephasing time of the
+    transition nearest the pulse; by then the dots' free decay has fallen to
+    exp(-3) of its amplitude).
+    """
 
     def __init__(self, *, dz="5 nm", courant=0.5, block_steps=5000, steps=None, time=None,
                  transition_energy="1.3 eV", levels=None, density=1e24,
-                 relaxation=None, relaxation_scale=1.0, dephasing="10 fs", dephasing_scale=1.0,
+                 relaxation=None, relaxation_scale=1.0, dephasing=None, dephasing_scale=1.0,
                  dipole=6.4e-29, left="absorbing", right="absorbing", monitors=(), pulse=None,
                  layers=(), cavity=None, folders=("Results", "DiscardedResults", "Continue"),
                  iteration_limit=20, tolerance=1e-12, run_number=0, continue_from=0,
@@ -120,8 +169,8 @@ class Case:
         self.transition_energy, self.levels = transition_energy, levels
         self.density = density
         self.relaxation = DEFAULT_RELAXATION if relaxation is None else relaxation
-        self.relaxation_scale, self.dephasing, self.dephasing_scale = (
-            relaxation_scale, dephasing, dephasing_scale)
+        self.relaxation_scale, self.dephasing_scale = relaxation_scale, dephasing_scale
+        self.dephasing = DEFAULT_DEPHASING if dephasing is None else dephasing
         self.dipole = dipole
         self.left, self.right = left, right
         self.monitors = list(monitors)
@@ -156,8 +205,18 @@ class Case:
 
     def layer(self, length=None, n=1.0, *, cells=None, n_end=0.0, name=None) -> "Case":
         """Appends a layer without dots (n_end: graded towards that index)."""
-        self.layers.append(Layer(length, real(n, "layer index n", positive=True), cells,
-                                 real(n_end, "layer n_end", low=0.0), name))
+        label = Layer(name=name).title(len(self.layers) + 1)
+        self.layers.append(Layer(length, real(n, f"{label} index n", positive=True), cells,
+                                 real(n_end, f"{label} n_end", low=0.0), name))
+        return self
+
+    def bragg(self, pairs, n_high, n_low, wavelength, *, low_first=False, name=None) -> "Case":
+        """Appends a quarter-wave mirror: `pairs` pairs of layers of index
+        `n_high` and `n_low`, each a quarter of `wavelength` (in vacuum)
+        thick inside, lambda/(4 n); the high index first unless `low_first`.
+        See the module's `bragg`, which returns the layers."""
+        self.layers.extend(bragg(pairs, n_high, n_low, wavelength, low_first=low_first,
+                                 name=name))
         return self
 
     def dots(self, length=None, n=1.0, *, populations=(0.5, 0.0, 0.5, 0.0), equilibrium=None,
@@ -171,8 +230,9 @@ class Case:
                             "counts a cell as holding dots only when its equilibrium has "
                             "rho22 < rho11 and either rho33 = rho44 = 1/4 or rho44 < 1/4 "
                             "with 3 rho33 + rho44 != 1")
-        self.layers.append(Layer(length, real(n, "dot layer index n", positive=True), cells, 0.0,
-                                 name, start, eq))
+        label = Layer(name=name).title(len(self.layers) + 1)
+        self.layers.append(Layer(length, real(n, f"dot {label} index n", positive=True), cells,
+                                 0.0, name, start, eq))
         return self
 
     # -- building the file -------------------------------------------------
@@ -187,8 +247,9 @@ class Case:
                 return k
         raise CaseError(f"cavity layer {ref!r}: no layer of that name")
 
-    def _build(self):
-        """(text, expected values by name, notes, dot cells or None)."""
+    def _build(self, stacklevel=3):
+        """(text, expected values by name, notes, dot cells or None); the
+        warnings name the line `stacklevel` frames up (the user's)."""
         notes = []
         dz, dt, LL, Nt = self._steps(notes)
         levels, transition_J = self._levels()
@@ -202,8 +263,23 @@ class Case:
 
         if not all(isinstance(p, Pulse) for p in self.pulses):
             raise CaseError(f"pulse: give Pulse objects, not {self.pulses!r}")
-        pulses = [pulse_items(p, dt, transition_J, (dip[0][1], dip[2][3]), notes, starts[-1])
-                  for p in self.pulses]
+        pulses = []
+        for n, p in enumerate(self.pulses, 1):
+            try:
+                pulses.append(pulse_items(p, dt, transition_J, (dip[0][1], dip[2][3]), notes,
+                                          starts[-1]))
+            except CaseError as e:   # of several pulses, say which
+                if len(self.pulses) == 1:
+                    raise
+                text = str(e)
+                raise CaseError(f"pulse {n} {text[6:]}" if text.startswith("pulse ")
+                                else f"pulse {n}: {text}") from None
+        notes += self._default_notes()
+        dots = dot_cells is not None and density > 0
+        ends = self._transitions(levels, deph, scales[1]) if dots else []
+        for text in pulse_warnings(pulses, dt, (Nt // LL + 1) * LL, ends):
+            notes.append("warning: " + text)
+            warnings.warn(text, CaseWarning, stacklevel=stacklevel)
 
         bl, br = Boundary.of(self.left, "left"), Boundary.of(self.right, "right")
         run = (("courant", float(self.courant)), ("LL", LL), ("number", int(self.run_number)),
@@ -218,6 +294,26 @@ class Case:
         v.update(("run." + name, x) for name, x in run)
         v.update(cell_values(monitors, (dz, first, last), rows, cells))
         return render_execdata(v, bl, br, pulses, run, rows), v, notes, dot_cells
+
+    def _default_notes(self) -> list:
+        """Which relaxation and dephasing times apply without being given."""
+        out = []
+        if self.relaxation is DEFAULT_RELAXATION:
+            out.append("relaxation times not given: the bundled examples', trion recombination "
+                       "(2,1) 1 ns, spin flips (1,3) = (3,1) 0.5 ns and (2,4) = (4,2) 0.2 ns")
+        if self.dephasing is DEFAULT_DEPHASING:
+            out.append(f"dephasing times not given: {DEFAULT_DEPHASING} for every pair of levels")
+        return out
+
+    def _transitions(self, levels, deph, dephasing_scale) -> list:
+        """(name, energy [J], T2 [s]) of the transitions 1-2 and 3-4 that
+        the level table gives an energy (rows 1 and 3)."""
+        out = []
+        for row, (i, j) in ((0, (1, 2)), (2, (3, 4))):
+            energy = EV * levels[row][1] * {0: 1.0, 1: 1e-3, 2: 1e-6}.get(levels[row][2], 0.0)
+            if energy > 0:
+                out.append((f"{i}-{j}", energy, deph[i - 1][j - 1] * dephasing_scale))
+        return out
 
     def _tables(self):
         """((relaxation, dephasing, dipole) tables, (relaxation_scale,
@@ -324,7 +420,7 @@ class Case:
         for k, l in enumerate(self.layers, 1):
             if not isinstance(l, Layer):
                 raise CaseError(f"layer {k}: {l!r} is not a Layer")
-            label = f"layer {l.name or k}"
+            label = l.title(k)
             real(l.n, f"{label} index n", positive=True)
             real(l.n_end, f"{label} n_end", low=0.0)   # 0: not graded
             real(l.unused, f"{label} unused column")
@@ -333,7 +429,7 @@ class Case:
                     raise CaseError(f"{label} {what}: give the three columns 13..15")
                 for x in values:
                     real(x, f"{label} {what} column")
-        cells = [l.cell_count(dz, notes) for l in self.layers]
+        cells = [l.cell_count(dz, notes, k) for k, l in enumerate(self.layers, 1)]
         rows = self.layers
         dot_rows = [k for k, l in enumerate(rows, 1) if l.is_dots]
         if len(dot_rows) > 1:
@@ -378,6 +474,23 @@ class Case:
 
     # -- what is offered -----------------------------------------------------
 
+    def __repr__(self) -> str:
+        """One line: cells, steps and time, layers and pulses (a "?" for what
+        cannot be worked out yet; `values()` says why)."""
+        try:
+            dz, dt, LL, Nt = self._steps([])
+            last = (Nt // LL + 1) * LL
+            run = f"{last} steps = {show_time(last * dt)}"
+        except CaseError:
+            dz, run = None, "? steps"
+        try:
+            cells = f"{sum(l.cell_count(dz, [], k) for k, l in enumerate(self.layers, 1))} " \
+                    f"cells of {dz * 1e9:g} nm"
+        except (CaseError, TypeError, AttributeError):
+            cells = "? cells"
+        return (f"<Case {cells}, {run}, {_count(len(self.layers), 'layer')}, "
+                f"{_count(len(self.pulses), 'pulse')}>")
+
     def execdata_text(self) -> str:
         return self._build()[0]
 
@@ -393,7 +506,11 @@ class Case:
         """Writes folder/execdata.txt and its three result folders, has the
         program read and check it (`--check --json`), and makes sure it reads
         every value as the case wrote it; CaseError when not."""
-        text, expected, notes, dot_cells = self._build()
+        return self._write(folder)
+
+    def _write(self, folder) -> Written:
+        """Case.write, for write and run (the warnings name their caller)."""
+        text, expected, notes, dot_cells = self._build(stacklevel=4)
         folder = Path(folder)
         folder.mkdir(parents=True, exist_ok=True)
         fileio.write_text(folder / "execdata.txt", text)
@@ -427,7 +544,7 @@ class Case:
         ensemble_option = _ensemble_option(ensemble)
         folder = Path(folder)
         self._empty_result_folders(folder, overwrite)
-        self.write(folder)
+        self._write(folder)
         options = _run_options(threads, legacy_model, both_transitions, ensemble_option,
                                source, output)
         program = _program.find_program()
@@ -481,6 +598,69 @@ class Case:
                    run_number=i.run_number, continue_from=i.J_final,
                    labels=[(name, tuple(values)) for name, values in i.labels],
                    transitions=[[int(x) for x in row] for row in i.transitions])
+
+
+def bragg(pairs, n_high, n_low, wavelength, *, low_first=False, name=None) -> list:
+    """The layers of a quarter-wave mirror: `pairs` pairs of indices
+    (n_high, n_low), the high index first unless `low_first`, each layer
+    lambda/(4 n) thick for the vacuum wavelength `wavelength` (a length:
+    "955 nm", 0.955e-6, ...).  `name` names the layers NAME 1H, NAME 1L,
+    NAME 2H, ...  `Case.bragg` appends them to a case.
+
+    At `wavelength` and normal incidence, N pairs from a medium of index n0
+    onto a substrate of index n_s, n1 the index of the layer facing n0 and
+    n2 the other, reflect
+        R = ((1 - (n1/n2)^(2N) n_s/n0) / (1 + (n1/n2)^(2N) n_s/n0))^2
+    (each pair turns the admittance Y behind it into (n1/n2)^2 Y).  The
+    microcavity example's mirrors of GaAs and AlAs (3.511, 2.984): 15 pairs,
+    high first, from air onto the GaAs spacer reflect 0.99137; 20 pairs, low
+    first, from the spacer onto a GaAs substrate 0.99404.  The file's
+    lengths are whole cells, so a case's layers hold the quarter to half a
+    cell (a note gives each length used)."""
+    pairs = whole(pairs, "bragg pairs", 1, MAX_COUNT)
+    high = real(n_high, "bragg n_high", positive=True)
+    low = real(n_low, "bragg n_low", positive=True)
+    lam = si(wavelength, LENGTH, "bragg wavelength", positive=True)
+    order = ((low, "L"), (high, "H")) if low_first else ((high, "H"), (low, "L"))
+    return [Layer(lam / (4 * n), n, name=None if name is None else f"{name} {k}{tag}")
+            for k in range(1, pairs + 1) for n, tag in order]
+
+
+def pulse_warnings(pulses, dt, last_step, transitions) -> list:
+    """Sentences on pulses whose effect is likely not the one meant: `pulses`
+    the pulse lines' items, `last_step` the run's last step, `transitions`
+    the dots' (name, energy [J], T2 [s]) (empty without dots)."""
+    out = []
+    end = last_step * dt
+    for n, items in enumerate(pulses, 1):
+        v = dict(items)
+        start, peak = pulse_times(v, dt)
+        if v["amplitude"] == 0 and v["shape"] != 5:
+            out.append(f"pulse {n} has amplitude 0: it injects nothing")
+        if peak is not None and peak > end:
+            out.append(f"pulse {n} peaks at {show_time(peak)} after the run's last step "
+                       f"(step {last_step} at {show_time(end)})")
+        elif start > end:
+            out.append(f"pulse {n} starts at {show_time(start)} after the run's last step "
+                       f"(step {last_step} at {show_time(end)}): it injects nothing")
+        if not transitions:
+            continue
+        photon = HC / (v["wavelength"] * 1e-6)
+        name, energy, T2 = min(transitions, key=lambda t: abs(photon - t[1]) / t[1])
+        off = abs(photon - energy) / energy
+        if off > 0.2:
+            out.append(f"pulse {n} is {100 * off:.0f} % off the nearest transition "
+                       f"({photon / EV:.4g} eV against {name} at {energy / EV:.4g} eV; more "
+                       "than 20 % off, it hardly drives the dots)")
+        elif peak is not None and peak <= end and end - peak < 3 * T2:
+            out.append(f"the record ends {show_time(end - peak)} after pulse {n}'s peak, less "
+                       f"than 3 T2 = {show_time(3 * T2)} (T2 the {name} dephasing time): the "
+                       "dots' free decay has not fallen to exp(-3) of its amplitude")
+    return out
+
+
+def _count(k, what) -> str:
+    return f"{k} {what}" + ("" if k == 1 else "s")
 
 
 def _check_times(long, deph, scales):

@@ -160,6 +160,25 @@ def pulse_amplitude(p, shape, pol, T, dipole, notes):
     return amplitude
 
 
+def pulse_times(v, dt):
+    """(start, peak) [s] of a pulse line's values `v` as the program times
+    them: it counts m = trunc(delay/duration) whole durations T; a Gaussian
+    is on from step 0 and peaks at step m W (W its width tau in whole
+    steps), a cw, turn-on or sech pulse starts at step m trunc(T/dt) and a
+    sech peaks T/2 later.  `peak` is None for pulses without one (cw,
+    turn-on, noise)."""
+    T = v["fwhm"] * (1e-15, 1e-12)[v["fwhm_unit"]]
+    delay = v["delay"] * (1e-15, 1e-12, 1e-9)[v["delay_unit"]]
+    m = math.trunc(delay / T) if T else 0
+    shape = v["shape"]
+    if shape == 3:
+        return 0.0, m * int(T / FWHM_FACTOR / dt + 0.5) * dt
+    if shape in (1, 2, 4):
+        start = m * int(T / dt) * dt
+        return start, start + T / 2 if shape == 2 else None
+    return 0.0, None
+
+
 def pulse_of_line(p, path) -> Pulse:
     """The builder's Pulse of a pulse line as read (inputs.Pulse)."""
     dunit, delunit = ("fs", "ps")[p.duration_unit] if p.duration_unit in (0, 1) else None, \

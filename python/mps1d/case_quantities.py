@@ -77,10 +77,12 @@ def si(value, units: dict, what: str, shift: int = 0, low=None, positive=False) 
 
 
 def _bounded(x, given, what, low=None, positive=False, high=None):
+    # a negative value where only zero or more makes sense is called so
+    negative = ", not negative" if x < 0 and (positive or (low is not None and low >= 0)) else ""
     if positive and not x > 0:
-        raise CaseError(f"{what}: {given!r} must be above 0")
+        raise CaseError(f"{what}: {given!r} must be above 0{negative}")
     if low is not None and x < low:
-        raise CaseError(f"{what}: {given!r} must be {low:g} or more")
+        raise CaseError(f"{what}: {given!r} must be {low:g} or more{negative}")
     if high is not None and x > high:
         raise CaseError(f"{what}: {given!r} must be {high:g} or less")
 
@@ -112,7 +114,8 @@ def whole(value, what: str, low: int, high: int) -> int:
         raise CaseError(f"{what}: {value!r} is not a whole number")
     n = int(value)
     if not low <= n <= high:
-        raise CaseError(f"{what}: {value!r} must be from {low} to {high}")
+        negative = ", not negative" if n < 0 <= low else ""
+        raise CaseError(f"{what}: {value!r} must be from {low} to {high}{negative}")
     return n
 
 

@@ -57,20 +57,28 @@ class Layer:
     def is_dots(self) -> bool:
         return any(v != 0 or math.isnan(v) for v in self.equilibrium)
 
-    def cell_count(self, dz: float, notes: list) -> int:
-        label = f"layer {self.name}" if self.name else "layer"
+    def title(self, row: int | None = None) -> str:
+        """How messages name the layer: "layer 3 (spacer)", its 1-based row
+        and its name when it has them."""
+        number = "" if row is None else f" {row}"
+        return f"layer{number} ({self.name})" if self.name else f"layer{number}"
+
+    def cell_count(self, dz: float, notes: list, row: int | None = None) -> int:
+        """The whole cells of dz the layer takes (its cells, or its length
+        rounded, which a note reports); `row` names it in messages."""
+        label = self.title(row)
         if self.cells is not None:
             if self.length is not None:
-                raise CaseError(f"layer {self.name or ''}: give its length or its cells, not both")
+                raise CaseError(f"{label}: give its length or its cells, not both")
             return whole(self.cells, f"{label} cells", 0, MAX_COUNT)
         if self.length is None:
-            raise CaseError(f"layer {self.name or ''}: give its length or its cells")
+            raise CaseError(f"{label}: give its length or its cells")
         length = si(self.length, LENGTH, f"{label} length", positive=True)
         if not length / dz <= MAX_COUNT:
             raise CaseError(f"{label} length: {self.length!r} is more than {MAX_COUNT} cells")
         cells = int(round(length / dz))
         if cells < 1:
-            raise CaseError(f"layer {self.name or ''}: {self.length} is less than half a cell "
+            raise CaseError(f"{label} length: {self.length!r} is less than half a cell "
                             f"of {dz * 1e9:g} nm")
         if abs(cells * dz - length) > 1e-9 * length:
             notes.append(f"{label}: {length * 1e9:.6g} nm is {cells} cells of {dz * 1e9:g} nm "
