@@ -26,7 +26,7 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
                      "[--source hard|transparent] [--output text|hdf5] [--both-transitions] "
                      "[--ensemble K,FWHM]\n"
                      "  sweep status SWEEP_FOLDER\n"
-                     "  sweep collect SWEEP_FOLDER [--plot Y|A/B] [--x NAME]\n"
+                     "  sweep collect SWEEP_FOLDER [--plot Y|A/B] [--x NAME] [--spectra]\n"
                      "  sweep names [TEMPLATE_RUN_FOLDER]\n"
                      "  sweep --case FILE.py:FUNCTION --set PARAMETER=VALUES [--set ...] "
                      "--out SWEEP_FOLDER")
@@ -49,6 +49,10 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
                         "A/B (energy.transmitted/energy.injected); repeatable")
     g.add_argument("--x", metavar="NAME", help="swept input on the x axis (default the first)")
     g.add_argument("--no-plot", action="store_true", help="write the tables only")
+    g.add_argument("--spectra", action="store_true",
+                   help="also each complete point's R, T, 1 - R - T against wavelength: "
+                        "spectra.csv (a row per point and wavelength) and spectra.h5 (a group "
+                        "per point); the runs need --source transparent")
     p.set_defaults(action=sweep_main)
     return p
 
@@ -113,7 +117,7 @@ def _reject(args, allowed: set[str], what: str) -> None:
              "threads_per_run": args.threads_per_run != 1, "partition": args.partition is not None,
              "time": args.time is not None, "account": args.account is not None,
              "wait": args.wait is not None, "json": args.json, "plot": bool(args.plot),
-             "x": args.x is not None, "no_plot": args.no_plot,
+             "x": args.x is not None, "no_plot": args.no_plot, "spectra": args.spectra,
              "max_points": args.max_points != MAX_POINTS, "case": args.case is not None,
              "source": args.source is not None, "output": args.output is not None,
              "both_transitions": args.both_transitions, "ensemble": args.ensemble is not None}
@@ -183,8 +187,8 @@ def sweep_main(args) -> int:
             _reject(args, {"wait", "json"}, "sweep status")
             return _status(args)
         if args.target == "collect" and args.folder:
-            _reject(args, {"plot", "x", "no_plot"}, "sweep collect")
-            collect(args.folder, args.plot, args.x, draw=not args.no_plot)
+            _reject(args, {"plot", "x", "no_plot", "spectra"}, "sweep collect")
+            collect(args.folder, args.plot, args.x, draw=not args.no_plot, spectra=args.spectra)
             return 0
         if args.target == "names" and not args.sets:
             _reject(args, {"case"}, "sweep names")

@@ -1,6 +1,9 @@
 """Collecting a sweep: one row per point (its swept values, state, exit
 status and the scalar values of its summary.json) written as sweep.csv and
-sweep.h5, and figures of a summary value against a swept name."""
+sweep.h5, and figures of a summary value against a swept name; with
+spectra, each complete point's R, T and 1 − R − T against wavelength in
+spectra.csv (one row per point and wavelength) and spectra.h5 (a group per
+point)."""
 from __future__ import annotations
 
 import csv
@@ -193,8 +196,69 @@ def plot_column(sweep_dir: Path, columns, rows, data, y: str | None, x: str | No
     return out
 
 
-def collect(sweep_dir: str | Path, plots=None, x=None, draw=True, stream=None) -> dict:
-    """sweep.csv, sweep.h5 and the figures of a sweep folder."""
+SPECTRA_CSV, SPECTRA_H5 = "spectra.csv", "spectra.h5"
+SPECTRA_ARRAYS = ("wavelength_nm", "R", "T", "absorbed", "R_error", "T_error")
+
+
+def point_spectra(sweep_dir: Path, rows: list[dict], stream) -> dict:
+    """{point: Spectra} of the complete points that have spectra; a line on
+    `stream` for each complete point without (its reason)."""
+    from mps1d.run import load
+
+    found = {}
+    for r in rows:
+        if r["state"] != "done":
+            continue
+        try:
+            found[r["point"]] = load(sweep_dir / r["folder"]).spectra()
+        except (OSError, ValueError) as e:
+            print(f"collect: point {r['point']}: {e}", file=stream)
+    return found
+
+
+def write_spectra_csv(path: Path, names: list[str], rows: list[dict], spectra: dict) -> None:
+    """spectra.csv: a header line (point, the swept names, the spectrum's
+    columns with their units), then a line per point and wavelength."""
+    from mps1d.spectra import COLUMNS
+
+    text = io.StringIO(newline="")
+    w = csv.writer(text)
+    w.writerow(["point", *names, *COLUMNS])
+    for r in rows:
+        if r["point"] not in spectra:
+            continue
+        head = [r["point"], *(_csv_text(r.get(n)) for n in names)]
+        for values in zip(*spectra[r["point"]].columns().values()):
+            w.writerow(head + [repr(float(v)) for v in values])
+    fileio.write_text(path, text.getvalue())
+
+
+def write_spectra_h5(path: Path, names: list[str], rows: list[dict], spectra: dict) -> None:
+    """spectra.h5: a group point_<N> per point with spectra, holding the
+    arrays SPECTRA_ARRAYS and, as attributes, its folder, swept values
+    (JSON), band_nm and resolution_nm."""
+    def fill(f):
+        f.attrs["names"] = json.dumps(names)
+        for r in rows:
+            s = spectra.get(r["point"])
+            if s is None:
+                continue
+            g = f.create_group(f"point_{r['point']:04d}")
+            for name in SPECTRA_ARRAYS:
+                g.create_dataset(name, data=getattr(s, name))
+            g["wavelength_nm"].attrs["unit"] = "nm"
+            g.attrs.update({"point": r["point"], "folder": r["folder"],
+                            "values": json.dumps({n: r.get(n) for n in names}),
+                            "band_nm": s.band_nm, "resolution_nm": s.resolution_nm})
+    fileio.write_hdf5(path, fill)
+
+
+def collect(sweep_dir: str | Path, plots=None, x=None, draw=True, stream=None,
+            spectra=False) -> dict:
+    """sweep.csv, sweep.h5 and the figures of a sweep folder; with
+    `spectra`, spectra.csv and spectra.h5 of its points with spectra
+    (SweepError when complete points have none: a sweep without the
+    transparent source)."""
     stream = stream or sys.stdout
     sweep_dir = Path(sweep_dir).resolve()
     columns, rows, data = collect_rows(sweep_dir)
@@ -202,11 +266,25 @@ def collect(sweep_dir: str | Path, plots=None, x=None, draw=True, stream=None) -
     if draw and done:
         for y in plots or [None]:
             plot_choice(columns, rows, data, y, x)
+    found = point_spectra(sweep_dir, rows, stream) if spectra else {}
+    if spectra and done and not found:
+        raise SweepError(f"--spectra: none of the {done} complete points has spectra (the "
+                         "reasons above); they need the sweep's --source transparent")
     write_csv(sweep_dir / "sweep.csv", columns, rows)
     write_h5(sweep_dir / "sweep.h5", columns, rows, data)
     written = {"csv": sweep_dir / "sweep.csv", "h5": sweep_dir / "sweep.h5", "png": []}
     print(f"collect: {len(rows)} points ({done} complete) into {written['csv']} and "
           f"{written['h5']}", file=stream)
+    if found:
+        names = data.get("names", [])
+        written["spectra_csv"] = sweep_dir / SPECTRA_CSV
+        written["spectra_h5"] = sweep_dir / SPECTRA_H5
+        write_spectra_csv(written["spectra_csv"], names, rows, found)
+        write_spectra_h5(written["spectra_h5"], names, rows, found)
+        print(f"collect: spectra of {len(found)} points into {written['spectra_csv']} and "
+              f"{written['spectra_h5']}", file=stream)
+    elif spectra:
+        print("collect: no complete point yet; no spectra", file=stream)
     if draw and done:
         for y in plots or [None]:
             png = plot_column(sweep_dir, columns, rows, data, y, x)
