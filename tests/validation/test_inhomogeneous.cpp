@@ -1,11 +1,13 @@
 // An inhomogeneously broadened ensemble: a thin dilute layer of K spectral
 // classes, Gaussian in transition frequency, whose mean coherence after a
 // short pulse decays as e^{-t/T2} e^{-sigma^2 t^2/2}; a pi pulse at tau
-// rephases the classes into an echo at 2 tau; weak light sees a Voigt line.
+// rephases the classes into an echo at 2 tau; weak light sees a Voigt line;
+// the evenly spaced classes come back into phase 2 pi / h after the pulse.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <vector>
 
@@ -103,6 +105,39 @@ TEST(InhomogeneousBroadening, PhotonEchoComesAtTwiceTheDelayAndFadesWithT2) {
     const double theory = std::exp(-4.0 * (delays[n] - delays[0]) / kT2);
     EXPECT_NEAR(energies[n] / energies[0] / theory, 1.0, 0.05) << "tau " << delays[n];
   }
+}
+
+// Offsets (k - (K - 1)/2) h are whole multiples of h for odd K and
+// half-integer ones for even K: the classes' mean phase factor is back to
+// +1 (odd K) or -1 (even K) at t = 2 pi / h, not first at 4 pi / h.  A thin
+// layer of 32 classes over 6 meV (2 pi / h = 5.35 ps, T2 long) after a
+// short weak pulse: its coherence, gone within 0.3 ps, is largest again
+// over 1 to 5.6 ps within a carrier period of 2 pi / h, within 2 % of its
+// start.
+TEST(InhomogeneousBroadening, EvenlySpacedClassesRephaseAfterTwoPiOverTheirSpacing) {
+  for (const int classes : {32, 33}) {
+    const std::vector<SpectralClass> c = spectral_classes({classes, 6.0});
+    const double revival = 2.0 * kPi / (c[1].offset - c[0].offset);
+    std::complex<double> mean = 0.0;
+    for (const SpectralClass& k : c) mean += k.weight * std::polar(1.0, k.offset * revival);
+    EXPECT_NEAR(mean.real(), classes % 2 == 0 ? -1.0 : 1.0, 1e-9) << classes << " classes";
+    EXPECT_NEAR(mean.imag(), 0.0, 1e-9) << classes << " classes";
+  }
+  constexpr double kT2 = 1e-9;
+  Ensemble e(32, 6.0, kT2, 0.1 * kPi);
+  const double revival = 2.0 * kPi * (32 - 1) / (4.0 * fwhm_angular(6.0));
+  EXPECT_NEAR(revival, 5.349e-12, 1e-15);
+  double start = 0.0, largest = 0.0, at = 0.0;
+  while (e.time() < e.first_peak() + revival + 0.3e-12) {
+    e.line.advance();
+    const double s = e.time() - e.first_peak();
+    if (start == 0.0 && s >= 20e-15) start = e.coherence();
+    if (s < 1e-12) continue;
+    if (s < 0.5 * revival) EXPECT_LT(e.coherence(), 1e-3 * start) << "at " << s * 1e12 << " ps";
+    if (e.coherence() > largest) largest = e.coherence(), at = s;
+  }
+  EXPECT_LT(std::fabs(at - revival), 2.0 * kPi / kDelta);
+  EXPECT_NEAR(largest / start, 1.0, 0.02);
 }
 
 // A slab (OD ~0.3) of K = 16 classes over a Gaussian as wide as the
