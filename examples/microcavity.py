@@ -9,7 +9,15 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "python"))
-from mps1d.case import Case, Pulse  # noqa: E402
+try:
+    from mps1d.case import Case, Pulse  # noqa: E402
+except ImportError as e:  # an interpreter without Debian's numpy
+    if (e.name or "").split(".")[0] not in ("numpy", "matplotlib", "h5py"):
+        raise
+    print(f"{Path(__file__).name}: {sys.executable} has no {e.name}: run it with Debian's "
+          "/usr/bin/python3 (packages python3-numpy, python3-matplotlib, python3-h5py)",
+          file=sys.stderr)
+    sys.exit(2)
 
 WAVELENGTH = 0.955022e-6       # the 1.3 eV resonance [m]
 N_HIGH, N_LOW = 3.511, 2.984   # GaAs, AlAs

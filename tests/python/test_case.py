@@ -58,6 +58,17 @@ def test_quickstart_runs_alike_from_text_and_builder(quickstart_run, tmp_path):
         np.testing.assert_array_equal(built.snapshot(35000, q), ref.snapshot(35000, q))
     for key, trace in ref.traces().items():
         np.testing.assert_array_equal(built.traces()[key].value, trace.value)
+    dt = 0.5 * 5e-9 / 299792458.0                              # S dz / c
+    np.testing.assert_allclose(trace.time, trace.step * dt, rtol=1e-6)   # seconds
+
+
+def test_a_written_case_shows_itself_in_one_line(tmp_path):
+    case = example("quickstart").case()
+    assert repr(case) == "<Case 620 cells of 5 nm, 35000 steps = 291.869 fs, 5 layers, 1 pulse>"
+    with pytest.warns(CaseWarning, match="less than 3 T2"):
+        written = case.write(tmp_path)
+    assert repr(written) == (f"<Written {tmp_path}: 620 cells, 35000 steps = 291.869 fs, "
+                             "5 layers, 1 pulse, 2 notes (1 warning)>")
 
 
 def test_populations_and_columns():
