@@ -17,6 +17,9 @@ lines name the results, statistics and continuation folders relative to it.
     trace.step, trace.time_fs, trace.value        #   one sample per step
     run.statistics()[(310, "Ex")].maximum         # per statistics interval
     run.summary                                   # summary.json, or None
+    s = run.spectra()                             # transparent source: R, T against λ
+    s.wavelength_nm, s.R, s.T, s.absorbed         #   over s.band_nm; errors s.R_error,
+                                                  #   s.T_error (ValueError: no spectra)
 
 Snapshot values are as stored: Ex and Ey in units of the field scale
 ``run.E0`` (the pulse amplitude), H in A/m, u1..u15 the stored medium values
@@ -32,7 +35,8 @@ way from its ``snapshot_``, ``traces_`` and ``statistics_<L>.h5`` files
 
 The command ``scripts/mps1d-tools`` does the same from a shell:
 
-    scripts/mps1d-tools plot RUN [--out DIR]   # PNGs (default RUN/plots)
+    scripts/mps1d-tools plot RUN [--out DIR] [--range NM:NM] [--log]  # PNGs (RUN/plots)
+    scripts/mps1d-tools spectra RUN [--range NM:NM] [--csv FILE]    # R, T, 1 − R − T
     scripts/mps1d-tools export RUN run.h5      # every array, one HDF5 file
     scripts/mps1d-tools summary RUN            # energy budget, peak populations
 
@@ -45,7 +49,8 @@ Modules: ``case`` (cases by name; with ``case_quantities`` (units, value checks)
 ``case_records`` (Layer, Pulse, Boundary), ``case_pulse`` (the pulse line) and ``case_file``
 (the file's values and text)), ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
 ``inputs`` (execdata.txt), ``run`` (the loader), ``h5run`` (HDF5 results), ``plots``, ``spectra``
-(R and T from flux records), ``export`` (HDF5), ``report`` (summary table), ``sweep``
+(R and T from flux records), ``spectra_table`` (their tables), ``export`` (HDF5),
+``report`` (summary table), ``sweep``
 (parameter sweeps; its parts in ``sweep_values``, ``sweep_plan``, ``sweep_checks``,
 ``sweep_files``, ``sweep_states``, ``sweep_engines``, ``sweep_run``, ``sweep_collect``,
 ``sweep_cli``), ``cli``.
