@@ -1,20 +1,14 @@
 #pragma once
 // Cells split over the OpenMP threads, each computed by the same
 // operations whichever thread takes it, so results do not depend on the
-// number of threads.  (Files are written by the output's threads: see
+// number of threads.  (When a step forks at all is decided by
+// simulation/scheduler.hpp; files are written by the output's threads: see
 // output/writer.hpp.)
 #include <omp.h>
 
 #include <cstdint>
 
 namespace mps {
-
-// Streaming loops over fewer cells than this run on the calling thread: a
-// fork and barrier cost more than the work itself.  Results do not depend
-// on it (each cell is computed the same way whichever thread takes it).
-inline constexpr std::int32_t kMinCellsToFork = 20000;
-// The same for the medium update, whose cells cost far more each.
-inline constexpr std::int64_t kMinMediumCellsToFork = 64;
 
 // The threads the run has (OMP_NUM_THREADS, else one per processor): the
 // cell loops of a step fork this many, and output work that is waited for

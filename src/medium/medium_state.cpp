@@ -35,15 +35,6 @@ void MediumState::allocate(std::int32_t cells) {
   medium_cells.clear();
   passive_slots.clear();
   dots = 0;
-  block_cost.clear();
-  block_start.clear();
-  work_term.clear();
-  previous_terms.clear();
-  terms_complete = work_due = false;
-  block_extremes.clear();
-  block_max_ex.clear();
-  changed_later.clear();
-  late_slots.clear();
 }
 
 std::int32_t MediumState::make_slot(std::int32_t c) {
@@ -192,25 +183,6 @@ void classify_cells(MediumState& m, const CellRange& cavity) {
     }
   }
   rebuild_slots(m, std::move(keep));
-  m.block_cost.assign(static_cast<std::size_t>(m.dot_blocks()), 1);
-  m.block_start.assign(static_cast<std::size_t>(m.dot_blocks()), MediumState::kNoSlot);
-  m.work_term.assign(static_cast<std::size_t>(m.dots), 0.0);
-  m.previous_terms.assign(static_cast<std::size_t>(m.dots), 0.0);
-  m.terms_complete = m.work_due = false;
-  m.block_extremes.assign(static_cast<std::size_t>(m.dot_blocks()), {});
-  m.block_max_ex.assign(static_cast<std::size_t>(m.dot_blocks()),
-                        -std::numeric_limits<double>::infinity());
-  m.changed_later.assign(static_cast<std::size_t>(m.dots), 0);
-  for (std::int32_t b = 0; b < m.dot_blocks(); ++b) {
-    const std::int32_t first = b * kBatchLanes;
-    bool consecutive = first + kBatchLanes <= m.dots;
-    for (std::int32_t l = 1; consecutive && l < kBatchLanes; ++l) {
-      consecutive = m.cell[static_cast<std::size_t>(first) + static_cast<std::size_t>(l)] ==
-                    m.cell[static_cast<std::size_t>(first)] + l;
-    }
-    if (consecutive)
-      m.block_start[static_cast<std::size_t>(b)] = m.cell[static_cast<std::size_t>(first)];
-  }
   m.medium_cells.clear();
   for (std::int32_t i = 1; i < m.N; ++i) {
     if (m.kind(i) == CellKind::vacuum) {

@@ -66,24 +66,6 @@ inline Populations populations(double u13, double u14, double u15) {
 }
 inline Populations populations(const Diagonal& u) { return populations(u.u13, u.u14, u.u15); }
 
-// The field energy the current of a dot cell took in a step [J/m^2 per
-// cell width]: in a dot cell E_new - E_old = dt (curl terms + medium terms)
-// with the derivative at the midpoint, so of the field's energy
-// E^2/(2 cE) the current took
-//   E_mid (E_new - E_old) / cE + dt (E_mid x curl H),
-// with dhx = Hx(i) - Hx(i-1), dhy = Hy(i) - Hy(i-1) at the new level.
-struct CellStepFields {
-  double ex_new, ex_old, ey_new, ey_old, dhx, dhy;
-};
-inline double current_work(const CellStepFields& e, double cE, double dt) {
-  const double ex = 0.5 * (e.ex_new + e.ex_old), ey = 0.5 * (e.ey_new + e.ey_old);
-  // dEx/dt = -curlX + ..., dEy/dt = curlY + ... (curl = dH cE): what the
-  // curls did not change is the current's.
-  const double field = ex * (e.ex_new - e.ex_old) + ey * (e.ey_new - e.ey_old);
-  const double curls = ex * e.dhy - ey * e.dhx;
-  return field / cE + dt * curls;
-}
-
 // Physical u13..u15 from the stored w13..w15: u_k = u_k,eq + e_k w_k, with
 // e_k = exp(-t/T_k) the decay factor of the time t (index k = 1..15).
 inline Diagonal physical_diagonal(const Diagonal& eq, const std::array<double, 16>& e,
@@ -183,37 +165,6 @@ struct MediumState {
   std::vector<std::int32_t> medium_cells;
   std::vector<std::int32_t> passive_slots;
   std::int32_t dots = 0;
-  // Work of each block of dot cells in the last step (evaluations of its
-  // slowest lane), by which the blocks are shared out among the threads.
-  std::vector<std::int32_t> block_cost;
-  // First cell of each block of dot cells whose kBatchLanes lanes hold
-  // consecutive cells (as in a dot layer), else kNoSlot: such a block
-  // loads its fields with vector loads instead of gathers.
-  std::vector<std::int32_t> block_start;
-  // Dot slots whose Ex a source changes after the medium's update (set by
-  // the step's plan): their |Ex| and their work on the dots are taken after
-  // the step, from the fields as they end.
-  std::vector<std::uint8_t> changed_later;  // [slot] 1 or 0
-  std::vector<std::int32_t> late_slots;     // those slots
-  // Written by each step's dot batches for the step and the energy budget
-  // (simulation/budget.cpp), where the batch's values are at hand: per dot
-  // slot, the field energy its current took (current_work); per block, the
-  // extremes of the population numerators over the slots [extremes_first,
-  // extremes_last), lo of rho11..rho44 then hi (+inf and -inf for none),
-  // and the largest |Ex| at the new level but of the slots changed later
-  // (-inf for none, NaN passed over).
-  std::vector<double> work_term;
-  // The work terms of the step before (the late slots' worked out after it),
-  // traded with work_term at a step's start while `work_due`; one thread of
-  // the next step's team sums them in slot order into `previous_work`
-  // [J/m^2], so the serial sum costs no step a pass of its own.
-  std::vector<double> previous_terms;
-  double previous_work = 0.0;
-  bool terms_complete = false;  // work_term holds a whole step's terms
-  bool work_due = false;        // the step sums previous_terms
-  std::vector<std::array<double, 8>> block_extremes;
-  std::vector<double> block_max_ex;
-  std::int32_t extremes_first = 0, extremes_last = 0;
   // The dot cells' spectral classes, when the dots are broadened.
   ClassStates classes;
 
@@ -248,13 +199,6 @@ struct MediumState {
   // arrays (the old level then holds an older step, which nothing reads
   // before the next step that keeps the whole old level).
   void ready_new_w_level(int new_level, bool whole_old_level);
-  // Readies the work terms for a step: a whole step's terms become the
-  // previous ones, which the step sums (work_due).
-  void ready_work_terms() {
-    work_due = terms_complete;
-    if (work_due) work_term.swap(previous_terms);
-    terms_complete = false;
-  }
   // Sets value n (0..15: w1..w16) of cell c; a value other than +0 gives
   // the cell a slot, +0 needs none.
   void set_w(int level, std::int32_t c, int n, double v);

@@ -1,14 +1,10 @@
 #include "medium/medium_update.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <numeric>
-
-#include "core/parallel.hpp"
 
 namespace mps {
 
@@ -21,71 +17,10 @@ namespace {
 
 inline double flush120(double x) { return std::fabs(x) < 1e-120 ? 0.0 : x; }
 
-// A cell without dots (slot s): its stored values are carried to the new
-// level unchanged apart from the flush of tiny values.  The new level holds
-// step J-1's values until then (MediumState::ready_new_w_level).
-void carry_passive_cell(MediumState& m, std::int32_t s, const FieldState& f,
-                        const MediumParameters& mp, const MediumStep& step) {
-  const std::int32_t i = m.cell[static_cast<std::size_t>(s)];
-  const int nw = f.new_level();
-  const Diagonal u =
-      physical_diagonal(m.eq_slot(s), step.decay.now,
-                        {m.w_slot(nw, s, 12), m.w_slot(nw, s, 13), m.w_slot(nw, s, 14)});
-  m.set_phys_slot(nw, s, u);
-  m.set_flags(i, population_flags(i, u, mp.cavity));
-  for (int n = 0; n < kStored; ++n) m.w_slot(nw, s, n) = flush120(m.w_slot(nw, s, n));
-}
-
-// COEFF_RHO's result depends on the cell only through its flags (which
-// switch the transfer times) and its equilibrium values, and most dot cells
-// share both: each thread keeps the last result per flag pattern for the step.
-class CouplingCache {
- public:
-  const PopulationCoupling& get(const MediumParameters& mp, const MediumStep& step,
-                                std::uint8_t flag_bits, const Diagonal& eq) {
-    Entry& e = entries_[flag_bits & 15u];
-    if (!e.valid || !same(e.eq.u13, eq.u13) || !same(e.eq.u14, eq.u14) || !same(e.eq.u15, eq.u15)) {
-      e.value = cell_population_coupling(mp, unpack_flags(flag_bits), step.t, eq);
-      e.eq = eq;
-      e.valid = true;
-    }
-    return e.value;
-  }
-
- private:
-  // Bit for bit: a cached result is reused only for the very same values.
-  static bool same(double a, double b) {
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-  }
-  struct Entry {
-    bool valid = false;
-    Diagonal eq;
-    PopulationCoupling value;
-  };
-  std::array<Entry, 16> entries_{};
-};
-
-// What the cell loop of one step works on.
-struct CellLoop {
-  FieldState& f;
-  MediumState& m;
-  const FieldCoefficients& k;
-  const MediumParameters& mp;
-  const MediumStep& step;
-};
-
-// What a batch reads from its cells besides the stored values, lane by
-// lane: the cells' eps_r, cE and H at the new level at the cell and the one
-// before it.
-struct BatchCells {
-  std::array<std::int32_t, kBatchLanes> cell{};
-  Lanes eps_r, cE, hx, hx_before, hy, hy_before;
-};
-
 // The population blocks of the lanes' cells (from their flags and
 // equilibria); a block shared by all lanes, as in a uniform dot layer, is
 // looked up once.
-void population_blocks(const CellLoop& loop, std::int32_t block, const BatchCells& in,
+void population_blocks(const MediumSweep& loop, std::int32_t block, const BatchCells& in,
                        CouplingCache& cache, BatchCoefficients& c) {
   const MediumState& m = loop.m;
   const auto flags = [&](int l) {
@@ -111,8 +46,8 @@ void population_blocks(const CellLoop& loop, std::int32_t block, const BatchCell
 // The fields and coefficients of the lanes' cells, one lane at a time.  E
 // of step J-1 is read from the new level: the field sweep leaves the dot
 // cells' E there as it was (ready_new_level) until the batch stores its own.
-void gather_cells(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCells& in) {
-  auto& [f, m, k, mp, step] = loop;
+void gather_cells(const MediumSweep& loop, std::int32_t block, DotBatch& b, BatchCells& in) {
+  auto& [f, m, k, mp, step, plan, observer] = loop;
   const auto nw = static_cast<std::size_t>(f.new_level());
   const std::int32_t first = block * kBatchLanes;
   for (int l = 0; l < kBatchLanes; ++l) {
@@ -130,8 +65,8 @@ void gather_cells(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCe
 // The same for a block of consecutive cells from cell i0 on: one vector
 // load each (written out: the compiler would guard a loop against the
 // arrays overlapping the batch).
-void load_cells(const CellLoop& loop, std::int32_t i0, DotBatch& b, BatchCells& in) {
-  auto& [f, m, k, mp, step] = loop;
+void load_cells(const MediumSweep& loop, std::int32_t i0, DotBatch& b, BatchCells& in) {
+  auto& [f, m, k, mp, step, plan, observer] = loop;
   const auto nw = static_cast<std::size_t>(f.new_level());
   const auto at = static_cast<std::size_t>(i0);
   const auto put = [](Lanes& to, const double* from) { std::memcpy(to.v.data(), from, sizeof to); };
@@ -149,11 +84,11 @@ void load_cells(const CellLoop& loop, std::int32_t i0, DotBatch& b, BatchCells& 
 // Block `block` of dot cells at the old level into the batch, with what
 // its coefficients are made of.  Unused lanes (past the last dot cell)
 // take the fields and coefficients of lane 0 and their own zeros.
-void load_batch(const CellLoop& loop, std::int32_t block, DotBatch& b, BatchCells& in) {
+void load_batch(const MediumSweep& loop, std::int32_t block, DotBatch& b, BatchCells& in) {
   const MediumState& m = loop.m;
   const std::int32_t first = block * kBatchLanes;
   b.lanes = std::min(kBatchLanes, m.dots - first);
-  const std::int32_t i0 = m.block_start[static_cast<std::size_t>(block)];
+  const std::int32_t i0 = loop.plan.block_start[static_cast<std::size_t>(block)];
   if (i0 != MediumState::kNoSlot) {
     load_cells(loop, i0, b, in);
   } else {
@@ -227,44 +162,10 @@ void field_coefficients34(const MediumParameters& mp, const MediumStep& step, co
   }
 }
 
-// What the energy budget takes from the block (MediumState::work_term and
-// block_extremes): per cell, the field energy the current took in the step
-// (current_work); the extremes of the numerators.
-void budget_share(const CellLoop& loop, std::int32_t block, const BatchCells& in, const DotBatch& b,
-                  const std::array<Lanes, 4>& numerators) {
-  MediumState& m = loop.m;
-  const double dt = loop.step.dt;
-  const std::int32_t s0 = block * kBatchLanes;
-  Lanes term;
-#pragma omp simd
-  for (int l = 0; l < kBatchLanes; ++l) {
-    const CellStepFields e{b.now[0][l],
-                           b.old[0][l],
-                           b.now[1][l],
-                           b.old[1][l],
-                           in.hx[l] - in.hx_before[l],
-                           in.hy[l] - in.hy_before[l]};
-    term[l] = current_work(e, in.cE[l], dt);
-  }
-  std::copy_n(term.v.begin(), b.lanes, m.work_term.begin() + static_cast<std::ptrdiff_t>(s0));
-  // The lanes in the slots counted.
-  constexpr double inf = std::numeric_limits<double>::infinity();
-  std::array<double, 8> x = {inf, inf, inf, inf, -inf, -inf, -inf, -inf};
-  const int from = std::max(m.extremes_first - s0, 0);
-  const int to = std::min(m.extremes_last - s0, kBatchLanes);
-  for (int l = from; l < to; ++l) {
-    for (std::size_t k = 0; k < 4; ++k) {
-      x[k] = std::min(x[k], numerators[k][l]);
-      x[k + 4] = std::max(x[k + 4], numerators[k][l]);
-    }
-  }
-  m.block_extremes[static_cast<std::size_t>(block)] = x;
-}
-
 // The new level of the block: physical diagonal, stored values (flushed)
 // and, per cell, the population flags and fields.
-void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in, DotBatch& b) {
-  auto& [f, m, k, mp, step] = loop;
+void store_batch(const MediumSweep& loop, std::int32_t block, const BatchCells& in, DotBatch& b) {
+  auto& [f, m, k, mp, step, plan, observer] = loop;
   const int nw = f.new_level();
   const double e13 = step.decay.now[13], e14 = step.decay.now[14], e15 = step.decay.now[15];
   const auto q = static_cast<std::size_t>(block) * 3;
@@ -292,14 +193,6 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
   std::uint8_t* __restrict flag_bits = m.flag_bits.data();
   double* __restrict ex = f.Ex[static_cast<std::size_t>(nw)].data();
   double* __restrict ey = f.Ey[static_cast<std::size_t>(nw)].data();
-  double max_ex = -std::numeric_limits<double>::infinity();
-  const std::uint8_t* later =
-      m.changed_later.data() + static_cast<std::size_t>(block) * kBatchLanes;
-  for (int l = 0; l < b.lanes; ++l) {
-    const double a = std::fabs(b.now[0][l]);
-    if (later[l] == 0) max_ex = a > max_ex ? a : max_ex;
-  }
-  m.block_max_ex[static_cast<std::size_t>(block)] = max_ex;
   for (int l = 0; l < b.lanes; ++l) {
     const std::int32_t i = in.cell[static_cast<std::size_t>(l)];
     flag_bits[i] =
@@ -307,7 +200,7 @@ void store_batch(const CellLoop& loop, std::int32_t block, const BatchCells& in,
     ex[i] = b.now[0][l];
     ey[i] = b.now[1][l];
   }
-  budget_share(loop, block, in, b, numerators);
+  if (observer != nullptr) observer->block_stored({block, in, b, numerators});
 }
 
 // The coefficients of chunk c of a cell's classes from the cell's own
@@ -350,10 +243,10 @@ void weigh_coefficients(const BatchCoefficients& base, const ClassStep& classes,
 // cell's field coefficients with each class's current weighted (and its
 // precession's at its detuning), the curls kept apart, and the population
 // block of each class from its own flags.
-void class_coefficients(const CellLoop& loop, std::int32_t block, int l, const BatchCells& in,
+void class_coefficients(const MediumSweep& loop, std::int32_t block, int l, const BatchCells& in,
                         CouplingCache& cache, ClassBatch& cb) {
   using namespace equations;
-  auto& [f, m, k, mp, step] = loop;
+  auto& [f, m, k, mp, step, plan, observer] = loop;
   BatchCells one;  // lane l's cell in every lane
   std::array<Lanes, 3> eq;
   for (int q = 0; q < kBatchLanes; ++q) {
@@ -389,9 +282,9 @@ void class_coefficients(const CellLoop& loop, std::int32_t block, int l, const B
 
 // The classes' new values into the class states (flushed, with their
 // flags), and the cell's (field, weighted mean of w) into lane l of b.
-void store_classes(const CellLoop& loop, std::int32_t block, int l, const BatchCells& in,
+void store_classes(const MediumSweep& loop, std::int32_t block, int l, const BatchCells& in,
                    const ClassBatch& cb, DotBatch& b) {
-  auto& [f, m, k, mp, step] = loop;
+  auto& [f, m, k, mp, step, plan, observer] = loop;
   const int nw = f.new_level();
   const std::int32_t s = block * kBatchLanes + l;
   const auto q = static_cast<std::size_t>(block) * 3;
@@ -432,11 +325,11 @@ void store_classes(const CellLoop& loop, std::int32_t block, int l, const BatchC
 
 // A block of dot cells of a broadened ensemble, cell by cell, each with all
 // its classes (advance_class_batch); the block is then stored as one of
-// single-class cells is, with the classes' mean.  Notes the block's cost;
-// returns the evaluations made (one per class and evaluation).
-std::int64_t advance_class_block(const CellLoop& loop, std::int32_t block, CouplingCache& cache,
-                                 DotBatch& b, ClassBatch& cb) {
-  auto& [f, m, k, mp, step] = loop;
+// single-class cells is, with the classes' mean.  Its cost counts one
+// evaluation per class and evaluation.
+BlockEffort advance_class_block(const MediumSweep& loop, std::int32_t block, CouplingCache& cache,
+                                DotBatch& b, ClassBatch& cb) {
+  auto& [f, m, k, mp, step, plan, observer] = loop;
   BatchCells in;  // every lane of it is written by load_batch
   load_batch(loop, block, b, in);
   cb.classes = m.classes.classes;
@@ -463,16 +356,14 @@ std::int64_t advance_class_block(const CellLoop& loop, std::int32_t block, Coupl
     for (int l = b.lanes; l < kBatchLanes; ++l) b.now[j][l] = b.old[j][l];
   }
   store_batch(loop, block, in, b);
-  m.block_cost[static_cast<std::size_t>(block)] =
-      static_cast<std::int32_t>(std::min<std::int64_t>(evaluations, 1 << 30));
-  return evaluations;
+  return {evaluations, static_cast<std::int32_t>(std::min<std::int64_t>(evaluations, 1 << 30))};
 }
 
-// Advances block `block` of the dot cells and notes its cost; returns the
-// evaluations made.
-std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCache& cache,
-                           DotBatch& b) {
-  auto& [f, m, k, mp, step] = loop;
+// Advances block `block` of the dot cells; its cost is that of its slowest
+// lane.
+BlockEffort advance_batch(const MediumSweep& loop, std::int32_t block, CouplingCache& cache,
+                          DotBatch& b) {
+  auto& [f, m, k, mp, step, plan, observer] = loop;
   BatchCells in;  // every lane of it is written by load_batch
   load_batch(loop, block, b, in);
   population_blocks(loop, block, in, cache, b.cell);
@@ -483,145 +374,7 @@ std::int64_t advance_batch(const CellLoop& loop, std::int32_t block, CouplingCac
   store_batch(loop, block, in, b);
   const auto used = b.evaluations.begin() + b.lanes;
   const std::int64_t evaluations = std::accumulate(b.evaluations.begin(), used, std::int64_t{0});
-  m.block_cost[static_cast<std::size_t>(block)] = *std::max_element(b.evaluations.begin(), used);
-  return evaluations;
-}
-
-// A block's loads and stores, in evaluations of its cost.
-constexpr std::int64_t kBlockOverhead = 2;
-
-// The threads' speeds updated from the last step (each smoothed over about
-// four steps); true once every thread has one.
-bool update_speeds(BlockShare& s, int parts) {
-  const auto n = static_cast<std::size_t>(parts);
-  if (s.speed.size() != n) {
-    s.speed.assign(n, 0.0);
-    s.seconds.assign(n, 0.0);
-    s.cost.assign(n, 0);
-  }
-  bool known = true;
-  for (std::size_t t = 0; t < n; ++t) {
-    if (s.cost[t] > 0 && s.seconds[t] > 0.0) {
-      const double v = static_cast<double>(s.cost[t]) / s.seconds[t];
-      s.speed[t] = s.speed[t] > 0.0 ? 0.75 * s.speed[t] + 0.25 * v : v;
-    }
-    known = known && s.speed[t] > 0.0;
-  }
-  return known;
-}
-
-// Splits the dot blocks into `parts` runs of consecutive blocks, run p of
-// a cost (the last step's evaluations plus the loading and storing of a
-// block) in proportion to thread p's speed (equal shares until every
-// thread has one).
-void split_blocks(const std::vector<std::int32_t>& cost, int parts, BlockShare& s) {
-  const bool known = update_speeds(s, parts);
-  const auto weight = [&](std::size_t p) { return known ? s.speed[p] : 1.0; };
-  double total = 0.0;
-  for (const std::int32_t c : cost) total += static_cast<double>(c + kBlockOverhead);
-  double weights = 0.0;
-  for (std::size_t p = 0; p < static_cast<std::size_t>(parts); ++p) weights += weight(p);
-  s.first.assign(static_cast<std::size_t>(parts) + 1, static_cast<std::int32_t>(cost.size()));
-  s.first[0] = 0;
-  std::fill(s.cost.begin(), s.cost.end(), 0);
-  std::fill(s.seconds.begin(), s.seconds.end(), 0.0);
-  std::size_t p = 0;
-  double sum = 0.0, target = total * weight(0) / weights;
-  for (std::size_t n = 0; n < cost.size(); ++n) {
-    if (sum >= target && p + 1 < static_cast<std::size_t>(parts)) {
-      s.first[++p] = static_cast<std::int32_t>(n);
-      target += total * weight(p) / weights;
-    }
-    sum += static_cast<double>(cost[n] + kBlockOverhead);
-  }
-  s.claim.resize(static_cast<std::size_t>(parts));
-  for (std::size_t q = 0; q < s.claim.size(); ++q) {
-    s.claim[q].next.store(s.first[q], std::memory_order_relaxed);
-  }
-}
-
-// A thread's dot blocks of a step: the blocks of part p it can claim, kChunk
-// at a time, with what they cost.
-class BlockWork {
- public:
-  static constexpr std::int32_t kChunk = 2;
-  BlockWork(const CellLoop& loop, BlockShare& share) : loop_(loop), share_(share) {}
-
-  // The blocks of part p no other thread has taken; with `alone`, all of
-  // them without claiming.
-  void take_part(std::size_t p, bool alone) {
-    const std::int32_t end = share_.first[p + 1];
-    std::atomic<std::int32_t>& next = share_.claim[p].next;
-    const std::int32_t chunk = alone ? end : kChunk;
-    for (;;) {
-      const std::int32_t from = next.fetch_add(chunk, std::memory_order_relaxed);
-      if (from >= end) return;
-      take_blocks(from, std::min(from + chunk, end));
-    }
-  }
-  std::int64_t evaluations() const { return evaluations_; }
-  std::int64_t cost() const { return cost_; }
-
- private:
-  void take_blocks(std::int32_t from, std::int32_t to) {
-    const bool broadened = loop_.m.classes.classes > 0;
-    for (std::int32_t n = from; n < to; ++n) {
-      evaluations_ += broadened ? advance_class_block(loop_, n, cache_, batch_, classes_)
-                                : advance_batch(loop_, n, cache_, batch_);
-      cost_ += loop_.m.block_cost[static_cast<std::size_t>(n)] + kBlockOverhead;
-    }
-  }
-
-  const CellLoop& loop_;
-  BlockShare& share_;
-  CouplingCache cache_;
-  DotBatch batch_;
-  ClassBatch classes_;  // of a broadened ensemble
-  std::int64_t evaluations_ = 0, cost_ = 0;
-};
-
-// The work the field did on the dots in the step before: the sum of its
-// terms in slot order (current_work, with opposite sign).
-void sum_previous_work(MediumState& m) {
-  double work = 0.0;
-  for (const double term : m.previous_terms) work -= term;
-  m.previous_work = work;
-}
-
-// The medium cells of one step, shared out among the threads when called
-// by every thread of a parallel region, else all on the calling thread.
-// A batch costs 1 to 20 evaluations per lane, and the cost moves with the
-// light: each thread takes a run of consecutive batches (share_dot_blocks,
-// before the team starts).
-// The runs change little from step to step, so a thread finds its cells'
-// values in its own cache.  Each batch is computed the same way whichever
-// thread takes it.  Returns the evaluations this thread made.
-std::int64_t medium_cells(const CellLoop& loop, BlockShare& share) {
-  const auto passive = static_cast<std::int64_t>(loop.m.passive_slots.size());
-#pragma omp for schedule(static) nowait
-  for (std::int64_t n = 0; n < passive; ++n) {
-    carry_passive_cell(loop.m, loop.m.passive_slots[static_cast<std::size_t>(n)], loop.f, loop.mp,
-                       loop.step);
-  }
-  // Part p to thread p; a team smaller than the share (as OpenMP may give)
-  // takes the parts round.  Then every thread helps with the parts left.
-  const auto threads = static_cast<std::size_t>(omp_get_num_threads());
-  const auto thread = static_cast<std::size_t>(omp_get_thread_num());
-  const std::size_t parts = share.first.size() - 1;
-  BlockWork work(loop, share);
-  const bool timed = parts > 1;  // a thread's speed counts only beside another's
-  const double started = timed ? omp_get_wtime() : 0.0;
-  // The last part's thread sums the work as well; its time counts, so the
-  // share gives it fewer blocks.
-  if ((parts - 1) % threads == thread && loop.m.work_due) sum_previous_work(loop.m);
-  const bool alone = threads == 1;
-  for (std::size_t p = thread; p < parts; p += threads) work.take_part(p, alone);
-  for (std::size_t q = 1; q < parts; ++q) work.take_part((thread + q) % parts, alone);
-  if (timed && thread < parts) {
-    share.seconds[thread] = omp_get_wtime() - started;
-    share.cost[thread] = work.cost();
-  }
-  return work.evaluations();
+  return {evaluations, *std::max_element(b.evaluations.begin(), used)};
 }
 
 }  // namespace
@@ -748,14 +501,62 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   }
 }
 
-void share_dot_blocks(const MediumState& m, int threads, BlockShare& share) {
-  split_blocks(m.block_cost, threads, share);
+namespace {
+
+// Bit for bit: a cached result is reused only for the very same values.
+bool same_bits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
-                                    const MediumParameters& mp, const MediumStep& step,
-                                    BlockShare& share) {
-  return medium_cells(CellLoop{f, m, coeffs, mp, step}, share);
+}  // namespace
+
+const PopulationCoupling& CouplingCache::get(const MediumParameters& mp, const MediumStep& step,
+                                             std::uint8_t flag_bits, const Diagonal& eq) {
+  Entry& e = entries_[flag_bits & 15u];
+  if (!e.valid || !same_bits(e.eq.u13, eq.u13) || !same_bits(e.eq.u14, eq.u14) ||
+      !same_bits(e.eq.u15, eq.u15)) {
+    e.value = cell_population_coupling(mp, unpack_flags(flag_bits), step.t, eq);
+    e.eq = eq;
+    e.valid = true;
+  }
+  return e.value;
+}
+
+MediumPlan plan_medium(const MediumState& m) {
+  MediumPlan plan;
+  plan.block_start.assign(static_cast<std::size_t>(m.dot_blocks()), MediumState::kNoSlot);
+  for (std::int32_t b = 0; b < m.dot_blocks(); ++b) {
+    const std::int32_t first = b * kBatchLanes;
+    bool consecutive = first + kBatchLanes <= m.dots;
+    for (std::int32_t l = 1; consecutive && l < kBatchLanes; ++l) {
+      consecutive = m.cell[static_cast<std::size_t>(first) + static_cast<std::size_t>(l)] ==
+                    m.cell[static_cast<std::size_t>(first)] + l;
+    }
+    if (consecutive)
+      plan.block_start[static_cast<std::size_t>(b)] = m.cell[static_cast<std::size_t>(first)];
+  }
+  return plan;
+}
+
+// The new level holds step J-1's values until the cell is carried
+// (MediumState::ready_new_w_level).
+void carry_passive_cell(const MediumSweep& sweep, std::int32_t s) {
+  MediumState& m = sweep.m;
+  const std::int32_t i = m.cell[static_cast<std::size_t>(s)];
+  const int nw = sweep.f.new_level();
+  const Diagonal u =
+      physical_diagonal(m.eq_slot(s), sweep.step.decay.now,
+                        {m.w_slot(nw, s, 12), m.w_slot(nw, s, 13), m.w_slot(nw, s, 14)});
+  m.set_phys_slot(nw, s, u);
+  m.set_flags(i, population_flags(i, u, sweep.mp.cavity));
+  for (int n = 0; n < kStored; ++n) m.w_slot(nw, s, n) = flush120(m.w_slot(nw, s, n));
+}
+
+BlockEffort advance_dot_block(const MediumSweep& sweep, std::int32_t block, DotScratch& scratch) {
+  if (sweep.m.classes.classes > 0) {
+    return advance_class_block(sweep, block, scratch.cache, scratch.batch, scratch.classes);
+  }
+  return advance_batch(sweep, block, scratch.cache, scratch.batch);
 }
 
 }  // namespace mps

@@ -10,8 +10,9 @@
 // (and every tiny) rate, later ones do not; the iteration stops when all 18
 // relative changes fall below the tolerance or after `iteration_limit`
 // evaluations.
-#include <atomic>
+#include <array>
 #include <cstdint>
+#include <vector>
 
 #include "core/spectral_classes.hpp"
 #include "field/field_state.hpp"
@@ -98,47 +99,102 @@ struct MediumStep {
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);
 
-// The next block of a part of the dot blocks that no thread has taken yet.
-// Alone in its cache line: the owner takes its blocks without the others'
-// stores in the way.
-struct alignas(64) BlockClaim {
-  std::atomic<std::int32_t> next{0};
-  BlockClaim() = default;
-  BlockClaim(const BlockClaim& other) : next(other.next.load(std::memory_order_relaxed)) {}
-  BlockClaim& operator=(const BlockClaim& other) {
-    next.store(other.next.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    return *this;
-  }
+// Which blocks of dot cells hold kBatchLanes consecutive cells (as in a
+// dot layer): such a block loads its fields with vector loads instead of
+// gathers.  Made from the slots' layout once classify_cells has run.
+struct MediumPlan {
+  std::vector<std::int32_t> block_start;  // [block] its first cell, or MediumState::kNoSlot
+};
+MediumPlan plan_medium(const MediumState& m);
+
+// What a batch reads from its cells besides the stored values, lane by
+// lane: the cells, their eps_r, cE and H at the new level at the cell and
+// the one before it.
+struct BatchCells {
+  std::array<std::int32_t, kBatchLanes> cell{};
+  Lanes eps_r, cE, hx, hx_before, hy, hy_before;
 };
 
-// How the threads of a team share the dot blocks: thread t takes blocks
-// [first[t], first[t + 1]) and, once done, helps the others with theirs, a
-// few blocks at a time.  The split follows each block's cost in the last
-// step and each thread's speed (cost per second, smoothed over the steps),
-// so a thread on a busier or slower core takes less, and what the split
-// could not foresee (a block's cost changing as the light moves) is evened
-// out by the helping.  Which thread takes a block changes no result.
-struct BlockShare {
-  std::vector<std::int32_t> first;
-  std::vector<BlockClaim> claim;   // [thread] in first[t], first[t + 1]
-  std::vector<std::int64_t> cost;  // [thread] the cost of the blocks it took in this step
-  std::vector<double> seconds;     // [thread] the time they took
-  std::vector<double> speed;       // [thread] cost per second; 0 until measured
+// A block of dot cells as it was stored at the new level: its cells, the
+// batch (E of both levels in `old` and `now`, w flushed in `now`; lanes
+// [0, batch.lanes) hold cells) and the population numerators of every lane
+// (population_numerators, at the new level).
+struct StoredBatch {
+  std::int32_t block = 0;
+  const BatchCells& cells;
+  const DotBatch& batch;
+  const std::array<Lanes, 4>& numerators;
 };
 
-// Shares the dot blocks among `threads` threads for the next step (outside
-// the team, so the team needs no barrier for it).
-void share_dot_blocks(const MediumState& m, int threads, BlockShare& share);
+// Watches the dot blocks of a step for whoever wants to know more of it
+// than the new state (the run's diagnostics); the medium keeps nothing of
+// it.  Called by the thread that stored a block, concurrently for
+// different blocks.
+class DotBlockObserver {
+ public:
+  DotBlockObserver() = default;
+  DotBlockObserver(const DotBlockObserver&) = default;
+  DotBlockObserver& operator=(const DotBlockObserver&) = default;
+  virtual ~DotBlockObserver() = default;
+  virtual void block_stored(const StoredBatch& stored) = 0;
+};
 
-// The medium of every passive and dot cell, a dot cell's E solved
-// together with its medium, kBatchLanes dot cells at a time
-// (advance_dot_batch); H at the new level.  Called by every thread of a
-// parallel region, which share the cells (all on the caller outside a
-// region) as `share` has it (share_dot_blocks for as many threads).
-// Returns this thread's right-hand-side evaluations.
-std::int64_t advance_medium_in_team(FieldState& f, MediumState& m, const FieldCoefficients& coeffs,
-                                    const MediumParameters& mp, const MediumStep& step,
-                                    BlockShare& share);
+// Everything one step of the medium reads (the field's H at the new level
+// and E of step J-1, the coefficients, the plan) and writes (E of the dot
+// cells, w, the physical diagonal and flags at the new level).
+struct MediumSweep {
+  FieldState& f;
+  MediumState& m;
+  const FieldCoefficients& k;
+  const MediumParameters& mp;
+  const MediumStep& step;
+  const MediumPlan& plan;
+  DotBlockObserver* observer = nullptr;  // none: nothing is reported
+};
+
+// COEFF_RHO's result depends on the cell only through its flags (which
+// switch the transfer times) and its equilibrium values, and most dot cells
+// share both: each thread keeps the last result per flag pattern for the step.
+class CouplingCache {
+ public:
+  const PopulationCoupling& get(const MediumParameters& mp, const MediumStep& step,
+                                std::uint8_t flag_bits, const Diagonal& eq);
+
+ private:
+  struct Entry {
+    bool valid = false;
+    Diagonal eq;
+    PopulationCoupling value;
+  };
+  std::array<Entry, 16> entries_{};
+};
+
+// The room a thread's dot blocks are worked in, kept from block to block.
+struct DotScratch {
+  CouplingCache cache;
+  DotBatch batch;
+  ClassBatch classes;  // of a broadened ensemble
+};
+
+// What a dot block cost: its right-hand-side evaluations (one per lane, or
+// per class of a broadened ensemble) and the evaluations of its slowest
+// lane (of all its classes with an ensemble), by which a scheduler
+// foresees the block's time in the next step.
+struct BlockEffort {
+  std::int64_t evaluations = 0;
+  std::int32_t cost = 0;
+};
+
+// Block `block` of the dot cells over one step: their E solved together
+// with their medium (advance_dot_batch, or advance_class_batch for a
+// broadened ensemble), stored at the new level; the observer is told.
+// Each block is computed the same way whichever thread takes it.
+BlockEffort advance_dot_block(const MediumSweep& sweep, std::int32_t block, DotScratch& scratch);
+
+// Slot s of a passive cell (no dots): its stored values carried to the new
+// level unchanged but for the flush of tiny values, its physical diagonal
+// and flags made anew.
+void carry_passive_cell(const MediumSweep& sweep, std::int32_t s);
 
 // The population block of a dot cell with flags `occ` and equilibrium `eq`
 // at t = (J + 0.5) dt.  Corrected model: the rate equations, a channel out

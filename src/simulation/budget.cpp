@@ -76,7 +76,7 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   std::array<double, 4> lo, hi;
   lo.fill(inf), hi.fill(-inf);
   for (std::int32_t block = first_block; block <= last_block; ++block) {
-    const std::array<double, 8>& x = m.block_extremes[static_cast<std::size_t>(block)];
+    const std::array<double, 8>& x = sim.record.block_extremes[static_cast<std::size_t>(block)];
     for (std::size_t k = 0; k < 4; ++k) {
       lo[k] = x[k] < lo[k] ? x[k] : lo[k];
       hi[k] = x[k + 4] > hi[k] ? x[k + 4] : hi[k];
@@ -87,7 +87,7 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
   const auto block_of = [&](std::size_t k, double value, double none) {
     if (value == none) return std::int32_t{0};
     std::int32_t block = first_block;
-    while (m.block_extremes[static_cast<std::size_t>(block)][k] != value) ++block;
+    while (sim.record.block_extremes[static_cast<std::size_t>(block)][k] != value) ++block;
     return block;
   };
   BlockExtremes e;
@@ -113,29 +113,6 @@ void track_populations(const Simulation& sim, std::int64_t J, EnergyBudget& b) {
       b.lows[k] = {low, J, cell_of(k, block_of(k, lo[k], inf), lo[k])};
   }
   b.populations_seen = true;
-}
-
-// The terms of the work the field did on the dots in step J of the cells
-// whose field a source changed after the step's batches worked theirs out,
-// from the fields as they end; the step's terms are then whole, and the
-// next step sums them (MediumState::previous_work).
-void complete_work_terms(Simulation& sim) {
-  const FieldState& f = sim.field;
-  MediumState& m = sim.medium;
-  const auto nw = static_cast<std::size_t>(f.new_level());
-  const auto od = static_cast<std::size_t>(f.old_level());
-  for (const std::int32_t s : m.late_slots) {
-    const auto k = static_cast<std::size_t>(s);
-    const auto i = static_cast<std::size_t>(m.cell[k]);
-    const CellStepFields e{f.Ex[nw][i],
-                           f.Ex[od][i],
-                           f.Ey[nw][i],
-                           f.Ey[od][i],
-                           f.Hx[nw][i] - f.Hx[nw][i - 1],
-                           f.Hy[nw][i] - f.Hy[nw][i - 1]};
-    m.work_term[k] = current_work(e, sim.coeffs.cE[i], sim.dt);
-  }
-  m.terms_complete = true;
 }
 
 // The pulse as it enters: its largest |E| and the energy of the one-way
@@ -184,14 +161,14 @@ EnergyBudget start_budget(const RunInput& in, Simulation& sim) {
   while (b.dot_slots_last < m.dots &&
          m.cell[static_cast<std::size_t>(b.dot_slots_last)] <= in.structure.z2)
     ++b.dot_slots_last;
-  // The step's dot batches find the population extremes of these slots.
-  sim.medium.extremes_first = b.dot_slots_first;
-  sim.medium.extremes_last = b.dot_slots_last;
+  // The step's dot blocks report the population extremes of these slots.
+  sim.record.extremes_first = b.dot_slots_first;
+  sim.record.extremes_last = b.dot_slots_last;
   return b;
 }
 
 void take_previous_work(const Simulation& sim, EnergyBudget& b) {
-  if (sim.medium.work_due) b.absorbed += sim.medium.previous_work;
+  if (sim.record.work_due) b.absorbed += sim.record.previous_work;
 }
 
 void account_step(const RunInput& in, Simulation& sim, std::int64_t J, EnergyBudget& b) {
@@ -205,7 +182,7 @@ void account_step(const RunInput& in, Simulation& sim, std::int64_t J, EnergyBud
     b.through_monitor[k] += sim.dt * flux(f, cells[k], cells[k]);
   }
   if (sim.transparent) b.injected = sim.incident.injected;
-  complete_work_terms(sim);
+  complete_work_terms(f, sim.medium, sim.coeffs, sim.record);
   track_populations(sim, J, b);
   track_source(sim, J, b);
 }

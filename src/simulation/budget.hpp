@@ -51,12 +51,12 @@ struct EnergyBudget {
   std::vector<double> flux_rows;
 };
 
-// The budget at the start of the loop; tells the step's dot batches whose
+// The budget at the start of the loop; tells the step record whose
 // population extremes to find (the dot slots of the dot region).
 EnergyBudget start_budget(const RunInput& input, Simulation& sim);
 
 // Right after step J: the work on the dots of step J - 1, which step J
-// summed.
+// summed (StepRecord::previous_work).
 void take_previous_work(const Simulation& sim, EnergyBudget& budget);
 
 // After step J: the fluxes of the step, the source and the peaks; the

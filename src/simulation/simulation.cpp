@@ -8,7 +8,6 @@
 #include <string>
 
 #include "core/errors.hpp"
-#include "core/parallel.hpp"
 #include "field/field_update.hpp"
 #include "field/max_ex.hpp"
 
@@ -153,15 +152,16 @@ void plan_plain_update(Simulation& sim) {
   const std::vector<PlainCell> kind = plain_cells(sim);
   sim.e_runs.clear();
   sim.late_cells.clear();
-  MediumState& m = sim.medium;
-  std::fill(m.changed_later.begin(), m.changed_later.end(), std::uint8_t{0});
-  m.late_slots.clear();
+  const MediumState& m = sim.medium;
+  StepRecord& record = sim.record;
+  std::fill(record.changed_later.begin(), record.changed_later.end(), std::uint8_t{0});
+  record.late_slots.clear();
   for (std::int32_t i = 1; i < sim.field.N; ++i) {
     const PlainCell k = kind[static_cast<std::size_t>(i)];
     if (k == PlainCell::late || k == PlainCell::dot_late) sim.late_cells.push_back(i);
     if (k == PlainCell::dot_late) {
-      m.changed_later[static_cast<std::size_t>(m.slot_of(i))] = 1;
-      m.late_slots.push_back(m.slot_of(i));
+      record.changed_later[static_cast<std::size_t>(m.slot_of(i))] = 1;
+      record.late_slots.push_back(m.slot_of(i));
     }
     if (k == PlainCell::dot || k == PlainCell::dot_late) continue;
     const bool counted = k == PlainCell::counted;
@@ -213,20 +213,26 @@ void team_part(Simulation& sim, double& max_ex, std::int64_t& evaluations) {
   const HCorrection fix =
       sim.transparent ? plane_correction(sim.incident, sim.coeffs) : HCorrection{};
   max_ex = update_fields_in_team(f, sim.coeffs, sim.dt, sim.e_runs, fix);
-  evaluations = advance_medium_in_team(f, sim.medium, sim.coeffs, sim.medium_parameters,
-                                       sim.medium_step, sim.block_share);
+  const MediumSweep sweep{
+      f,          sim.medium, sim.coeffs, sim.medium_parameters, sim.medium_step, sim.medium_plan,
+      &sim.record};
+  StepRecord& record = sim.record;
+  const OverlapTask sum = [&record] { record.sum_previous_work(); };
+  evaluations = advance_medium_in_team(sweep, sim.blocks, record.work_due ? sum : OverlapTask{});
 }
 
 }  // namespace
 
 bool step_forks(const Simulation& sim) {
-  return static_cast<std::int64_t>(sim.field.N) - 1 >= kMinCellsToFork ||
-         static_cast<std::int64_t>(sim.medium.medium_cells.size()) >= kMinMediumCellsToFork;
+  return team_pays(sim.field.N, sim.medium.medium_cells.size());
 }
 
 void classify(Simulation& sim) {
   classify_cells(sim.medium, sim.medium_parameters.cavity);
   ready_class_states(sim.medium, static_cast<int>(sim.medium_parameters.classes.size()));
+  sim.medium_plan = plan_medium(sim.medium);
+  sim.blocks.reset(sim.medium.dot_blocks());
+  sim.record.reset(sim.medium.dots);
   plan_plain_update(sim);
   sim.kept_old = kept_old_cells(sim);
 }
@@ -236,12 +242,13 @@ void step(Simulation& sim, std::int64_t J) {
   f.Jtoggle = 1 - f.Jtoggle;
   ready_new_level(f, sim.kept_old, sim.whole_old_level);
   sim.medium.ready_new_w_level(f.new_level(), sim.whole_old_level);
-  sim.medium.ready_work_terms();
+  sim.record.dt = sim.dt;
+  sim.record.ready_work_terms();
   prepare_medium_step(sim.medium_parameters, J, sim.dt, sim.medium_step);
   double max_ex = -std::numeric_limits<double>::infinity();
   std::int64_t evaluations = 0;
   const int team = sim.team > 0 ? sim.team : step_forks(sim) ? omp_get_max_threads() : 1;
-  share_dot_blocks(sim.medium, team, sim.block_share);
+  sim.blocks.share(team);
   if (team > 1) {
 #pragma omp parallel num_threads(team) reduction(max : max_ex) reduction(+ : evaluations)
     team_part(sim, max_ex, evaluations);
@@ -255,9 +262,8 @@ void step(Simulation& sim, std::int64_t J) {
     apply_pulse_sources(sim.source, sim.further_sources, f, J, sim.dt);
   }
   apply_boundaries(f, sim.ends);
-  // The dot cells' largest |Ex|, found by their batches (NaN passed over).
-  for (const double a : sim.medium.block_max_ex) max_ex = a > max_ex ? a : max_ex;
-  sim.max_ex = field_maximum(f, max_ex, sim.late_cells);
+  // The dot cells' largest |Ex|, found by their blocks (NaN passed over).
+  sim.max_ex = field_maximum(f, sim.record.max_ex(max_ex), sim.late_cells);
 }
 
 }  // namespace mps

@@ -13,6 +13,8 @@
 #include "input/input_reader.hpp"
 #include "medium/medium_state.hpp"
 #include "medium/medium_update.hpp"
+#include "simulation/scheduler.hpp"
+#include "simulation/step_record.hpp"
 
 namespace mps {
 
@@ -36,7 +38,9 @@ struct Simulation {
   // of the runs' counted cells afterwards.
   std::vector<CellRun> e_runs;
   std::vector<std::int32_t> late_cells;
-  BlockShare block_share;  // the threads' runs of dot blocks
+  MediumPlan medium_plan;  // the dot blocks of consecutive cells (set by classify)
+  DotBlockShare blocks;    // the threads' runs of dot blocks
+  StepRecord record;       // what the dot blocks of the last step reported
   // Cells whose fields of step J-1 are read after a step (the flux planes
   // of the monitors); with the ends, the source's and the dot cells, the
   // old level keeps step J-1 there (`kept_old`, set by classify).  The
@@ -44,7 +48,8 @@ struct Simulation {
   std::vector<std::int32_t> observed_cells;
   std::vector<CellSpan> kept_old;
   bool whole_old_level = true;
-  // Threads of a step; 0: every thread when step_forks(), else one.
+  // Threads of a step (TeamChooser's choice); 0: every thread when
+  // step_forks(), else one.
   int team = 0;
 };
 
@@ -65,8 +70,7 @@ Simulation make_simulation(const RunInput& input);
 // again after the dots or the source are changed by hand.
 void classify(Simulation& sim);
 
-// True when the steps share their cells among the threads (a grid or a
-// medium large enough to pay for it).
+// True when the steps may share their cells among the threads (team_pays).
 bool step_forks(const Simulation& sim);
 
 // One normal step J.  Levels (new = Jtoggle after the flip):

@@ -16,7 +16,7 @@
 #include "simulation/budget.hpp"
 #include "simulation/monitors.hpp"
 #include "simulation/progress.hpp"
-#include "simulation/team.hpp"
+#include "simulation/scheduler.hpp"
 #include "textio/fortran_format.hpp"
 
 namespace mps {
@@ -204,7 +204,7 @@ void run_time_loop(const RunInput& in, RunState& run, std::ostream& progress,
   // it goes away.
   const int threads = omp_get_max_threads();
   st.team = TeamChooser(threads, step_forks(run.sim));
-  const WriterSetup setup{run.output_bound, step_forks(run.sim) ? 1 : std::max(threads - 1, 1),
+  const WriterSetup setup{run.output_bound, output_threads(step_forks(run.sim), threads),
                           st.statistics_interval};
   const std::unique_ptr<ResultWriter> writer = make_result_writer(in, setup, warnings);
   st.writer = writer.get();

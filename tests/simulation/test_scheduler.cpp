@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "simulation/team.hpp"
+#include "simulation/scheduler.hpp"
 
 namespace mps::testing {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/parallel.hpp"
 #include "medium/medium_update.hpp"
+#include "simulation/scheduler.hpp"
 #include "support/reference/field_update.hpp"
 
 namespace mps::testing {
@@ -30,15 +30,18 @@ inline std::int64_t update_E_and_medium(FieldState& f, MediumState& m,
     f.Ey[nw][c] = f.Ey[od][c];
   }
   m.ready_new_w_level(f.new_level(), true);
-  BlockShare share;  // the threads' runs of dot blocks
+  const MediumPlan plan = plan_medium(m);
+  const MediumSweep sweep{f, m, coeffs, mp, step, plan};
+  DotBlockShare share;  // the threads' runs of dot blocks
+  share.reset(m.dot_blocks());
   std::int64_t evaluations = 0;
   if (static_cast<std::int64_t>(m.medium_cells.size()) >= kMinMediumCellsToFork) {
-    share_dot_blocks(m, omp_get_max_threads(), share);
+    share.share(omp_get_max_threads());
 #pragma omp parallel reduction(+ : evaluations)
-    evaluations += advance_medium_in_team(f, m, coeffs, mp, step, share);
+    evaluations += advance_medium_in_team(sweep, share);
   } else {
-    share_dot_blocks(m, 1, share);
-    evaluations = advance_medium_in_team(f, m, coeffs, mp, step, share);
+    share.share(1);
+    evaluations = advance_medium_in_team(sweep, share);
   }
   return evaluations;
 }
