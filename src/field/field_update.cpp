@@ -77,9 +77,9 @@ double e_cells(FieldState& f, Coefficient cE, double dt, std::int32_t first, std
     const double curl_x = (hy[i] - hy[i - 1]) * cE(i);
     const double x = ex[i] + dt * -curl_x;
     const double y = ey[i] + dt * curl_y;
-    const double x_stored = std::fabs(x) < 1e-120 ? 0.0 : x;
+    const double x_stored = std::fabs(x) < kFlushBelow ? 0.0 : x;
     ex[i] = x_stored;
-    ey[i] = std::fabs(y) < 1e-120 ? 0.0 : y;
+    ey[i] = std::fabs(y) < kFlushBelow ? 0.0 : y;
     // Cells not counted compare as -inf (|x| - inf), NaN stays NaN.
     const double a = std::fabs(x_stored) - floor;
     m = a > m ? a : m;

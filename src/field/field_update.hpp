@@ -51,7 +51,7 @@ void ready_new_level(FieldState& f, const std::vector<CellSpan>& kept, bool whol
 //   curlX = (Hy(i) - Hy(i-1)) cE(i),  curlY = (Hx(i) - Hx(i-1)) cE(i)
 //   Ex_new = Ex_old + dt (-curlX),    Ey_new = Ey_old + dt curlY
 // (dEx/dt = -(1/(eps0 eps_r)) dHy/dz, dEy/dt = (1/(eps0 eps_r)) dHx/dz),
-// magnitudes below 1e-120 stored as 0; the other cells keep step J-1.
+// magnitudes below kFlushBelow stored as 0; the other cells keep step J-1.
 // Tile by tile, H of a tile and then E of its cells, so each cell's values
 // are read from the cache the second time.  Called by every thread of a
 // parallel region, which share 1..N-1 (all on the caller outside a region);

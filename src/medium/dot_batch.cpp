@@ -103,8 +103,21 @@ bool any(const LaneMask& m) {
   return a != 0;
 }
 
-// relative_change(x, p) < tolerance as 0 / 1.  The quotient of x = 0 is
-// not used.
+// The first iterate of the implicit step takes a stored value's rate as 0
+// where it is below this (every negative rate, and positive ones too
+// small to matter), so that the iteration starts from a state that keeps
+// the populations' signs.
+constexpr double kMaskedRate = 1e-100;
+
+// The two convergence tests of the implicit step.  A dot cell's values
+// (and a broadened cell's field) divide: |(x - p) / x| < tol, with x = 0
+// counted as a change of 1 (or 0 when p = 0 too).  The classes of a
+// broadened cell multiply instead, |x - p| < tol |x| or x = p
+// (class_change_below), to spare a division per class and value; the two
+// differ where x - p rounds differently, so each keeps the results it was
+// validated with.
+
+// The dividing test as 0 / 1.  The quotient of x = 0 is not used.
 inline std::int64_t change_below(double x, double p, double tolerance) {
   const double q = std::fabs((x - p) / x);
   const double change = x == 0.0 ? (p != 0.0 ? 1.0 : 0.0) : q;
@@ -193,9 +206,9 @@ void advance(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
   BatchVector first, second;
   BatchVector* now = &first;
   BatchVector* previous = &second;
-  // First iterate: rates of the stored values below 1e-100 are masked.
+  // First iterate: rates of the stored values below kMaskedRate are masked.
   rates<Diagonal, Terms>(k, old, old, [&old, now, dt](int j, int l, double r) {
-    const double rate = j >= kFirstStored && r < 1e-100 ? 0.0 : r;
+    const double rate = j >= kFirstStored && r < kMaskedRate ? 0.0 : r;
     (*now)[j][l] = old[j][l] + dt * rate;
   });
   b.evaluations.fill(1);
@@ -248,7 +261,7 @@ void class_iterate(const std::vector<Scaled>& k, const ClassBatch& b,
     // The classes' currents (each class's current coefficients weighted)
     // land in the field components of `now` and are summed from there.
     rates<Diagonal, Terms, true>(kc, old, mid, [&old, now, dt](int j, int l, double r) {
-      const double rate = First && j >= kFirstStored && r < 1e-100 ? 0.0 : r;
+      const double rate = First && j >= kFirstStored && r < kMaskedRate ? 0.0 : r;
       (*now)[j][l] = j < kFirstStored ? rate : old[j][l] + dt * rate;
     });
     const Lanes &jx = (*now)[0], &jy = (*now)[1];
@@ -257,6 +270,13 @@ void class_iterate(const std::vector<Scaled>& k, const ClassBatch& b,
   }
   const double ex = b.old[0][0][0] + dt * ex_rate, ey = b.old[0][1][0] + dt * ey_rate;
   for (BatchVector& v : to) v[0].v.fill(ex), v[1].v.fill(ey);
+}
+
+// The multiplying test of a class's value as 0 / 1.
+inline std::int64_t class_change_below(double a, double p, double tolerance) {
+  const double d = std::fabs(a - p);
+  return static_cast<std::int64_t>(a == p) |
+         static_cast<std::int64_t>(d < tolerance * std::fabs(a));
 }
 
 // True when the field and every class's w changed by less than the
@@ -278,9 +298,7 @@ bool classes_converged(const ClassBatch& b, const std::vector<BatchVector>& now,
     for (int l = 0; l < kBatchLanes; ++l) {
       std::int64_t pass = 1;
       for (int j = kFirstStored; j < kBatchComponents; ++j) {
-        const double a = x[j][l], d = std::fabs(a - p[j][l]);
-        pass &= static_cast<std::int64_t>(a == p[j][l]) |
-                static_cast<std::int64_t>(d < tolerance * std::fabs(a));
+        pass &= class_change_below(x[j][l], p[j][l], tolerance);
       }
       failing |= (1 - pass) & static_cast<std::int64_t>(first + l < b.classes);
     }

@@ -15,7 +15,7 @@ PopulationFlags population_flags(std::int32_t i, const Diagonal& u, const CellRa
 
 namespace {
 
-inline double flush120(double x) { return std::fabs(x) < 1e-120 ? 0.0 : x; }
+inline double flush_tiny(double x) { return std::fabs(x) < kFlushBelow ? 0.0 : x; }
 
 // The population blocks of the lanes' cells (from their flags and
 // equilibria); a block shared by all lanes, as in a uniform dot layer, is
@@ -184,9 +184,9 @@ void store_batch(const MediumSweep& loop, std::int32_t block, const BatchCells& 
   std::array<std::int64_t, kBatchLanes> flags;
   std::memcpy(flags.data(), &bits, sizeof bits);
   Lanes* w = m.w[static_cast<std::size_t>(nw)].data() + static_cast<std::size_t>(block) * kStored;
-  for (int j = 0; j < kBatchComponents; ++j) {  // flush120 lane by lane, stored from the register
+  for (int j = 0; j < kBatchComponents; ++j) {  // flush_tiny lane by lane, stored from the register
     const LaneVector v = load(b.now[j]);
-    const LaneVector flushed = ((v < 1e-120) & (v > -1e-120)) ? LaneVector{} : v;
+    const LaneVector flushed = ((v < kFlushBelow) & (v > -kFlushBelow)) ? LaneVector{} : v;
     store(b.now[j], flushed);
     if (j >= kFirstStored) store(w[j - kFirstStored], flushed);
   }
@@ -301,7 +301,7 @@ void store_classes(const MediumSweep& loop, std::int32_t block, int l, const Bat
       const Lanes& v = now[kFirstStored + n];
       Lanes& out = w[n];
 #pragma omp simd
-      for (int p = 0; p < kBatchLanes; ++p) out[p] = flush120(v[p]);
+      for (int p = 0; p < kBatchLanes; ++p) out[p] = flush_tiny(v[p]);
       sums[static_cast<std::size_t>(n)] += weight * load(out);
     }
     // The classes' populations (physical_diagonal, populations()) and flags.
@@ -549,7 +549,7 @@ void carry_passive_cell(const MediumSweep& sweep, std::int32_t s) {
                         {m.w_slot(nw, s, 12), m.w_slot(nw, s, 13), m.w_slot(nw, s, 14)});
   m.set_phys_slot(nw, s, u);
   m.set_flags(i, population_flags(i, u, sweep.mp.cavity));
-  for (int n = 0; n < kStored; ++n) m.w_slot(nw, s, n) = flush120(m.w_slot(nw, s, n));
+  for (int n = 0; n < kStored; ++n) m.w_slot(nw, s, n) = flush_tiny(m.w_slot(nw, s, n));
 }
 
 BlockEffort advance_dot_block(const MediumSweep& sweep, std::int32_t block, DotScratch& scratch) {
