@@ -43,4 +43,11 @@ PulseSteps pulse_steps(const Pulse& p, double dt) {
   return s;
 }
 
+double pulse_peak_time(const Pulse& q, double dt) {
+  const PulseSteps n = pulse_steps(q, dt);
+  if (q.shape == PulseShape::gaussian) return static_cast<double>(n.J0) * dt;
+  if (q.shape == PulseShape::sech) return static_cast<double>(n.J1) * dt + q.duration / 2.0;
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
 }  // namespace mps

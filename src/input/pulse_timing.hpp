@@ -27,4 +27,10 @@ std::int32_t checked_trunc(double value, std::string_view what);
 // integer (the input check calls this first, so a run never sees one).
 PulseSteps pulse_steps(const Pulse& pulse, double dt);
 
+// When the source puts the pulse's peak, from its configured timing (not
+// from the run, which may end before it): the Gaussian's centre step J0,
+// the secant's middle half a length after its start step J1.  NaN for the
+// shapes without a peak: continuous wave, turn-on and noise.
+double pulse_peak_time(const Pulse& pulse, double dt);
+
 }  // namespace mps
