@@ -57,12 +57,11 @@ from __future__ import annotations
 import copy
 import math
 import re
-import subprocess
 import warnings
 from dataclasses import dataclass
 from pathlib import Path
 
-from . import fileio
+from . import fileio, progress
 from . import program as _program
 from .case_file import cell_values, end_values, pulse_values, render_execdata, table_values
 from .case_pulse import pulse_items, pulse_of_line, pulse_times
@@ -531,7 +530,8 @@ class Case:
         return Written(folder, check, _counted(notes))
 
     def run(self, folder, threads=None, legacy_model=False, source=None, output=None,
-            both_transitions=False, ensemble=None, overwrite=False, timeout=None):
+            both_transitions=False, ensemble=None, overwrite=False, timeout=None,
+            trace_every=None):
         """Writes the case into `folder`, runs the program there and returns
         mps1d.load(folder).  `source` ('hard', 'transparent') and `output`
         ('text', 'hdf5') are the program's options of those names.
@@ -540,18 +540,22 @@ class Case:
         --ensemble=K,FWHM; K from 1 to 256, K = 1 leaves the dots alike); the
         HDF5 snapshots of such a run hold every class (Run.classes).  Result
         folders that are not empty are an error unless `overwrite` (then they
-        are emptied first)."""
+        are emptied first).  `trace_every` N keeps every N-th step in the
+        monitor traces (the program's --trace-every=N).  On a terminal a
+        progress line with the time left shows while the program runs."""
         ensemble_option = _ensemble_option(ensemble)
+        if trace_every is not None and (type(trace_every) is not int or trace_every < 1):
+            raise CaseError(f"trace_every {trace_every!r}: a whole number from 1")
         folder = Path(folder)
         self._empty_result_folders(folder, overwrite)
-        self._write(folder)
+        derived = self._write(folder).check["derived"]
         options = _run_options(threads, legacy_model, both_transitions, ensemble_option,
                                source, output)
+        options += [f"--trace-every={trace_every}"] if trace_every is not None else []
         program = _program.find_program()
         try:
-            r = subprocess.run([program, *options, str(folder.resolve())], cwd=folder,
-                               stdin=subprocess.DEVNULL, capture_output=True, text=True,
-                               errors="replace", timeout=timeout)
+            r = progress.run_program([program, *options, str(folder.resolve())], folder,
+                                     timeout, (derived["first_step"] - 1, derived["last_step"]))
         except OSError as e:
             raise CaseError(f"cannot start {program}: {e.strerror}") from None
         fileio.write_text(folder / "mps1d.out", r.stdout)

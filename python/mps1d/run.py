@@ -355,10 +355,11 @@ class Run:
 
     def traces(self):
         """{(cell, quantity): Trace} of every monitor cell, joined over blocks
-        (text files and traces_<L>.h5 alike): one sample per step, time in fs
-        as written."""
+        (text files and traces_<L>.h5 alike): one sample per step (per N-th
+        step of a run with --trace-every=N), time in fs as written."""
         if "traces" not in self._cache:
-            text = {key: [_text_trace(end, path) for end, path in blocks.items()]
+            every = int(((self.summary or {}).get("inputs") or {}).get("trace_every", 1))
+            text = {key: [_text_trace(end, path, every) for end, path in blocks.items()]
                     for key, blocks in self._trace_files(self._results).items()}
             hdf5 = h5run.trace_chunks(h5run.labelled(self._results, "traces"), self.E0,
                                       self.NZ, self.block_rows)
@@ -420,9 +421,13 @@ class Run:
 # A block of a monitor record is a chunk (block end, step, time_fs, *columns);
 # a record joins its chunks in the order of the blocks.
 
-def _text_trace(end, path):
+def _text_trace(end, path, every=1):
+    """A block trace ending at step `end`: its lines are the steps up to
+    `end` that are multiples of `every` (--trace-every), the last ones."""
     table = parse_table(files.read_text(path), 2, path.name)
-    return end, np.arange(end - len(table) + 1, end + 1, dtype=np.int64), table[:, 0], table[:, 1]
+    last = end - end % every
+    step = last - every * np.arange(len(table) - 1, -1, -1, dtype=np.int64)
+    return end, step, table[:, 0], table[:, 1]
 
 
 def _text_statistics(end, path, LL, interval, dt):

@@ -245,11 +245,13 @@ def injected_energy(summary):
 
 
 def _end_record(run, cell):
-    """(t [s], Ex, Ey [V/m]) of an end cell on the full step grid (a missing
+    """(t [s], Ex, Ey [V/m]) of an end cell on the grid of its kept steps
+    (every step, or every N-th of a run with --trace-every=N; a missing
     block is bridged linearly)."""
     traces = run.traces()
     ex, ey = traces[(cell, "Ex")], traces[(cell, "Ey")]
-    steps = np.arange(ex.step[0], ex.step[-1] + 1)
+    stride = int(np.min(np.diff(ex.step))) if len(ex.step) > 1 else 1
+    steps = np.arange(ex.step[0], ex.step[-1] + 1, stride)
     return (steps * run.dt, np.interp(steps, ex.step, ex.value) * run.E0,
             np.interp(steps, ey.step, ey.value) * run.E0)
 
@@ -371,11 +373,12 @@ def spectra(run):
     # leaving at the power the flux record ends with.
     p_r, p_t = _end_powers(flux, from_left)
     remaining = max(injected - e_r - e_t, 0.0)
-    record = len(t) * run.dt
+    spacing = t[1] - t[0] if len(t) > 1 else run.dt  # N dt with --trace-every=N
+    record = len(t) * spacing
     rate = max((p_r + p_t) / (2.0 * remaining) if remaining > 0 else 0.0, math.pi / record)
     w = omega[band]
-    rest_r = remainder_density(w, p_r, _carrier(ex_r, ey_r, run.dt), rate)
-    rest_t = remainder_density(w, p_t, _carrier(ex_t, ey_t, run.dt), rate)
+    rest_r = remainder_density(w, p_r, _carrier(ex_r, ey_r, spacing), rate)
+    rest_t = remainder_density(w, p_t, _carrier(ex_t, ey_t, spacing), rate)
     inc = incident[band]
     wavelength = 2.0 * math.pi * C0 / w * 1e9
     order = np.argsort(wavelength)

@@ -8,10 +8,10 @@ import os
 import shlex
 import shutil
 import subprocess
-import sys
+import time
 from pathlib import Path
 
-from mps1d import fileio
+from mps1d import fileio, progress
 from mps1d.sweep_files import JOBLOG, RUNNER, SWEEP_FILE, now, write_json
 from mps1d.sweep_states import case_states
 from mps1d.sweep_values import SweepError
@@ -53,6 +53,23 @@ def write_runner(sweep_dir: Path) -> Path:
     return runner
 
 
+def _run_with_progress(cmd, env, case_dirs, stream=None) -> None:
+    """Runs GNU parallel; on a terminal a line with the cases ended and the
+    time left (from the cases' pace so far) is redrawn every second, and each
+    case's line when it ends is printed as before."""
+    line = progress.Line(stream)
+    with subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL) as p:
+        while line.shown and p.poll() is None:
+            ended = sum((d / "exit_status").exists() for d in case_dirs)
+            line.show(progress.progress_line("sweep", ended, len(case_dirs),
+                                             time.monotonic() - line.start, "cases"))
+            try:
+                p.wait(timeout=1.0)
+            except subprocess.TimeoutExpired:
+                pass
+    line.close()
+
+
 def run_local(sweep_dir: Path, folders: list[str], jobs: int, threads: int,
               program: str) -> int:
     """Runs the cases with GNU parallel; the number of failed cases."""
@@ -63,17 +80,14 @@ def run_local(sweep_dir: Path, folders: list[str], jobs: int, threads: int,
     listing = sweep_dir / "local-cases.txt"
     fileio.write_text(listing, "".join(str(sweep_dir / f) + "\n" for f in folders))
     env = dict(os.environ, OMP_NUM_THREADS=str(threads), MPS1D_SWEEP_PROGRAM=program)
-    # The progress bar draws on a terminal; elsewhere each case prints a
-    # line when it ends.
-    bar = ["--bar"] if sys.stderr.isatty() else []
     # --quote: GNU parallel passes the command's words as they are, never
     # through a shell's reading (a folder name is no command).
-    cmd = [parallel, "--will-cite", "--quote", "--jobs", str(jobs), *bar,
+    cmd = [parallel, "--will-cite", "--quote", "--jobs", str(jobs),
            # '+' appends to the job log of an earlier run (a new one gets the header)
            "--joblog", ("+" if (sweep_dir / JOBLOG).exists() else "") + str(sweep_dir / JOBLOG),
            "--arg-file", str(listing),
            "/bin/bash", str(runner), "{}"]
-    subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL)
+    _run_with_progress(cmd, env, [sweep_dir / f for f in folders])
     states = {s.folder: s for s in case_states(sweep_dir)}
     return sum(1 for f in folders if states[f].state != "done")
 

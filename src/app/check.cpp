@@ -8,6 +8,7 @@
 #include "input/checks.hpp"
 #include "medium/medium_state.hpp"
 #include "output/result_files.hpp"
+#include "output/traces.hpp"
 #include "simulation/time_loop.hpp"
 #include "textio/json.hpp"
 
@@ -53,9 +54,10 @@ void add_traces(const RunInput& in, RunOutline& o) {
   const RunParameters& p = in.params;
   const std::int64_t per_cell = 4 + 6 * static_cast<std::int64_t>(p.user_monitors());
   const auto steps = static_cast<double>(o.last_step - o.first_step + 1);
+  const auto kept = static_cast<double>(kept_steps(o.first_step - 1, o.last_step, p.trace_every));
   const std::int64_t interval = std::max<std::int64_t>(p.LL / 2000, 1);
   o.files += o.snapshots * per_cell + o.blocks * (1 + per_cell);
-  o.text_bytes += static_cast<double>(per_cell) * steps * kTraceLine + steps * kFluxLine;
+  o.text_bytes += static_cast<double>(per_cell) * kept * kTraceLine + steps * kFluxLine;
   const std::int64_t lines = p.LL / interval;  // statistics lines of a block
   o.text_bytes += static_cast<double>(o.blocks * per_cell * lines) * kStatisticsLine;
 }
@@ -124,9 +126,11 @@ void print_outline(std::ostream& out, const RunInput& in, const RunOutline& o) {
                   " blocks of " + std::to_string(p.LL) +
                   "): " + number("%.6g", steps * s.dt * 1e15) + " fs");
   row("memory", "about " + number("%.3g", o.memory_bytes / 1e6) + " MB");
-  row("output", std::to_string(o.snapshots) + " snapshots; about " + std::to_string(o.files) +
-                    " files holding " + number("%.3g", o.text_bytes / 1e6) + " MB of " +
-                    (p.output == OutputFormat::hdf5 ? "HDF5" : "text") + " before compression");
+  row("output",
+      std::to_string(o.snapshots) + " snapshots; about " + std::to_string(o.files) +
+          " files holding " + number("%.3g", o.text_bytes / 1e6) + " MB of " +
+          (p.output == OutputFormat::hdf5 ? "HDF5" : "text") + " before compression" +
+          (p.trace_every > 1 ? "; traces every " + std::to_string(p.trace_every) + " steps" : ""));
   out.flush();
 }
 
@@ -194,6 +198,7 @@ void print_check_json(std::ostream& out, const RunInput& in, const RunOutline& o
   top.str("source", p.source == SourceKind::transparent ? "transparent" : "hard");
   top.str("output", p.output == OutputFormat::hdf5 ? "hdf5" : "text");
   top.add("both_transitions", p.both_transitions ? "true" : "false");
+  top.integer("trace_every", p.trace_every);
   top.add("ensemble", json::Object(2)
                           .integer("classes", p.ensemble.classes)
                           .num("fwhm_meV", p.ensemble.fwhm_meV)

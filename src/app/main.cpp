@@ -22,8 +22,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: mps1d [--legacy-model] [--both-transitions] [--ensemble=K,FWHM]\n"
-    "             [--source=hard|transparent] [--output=text|hdf5] [--threads=N]\n"
-    "             [--check [--json]] [DIR]\n"
+    "             [--source=hard|transparent] [--output=text|hdf5] [--trace-every=N]\n"
+    "             [--threads=N] [--check [--json]] [DIR]\n"
     "  Runs the case described by execdata.txt in DIR (the working folder when\n"
     "  none is given).\n"
     "  --check         read and check the case, print what the run would compute and\n"
@@ -54,6 +54,10 @@ constexpr const char* kUsage =
     "                  (snapshot_<J>.h5), one per block of traces (traces_<J>.h5) and\n"
     "                  of statistics (statistics_<J>.h5), fields in V/m, every value\n"
     "                  in double precision\n"
+    "  --trace-every=N keep every N-th step in the monitor traces (the steps that are\n"
+    "                  multiples of N; default 1: every step); the flux records and\n"
+    "                  statistics keep every step.  Refused when N dt exceeds a\n"
+    "                  quarter of the shortest carrier period (the traces would alias)\n"
     "  --threads=N     use at most N threads (as OMP_NUM_THREADS=N does; the default\n"
     "                  is one per processor); the steps run on one thread or on all N,\n"
     "                  whichever is faster at the time, and the results do not depend\n"
@@ -123,6 +127,22 @@ bool ensemble_option(std::string_view value, mps::RunOptions& options) {
   return true;
 }
 
+// A whole number from 1 to `most` after the option's first `name_length`
+// characters into `value`; false (with the report printed) otherwise.
+bool count_option(std::string_view arg, std::size_t name_length, std::int64_t most,
+                  std::int64_t& value) {
+  const std::string_view n = arg.substr(name_length);
+  std::int64_t count = 0;
+  const auto [end, error] = std::from_chars(n.data(), n.data() + n.size(), count);
+  if (error != std::errc() || end != n.data() + n.size() || count < 1 || count > most) {
+    std::cerr << "mps1d: " << arg.substr(0, name_length - 1) << " needs a whole number from 1 to "
+              << most << ": \"" << arg << "\"\n";
+    return false;
+  }
+  value = count;
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,6 +166,10 @@ int main(int argc, char** argv) {
     if (run_option(arg, options)) continue;
     if (arg.starts_with("--ensemble=")) {
       if (!ensemble_option(arg.substr(11), options)) return mps::kExitUsage;
+      continue;
+    }
+    if (arg.starts_with("--trace-every=")) {
+      if (!count_option(arg, 14, 1000000000, options.trace_every)) return mps::kExitUsage;
       continue;
     }
     if (arg.starts_with("--threads=")) {

@@ -13,6 +13,7 @@
 #include "input/checks.hpp"
 #include "output/folder_lock.hpp"
 #include "output/setup_files.hpp"
+#include "output/traces.hpp"
 #include "simulation/time_loop.hpp"
 
 namespace mps {
@@ -60,7 +61,9 @@ RunInput checked_input(const std::string& work_dir, Console& console, const RunO
   input.params.output = options.output;
   input.params.both_transitions = options.both_transitions;
   input.params.ensemble = options.ensemble;
+  input.params.trace_every = options.trace_every;
   check_source(input);
+  check_trace_every(input);
   check_memory(input);
   return input;
 }

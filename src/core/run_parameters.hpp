@@ -157,6 +157,8 @@ struct RunParameters {
   bool both_transitions = false;
   // Inhomogeneous broadening of the dots (command line).
   Ensemble ensemble;
+  // The monitor traces keep the steps that are multiples of it (command line).
+  std::int64_t trace_every = 1;
 
   std::int32_t user_monitors() const { return n_monitor - 2; }
 

@@ -221,13 +221,14 @@ void write_snapshot_file(const SnapshotInput& in, const Hdf5Run& run) {
   file.commit();
 }
 
-// The (R x M) array of quantity `kind` of the monitors over rows 1..R;
+// The (R x M) array of quantity `kind` of the monitors over the kept rows;
 // NaN for the populations of the first and last monitor, which record the
-// fields only.  `scale` multiplies the values.
-std::vector<double> monitor_array(const MonitorSamples& s, int kind, std::int64_t rows) {
+// fields only.
+std::vector<double> monitor_array(const MonitorSamples& s, int kind,
+                                  const std::vector<std::int64_t>& rows) {
   std::vector<double> out;
-  out.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(s.M));
-  for (std::int64_t r = 1; r <= rows; ++r) {
+  out.reserve(rows.size() * static_cast<std::size_t>(s.M));
+  for (const std::int64_t r : rows) {
     for (std::int32_t k = 1; k <= s.M; ++k) {
       const bool end = k == 1 || k == s.M;
       out.push_back(kind >= 2 && end ? kNaN : s.at(kind, k, r));
@@ -256,22 +257,25 @@ void write_flux(h5::Writer& file, const std::vector<double>& rows) {
 void write_traces_file(const TraceInput& in, const Hdf5Run& run,
                        const std::vector<double>& flux_rows) {
   const MonitorSamples& s = *in.samples;
-  const std::int64_t rows = in.J - in.Jb;
   h5::Writer file(in.folder + result_files::hdf5_traces(in.J));
   common_attributes(file, "mps1d traces 1", in.J, run);
   file.attribute(file.root(), "first_step", in.Jb + 1);
-  std::vector<std::int64_t> steps;
-  for (std::int64_t r = 1; r <= rows; ++r) steps.push_back(in.Jb + r);
+  if (in.every > 1) file.attribute(file.root(), "trace_every", in.every);
+  std::vector<std::int64_t> rows, steps;
+  for (std::int64_t r = first_kept_row(in.Jb, in.every); r <= in.J - in.Jb; r += in.every) {
+    rows.push_back(r);
+    steps.push_back(in.Jb + r);
+  }
   const hid_t g = file.group("traces");
   coordinates(file, g, steps, in.monitor_cells, run, "cell");
-  const auto R = static_cast<std::size_t>(rows);
+  const std::size_t R = rows.size();
   for (int kind = 0; kind < 6; ++kind) {
     const std::vector<double> values = monitor_array(s, kind, rows);
     const bool field = kind < 2;
-    const hid_t set = file.write(g,
-                                 over(kKinds[kind], R, in.monitor_cells.size(), field ? "V/m" : "1",
-                                      field ? "field" : "population"),
-                                 values.data());
+    Dataset d = over(kKinds[kind], std::max<std::size_t>(R, 1), in.monitor_cells.size(),
+                     field ? "V/m" : "1", field ? "field" : "population");
+    d.shape[0] = R;  // (0 x M) for a block without a kept step (--trace-every)
+    const hid_t set = file.write(g, d, values.data());
     if (field) file.attribute(set, "E0_V_per_m", run.E0);
   }
   if (!flux_rows.empty()) write_flux(file, flux_rows);

@@ -202,6 +202,7 @@ TraceInput trace_input(const RunInput& in, const SnapshotStep& step,
   TraceInput traces;
   traces.J = step.J;
   traces.Jb = step.block_start;
+  traces.every = in.params.trace_every;
   traces.dt = in.structure.dt;
   traces.E0 = in.params.field_scale();
   traces.monitor_cells = in.params.monitor_cells;

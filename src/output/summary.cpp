@@ -87,6 +87,8 @@ std::string inputs_json(const RunInput& in, const Summary& s) {
                }));
   }
   if (p.both_transitions) inputs.add("both_transitions", "true");
+  // Written when the traces are thinned: readers take every step otherwise.
+  if (p.trace_every > 1) inputs.integer("trace_every", p.trace_every);
   if (p.ensemble.broadened()) {
     inputs.add("ensemble", Object(3)
                                .integer("classes", p.ensemble.classes)

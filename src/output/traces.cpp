@@ -1,8 +1,11 @@
 #include "output/traces.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
+#include "core/constants.hpp"
+#include "core/errors.hpp"
 #include "output/result_files.hpp"
 #include "textio/fortran_format.hpp"
 #include "textio/text_file.hpp"
@@ -28,18 +31,45 @@ double trace_time_fs(std::int64_t s, double dt) {
   return static_cast<double>(s) * dt * kFemtoseconds;
 }
 
+std::int64_t first_kept_row(std::int64_t Jb, std::int64_t every) { return every - Jb % every; }
+
+std::int64_t kept_steps(std::int64_t after, std::int64_t last, std::int64_t every) {
+  return last <= after ? 0 : last / every - after / every;
+}
+
+void check_trace_every(const RunInput& in) {
+  const RunParameters& p = in.params;
+  if (p.trace_every <= 1) return;
+  double shortest = p.pulse.wavelength;
+  for (const Pulse& q : p.further_pulses) {
+    if (q.wavelength > 0.0 && (shortest <= 0.0 || q.wavelength < shortest)) shortest = q.wavelength;
+  }
+  const double period = shortest / constants::c0;
+  const double spacing = static_cast<double>(p.trace_every) * in.structure.dt;
+  if (period <= 0.0 || spacing <= period / 4.0) return;
+  const auto most = static_cast<long long>(period / 4.0 / in.structure.dt);
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "--trace-every=%lld keeps a sample every %.4g fs, more than a quarter of the "
+                "carrier period %.4g fs: the traces would alias; at most %lld here",
+                static_cast<long long>(p.trace_every), spacing * 1e15, period * 1e15, most);
+  throw FatalMessage(text);
+}
+
 FileTasks trace_tasks(const TraceInput& in) {
   const MonitorSamples& b = *in.samples;
   const std::string label = textio::step_label(in.J);
   const std::int64_t d = in.J - in.Jb;
   const std::int32_t M = b.M;
 
-  // The time column is the same for every file of the snapshot.
+  // The kept rows and their time column, the same for every file of the snapshot.
+  auto rows = std::make_shared<std::vector<std::int64_t>>();
   auto times = std::make_shared<std::vector<std::string>>();
-  for (std::int64_t s = in.Jb + 1; s <= in.Jb + d; ++s) {
+  for (std::int64_t r = first_kept_row(in.Jb, in.every); r <= d; r += in.every) {
     std::string t;
-    textio::append_E23_12(t, trace_time_fs(s, in.dt));
+    textio::append_E23_12(t, trace_time_fs(in.Jb + r, in.dt));
     t += "  ";
+    rows->push_back(r);
     times->push_back(std::move(t));
   }
   FileTasks tasks;
@@ -48,13 +78,13 @@ FileTasks trace_tasks(const TraceInput& in) {
     const std::string path = in.folder + trace_name(family, cell, kind, label);
     tasks.paths.push_back(textio::stored_path(path, in.storage));
     tasks.tasks.emplace_back(
-        [samples = in.samples, times, path, k, kind, d, E0 = in.E0, storage = in.storage] {
+        [samples = in.samples, rows, times, path, k, kind, E0 = in.E0, storage = in.storage] {
           const double scale = kind < 2 ? E0 : 1.0;
           std::string text;
           text.reserve(times->size() * 49);
-          for (std::int64_t r = 1; r <= d; ++r) {
-            text += (*times)[static_cast<std::size_t>(r - 1)];
-            textio::append_E23_12(text, samples->at(kind, k, r) / scale);
+          for (std::size_t n = 0; n < rows->size(); ++n) {
+            text += (*times)[n];
+            textio::append_E23_12(text, samples->at(kind, k, (*rows)[n]) / scale);
             text += '\n';
           }
           textio::write_text_file(path, text, storage);

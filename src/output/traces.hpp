@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "input/input_reader.hpp"
 #include "output/file_tasks.hpp"
 #include "textio/text_file.hpp"
 
@@ -38,9 +39,22 @@ struct MonitorSamples {
 // single precision (999999986991104) as the result files always had it.
 double trace_time_fs(std::int64_t s, double dt);
 
+// --trace-every=N keeps the steps that are multiples of N in the traces
+// (whole-run multiples, so that blocks and continued runs agree).  The
+// first row r > 0 of a block starting at Jb that is kept (rows r, r + N, ...),
+// and the number of kept steps after..last.
+std::int64_t first_kept_row(std::int64_t Jb, std::int64_t every);
+std::int64_t kept_steps(std::int64_t after, std::int64_t last, std::int64_t every);
+
+// The kept samples must resolve the pulses' carriers: N dt at most a
+// quarter of the shortest carrier period (sampling at twice the carrier's
+// Nyquist rate leaves room for the pulse's band); FatalMessage otherwise.
+void check_trace_every(const RunInput& in);
+
 struct TraceInput {
-  std::int64_t J = 0;   // snapshot step
-  std::int64_t Jb = 0;  // block start: the block's rows are J - Jb = 1..d
+  std::int64_t J = 0;      // snapshot step
+  std::int64_t Jb = 0;     // block start: the block's rows are J - Jb = 1..d
+  std::int64_t every = 1;  // the rows of the steps that are multiples of it
   double dt = 0.0;
   double E0 = 1.0;
   std::vector<std::int32_t> monitor_cells;  // mon(1..M) at [0..M-1]
@@ -52,9 +66,9 @@ struct TraceInput {
   textio::Storage storage = textio::Storage::plain;  // the files plain or compressed
 };
 
-// The block traces of the steps Jb+1 .. J, one line per step (time and
-// value, two E23.12 fields separated by two blanks); empty files when the
-// block has no rows yet.  Written before it returns.
+// The block traces of the steps Jb+1 .. J, one line per kept step (time
+// and value, two E23.12 fields separated by two blanks); empty files when
+// the block has no kept rows yet.  Written before it returns.
 std::vector<std::string> write_block_traces(const TraceInput& in);
 // The same as tasks, a file each, which share the samples.
 FileTasks trace_tasks(const TraceInput& in);

@@ -7,6 +7,22 @@
 
 namespace mps {
 
+std::string progress_text(std::int64_t done, std::int64_t total, double seconds) {
+  const double rate = seconds > 0.0 ? static_cast<double>(done) / seconds : 0.0;
+  char left[32] = "--:--";
+  if (rate > 0.0) {
+    // Whole seconds, rounded up: a run never shows 0:00:00 with steps to go.
+    const auto s = static_cast<long long>(static_cast<double>(total - done) / rate + 0.999);
+    std::snprintf(left, sizeof left, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  }
+  const double percent =
+      total > 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 100.0;
+  char line[160];
+  std::snprintf(line, sizeof line, " mps1d: %5.1f %% of %lld steps, %.0f steps/s, %s left", percent,
+                static_cast<long long>(total), rate, left);
+  return line;
+}
+
 Progress::Progress(std::ostream* stream, std::int64_t first, std::int64_t last)
     : first_(first), last_(last) {
   if (stream == &std::cerr && ::isatty(STDERR_FILENO) != 0) out_ = stream;
@@ -18,15 +34,7 @@ void Progress::show(std::int64_t J, std::chrono::steady_clock::time_point start)
   if (now - shown_ < std::chrono::milliseconds(500)) return;
   shown_ = now;
   const double seconds = std::chrono::duration<double>(now - start).count();
-  const double done = static_cast<double>(J - first_);
-  const double rate = seconds > 0.0 ? done / seconds : 0.0;
-  const double left = rate > 0.0 ? static_cast<double>(last_ - J) / rate : 0.0;
-  char line[128];
-  std::snprintf(
-      line, sizeof line, "\r mps1d: %5.1f %% of %lld steps, %.0f steps/s, %d:%02d left   ",
-      100.0 * done / static_cast<double>(last_ - first_), static_cast<long long>(last_ - first_),
-      rate, static_cast<int>(left) / 60, static_cast<int>(left) % 60);
-  *out_ << line << std::flush;
+  *out_ << '\r' << progress_text(J - first_, last_ - first_, seconds) << "   " << std::flush;
   visible_ = true;
 }
 

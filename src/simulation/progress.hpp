@@ -4,8 +4,14 @@
 #include <chrono>
 #include <cstdint>
 #include <iosfwd>
+#include <string>
 
 namespace mps {
+
+// The line for `done` of `total` steps after `seconds`: percent, steps per
+// second and the estimated time left (H:MM:SS, "--:--" before a rate is
+// known), e.g. " mps1d:  25.0 % of 200000 steps, 5000 steps/s, 0:00:30 left".
+std::string progress_text(std::int64_t done, std::int64_t total, double seconds);
 
 class Progress {
  public:

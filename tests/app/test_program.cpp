@@ -189,6 +189,51 @@ std::vector<double> numbers_after(const std::string& json, const std::string& ke
   return out;
 }
 
+// --trace-every=N: the traces keep the steps that are multiples of N (the
+// flux records and statistics every step), the check counts their bytes,
+// summary.json names it; a bad N, or one that cannot resolve the carrier,
+// is refused before anything is written.
+TEST(Program, TraceEveryThinsTheTracesAndTheCheckCountsThem) {
+  RunFolder run(replace_line(short_quickstart(), 50, "total number of time steps 30 -"));
+  const auto text_bytes = [&run](const std::string& every) {
+    const ProgramResult r = run.run({"--check", "--json", "--trace-every=" + every});
+    EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("\"trace_every\": " + every + ","), std::string::npos) << r.out;
+    return numbers_after(r.out, "\"text_bytes\": ").at(0);
+  };
+  // Steps 1..40, 16 trace files per step (two ends, two user cells): 32
+  // lines fewer in each with N = 5, none fewer with N = 1.
+  EXPECT_DOUBLE_EQ(text_bytes("1") - text_bytes("5"), 16.0 * 32 * 49);
+  ProgramResult r = run.run({"--trace-every=5"});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(run.dir.read_gz("Results/time1_Ex_000000000001.dat.gz"), "");
+  const std::vector<std::string> lines =
+      split_lines(run.dir.read_gz("Results/time_Ex_z000000000310_000000000020.dat.gz"));
+  ASSERT_EQ(lines.size(), 2u);  // steps 15 and 20
+  EXPECT_EQ(split_lines(run.dir.read_gz("Results/flux_000000000020.dat.gz")).size(), 10u);
+  EXPECT_NE(run.dir.read("Results/summary.json").find("\"trace_every\": 5"), std::string::npos);
+  const std::string thinned = run.dir.read_gz("Results/time2_Ey_000000000040.dat.gz");
+  RunFolder full(replace_line(short_quickstart(), 50, "total number of time steps 30 -"));
+  ASSERT_EQ(full.run().exit_status, 0);
+  const std::vector<std::string> all =
+      split_lines(full.dir.read_gz("Results/time2_Ey_000000000040.dat.gz"));
+  EXPECT_EQ(thinned, all.at(4) + "\n" + all.at(9) + "\n");  // steps 35 and 40
+
+  RunFolder fresh(short_quickstart());
+  for (const char* bad :
+       {"--trace-every=0", "--trace-every=x", "--trace-every=", "--trace-every=-2"}) {
+    r = fresh.run({bad});
+    EXPECT_EQ(r.exit_status, 64) << bad;
+    EXPECT_NE(r.err.find("--trace-every needs a whole number"), std::string::npos) << r.err;
+  }
+  // dt = 8.34 as, carrier period 3.19 fs: at most 95 steps a sample.
+  EXPECT_EQ(fresh.run({"--check", "--trace-every=95"}).exit_status, 0);
+  r = fresh.run({"--trace-every=96"});
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.out.find("the traces would alias; at most 95"), std::string::npos) << r.out;
+  EXPECT_EQ(fresh.written(), std::set<std::string>{});
+}
+
 // summary.json gives each pulse's configured peak, also when the run ends
 // before it: the Gaussian's centre int(delay/FWHM) W steps, the secant's
 // middle half its length after its start int(T/dt) int(delay/T) steps;

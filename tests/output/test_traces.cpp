@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 
+#include "core/errors.hpp"
 #include "output/traces.hpp"
 #include "support/scratch_dir.hpp"
 #include "textio/fortran_format.hpp"
@@ -108,6 +109,54 @@ TEST(BlockTraces, FilesAndLinesForOneTwoAndFourMonitors) {
     EXPECT_EQ(none.size(), names.size());
     for (const auto& name : none) EXPECT_EQ(empty.read(name), "") << name;
   }
+}
+
+// Every 4th step: the rows of the steps 1000, 1004, 1008 of a block from
+// step 1000 (Jb = 999), each line as the full trace has it.
+TEST(BlockTraces, EveryNthStepKeepsTheWholeRunMultiplesOfN) {
+  EXPECT_EQ(first_kept_row(999, 4), 1);
+  EXPECT_EQ(first_kept_row(1000, 4), 4);
+  EXPECT_EQ(first_kept_row(7, 1), 1);
+  EXPECT_EQ(kept_steps(999, 1010, 4), 3);
+  EXPECT_EQ(kept_steps(0, 1, 10), 0);
+  EXPECT_EQ(kept_steps(0, 40, 1), 40);
+  EXPECT_EQ(kept_steps(5, 5, 1), 0);
+  const Buffers b = filled_buffers(2, 12, 1.0);
+  const MonitorSamples view = b.samples();
+  TraceInput in;
+  in.Jb = 999;
+  in.J = 1010;
+  in.dt = 1e-17;
+  in.monitor_cells = {1, 9};
+  in.samples = borrow(view);
+  ScratchDir full, thinned;
+  in.folder = full.path();
+  write_block_traces(in);
+  in.every = 4;
+  in.folder = thinned.path();
+  write_block_traces(in);
+  ASSERT_EQ(files_in(thinned.path()), files_in(full.path()));
+  for (const std::string& name : files_in(full.path())) {
+    const std::vector<std::string> all = split_lines(full.read(name));
+    ASSERT_EQ(all.size(), 11u);
+    EXPECT_EQ(thinned.read(name), all[0] + "\n" + all[4] + "\n" + all[8] + "\n") << name;
+  }
+}
+
+// The thinned traces must resolve the carrier: N dt at most a quarter period.
+TEST(BlockTraces, TraceEveryBeyondAQuarterCarrierPeriodIsRefused) {
+  RunInput in;
+  in.structure.dt = 1e-17;
+  in.params.pulse.wavelength = 1.2e-6;  // 4.0 fs
+  Pulse shorter;
+  shorter.wavelength = 0.6e-6;  // 2.0 fs: at most 50 steps
+  in.params.further_pulses = {shorter};
+  in.params.trace_every = 50;
+  EXPECT_NO_THROW(check_trace_every(in));
+  in.params.trace_every = 51;
+  EXPECT_THROW(check_trace_every(in), FatalMessage);
+  in.params.further_pulses.clear();
+  EXPECT_NO_THROW(check_trace_every(in));
 }
 
 // Rows 1..6 of monitor 2's Ex (row 0 holds the step before the block):

@@ -12,6 +12,7 @@
 
 #include "core/errors.hpp"
 #include "field/max_ex.hpp"
+#include "simulation/progress.hpp"
 #include "simulation/run_folder.hpp"
 #include "support/dot_line.hpp"
 #include "support/reference/field_maximum.hpp"
@@ -249,6 +250,23 @@ TEST(FieldMaximum, StepMaximumIsTheMaximumOverEveryCell) {
     }
     EXPECT_GT(larger_than_sweep, 0);  // the late cells do decide it at times
   }
+}
+
+}  // namespace
+}  // namespace mps::testing
+
+namespace mps::testing {
+namespace {
+
+// The progress line: percent, rate and the time left as H:MM:SS, rounded
+// up; "--:--" before any step is timed.
+TEST(Progress, LineShowsPercentRateAndTimeLeft) {
+  EXPECT_EQ(progress_text(50000, 200000, 10.0),
+            " mps1d:  25.0 % of 200000 steps, 5000 steps/s, 0:00:30 left");
+  EXPECT_EQ(progress_text(1000, 4000000, 1.0),
+            " mps1d:   0.0 % of 4000000 steps, 1000 steps/s, 1:06:39 left");
+  EXPECT_EQ(progress_text(0, 100, 0.0), " mps1d:   0.0 % of 100 steps, 0 steps/s, --:-- left");
+  EXPECT_EQ(progress_text(3, 4, 2.0), " mps1d:  75.0 % of 4 steps, 2 steps/s, 0:00:01 left");
 }
 
 }  // namespace
