@@ -131,6 +131,8 @@ void print_outline(std::ostream& out, const RunInput& in, const RunOutline& o) {
           " files holding " + number("%.3g", o.text_bytes / 1e6) + " MB of " +
           (p.output == OutputFormat::hdf5 ? "HDF5" : "text") + " before compression" +
           (p.trace_every > 1 ? "; traces every " + std::to_string(p.trace_every) + " steps" : ""));
+  // Valid, but doubtful: the same list summary.json keeps.
+  for (const std::string& w : in.warnings) row("warning", w);
   out.flush();
 }
 
@@ -205,6 +207,7 @@ void print_check_json(std::ostream& out, const RunInput& in, const RunOutline& o
                           .done());
   top.add("inputs", inputs.done()).add("derived", derived_json(in, o));
   top.add("folders", folders.done()).add("file_names", names.done());
+  top.add("warnings", json::list(in.warnings, json::quoted));
   out << top.done() << '\n';
   out.flush();
 }

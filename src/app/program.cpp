@@ -5,12 +5,15 @@
 #include <cerrno>
 #include <iostream>
 #include <new>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "app/check.hpp"
 #include "core/errors.hpp"
 #include "core/floating_point.hpp"
 #include "input/checks.hpp"
+#include "input/pulse_warnings.hpp"
 #include "output/folder_lock.hpp"
 #include "output/setup_files.hpp"
 #include "output/traces.hpp"
@@ -65,6 +68,11 @@ RunInput checked_input(const std::string& work_dir, Console& console, const RunO
   check_source(input);
   check_trace_every(input);
   check_memory(input);
+  // The pulses are judged with the command line's choices (3<->4 driven).
+  for (std::string& w : pulse_warnings(input)) {
+    console.err << "mps1d: warning: " << w << '\n';
+    input.warnings.push_back(std::move(w));
+  }
   return input;
 }
 

@@ -1,7 +1,6 @@
 #include "output/summary.hpp"
 
 #include <cmath>
-#include <limits>
 
 #include "core/errors.hpp"
 #include "input/pulse_timing.hpp"
@@ -33,21 +32,10 @@ std::int32_t origin_cell(const Pulse& q, std::int32_t NZ) {
   return q.origin != 0 ? q.origin : NZ - 1;
 }
 
-// When the source puts the pulse's peak, from its configured timing (not
-// from the run, which may end before it): the Gaussian's centre step J0,
-// the secant's middle half a length after its start step J1.  NaN (null)
-// for the shapes without a peak: continuous wave, turn-on and noise.
-double peak_time(const Pulse& q, double dt) {
-  const PulseSteps n = pulse_steps(q, dt);
-  if (q.shape == PulseShape::gaussian) return static_cast<double>(n.J0) * dt;
-  if (q.shape == PulseShape::sech) return static_cast<double>(n.J1) * dt + q.duration / 2.0;
-  return std::numeric_limits<double>::quiet_NaN();
-}
-
 std::string pulse_json(const RunInput& in, const Summary& s) {
   const Pulse& q = in.params.pulse;
   return pulse_line(q, 4)
-      .num("peak_time_s", peak_time(q, in.structure.dt))
+      .num("peak_time_s", pulse_peak_time(q, in.structure.dt))
       .integer("origin_cell", origin_cell(q, in.structure.NZ))
       .num("energy_J_per_m2", s.pulse_energy)
       .done();
@@ -56,7 +44,7 @@ std::string pulse_json(const RunInput& in, const Summary& s) {
 // Pulses 2..N as their lines give them, with their own peaks.
 std::string further_pulse_json(const Pulse& q, const StructureProfile& structure) {
   return pulse_line(q, 6)
-      .num("peak_time_s", peak_time(q, structure.dt))
+      .num("peak_time_s", pulse_peak_time(q, structure.dt))
       .integer("origin_cell", origin_cell(q, structure.NZ))
       .done();
 }
