@@ -48,33 +48,37 @@ which a note says.  Other pulses start m whole lengths after step 0.
 
 This module assembles and writes the case; the quantities, units and
 value checks are in ``case_quantities``, Layer, Pulse and Boundary in
-``case_records``, the pulse line's arithmetic in ``case_pulse`` and the
-file's values and text in ``case_file`` (their names are importable
-from here as well).
+``case_records``, the pulse line's arithmetic in ``case_pulse``, the
+file's values and text in ``case_file``, the warnings of pulses in
+``case_warnings`` and the program's check and run options in
+``case_program`` (their names are importable from here as well).
 """
 from __future__ import annotations
 
 import copy
 import math
 import re
-import warnings
 from dataclasses import dataclass
 from pathlib import Path
 
 from . import fileio, progress
 from . import program as _program
 from .case_file import cell_values, end_values, pulse_values, render_execdata, table_values
-from .case_pulse import pulse_items, pulse_of_line, pulse_times
-from .case_quantities import (DELAY_UNITS, DENSITY, DIPOLE, DURATION_UNITS, ENERGY_UNITS, EV,
-                              FIELD, FWHM_FACTOR, HBAR, HC, LENGTH, MAX_COUNT, MAX_STEPS,
-                              SECH_FWHM_PER_LENGTH, SQRT3, SQRT6, TIME, CaseError, level_table,
-                              quantity, real, show_time, si, steps_of, whole)
-from .case_records import (BOUNDARIES, POLARISATIONS, SHAPES, Boundary, Layer, Pulse,
+from .case_program import check_folder, ensemble_option, run_options, same_value
+from .case_pulse import pulse_items, pulse_of_line
+from .case_quantities import (CHANNELS, DELAY_UNITS, DENSITY, DIPOLE, DURATION_UNITS,
+                              ENERGY_UNITS, EV, FIELD, FWHM_FACTOR, HBAR, HC, LENGTH, MAX_COUNT,
+                              MAX_STEPS, SECH_FWHM_PER_LENGTH, SQRT3, SQRT6, TIME, CaseError,
+                              check_times, level_table, quantity, real, show_time, si, steps_of,
+                              whole)
+from .case_records import (BOUNDARIES, POLARISATIONS, SHAPES, Boundary, Layer, Pulse, bragg,
                            columns_to_populations, holds_dots, populations_to_columns)
+from .case_warnings import CaseWarning, has_dots, pulse_warnings, transitions, warn
 
 __all__ = [
     "BOUNDARIES", "Boundary", "CHANNELS", "Case", "CaseError", "CaseWarning", "DEFAULT_DEPHASING",
-    "DEFAULT_LEVELS", "DEFAULT_RELAXATION", "DELAY_UNITS", "DENSITY", "DIPOLE", "DURATION_UNITS", "ENERGY_UNITS",
+    "DEFAULT_LEVELS", "DEFAULT_RELAXATION", "DELAY_UNITS", "DENSITY", "DIPOLE", "DURATION_UNITS",
+    "ENERGY_UNITS",
     "EV", "FIELD", "FWHM_FACTOR", "HBAR", "HC", "LENGTH", "Layer", "MAX_COUNT", "MAX_STEPS",
     "POLARISATIONS", "Pulse", "SECH_FWHM_PER_LENGTH", "SHAPES", "SQRT3", "SQRT6", "TIME",
     "Written", "check_folder", "columns_to_populations", "holds_dots", "populations_to_columns",
@@ -89,16 +93,7 @@ DEFAULT_RELAXATION = {(1, 3): "0.5 ns", (2, 1): "1 ns", (2, 4): "0.2 ns", (3, 1)
 # The dephasing time of every pair of levels when none is given.
 DEFAULT_DEPHASING = "10 fs"
 DEFAULT_LEVELS = (("trans_12", 0), ("split_13", None), ("trans_34", 0), ("split_24", None))
-# Transfers i -> j whose times the program needs above zero: trion
-# recombination 2 -> 1 and the four spin flips.
-CHANNELS = ((2, 1), (1, 3), (3, 1), (2, 4), (4, 2))
 
-
-class CaseWarning(UserWarning):
-    """A case the program runs but whose result is likely not what was
-    meant (a pulse after the run's end, far from the dots' transitions, a
-    record too short for the dots' free decay); the builder's notes hold
-    the same sentences, each starting with "warning: "."""
 
 
 @dataclass
@@ -148,12 +143,14 @@ class Case:
     pulse has no default: give one (Pulse(...)) or several.
 
     The notes (`notes()`, `Written.notes`) say when the default relaxation
-    or dephasing times apply, and warn, as CaseWarning too, of a pulse that
-    peaks after the run's last step or injects nothing, of a pulse more than
-    20 % off every transition of the dots in frequency, and of a record that
-    ends less than 3 T2 after a pulse's peak (T2 the dephasing time of the
-    transition nearest the pulse; by then the dots' free decay has fallen to
-    exp(-3) of its amplitude).
+    or dephasing times apply, and hold the program's warnings of the pulses
+    (as CaseWarning too; see ``case_warnings``): a pulse that peaks after
+    the run's last step or injects nothing, one more than 20 % off the
+    nearest transition of the dots in frequency, and a record that ends
+    less than 3 T2 after a pulse's peak (T2 that of the coherence the pulse
+    drives).  3<->4 counts with --both-transitions: notes(both_transitions=
+    True), write(..., both_transitions=True) and run(..., both_transitions=
+    True) warn as that run does.
     """
 
     def __init__(self, *, dz="5 nm", courant=0.5, block_steps=5000, steps=None, time=None,
@@ -246,9 +243,10 @@ class Case:
                 return k
         raise CaseError(f"cavity layer {ref!r}: no layer of that name")
 
-    def _build(self, stacklevel=3):
+    def _build(self, stacklevel=3, both_transitions=False):
         """(text, expected values by name, notes, dot cells or None); the
-        warnings name the line `stacklevel` frames up (the user's)."""
+        warnings (of a run with or without --both-transitions) name the line
+        `stacklevel` frames up (the user's)."""
         notes = []
         dz, dt, LL, Nt = self._steps(notes)
         levels, transition_J = self._levels()
@@ -257,7 +255,7 @@ class Case:
         self._check_run(LL, Nt)
 
         rows = self.layers
-        cells, starts, dot_cells, first, last = self._structure(dz, notes)
+        cells, starts, dot_cells, first, last, region = self._structure(dz, notes)
         monitors = [self._monitor_cell(m, dz, cells, starts) for m in self.monitors]
 
         if not all(isinstance(p, Pulse) for p in self.pulses):
@@ -274,11 +272,9 @@ class Case:
                 raise CaseError(f"pulse {n} {text[6:]}" if text.startswith("pulse ")
                                 else f"pulse {n}: {text}") from None
         notes += self._default_notes()
-        dots = dot_cells is not None and density > 0
-        ends = self._transitions(levels, deph, scales[1]) if dots else []
-        for text in pulse_warnings(pulses, dt, (Nt // LL + 1) * LL, ends):
-            notes.append("warning: " + text)
-            warnings.warn(text, CaseWarning, stacklevel=stacklevel)
+        ts = transitions(levels, deph, scales[1], both_transitions) \
+            if has_dots(dot_cells, region, density) else []
+        warn(notes, pulse_warnings(pulses, dt, (Nt // LL + 1) * LL, ts), stacklevel)
 
         bl, br = Boundary.of(self.left, "left"), Boundary.of(self.right, "right")
         run = (("courant", float(self.courant)), ("LL", LL), ("number", int(self.run_number)),
@@ -304,16 +300,6 @@ class Case:
             out.append(f"dephasing times not given: {DEFAULT_DEPHASING} for every pair of levels")
         return out
 
-    def _transitions(self, levels, deph, dephasing_scale) -> list:
-        """(name, energy [J], T2 [s]) of the transitions 1-2 and 3-4 that
-        the level table gives an energy (rows 1 and 3)."""
-        out = []
-        for row, (i, j) in ((0, (1, 2)), (2, (3, 4))):
-            energy = EV * levels[row][1] * {0: 1.0, 1: 1e-3, 2: 1e-6}.get(levels[row][2], 0.0)
-            if energy > 0:
-                out.append((f"{i}-{j}", energy, deph[i - 1][j - 1] * dephasing_scale))
-        return out
-
     def _tables(self):
         """((relaxation, dephasing, dipole) tables, (relaxation_scale,
         dephasing_scale)), in SI units, checked."""
@@ -321,7 +307,7 @@ class Case:
         deph = level_table(self.dephasing, TIME, "dephasing time", low=0.0)
         scales = (real(self.relaxation_scale, "relaxation_scale", positive=True),
                   real(self.dephasing_scale, "dephasing_scale", positive=True))
-        _check_times(long, deph, scales)
+        check_times(long, deph, scales)
         dip = level_table(self.dipole, DIPOLE, "dipole moment", ((0, 1), (1, 0), (2, 3), (3, 2)))
         return (long, deph, dip), scales
 
@@ -413,7 +399,8 @@ class Case:
 
     def _structure(self, dz, notes):
         """Cells per layer row, the cells before each row (and in all), the
-        dot layer's cells (or None) and the first and last cavity layer."""
+        dot layer's cells (or None), the first and last cavity layer and the
+        program's dot region (z1, z2) (or None)."""
         if not self.layers:
             raise CaseError("the structure has no layers")
         for k, l in enumerate(self.layers, 1):
@@ -435,7 +422,7 @@ class Case:
             raise CaseError(f"layers {dot_rows} hold dots: the program's dot region holds the "
                             "first dot layer's cells only, so a case has one dot layer")
         starts = [sum(cells[:k]) for k in range(len(cells) + 1)]  # S(0..L)
-        dot_cells = None
+        dot_cells = region = None
         if dot_rows:
             k = dot_rows[0]
             dot_cells = (starts[k - 1] + 1, starts[k])
@@ -454,11 +441,11 @@ class Case:
             left_cell = starts[first - 1]
             right_cell = starts[last] if last < len(rows) else starts[-1]
             d = abs(right_cell - left_cell) - cells[dot_rows[0] - 1]
-            z1, z2 = left_cell + int(d / 2) + 1, right_cell - int(d / 2)
-            if (z1, z2) != dot_cells:
+            region = z1, z2 = left_cell + int(d / 2) + 1, right_cell - int(d / 2)
+            if region != dot_cells:
                 notes.append(f"cavity layers {first}..{last}: the program puts the dots in cells "
                              f"{z1}..{z2}, the dot layer is cells {dot_cells[0]}..{dot_cells[1]}")
-        return cells, starts, dot_cells, first, last
+        return cells, starts, dot_cells, first, last, region
 
     def _monitor_cell(self, m, dz, cells, starts) -> int:
         if isinstance(m, int) and not isinstance(m, bool):
@@ -497,29 +484,32 @@ class Case:
         """Every value of the file by the program's names, as the case writes them."""
         return self._build()[1]
 
-    def notes(self) -> list:
-        """The roundings and choices made in writing the file, as sentences."""
-        return _counted(self._build()[2])
+    def notes(self, both_transitions=False) -> list:
+        """The roundings and choices made in writing the file, as sentences,
+        and the program's warnings of a run (with --both-transitions when
+        `both_transitions`)."""
+        return _counted(self._build(both_transitions=both_transitions)[2])
 
-    def write(self, folder) -> Written:
+    def write(self, folder, both_transitions=False) -> Written:
         """Writes folder/execdata.txt and its three result folders, has the
-        program read and check it (`--check --json`), and makes sure it reads
-        every value as the case wrote it; CaseError when not."""
-        return self._write(folder)
+        program read and check it (`--check --json`, with --both-transitions
+        when `both_transitions`, as the warnings are), and makes sure it
+        reads every value as the case wrote it; CaseError when not."""
+        return self._write(folder, both_transitions)
 
-    def _write(self, folder) -> Written:
+    def _write(self, folder, both_transitions=False) -> Written:
         """Case.write, for write and run (the warnings name their caller)."""
-        text, expected, notes, dot_cells = self._build(stacklevel=4)
+        text, expected, notes, dot_cells = self._build(4, both_transitions)
         folder = Path(folder)
         folder.mkdir(parents=True, exist_ok=True)
         fileio.write_text(folder / "execdata.txt", text)
         for name in self.folders:
             (folder / name).mkdir(parents=True, exist_ok=True)
-        check = check_folder(folder)
+        check = check_folder(folder, ["--both-transitions"] if both_transitions else [])
         got = {k: item["value"] for k, item in check["inputs"].items()}
         wrong = [f"{k}: written {expected.get(k, '(nothing)')!r}, read {got.get(k, '(nothing)')!r}"
-                 for k in sorted(set(expected) | set(got)) if not _same(expected.get(k),
-                                                                        got.get(k))]
+                 for k in sorted(set(expected) | set(got))
+                 if not same_value(expected.get(k), got.get(k))]
         if wrong:
             raise CaseError(f"{folder}/execdata.txt is read with other values than written:\n"
                             + "\n".join(wrong[:20]))
@@ -543,13 +533,13 @@ class Case:
         are emptied first).  `trace_every` N keeps every N-th step in the
         monitor traces (the program's --trace-every=N).  On a terminal a
         progress line with the time left shows while the program runs."""
-        ensemble_option = _ensemble_option(ensemble)
+        ensemble_flag = ensemble_option(ensemble)
         if trace_every is not None and (type(trace_every) is not int or trace_every < 1):
             raise CaseError(f"trace_every {trace_every!r}: a whole number from 1")
         folder = Path(folder)
         self._empty_result_folders(folder, overwrite)
-        derived = self._write(folder).check["derived"]
-        options = _run_options(threads, legacy_model, both_transitions, ensemble_option,
+        derived = self._write(folder, both_transitions).check["derived"]
+        options = run_options(threads, legacy_model, both_transitions, ensemble_flag,
                                source, output)
         options += [f"--trace-every={trace_every}"] if trace_every is not None else []
         program = _program.find_program()
@@ -604,122 +594,8 @@ class Case:
                    transitions=[[int(x) for x in row] for row in i.transitions])
 
 
-def bragg(pairs, n_high, n_low, wavelength, *, low_first=False, name=None) -> list:
-    """The layers of a quarter-wave mirror: `pairs` pairs of indices
-    (n_high, n_low), the high index first unless `low_first`, each layer
-    lambda/(4 n) thick for the vacuum wavelength `wavelength` (a length:
-    "955 nm", 0.955e-6, ...).  `name` names the layers NAME 1H, NAME 1L,
-    NAME 2H, ...  `Case.bragg` appends them to a case.
-
-    At `wavelength` and normal incidence, N pairs from a medium of index n0
-    onto a substrate of index n_s, n1 the index of the layer facing n0 and
-    n2 the other, reflect
-        R = ((1 - (n1/n2)^(2N) n_s/n0) / (1 + (n1/n2)^(2N) n_s/n0))^2
-    (each pair turns the admittance Y behind it into (n1/n2)^2 Y).  The
-    microcavity example's mirrors of GaAs and AlAs (3.511, 2.984): 15 pairs,
-    high first, from air onto the GaAs spacer reflect 0.99137; 20 pairs, low
-    first, from the spacer onto a GaAs substrate 0.99404.  The file's
-    lengths are whole cells, so a case's layers hold the quarter to half a
-    cell (a note gives each length used)."""
-    pairs = whole(pairs, "bragg pairs", 1, MAX_COUNT)
-    high = real(n_high, "bragg n_high", positive=True)
-    low = real(n_low, "bragg n_low", positive=True)
-    lam = si(wavelength, LENGTH, "bragg wavelength", positive=True)
-    order = ((low, "L"), (high, "H")) if low_first else ((high, "H"), (low, "L"))
-    return [Layer(lam / (4 * n), n, name=None if name is None else f"{name} {k}{tag}")
-            for k in range(1, pairs + 1) for n, tag in order]
-
-
-def pulse_warnings(pulses, dt, last_step, transitions) -> list:
-    """Sentences on pulses whose effect is likely not the one meant: `pulses`
-    the pulse lines' items, `last_step` the run's last step, `transitions`
-    the dots' (name, energy [J], T2 [s]) (empty without dots)."""
-    out = []
-    end = last_step * dt
-    for n, items in enumerate(pulses, 1):
-        v = dict(items)
-        start, peak = pulse_times(v, dt)
-        if v["amplitude"] == 0 and v["shape"] != 5:
-            out.append(f"pulse {n} has amplitude 0: it injects nothing")
-        if peak is not None and peak > end:
-            out.append(f"pulse {n} peaks at {show_time(peak)} after the run's last step "
-                       f"(step {last_step} at {show_time(end)})")
-        elif start > end:
-            out.append(f"pulse {n} starts at {show_time(start)} after the run's last step "
-                       f"(step {last_step} at {show_time(end)}): it injects nothing")
-        if not transitions:
-            continue
-        photon = HC / (v["wavelength"] * 1e-6)
-        name, energy, T2 = min(transitions, key=lambda t: abs(photon - t[1]) / t[1])
-        off = abs(photon - energy) / energy
-        if off > 0.2:
-            out.append(f"pulse {n} is {100 * off:.0f} % off the nearest transition "
-                       f"({photon / EV:.4g} eV against {name} at {energy / EV:.4g} eV; more "
-                       "than 20 % off, it hardly drives the dots)")
-        elif peak is not None and peak <= end and end - peak < 3 * T2:
-            out.append(f"the record ends {show_time(end - peak)} after pulse {n}'s peak, less "
-                       f"than 3 T2 = {show_time(3 * T2)} (T2 the {name} dephasing time): the "
-                       "dots' free decay has not fallen to exp(-3) of its amplitude")
-    return out
-
-
 def _count(k, what) -> str:
     return f"{k} {what}" + ("" if k == 1 else "s")
-
-
-def _check_times(long, deph, scales):
-    """The relaxation and dephasing times as the program needs them: each
-    transfer channel and every dephasing time above zero, and finite once
-    scaled."""
-    for i, j in CHANNELS:
-        if not long[i - 1][j - 1] > 0:
-            raise CaseError(f"relaxation time ({i},{j}): {long[i - 1][j - 1]!r} s, must be "
-                            "above 0")
-    for i in range(4):
-        for j in range(4):
-            if i != j and not deph[i][j] > 0:
-                raise CaseError(f"dephasing time ({i + 1},{j + 1}): {deph[i][j]!r} s, must be "
-                                "above 0")
-    for table, scale, what in ((long, scales[0], "relaxation"), (deph, scales[1], "dephasing")):
-        if not math.isfinite(max(map(max, table)) * scale):
-            raise CaseError(f"{what}_scale: {scale!r} makes a {what} time beyond a double")
-
-
-def _ensemble_option(ensemble) -> str | None:
-    """The program's --ensemble=K,FWHM of Case.run's `ensemble` (K, FWHM), or
-    None."""
-    if ensemble is None:
-        return None
-    if not isinstance(ensemble, (tuple, list)) or len(ensemble) != 2:
-        raise CaseError(f"ensemble {ensemble!r}: give (K, FWHM), K spectral classes "
-                        "and their full width in meV")
-    try:
-        return _program.ensemble_option(*ensemble)
-    except ValueError as e:
-        raise CaseError(f"ensemble {tuple(ensemble)!r}: {e}") from None
-
-
-def _run_options(threads, legacy_model, both_transitions, ensemble_option, source,
-                 output) -> list:
-    """The program's options of Case.run, each checked."""
-    options = []
-    if threads is not None:
-        options.append(f"--threads={int(threads)}")
-    if legacy_model:
-        options.append("--legacy-model")
-    if both_transitions:
-        options.append("--both-transitions")
-    if ensemble_option:
-        options.append(ensemble_option)
-    if source is not None:
-        if source not in ("hard", "transparent"):
-            raise CaseError(f"source {source!r}: 'hard' or 'transparent'")
-        options.append(f"--source={source}")
-    if output is not None:
-        if output not in ("text", "hdf5"):
-            raise CaseError(f"output {output!r}: 'text' or 'hdf5'")
-        options.append(f"--output={output}")
-    return options
 
 
 def _counted(notes) -> list:
@@ -730,23 +606,3 @@ def _counted(notes) -> list:
     return [n if k == 1 else f"{n} ({k} times)" for n, k in counts.items()]
 
 
-def _same(a, b) -> bool:
-    if isinstance(a, float) or isinstance(b, float):
-        return a is not None and b is not None and float(a) == float(b)
-    return a == b
-
-
-def check_folder(folder) -> dict:
-    """The program's `--check --json` report of the case in `folder`."""
-    program = _program.find_program()
-    try:
-        r, report = _program.run_check(program, folder, timeout=120)
-    except _program.ProgramError as e:
-        raise CaseError(str(e)) from None
-    if r.returncode == 0 and isinstance(report, dict) and "inputs" in report:
-        return report
-    if isinstance(report, dict) and "inputs" in report:
-        problem = report.get("folders", {}).get("problem") or r.stderr.strip()
-        raise CaseError(f"the program reads {folder}/execdata.txt but cannot run it: {problem}")
-    raise CaseError(f"the program rejects {folder}/execdata.txt (exit status {r.returncode}):\n"
-                    + _program.report_text(r.stdout, r.stderr))

@@ -175,3 +175,25 @@ def level_table(given, units, what, symmetric_pairs=(), low=None):
             out[i][j] = v
     return out
 
+
+# Transfers i -> j whose times the program needs above zero: trion
+# recombination 2 -> 1 and the four spin flips.
+CHANNELS = ((2, 1), (1, 3), (3, 1), (2, 4), (4, 2))
+
+
+def check_times(long, deph, scales):
+    """The relaxation and dephasing times as the program needs them: each
+    transfer channel and every dephasing time above zero, and finite once
+    scaled."""
+    for i, j in CHANNELS:
+        if not long[i - 1][j - 1] > 0:
+            raise CaseError(f"relaxation time ({i},{j}): {long[i - 1][j - 1]!r} s, must be "
+                            "above 0")
+    for i in range(4):
+        for j in range(4):
+            if i != j and not deph[i][j] > 0:
+                raise CaseError(f"dephasing time ({i + 1},{j + 1}): {deph[i][j]!r} s, must be "
+                                "above 0")
+    for table, scale, what in ((long, scales[0], "relaxation"), (deph, scales[1], "dephasing")):
+        if not math.isfinite(max(map(max, table)) * scale):
+            raise CaseError(f"{what}_scale: {scale!r} makes a {what} time beyond a double")

@@ -1,6 +1,6 @@
 """The records a case is built from: a Layer of the structure, the Pulse,
-a Boundary at each end, and the dot layer's populations as the layer
-table's columns 13..15."""
+a Boundary at each end, the dot layer's populations as the layer table's
+columns 13..15, and the layers of a quarter-wave mirror (bragg)."""
 from __future__ import annotations
 
 import math
@@ -145,3 +145,29 @@ class Boundary:
         if self.kind not in BOUNDARIES:
             raise CaseError(f"boundary {self.kind!r}: one of {', '.join(BOUNDARIES)}")
         return BOUNDARIES[self.kind]
+
+
+def bragg(pairs, n_high, n_low, wavelength, *, low_first=False, name=None) -> list:
+    """The layers of a quarter-wave mirror: `pairs` pairs of indices
+    (n_high, n_low), the high index first unless `low_first`, each layer
+    lambda/(4 n) thick for the vacuum wavelength `wavelength` (a length:
+    "955 nm", 0.955e-6, ...).  `name` names the layers NAME 1H, NAME 1L,
+    NAME 2H, ...  `Case.bragg` appends them to a case.
+
+    At `wavelength` and normal incidence, N pairs from a medium of index n0
+    onto a substrate of index n_s, n1 the index of the layer facing n0 and
+    n2 the other, reflect
+        R = ((1 - (n1/n2)^(2N) n_s/n0) / (1 + (n1/n2)^(2N) n_s/n0))^2
+    (each pair turns the admittance Y behind it into (n1/n2)^2 Y).  The
+    microcavity example's mirrors of GaAs and AlAs (3.511, 2.984): 15 pairs,
+    high first, from air onto the GaAs spacer reflect 0.99137; 20 pairs, low
+    first, from the spacer onto a GaAs substrate 0.99404.  The file's
+    lengths are whole cells, so a case's layers hold the quarter to half a
+    cell (a note gives each length used)."""
+    pairs = whole(pairs, "bragg pairs", 1, MAX_COUNT)
+    high = real(n_high, "bragg n_high", positive=True)
+    low = real(n_low, "bragg n_low", positive=True)
+    lam = si(wavelength, LENGTH, "bragg wavelength", positive=True)
+    order = ((low, "L"), (high, "H")) if low_first else ((high, "H"), (low, "L"))
+    return [Layer(lam / (4 * n), n, name=None if name is None else f"{name} {k}{tag}")
+            for k in range(1, pairs + 1) for n, tag in order]

@@ -2,6 +2,7 @@
 them, and what a run does with a pulse given by its area."""
 import math
 import runpy
+import warnings
 from types import SimpleNamespace
 
 import numpy as np
@@ -36,9 +37,8 @@ def test_built_and_reread_examples_read_as_the_text_examples(name, ends, tmp_pat
     text = values(ROOT / "examples" / name / "execdata.txt")
     # Both records end long before the dots' free decay (T2 = 10 ps) has
     # fallen: the one warning, the Gaussian peaking 3 widths after step 0.
-    short = (f"the record ends {ends} after pulse 1's peak, less than 3 T2 = 30 ps (T2 the "
-             "1-2 dephasing time): the dots' free decay has not fallen to exp(-3) of its "
-             "amplitude")
+    short = (f"the record ends {ends} after pulse 1's peak, less than 3 T2 = 30 ps: its free "
+             "decay is cut off")
     with pytest.warns(CaseWarning) as caught:
         built = example(name).case().write(tmp_path / "built")
         reread = Case.from_execdata(ROOT / "examples" / name / "execdata.txt").write(
@@ -69,6 +69,34 @@ def test_a_written_case_shows_itself_in_one_line(tmp_path):
         written = case.write(tmp_path)
     assert repr(written) == (f"<Written {tmp_path}: 620 cells, 35000 steps = 291.869 fs, "
                              "5 layers, 1 pulse, 2 notes (1 warning)>")
+
+
+# T2 of 1<->2 (u1, u7: dephasing (1,2), (3,1)) 1 fs, of 3<->4 (u6, u12:
+# (2,4), (4,3)) 10 fs: 3<->4's record of 19 fs is cut off, with sigma- light
+# and both transitions only.
+T2_34 = [[0 if i == j else 10e-15 if (i, j) in ((2, 4), (4, 3)) else 1e-15
+          for j in range(1, 5)] for i in range(1, 5)]
+
+
+@pytest.mark.parametrize("pulses, dephasing, both, count", [
+    ([Pulse("gaussian", fwhm="5 fs", delay="30 fs", amplitude=1e8)], "1 fs", False, 1),
+    ([Pulse("gaussian", fwhm="5 fs", delay="6 fs", amplitude=1e8, wavelength="1.2 um"),
+      Pulse("sech", length="10 fs", amplitude=0)], "1 fs", False, 2),
+    ([Pulse("sech", length="10 fs", amplitude=1e8)], "7 fs", False, 1),
+    ([Pulse("gaussian", fwhm="5 fs", delay="6 fs", amplitude=1e8, polarisation="sigma-")],
+     T2_34, True, 1),
+    ([Pulse("gaussian", fwhm="5 fs", delay="6 fs", amplitude=1e8, polarisation="sigma-")],
+     T2_34, False, 0),
+], ids=["late", "far-off-and-nothing", "short-record", "sigma-minus-both", "sigma-minus"])
+def test_the_builder_warns_as_the_program(pulses, dephasing, both, count, tmp_path):
+    case = Case(steps=2000, block_steps=1000, relaxation="1 ns", dephasing=dephasing,
+                pulse=pulses)
+    case.layer("50 nm", n=3.5).dots("10 nm", n=3.5).layer("50 nm", n=3.5)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", CaseWarning)
+        written = case.write(tmp_path, both_transitions=both)
+    assert written.warnings == written.check["warnings"]
+    assert len(written.warnings) == count
 
 
 def test_populations_and_columns():
