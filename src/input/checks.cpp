@@ -121,7 +121,7 @@ void check_layers(const RunParameters& p, const StructureProfile& s) {
   for (std::size_t j = 0; j < rows.size(); ++j) {
     const Layer& l = rows[j];
     const std::string row = " of layer " + std::to_string(j + 1);
-    for (const double v : {l.column2, l.a13, l.a14, l.a15, l.b13, l.b14, l.b15}) {
+    for (const double v : {l.unused, l.a13, l.a14, l.a15, l.b13, l.b14, l.b15}) {
       finite(v, "values" + row);
     }
     positive(l.index, "index" + row, "");

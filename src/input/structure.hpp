@@ -17,7 +17,7 @@ namespace mps {
 // values; components 14 and 15 are stored divided by sqrt3 and sqrt6.
 struct Layer {
   std::int32_t cells = 0;  // number of cells of the layer
-  double column2 = 0.0;    // read, not used
+  double unused = 0.0;     // second column: read, not used
   double index = 0.0;      // refractive index (left end for a graded layer)
   double index_end = 0.0;  // right-end index of a graded layer; 0 = uniform
   bool graded = false;     // index_end != 0 (NaN counts as non-zero)
