@@ -30,50 +30,55 @@ inline constexpr int kComponents = 18;
 inline constexpr int kEx = 0, kEy = 1;
 constexpr int w(int k) { return k + 1; }
 
-// The coefficients of a cell besides the step's F and B.
+// The coefficients of a cell besides the step's F and B.  The current
+// coefficients (a pair's rates as they enter the field equations, with the
+// cell's 1/eps_r) are made from the driven pairs' records
+// (medium/transitions.hpp); each name says which term of du/dt it carries.
 enum LaneCoefficient : int {
-  kCurlX,   // (Hy(i) - Hy(i-1)) cE(i), H at the new level
-  kCurlY,   // (Hx(i) - Hx(i-1)) cE(i)
-  kGX,      // current of the equilibrium population in the Ex equation (per Ey)
-  kGY,      // the same in the Ey equation (per Ex)
-  kAX1,     // current terms of the Ex equation: dephasing of u1,
-  kAX7,     //   precession of u7,
-  kAX13,    //   field-driven term (per Ey u13)
-  kAY1,     // current terms of the Ey equation
-  kAY7,     //
-  kAY13,    //
-  kS1,      // field drive of the equilibrium populations: du1/dt per Ey,
-  kS7,      //   du7/dt per Ex
-  kF13_14,  // population block: coefficient of w14 in dw13/dt,
-  kF13_15,  //   of w15 in dw13/dt,
-  kF14_15,  //   of w15 in dw14/dt,
-  kB13_14,  //   of w13 in dw14/dt,
-  kB13_15,  //   of w13 in dw15/dt,
-  kB14_15,  //   of w14 in dw15/dt
-  kS13,     // relaxation sources of w13..w15
+  kCurlX,  // (Hy(i) - Hy(i-1)) cE(i), H at the new level
+  kCurlY,  // (Hx(i) - Hx(i-1)) cE(i)
+  // 1<->2: the Ex equation takes the rate of u1, the Ey equation that of u7.
+  kEquilibriumX12,  // Ex: current of the equilibrium inversion u13eq (per Ey)
+  kEquilibriumY12,  // Ey: the same (per Ex)
+  kDephasingX12,    // Ex: dephasing of u1
+  kPrecessionX12,   // Ex: precession (Delta/2) of u7
+  kInversionX12,    // Ex: field-driven term (per Ey u13)
+  kPrecessionY12,   // Ey: precession of u1
+  kDephasingY12,    // Ey: dephasing of u7
+  kInversionY12,    // Ey: field-driven term (per Ex u13)
+  kDriveU1,         // du1/dt per Ey from the equilibrium inversion
+  kDriveU7,         // du7/dt per Ex from the same
+  kF13_14,          // population block: coefficient of w14 in dw13/dt,
+  kF13_15,          //   of w15 in dw13/dt,
+  kF14_15,          //   of w15 in dw14/dt,
+  kB13_14,          //   of w13 in dw14/dt,
+  kB13_15,          //   of w13 in dw15/dt,
+  kB14_15,          //   of w14 in dw15/dt
+  kS13,             // relaxation sources of w13..w15
   kS14,
   kS15,
   kD13,  // own relaxation of w13..w15 where a cell's channels differ
   kD14,  //   from the step's (diagonal terms)
   kD15,
-  // With 3<->4 driven as well (kTermsBoth): the current of the pair
-  // (u6, u12) in the field equations and the drive of its equilibrium.
-  kAX6,   // current terms of the Ex equation: dephasing of u6,
-  kAX12,  //   precession of u12,
-  kAX14,  //   field-driven terms (per Ey u14, per Ey u15),
-  kAX15,  //
-  kGX34,  //   equilibrium of the 3<->4 populations (per Ey)
-  kAY6,   // the same of the Ey equation
-  kAY12,  //
-  kAY14,  //
-  kAY15,  //
-  kGY34,  //
-  kS6,    // field drive of the equilibrium: du6/dt per Ey,
-  kS12,   //   du12/dt per Ex
+  // With 3<->4 driven as well (kTermsBoth): the Ex equation takes the rate
+  // of u6, the Ey equation minus that of u12; the inversion is
+  // u14/sqrt3 - sqrt6 u15/3.
+  kDephasingX34,     // Ex: dephasing of u6
+  kPrecessionX34,    // Ex: precession of u12
+  kInversionX34_14,  // Ex: field-driven terms (per Ey u14,
+  kInversionX34_15,  //   per Ey u15)
+  kEquilibriumX34,   // Ex: current of the equilibrium inversion (per Ey)
+  kPrecessionY34,    // Ey: precession of u6
+  kDephasingY34,     // Ey: dephasing of u12
+  kInversionY34_14,  // Ey: field-driven terms (per Ex u14,
+  kInversionY34_15,  //   per Ex u15)
+  kEquilibriumY34,   // Ey: current of the equilibrium inversion (per Ex)
+  kDriveU6,          // du6/dt per Ey from the equilibrium inversion
+  kDriveU12,         // du12/dt per Ex from the same
   kLaneCoefficients
 };
-// The coefficients the 1<->2 table uses: those before kAX6.
-inline constexpr int kLaneCoefficients12 = kAX6;
+// The coefficients the 1<->2 table uses: those before kDephasingX34.
+inline constexpr int kLaneCoefficients12 = kDephasingX34;
 
 // The coupling constant of a step coefficient: F(k,l) = c X_kl and
 // B(k,l) = -c X_lk with X_kl = exp(t/T_k - t/T_l).
@@ -132,19 +137,21 @@ using enum Field;
 // The field equations take their current from w1, w7 and the equilibrium.
 inline constexpr std::array kTerms = {
     // dEx/dt
-    cell(kEx, kCurlX, none, 0, -1.0), cell(kEx, kGX, y, 0), cell(kEx, kAX1, none, 1),
-    cell(kEx, kAX7, none, 7), cell(kEx, kAX13, y, 13),
+    cell(kEx, kCurlX, none, 0, -1.0), cell(kEx, kEquilibriumX12, y, 0),
+    cell(kEx, kDephasingX12, none, 1), cell(kEx, kPrecessionX12, none, 7),
+    cell(kEx, kInversionX12, y, 13),
     // dEy/dt
-    cell(kEy, kCurlY, none, 0), cell(kEy, kGY, x, 0), cell(kEy, kAY1, none, 1),
-    cell(kEy, kAY7, none, 7), cell(kEy, kAY13, x, 13),
+    cell(kEy, kCurlY, none, 0), cell(kEy, kEquilibriumY12, x, 0),
+    cell(kEy, kPrecessionY12, none, 1), cell(kEy, kDephasingY12, none, 7),
+    cell(kEy, kInversionY12, x, 13),
     // dw1/dt .. dw12/dt
-    cell(w(1), kS1, y, 0), F(w(1), 1, 7, detuning, none, 7), F(w(1), 1, 13, rabi, y, 13),
+    cell(w(1), kDriveU1, y, 0), F(w(1), 1, 7, detuning, none, 7), F(w(1), 1, 13, rabi, y, 13),
     F(w(2), 2, 10, half_rabi, x, 10), F(w(2), 2, 4, half_rabi, y, 4),
     F(w(3), 3, 9, detuning, none, 9), F(w(3), 3, 11, half_rabi, x, 11),
     F(w(3), 3, 5, half_rabi, y, 5), F(w(4), 4, 10, minus_detuning, none, 10),
     B(w(4), 2, 4, half_rabi, y, 2), F(w(4), 4, 8, half_rabi, x, 8), B(w(5), 3, 5, half_rabi, y, 3),
     F(w(5), 5, 9, half_rabi, x, 9), F(w(6), 6, 12, detuning, none, 12),
-    B(w(7), 1, 7, detuning, none, 1), cell(w(7), kS7, x, 0), F(w(7), 7, 13, minus_rabi, x, 13),
+    B(w(7), 1, 7, detuning, none, 1), cell(w(7), kDriveU7, x, 0), F(w(7), 7, 13, minus_rabi, x, 13),
     B(w(8), 4, 8, half_rabi, x, 4), F(w(8), 8, 10, half_rabi, y, 10),
     B(w(9), 3, 9, detuning, none, 3), B(w(9), 5, 9, half_rabi, x, 5),
     F(w(9), 9, 11, half_rabi, y, 11), B(w(10), 4, 10, minus_detuning, none, 4),
@@ -168,16 +175,16 @@ inline constexpr std::size_t kTermCount = kTerms.size();
 // 2<->3 and 2<->4 at half its Rabi frequency; the field equations take the
 // current of P34 = Nd (p34/2) (u6, -u12).
 inline constexpr std::array kTerms34 = {
-    cell(kEx, kAX6, none, 6),
-    cell(kEx, kAX12, none, 12),
-    cell(kEx, kAX14, y, 14),
-    cell(kEx, kAX15, y, 15),
-    cell(kEx, kGX34, y, 0),
-    cell(kEy, kAY6, none, 6),
-    cell(kEy, kAY12, none, 12),
-    cell(kEy, kAY14, x, 14),
-    cell(kEy, kAY15, x, 15),
-    cell(kEy, kGY34, x, 0),
+    cell(kEx, kDephasingX34, none, 6),
+    cell(kEx, kPrecessionX34, none, 12),
+    cell(kEx, kInversionX34_14, y, 14),
+    cell(kEx, kInversionX34_15, y, 15),
+    cell(kEx, kEquilibriumX34, y, 0),
+    cell(kEy, kPrecessionY34, none, 6),
+    cell(kEy, kDephasingY34, none, 12),
+    cell(kEy, kInversionY34_14, x, 14),
+    cell(kEy, kInversionY34_15, x, 15),
+    cell(kEy, kEquilibriumY34, x, 0),
     F(w(2), 2, 3, minus_half_rabi34, y, 3),
     F(w(2), 2, 9, minus_half_rabi34, x, 9),
     B(w(3), 2, 3, minus_half_rabi34, y, 2),
@@ -186,7 +193,7 @@ inline constexpr std::array kTerms34 = {
     F(w(4), 4, 11, minus_half_rabi34, x, 11),
     B(w(5), 4, 5, minus_half_rabi34, y, 4),
     F(w(5), 5, 10, minus_half_rabi34, x, 10),
-    cell(w(6), kS6, y, 0),
+    cell(w(6), kDriveU6, y, 0),
     F(w(6), 6, 14, rabi34_sqrt3, y, 14),
     F(w(6), 6, 15, minus_rabi34_sqrt6, y, 15),
     B(w(8), 3, 8, minus_half_rabi34, x, 3),
@@ -197,7 +204,7 @@ inline constexpr std::array kTerms34 = {
     F(w(10), 10, 11, minus_half_rabi34, y, 11),
     B(w(11), 4, 11, minus_half_rabi34, x, 4),
     B(w(11), 10, 11, minus_half_rabi34, y, 10),
-    cell(w(12), kS12, x, 0),
+    cell(w(12), kDriveU12, x, 0),
     F(w(12), 12, 14, rabi34_sqrt3, x, 14),
     F(w(12), 12, 15, minus_rabi34_sqrt6, x, 15),
     B(w(14), 12, 14, rabi34_sqrt3, x, 12),

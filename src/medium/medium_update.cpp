@@ -100,66 +100,19 @@ void load_batch(const MediumSweep& loop, std::int32_t block, DotBatch& b, BatchC
   for (int n = 0; n < kStored; ++n) store(b.old[kFirstStored + n], load(w[n]));
 }
 
-// The field couplings of every lane (the step's couplings over the cell's
-// eps_r), the curls of H at the new level and the equilibrium terms.
+// The coefficients of every lane: the curls of H at the new level, and
+// each driven pair's current and drive (pair_lane_coefficients); eq holds
+// u13eq..u15eq of the lanes.
 void field_coefficients(const MediumParameters& mp, const MediumStep& step, const BatchCells& in,
-                        const Lanes& u13eq, BatchCoefficients& c) {
-  using constants::hbar;
-  using constants::hbar_eps0;
-  const double p = mp.dipole;
-  const double Nd = mp.density;
-  const double sign = mp.current_sign;
-  const double share = mp.polarisation_share;
+                        const Lanes* eq, BatchCoefficients& c) {
   using namespace equations;
-  Lanes &aX1 = c[kAX1], &aX7 = c[kAX7], &aX13 = c[kAX13], &aY1 = c[kAY1], &aY7 = c[kAY7];
-  Lanes &aY13 = c[kAY13], &curlX = c[kCurlX], &curlY = c[kCurlY], &gX = c[kGX], &gY = c[kGY];
-  Lanes &s1 = c[kS1], &s7 = c[kS7];
 #pragma omp simd
   for (int l = 0; l < kBatchLanes; ++l) {
-    const double inv_eps = 1.0 / in.eps_r[l];
-    aX1[l] = step.aX1 * inv_eps;
-    aX7[l] = step.aX7 * inv_eps;
-    aX13[l] = step.aX13 * inv_eps;
-    aY1[l] = step.aY1 * inv_eps;
-    aY7[l] = step.aY7 * inv_eps;
-    aY13[l] = -aX13[l];
-    curlY[l] = (in.hx[l] - in.hx_before[l]) * in.cE[l];
-    curlX[l] = (in.hy[l] - in.hy_before[l]) * in.cE[l];
-    gX[l] = sign * (p * Nd * p / (hbar_eps0 * in.eps_r[l]) * u13eq[l]) * share;
-    gY[l] = -gX[l];
-    s1[l] = p * u13eq[l] * step.growth1 / hbar;
-    s7[l] = p * u13eq[l] * step.growth7 / (-hbar);
+    c[kCurlY][l] = (in.hx[l] - in.hx_before[l]) * in.cE[l];
+    c[kCurlX][l] = (in.hy[l] - in.hy_before[l]) * in.cE[l];
   }
-}
-
-// The same of 3<->4 when it is driven; eq holds u13eq..u15eq.
-void field_coefficients34(const MediumParameters& mp, const MediumStep& step, const BatchCells& in,
-                          const Lanes* eq, BatchCoefficients& c) {
-  using constants::hbar;
-  using constants::hbar_eps0;
-  using namespace equations;
-  const double p = mp.dipole34;
-  const double sign = mp.current_sign;
-  const double share = mp.polarisation_share;
-  const Lanes &u14eq = eq[1], &u15eq = eq[2];
-#pragma omp simd
-  for (int l = 0; l < kBatchLanes; ++l) {
-    const double inv_eps = 1.0 / in.eps_r[l];
-    c[kAX6][l] = step.aX6 * inv_eps;
-    c[kAX12][l] = step.aX12 * inv_eps;
-    c[kAX14][l] = step.aX14 * inv_eps;
-    c[kAX15][l] = step.aX15 * inv_eps;
-    c[kAY6][l] = step.aY6 * inv_eps;
-    c[kAY12][l] = step.aY12 * inv_eps;
-    c[kAY14][l] = step.aY14 * inv_eps;
-    c[kAY15][l] = step.aY15 * inv_eps;
-    // The 3<->4 inversion's equilibrium part as it enters du6/dt per Ey.
-    const double inversion = u14eq[l] / constants::sqrt3 - constants::sqrt6 * u15eq[l] / 3.0;
-    c[kGX34][l] = sign * (p * mp.density * p / (hbar_eps0 * in.eps_r[l]) * inversion) * share;
-    c[kGY34][l] = -c[kGX34][l];
-    c[kS6][l] = p * inversion * step.growth6 / hbar;
-    c[kS12][l] = p * inversion * step.growth12 / hbar;
-  }
+  pair_lane_coefficients<kPair12>(mp, step.pair12, in.eps_r, eq, c);
+  if (mp.both_transitions) pair_lane_coefficients<kPair34>(mp, step.pair34, in.eps_r, eq, c);
 }
 
 // The new level of the block: physical diagonal, stored values (flushed)
@@ -211,13 +164,20 @@ void weigh_coefficients(const BatchCoefficients& base, const ClassStep& classes,
                         BatchCoefficients& out) {
   using namespace equations;
   enum Factor : std::uint8_t { none, weight, tuned, population };
+  // From the pairs' records: a class's current scales with its weight,
+  // that of its precession with its weight times its detuning over Delta.
   static constexpr auto kFactor = [] {
     std::array<Factor, kLaneCoefficients> f{};
-    for (const LaneCoefficient id : {kAX1, kAX13, kAY7, kAY13, kGX, kGY, kAX6, kAX14, kAX15, kGX34,
-                                     kAY12, kAY14, kAY15, kGY34}) {
-      f[id] = weight;
+    for (const DrivenPair* pair : {&kPair12, &kPair34}) {
+      for (const LaneCoefficient id :
+           {pair->dephasing_x, pair->dephasing_y, pair->equilibrium_x, pair->equilibrium_y}) {
+        f[id] = weight;
+      }
+      for (std::size_t k = 0; k < static_cast<std::size_t>(pair->inversion_terms); ++k) {
+        f[pair->inversion_x[k]] = weight, f[pair->inversion_y[k]] = weight;
+      }
+      f[pair->precession_x] = tuned, f[pair->precession_y] = tuned;
     }
-    for (const LaneCoefficient id : {kAX7, kAY1, kAX12, kAY6}) f[id] = tuned;
     for (int id = kF13_14; id <= kD15; ++id) f[static_cast<std::size_t>(id)] = population;
     return f;
   }();
@@ -257,8 +217,7 @@ void class_coefficients(const MediumSweep& loop, std::int32_t block, int l, cons
     for (std::size_t n = 0; n < 3; ++n) eq[n][q] = m.eq[static_cast<std::size_t>(block) * 3 + n][l];
   }
   BatchCoefficients base;
-  field_coefficients(mp, step, one, eq[0], base);
-  if (mp.both_transitions) field_coefficients34(mp, step, one, eq.data(), base);
+  field_coefficients(mp, step, one, eq.data(), base);
   cb.curl_x = base[kCurlX][0], cb.curl_y = base[kCurlY][0];
   base[kCurlX].v.fill(0.0), base[kCurlY].v.fill(0.0);
   const std::int32_t s = block * kBatchLanes + l;
@@ -368,8 +327,7 @@ BlockEffort advance_batch(const MediumSweep& loop, std::int32_t block, CouplingC
   load_batch(loop, block, b, in);
   population_blocks(loop, block, in, cache, b.cell);
   const Lanes* eq = &m.eq[static_cast<std::size_t>(block) * 3];
-  field_coefficients(mp, step, in, eq[0], b.cell);
-  if (mp.both_transitions) field_coefficients34(mp, step, in, eq, b.cell);
+  field_coefficients(mp, step, in, eq, b.cell);
   advance_dot_batch(step.terms, {step.dt, mp.iteration_limit, mp.tolerance}, b);
   store_batch(loop, block, in, b);
   const auto used = b.evaluations.begin() + b.lanes;
@@ -388,54 +346,7 @@ PopulationCoupling cell_population_coupling(const MediumParameters& mp, const Po
                                 eq.u15);
 }
 
-MediumParameters medium_parameters(const RunParameters& p, const StructureProfile& s) {
-  MediumParameters mp;
-  mp.model = p.model;
-  mp.tau = p.tau;
-  mp.gamma = transfer_rates(p.tau);
-  mp.channels = transfer_channels(p.tau);
-  mp.T = p.T;
-  mp.dipole = p.dipole;
-  mp.density = p.dipole_density;
-  mp.detuning = p.detuning;
-  mp.half_detuning = p.half_detuning;
-  mp.iteration_limit = p.iteration_limit;
-  mp.tolerance = p.tolerance;
-  mp.cavity = {s.cavity_left, s.cavity_right};
-  mp.current_sign = current_sign(p.model);
-  mp.polarisation_share = polarisation_share(p.model);
-  mp.both_transitions = p.both_transitions;
-  mp.dipole34 = p.dipole_table(3, 4);
-  mp.classes = spectral_classes(p.ensemble);
-  return mp;
-}
-
 namespace {
-
-// The current of P34 = Nd (p34/2)(u6, -u12) taken as that of 1<->2 is:
-// du6/dt = -u6/T6 + Delta u12 + (p34/hbar) Ey (u14/sqrt3 - sqrt6 u15/3),
-// du12/dt = -u12/T12 - Delta u6 + (p34/hbar) Ex (the same), the
-// precession at Delta/2 and the other terms at the model's share.
-void prepare_step34(const MediumParameters& mp, MediumStep& step) {
-  using namespace constants;
-  const double e6 = step.decay.now[6], e12 = step.decay.now[12];
-  const double e14 = step.decay.now[14], e15 = step.decay.now[15];
-  const double Nd = mp.density;
-  const double P = mp.dipole34;
-  const double sign = mp.current_sign;
-  const double share = mp.polarisation_share;
-  const double driven = P * P * Nd / (hbar * eps0);
-  step.aX6 = sign * (-Nd * P * e6 / (eps0 * mp.T[6])) * share;
-  step.aX12 = sign * (Nd * P * mp.half_detuning * e12 / eps0);
-  step.aX14 = sign * (driven * e14 / sqrt3) * share;
-  step.aX15 = sign * (-(driven * e15 * sqrt6 / 3.0)) * share;
-  step.aY12 = -(sign * (-Nd * P * e12 / (eps0 * mp.T[12])) * share);
-  step.aY6 = -(sign * (-Nd * P * mp.half_detuning * e6 / eps0));
-  step.aY14 = -step.aX14;
-  step.aY15 = -step.aX15;
-  step.growth6 = std::exp(step.t / mp.T[6]);
-  step.growth12 = std::exp(step.t / mp.T[12]);
-}
 
 // The classes' part of the step (ClassStep): each class's terms as the
 // step's, those of a precession pair scaled by the class's detuning over
@@ -471,7 +382,6 @@ void prepare_class_step(const MediumParameters& mp, MediumStep& step) {
 }  // namespace
 
 void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step) {
-  using namespace constants;
   step.dt = dt;
   step.t = (static_cast<double>(J) + 0.5) * dt;
   const double t = step.t;
@@ -479,22 +389,8 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   step_coefficients(t, mp.detuning, mp.dipole, mp.T, step.coeffs, p34);
   step.terms = step_terms(step.coeffs, mp.both_transitions);
   step.decay = decay_factors(J, dt, mp.T);
-  // exp(-(t / T_k)) at this step's t: the decay factors have them.
-  const double e1 = step.decay.now[1];
-  const double e7 = step.decay.now[7];
-  const double e13 = step.decay.now[13];
-  const double Nd = mp.density;
-  const double P = mp.dipole;
-  const double sign = mp.current_sign;
-  const double share = mp.polarisation_share;
-  step.aX1 = sign * (-Nd * P * e1 / (eps0 * mp.T[1])) * share;
-  step.aX7 = sign * (Nd * P * mp.half_detuning * e7 / eps0);
-  step.aX13 = sign * (P * P * e13 * Nd / (hbar * eps0)) * share;
-  step.aY1 = sign * (-Nd * P * mp.half_detuning * e1 / eps0);
-  step.aY7 = sign * (-Nd * P * e7 / (eps0 * mp.T[7])) * share;
-  step.growth1 = std::exp(t / mp.T[1]);
-  step.growth7 = std::exp(t / mp.T[7]);
-  if (mp.both_transitions) prepare_step34(mp, step);
+  step.pair12 = pair_step(kPair12, mp, t, step.decay);
+  if (mp.both_transitions) step.pair34 = pair_step(kPair34, mp, t, step.decay);
   if (!mp.classes.empty()) {
     mp.both_transitions ? prepare_class_step<equations::kTermsBoth>(mp, step)
                         : prepare_class_step<equations::kTerms>(mp, step);

@@ -2,7 +2,6 @@
 // of its cell alone.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <limits>
 #include <set>
 #include <vector>
@@ -22,7 +21,7 @@ struct Values {
   }
 };
 
-bool same(const CellVector& a, const CellVector& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same(const CellVector& a, const CellVector& b) { return same_bits(a, b); }
 
 // One dot cell as the implicit step sees it.
 struct Case {
@@ -35,8 +34,8 @@ struct Case {
 // rounding of its terms (a fused multiply-add, say).
 void build_up(CellCoefficients& cell, CellVector& old, CellVector& now) {
   for (CellVector* y : {&old, &now}) y->w(1) = y->w(7) = y->w(13) = 0.0;
-  cell.curlX = 0.5 * cell.gX * (old.ey + now.ey) * (1.0 + 0x1p-20);
-  cell.curlY = -0.5 * cell.gY * (old.ex + now.ex) * (1.0 - 0x1p-21);
+  cell.curlX = 0.5 * cell.equilibrium_x * (old.ey + now.ey) * (1.0 + 0x1p-20);
+  cell.curlY = -0.5 * cell.equilibrium_y * (old.ex + now.ex) * (1.0 - 0x1p-21);
 }
 
 // The dense cell varied in flags, equilibria, curls, fields and stored
@@ -52,11 +51,12 @@ std::vector<Case> varied_cells(const DenseCell& base, int count) {
     const auto eq = diagonal_components(equilibria[static_cast<std::size_t>(n % 4)]);
     const PopulationFlags flags = {n % 2, (n / 2) % 2, 1, (n / 3) % 2};
     c.cell.pop = cell_population_coupling(line.mp, flags, line.step.t, {eq[0], eq[1], eq[2]});
-    c.cell.gX = base.cell.gX * (1.0 + 0.1 * v.next()), c.cell.gY = -c.cell.gX;
+    c.cell.equilibrium_x = base.cell.equilibrium_x * (1.0 + 0.1 * v.next()),
+    c.cell.equilibrium_y = -c.cell.equilibrium_x;
     const int kind = n % 5;
     if (kind == 0) {  // at rest: nothing drives it
       c.cell.curlX = c.cell.curlY = 0.0;
-      c.cell.s1 = c.cell.s7 = 0.0;
+      c.cell.drive_u1 = c.cell.drive_u7 = 0.0;
       c.cell.pop = PopulationCoupling{};
     } else {
       const double field = kind == 4 ? 3e11 : 2e8;  // kind 4: far too strong to converge
@@ -89,8 +89,12 @@ void run_batches(const StepCoefficients& step, const ImplicitStep& solver,
     unused.curlX = nan.ex;
     for (int l = 0; l < kBatchLanes; ++l) {
       const bool used = l < b.lanes;
-      set_lane(b.cell, l, used ? cases[static_cast<std::size_t>(first + l)].cell : unused);
-      set_lane(b.old, l, used ? cases[static_cast<std::size_t>(first + l)].old : nan);
+      set_lane(b.cell, l,
+               used ? cases[static_cast<std::size_t>(first) + static_cast<std::size_t>(l)].cell
+                    : unused);
+      set_lane(
+          b.old, l,
+          used ? cases[static_cast<std::size_t>(first) + static_cast<std::size_t>(l)].old : nan);
     }
     advance_dot_batch(step, solver, b);
     for (int l = 0; l < b.lanes; ++l) {

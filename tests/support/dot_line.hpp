@@ -156,12 +156,16 @@ struct DenseCell {
   DenseCell() {
     prepare_medium_step(line.mp, 3000, line.dt, line.step);
     cell.curlX = 3e18, cell.curlY = -2e18;
-    cell.aX1 = line.step.aX1, cell.aX7 = line.step.aX7, cell.aX13 = line.step.aX13;
-    cell.aY1 = line.step.aY1, cell.aY7 = line.step.aY7, cell.aY13 = -cell.aX13;
+    cell.dephasing_x = line.step.pair12.dephasing_x,
+    cell.precession_x = line.step.pair12.precession_x,
+    cell.inversion_x = line.step.pair12.inversion[0];
+    cell.precession_y = line.step.pair12.precession_y,
+    cell.dephasing_y = line.step.pair12.dephasing_y, cell.inversion_y = -cell.inversion_x;
     const auto eq = diagonal_components({0.5, 0.0, 0.5, 0.0});
-    cell.gX = kDipole * 1e24 * kDipole / constants::hbar_eps0 * eq[0], cell.gY = -cell.gX;
-    cell.s1 = kDipole * eq[0] * line.step.growth1 / constants::hbar;
-    cell.s7 = -kDipole * eq[0] * line.step.growth7 / constants::hbar;
+    cell.equilibrium_x = kDipole * 1e24 * kDipole / constants::hbar_eps0 * eq[0],
+    cell.equilibrium_y = -cell.equilibrium_x;
+    cell.drive_u1 = kDipole * eq[0] * line.step.pair12.growth_x / constants::hbar;
+    cell.drive_u7 = -kDipole * eq[0] * line.step.pair12.growth_y / constants::hbar;
     cell.pop = cell_population_coupling(line.mp, {1, 1, 1, 1}, line.step.t, {eq[0], eq[1], eq[2]});
     old.ex = 1.5e8, old.ey = -0.7e8;
     const double w[15] = {0.02,   -0.01, 0.003,  -0.004, 0.001, 0.002, -0.03, 0.005,

@@ -5,6 +5,8 @@
 // batch, the other lanes empty), for tests that follow a single cell or
 // place cells in chosen lanes.
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <limits>
 
 #include "medium/dot_batch.hpp"
@@ -30,14 +32,25 @@ struct CellVector {
 
 // Everything of one cell and step that the equations read besides the
 // step's F and B (equations::LaneCoefficient).
+// The 1<->2 current and drive coefficients are those of kPair12
+// (medium/transitions.hpp) under the pair's names.
 struct CellCoefficients {
   double curlX = 0.0, curlY = 0.0;
-  double gX = 0.0, gY = 0.0;
-  double aX1 = 0.0, aX7 = 0.0, aX13 = 0.0;
-  double aY1 = 0.0, aY7 = 0.0, aY13 = 0.0;
-  double s1 = 0.0, s7 = 0.0;
+  double equilibrium_x = 0.0, equilibrium_y = 0.0;                  // kEquilibriumX12, ..Y12
+  double dephasing_x = 0.0, precession_x = 0.0, inversion_x = 0.0;  // of the Ex equation
+  double precession_y = 0.0, dephasing_y = 0.0, inversion_y = 0.0;  // of the Ey equation
+  double drive_u1 = 0.0, drive_u7 = 0.0;                            // kDriveU1, kDriveU7
   PopulationCoupling pop;
 };
+
+// Bit for bit, member by member (a double's bits, not its value: -0 and
+// NaN count).
+inline bool same_bits(const CellVector& a, const CellVector& b) {
+  const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
+  bool same = bits(a.ex) == bits(b.ex) && bits(a.ey) == bits(b.ey);
+  for (std::size_t k = 0; k < a.w.v.size(); ++k) same = same && bits(a.w.v[k]) == bits(b.w.v[k]);
+  return same;
+}
 
 inline void set_lane(BatchVector& b, int l, const CellVector& x) {
   b[0][l] = x.ex;
@@ -55,10 +68,18 @@ inline CellVector lane_of(const BatchVector& b, int l) {
 
 inline void set_lane(BatchCoefficients& b, int l, const CellCoefficients& c) {
   using namespace equations;
-  const std::pair<LaneCoefficient, double> values[] = {
-      {kCurlX, c.curlX}, {kCurlY, c.curlY}, {kGX, c.gX},     {kGY, c.gY},
-      {kAX1, c.aX1},     {kAX7, c.aX7},     {kAX13, c.aX13}, {kAY1, c.aY1},
-      {kAY7, c.aY7},     {kAY13, c.aY13},   {kS1, c.s1},     {kS7, c.s7}};
+  const std::pair<LaneCoefficient, double> values[] = {{kCurlX, c.curlX},
+                                                       {kCurlY, c.curlY},
+                                                       {kEquilibriumX12, c.equilibrium_x},
+                                                       {kEquilibriumY12, c.equilibrium_y},
+                                                       {kDephasingX12, c.dephasing_x},
+                                                       {kPrecessionX12, c.precession_x},
+                                                       {kInversionX12, c.inversion_x},
+                                                       {kPrecessionY12, c.precession_y},
+                                                       {kDephasingY12, c.dephasing_y},
+                                                       {kInversionY12, c.inversion_y},
+                                                       {kDriveU1, c.drive_u1},
+                                                       {kDriveU7, c.drive_u7}};
   for (const auto& [id, v] : values) b[id][l] = v;
   b.set_population(l, c.pop);
 }
