@@ -1,4 +1,4 @@
-"""Numbers the README states about the physics, against what the code does."""
+"""Numbers the manual (docs/) states about the physics, against what the code does."""
 import re
 import sys
 from pathlib import Path
@@ -10,15 +10,15 @@ sys.path.insert(0, str(ROOT / "examples" / "pump_probe"))
 
 import pump_probe  # noqa: E402
 
-README = (ROOT / "README.md").read_text()
 
 
-def _section(title, next_title):
-    return README[README.index(title):README.index(next_title)]
+def _section(doc, title, next_title):
+    text = (ROOT / "docs" / doc).read_text()
+    return text[text.index(title):text.index(next_title)]
 
 
 def test_readme_states_the_bleaching_still_rising_from_2_to_4_ps():
-    section = _section("### Spin pump–probe", "## Inhomogeneous broadening")
+    section = _section("both_transitions.md", "## Spin pump–probe", "## The terms it adds")
     rows = dict((float(d), float(v)) for d, v in
                 re.findall(r"delay +([\d.]+) ps.*?dT/T = ([+-][\d.e-]+)", section))
     assert 1.04 < rows[4] / rows[2] < 1.08
@@ -32,7 +32,7 @@ def test_readme_states_when_the_spectral_classes_rephase():
     constants = (ROOT / "src" / "core" / "constants.hpp").read_text()
     hbar, ev = (float(re.search(rf"double {name} = ([\d.e+-]+);", constants).group(1))
                 for name in ("hbar", "electron_volt"))
-    section = _section("## Inhomogeneous broadening", "- The text result files")
+    section = _section("inhomogeneous_broadening.md", "# Inhomogeneous broadening", "- The text result files")
     stated, classes, fwhm = re.search(r"([\d.]+) ps for (\d+) classes over ([\d.]+) meV",
                                       " ".join(section.split())).groups()
     classes, width = int(classes), float(fwhm) * 1e-3 * ev / hbar
