@@ -14,41 +14,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/spectral_classes.hpp"
 #include "field/field_state.hpp"
-#include "input/structure.hpp"
 #include "medium/dot_batch.hpp"
 #include "medium/medium_parameters.hpp"
 #include "medium/medium_state.hpp"
-#include "medium/pseudospin.hpp"
-#include "medium/transitions.hpp"
+#include "medium/medium_step.hpp"
 
 namespace mps {
-
-// What the spectral classes of a broadened ensemble take from a step,
-// per chunk of kBatchLanes classes (lanes past the last class weigh 0 and
-// copy the last class): the step's F and B entries of every term, each
-// class's precession at its own detuning (kClassTerms per chunk); its
-// weight, which scales its current coefficients, and its weight times its
-// detuning over Delta, which scales those of its precession.
-struct ClassStep {
-  std::vector<Lanes> terms;
-  std::vector<Lanes> weight, tuned_weight;
-};
-
-// Everything of one step J that is the same for every cell.
-struct MediumStep {
-  double t = 0.0;  // (J + 0.5) dt [s]
-  double dt = 0.0;
-  StepCoefficients coeffs;  // F and B
-  StepTerms terms;          // F and B as the dot batches use them
-  DecayFactors decay;       // exp(-t/T_k) now and one step before
-  PairStep pair12;          // current coefficients of 1<->2 (kPair12)
-  PairStep pair34;          // of 3<->4 when it is driven (kPair34)
-  ClassStep classes;        // of a broadened ensemble
-};
-
-void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, MediumStep& step);
 
 // Which blocks of dot cells hold kBatchLanes consecutive cells (as in a
 // dot layer): such a block loads its fields with vector loads instead of
@@ -103,23 +75,6 @@ struct MediumSweep {
   DotBlockObserver* observer = nullptr;  // none: nothing is reported
 };
 
-// COEFF_RHO's result depends on the cell only through its flags (which
-// switch the transfer times) and its equilibrium values, and most dot cells
-// share both: each thread keeps the last result per flag pattern for the step.
-class CouplingCache {
- public:
-  const PopulationCoupling& get(const MediumParameters& mp, const MediumStep& step,
-                                std::uint8_t flag_bits, const Diagonal& eq);
-
- private:
-  struct Entry {
-    bool valid = false;
-    Diagonal eq;
-    PopulationCoupling value;
-  };
-  std::array<Entry, 16> entries_{};
-};
-
 // The room a thread's dot blocks are worked in, kept from block to block.
 struct DotScratch {
   CouplingCache cache;
@@ -146,13 +101,6 @@ BlockEffort advance_dot_block(const MediumSweep& sweep, std::int32_t block, DotS
 // level unchanged but for the flush of tiny values, its physical diagonal
 // and flags made anew.
 void carry_passive_cell(const MediumSweep& sweep, std::int32_t s);
-
-// The population block of a dot cell with flags `occ` and equilibrium `eq`
-// at t = (J + 0.5) dt.  Corrected model: the rate equations, a channel out
-// of an empty level off.  Legacy model: the written equations, which move
-// population at half the configured rates, with their switching rule.
-PopulationCoupling cell_population_coupling(const MediumParameters& mp, const PopulationFlags& occ,
-                                            double t, const Diagonal& eq);
 
 // Population flags of cell i from its physical u13..u15: rho_kk > 0 inside
 // the cavity, all 0 outside.
