@@ -8,14 +8,10 @@ import json
 import os
 import shutil
 from pathlib import Path
-from typing import TYPE_CHECKING
 
 from mps1d import fileio, files
 from mps1d.execdata import Execdata
 from mps1d.sweep_values import SweepError
-
-if TYPE_CHECKING:
-    from mps1d.sweep_plan import Plan
 
 SWEEP_FILE = "sweep.json"
 CASE_FILE = "case.json"
@@ -82,8 +78,9 @@ def load_sweep(sweep_dir: Path) -> dict:
     return data
 
 
-def write_cases(plan: Plan, sweep_dir: Path, engine: str, program: str) -> dict:
-    """Creates or checks the sweep folder: sweep.json, the template copy and
+def write_cases(plan, sweep_dir: Path, engine: str, program: str) -> dict:
+    """Creates or checks the sweep folder of `plan` (a sweep_plan.Plan, which
+    itself uses this module's folders): sweep.json, the template copy and
     every case folder (execdata.txt, case.json, result folders)."""
     identity = plan.identity()
     existing = None
