@@ -47,7 +47,15 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "python"))
-from mps1d.case import Case, Pulse  # noqa: E402
+try:
+    from mps1d.case import Case, Pulse  # noqa: E402
+except ImportError as e:  # an interpreter without Debian's numpy
+    if (e.name or "").split(".")[0] not in ("numpy", "matplotlib", "h5py"):
+        raise
+    print(f"{Path(__file__).name}: {sys.executable} has no {e.name}: run it with Debian's "
+          "/usr/bin/python3 (packages python3-numpy, python3-matplotlib, python3-h5py)",
+          file=sys.stderr)
+    sys.exit(2)
 
 PUMP_DELAY_PS = 0.3   # the pump's peak (three of its FWHMs after step 0)
 DELAYS_PS = (0.2, 0.5, 1, 2, 3, 4, 6, 8)

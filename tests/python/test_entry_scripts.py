@@ -9,7 +9,9 @@ from conftest import ROOT
 
 
 @pytest.mark.parametrize("script", ["examples/quickstart.py", "examples/microcavity.py",
-                                    "examples/photon_echo/photon_echo.py", "scripts/mps1d-tools"])
+                                    "examples/photon_echo/photon_echo.py",
+                                    "examples/pump_probe/pump_probe.py", "scripts/mps1d-tools",
+                                    "scripts/mps1d-sweep"])
 def test_without_numpy_the_scripts_name_the_interpreter_they_need(script, tmp_path):
     done = subprocess.run(["/usr/bin/python3", "-S", str(ROOT / script), str(tmp_path / "run")],
                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
