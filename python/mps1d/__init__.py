@@ -46,8 +46,9 @@ in nm or µm, times in fs or ns, a pulse by shape, FWHM and area;
 ``Case.run(folder)`` runs it and returns ``load(folder)``.
 
 Modules: ``case`` (cases by name; with ``case_quantities`` (units, value checks),
-``case_records`` (Layer, Pulse, Boundary), ``case_pulse`` (the pulse line) and ``case_file``
-(the file's values and text)), ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
+``case_records`` (Layer, Pulse, Boundary, bragg), ``case_pulse`` (the pulse line), ``case_file``
+(the file's values and text), ``case_warnings`` (doubtful pulses, as the program warns of
+them) and ``case_program`` (the program's check and run options)), ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
 ``inputs`` (execdata.txt), ``run`` (the loader), ``h5run`` (HDF5 results), ``plots``, ``spectra``
 (R and T from flux records), ``spectra_table`` (their tables), ``export`` (HDF5),
 ``report`` (summary table), ``sweep``
