@@ -40,7 +40,7 @@ struct MediumParameters {
 };
 
 // The field couples to the pair (u1, u7) with p/hbar (E = Ex + i Ey), so
-// the dots' polarisation is P = Nd p (u7, u1)/2 along (x, y) and the field
+// the dots' polarisation is P = Nd p (u1, u7)/2 along (x, y) and the field
 // equations read dE/dt = curl terms + sign * (Nd p/(2 eps0 eps_r)) du/dt.
 // Levels 2 and 4 lie hbar Delta above 1 and 3, so the dots gain energy at
 // Nd (p Delta/2) (Ex u7 - Ey u1) per volume; the field pays exactly that
