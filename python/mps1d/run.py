@@ -397,6 +397,16 @@ class Run:
             self._cache["spectra"] = spectra(self)
         return self._cache["spectra"]
 
+    def polarisation(self, cell=None, window=None, band=None):
+        """Stokes parameters, azimuth θ and ellipticity χ of a monitor cell's
+        light (the transmitted end by default) per frequency and over the band
+        (mps1d.polarisation.Polarisation: rotation, ellipticity); `window`
+        (t0, t1) in fs picks a pulse out of the record, `band` a fraction of
+        the peak or a (λ1, λ2) range in nm.  NoPolarisation (a ValueError)
+        without a record."""
+        from .polarisation import run_polarisation
+        return run_polarisation(self, cell, window, band)
+
     # --- flux records -----------------------------------------------------------
     def flux(self):
         """The flux records summary.json names (one file, or one per block
