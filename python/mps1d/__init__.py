@@ -50,7 +50,8 @@ Modules: ``case`` (cases by name; with ``case_quantities`` (units, value checks)
 (the file's values and text), ``case_warnings`` (doubtful pulses, as the program warns of
 them) and ``case_program`` (the program's check and run options)), ``fortran`` (number fields), ``files`` (plain/.gz, step labels),
 ``inputs`` (execdata.txt), ``run`` (the loader), ``h5run`` (HDF5 results), ``plots``, ``spectra``
-(R and T from flux records), ``spectra_table`` (their tables), ``export`` (HDF5),
+(R and T from flux records), ``spectra_table`` (their tables), ``polarisation`` (Stokes parameters, rotation and
+ellipticity at a monitor cell: ``run.polarisation()``), ``export`` (HDF5),
 ``report`` (summary table), ``sweep``
 (parameter sweeps; its parts in ``sweep_values``, ``sweep_plan``, ``sweep_checks``,
 ``sweep_files``, ``sweep_states``, ``sweep_engines``, ``sweep_run``, ``sweep_collect``,

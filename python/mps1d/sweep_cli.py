@@ -27,6 +27,7 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
                      "[--ensemble K,FWHM]\n"
                      "  sweep status SWEEP_FOLDER\n"
                      "  sweep collect SWEEP_FOLDER [--plot Y|A/B] [--x NAME] [--spectra]\n"
+                     "                [--polarisation CELL [--polarisation-window T0:T1]]\n"
                      "  sweep names [TEMPLATE_RUN_FOLDER]\n"
                      "  sweep --case FILE.py:FUNCTION --set PARAMETER=VALUES [--set ...] "
                      "--out SWEEP_FOLDER")
@@ -53,8 +54,31 @@ def configure_parser(p: argparse.ArgumentParser) -> argparse.ArgumentParser:
                    help="also each complete point's R, T, 1 - R - T against wavelength: "
                         "spectra.csv (a row per point and wavelength) and spectra.h5 (a group "
                         "per point); the runs need --source transparent")
+    g.add_argument("--polarisation", metavar="CELL",
+                   help="also each complete point's rotation and ellipticity [rad] of the "
+                        "light at monitor cell CELL (or 'end': the end away from the source) "
+                        "over its band: the columns polarisation.rotation and "
+                        "polarisation.ellipticity")
+    g.add_argument("--polarisation-window", metavar="T0:T1", type=_window,
+                   help="the part of the record [fs] that holds the pulse to measure "
+                        "(T1 may be left out: to the end), e.g. to leave out a pump")
     p.set_defaults(action=sweep_main)
     return p
+
+
+def _window(text: str) -> tuple:
+    """(t0, t1) [fs] of T0:T1 (either may be empty: open)."""
+    parts = text.split(":")
+    try:
+        if len(parts) != 2:
+            raise ValueError
+        t0, t1 = (float(v) if v.strip() else None for v in parts)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r}: give T0:T1 in fs (T1 may be empty)") \
+            from None
+    if t0 is not None and t1 is not None and not t1 > t0:
+        raise argparse.ArgumentTypeError(f"{text!r}: T1 must be after T0")
+    return t0, t1
 
 
 def _add_run_options(g) -> None:
@@ -118,6 +142,8 @@ def _reject(args, allowed: set[str], what: str) -> None:
              "time": args.time is not None, "account": args.account is not None,
              "wait": args.wait is not None, "json": args.json, "plot": bool(args.plot),
              "x": args.x is not None, "no_plot": args.no_plot, "spectra": args.spectra,
+             "polarisation": args.polarisation is not None,
+             "polarisation_window": args.polarisation_window is not None,
              "max_points": args.max_points != MAX_POINTS, "case": args.case is not None,
              "source": args.source is not None, "output": args.output is not None,
              "both_transitions": args.both_transitions, "ensemble": args.ensemble is not None}
@@ -187,8 +213,16 @@ def sweep_main(args) -> int:
             _reject(args, {"wait", "json"}, "sweep status")
             return _status(args)
         if args.target == "collect" and args.folder:
-            _reject(args, {"plot", "x", "no_plot", "spectra"}, "sweep collect")
-            collect(args.folder, args.plot, args.x, draw=not args.no_plot, spectra=args.spectra)
+            _reject(args, {"plot", "x", "no_plot", "spectra", "polarisation",
+                           "polarisation_window"}, "sweep collect")
+            if args.polarisation_window is not None and args.polarisation is None:
+                raise SweepError("--polarisation-window goes with --polarisation CELL")
+            if args.polarisation not in (None, "end") and not args.polarisation.isdigit():
+                raise SweepError(f"--polarisation {args.polarisation}: give a monitor cell "
+                                 "number or 'end'")
+            collect(args.folder, args.plot, args.x, draw=not args.no_plot, spectra=args.spectra,
+                    polarisation=args.polarisation,
+                    polarisation_window=args.polarisation_window)
             return 0
         if args.target == "names" and not args.sets:
             _reject(args, {"case"}, "sweep names")

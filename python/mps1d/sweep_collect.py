@@ -1,6 +1,8 @@
 """Collecting a sweep: one row per point (its swept values, state, exit
 status and the scalar values of its summary.json) written as sweep.csv and
-sweep.h5, and figures of a summary value against a swept name; with
+sweep.h5 (with --polarisation, each point's rotation and ellipticity of
+the light at a monitor cell as two more columns), and figures of a summary
+value against a swept name; with
 spectra, each complete point's R, T and 1 − R − T against wavelength in
 spectra.csv (one row per point and wavelength) and spectra.h5 (a group per
 point)."""
@@ -253,16 +255,49 @@ def write_spectra_h5(path: Path, names: list[str], rows: list[dict], spectra: di
     fileio.write_hdf5(path, fill)
 
 
+POLARISATION_COLUMNS = ("polarisation.rotation", "polarisation.ellipticity")
+
+
+def add_polarisation(sweep_dir: Path, columns: list[str], rows: list[dict], cell,
+                     window, stream) -> int:
+    """Adds each complete point's rotation and ellipticity [rad] of the
+    light at `cell` ("end" or None: the transmitted end) over its band, in
+    the time `window` (t0, t1) fs, as the POLARISATION_COLUMNS; a line on
+    `stream` for each complete point without; returns the points with."""
+    from mps1d.run import load
+
+    cell = None if cell in (None, "end") else int(cell)
+    columns.extend(c for c in POLARISATION_COLUMNS if c not in columns)
+    found = 0
+    for r in rows:
+        if r["state"] != "done":
+            continue
+        try:
+            p = load(sweep_dir / r["folder"]).polarisation(cell=cell, window=window)
+        except (OSError, ValueError) as e:
+            print(f"collect: point {r['point']}: {e}", file=stream)
+            continue
+        r[POLARISATION_COLUMNS[0]], r[POLARISATION_COLUMNS[1]] = p.rotation, p.ellipticity
+        found += 1
+    return found
+
+
 def collect(sweep_dir: str | Path, plots=None, x=None, draw=True, stream=None,
-            spectra=False) -> dict:
+            spectra=False, polarisation=None, polarisation_window=None) -> dict:
     """sweep.csv, sweep.h5 and the figures of a sweep folder; with
     `spectra`, spectra.csv and spectra.h5 of its points with spectra
     (SweepError when complete points have none: a sweep without the
-    transparent source)."""
+    transparent source); with `polarisation` (a monitor cell, or "end"),
+    the columns polarisation.rotation and polarisation.ellipticity of the
+    light there, in `polarisation_window` (t0, t1) fs."""
     stream = stream or sys.stdout
     sweep_dir = Path(sweep_dir).resolve()
     columns, rows, data = collect_rows(sweep_dir)
     done = sum(1 for r in rows if r["state"] == "done")
+    if polarisation is not None and not add_polarisation(
+            sweep_dir, columns, rows, polarisation, polarisation_window, stream) and done:
+        raise SweepError(f"--polarisation {polarisation}: none of the {done} complete points "
+                         "has it (the reasons above)")
     if draw and done:
         for y in plots or [None]:
             plot_choice(columns, rows, data, y, x)
@@ -302,6 +337,8 @@ def axis_label(name: str) -> str:
         return f"{name} [{known[1].split('[')[-1]}"
     if name.startswith("energy.") and name not in ("energy.balance", "energy.step"):
         return f"{name} [J/m^2]"
+    if name in POLARISATION_COLUMNS:
+        return f"{name} [rad]"
     if name.endswith("wall_time_s"):
         return f"{name} [s]"
     return f"{name} [1]"

@@ -188,9 +188,10 @@ class TestRunAndSweep:
         monkeypatch.setattr(sweep_collect, "case_states", lambda d, data=None: [
             type("S", (), {"folder": p["folder"], "state": "done", "exit_status": 0})()
             for p in points])
-        written = sweep_collect.collect(sweep, draw=False, polarisation="6",
-                                        polarisation_window=(0.0, None))
-        with open(written["csv"], newline="") as f:
+        from mps1d.sweep_cli import main
+        assert main(["collect", str(sweep), "--no-plot", "--polarisation", "6",
+                     "--polarisation-window", "0:"]) == 0
+        with open(sweep / "sweep.csv", newline="") as f:
             rows = list(csv.DictReader(f))
         np.testing.assert_allclose([float(r["polarisation.rotation"]) for r in rows],
                                    (0.1, 0.2, 0.35), atol=1e-6)
@@ -201,3 +202,7 @@ class TestRunAndSweep:
         from mps1d.sweep_cli import main
         assert main(["status", "/nowhere", "--polarisation", "6"]) == 2
         assert "sweep status takes no --polarisation" in capsys.readouterr().err
+        assert main(["collect", "/nowhere", "--polarisation", "six"]) == 2
+        assert "give a monitor cell number or 'end'" in capsys.readouterr().err
+        assert main(["collect", "/nowhere", "--polarisation-window", "0:10"]) == 2
+        assert "goes with --polarisation CELL" in capsys.readouterr().err
