@@ -108,8 +108,8 @@ class Polarisation:
 
 
 def azimuth(s1, s2):
-    """θ = ½ atan2(S2, S1) [rad], in (−π/2, π/2]."""
-    return 0.5 * np.arctan2(s2, s1)
+    """θ = ½ atan2(S2, S1) [rad], in (−π/2, π/2] (−π/2 of S2 = −0 made π/2)."""
+    return wrap_half_turn(0.5 * np.arctan2(s2, s1))
 
 
 def ellipticity_angle(s0, s3):

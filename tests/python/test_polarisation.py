@@ -13,6 +13,7 @@ import mps1d
 import runfiles
 from mps1d import polarisation as pol
 from mps1d import sweep_collect
+from conftest import PROGRAM
 
 DT_FS = 0.05
 T_FS = np.arange(8000) * DT_FS                     # 400 fs
@@ -93,6 +94,7 @@ class TestRotationAgainstAReference:
         assert pol.wrap_half_turn(math.pi / 2) == pytest.approx(math.pi / 2)
         assert pol.wrap_half_turn(-math.pi / 2) == pytest.approx(math.pi / 2)
         assert pol.wrap_half_turn(3 * math.pi + 0.1) == pytest.approx(0.1)
+        assert pol.azimuth(-1.0, -0.0) == pytest.approx(math.pi / 2)
 
 
 class TestBandAndWindow:
@@ -206,3 +208,22 @@ class TestRunAndSweep:
         assert "give a monitor cell number or 'end'" in capsys.readouterr().err
         assert main(["collect", "/nowhere", "--polarisation-window", "0:10"]) == 2
         assert "goes with --polarisation CELL" in capsys.readouterr().err
+
+
+@pytest.mark.parametrize("polarisation,theta,chi", [
+    ("x", 0.0, 0.0), ("y", math.pi / 2, 0.0), ("sigma+", None, math.pi / 4),
+    ("sigma-", None, -math.pi / 4)])
+def test_the_programs_pulses_at_the_far_end(tmp_path, polarisation, theta, chi):
+    """Pulses of each code through vacuum: sigma+ (code 3) has chi = +pi/4."""
+    if not PROGRAM.is_file():
+        pytest.skip(f"{PROGRAM} is not built")
+    c = mps1d.Case(dz="10 nm", block_steps=20000, time="120 fs", density=1e18,
+                   dephasing="10 ps")
+    c.layer("600 nm")
+    c.pulse = mps1d.Pulse("gaussian", fwhm="10 fs", delay="30 fs", area=0.1,
+                          polarisation=polarisation, origin=5)
+    p = c.run(tmp_path, threads=1, source="transparent").polarisation()
+    assert p.ellipticity == pytest.approx(chi, abs=1e-6)
+    assert p.degree == pytest.approx(1.0, abs=1e-6)
+    if theta is not None:
+        assert p.rotation == pytest.approx(theta, abs=1e-6)
