@@ -15,9 +15,16 @@ through H34 = -(p34/2)(Ex lambda_6 - Ey lambda_12) (element (3,4) is
 -(p34/2)(Ex + i Ey): resonant for polarisation code 4).  R stands for
 p/hbar of the pair.
 
+A static magnetic field adds the Zeeman terms H_Z / hbar =
+(omega_e . sigma)/2 on the electron pair {1, 3} and (omega_h . sigma)/2 on
+the trion pair {2, 4}, omega = muB g B / hbar (sigma_z = +1 on levels 1
+and 2; sigma_x, sigma_y: lambda2, lambda8 on {1, 3} and lambda5, lambda11
+on {2, 4}).
+
 The script checks that H0 and H12 give the terms the medium's equation
-table has (medium/equations.hpp), then prints the terms H34 adds.  Needs
-Debian's python3-sympy.
+table has (medium/equations.hpp), then prints the terms H34 adds, then
+checks the Zeeman pairs of the table (kZeemanPairs) against H_Z and prints
+the terms they add.  Needs Debian's python3-sympy.
 """
 import sys
 
@@ -44,6 +51,8 @@ def generators():
 LAM = generators()
 U = sp.symbols("u1:16")
 EX, EY, DELTA, R = sp.symbols("Ex Ey Delta R")
+# Larmor frequencies muB g B / hbar of the electron and the hole.
+WEX, WEY, WEZ, WHX, WHY, WHZ = sp.symbols("w_ex w_ey w_ez w_hx w_hy w_hz")
 RHO = sp.eye(4) / 4 + sum((U[k] * LAM[k] for k in range(15)), sp.zeros(4)) / 2
 
 
@@ -74,6 +83,55 @@ def table_rates():
     return [sp.expand(r[k]) for k in range(1, 16)]
 
 
+def zeeman_hamiltonian():
+    """H_Z / hbar on the pairs {1, 3} and {2, 4}."""
+    sz_e = sp.diag(1, 0, -1, 0)
+    sz_h = sp.diag(0, 1, 0, -1)
+    return (WEX * LAM[1] + WEY * LAM[7] + WEZ * sz_e
+            + WHX * LAM[4] + WHY * LAM[10] + WHZ * sz_h) / 2
+
+
+# The table's Zeeman pairs (k, l, c): du_k/dt = c u_l, du_l/dt = -c u_k,
+# with the precession pairs' Delta left out (it is H0's).
+H, R3, R3_6, R6_3 = sp.Rational(1, 2), sp.sqrt(3) / 2, sp.sqrt(3) / 6, sp.sqrt(6) / 3
+ZEEMAN_PAIRS = [
+    (1, 10, H * WEX), (1, 4, -H * WEY), (2, 13, -H * WEY), (2, 14, -R3 * WEY),
+    (3, 12, -H * WEX), (3, 6, -H * WEY), (4, 7, -H * WEX), (6, 9, -H * WEX),
+    (7, 10, H * WEY), (8, 13, H * WEX), (8, 14, R3 * WEX), (9, 12, -H * WEY),
+    (1, 9, H * WHX), (1, 3, -H * WHY), (3, 7, H * WHX), (4, 12, H * WHX),
+    (4, 6, -H * WHY), (5, 13, H * WHY), (5, 14, -R3_6 * WHY), (5, 15, -R6_3 * WHY),
+    (6, 10, -H * WHX), (7, 9, -H * WHY), (10, 12, H * WHY), (11, 13, -H * WHX),
+    (11, 14, R3_6 * WHX), (11, 15, R6_3 * WHX),
+    (2, 8, -WEZ), (5, 11, -WHZ),
+    (1, 7, (WHZ - WEZ) / 2), (3, 9, -(WEZ + WHZ) / 2), (4, 10, -(WEZ + WHZ) / 2),
+    (6, 12, (WEZ - WHZ) / 2),
+]
+
+
+def zeeman(derived):
+    """Checks the table's Zeeman pairs against H_Z; prints what they add."""
+    table = [0] * 15
+    for k, l, c in ZEEMAN_PAIRS:
+        table[k - 1] += c * U[l - 1]
+        table[l - 1] -= c * U[k - 1]
+    zr = rates(zeeman_hamiltonian())
+    wrong = [k + 1 for k in range(15) if sp.expand(zr[k] - table[k]) != 0]
+    if wrong:
+        print(f"the Zeeman pairs differ from the derivation in du/dt of u{wrong}")
+        return 1
+    print("a magnetic field (w = muB g B / hbar) adds, as the table's Zeeman pairs:")
+    for k, rate in enumerate(zr, 1):
+        if rate != 0:
+            print(f"  du{k}/dt += {rate}")
+    levels = sp.diag(0, DELTA, 0, DELTA) + zeeman_hamiltonian().subs(
+        {WEX: 0, WEY: 0, WHX: 0, WHY: 0})
+    e = [levels[i, i] for i in range(4)]
+    print(f"  along z: E2 - E1 = hbar ({sp.simplify(e[1] - e[0])}) (sigma+), "
+          f"E4 - E3 = hbar ({sp.simplify(e[3] - e[2])}) (sigma-),")
+    print(f"  lines apart by (E2 - E1) - (E4 - E3) = hbar ({sp.simplify(e[1] - e[0] - e[3] + e[2])})")
+    return 0
+
+
 def main():
     H0 = sp.diag(0, DELTA, 0, DELTA)
     H12 = -R / 2 * (EX * LAM[0] + EY * LAM[6])
@@ -91,7 +149,7 @@ def main():
     rho44 = sp.Rational(1, 4) + sp.sqrt(6) * U[14] / 4
     drho44 = sum(sp.diff(rho44, U[k]) * r for k, r in enumerate(rates(H34)))
     print(f"  so d(rho44)/dt = {sp.simplify(drho44)}")
-    return 0
+    return zeeman(derived)
 
 
 if __name__ == "__main__":

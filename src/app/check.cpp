@@ -8,6 +8,7 @@
 #include "input/checks.hpp"
 #include "medium/medium_state.hpp"
 #include "output/result_files.hpp"
+#include "output/summary.hpp"
 #include "output/traces.hpp"
 #include "simulation/time_loop.hpp"
 #include "textio/json.hpp"
@@ -200,6 +201,7 @@ void print_check_json(std::ostream& out, const RunInput& in, const RunOutline& o
   top.str("source", p.source == SourceKind::transparent ? "transparent" : "hard");
   top.str("output", p.output == OutputFormat::hdf5 ? "hdf5" : "text");
   top.add("both_transitions", p.both_transitions ? "true" : "false");
+  top.add("magnetic_field", p.magnetic.on ? magnetic_json(p.magnetic) : "null");
   top.integer("trace_every", p.trace_every);
   top.add("ensemble", json::Object(2)
                           .integer("classes", p.ensemble.classes)

@@ -4,6 +4,8 @@
 // of the case or the version.
 #include <omp.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <csignal>
@@ -22,6 +24,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: mps1d [--legacy-model] [--both-transitions] [--ensemble=K,FWHM]\n"
+    "             [--magnetic-field=BX,BY,BZ [--g-factors=GE_INPLANE,GE_Z,GH_INPLANE,GH_Z]]\n"
     "             [--source=hard|transparent] [--output=text|hdf5] [--trace-every=N]\n"
     "             [--threads=N] [--check [--json]] [DIR]\n"
     "  Runs the case described by execdata.txt in DIR (the working folder when\n"
@@ -44,6 +47,14 @@ constexpr const char* kUsage =
     "                  it; each class is a pseudospin of its own under the cell's\n"
     "                  field, and the files hold the weighted mean (HDF5 snapshots\n"
     "                  every class as well); K = 1 leaves the dots alike\n"
+    "  --magnetic-field=BX,BY,BZ\n"
+    "                  a static magnetic field [T] (z the growth axis): Zeeman terms\n"
+    "                  on the electron's spin (levels 1, 3) and the trion's hole\n"
+    "                  spin (levels 2, 4), H = (muB/2) [g_inplane (Bx sx + By sy) +\n"
+    "                  g_z Bz sz] on each pair (not with --legacy-model or --ensemble)\n"
+    "  --g-factors=GE_INPLANE,GE_Z,GH_INPLANE,GH_Z\n"
+    "                  the electron's and the hole's g-factors in the plane and along\n"
+    "                  z for --magnetic-field (default -0.5,-0.6,0.2,1.0)\n"
     "  --source=hard   impose the pulse on the injection cell (the default)\n"
     "  --source=transparent\n"
     "                  launch the pulse one way through a total-field/scattered-field\n"
@@ -127,6 +138,48 @@ bool ensemble_option(std::string_view value, mps::RunOptions& options) {
   return true;
 }
 
+// `count` finite numbers separated by commas into `out`; false otherwise.
+template <std::size_t N>
+bool finite_numbers(std::string_view text, std::array<double, N>& out) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const std::size_t comma = i + 1 < N ? text.find(',') : text.size();
+    if (comma == std::string_view::npos) return false;
+    const std::string_view part = text.substr(0, comma);
+    const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), out[i]);
+    if (error != std::errc() || end != part.data() + part.size() || !std::isfinite(out[i])) {
+      return false;
+    }
+    text = text.substr(std::min(comma + 1, text.size()));
+  }
+  return true;
+}
+
+// --magnetic-field=BX,BY,BZ [T] or --g-factors=GE_INPLANE,GE_Z,GH_INPLANE,GH_Z
+// into `options`; false (with the report printed) when the values are not
+// finite numbers.
+bool magnetic_option(std::string_view arg, mps::RunOptions& options) {
+  mps::MagneticField& m = options.magnetic;
+  if (arg.starts_with("--magnetic-field=")) {
+    std::array<double, 3> B{};
+    if (finite_numbers(arg.substr(17), B)) {
+      m.on = true;
+      m.B = B;
+      return true;
+    }
+    std::cerr << "mps1d: --magnetic-field needs BX,BY,BZ: three finite numbers [T]: \"" << arg
+              << "\"\n";
+    return false;
+  }
+  std::array<double, 4> g{};
+  if (finite_numbers(arg.substr(12), g)) {
+    m.ge_inplane = g[0], m.ge_z = g[1], m.gh_inplane = g[2], m.gh_z = g[3];
+    return true;
+  }
+  std::cerr << "mps1d: --g-factors needs GE_INPLANE,GE_Z,GH_INPLANE,GH_Z: four finite numbers: \""
+            << arg << "\"\n";
+  return false;
+}
+
 // A whole number from 1 to `most` after the option's first `name_length`
 // characters into `value`; false (with the report printed) otherwise.
 bool count_option(std::string_view arg, std::size_t name_length, std::int64_t most,
@@ -168,6 +221,10 @@ int main(int argc, char** argv) {
       if (!ensemble_option(arg.substr(11), options)) return mps::kExitUsage;
       continue;
     }
+    if (arg.starts_with("--magnetic-field=") || arg.starts_with("--g-factors=")) {
+      if (!magnetic_option(arg, options)) return mps::kExitUsage;
+      continue;
+    }
     if (arg.starts_with("--trace-every=")) {
       if (!count_option(arg, 14, 1000000000, options.trace_every)) return mps::kExitUsage;
       continue;
@@ -188,6 +245,11 @@ int main(int argc, char** argv) {
       continue;
     }
     std::cerr << "mps1d: unknown argument \"" << arg << "\"\n" << kUsage;
+    return mps::kExitUsage;
+  }
+  if (options.magnetic.on &&
+      (options.model == mps::Model::legacy || options.ensemble.broadened())) {
+    std::cerr << "mps1d: --magnetic-field goes with neither --legacy-model nor --ensemble\n";
     return mps::kExitUsage;
   }
   if (options.json && !options.check) {

@@ -64,6 +64,7 @@ RunInput checked_input(const std::string& work_dir, Console& console, const RunO
   input.params.output = options.output;
   input.params.both_transitions = options.both_transitions;
   input.params.ensemble = options.ensemble;
+  input.params.magnetic = options.magnetic;
   input.params.trace_every = options.trace_every;
   check_source(input);
   check_trace_every(input);
@@ -117,6 +118,12 @@ void run_simulation(const std::string& work_dir, Console& console, const RunOpti
   print_model_line(console.out, options.model);
   if (options.both_transitions) {
     console.out << " Light drives 1<->2 (sigma+) and 3<->4 (sigma-)\n";
+  }
+  if (options.magnetic.on) {
+    const MagneticField& m = options.magnetic;
+    console.out << " Magnetic field (" << m.B[0] << ", " << m.B[1] << ", " << m.B[2]
+                << ") T, g-factors electron " << m.ge_inplane << " (in plane), " << m.ge_z
+                << " (z), hole " << m.gh_inplane << ", " << m.gh_z << '\n';
   }
   if (options.ensemble.broadened()) {
     console.out << " Dots broadened: " << options.ensemble.classes

@@ -17,6 +17,7 @@ struct RunOptions {
   OutputFormat output = OutputFormat::text;  // --output=hdf5
   bool both_transitions = false;             // --both-transitions
   Ensemble ensemble;                         // --ensemble=K,FWHM
+  MagneticField magnetic;                    // --magnetic-field=BX,BY,BZ, --g-factors=...
   std::int64_t trace_every = 1;              // --trace-every=N
   std::string version = "unknown";           // of the build, for "summary.json"
   bool check = false;                        // --check: validate and outline the run, write nothing

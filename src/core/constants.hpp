@@ -14,6 +14,7 @@ inline constexpr double electron_volt = 1.6e-19;            // [J]
 inline constexpr double eps0 = 8.854187817e-12;             // [F/m]
 inline constexpr double mu0 = 1.2566370615239666e-06;       // [H/m]
 inline constexpr double hbar_eps0 = 9.337374977457447e-46;  // hbar*eps0
+inline constexpr double bohr_magneton = 9.2740100783e-24;   // muB [J/T], CODATA 2018
 inline constexpr double two_pi = 6.2831854820251465;        // float(2*pi)
 inline constexpr double fwhm_factor = 1.6651092767715454;   // float(2*sqrt(ln 2))
 inline constexpr double sqrt2 = 1.4142135381698608;

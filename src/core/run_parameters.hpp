@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/constants.hpp"
+#include "core/magnetic_field.hpp"
 
 namespace mps {
 
@@ -157,6 +158,8 @@ struct RunParameters {
   bool both_transitions = false;
   // Inhomogeneous broadening of the dots (command line).
   Ensemble ensemble;
+  // A static magnetic field and the g-factors of its Zeeman terms (command line).
+  MagneticField magnetic;
   // The monitor traces keep the steps that are multiples of it (command line).
   std::int64_t trace_every = 1;
 

@@ -14,6 +14,7 @@ void field_coefficients(const MediumParameters& mp, const MediumStep& step, cons
   }
   pair_lane_coefficients<kPair12>(mp, step.pair12, in.eps_r, eq, c);
   if (mp.both_transitions) pair_lane_coefficients<kPair34>(mp, step.pair34, in.eps_r, eq, c);
+  if (mp.zeeman) zeeman_lane_coefficients(step.zeeman, eq, c);
 }
 
 void population_blocks(const MediumSweep& sweep, std::int32_t block, const BatchCells& in,

@@ -353,10 +353,14 @@ void fill_step_terms(const StepCoefficients& step, StepTerms& terms) {
 
 }  // namespace
 
-StepTerms step_terms(const StepCoefficients& step, bool both) {
+StepTerms step_terms(const StepCoefficients& step, bool both, bool zeeman) {
   StepTerms terms{};
   terms.both = both;
-  if (both) {
+  terms.zeeman = zeeman;
+  if (zeeman) {
+    both ? fill_step_terms<equations::kTermsBothZeeman>(step, terms)
+         : fill_step_terms<equations::kTermsZeeman>(step, terms);
+  } else if (both) {
     fill_step_terms<equations::kTermsBoth>(step, terms);
   } else {
     fill_step_terms<equations::kTerms>(step, terms);
@@ -364,10 +368,29 @@ StepTerms step_terms(const StepCoefficients& step, bool both) {
   return terms;
 }
 
+namespace {
+
+// With a magnetic field: the tables with the Zeeman terms.
+void advance_zeeman_batch(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
+  using equations::kTermsBothZeeman;
+  using equations::kTermsZeeman;
+  if (terms.both) {
+    b.cell.diagonal ? advance<true, kTermsBothZeeman>(terms, solver, b)
+                    : advance<false, kTermsBothZeeman>(terms, solver, b);
+  } else {
+    b.cell.diagonal ? advance<true, kTermsZeeman>(terms, solver, b)
+                    : advance<false, kTermsZeeman>(terms, solver, b);
+  }
+}
+
+}  // namespace
+
 void advance_dot_batch(const StepTerms& terms, const ImplicitStep& solver, DotBatch& b) {
   using equations::kTerms;
   using equations::kTermsBoth;
-  if (terms.both) {
+  if (terms.zeeman) {
+    advance_zeeman_batch(terms, solver, b);
+  } else if (terms.both) {
     b.cell.diagonal ? advance<true, kTermsBoth>(terms, solver, b)
                     : advance<false, kTermsBoth>(terms, solver, b);
   } else {

@@ -92,12 +92,14 @@ void advance_dot_batch(const StepCoefficients& step, const ImplicitStep& solver,
 // them, each scaled by its term's factor: the same for every batch of a
 // step, so made once per step.
 // The step's F and B entries of the terms of the table in use: kTerms, or
-// kTermsBoth when 3<->4 is driven as well (`both`).
+// kTermsBoth when 3<->4 is driven as well (`both`); with a magnetic field
+// (`zeeman`) kTermsZeeman or kTermsBothZeeman.
 struct StepTerms {
-  std::array<double, equations::kTermsBoth.size()> step;
+  std::array<double, equations::kTermsBothZeeman.size()> step;
   bool both = false;
+  bool zeeman = false;
 };
-StepTerms step_terms(const StepCoefficients& step, bool both = false);
+StepTerms step_terms(const StepCoefficients& step, bool both = false, bool zeeman = false);
 // advance_dot_batch with the step's terms made already.
 void advance_dot_batch(const StepTerms& terms, const ImplicitStep& solver, DotBatch& batch);
 

@@ -23,6 +23,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "core/constants.hpp"
+
 namespace mps::equations {
 
 // Components of y: Ex at 0, Ey at 1 and w_k at k + 1.
@@ -75,10 +77,36 @@ enum LaneCoefficient : int {
   kEquilibriumY34,   // Ey: current of the equilibrium inversion (per Ex)
   kDriveU6,          // du6/dt per Ey from the equilibrium inversion
   kDriveU12,         // du12/dt per Ex from the same
+  // With a magnetic field (kTermsZeeman..): the current of the Zeeman
+  // terms of du_x/dt (Ex) and du_y/dt (Ey) of each pair, per stored value
+  // of u3, u4, u9, u10 (the order of kZeemanCurrent); the drive of u2, u5,
+  // u8, u11 by the equilibrium populations.
+  kZeemanX12_3,
+  kZeemanX12_4,
+  kZeemanX12_9,
+  kZeemanX12_10,
+  kZeemanY12_3,
+  kZeemanY12_4,
+  kZeemanY12_9,
+  kZeemanY12_10,
+  kZeemanX34_3,
+  kZeemanX34_4,
+  kZeemanX34_9,
+  kZeemanX34_10,
+  kZeemanY34_3,
+  kZeemanY34_4,
+  kZeemanY34_9,
+  kZeemanY34_10,
+  kZeemanDriveU2,
+  kZeemanDriveU5,
+  kZeemanDriveU8,
+  kZeemanDriveU11,
   kLaneCoefficients
 };
 // The coefficients the 1<->2 table uses: those before kDephasingX34.
 inline constexpr int kLaneCoefficients12 = kDephasingX34;
+// The components whose Zeeman terms enter the pairs' currents.
+inline constexpr std::array<int, 4> kZeemanCurrent = {3, 4, 9, 10};
 
 // The coupling constant of a step coefficient: F(k,l) = c X_kl and
 // B(k,l) = -c X_lk with X_kl = exp(t/T_k - t/T_l).
@@ -93,7 +121,13 @@ enum class Coupling : std::uint8_t {
   minus_half_rabi34,   // -p34/(2 hbar)
   rabi34_sqrt3,        // p34/(sqrt3 hbar), the pairs with u14
   minus_rabi34_sqrt6,  // -(sqrt6/3) p34/hbar, the pairs with u15
+  zeeman,              // a sum of Larmor frequencies (Term::larmor)
 };
+
+// The Larmor frequencies omega = muB g B / hbar of a magnetic field
+// (core/magnetic_field.hpp) in the order a term weighs them.
+enum Larmor : int { kElectronX, kElectronY, kElectronZ, kHoleX, kHoleY, kHoleZ, kLarmors };
+using LarmorWeights = std::array<double, kLarmors>;
 
 enum class Source : std::uint8_t { F, B, lane };
 enum class Field : std::uint8_t { none, x, y };  // times SX, SY
@@ -107,6 +141,9 @@ struct Term {
   int state = 0;          // m of S_m, 0 for none
   double sign = 1.0;      // -1: the coefficient enters negated
   bool diagonal = false;  // only for cells with their own relaxation rates
+  // With a magnetic field: the Larmor frequencies the coupling constant
+  // adds (all 0 without).
+  LarmorWeights larmor{};
 
   // 0.5 for a term linear in the state, 0.25 for a product of two sums.
   constexpr double scale() const {
@@ -228,6 +265,164 @@ inline constexpr auto kTermsBoth = [] {
   return out;
 }();
 
+// What a static magnetic field adds (docs/magnetic_field.md, derived by
+// scripts/derive_pseudospin.py): H_Z / hbar = (omega_e . sigma)/2 on the
+// electron pair {1, 3} and (omega_h . sigma)/2 on the trion pair {2, 4}
+// (omega = muB g B / hbar, core/magnetic_field.hpp).  Each entry is a pair
+// (k, l), k < l, with du_k/dt = c u_l and du_l/dt = -c u_k: c the sum of
+// the weighted Larmor frequencies, plus Delta (or -Delta) on the four
+// precession pairs, whose coherences' frequencies the field along z
+// shifts.  As every pair of the table it enters F(k,l) S_l in dw_k/dt and
+// B(k,l) S_k in dw_l/dt, with no field.
+struct ZeemanPair {
+  int k = 0, l = 0;
+  Coupling base = Coupling::zeeman;  // detuning, minus_detuning or zeeman
+  LarmorWeights larmor{};            // of (e_x, e_y, e_z, h_x, h_y, h_z)
+};
+namespace zeeman_weights {
+inline constexpr double h = 0.5;
+inline constexpr double r3 = 0.5 * constants::sqrt3;    // sqrt3/2
+inline constexpr double r3_6 = constants::sqrt3 / 6.0;  // sqrt3/6
+inline constexpr double r6_3 = constants::sqrt6 / 3.0;  // sqrt6/3
+}  // namespace zeeman_weights
+inline constexpr std::array kZeemanPairs = [] {
+  using namespace zeeman_weights;
+  using W = LarmorWeights;
+  return std::array<ZeemanPair, 32>{{
+      // electron in the plane (sigma_x: lambda2, sigma_y: lambda8)
+      {1, 10, zeeman, W{h, 0, 0, 0, 0, 0}},
+      {1, 4, zeeman, W{0, -h, 0, 0, 0, 0}},
+      {2, 13, zeeman, W{0, -h, 0, 0, 0, 0}},
+      {2, 14, zeeman, W{0, -r3, 0, 0, 0, 0}},
+      {3, 12, zeeman, W{-h, 0, 0, 0, 0, 0}},
+      {3, 6, zeeman, W{0, -h, 0, 0, 0, 0}},
+      {4, 7, zeeman, W{-h, 0, 0, 0, 0, 0}},
+      {6, 9, zeeman, W{-h, 0, 0, 0, 0, 0}},
+      {7, 10, zeeman, W{0, h, 0, 0, 0, 0}},
+      {8, 13, zeeman, W{h, 0, 0, 0, 0, 0}},
+      {8, 14, zeeman, W{r3, 0, 0, 0, 0, 0}},
+      {9, 12, zeeman, W{0, -h, 0, 0, 0, 0}},
+      // hole in the plane (sigma_x: lambda5, sigma_y: lambda11)
+      {1, 9, zeeman, W{0, 0, 0, h, 0, 0}},
+      {1, 3, zeeman, W{0, 0, 0, 0, -h, 0}},
+      {3, 7, zeeman, W{0, 0, 0, h, 0, 0}},
+      {4, 12, zeeman, W{0, 0, 0, h, 0, 0}},
+      {4, 6, zeeman, W{0, 0, 0, 0, -h, 0}},
+      {5, 13, zeeman, W{0, 0, 0, 0, h, 0}},
+      {5, 14, zeeman, W{0, 0, 0, 0, -r3_6, 0}},
+      {5, 15, zeeman, W{0, 0, 0, 0, -r6_3, 0}},
+      {6, 10, zeeman, W{0, 0, 0, -h, 0, 0}},
+      {7, 9, zeeman, W{0, 0, 0, 0, -h, 0}},
+      {10, 12, zeeman, W{0, 0, 0, 0, h, 0}},
+      {11, 13, zeeman, W{0, 0, 0, -h, 0, 0}},
+      {11, 14, zeeman, W{0, 0, 0, r3_6, 0, 0}},
+      {11, 15, zeeman, W{0, 0, 0, r6_3, 0, 0}},
+      // along z: the spin coherences (1,3) and (2,4) precess ...
+      {2, 8, zeeman, W{0, 0, -1, 0, 0, 0}},
+      {5, 11, zeeman, W{0, 0, 0, 0, 0, -1}},
+      // ... and the optical ones at their shifted frequencies:
+      // E2 - E1 = hbar (Delta + (w_hz - w_ez)/2), E4 - E1, E2 - E3, E4 - E3
+      {1, 7, detuning, W{0, 0, -h, 0, 0, h}},
+      {3, 9, detuning, W{0, 0, -h, 0, 0, -h}},
+      {4, 10, minus_detuning, W{0, 0, -h, 0, 0, -h}},
+      {6, 12, detuning, W{0, 0, h, 0, 0, -h}},
+  }};
+}();
+
+// The Zeeman terms: F(k,l) S_l in dw_k/dt and B(k,l) S_k in dw_l/dt of
+// every pair, and the drive of u2, u5, u8, u11 by the equilibrium
+// populations (u_k = u_k,eq + decay w_k for k = 13..15).
+inline constexpr auto kTermsZeemanOnly = [] {
+  std::array<Term, 2 * kZeemanPairs.size() + 4> out{};
+  std::size_t n = 0;
+  for (const ZeemanPair& p : kZeemanPairs) {
+    out[n] = F(w(p.k), p.k, p.l, p.base, none, p.l);
+    out[n++].larmor = p.larmor;
+    out[n] = B(w(p.l), p.k, p.l, p.base, none, p.k);
+    out[n++].larmor = p.larmor;
+  }
+  out[n++] = cell(w(2), kZeemanDriveU2, none, 0);
+  out[n++] = cell(w(5), kZeemanDriveU5, none, 0);
+  out[n++] = cell(w(8), kZeemanDriveU8, none, 0);
+  out[n++] = cell(w(11), kZeemanDriveU11, none, 0);
+  return out;
+}();
+
+// The currents of the Zeeman terms: pair 1<->2 takes du1/dt (Ex) and du7/dt
+// (Ey), pair 3<->4 du6/dt (Ex) and -du12/dt (Ey), each with its terms in
+// u3, u4, u9, u10.
+inline constexpr std::array kTermsZeemanCurrent12 = {
+    cell(kEx, kZeemanX12_3, none, 3), cell(kEx, kZeemanX12_4, none, 4),
+    cell(kEx, kZeemanX12_9, none, 9), cell(kEx, kZeemanX12_10, none, 10),
+    cell(kEy, kZeemanY12_3, none, 3), cell(kEy, kZeemanY12_4, none, 4),
+    cell(kEy, kZeemanY12_9, none, 9), cell(kEy, kZeemanY12_10, none, 10),
+};
+inline constexpr std::array kTermsZeemanCurrent34 = {
+    cell(kEx, kZeemanX34_3, none, 3), cell(kEx, kZeemanX34_4, none, 4),
+    cell(kEx, kZeemanX34_9, none, 9), cell(kEx, kZeemanX34_10, none, 10),
+    cell(kEy, kZeemanY34_3, none, 3), cell(kEy, kZeemanY34_4, none, 4),
+    cell(kEy, kZeemanY34_9, none, 9), cell(kEy, kZeemanY34_10, none, 10),
+};
+
+// True when `a` and `b` are the same entry of F or B (a term the Zeeman
+// table replaces: the precession pairs with their shifted frequencies).
+constexpr bool same_entry(const Term& a, const Term& b) {
+  return a.source != Source::lane && a.source == b.source && a.k == b.k && a.l == b.l &&
+         a.target == b.target;
+}
+
+// How many of Added's terms replace one of Base's.
+template <const auto& Base, const auto& Added>
+constexpr std::size_t replaced_entries() {
+  std::size_t n = 0;
+  for (const Term& a : Added) {
+    for (const Term& b : Base) n += same_entry(a, b) ? 1 : 0;
+  }
+  return n;
+}
+
+// Row by row: the terms of Base, each replaced by the term of Added of the
+// same entry where there is one, then the rest of Added's terms of the row.
+template <const auto& Base, const auto& Added>
+constexpr auto merge_rows() {
+  std::array<Term, Base.size() + Added.size() - replaced_entries<Base, Added>()> out{};
+  std::size_t n = 0;
+  for (int j = 0; j < kComponents; ++j) {
+    for (const Term& b : Base) {
+      if (b.target != j) continue;
+      Term t = b;
+      for (const Term& a : Added) t = same_entry(a, b) ? a : t;
+      out[n++] = t;
+    }
+    for (const Term& a : Added) {
+      bool in_base = false;
+      for (const Term& b : Base) in_base = in_base || same_entry(a, b);
+      if (a.target == j && !in_base) out[n++] = a;
+    }
+  }
+  return out;
+}
+
+inline constexpr auto kZeemanAdded12 = [] {
+  std::array<Term, kTermsZeemanOnly.size() + kTermsZeemanCurrent12.size()> out{};
+  std::size_t n = 0;
+  for (const Term& t : kTermsZeemanOnly) out[n++] = t;
+  for (const Term& t : kTermsZeemanCurrent12) out[n++] = t;
+  return out;
+}();
+inline constexpr auto kZeemanAddedBoth = [] {
+  std::array<Term, kZeemanAdded12.size() + kTermsZeemanCurrent34.size()> out{};
+  std::size_t n = 0;
+  for (const Term& t : kZeemanAdded12) out[n++] = t;
+  for (const Term& t : kTermsZeemanCurrent34) out[n++] = t;
+  return out;
+}();
+
+// The tables with a magnetic field: kTerms or kTermsBoth with the Zeeman
+// terms, the precession pairs' entries taking the shifted frequencies.
+inline constexpr auto kTermsZeeman = merge_rows<kTerms, kZeemanAdded12>();
+inline constexpr auto kTermsBothZeeman = merge_rows<kTermsBoth, kZeemanAddedBoth>();
+
 // The terms of row j (the derivative of component j) are Terms[begin, end).
 struct Row {
   std::size_t begin = 0, end = 0;
@@ -255,34 +450,47 @@ constexpr bool rows_are_contiguous() {
 }
 static_assert(rows_are_contiguous<kTerms>(), "the terms of a row stand together");
 static_assert(rows_are_contiguous<kTermsBoth>(), "the terms of a row stand together");
+static_assert(rows_are_contiguous<kTermsZeeman>(), "the terms of a row stand together");
+static_assert(rows_are_contiguous<kTermsBothZeeman>(), "the terms of a row stand together");
 
 // Every cell coefficient the table uses (the first `used`) enters exactly
 // one term, and no other enters any.
+// With a magnetic field `zeeman` of them follow kZeemanX12_3 (20: both pairs
+// and the drives; 12: those of 1<->2 and the drives).
 template <const auto& Terms>
-constexpr bool lane_coefficients_used_once(int used) {
+constexpr bool lane_coefficients_used_once(int used, int zeeman = 0) {
   for (int id = 0; id < kLaneCoefficients; ++id) {
     int uses = 0;
     for (const Term& t : Terms) uses += t.source == Source::lane && t.k == id ? 1 : 0;
-    if (uses != (id < used ? 1 : 0)) return false;
+    const bool in_zeeman =
+        id >= kZeemanX12_3 &&
+        (zeeman == 20 || (zeeman == 12 && (id < kZeemanX34_3 || id >= kZeemanDriveU2)));
+    if (uses != (id < used || in_zeeman ? 1 : 0)) return false;
   }
   return true;
 }
 static_assert(lane_coefficients_used_once<kTerms>(kLaneCoefficients12));
-static_assert(lane_coefficients_used_once<kTermsBoth>(kLaneCoefficients));
+static_assert(lane_coefficients_used_once<kTermsBoth>(kZeemanX12_3));
+static_assert(lane_coefficients_used_once<kTermsZeeman>(kLaneCoefficients12, 12));
+static_assert(lane_coefficients_used_once<kTermsBothZeeman>(kZeemanX12_3, 20));
 
 // A pair's coupling constant is the same in every term that names it.
+template <const auto& Terms>
 constexpr bool couplings_agree() {
-  for (const Term& a : kTermsBoth) {
-    for (const Term& b : kTermsBoth) {
+  for (const Term& a : Terms) {
+    for (const Term& b : Terms) {
       if (a.source != Source::lane && b.source != Source::lane && a.k == b.k && a.l == b.l &&
-          a.coupling != b.coupling) {
+          (a.coupling != b.coupling || a.larmor != b.larmor)) {
         return false;
       }
     }
   }
   return true;
 }
-static_assert(couplings_agree(), "a pair (k,l) has one coupling constant");
+static_assert(couplings_agree<kTermsBoth>(), "a pair (k,l) has one coupling constant");
+static_assert(couplings_agree<kTermsBothZeeman>(), "a pair (k,l) has one coupling constant");
+static_assert(kTermsZeeman.size() == kTerms.size() + kZeemanAdded12.size() - 8);
+static_assert(kTermsBothZeeman.size() == kTermsBoth.size() + kZeemanAddedBoth.size() - 8);
 
 // The derivatives of one lane, handed to out(j, rate) for the components
 // j = 0..17 of y in order: coefficient(I) is term I's coefficient already

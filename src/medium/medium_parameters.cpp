@@ -21,6 +21,8 @@ MediumParameters medium_parameters(const RunParameters& p, const StructureProfil
   mp.both_transitions = p.both_transitions;
   mp.dipole34 = p.dipole_table(3, 4);
   mp.classes = spectral_classes(p.ensemble);
+  mp.zeeman = p.magnetic.on;
+  if (mp.zeeman) mp.larmor = larmor_frequencies(p.magnetic);
   return mp;
 }
 

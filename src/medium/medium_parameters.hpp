@@ -35,6 +35,11 @@ struct MediumParameters {
   // sigma- light drives 3<->4 as well (kTermsBoth), with p34.
   bool both_transitions = false;
   double dipole34 = 0.0;  // p34 [C m]
+  // A magnetic field's Zeeman terms (kTermsZeeman, kTermsBothZeeman), with
+  // the Larmor frequencies muB g B / hbar [rad/s] of the electron (x, y, z)
+  // and the hole (x, y, z).
+  bool zeeman = false;
+  std::array<double, 6> larmor{};
   // The spectral classes of a broadened ensemble; empty: one class.
   std::vector<SpectralClass> classes;
 };

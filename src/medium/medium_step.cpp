@@ -55,7 +55,11 @@ void prepare_medium_step(const MediumParameters& mp, std::int64_t J, double dt, 
   const double t = step.t;
   const double p34 = mp.both_transitions ? mp.dipole34 : 0.0;
   step_coefficients(t, mp.detuning, mp.dipole, mp.T, step.coeffs, p34);
-  step.terms = step_terms(step.coeffs, mp.both_transitions);
+  if (mp.zeeman) {
+    zeeman_coefficients(t, mp.detuning, mp.larmor, mp.T, step.coeffs);
+    step.zeeman = zeeman_step(mp, t);
+  }
+  step.terms = step_terms(step.coeffs, mp.both_transitions, mp.zeeman);
   step.decay = decay_factors(J, dt, mp.T);
   step.pair12 = pair_step(kPair12, mp, t, step.decay);
   if (mp.both_transitions) step.pair34 = pair_step(kPair34, mp, t, step.decay);

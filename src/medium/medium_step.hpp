@@ -35,6 +35,7 @@ struct MediumStep {
   DecayFactors decay;       // exp(-t/T_k) now and one step before
   PairStep pair12;          // current coefficients of 1<->2 (kPair12)
   PairStep pair34;          // of 3<->4 when it is driven (kPair34)
+  ZeemanStep zeeman;        // with a magnetic field
   ClassStep classes;        // of a broadened ensemble
 };
 

@@ -29,6 +29,7 @@ void step_coefficients(double t, double detuning, double dipole, const std::arra
       case Coupling::minus_rabi34_sqrt6:
         return -(constants::sqrt6 * dipole34 / (3.0 * constants::hbar));
       case Coupling::unpaired:
+      case Coupling::zeeman:  // zeeman_coefficients
         break;
     }
     return 0.0;
@@ -51,6 +52,28 @@ void step_coefficients(double t, double detuning, double dipole, const std::arra
   };
   pairs(equations::kTerms);
   if (dipole34 != 0.0) pairs(equations::kTerms34);
+}
+
+double zeeman_constant(int k, int l, double detuning, const std::array<double, 6>& larmor) {
+  for (const equations::ZeemanPair& p : equations::kZeemanPairs) {
+    if (p.k != k || p.l != l) continue;
+    double c = p.base == equations::Coupling::detuning         ? detuning
+               : p.base == equations::Coupling::minus_detuning ? -detuning
+                                                               : 0.0;
+    for (std::size_t i = 0; i < larmor.size(); ++i) c += p.larmor[i] * larmor[i];
+    return c;
+  }
+  return 0.0;
+}
+
+void zeeman_coefficients(double t, double detuning, const std::array<double, 6>& larmor,
+                         const std::array<double, 16>& T, StepCoefficients& out) {
+  const auto decay = [&](int k) { return t / T[static_cast<std::size_t>(k)]; };
+  for (const equations::ZeemanPair& p : equations::kZeemanPairs) {
+    const double c = zeeman_constant(p.k, p.l, detuning, larmor);
+    out.F(p.k, p.l) = c * std::exp(decay(p.k) - decay(p.l));
+    out.B(p.k, p.l) = -c * std::exp(decay(p.l) - decay(p.k));
+  }
 }
 
 TransferRates transfer_rates(const LevelMatrix<double>& tau) {

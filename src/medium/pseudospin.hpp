@@ -36,6 +36,16 @@ struct StepCoefficients {
 void step_coefficients(double t, double detuning, double dipole, const std::array<double, 16>& T,
                        StepCoefficients& out, double dipole34 = 0.0);
 
+// With a magnetic field: F and B of the Zeeman pairs (equations::
+// kZeemanPairs) at t, over those step_coefficients made, from Delta and the
+// Larmor frequencies omega = muB g B / hbar [rad/s] (electron x, y, z, hole
+// x, y, z; core/magnetic_field.hpp).
+void zeeman_coefficients(double t, double detuning, const std::array<double, 6>& larmor,
+                         const std::array<double, 16>& T, StepCoefficients& out);
+
+// The coupling constant of a Zeeman pair [rad/s]: du_k/dt = c u_l.
+double zeeman_constant(int k, int l, double detuning, const std::array<double, 6>& larmor);
+
 // Transfer rates gamma(i,j) [1/s] of the configured times: 1->3, 2->1, 2->4,
 // 3->1, 4->2, and 4->3 at the recombination rate of 2->1.
 using TransferRates = LevelMatrix<double>;

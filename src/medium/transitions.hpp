@@ -56,6 +56,9 @@ struct DrivenPair {
   equations::LaneCoefficient dephasing_x{}, precession_x{}, equilibrium_x{}, drive_x{};
   equations::LaneCoefficient dephasing_y{}, precession_y{}, equilibrium_y{}, drive_y{};
   std::array<equations::LaneCoefficient, 2> inversion_x{}, inversion_y{};  // per term of n
+  // With a magnetic field: the currents of the Zeeman terms of du_x/dt and
+  // du_y/dt, per stored value of equations::kZeemanCurrent.
+  std::array<equations::LaneCoefficient, 4> zeeman_x{}, zeeman_y{};
 };
 
 inline constexpr DrivenPair kPair12 = {
@@ -78,6 +81,10 @@ inline constexpr DrivenPair kPair12 = {
     .drive_y = equations::kDriveU7,
     .inversion_x = {equations::kInversionX12, equations::kInversionX12},
     .inversion_y = {equations::kInversionY12, equations::kInversionY12},
+    .zeeman_x = {equations::kZeemanX12_3, equations::kZeemanX12_4, equations::kZeemanX12_9,
+                 equations::kZeemanX12_10},
+    .zeeman_y = {equations::kZeemanY12_3, equations::kZeemanY12_4, equations::kZeemanY12_9,
+                 equations::kZeemanY12_10},
 };
 
 inline constexpr DrivenPair kPair34 = {
@@ -101,17 +108,47 @@ inline constexpr DrivenPair kPair34 = {
     .drive_y = equations::kDriveU12,
     .inversion_x = {equations::kInversionX34_14, equations::kInversionX34_15},
     .inversion_y = {equations::kInversionY34_14, equations::kInversionY34_15},
+    .zeeman_x = {equations::kZeemanX34_3, equations::kZeemanX34_4, equations::kZeemanX34_9,
+                 equations::kZeemanX34_10},
+    .zeeman_y = {equations::kZeemanY34_3, equations::kZeemanY34_4, equations::kZeemanY34_9,
+                 equations::kZeemanY34_10},
 };
 
 // A pair's current coefficients of one step, with the current's sign and
 // share and without the cell's 1/eps_r: per stored value w [V/(m s)]
 // (dephasing, precession at Delta/2) and per E w [1/s] (field-driven).
+// With a magnetic field the precession is at the pair's shifted frequency
+// and the Zeeman terms of du_x/dt, du_y/dt in u3, u4, u9, u10 add currents.
 struct PairStep {
   double dephasing_x = 0.0, precession_x = 0.0;  // of u_x, u_y in the Ex equation
   double dephasing_y = 0.0, precession_y = 0.0;  // of u_y, u_x in the Ey equation
   std::array<double, 2> inversion{};             // Ex's, per term of n; Ey's are negated
   double growth_x = 0.0, growth_y = 0.0;         // exp(t/T_x), exp(t/T_y)
+  std::array<double, 4> zeeman_x{}, zeeman_y{};  // [V/(m s)], per kZeemanCurrent value
 };
+
+// What a magnetic field adds to a step besides F and B: the drive of u2,
+// u5, u8, u11 (kZeemanDriveU2..) by the equilibrium values, per u13eq,
+// u14eq, u15eq, in the stored form (times exp(t/T_k)) [1/s].
+struct ZeemanStep {
+  std::array<std::array<double, 3>, 4> drive{};
+};
+ZeemanStep zeeman_step(const MediumParameters& mp, double t);
+
+// The Zeeman drives in every lane of a block (u13eq..u15eq in eq[0..2]).
+inline void zeeman_lane_coefficients(const ZeemanStep& step, const Lanes* eq,
+                                     BatchCoefficients& c) {
+  using namespace equations;
+  constexpr std::array<LaneCoefficient, 4> ids = {kZeemanDriveU2, kZeemanDriveU5, kZeemanDriveU8,
+                                                  kZeemanDriveU11};
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const std::array<double, 3>& d = step.drive[i];
+#pragma omp simd
+    for (int l = 0; l < kBatchLanes; ++l) {
+      c[ids[i]][l] = d[0] * eq[0][l] + d[1] * eq[1][l] + d[2] * eq[2][l];
+    }
+  }
+}
 
 // `pair`'s coefficients at t, with `decay` the step's exp(-t/T_k).
 PairStep pair_step(const DrivenPair& pair, const MediumParameters& mp, double t,
@@ -162,6 +199,14 @@ void pair_lane_coefficients(const MediumParameters& mp, const PairStep& step, co
     c[Pair.equilibrium_y][l] = -g;
     c[Pair.drive_x][l] = p * n * step.growth_x / hbar;
     c[Pair.drive_y][l] = p * n * step.growth_y / y_drive_hbar;
+  }
+  if (!mp.zeeman) return;
+  for (std::size_t m = 0; m < Pair.zeeman_x.size(); ++m) {
+#pragma omp simd
+    for (int l = 0; l < kBatchLanes; ++l) {
+      c[Pair.zeeman_x[m]][l] = step.zeeman_x[m] / eps_r[l];
+      c[Pair.zeeman_y[m]][l] = step.zeeman_y[m] / eps_r[l];
+    }
   }
 }
 

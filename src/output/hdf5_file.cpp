@@ -274,6 +274,8 @@ bool Reader::has(const char* name) const {
   }
 }
 
+bool Reader::has_attribute(const char* name) const { return H5Aexists(file_, name) > 0; }
+
 hid_t Reader::open_attribute(const char* name, H5T_class_t kind, const char* what) const {
   const std::string object = std::string("the attribute ") + name;
   if (H5Aexists(file_, name) <= 0) fail(path_, "find " + object);

@@ -94,7 +94,8 @@ class Reader {
   Reader& operator=(const Reader&) = delete;
   ~Reader();
 
-  bool has(const char* name) const;  // a data set or group of that path
+  bool has(const char* name) const;            // a data set or group of that path
+  bool has_attribute(const char* name) const;  // of the root
   // Scalar attributes of the root: an integer, a real, a short text.
   std::int64_t int_attribute(const char* name) const;
   double real_attribute(const char* name) const;

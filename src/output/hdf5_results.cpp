@@ -44,6 +44,16 @@ void coordinates(h5::Writer& file, hid_t g, std::span<const std::int64_t> steps,
              index.data());
 }
 
+// The attributes of a magnetic field (written only with one): B [T] and
+// the g-factors, in the order of RunRecord::magnetic.
+constexpr std::array<const char*, 7> kMagneticAttributes = {"magnetic_field_x_T",
+                                                            "magnetic_field_y_T",
+                                                            "magnetic_field_z_T",
+                                                            "g_electron_inplane",
+                                                            "g_electron_z",
+                                                            "g_hole_inplane",
+                                                            "g_hole_z"};
+
 void common_attributes(h5::Writer& file, const char* format, std::int64_t J, const Hdf5Run& run) {
   const hid_t root = file.root();
   file.attribute(root, "program", "mps1d");
@@ -56,6 +66,14 @@ void common_attributes(h5::Writer& file, const char* format, std::int64_t J, con
   file.attribute(root, "both_transitions", std::int64_t{run.both_transitions ? 1 : 0});
   file.attribute(root, "classes", std::int64_t{run.ensemble.classes});
   if (run.ensemble.broadened()) file.attribute(root, "fwhm_meV", run.ensemble.fwhm_meV);
+  if (run.magnetic.on) {
+    const MagneticField& m = run.magnetic;
+    for (std::size_t i = 0; i < kMagneticAttributes.size(); ++i) {
+      const std::array<double, 7> v = {m.B[0], m.B[1],       m.B[2], m.ge_inplane,
+                                       m.ge_z, m.gh_inplane, m.gh_z};
+      file.attribute(root, kMagneticAttributes[i], v[i]);
+    }
+  }
 }
 
 // A data set over (time, z) or, for the restart group, over z alone.
@@ -483,6 +501,10 @@ RunRecord stored_run(const h5::Reader& file, std::size_t classes) {
   r.dz = file.real_attribute("dz_m");
   r.dt = file.real_attribute("dt_s");
   r.E0 = file.real_attribute("E0_V_per_m");
+  r.magnetic_field = file.has_attribute(kMagneticAttributes[0]);
+  for (std::size_t i = 0; r.magnetic_field && i < r.magnetic.size(); ++i) {
+    r.magnetic[i] = file.real_attribute(kMagneticAttributes[i]);
+  }
   const std::int64_t stored = file.int_attribute("classes");
   const std::size_t now = std::max<std::size_t>(classes, 1);
   if (stored != static_cast<std::int64_t>(now) || file.has("/classes") != (classes > 0)) {

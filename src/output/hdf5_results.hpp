@@ -29,6 +29,7 @@ struct Hdf5Run {
   std::int32_t z1 = 0, z2 = 0;    // dot region (cells)
   std::string model;              // "corrected" or "legacy"
   bool both_transitions = false;  // sigma- light drives 3<->4 as well
+  MagneticField magnetic;         // its Zeeman terms, when on
   Ensemble ensemble;              // spectral classes of the dots (--ensemble)
   std::vector<SpectralClass> classes;
   std::int64_t LL = 1;  // block length

@@ -100,12 +100,26 @@ std::vector<RunValue> run_values(const RunRecord& run) {
     v.push_back({"class_" + std::to_string(k + 1),
                  shortest(run.classes[k].offset) + " " + shortest(run.classes[k].weight)});
   }
+  if (run.magnetic_field) {
+    std::string text;
+    for (const double x : run.magnetic) text.append(text.empty() ? "" : " ").append(shortest(x));
+    v.push_back({"magnetic_field", text});
+  }
   return v;
 }
 
 void check_same_run(const std::string& path, const std::vector<RunValue>& stored,
                     const std::vector<RunValue>& now) {
-  for (const RunValue& s : stored) {
+  // A snapshot that records its run (an earlier version's records
+  // nothing) and no magnetic field was written without one.
+  std::vector<RunValue> recorded = stored;
+  const auto has_key = [](const std::vector<RunValue>& v, const std::string& key) {
+    return std::any_of(v.begin(), v.end(), [&](const RunValue& x) { return x.key == key; });
+  };
+  if (!stored.empty() && !has_key(stored, "magnetic_field") && has_key(now, "magnetic_field")) {
+    recorded.push_back({"magnetic_field", "none"});
+  }
+  for (const RunValue& s : recorded) {
     const auto it =
         std::find_if(now.begin(), now.end(), [&](const RunValue& n) { return n.key == s.key; });
     const std::string value = it == now.end() ? "none" : it->value;

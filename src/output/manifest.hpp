@@ -34,6 +34,10 @@ struct RunRecord {
   bool both_transitions = false;
   double dz = 0.0, dt = 0.0, E0 = 1.0;  // [m], [s], [V/m]
   std::vector<SpectralClass> classes;   // empty: one class
+  // A magnetic field's Zeeman terms: Bx, By, Bz [T] and the g-factors of
+  // the electron (in the plane, along z) and the hole (the same).
+  bool magnetic_field = false;
+  std::array<double, 7> magnetic{};
 };
 
 // One recorded value: a key ("dz_m", "class_3") and its text (numbers in
@@ -44,7 +48,9 @@ struct RunValue {
 };
 
 // The values of `run`, in order: model, both_transitions, dz_m, dt_s,
-// E0_V_per_m, classes, then class_1.. ("OFFSET WEIGHT", rad/s and share).
+// E0_V_per_m, classes, then class_1.. ("OFFSET WEIGHT", rad/s and share);
+// with a magnetic field last magnetic_field ("BX BY BZ GE_INPLANE GE_Z
+// GH_INPLANE GH_Z", T and 1), which a run without one records as none.
 std::vector<RunValue> run_values(const RunRecord& run);
 
 // Compares what `stored` records (only that: an earlier snapshot records

@@ -21,6 +21,9 @@ RunRecord run_record(const RunInput& in) {
   r.dt = in.structure.dt;
   r.E0 = in.params.field_scale();
   r.classes = spectral_classes(in.params.ensemble);
+  const MagneticField& m = in.params.magnetic;
+  r.magnetic_field = m.on;
+  if (m.on) r.magnetic = {m.B[0], m.B[1], m.B[2], m.ge_inplane, m.ge_z, m.gh_inplane, m.gh_z};
   return r;
 }
 
@@ -290,6 +293,7 @@ Hdf5Writer::Hdf5Writer(const RunInput& input, const WriterSetup& setup, std::ost
   run->z2 = input.structure.z2;
   run->model = input.params.model == Model::legacy ? "legacy" : "corrected";
   run->both_transitions = input.params.both_transitions;
+  run->magnetic = input.params.magnetic;
   run->ensemble = input.params.ensemble;
   run->classes = spectral_classes(input.params.ensemble);
   run->LL = input.params.LL;

@@ -75,6 +75,7 @@ std::string inputs_json(const RunInput& in, const Summary& s) {
                }));
   }
   if (p.both_transitions) inputs.add("both_transitions", "true");
+  if (p.magnetic.on) inputs.add("magnetic_field", magnetic_json(p.magnetic));
   // Written when the traces are thinned: readers take every step otherwise.
   if (p.trace_every > 1) inputs.integer("trace_every", p.trace_every);
   if (p.ensemble.broadened()) {
@@ -123,6 +124,17 @@ std::string stop_json(const Summary& s) {
 }
 
 }  // namespace
+
+std::string magnetic_json(const MagneticField& m) {
+  return json::Object(3)
+      .add("B_T", json::list(std::vector<double>(m.B.begin(), m.B.end()),
+                             [](double b) { return json::number(b); }))
+      .num("g_electron_inplane", m.ge_inplane)
+      .num("g_electron_z", m.ge_z)
+      .num("g_hole_inplane", m.gh_inplane)
+      .num("g_hole_z", m.gh_z)
+      .done();
+}
 
 std::string summary_json(const RunInput& in, const Summary& s) {
   const RunParameters& p = in.params;

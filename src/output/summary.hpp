@@ -46,6 +46,10 @@ struct Summary {
 // The JSON text of the summary of `input`.
 std::string summary_json(const RunInput& input, const Summary& summary);
 
+// A magnetic field and its g-factors as JSON: {"B_T": [BX, BY, BZ],
+// "g_electron_inplane", "g_electron_z", "g_hole_inplane", "g_hole_z"}.
+std::string magnetic_json(const MagneticField& m);
+
 // Writes "summary.json" into the results folder: a temporary file renamed
 // over the old one, so a reader never sees half of it.
 void write_summary(const RunInput& input, const Summary& summary);

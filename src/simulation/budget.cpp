@@ -31,6 +31,28 @@ double dot_energy(const RunInput& in, const Simulation& sim, int level) {
   return sum * in.params.dipole_density * in.params.transition_energy * in.structure.dz;
 }
 
+// With a magnetic field, the dots' Zeeman energy at `level`, whose stored
+// values decay as exp(-t/T_k) [J/m^2]: (hbar/2)(omega_e . <sigma_e> +
+// omega_h . <sigma_h>) per dot, with <sigma_e> = (u2, u8, rho11 - rho33) on
+// the electron pair {1, 3} and <sigma_h> = (u5, u11, rho22 - rho44) on the
+// trion pair {2, 4} (omega = muB g B / hbar).
+double zeeman_energy(const RunInput& in, const Simulation& sim, int level, double t) {
+  const MediumParameters& mp = sim.medium_parameters;
+  if (!mp.zeeman) return 0.0;
+  const MediumState& m = sim.medium;
+  const auto u = [&](std::int32_t s, int k) {
+    return std::exp(-t / mp.T[static_cast<std::size_t>(k)]) * m.w_slot(level, s, k - 1);
+  };
+  const std::array<double, 6>& w = mp.larmor;
+  double sum = 0.0;
+  for (std::int32_t s = 0; s < m.dots; ++s) {
+    const Populations p = populations(m.phys_slot(level, s));
+    sum += w[0] * u(s, 2) + w[1] * u(s, 8) + w[2] * (p.rho11 - p.rho33) + w[3] * u(s, 5) +
+           w[4] * u(s, 11) + w[5] * (p.rho22 - p.rho44);
+  }
+  return 0.5 * constants::hbar * sum * in.params.dipole_density * in.structure.dz;
+}
+
 // The population numerators (population_numerators) of the dot slots of
 // one block; slots outside [first, last) give lo = +inf, hi = -inf.
 struct BlockExtremes {
@@ -151,6 +173,10 @@ EnergyBudget start_budget(const RunInput& in, Simulation& sim) {
   EnergyBudget b;
   b.through_monitor.assign(in.params.monitor_cells.size(), 0.0);
   b.dots_at_start = dot_energy(in, sim, sim.field.new_level());
+  if (sim.medium_parameters.zeeman) {
+    const double t = (static_cast<double>(in.params.J_final) + 0.5) * sim.dt;
+    b.dots_at_start += zeeman_energy(in, sim, sim.field.new_level(), t);
+  }
   // The dot slots of the dot region z1..z2 (slots in the order of cells).
   const MediumState& m = sim.medium;
   b.dot_slots_first = 0;
@@ -203,6 +229,10 @@ void complete_budget(const RunInput& in, const Simulation& sim, std::int64_t J, 
   b.step = J - 1;
   b.in_grid = u;
   b.dots = dot_energy(in, sim, f.old_level()) - b.dots_at_start;
+  if (sim.medium_parameters.zeeman) {
+    const double t = (static_cast<double>(J) - 0.5) * sim.dt;  // the level of step J - 1
+    b.dots += zeeman_energy(in, sim, f.old_level(), t);
+  }
   if (sim.transparent) b.injected = sim.incident.injected - sim.incident.injected_last;
 }
 

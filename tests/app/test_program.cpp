@@ -47,6 +47,23 @@ TEST(Program, QuickstartRunAndCommandLine) {
     EXPECT_EQ(r.exit_status, 64) << bad;
     EXPECT_NE(r.err.find("--ensemble needs K,FWHM"), std::string::npos) << r.err;
   }
+  for (const char* bad :
+       {"--magnetic-field=1,2", "--magnetic-field=1,2,3,4", "--magnetic-field=1,nan,0",
+        "--magnetic-field=inf,0,0", "--magnetic-field=1T,0,0", "--magnetic-field="}) {
+    r = fresh.run({bad});
+    EXPECT_EQ(r.exit_status, 64) << bad;
+    EXPECT_NE(r.err.find("--magnetic-field needs BX,BY,BZ"), std::string::npos) << r.err;
+  }
+  for (const char* bad : {"--g-factors=1,2,3", "--g-factors=1,2,3,nan", "--g-factors=1,2,3,4,5"}) {
+    r = fresh.run({bad});
+    EXPECT_EQ(r.exit_status, 64) << bad;
+    EXPECT_NE(r.err.find("--g-factors needs"), std::string::npos) << r.err;
+  }
+  for (const char* other : {"--legacy-model", "--ensemble=4,2.5"}) {
+    r = fresh.run({"--magnetic-field=0,0,1", other});
+    EXPECT_EQ(r.exit_status, 64) << other;
+    EXPECT_NE(r.err.find("--magnetic-field goes with neither"), std::string::npos) << r.err;
+  }
   EXPECT_EQ(fresh.written(), std::set<std::string>{});
 }
 

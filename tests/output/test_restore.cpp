@@ -430,6 +430,38 @@ TEST(Continuation, SnapshotWithoutManifestIsRestoredWithAWarning) {
   EXPECT_TRUE(snap.restore(f, m).empty());
 }
 
+// A snapshot written in a magnetic field is continued in the same field
+// only: another field (or g-factor) or none is refused.
+TEST(Continuation, ARunInAnotherMagneticFieldIsRefused) {
+  RunRecord written;
+  written.dz = 2e-9, written.dt = 4e-18;
+  written.magnetic_field = true;
+  written.magnetic = {1.0, 0.0, 0.0, -0.5, -0.6, 0.2, 1.0};
+  const std::pair<std::function<void(RunRecord&)>, std::string> cases[] = {
+      {[](RunRecord&) {}, ""},
+      {[](RunRecord& r) { r.magnetic[0] = 2.0; },
+       "magnetic_field 1 0 0 -0.5 -0.6 0.2 1, this run has 2 0 0"},
+      {[](RunRecord& r) { r.magnetic[6] = 1.5; }, "this run has 1 0 0 -0.5 -0.6 0.2 1.5"},
+      {[](RunRecord& r) { r.magnetic_field = false; },
+       "magnetic_field 1 0 0 -0.5 -0.6 0.2 1, this run has none"},
+  };
+  for (const auto& [change, report] : cases) {
+    SCOPED_TRACE(report);
+    StoredSnapshot snap;
+    snap.write_manifest(1, run_values(written));
+    snap.in.run = written;
+    change(snap.in.run);
+    if (report.empty()) {
+      FieldState f;
+      MediumState m;
+      EXPECT_NO_THROW(snap.restore(f, m));
+    } else {
+      const std::string message = restore_failure(snap);
+      EXPECT_NE(message.find(report), std::string::npos) << message;
+    }
+  }
+}
+
 // The manifest records the run that wrote the snapshot; the restore
 // compares what it records with the run, and a manifest of an earlier
 // version, recording nothing, is compared in nothing.
@@ -452,6 +484,11 @@ TEST(Continuation, ManifestRecordsTheRunAndARunOfOtherValuesIsRefused) {
          r.classes = {{-1e12, 0.5}, {1e12, 0.5}};
        },
        "classes 1, this run has 2"},
+      {[](RunRecord& r) {
+         r.magnetic_field = true;
+         r.magnetic = {0.0, 0.0, 1.0, -0.5, -0.6, 0.2, 1.0};
+       },
+       "magnetic_field none, this run has 0 0 1 -0.5 -0.6 0.2 1"},
   };
   for (const auto& [change, report] : cases) {
     SCOPED_TRACE(report);

@@ -6,6 +6,7 @@
 // (X, Y the Fourier transforms of Ex, Ey there) is compared with that of
 // the same line without dots: OD(w) = -ln(S_dots / S_empty), each
 // frequency as if the light were a monochromatic wave.
+#include <array>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -25,6 +26,9 @@ struct Slab {
   double fwhm = 10e-15;                // of the pulse [s]
   double area = 0.007;                 // of the pulse, in units of pi: weak
   std::vector<SpectralClass> classes;  // of the dots; empty: one
+  bool both_transitions = false;       // sigma- light drives 3<->4 (p34 = p) as well
+  bool zeeman = false;                 // a magnetic field, of these Larmor frequencies
+  std::array<double, 6> larmor{};      // [rad/s] (MediumParameters::larmor)
 };
 
 // The dots start with levels 1 and 3 half filled and relax in 1 us; the
@@ -36,6 +40,10 @@ inline std::vector<double> optical_depth(const Slab& slab, const std::vector<dou
   for (const bool dots : {false, true}) {
     DotLine line(LineSetup{monitor + 10, slab.density, slab.T2});
     line.mp.classes = slab.classes;
+    line.mp.both_transitions = slab.both_transitions;
+    line.mp.dipole34 = kDipole;
+    line.mp.zeeman = slab.zeeman;
+    line.mp.larmor = slab.larmor;
     if (dots) line.add_dots(slab.first, slab.first + slab.cells - 1, {0.5, 0.0, 0.5, 0.0});
     const double tau = slab.fwhm / constants::fwhm_factor;
     line.set_pulse(slab.polarisation,
