@@ -206,6 +206,33 @@ std::vector<double> numbers_after(const std::string& json, const std::string& ke
   return out;
 }
 
+// --magnetic-field and --g-factors: --check --json and summary.json name
+// them (--check --json says null without a field), the run names them.
+TEST(Program, MagneticFieldIsRecorded) {
+  RunFolder run(replace_line(short_quickstart(), 50, "total number of time steps 30 -"));
+  ProgramResult r = run.run({"--check", "--json"});
+  EXPECT_NE(r.out.find("\"magnetic_field\": null"), std::string::npos) << r.out;
+  const std::vector<std::string> field = {"--magnetic-field=0.5,0,-2",
+                                          "--g-factors=-0.4,-0.7,0.1,2"};
+  std::vector<std::string> check = field;
+  check.insert(check.end(), {"--check", "--json"});
+  r = run.run(check);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  const std::size_t at = r.out.find("\"magnetic_field\": {");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"g_hole_z\": 2", at), std::string::npos) << r.out;
+  r = run.run(field);
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_NE(r.out.find(" Magnetic field (0.5, 0, -2) T, g-factors electron -0.4 (in plane), -0.7 "
+                       "(z), hole 0.1, 2\n"),
+            std::string::npos)
+      << r.out;
+  const std::string summary = run.dir.read("Results/summary.json");
+  const std::size_t in = summary.find("\"magnetic_field\": {");
+  ASSERT_NE(in, std::string::npos) << summary;
+  EXPECT_NE(summary.find("\"g_electron_inplane\": -0.4", in), std::string::npos) << summary;
+}
+
 // --trace-every=N: the traces keep the steps that are multiples of N (the
 // flux records and statistics every step), the check counts their bytes,
 // summary.json names it; a bad N, or one that cannot resolve the carrier,
