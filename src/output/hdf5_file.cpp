@@ -12,6 +12,7 @@
 
 #include "core/errors.hpp"
 #include "textio/gzip.hpp"
+#include "textio/text_file.hpp"
 
 namespace mps::h5 {
 
@@ -211,14 +212,7 @@ void check_regular_file(const std::string& path) {
       ::access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
     throw IoError(path, "\"" + path + "\" is a link to a missing file (an HDF5 snapshot)");
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    throw IoError(path, "cannot open \"" + path + "\" for reading: " + std::strerror(errno));
-  }
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  ::close(fd);
-  if (!regular) throw IoError(path, "\"" + path + "\" is not a regular file");
+  std::fclose(textio::open_regular_file(path));
 }
 
 std::string shape_text(int rank, const hsize_t* dims) {

@@ -23,24 +23,38 @@ std::string reason(int err) { return std::strerror(err); }
 
 }  // namespace
 
-std::FILE* open_regular_file(const std::string& path) {
-  // Opened without waiting: a FIFO with no writer would block open() itself.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw IoError(path, "cannot open \"" + path + "\" for reading: " + reason(errno));
+namespace {
+
+// The stream of `fd`, opened non-blocking on `path`, once it is known to be
+// a regular file: blocking again, truncated first when `truncate`.  The
+// descriptor is closed and IoError thrown otherwise (`verb`: "reading" or
+// "writing").
+std::FILE* regular_stream(int fd, const std::string& path, const char* mode, bool truncate,
+                          const char* verb) {
   struct stat st {};
   const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   const int flags = ::fcntl(fd, F_GETFL);
   std::FILE* f = nullptr;
-  if (regular && flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
-    f = ::fdopen(fd, "rb");
+  if (regular && flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 &&
+      (!truncate || ::ftruncate(fd, 0) == 0)) {
+    f = ::fdopen(fd, mode);
   }
   if (f == nullptr) {
     const int err = errno;
     ::close(fd);
     if (!regular) throw IoError(path, "\"" + path + "\" is not a regular file");
-    throw IoError(path, "cannot open \"" + path + "\" for reading: " + reason(err));
+    throw IoError(path, "cannot open \"" + path + "\" for " + verb + ": " + reason(err));
   }
   return f;
+}
+
+}  // namespace
+
+std::FILE* open_regular_file(const std::string& path) {
+  // Opened without waiting: a FIFO with no writer would block open() itself.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw IoError(path, "cannot open \"" + path + "\" for reading: " + reason(errno));
+  return regular_stream(fd, path, "rb", false, "reading");
 }
 
 std::string read_text_file(const std::string& path, std::size_t max_bytes) {
@@ -104,21 +118,7 @@ std::FILE* open_for_writing(const std::string& path, bool append) {
     }
     throw IoError(path, "cannot open \"" + path + "\" for writing: " + reason(err));
   }
-  struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const int flags = ::fcntl(fd, F_GETFL);
-  std::FILE* f = nullptr;
-  if (regular && flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 &&
-      (append || ::ftruncate(fd, 0) == 0)) {
-    f = ::fdopen(fd, append ? "ab" : "wb");
-  }
-  if (f == nullptr) {
-    const int err = errno;
-    ::close(fd);
-    if (!regular) throw IoError(path, "\"" + path + "\" is not a regular file");
-    throw IoError(path, "cannot open \"" + path + "\" for writing: " + reason(err));
-  }
-  return f;
+  return regular_stream(fd, path, append ? "ab" : "wb", !append, "writing");
 }
 
 }  // namespace
